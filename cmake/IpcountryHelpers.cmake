@@ -1,0 +1,38 @@
+# Per-target settings shared by every target of the project.
+function(ipcountry_configure_target target)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    if(IPCOUNTRY_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    if(IPCOUNTRY_SANITIZE)
+      target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+      target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+    endif()
+  endif()
+endfunction()
+
+# ipcountry_add_test(NAME name SOURCES ... LIBS ... [QT])
+# QT tests get the offscreen platform and the shared Qt test main; the others
+# the plain GoogleTest main.
+function(ipcountry_add_test)
+  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  ipcountry_configure_target(${T_NAME})
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${T_NAME} PRIVATE
+    IPCOUNTRY_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+    IPCOUNTRY_BIN_DIR="${PROJECT_BINARY_DIR}/bin")
+  if(T_QT)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ipcountry_qt_test_main GTest::gtest Qt6::Test)
+    set(env "QT_QPA_PLATFORM=offscreen;QT_HASH_SEED=0;LC_ALL=C.UTF-8")
+  else()
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main)
+    set(env "LC_ALL=C.UTF-8")
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+endfunction()

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "analysis/interfaces.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+
+namespace ipcountry::analysis {
+
+// Everything one batch run works with; owned by the caller.
+struct AnalysisContext {
+    lookup::CountryTable& table;
+    lookup::RangeFile& ranges;
+    ResultSink& grid;
+    Prompter& prompter;
+    Clock& clock;
+    Progress* progress = nullptr;
+};
+
+enum class RunStatus {
+    Completed,  // reached the end of the input: the statistics window follows
+    Stopped,    // No at a prompt, a cancel, or an error: rows and counts so far stay
+};
+
+struct RunResult {
+    RunStatus status = RunStatus::Stopped;
+    std::chrono::nanoseconds elapsed{0};  // meaningful when Completed
+    std::int64_t rowsAdded = 0;
+};
+
+// The prompt's fixed texts.
+inline constexpr std::string_view kWrongDataText = "Error due to wrong data entered! ";
+inline constexpr std::string_view kContinueQuestion = "Do you want continue?";
+
+// A formatted list: one address:port per line (TABs removed). A failing line
+// asks the prompter whether to go on. `path` is used exactly as typed.
+RunResult runFormattedList(const std::string& path, AnalysisContext& context);
+
+// Arbitrary text: every address (and the port right behind it) wherever it stands.
+RunResult runFreeTextScan(const std::string& path, AnalysisContext& context);
+
+}  // namespace ipcountry::analysis

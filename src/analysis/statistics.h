@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lookup/country_table.h"
+
+namespace ipcountry::analysis {
+
+// One country row of the statistics window. Texts are UTF-8.
+struct StatsRow {
+    int slot = 0;
+    std::string name;   // the slot's name, converted from Windows-1252
+    std::int64_t hits = 0;
+    std::string count;  // hits in plain digits
+    std::string share;  // hits / total with the pattern "0.0%"
+};
+
+struct Statistics {
+    std::int64_t total = 0;      // addresses in the grid: its rows minus the header and blank row
+    std::string elapsedText;     // the elapsed time in the long time format
+    std::vector<StatsRow> rows;  // one per slot with hits > 0, in slot order
+};
+
+// How the user's locale writes things; the ui and the driver fill it from Qt.
+struct StatsLocale {
+    std::string longTimePattern = "H:mm:ss";  // Qt pattern syntax
+    std::string decimalSeparator = ".";
+};
+
+// Formats an elapsed time as a time of day under a Qt long-time pattern
+// (h, hh, H, HH, m, mm, s, ss, z, zzz, AP/ap/A/a, quoted text). A time-zone
+// part (t) has no meaning for a duration and is dropped with the blank before
+// it; a pattern without hours, minutes and seconds falls back to H:mm:ss.
+std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pattern);
+
+// hits / total * 100, one decimal, halves away from zero, then "%".
+std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator);
+
+Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridRows,
+                           std::chrono::nanoseconds elapsed, const StatsLocale& locale);
+
+}  // namespace ipcountry::analysis

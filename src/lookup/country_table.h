@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ipcountry::lookup {
+
+inline constexpr int kSlotCount = 237;
+// The analyses count every address whose range code is "US" here, whatever
+// Country.dbf put in this slot.
+inline constexpr int kUsSlot = 222;
+inline constexpr std::string_view kCountryFileName = "Country.dbf";
+
+struct CountryEntry {
+    std::string code;  // the first two characters of the line
+    std::string name;  // the rest of the line, 8-bit text as in the file
+    std::int64_t hits = 0;
+    bool filled = false;  // false for a slot no line filled: its hits show as nothing
+};
+
+class CountryTable {
+public:
+    CountryTable() = default;
+
+    // First slot, from 0 up, whose code equals `code` exactly. An empty code
+    // matches the first unfilled slot.
+    std::optional<int> findSlot(std::string_view code) const noexcept;
+
+    const std::string& slotCode(int slot) const { return m_slots.at(slot).code; }
+    const std::string& slotName(int slot) const { return m_slots.at(slot).name; }
+    std::int64_t slotHits(int slot) const { return m_slots.at(slot).hits; }
+    bool slotFilled(int slot) const { return m_slots.at(slot).filled; }
+    const CountryEntry& entry(int slot) const { return m_slots.at(slot); }
+
+    void addHit(int slot) { ++m_slots.at(slot).hits; }
+    // Takes back one count, as when a counted row leaves the grid; never below 0.
+    void removeHit(int slot);
+    void clearHits() noexcept;
+    std::int64_t totalHits() const noexcept;
+
+    // Fills slot `slot` from one line of the list (code = first two
+    // characters, name = the rest). The line must hold at least two characters.
+    void setSlot(int slot, std::string_view line);
+
+private:
+    std::array<CountryEntry, kSlotCount> m_slots{};
+};
+
+// Reads Country.dbf from `dataDir`. Lines end with CRLF (LF or CR alone are
+// taken too). Throws Error naming the file (and the line) when the file is
+// missing or unreadable, has more than 237 lines or a line shorter than two
+// characters.
+CountryTable loadCountryTable(const std::filesystem::path& dataDir);
+// The same from text already in memory; `fileName` is used in messages.
+CountryTable parseCountryTable(std::string_view content, const std::string& fileName);
+
+// Country names are Windows-1252; everything shown or printed is UTF-8.
+// Every byte maps to one code point (the five bytes 1252 leaves undefined map
+// to the C1 controls of the same value), so the conversion loses nothing.
+std::string windows1252ToUtf8(std::string_view text);
+
+}  // namespace ipcountry::lookup

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace ipcountry::lookup {
+
+// What went wrong, for callers that react differently to different failures.
+enum class ErrorKind {
+    TypeMismatch,     // an octet that is empty or not a number
+    InvalidArgument,  // an address with fewer than three dots
+    FileNotFound,     // a data file or an input file that does not exist
+    FileUnreadable,   // exists, but cannot be opened or read (a directory, no permission)
+    BadData,          // a data file whose content cannot be used (Country.dbf too long, short line)
+};
+
+// The one exception type of the core. what() is a description a person
+// understands; the ui puts it after "Error due to wrong data entered! ".
+class Error : public std::runtime_error {
+public:
+    Error(ErrorKind kind, const std::string& description)
+        : std::runtime_error(description), m_kind(kind) {}
+    ErrorKind kind() const noexcept { return m_kind; }
+
+private:
+    ErrorKind m_kind;
+};
+
+}  // namespace ipcountry::lookup

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ipcountry::lookup {
+
+inline constexpr std::string_view kRangeFileName = "IP_db.dbf";
+
+// A two-letter country code as the range file gives it (the last two
+// characters of a line; a shorter line gives itself whole).
+using CountryCode = std::string;
+
+// The lines of a range file, split on CRLF, LF or CR. Kept for the reference
+// scan and for files the index cannot answer.
+std::vector<std::string> splitRangeLines(std::string_view content);
+
+// The reference rule, answered by walking the lines in file order: the pair
+// (line i, line i+1) holds the key when start(i) <= key < start(i+1), where a
+// line's start is its first 8 characters; the first pair that holds the key
+// gives the code of line i. A key below the first start, at or above the last
+// start, or any key of an empty file gets no code.
+std::optional<CountryCode> findCountryCodeSequential(const std::vector<std::string>& lines,
+                                                     std::string_view key);
+
+// The parsed range file: a sorted index when every line is well formed
+// (8 upper-case hex digits, a code, at least 10 characters) and the starts
+// never descend; otherwise the lines themselves, answered by the reference scan.
+class RangeIndex {
+public:
+    static RangeIndex fromContent(std::string_view content);
+
+    std::optional<CountryCode> findCountryCode(std::string_view key) const;
+    // Fast path for a numeric address (same answer as its key).
+    std::optional<CountryCode> findCountryCode(std::uint32_t address) const;
+    // The same, as two packed characters; 0 when there is no code. Only for
+    // indexed files (usesIndex()); falls back to the reference scan otherwise.
+    std::uint16_t findPackedCode(std::uint32_t address) const;
+
+    bool usesIndex() const noexcept { return m_indexed; }
+    std::size_t lineCount() const noexcept;
+
+private:
+    bool m_indexed = false;
+    std::vector<std::uint32_t> m_starts;   // indexed: the start of each line
+    std::vector<std::uint16_t> m_codes;    // indexed: the code of each line, packed
+    std::vector<std::string> m_lines;      // not indexed: the lines for the reference scan
+};
+
+inline CountryCode unpackCode(std::uint16_t packed) {
+    return CountryCode{static_cast<char>(packed >> 8), static_cast<char>(packed & 0xFF)};
+}
+
+// IP_db.dbf of a data directory. Every operation calls open() first: it opens
+// the file (so a missing file is that operation's FileNotFound error), checks
+// its identity (device, inode, size, modification time) and re-reads it only
+// when that changed. Lookups in between cost a binary search.
+class RangeFile {
+public:
+    explicit RangeFile(std::filesystem::path dataDir);
+
+    // Throws Error(FileNotFound / FileUnreadable) naming the file.
+    void open();
+
+    // Answers from the index of the last open(); call open() first.
+    std::optional<CountryCode> findCountryCode(std::string_view key) const;
+    std::optional<CountryCode> findCountryCode(std::uint32_t address) const;
+    const RangeIndex& index() const;
+
+    const std::filesystem::path& path() const noexcept { return m_path; }
+    // How often the file was parsed; for tests of the cache.
+    int loadCount() const noexcept { return m_loads; }
+
+private:
+    struct Identity {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t mtimeNs = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    std::filesystem::path m_path;
+    std::optional<Identity> m_identity;
+    std::shared_ptr<const RangeIndex> m_index;
+    int m_loads = 0;
+};
+
+}  // namespace ipcountry::lookup
