@@ -1,0 +1,171 @@
+#include "ip_db_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ipcountry::data::countAddresses;
+using ipcountry::data::CsvRange;
+using ipcountry::data::flattenRanges;
+using ipcountry::data::makeIpDbLines;
+using ipcountry::data::parseRangeCsv;
+using ipcountry::data::SourceError;
+using ipcountry::data::writeIpDb;
+
+std::string convert(const std::string& csv) {
+    std::istringstream in(csv);
+    std::ostringstream out;
+    writeIpDb(out, makeIpDbLines(flattenRanges(parseRangeCsv(in))));
+    return out.str();
+}
+
+struct ConversionCase {
+    const char* name;
+    const char* csv;
+    const char* expected;
+};
+
+void PrintTo(const ConversionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ConversionTest : public testing::TestWithParam<ConversionCase> {};
+
+TEST_P(ConversionTest, writesTheExpectedRangeFile) {
+    EXPECT_EQ(convert(GetParam().csv), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConversionTest,
+    testing::Values(
+        // The registries' own example: narrower later rows win inside
+        // themselves and the wider row resumes after them.
+        ConversionCase{"nestedRowsWinInsideTheWiderRow",
+                       "3.2.35.0,3.2.35.63,DE\n3.2.35.40,3.2.35.47,TR\n3.2.35.48,3.2.35.55,GR\n"
+                       "3.2.35.64,3.2.35.127,BR\n",
+                       "00000000ZZ\r\n03022300DE\r\n03022328TR\r\n03022330GR\r\n03022338DE\r\n"
+                       "03022340BR\r\n03022380ZZ\r\n"},
+        ConversionCase{"nestedRowAtTheWiderRowsStart",
+                       "10.0.0.0,10.0.0.255,DE\n10.0.0.0,10.0.0.15,FR\n",
+                       "00000000ZZ\r\n0A000000FR\r\n0A000010DE\r\n0A000100ZZ\r\n"},
+        ConversionCase{"nestedRowAtTheWiderRowsEnd",
+                       "10.0.0.0,10.0.0.255,DE\n10.0.0.240,10.0.0.255,FR\n",
+                       "00000000ZZ\r\n0A000000DE\r\n0A0000F0FR\r\n0A000100ZZ\r\n"},
+        ConversionCase{"doublyNestedRows",
+                       "10.0.0.0,10.0.0.255,DE\n10.0.0.16,10.0.0.63,FR\n10.0.0.32,10.0.0.47,IT\n",
+                       "00000000ZZ\r\n0A000000DE\r\n0A000010FR\r\n0A000020IT\r\n0A000030FR\r\n"
+                       "0A000040DE\r\n0A000100ZZ\r\n"},
+        ConversionCase{"laterRowWinsWherePartlyOverlapping",
+                       "17.67.224.0,17.67.239.255,ES\n17.67.233.0,17.67.247.255,US\n",
+                       "00000000ZZ\r\n1143E000ES\r\n1143E900US\r\n1143F800ZZ\r\n"},
+        ConversionCase{"laterRowCoversSeveralEarlierOnes",
+                       "10.0.0.0,10.0.0.9,DE\n10.0.0.10,10.0.0.19,FR\n10.0.0.20,10.0.0.29,IT\n"
+                       "10.0.0.5,10.0.0.24,NL\n",
+                       "00000000ZZ\r\n0A000000DE\r\n0A000005NL\r\n0A000019IT\r\n0A00001EZZ\r\n"},
+        ConversionCase{"adjacentRowsOfOneCodeMerge",
+                       "1.0.0.0,1.0.0.255,AU\n1.0.1.0,1.0.3.255,AU\n1.0.4.0,1.0.7.255,CN\n",
+                       "00000000ZZ\r\n01000000AU\r\n01000400CN\r\n01000800ZZ\r\n"},
+        ConversionCase{"aGapKeepsRowsOfOneCodeApart",
+                       "1.0.0.0,1.0.0.255,AU\n1.0.2.0,1.0.2.255,AU\n",
+                       "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n01000200AU\r\n01000300ZZ\r\n"},
+        ConversionCase{"rangeAtAddressZeroNeedsNoLeadingGap", "0.0.0.0,0.255.255.255,US\n",
+                       "00000000US\r\n01000000ZZ\r\n"},
+        ConversionCase{"rangeUpToTheBroadcastAddressIsClosedByIt",
+                       "224.0.0.0,255.255.255.255,US\n",
+                       "00000000ZZ\r\nE0000000US\r\nFFFFFFFFZZ\r\n"},
+        ConversionCase{"theBroadcastAddressAloneIsDropped",
+                       "1.0.0.0,1.0.0.255,AU\n255.255.255.255,255.255.255.255,US\n",
+                       "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
+        ConversionCase{"singleAddressRows", "0.0.0.1,0.0.0.1,AU\n0.0.0.2,0.0.0.2,NZ\n",
+                       "00000000ZZ\r\n00000001AU\r\n00000002NZ\r\n00000003ZZ\r\n"},
+        ConversionCase{"numericAddressesCrlfAndBlankLines",
+                       "16777216,16777471,AU\r\n\r\n16777472,16778239,CN\r\n",
+                       "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
+        ConversionCase{"noRowsGiveOneUnknownRange", "", "00000000ZZ\r\n"}),
+    [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
+TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
+    const char* bad[] = {
+        "1.0.0.0,1.0.0.255",         "1.0.0.0,1.0.0.255,AU,x", "1.0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.256,AU",      "1.0.0.0.0,1.0.0.255,AU", "1..0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.255,au",      "1.0.0.0,1.0.0.255,AUS",  "1.0.0.255,1.0.0.0,AU",
+        "4294967296,4294967296,AU",  "-1,5,AU",                " 1.0.0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.255,",        "0001.0.0.0,1.0.0.255,AU",
+    };
+    for (const char* row : bad) {
+        std::istringstream in(std::string("1.0.0.0,1.0.0.0,AU\n") + row + "\n");
+        try {
+            parseRangeCsv(in);
+            ADD_FAILURE() << "accepted: " << row;
+        } catch (const SourceError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("line 2: ", 0), 0u) << row << " -> " << e.what();
+        }
+    }
+}
+
+TEST(CountAddresses, countsEachLineUpToTheNextAndNothingForTheLast) {
+    std::istringstream in("1.0.0.0,1.0.0.255,AU\n1.0.1.0,1.0.1.127,CN\n1.0.2.0,1.0.2.255,AU\n");
+    const auto counts = countAddresses(makeIpDbLines(flattenRanges(parseRangeCsv(in))));
+    ASSERT_EQ(counts.size(), 3u);
+    EXPECT_EQ(counts.at("AU"), 512u);
+    EXPECT_EQ(counts.at("CN"), 128u);
+    EXPECT_EQ(counts.at("ZZ"), 0x01000000u + 128u);  // below 1.0.0.0 and the gap; not past the end
+}
+
+// Against a brute-force painter over a small address space: every address
+// takes the code of the last row that holds it.
+TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
+    std::mt19937 rng(20240611);
+    const char* codes[] = {"AA", "BB", "CC"};
+    for (int round = 0; round < 2000; ++round) {
+        const std::uint32_t space = 1 + rng() % 64;
+        std::vector<CsvRange> rows(rng() % 12);
+        std::vector<std::string> painted(space);
+        for (CsvRange& row : rows) {
+            std::uint32_t a = rng() % space;
+            std::uint32_t b = rng() % space;
+            row = {std::min(a, b), std::max(a, b), codes[rng() % 3]};
+            for (std::uint32_t x = row.first; x <= row.last; ++x) {
+                painted[x] = row.code;
+            }
+        }
+        const auto flat = flattenRanges(rows);
+        std::vector<std::string> got(space);
+        for (std::size_t i = 0; i < flat.size(); ++i) {
+            ASSERT_LE(flat[i].first, flat[i].last);
+            if (i > 0) {
+                ASSERT_LT(flat[i - 1].last, flat[i].first) << "overlap or disorder, round " << round;
+            }
+            for (std::uint32_t x = flat[i].first; x <= flat[i].last; ++x) {
+                got[x] = flat[i].code;
+            }
+        }
+        ASSERT_EQ(got, painted) << "round " << round;
+
+        // The file's lines then give every address the same code (ZZ where unpainted).
+        const auto lines = makeIpDbLines(flat);
+        ASSERT_EQ(lines.front().start, 0u);
+        ASSERT_EQ(lines.back().code, "ZZ");
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            ASSERT_LT(lines[i - 1].start, lines[i].start);
+            ASSERT_NE(lines[i - 1].code, lines[i].code) << "unmerged neighbours, round " << round;
+        }
+        std::size_t line = 0;
+        for (std::uint32_t x = 0; x < space; ++x) {
+            while (line + 1 < lines.size() && lines[line + 1].start <= x) {
+                ++line;
+            }
+            // Past the closing line no range holds the address; neither does a gap.
+            const std::string expected = painted[x].empty() ? "ZZ" : painted[x];
+            ASSERT_EQ(line + 1 < lines.size() ? lines[line].code : "ZZ", expected)
+                << "address " << x << ", round " << round;
+        }
+    }
+}
+
+}  // namespace
