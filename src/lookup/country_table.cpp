@@ -1,0 +1,99 @@
+#include "lookup/country_table.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "lookup/error.h"
+#include "lookup/text_file.h"
+
+namespace ipcountry::lookup {
+
+std::optional<int> CountryTable::findSlot(std::string_view code) const noexcept {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (m_slots[static_cast<std::size_t>(i)].code == code) return i;
+    }
+    return std::nullopt;
+}
+
+void CountryTable::removeHit(int slot) {
+    auto& hits = m_slots.at(slot).hits;
+    if (hits > 0) --hits;
+}
+
+void CountryTable::clearHits() noexcept {
+    for (auto& entry : m_slots) entry.hits = 0;
+}
+
+std::int64_t CountryTable::totalHits() const noexcept {
+    std::int64_t total = 0;
+    for (const auto& entry : m_slots) total += entry.hits;
+    return total;
+}
+
+void CountryTable::setSlot(int slot, std::string_view line) {
+    auto& entry = m_slots.at(slot);
+    entry.code = std::string(line.substr(0, 2));
+    entry.name = std::string(line.substr(2));
+    entry.hits = 0;
+    entry.filled = true;
+}
+
+CountryTable parseCountryTable(std::string_view content, const std::string& fileName) {
+    CountryTable table;
+    int lineNumber = 0;
+    forEachLine(content, [&](std::string_view line) {
+        ++lineNumber;
+        if (lineNumber > kSlotCount) {
+            throw Error(ErrorKind::BadData, fileName + ", line " + std::to_string(lineNumber) +
+                                                ": the list holds more than " +
+                                                std::to_string(kSlotCount) + " countries");
+        }
+        if (line.size() < 2) {
+            throw Error(ErrorKind::BadData,
+                        fileName + ", line " + std::to_string(lineNumber) +
+                            ": the line is shorter than two characters (a code and a name are needed)");
+        }
+        table.setSlot(lineNumber - 1, line);
+    });
+    if (lineNumber == 0) {
+        throw Error(ErrorKind::BadData, fileName + ": the list holds no countries");
+    }
+    return table;
+}
+
+CountryTable loadCountryTable(const std::filesystem::path& dataDir) {
+    const auto path = dataDir / std::string(kCountryFileName);
+    return parseCountryTable(readWholeFile(path, 1 << 20), path.string());
+}
+
+std::string windows1252ToUtf8(std::string_view text) {
+    // Code points of 0x80-0x9F; the bytes 1252 leaves undefined keep their value.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        const char32_t cp = c < 0xA0 ? kHigh[c - 0x80] : c;
+        if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace ipcountry::lookup

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace ipcountry::lookup {
+
+// Calls `onLine` for each line of `content`. Lines end with CRLF, LF or CR;
+// a line end at the very end does not start another (empty) line.
+template <typename OnLine>
+void forEachLine(std::string_view content, OnLine&& onLine) {
+    std::size_t pos = 0;
+    while (pos < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            onLine(content.substr(pos));
+            return;
+        }
+        onLine(content.substr(pos, end - pos));
+        pos = end + ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') ? 2 : 1);
+    }
+}
+
+// Reads a whole data file. Throws Error(FileNotFound / FileUnreadable) naming
+// the file, or Error(BadData) when it is larger than `maxBytes`.
+std::string readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes);
+
+}  // namespace ipcountry::lookup
+
+namespace ipcountry::lookup {
+
+// An open file descriptor with what fstat said of it; closes on destruction.
+class OpenedFile {
+public:
+    // Throws Error(FileNotFound / FileUnreadable) naming the file.
+    explicit OpenedFile(const std::filesystem::path& path);
+    ~OpenedFile();
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+
+    std::uint64_t device() const noexcept { return m_device; }
+    std::uint64_t inode() const noexcept { return m_inode; }
+    std::uint64_t size() const noexcept { return m_size; }
+    std::int64_t mtimeNs() const noexcept { return m_mtimeNs; }
+
+    // The whole content; Error(BadData) above `maxBytes`, Error(FileUnreadable)
+    // when reading fails.
+    std::string readAll(std::uint64_t maxBytes);
+
+private:
+    std::filesystem::path m_path;
+    int m_fd = -1;
+    std::uint64_t m_device = 0, m_inode = 0, m_size = 0;
+    std::int64_t m_mtimeNs = 0;
+};
+
+}  // namespace ipcountry::lookup

@@ -1,0 +1,160 @@
+#include "lookup/range_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <unistd.h>
+
+#include "lookup/address_key.h"
+#include "lookup/error.h"
+
+namespace ipcountry::lookup {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct LookupCase {
+    std::string content;
+    std::string key;
+    std::optional<std::string> code;
+};
+
+class RangeLookup : public ::testing::TestWithParam<LookupCase> {};
+
+// Index and reference scan must agree with the expected answer.
+TEST_P(RangeLookup, answersAsTheRangeRule) {
+    const auto& c = GetParam();
+    const auto index = RangeIndex::fromContent(c.content);
+    EXPECT_EQ(index.findCountryCode(c.key), c.code) << c.key;
+    EXPECT_EQ(findCountryCodeSequential(splitRangeLines(c.content), c.key), c.code) << c.key;
+    if (const auto address = keyToAddress(c.key)) {
+        EXPECT_EQ(index.findCountryCode(*address), c.code) << c.key;
+    }
+}
+
+const std::string kThree = "00000000ZZ\r\n0A000000AA\r\n0B000000BB\r\n";
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RangeLookup,
+    ::testing::Values(
+        LookupCase{kThree, "05000000", "ZZ"}, LookupCase{kThree, "0A800000", "AA"},
+        // A range's first address belongs to that range.
+        LookupCase{kThree, "0A000000", "AA"}, LookupCase{kThree, "00000000", "ZZ"},
+        // The last line only closes the range before it.
+        LookupCase{kThree, "0B000000", std::nullopt}, LookupCase{kThree, "0C000000", std::nullopt},
+        LookupCase{"01000000ZZ\r\n0A000000AA\r\n", "00800000", std::nullopt},
+        LookupCase{"", "0A000000", std::nullopt}, LookupCase{"0A000000AA", "0A000000", std::nullopt},
+        // Odd and even line counts both end quietly above the last line.
+        LookupCase{"00000000ZZ\n0A000000AA\n", "FFFFFFFF", std::nullopt},
+        LookupCase{"00000000ZZ\r0A000000AA\r0B000000ZZ", "FFFFFFFF", std::nullopt},
+        // Repeated starts: the later line opens the range.
+        LookupCase{"00000000ZZ\r\n0A000000AA\r\n0A000000BB\r\n0B000000ZZ\r\n", "0A000001", "BB"},
+        // Malformed files are answered by the same rule, line by line.
+        LookupCase{"00000000ZZ\r\nX\r\n0B000000BB\r\n", "05000000", "ZZ"},
+        LookupCase{"00000000ZZ\r\n0a000000aa\r\n0B000000BB\r\n", "0A800000", "ZZ"},
+        LookupCase{"00000000ZZ\r\n0a000000aa\r\n0b000000BB\r\n", "0a800000", "aa"},
+        LookupCase{"00000000ZZ\r\n0B000000BB\r\n0A000000AA\r\n0C000000ZZ\r\n", "0A800000", "ZZ"},
+        // A line shorter than two characters is its own code.
+        LookupCase{"0\r\n5\r\n", "1", "0"}));
+
+TEST(RangeIndexChoice, indexesOnlyWellFormedAscendingFiles) {
+    EXPECT_TRUE(RangeIndex::fromContent(kThree).usesIndex());
+    EXPECT_TRUE(RangeIndex::fromContent("").usesIndex());
+    EXPECT_FALSE(RangeIndex::fromContent("0B000000BB\r\n0A000000AA\r\n").usesIndex());
+    EXPECT_FALSE(RangeIndex::fromContent("0A000000A\r\n").usesIndex());
+    EXPECT_FALSE(RangeIndex::fromContent("0a000000AA\r\n").usesIndex());
+}
+
+// Random files of every shape: the index (where it is used) and the
+// reference scan give the same answer for every key tried.
+TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
+    std::mt19937 rng(20261207);
+    const std::string codes[] = {"ZZ", "DE", "US", "FR", "A", ""};
+    for (int file = 0; file < 3000; ++file) {
+        const int shape = file % 4;  // sorted, repeated starts, short lines, shuffled
+        const int n = static_cast<int>(rng() % 12);
+        std::vector<std::uint32_t> starts;
+        for (int i = 0; i < n; ++i) starts.push_back(rng() % 64 * 0x04000000u);
+        if (shape != 3) std::sort(starts.begin(), starts.end());
+        if (shape == 1 && n > 1) starts[1] = starts[0];
+        std::string content;
+        for (int i = 0; i < n; ++i) {
+            std::string line = addressToKey(starts[static_cast<std::size_t>(i)]) + codes[rng() % 4];
+            if (shape == 2 && rng() % 3 == 0) line = line.substr(0, rng() % 10) + codes[4 + rng() % 2];
+            content += line + (rng() % 2 ? "\r\n" : "\n");
+        }
+        const auto index = RangeIndex::fromContent(content);
+        const auto lines = splitRangeLines(content);
+        for (int k = 0; k < 40; ++k) {
+            const std::uint32_t address = k < 20 ? rng() : starts.empty() ? 0 : starts[rng() % starts.size()] - (rng() % 2);
+            const auto key = addressToKey(address);
+            ASSERT_EQ(index.findCountryCode(key), findCountryCodeSequential(lines, key))
+                << "file:\n" << content << "key " << key;
+            ASSERT_EQ(index.findCountryCode(address), findCountryCodeSequential(lines, key));
+        }
+    }
+}
+
+class RangeFileOnDisk : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("ipcountry-rf-" + std::to_string(::getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    void write(const std::string& content) {
+        std::ofstream(dir / "IP_db.dbf", std::ios::binary | std::ios::trunc) << content;
+    }
+};
+
+TEST_F(RangeFileOnDisk, missingFileIsEachOperationsFileNotFound) {
+    RangeFile ranges(dir);
+    try {
+        ranges.open();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
+        EXPECT_NE(std::string(e.what()).find("IP_db.dbf"), std::string::npos);
+    }
+    write(kThree);
+    ranges.open();
+    EXPECT_EQ(ranges.findCountryCode("0A000001"), "AA");
+    fs::remove(dir / "IP_db.dbf");
+    // The file vanished: the next operation fails again instead of using the old index.
+    EXPECT_THROW(ranges.open(), Error);
+}
+
+TEST_F(RangeFileOnDisk, rereadsOnlyWhenTheFileChanges) {
+    write(kThree);
+    RangeFile ranges(dir);
+    ranges.open();
+    ranges.open();
+    EXPECT_EQ(ranges.loadCount(), 1);
+    // Replaced by a file of another size: the next open sees it.
+    write("00000000ZZ\r\n0A000000CC\r\n0B000000BB\r\n0C000000ZZ\r\n");
+    ranges.open();
+    EXPECT_EQ(ranges.loadCount(), 2);
+    EXPECT_EQ(ranges.findCountryCode("0A000001"), "CC");
+    // Replaced by another file of the same size (a new inode).
+    const auto other = dir / "other";
+    std::ofstream(other, std::ios::binary) << "00000000ZZ\r\n0A000000DD\r\n0B000000BB\r\n0C000000ZZ\r\n";
+    fs::rename(other, dir / "IP_db.dbf");
+    ranges.open();
+    EXPECT_EQ(ranges.findCountryCode("0A000001"), "DD");
+}
+
+TEST_F(RangeFileOnDisk, folderInPlaceOfTheFileIsUnreadable) {
+    fs::create_directories(dir / "IP_db.dbf");
+    RangeFile ranges(dir);
+    try {
+        ranges.open();
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::FileUnreadable);
+    }
+}
+
+}  // namespace
+}  // namespace ipcountry::lookup
