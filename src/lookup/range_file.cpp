@@ -11,6 +11,7 @@ namespace {
 
 // A range file far beyond any real one is refused rather than read into memory.
 constexpr std::uint64_t kMaxRangeFileBytes = 512ull << 20;
+constexpr std::uint32_t kBuckets = 1u << 16;
 
 std::string_view startOf(std::string_view line) { return line.substr(0, kAddressKeyLength); }
 
@@ -81,6 +82,13 @@ RangeIndex RangeIndex::fromContent(std::string_view content) {
         index.m_indexed = true;
         index.m_starts.shrink_to_fit();
         index.m_codes.shrink_to_fit();
+        index.m_buckets.resize(kBuckets + 1);
+        std::size_t line = 0;
+        for (std::uint32_t b = 0; b < kBuckets; ++b) {
+            while (line < index.m_starts.size() && (index.m_starts[line] >> 16) < b) ++line;
+            index.m_buckets[b] = static_cast<std::uint32_t>(line);
+        }
+        index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
     } else {
         index.m_starts.clear();
         index.m_codes.clear();
@@ -105,7 +113,12 @@ std::uint16_t RangeIndex::findPackedCode(std::uint32_t address) const {
     }
     // The last start at or below the address opens its range; the last line
     // only closes the one before it.
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), address);
+    // Lines outside the address's bucket start either below it or above it,
+    // so searching the bucket alone finds the same first start above it.
+    const std::uint32_t bucket = address >> 16;
+    const auto first = m_starts.begin() + m_buckets[bucket];
+    const auto last = m_starts.begin() + m_buckets[bucket + 1];
+    const auto it = std::upper_bound(first, last, address);
     if (it == m_starts.begin() || it == m_starts.end()) return 0;
     return m_codes[static_cast<std::size_t>(it - m_starts.begin()) - 1];
 }

@@ -49,6 +49,9 @@ private:
     bool m_indexed = false;
     std::vector<std::uint32_t> m_starts;   // indexed: the start of each line
     std::vector<std::uint16_t> m_codes;    // indexed: the code of each line, packed
+    // indexed: for each value of an address's upper 16 bits, the first line
+    // whose start has that value or more; narrows the binary search to a few lines.
+    std::vector<std::uint32_t> m_buckets;
     std::vector<std::string> m_lines;      // not indexed: the lines for the reference scan
 };
 
