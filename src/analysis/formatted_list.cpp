@@ -1,1 +1,158 @@
-// placeholder, replaced by the implementation
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "analysis/analysis.h"
+#include "analysis/country_resolver.h"
+#include "analysis/line_reader.h"
+#include "analysis/messages.h"
+#include "lookup/address_key.h"
+#include "lookup/error.h"
+
+namespace ipcountry::analysis {
+
+namespace {
+
+// The common form, four groups of one to three digits each at most 255,
+// read without building the hexadecimal key. Anything else (blanks, a fifth
+// part, an octet above 255, ...) goes through makeAddressKey, which decides.
+std::optional<std::uint32_t> readPlainAddress(std::string_view text) {
+    std::uint32_t address = 0;
+    std::size_t pos = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return std::nullopt;
+            ++pos;
+        }
+        unsigned value = 0;
+        std::size_t digits = 0;
+        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return std::nullopt;
+        address = (address << 8) | value;
+    }
+    if (pos != text.size())
+        return std::nullopt;
+    return address;
+}
+
+// The range file as this run sees it. A missing file is the failure of each
+// line that needs a lookup (the user may put the file back while a prompt is
+// up), so opening is retried until it succeeds once.
+class RunLookup {
+public:
+    explicit RunLookup(AnalysisContext& context) : m_context(context) { tryOpen(); }
+
+    // The resolver, or null with the reason in `error`.
+    const CountryResolver* resolver() {
+        if (!m_resolver)
+            tryOpen();
+        return m_resolver ? &*m_resolver : nullptr;
+    }
+    const std::string& error() const { return m_error; }
+
+private:
+    void tryOpen() {
+        try {
+            m_context.ranges.open();
+            m_resolver.emplace(m_context.table, m_context.ranges);
+        } catch (const lookup::Error& error) {
+            m_error = error.what();
+        }
+    }
+
+    AnalysisContext& m_context;
+    std::optional<CountryResolver> m_resolver;
+    std::string m_error;
+};
+
+}  // namespace
+
+RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
+    RunResult result;
+    const auto started = context.clock.now();
+
+    LineReader reader;
+    try {
+        reader.open(path);
+    } catch (const lookup::Error& error) {
+        // There is no list to go on with: Yes ends the run as No does, and
+        // neither shows statistics of a run that never read a line.
+        context.prompter.askContinue(continuePrompt(error.what()), 0);
+        return result;
+    }
+
+    RunLookup lookup(context);
+    std::string withoutTabs;
+    std::string_view line;
+    std::int64_t lineNumber = 0;
+    for (;;) {
+        try {
+            if (!reader.next(line))
+                break;
+        } catch (const lookup::Error& error) {
+            // The list broke off midway: there is nothing left to go on with.
+            context.prompter.askContinue(continuePrompt(error.what()), lineNumber + 1);
+            return result;
+        }
+        ++lineNumber;
+        if (reader.blockWasRead() && context.progress != nullptr &&
+            !context.progress->update(reader.bytesRead(), reader.fileSize()))
+            return result;
+
+        if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
+            withoutTabs.clear();
+            for (const char c : line)
+                if (c != '\t')
+                    withoutTabs += c;
+            line = withoutTabs;
+        }
+
+        // The checks run in this order: colon, key, lookup. Format and key
+        // failures have no description of their own.
+        std::optional<std::string> failure;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0) {
+            failure.emplace();
+        } else {
+            const std::string_view address = line.substr(0, colon);
+            const std::string_view port = line.substr(colon);
+            std::optional<std::uint32_t> value = readPlainAddress(address);
+            if (!value) {
+                try {
+                    const std::string key = lookup::makeAddressKey(address);
+                    value = lookup::keyToAddress(key);
+                    if (!value)
+                        failure.emplace();
+                } catch (const lookup::Error& error) {
+                    failure.emplace(error.what());
+                }
+            }
+            if (value) {
+                if (const CountryResolver* resolver = lookup.resolver()) {
+                    if (const std::optional<Resolution> country = resolver->resolve(*value)) {
+                        context.grid.appendRow(address, port, country->country, country->slot);
+                        context.table.addHit(country->slot);
+                        ++result.rowsAdded;
+                    }
+                } else {
+                    failure.emplace(lookup.error());
+                }
+            }
+        }
+        if (failure && !context.prompter.askContinue(continuePrompt(*failure), lineNumber))
+            return result;
+    }
+
+    result.status = RunStatus::Completed;
+    result.elapsed = context.clock.now() - started;
+    return result;
+}
+
+}  // namespace ipcountry::analysis

@@ -29,15 +29,22 @@ struct Statistics {
 struct StatsLocale {
     std::string longTimePattern = "H:mm:ss";  // Qt pattern syntax
     std::string decimalSeparator = ".";
+    std::string amText = "AM";  // what AP/ap show before noon
+    std::string pmText = "PM";
 };
 
 // Formats an elapsed time as a time of day under a Qt long-time pattern
 // (h, hh, H, HH, m, mm, s, ss, z, zzz, AP/ap/A/a, quoted text). A time-zone
 // part (t) has no meaning for a duration and is dropped with the blank before
 // it; a pattern without hours, minutes and seconds falls back to H:mm:ss.
+// Hours run on past 24 under H and HH rather than wrap; AP/ap take the texts
+// of `locale` when given.
 std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pattern);
+std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pattern,
+                          const StatsLocale& locale);
 
-// hits / total * 100, one decimal, halves away from zero, then "%".
+// hits / total * 100, one decimal, halves away from zero, then "%". Computed
+// exactly in integers: 1 of 16 is 6.3%. With no total to share in, empty.
 std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator);
 
 Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridRows,
