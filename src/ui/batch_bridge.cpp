@@ -1,0 +1,52 @@
+#include "ui/batch_bridge.h"
+
+#include <QStringDecoder>
+
+#include "lookup/country_table.h"
+
+namespace ipcountry::ui {
+
+std::int64_t GridSink::rowCount() const {
+    return m_grid.rows() + static_cast<std::int64_t>(m_pending.size());
+}
+
+void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) {
+    m_pending.push_back(ResultGrid::makeRow(lookup::windows1252ToUtf8(ip), lookup::windows1252ToUtf8(port),
+                                            lookup::windows1252ToUtf8(country), slot));
+    if (m_pending.size() >= kBatchRows) {
+        flush();
+    }
+}
+
+void GridSink::flush() {
+    if (!m_pending.empty()) {
+        m_grid.appendRows(std::move(m_pending));
+        m_pending.clear();
+    }
+}
+
+bool DialogPrompter::askContinue(std::string_view message, std::int64_t) {
+    m_sink.flush();
+    return m_dialogs.askYesNo(m_parent, messageText(message), Dialogs::Icon::Critical);
+}
+
+void DialogPrompter::showError(std::string_view message) {
+    m_sink.flush();
+    m_dialogs.message(m_parent, messageText(message), Dialogs::Icon::None);
+}
+
+bool BatchProgress::update(std::uint64_t bytesRead, std::uint64_t bytesTotal) {
+    m_sink.flush();
+    return m_dialog ? m_dialog->update(bytesRead, bytesTotal) : true;
+}
+
+QString messageText(std::string_view text) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    if (!utf8.hasError()) {
+        return decoded;
+    }
+    return QString::fromStdString(lookup::windows1252ToUtf8(text));
+}
+
+}  // namespace ipcountry::ui

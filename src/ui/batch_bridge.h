@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+#include "analysis/interfaces.h"
+#include "ui/dialogs.h"
+#include "ui/result_grid.h"
+
+class QWidget;
+
+namespace ipcountry::ui {
+
+// What a batch analysis talks to while it runs from the main window.
+
+// Collects appended rows and hands them to the grid in batches, so that a
+// big file does not cost one model notification per row. The file's 8-bit
+// texts become UTF-8 here.
+class GridSink final : public analysis::ResultSink {
+public:
+    static constexpr std::size_t kBatchRows = 8192;
+
+    explicit GridSink(ResultGrid& grid) : m_grid(grid) {}
+    ~GridSink() override { flush(); }
+
+    std::int64_t rowCount() const override;
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override;
+    void flush();
+
+private:
+    ResultGrid& m_grid;
+    std::vector<ResultGrid::Row> m_pending;
+};
+
+// The analyses' questions as message boxes. The rows so far reach the grid
+// before each question, so that the user sees where the run stands.
+class DialogPrompter final : public analysis::Prompter {
+public:
+    DialogPrompter(Dialogs& dialogs, QWidget* parent, GridSink& sink)
+        : m_dialogs(dialogs), m_parent(parent), m_sink(sink) {}
+
+    bool askContinue(std::string_view message, std::int64_t lineNumber) override;
+    void showError(std::string_view message) override;
+
+private:
+    Dialogs& m_dialogs;
+    QWidget* m_parent;
+    GridSink& m_sink;
+};
+
+// Passes progress on to the progress dialog, flushing the rows first so that
+// the grid grows while the dialog is up.
+class BatchProgress final : public analysis::Progress {
+public:
+    BatchProgress(GridSink& sink, std::unique_ptr<analysis::Progress> dialog)
+        : m_sink(sink), m_dialog(std::move(dialog)) {}
+
+    bool update(std::uint64_t bytesRead, std::uint64_t bytesTotal) override;
+    // Closes the progress dialog.
+    void finish() { m_dialog.reset(); }
+
+private:
+    GridSink& m_sink;
+    std::unique_ptr<analysis::Progress> m_dialog;
+};
+
+// A message of the core for display: UTF-8 when it is valid UTF-8 (paths,
+// descriptions), else the Windows-1252 text of a file it quotes.
+QString messageText(std::string_view text);
+
+}  // namespace ipcountry::ui

@@ -1,0 +1,314 @@
+#include "ui/main_form.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include "analysis/analysis.h"
+#include "lookup/address_key.h"
+#include "lookup/error.h"
+#include "ui/app_icon.h"
+#include "ui/batch_bridge.h"
+#include "ui/grid_view.h"
+#include "ui/layout.h"
+
+namespace ipcountry::ui {
+
+namespace {
+
+constexpr int kClientWidth = 6030;
+constexpr int kClientHeight = 5970;
+constexpr int kMinCountryPointSize = 8;
+
+struct ButtonSpec {
+    const char* name;
+    const char* caption;
+    int left, top, width, height;
+};
+
+}  // namespace
+
+MainForm::MainForm(std::filesystem::path dataDir, Dialogs& dialogs, analysis::Clock* clock, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_dataDir(std::move(dataDir)),
+      m_dialogs(dialogs),
+      m_ownClock(clock ? nullptr : std::make_unique<analysis::SteadyClock>()),
+      m_clock(clock ? *clock : *m_ownClock),
+      m_ranges(m_dataDir),
+      m_flags(m_dataDir) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Find country by IP"));
+    setWindowIcon(appIcon());
+    setFont(windowFont(8));
+    const double dpi = logicalDpiOf(*this);
+    setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
+    buildControls();
+    onMainWindowLoad();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildControls() {
+    const double dpi = logicalDpiOf(*this);
+    const QFont labelFont = windowFont(12, true);
+
+    // Created bottom-up: Label5 lies beneath the other labels and the picture,
+    // and every label beneath the windowed controls.
+    auto addLabel = [&](const char* name, const char* caption, QRect rect, bool big) {
+        auto* label = new QLabel(QString::fromUtf8(caption), this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setGeometry(rect);
+        if (big) {
+            label->setFont(labelFont);
+        }
+        return label;
+    };
+    addLabel("Label5", "", twipsRect(120, 120, 5775, 1335, dpi), false);
+    addLabel("Label1", "Enter IP:", twipsRect(360, 360, 1095, 375, dpi), true);
+    addLabel("Label2", "Country:", twipsRect(360, 960, 1095, 375, dpi), true);
+    m_label3 = addLabel("Label3", " ", twipsRect(2400, 960, 3255, 375, dpi), true);
+    addLabel("Label4", "Analyse file:", twipsRect(240, 1680, 3255, 375, dpi), true);
+
+    m_image1 = new QLabel(this);
+    m_image1->setObjectName(QStringLiteral("Image1"));
+    m_image1->setAccessibleName(QStringLiteral("Image1"));
+    m_image1->setGeometry(twipsRect(1560, 840, 1095, 735, dpi));
+    m_image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto addButton = [&](const ButtonSpec& spec) {
+        auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
+        button->setObjectName(QString::fromLatin1(spec.name));
+        button->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height, dpi));
+        // Enter and Escape press nothing in this window.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    };
+    auto addTextBox = [&](const char* name, QRect rect) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setAccessibleName(QString::fromLatin1(name));
+        edit->setGeometry(rect);
+        return edit;
+    };
+
+    m_text1 = addTextBox("Text1", twipsRect(1560, 360, 2055, 375, dpi));
+    auto* command1 = addButton({"Command1", "Find", 3840, 360, 1695, 375});
+    m_text2 = addTextBox("Text2", twipsRect(120, 2040, 5415, 375, dpi));
+    auto* command2 = addButton({"Command2", "...", 5520, 2040, 375, 375});
+    auto* command3 = addButton({"Command3", "Formatted file", 120, 2640, 2775, 375});
+    auto* command4 = addButton({"Command4", "Unformatted file", 3000, 2640, 2895, 375});
+    auto* command5 = addButton({"Command5", "Clear", 120, 5400, 1695, 375});
+    auto* command6 = addButton({"Command6", "Export to Excel", 3960, 5400, 1935, 375});
+
+    m_view = new GridView(m_grid, GridView::CellColour::Window, this);
+    m_view->setObjectName(QStringLiteral("MSHFlexGrid1"));
+    m_view->setAccessibleName(QStringLiteral("MSHFlexGrid1"));
+    m_view->setGeometry(twipsRect(120, 3240, 5775, 1980, dpi));
+    m_grid.setDecorationProvider(2, [this](int slot) -> QVariant { return m_flags.slotFlag(m_table, slot); });
+
+    auto* command7 = addButton({"Command7", "Kill dupes", 2040, 5400, 1695, 375});
+
+    QWidget* order[] = {m_text1, command1, m_text2, command2, command3, command4, command5, command6, m_view, command7};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(order[i], order[i + 1]);
+    }
+    setTabOrder(command7, m_text1);
+
+    connect(command1, &QPushButton::clicked, this, &MainForm::onFind);
+    connect(command2, &QPushButton::clicked, this, &MainForm::onPickFile);
+    connect(command3, &QPushButton::clicked, this, &MainForm::onFormattedFile);
+    connect(command4, &QPushButton::clicked, this, &MainForm::onUnformattedFile);
+    connect(command5, &QPushButton::clicked, this, &MainForm::clearResults);
+    connect(command6, &QPushButton::clicked, this, &MainForm::exportToExcel);
+    connect(command7, &QPushButton::clicked, this, &MainForm::killDupes);
+    m_text1->setFocus(Qt::OtherFocusReason);
+}
+
+void MainForm::onMainWindowLoad() {
+    setUpResultGrid();
+    // The country table is filled only after the grid is set up.
+    m_table = lookup::loadCountryTable(m_dataDir);
+}
+
+void MainForm::setUpResultGrid() {
+    m_grid.setCols(3);
+    // The header goes in while nothing is fixed; the grid's own empty row
+    // becomes the blank row 1 below it.
+    m_grid.addItem("IP\tPort\tCountry", 0);
+    m_grid.setFixedRows(1);
+    m_grid.setColWidth(0, 1500);
+    m_grid.setColWidth(1, 800);
+    m_grid.setColWidth(2, 3400);
+    m_grid.setColAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void MainForm::showEvent(QShowEvent* event) {
+    if (!m_centred && !parentWidget()) {
+        m_centred = true;
+        if (const QScreen* s = screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(s->availableGeometry().center());
+            move(frame.topLeft());
+        }
+        m_text1->setFocus(Qt::OtherFocusReason);
+    }
+    QWidget::showEvent(event);
+}
+
+void MainForm::showWrongData(const QString& description) {
+    m_dialogs.message(this, QString::fromLatin1(analysis::kWrongDataText.data(), static_cast<qsizetype>(analysis::kWrongDataText.size())) + description, Dialogs::Icon::None);
+}
+
+void MainForm::showCountry(const QString& name) {
+    // Long names shrink rather than run out of the label.
+    QFont font = windowFont(12, true);
+    const int room = m_label3->width();
+    while (font.pointSize() > kMinCountryPointSize && QFontMetrics(font).horizontalAdvance(name) > room) {
+        font.setPointSize(font.pointSize() - 1);
+    }
+    m_label3->setFont(font);
+    m_label3->setText(name);
+    m_label3->setToolTip(name.trimmed().isEmpty() ? QString() : name);
+}
+
+void MainForm::showFlag(const QImage& image) {
+    QPixmap pixmap = QPixmap::fromImage(image);
+    // At its own size, unless it would not fit in the picture's box.
+    if (pixmap.width() > m_image1->width() || pixmap.height() > m_image1->height()) {
+        pixmap = pixmap.scaled(m_image1->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    m_image1->setPixmap(pixmap);
+}
+
+void MainForm::onFind() {
+    // Nothing of an earlier lookup may stay beside a new address.
+    showCountry(QStringLiteral(" "));
+    m_image1->clear();
+    m_image1->setAccessibleDescription(QString());
+    try {
+        const auto key = lookup::makeAddressKey(m_text1->text().toStdString());
+        if (key.size() != lookup::kAddressKeyLength) {
+            showWrongData(QString());
+            return;
+        }
+        m_ranges.open();
+        const auto code = m_ranges.findCountryCode(key);
+        QString flagCode;
+        if (code && *code == "US") {
+            showCountry(QStringLiteral("USA"));
+            flagCode = QStringLiteral("US");
+        } else if (const auto slot = (code && !code->empty()) ? m_table.findSlot(*code) : std::nullopt) {
+            showCountry(QString::fromStdString(lookup::windows1252ToUtf8(m_table.slotName(*slot))));
+            flagCode = QString::fromStdString(lookup::windows1252ToUtf8(*code));
+        } else {
+            showCountry(QStringLiteral("Unknown"));
+            return;
+        }
+        QString error;
+        const QImage flag = m_flags.loadFlag(flagCode, &error);
+        if (flag.isNull()) {
+            showWrongData(error);
+            return;
+        }
+        showFlag(flag);
+        m_image1->setAccessibleDescription(QStringLiteral("Flag of %1").arg(m_label3->text()));
+    } catch (const std::exception& e) {
+        showWrongData(messageText(e.what()));
+    }
+}
+
+void MainForm::onPickFile() {
+    // A cancel is not a file name: what the user had typed stays. "*.*" would
+    // hide files without an extension here, so the pattern is "*".
+    if (const auto path = m_dialogs.openFile(this, QStringLiteral("All files (*.*) (*)"))) {
+        m_text2->setText(QDir::toNativeSeparators(*path));
+    }
+}
+
+void MainForm::onFormattedFile() {
+    runAnalysis(true);
+}
+
+void MainForm::onUnformattedFile() {
+    runAnalysis(false);
+}
+
+void MainForm::runAnalysis(bool formatted) {
+    const std::string path = QFile::encodeName(m_text2->text()).toStdString();
+    analysis::RunResult result;
+    {
+        GridSink sink(m_grid);
+        DialogPrompter prompter(m_dialogs, this, sink);
+        BatchProgress progress(sink, m_dialogs.startProgress(this, formatted ? QStringLiteral("Analysing the formatted file...")
+                                                                             : QStringLiteral("Analysing the file...")));
+        analysis::AnalysisContext context{m_table, m_ranges, sink, prompter, m_clock, &progress};
+        try {
+            result = formatted ? analysis::runFormattedList(path, context) : analysis::runFreeTextScan(path, context);
+        } catch (const std::exception& e) {
+            // The analyses report their own failures; this is the last guard, so
+            // that nothing escapes into the event loop. Rows so far stay.
+            progress.finish();
+            sink.flush();
+            showWrongData(messageText(e.what()));
+            return;
+        }
+        progress.finish();
+    }
+    if (result.status != analysis::RunStatus::Completed) {
+        return;
+    }
+    m_analysisClock = result.elapsed;
+    m_grid.setColAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+    m_dialogs.showStatistics(this, StatisticsSource{m_grid, m_table, m_analysisClock, &m_flags});
+}
+
+void MainForm::clearResults() {
+    m_grid.setRows(2);
+    m_table.clearHits();
+}
+
+void MainForm::killDupes() {
+    // Two data rows below the blank row can already repeat each other.
+    if (m_grid.rows() < 4) {
+        m_dialogs.message(this, QStringLiteral("Nothing to kill!"), Dialogs::Icon::Information);
+        return;
+    }
+    // A removed row takes its count with it, so that no share exceeds 100%.
+    for (const int slot : m_grid.removeDuplicateRows(1)) {
+        m_table.removeHit(slot);
+    }
+    m_dialogs.message(this, QStringLiteral("Dupes killed!"), Dialogs::Icon::Warning);
+}
+
+void MainForm::exportToExcel() {
+    if (m_grid.rows() < 3) {
+        m_dialogs.message(this, QStringLiteral("Nothing to export!"), Dialogs::Icon::Information);
+        return;
+    }
+    if (!m_export) {
+        m_dialogs.message(this, QStringLiteral("This build cannot export to a spreadsheet."), Dialogs::Icon::Critical);
+        return;
+    }
+    try {
+        m_export(m_grid, this, m_dialogs);
+    } catch (const std::exception& e) {
+        m_dialogs.message(this, messageText(e.what()), Dialogs::Icon::Critical);
+    }
+}
+
+std::unique_ptr<MainForm> startMainWindow(const std::filesystem::path& dataDir, Dialogs& dialogs) {
+    try {
+        return std::make_unique<MainForm>(dataDir, dialogs);
+    } catch (const lookup::Error& e) {
+        dialogs.message(nullptr, QStringLiteral("The program cannot start: the country list cannot be used.\n") + messageText(e.what()),
+                        Dialogs::Icon::Critical);
+        return nullptr;
+    }
+}
+
+}  // namespace ipcountry::ui

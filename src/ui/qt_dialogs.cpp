@@ -1,0 +1,89 @@
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProgressDialog>
+
+#include "analysis/interfaces.h"
+#include "ui/dialogs.h"
+#include "ui/stats.h"
+
+namespace ipcountry::ui {
+
+namespace {
+
+QMessageBox::Icon toQt(Dialogs::Icon icon) {
+    switch (icon) {
+    case Dialogs::Icon::Information: return QMessageBox::Information;
+    case Dialogs::Icon::Warning: return QMessageBox::Warning;
+    case Dialogs::Icon::Critical: return QMessageBox::Critical;
+    case Dialogs::Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Message boxes carry no title of their own: the application's name stands there.
+int showBox(QWidget* parent, const QString& text, Dialogs::Icon icon, QMessageBox::StandardButtons buttons,
+            QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(toQt(icon), QCoreApplication::applicationName(), text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    return box.exec();
+}
+
+class DialogProgress final : public analysis::Progress {
+public:
+    DialogProgress(QWidget* owner, const QString& label) : m_dialog(label, QObject::tr("Cancel"), 0, kSteps, owner) {
+        m_dialog.setWindowTitle(QCoreApplication::applicationName());
+        m_dialog.setWindowModality(Qt::ApplicationModal);
+        m_dialog.setMinimumDuration(1000);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setValue(0);
+    }
+
+    bool update(std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
+        const auto step = bytesTotal == 0 ? kSteps
+                                          : static_cast<int>(std::min<std::uint64_t>(bytesRead, bytesTotal) * kSteps / bytesTotal);
+        // setValue shows the dialog once the minimum duration has passed and,
+        // while it is shown, lets the window repaint and take the Cancel click.
+        m_dialog.setValue(std::min(step, kSteps - 1));
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QProgressDialog m_dialog;
+};
+
+}  // namespace
+
+void QtDialogs::message(QWidget* parent, const QString& text, Icon icon) {
+    showBox(parent, text, icon, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool QtDialogs::askYesNo(QWidget* parent, const QString& text, Icon icon) {
+    return showBox(parent, text, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& filter) {
+    const auto path = QFileDialog::getOpenFileName(parent, QString(), QString(), filter, nullptr,
+                                                   QFileDialog::HideNameFilterDetails);
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+void QtDialogs::showStatistics(QWidget* owner, const StatisticsSource& source) {
+    Stats stats(owner, source, *this);
+    stats.exec();
+}
+
+std::unique_ptr<analysis::Progress> QtDialogs::startProgress(QWidget* owner, const QString& label) {
+    return std::make_unique<DialogProgress>(owner, label);
+}
+
+void QtDialogs::beep() {
+    QApplication::beep();
+}
+
+}  // namespace ipcountry::ui
