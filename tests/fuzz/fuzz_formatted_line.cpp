@@ -1,0 +1,68 @@
+// Any file as a formatted list and as free text, with every prompt answered
+// Yes: the runs end, every row is counted once, no TAB reaches a cell, and
+// the rows of the formatted list are the lines it accepted.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "analysis/analysis.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+
+namespace {
+
+using namespace ipcountry;
+
+struct Sink final : analysis::ResultSink {
+    std::int64_t rows = 2;
+    std::int64_t rowCount() const override { return rows; }
+    void appendRow(std::string_view ip, std::string_view port, std::string_view, int slot) override {
+        if (ip.find('\t') != std::string_view::npos || port.find('\t') != std::string_view::npos) std::abort();
+        if (slot < 0 || slot >= lookup::kSlotCount) std::abort();
+        ++rows;
+    }
+};
+
+struct Yes final : analysis::Prompter {
+    bool askContinue(std::string_view, std::int64_t) override { return true; }
+    void showError(std::string_view) override {}
+};
+
+const std::filesystem::path& dataDir() {
+    static const std::filesystem::path dir = [] {
+        auto d = std::filesystem::temp_directory_path() / ("ipcountry-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(d);
+        std::ofstream(d / "IP_db.dbf", std::ios::binary) << "00000000ZZ\r\n01000000DE\r\n0A000000US\r\n0B000000FR\r\nC0000000ZZ\r\n";
+        return d;
+    }();
+    return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto input = dataDir() / "input.txt";
+    std::ofstream(input, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
+                                                                     static_cast<std::streamsize>(size));
+    auto table = lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
+    lookup::RangeFile ranges(dataDir());
+    Sink sink;
+    Yes prompter;
+    analysis::SteadyClock clock;
+    analysis::AnalysisContext context{table, ranges, sink, prompter, clock, nullptr};
+
+    const auto formatted = analysis::runFormattedList(input.string(), context);
+    if (formatted.status != analysis::RunStatus::Completed) std::abort();
+    if (table.totalHits() != sink.rows - 2 || formatted.rowsAdded != sink.rows - 2) std::abort();
+
+    const auto before = sink.rows;
+    const auto scanned = analysis::runFreeTextScan(input.string(), context);
+    if (scanned.status != analysis::RunStatus::Completed) std::abort();
+    if (table.totalHits() != sink.rows - 2 || scanned.rowsAdded != sink.rows - before) std::abort();
+    return 0;
+}
