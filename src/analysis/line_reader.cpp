@@ -64,12 +64,13 @@ void LineReader::open(const std::string& path, std::size_t blockSize) {
     m_fd = fd;
     m_fileSize = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
     m_blockSize = std::max<std::size_t>(blockSize, 16);
-    if (m_capacity < m_blockSize) {
-        char* grown = static_cast<char*>(std::realloc(m_buffer, m_blockSize));
+    // Room for one block and the unfinished line that came before it.
+    if (m_capacity < 2 * m_blockSize) {
+        char* grown = static_cast<char*>(std::realloc(m_buffer, 2 * m_blockSize));
         if (grown == nullptr)
             throw std::bad_alloc();
         m_buffer = grown;
-        m_capacity = m_blockSize;
+        m_capacity = 2 * m_blockSize;
     }
     m_begin = m_end = 0;
     m_lf = m_cr = 0;
@@ -114,7 +115,7 @@ void LineReader::fill() {
         }
     }
     for (;;) {
-        const ssize_t got = ::read(m_fd, m_buffer + m_end, m_capacity - m_end);
+        const ssize_t got = ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, m_blockSize));
         if (got > 0) {
             m_end += static_cast<std::size_t>(got);
             m_bytesRead += static_cast<std::uint64_t>(got);

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/interfaces.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+
+namespace ipcountry::analysis::testing {
+
+struct Row {
+    std::string ip, port, country;
+    int slot = 0;
+    bool operator==(const Row&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Row& row) {
+    return os << '{' << row.ip << " | " << row.port << " | " << row.country << " | " << row.slot << '}';
+}
+
+// A results grid that starts with the header and the blank row.
+class FakeGrid final : public ResultSink {
+public:
+    std::int64_t rowCount() const override { return static_cast<std::int64_t>(rows.size()) + 2; }
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override {
+        rows.push_back(Row{std::string(ip), std::string(port), std::string(country), slot});
+    }
+    std::vector<Row> rows;
+};
+
+// Answers prompts from a script (Yes when the script runs out) and records them.
+class FakePrompter final : public Prompter {
+public:
+    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
+        questions.emplace_back(message);
+        questionLines.push_back(lineNumber);
+        if (answers.empty())
+            return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void showError(std::string_view message) override { errors.emplace_back(message); }
+
+    std::deque<bool> answers;
+    std::vector<std::string> questions;
+    std::vector<std::int64_t> questionLines;
+    std::vector<std::string> errors;
+};
+
+// Each call to now() moves on by `step`.
+class FakeClock final : public Clock {
+public:
+    std::chrono::steady_clock::time_point now() override {
+        const auto value = m_now;
+        m_now += step;
+        return value;
+    }
+    std::chrono::nanoseconds step = std::chrono::seconds(2);
+
+private:
+    std::chrono::steady_clock::time_point m_now{std::chrono::hours(23)};
+};
+
+// A folder of its own under the system's temporary folder, removed at the end.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ipcountry-analysis-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::filesystem::path& path() const { return m_path; }
+    std::string write(const std::string& name, std::string_view content) const {
+        const auto file = m_path / name;
+        std::ofstream out(file, std::ios::binary);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        return file.string();
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Everything a run needs, over a data folder with the given range file.
+struct Fixture {
+    explicit Fixture(std::string_view rangeLines, std::string_view countryLines = "DEGermany\r\nFRFrance\r\n")
+        : table(lookup::parseCountryTable(countryLines, "Country.dbf")), ranges(dir.path()) {
+        dir.write("IP_db.dbf", rangeLines);
+    }
+    AnalysisContext context() { return AnalysisContext{table, ranges, grid, prompter, clock, nullptr}; }
+    RunResult formatted(std::string_view list) {
+        auto ctx = context();
+        return runFormattedList(dir.write("list.txt", list), ctx);
+    }
+    RunResult freeText(std::string_view text) {
+        auto ctx = context();
+        return runFreeTextScan(dir.write("log.txt", text), ctx);
+    }
+
+    TempDir dir;
+    lookup::CountryTable table;
+    lookup::RangeFile ranges;
+    FakeGrid grid;
+    FakePrompter prompter;
+    FakeClock clock;
+};
+
+// The range file of the worked example: DE, US, FR above 0A000000, ZZ below.
+inline constexpr std::string_view kExampleRanges = "00000000ZZ\r\n0A000000DE\r\n0B000000US\r\n0C000000FR\r\n";
+
+}  // namespace ipcountry::analysis::testing

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "fakes.h"
+
+namespace ipcountry::analysis {
+namespace {
+
+using testing::Fixture;
+using testing::kExampleRanges;
+using testing::Row;
+
+const std::string kBlankPrompt = "Error due to wrong data entered! \r\nDo you want continue?";
+
+TEST(FormattedList, workedExampleGivesRowsCountsAndPrompts) {
+    Fixture f(kExampleRanges);
+    const RunResult result = f.formatted(
+        "10.1.2.3:8080\r\n11.0.0.9:25\r\n12.0.0.1:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3.999:80\r\n");
+
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    // 12.0.0.1 lies in no range: it gets no row rather than the previous
+    // line's country; 5.6.7.8 has a code that no slot holds.
+    const std::vector<Row> expected{{"10.1.2.3", ":8080", "Germany", 0}, {"11.0.0.9", ":25", "USA", 222}};
+    EXPECT_EQ(f.grid.rows, expected);
+    EXPECT_EQ(result.rowsAdded, 2);
+    EXPECT_EQ(f.table.slotHits(0), 1);
+    EXPECT_EQ(f.table.slotHits(222), 1);
+    EXPECT_EQ(f.table.totalHits(), 2);
+    EXPECT_EQ(f.prompter.questions, (std::vector<std::string>{kBlankPrompt, kBlankPrompt}));
+    EXPECT_EQ(f.prompter.questionLines, (std::vector<std::int64_t>{5, 6}));
+    EXPECT_EQ(result.elapsed, std::chrono::seconds(2));
+}
+
+struct LineCase {
+    const char* name;
+    std::string line;
+    std::vector<Row> rows;  // empty: the line fails or adds nothing
+    bool prompts;
+};
+
+std::ostream& operator<<(std::ostream& os, const LineCase& c) { return os << c.name; }
+
+class FormattedLineTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(FormattedLineTest, handlesTheLine) {
+    const LineCase& c = GetParam();
+    Fixture f(kExampleRanges);
+    const RunResult result = f.formatted(c.line + "\r\n");
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    EXPECT_EQ(f.grid.rows, c.rows);
+    EXPECT_EQ(f.prompter.questions.size(), c.prompts ? 1u : 0u);
+    EXPECT_EQ(f.table.totalHits(), static_cast<std::int64_t>(c.rows.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FormattedLineTest,
+    ::testing::Values(
+        LineCase{"laterColonsBelongToPort", "10.1.2.3:8080:9", {{"10.1.2.3", ":8080:9", "Germany", 0}}, false},
+        LineCase{"colonAlone", "10.1.2.3:", {{"10.1.2.3", ":", "Germany", 0}}, false},
+        LineCase{"tabsRemovedEverywhere", "\t10.1.\t2.3\t:\t80\t80", {{"10.1.2.3", ":8080", "Germany", 0}}, false},
+        LineCase{"blankBeforeColonKept", "10.1.2.3 :80", {{"10.1.2.3 ", ":80", "Germany", 0}}, false},
+        LineCase{"fifthPartShownButIgnored", "10.1.2.3.77:8080", {{"10.1.2.3.77", ":8080", "Germany", 0}}, false},
+        LineCase{"leadingZeros", "010.001.002.003:1", {{"010.001.002.003", ":1", "Germany", 0}}, false},
+        LineCase{"noPort", "1.2.3.4", {}, true},
+        LineCase{"colonFirst", ":80", {}, true},
+        LineCase{"emptyLine", "", {}, true},
+        LineCase{"octetNotANumber", "1.2.x.4:80", {}, true},
+        LineCase{"octetAbove255", "1.2.3.999:80", {}, true},
+        LineCase{"fewerThanThreeDots", "10.1.2:80", {}, true},
+        LineCase{"codeWithoutSlot", "0.0.0.0:1", {}, false},
+        LineCase{"inNoRange", "13.0.0.1:1", {}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormattedList, describesAKeyFailureAndLeavesFormatFailuresBlank) {
+    Fixture f(kExampleRanges);
+    f.formatted("1.2.x.4:80\r\n1.2.3.4\r\n");
+    ASSERT_EQ(f.prompter.questions.size(), 2u);
+    EXPECT_NE(f.prompter.questions[0], kBlankPrompt);
+    EXPECT_EQ(f.prompter.questions[0].rfind("Error due to wrong data entered! ", 0), 0u);
+    EXPECT_EQ(f.prompter.questions[1], kBlankPrompt);
+}
+
+TEST(FormattedList, usIsSlot222WhateverTheTableHoldsThere) {
+    // Slot 222 is unfilled in this table; a line "US..." in slot 2 never wins.
+    Fixture f(kExampleRanges, "DEGermany\r\nFRFrance\r\nUSUnited States\r\n");
+    f.formatted("11.0.0.9:25\r\n");
+    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"11.0.0.9", ":25", "USA", 222}}));
+    EXPECT_EQ(f.table.slotHits(222), 1);
+    EXPECT_EQ(f.table.slotHits(2), 0);
+}
+
+TEST(FormattedList, lowerCaseUsIsAnOrdinaryCode) {
+    Fixture f("00000000ZZ\r\n0A000000us\r\n0B000000ZZ\r\n", "DEGermany\r\nusSmall\r\n");
+    f.formatted("10.1.2.3:1\r\n");
+    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Small", 1}}));
+    EXPECT_EQ(f.table.slotHits(222), 0);
+}
+
+TEST(FormattedList, firstSlotOfARepeatedCodeWins) {
+    Fixture f(kExampleRanges, "FRFrance\r\nDEGermany\r\nDEDeutschland\r\n");
+    f.formatted("10.1.2.3:1\r\n");
+    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 1}}));
+}
+
+TEST(FormattedList, yesGoesOnAndNoStopsKeepingWhatWasAdded) {
+    const std::string list = "bad\r\n10.1.2.3:1\r\nbad\r\n10.1.2.4:2\r\n";
+    {
+        Fixture f(kExampleRanges);
+        f.prompter.answers = {true, true};
+        const RunResult result = f.formatted(list);
+        EXPECT_EQ(result.status, RunStatus::Completed);
+        EXPECT_EQ(f.grid.rows.size(), 2u);
+    }
+    {
+        Fixture f(kExampleRanges);
+        f.prompter.answers = {true, false};
+        const RunResult result = f.formatted(list);
+        EXPECT_EQ(result.status, RunStatus::Stopped);
+        EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 0}}));
+        EXPECT_EQ(f.table.slotHits(0), 1);
+        EXPECT_EQ(f.prompter.questions.size(), 2u);
+    }
+    {
+        // Yes at the last line's prompt still finishes normally.
+        Fixture f(kExampleRanges);
+        EXPECT_EQ(f.formatted("10.1.2.3:1\r\nbad").status, RunStatus::Completed);
+    }
+}
+
+TEST(FormattedList, listThatCannotBeOpenedEndsWithoutStatisticsOnYesAndNo) {
+    for (const bool answer : {true, false}) {
+        Fixture f(kExampleRanges);
+        f.prompter.answers = {answer};
+        auto ctx = f.context();
+        const RunResult result = runFormattedList((f.dir.path() / "missing.txt").string(), ctx);
+        EXPECT_EQ(result.status, RunStatus::Stopped) << answer;
+        ASSERT_EQ(f.prompter.questions.size(), 1u);
+        EXPECT_NE(f.prompter.questions[0].find("missing.txt"), std::string::npos);
+        EXPECT_EQ(f.prompter.questionLines[0], 0);
+    }
+}
+
+TEST(FormattedList, missingRangeFileFailsEachLineThatNeedsALookup) {
+    Fixture f(kExampleRanges);
+    std::filesystem::remove(f.dir.path() / "IP_db.dbf");
+    const RunResult result = f.formatted("10.1.2.3:1\r\nbad\r\n10.1.2.4:2\r\n");
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    EXPECT_TRUE(f.grid.rows.empty());
+    ASSERT_EQ(f.prompter.questions.size(), 3u);
+    EXPECT_NE(f.prompter.questions[0].find("IP_db.dbf"), std::string::npos);
+    EXPECT_EQ(f.prompter.questions[1], kBlankPrompt);
+    EXPECT_EQ(f.prompter.questions[2], f.prompter.questions[0]);
+}
+
+// Answering a prompt about the missing range file after putting it back goes on with it.
+class RestoringPrompter final : public Prompter {
+public:
+    explicit RestoringPrompter(testing::TempDir& dir) : m_dir(dir) {}
+    bool askContinue(std::string_view, std::int64_t) override {
+        m_dir.write("IP_db.dbf", kExampleRanges);
+        ++asked;
+        return true;
+    }
+    void showError(std::string_view) override {}
+    int asked = 0;
+
+private:
+    testing::TempDir& m_dir;
+};
+
+TEST(FormattedList, rangeFilePutBackDuringAPromptIsUsedForTheNextLines) {
+    Fixture f(kExampleRanges);
+    std::filesystem::remove(f.dir.path() / "IP_db.dbf");
+    RestoringPrompter prompter(f.dir);
+    AnalysisContext ctx{f.table, f.ranges, f.grid, prompter, f.clock, nullptr};
+    runFormattedList(f.dir.write("list.txt", "10.1.2.3:1\r\n10.1.2.4:2\r\n"), ctx);
+    EXPECT_EQ(prompter.asked, 1);
+    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.4", ":2", "Germany", 0}}));
+}
+
+TEST(FormattedList, twoRunsAccumulateRowsAndCounts) {
+    Fixture f(kExampleRanges);
+    const std::string list = "10.1.2.3:1\r\n11.0.0.1:2\r\n";
+    f.formatted(list);
+    f.formatted(list);
+    EXPECT_EQ(f.grid.rows.size(), 4u);
+    EXPECT_EQ(f.table.slotHits(0), 2);
+    EXPECT_EQ(f.table.slotHits(222), 2);
+}
+
+TEST(FormattedList, emptyListCompletesWithNoRows) {
+    Fixture f(kExampleRanges);
+    const RunResult result = f.formatted("");
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    EXPECT_TRUE(f.grid.rows.empty());
+    EXPECT_TRUE(f.prompter.questions.empty());
+}
+
+TEST(FormattedList, everyLineEndAndAMissingFinalOne) {
+    for (const std::string list : {"10.1.2.3:1\r\n10.1.2.4:2\r\n", "10.1.2.3:1\n10.1.2.4:2", "10.1.2.3:1\r10.1.2.4:2\r"}) {
+        Fixture f(kExampleRanges);
+        f.formatted(list);
+        EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 0}, {"10.1.2.4", ":2", "Germany", 0}}));
+        EXPECT_TRUE(f.prompter.questions.empty());
+    }
+}
+
+class CancellingProgress final : public Progress {
+public:
+    bool update(std::uint64_t, std::uint64_t) override { return ++calls < 2; }
+    int calls = 0;
+};
+
+TEST(FormattedList, cancelledProgressStopsTheRun) {
+    Fixture f(kExampleRanges);
+    CancellingProgress progress;
+    auto ctx = f.context();
+    ctx.progress = &progress;
+    std::string list;
+    for (int i = 0; i < 300'000; ++i)
+        list += "10.1.2.3:1\r\n";
+    const RunResult result = runFormattedList(f.dir.write("big.txt", list), ctx);
+    EXPECT_EQ(result.status, RunStatus::Stopped);
+    EXPECT_EQ(progress.calls, 2);
+    EXPECT_GT(f.grid.rows.size(), 0u);
+    EXPECT_LT(f.grid.rows.size(), 300'000u);
+}
+
+}  // namespace
+}  // namespace ipcountry::analysis
