@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 // Runs the built driver through the shell and captures its standard output
 // and standard error (merged when `mergeStderr`), with the exit status.
@@ -23,5 +26,37 @@ inline DriverResult runDriver(const std::string& arguments, bool mergeStderr = f
     while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
     const int raw = ::pclose(pipe);
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+// The same with standard output and standard error kept apart (the error
+// stream goes through a temporary file).
+struct SplitDriverResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+inline SplitDriverResult runDriverSplit(const std::string& arguments) {
+    char errPath[] = "/tmp/ipcountry-driver-err-XXXXXX";
+    const int fd = ::mkstemp(errPath);
+    if (fd >= 0) ::close(fd);
+    const std::string command =
+        std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " + arguments + " 2>'" + errPath + "'";
+    SplitDriverResult result;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::array<char, 4096> buffer{};
+        std::size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+        const int raw = ::pclose(pipe);
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    if (FILE* err = std::fopen(errPath, "rb")) {
+        std::array<char, 4096> buffer{};
+        std::size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) result.err.append(buffer.data(), n);
+        std::fclose(err);
+    }
+    std::remove(errPath);
     return result;
 }
