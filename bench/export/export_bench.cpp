@@ -1,0 +1,72 @@
+// A million grid rows through exportToExcel and the in-process spreadsheet
+// application, until the workbook is written (constant-memory mode).
+
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ui/export/excel_export.h"
+#include "ui/export/in_process_spreadsheet.h"
+
+namespace {
+
+using namespace ipcountry::ui;
+
+class SyntheticGrid final : public ExportGrid {
+public:
+    explicit SyntheticGrid(std::int64_t dataRows) {
+        m_cells = {"IP", "Port", "Country", "", "", ""};
+        const char* countries[] = {"Germany", "Côte d'Ivoire", "USA", "Russian Federation"};
+        for (std::int64_t i = 0; i < dataRows; ++i) {
+            m_cells.push_back(std::to_string(10 + i % 200) + "." + std::to_string(i / 65536 % 256) +
+                              "." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256));
+            m_cells.push_back(":" + std::to_string(1024 + i % 60000));
+            m_cells.push_back(countries[i % 4]);
+        }
+    }
+    std::int64_t Rows() const override { return static_cast<std::int64_t>(m_cells.size() / 3); }
+    std::int64_t Cols() const override { return 3; }
+    std::string textAt(std::int64_t flatIndex) const override {
+        return m_cells[static_cast<std::size_t>(flatIndex)];
+    }
+
+private:
+    std::vector<std::string> m_cells;
+};
+
+class CountingDesktop final : public automation::Desktop {
+public:
+    std::vector<std::filesystem::path> opened;
+    std::string missingSpreadsheetProgram() override { return {}; }
+    bool open(const std::filesystem::path& file) override {
+        opened.push_back(file);
+        return true;
+    }
+    void reportFailure(const std::string& message) override { throw std::runtime_error(message); }
+};
+
+void BM_ExportRows(benchmark::State& state) {
+    const SyntheticGrid grid(state.range(0));
+    QTemporaryDir directory;
+    CountingDesktop desktop;
+    automation::InProcessSpreadsheetFactory factory(desktop, directory.path().toStdString());
+    for (auto _ : state) {
+        exportToExcel(grid, factory);
+        state.PauseTiming();
+        state.counters["MiB"] = static_cast<double>(std::filesystem::file_size(desktop.opened.back())) /
+                                (1024.0 * 1024.0);
+        std::filesystem::remove(desktop.opened.back());
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_ExportRows)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+BENCHMARK_MAIN();
