@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream(input, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
                                                                      static_cast<std::streamsize>(size));
     auto table = lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
-    lookup::RangeFile ranges(dataDir());
+    // Kept across inputs, as the program keeps it across operations.
+    static lookup::RangeFile ranges(dataDir());
     Sink sink;
     Yes prompter;
     analysis::SteadyClock clock;
