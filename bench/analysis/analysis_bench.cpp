@@ -1,0 +1,272 @@
+// The batch analyses end to end, next to ripgrep and GNU grep extracting the
+// same kind of matches from the same log (they only extract; we look every
+// address up and count it too), plus the scanner alone and the formatted list.
+//
+//   build/bench/analysis_bench --benchmark_counters_tabular=true
+//
+// The corpora are written, seeded and so the same every time, into
+// $IPCOUNTRY_BENCH_DIR (default /tmp/ipcountry-bench): about 3 s before the
+// first benchmark. The bundled data/IP_db.dbf is used when present, else a
+// synthetic range file.
+
+#include <benchmark/benchmark.h>
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/free_text_scan.h"
+#include "analysis/line_reader.h"
+#include "corpus.h"
+#include "lookup/address_key.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ipcountry;
+
+constexpr std::uint64_t kLogBytes = 100ull << 20;
+constexpr std::uint64_t kListLines = 1'000'000;
+constexpr std::uint64_t kSeed = 20240115;
+const char* const kPattern = "([0-9]{1,3}\\.){3}[0-9]{1,3}(:[0-9]{1,5})?";
+
+fs::path benchDir() {
+    const char* dir = std::getenv("IPCOUNTRY_BENCH_DIR");
+    fs::path path = dir != nullptr ? dir : "/tmp/ipcountry-bench";
+    fs::create_directories(path);
+    return path;
+}
+
+// Generated once per run of the benchmark.
+struct Corpus {
+    std::string path;
+    bench::CorpusStats stats;
+};
+
+const Corpus& logCorpus() {
+    static const Corpus corpus = [] {
+        Corpus c;
+        c.path = (benchDir() / "mixed-100MB.log").string();
+        c.stats = bench::writeLogCorpus(c.path, kLogBytes, kSeed);
+        return c;
+    }();
+    return corpus;
+}
+
+const Corpus& listCorpus() {
+    static const Corpus corpus = [] {
+        Corpus c;
+        c.path = (benchDir() / "list-1M.txt").string();
+        c.stats = bench::writeListCorpus(c.path, kListLines, kSeed);
+        return c;
+    }();
+    return corpus;
+}
+
+// The folder with Country.dbf and IP_db.dbf: the bundled data, or a synthetic
+// range file of 200,000 ranges over a small country list.
+const fs::path& dataDir() {
+    static const fs::path dir = [] {
+        const fs::path bundled = IPCOUNTRY_DATA_DIR;
+        if (fs::exists(bundled / "IP_db.dbf") && fs::exists(bundled / "Country.dbf"))
+            return bundled;
+        const fs::path synthetic = benchDir() / "synthetic-data";
+        fs::create_directories(synthetic);
+        std::ofstream countries(synthetic / "Country.dbf", std::ios::binary);
+        const char* codes[] = {"DE", "FR", "GB", "NL", "CN", "RU", "BR", "IN", "JP", "US"};
+        for (const char* code : codes)
+            countries << code << "Country " << code << "\r\n";
+        std::ofstream ranges(synthetic / "IP_db.dbf", std::ios::binary);
+        for (std::uint32_t i = 0; i < 200'000; ++i)
+            ranges << lookup::addressToKey(i * 21474u) << codes[(i * 7) % 10] << "\r\n";
+        return synthetic;
+    }();
+    return dir;
+}
+
+class DiscardingGrid final : public analysis::ResultSink {
+public:
+    std::int64_t rowCount() const override { return rows + 2; }
+    void appendRow(std::string_view, std::string_view, std::string_view, int) override { ++rows; }
+    std::int64_t rows = 0;
+};
+
+class YesPrompter final : public analysis::Prompter {
+public:
+    bool askContinue(std::string_view, std::int64_t) override {
+        ++failures;
+        return true;
+    }
+    void showError(std::string_view) override { ++failures; }
+    std::int64_t failures = 0;
+};
+
+struct Child {
+    double seconds = 0;
+    double peakMiB = 0;
+    std::string out;
+    int status = -1;
+};
+
+// Runs `/bin/sh -c command`, its standard output captured in a file, and
+// measures its wall time and the peak memory of its largest process.
+Child runShell(const std::string& command) {
+    const std::string outPath = (benchDir() / "child.out").string();
+    const std::string full = command + " > '" + outPath + "'";
+    const char* argv[] = {"/bin/sh", "-c", full.c_str(), nullptr};
+    Child child;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return child;
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    child.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    child.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    std::ifstream in(outPath);
+    std::getline(in, child.out);
+    return child;
+}
+
+void reportLog(benchmark::State& state) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * logCorpus().stats.bytes));
+}
+
+// Ours: read, scan, look up, count; the rows are discarded.
+void BM_FreeTextEndToEnd(benchmark::State& state) {
+    const Corpus& corpus = logCorpus();
+    const auto table = lookup::loadCountryTable(dataDir());
+    // Untimed: every address the generator wrote must be found.
+    std::uint64_t found = 0;
+    {
+        analysis::LineReader reader;
+        reader.open(corpus.path);
+        std::string_view line;
+        while (reader.next(line))
+            analysis::scanLine(line, [&found](const analysis::FoundAddress&) { ++found; });
+    }
+    std::int64_t rows = 0;
+    for (auto _ : state) {
+        auto counted = table;
+        lookup::RangeFile ranges(dataDir());
+        DiscardingGrid grid;
+        YesPrompter prompter;
+        analysis::SteadyClock clock;
+        analysis::AnalysisContext context{counted, ranges, grid, prompter, clock, nullptr};
+        const auto result = analysis::runFreeTextScan(corpus.path, context);
+        if (result.status != analysis::RunStatus::Completed)
+            state.SkipWithError("the run did not complete");
+        rows = grid.rows;
+    }
+    reportLog(state);
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["found"] = static_cast<double>(found);
+    state.counters["written"] = static_cast<double>(corpus.stats.addresses);
+}
+BENCHMARK(BM_FreeTextEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The driver as a user runs it, rows printed to a file: wall time and the
+// peak memory of the whole process.
+void BM_FreeTextDriver(benchmark::State& state) {
+    const Corpus& corpus = logCorpus();
+    Child child;
+    for (auto _ : state) {
+        child = runShell(std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" +
+                         dataDir().string() + "' unformatted '" + corpus.path + "' | wc -l");
+        state.SetIterationTime(child.seconds);
+    }
+    reportLog(state);
+    state.counters["peak_MiB"] = child.peakMiB;
+    state.counters["rows"] = std::atof(child.out.c_str());
+}
+BENCHMARK(BM_FreeTextDriver)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+// ripgrep and GNU grep through a pipe (grep stops at its first match when
+// its output is /dev/null).
+void runExtractor(benchmark::State& state, const std::string& tool) {
+    const Corpus& corpus = logCorpus();
+    Child child;
+    for (auto _ : state) {
+        child = runShell(tool + " -o '" + kPattern + "' '" + corpus.path + "' | wc -l");
+        state.SetIterationTime(child.seconds);
+        if (child.status != 0)
+            state.SkipWithError((tool + " failed").c_str());
+    }
+    reportLog(state);
+    state.counters["rows"] = std::atof(child.out.c_str());
+}
+void BM_Ripgrep(benchmark::State& state) { runExtractor(state, "rg"); }
+void BM_GrepE(benchmark::State& state) { runExtractor(state, "grep -E"); }
+BENCHMARK(BM_Ripgrep)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_GrepE)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+// The scanner alone over lines in memory: no reading, no lookups.
+void BM_ScannerOnly(benchmark::State& state) {
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> all;
+        analysis::LineReader reader;
+        reader.open(logCorpus().path);
+        std::string_view line;
+        std::uint64_t bytes = 0;
+        while (bytes < (32u << 20) && reader.next(line)) {
+            all.emplace_back(line);
+            bytes += line.size() + 2;
+        }
+        return all;
+    }();
+    std::uint64_t bytes = 0;
+    for (const auto& line : lines)
+        bytes += line.size() + 2;
+    std::uint64_t found = 0;
+    for (auto _ : state) {
+        found = 0;
+        for (const auto& line : lines)
+            analysis::scanLine(line, [&found](const analysis::FoundAddress& a) { found += a.address != 1; });
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.counters["found"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ScannerOnly)->Unit(benchmark::kMillisecond);
+
+// A formatted list of a million lines end to end, in lines per second.
+void BM_FormattedListEndToEnd(benchmark::State& state) {
+    const Corpus& corpus = listCorpus();
+    const auto table = lookup::loadCountryTable(dataDir());
+    std::int64_t rows = 0, failures = 0;
+    for (auto _ : state) {
+        auto counted = table;
+        lookup::RangeFile ranges(dataDir());
+        DiscardingGrid grid;
+        YesPrompter prompter;
+        analysis::SteadyClock clock;
+        analysis::AnalysisContext context{counted, ranges, grid, prompter, clock, nullptr};
+        analysis::runFormattedList(corpus.path, context);
+        rows = grid.rows;
+        failures = prompter.failures;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * corpus.stats.lines));
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["failures"] = static_cast<double>(failures);
+}
+BENCHMARK(BM_FormattedListEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

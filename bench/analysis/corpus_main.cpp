@@ -1,0 +1,25 @@
+// Writes the benchmark corpora for use outside the benchmark:
+//   ipcountry_corpus log  MEGABYTES SEED FILE
+//   ipcountry_corpus list LINES     SEED FILE
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "corpus.h"
+
+int main(int argc, char** argv) {
+    if (argc != 5 || (std::string(argv[1]) != "log" && std::string(argv[1]) != "list")) {
+        std::fprintf(stderr, "usage: ipcountry_corpus log MEGABYTES SEED FILE\n"
+                             "       ipcountry_corpus list LINES SEED FILE\n");
+        return 2;
+    }
+    const std::uint64_t amount = std::strtoull(argv[2], nullptr, 10);
+    const std::uint64_t seed = std::strtoull(argv[3], nullptr, 10);
+    const auto stats = std::string(argv[1]) == "log"
+                           ? ipcountry::bench::writeLogCorpus(argv[4], amount << 20, seed)
+                           : ipcountry::bench::writeListCorpus(argv[4], amount, seed);
+    std::printf("%llu bytes, %llu lines, %llu addresses\n", static_cast<unsigned long long>(stats.bytes),
+                static_cast<unsigned long long>(stats.lines), static_cast<unsigned long long>(stats.addresses));
+    return 0;
+}
