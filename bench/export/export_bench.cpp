@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -57,8 +56,9 @@ void BM_ExportRows(benchmark::State& state) {
     for (auto _ : state) {
         exportToExcel(grid, factory);
         state.PauseTiming();
-        state.counters["MiB"] = static_cast<double>(std::filesystem::file_size(desktop.opened.back())) /
-                                (1024.0 * 1024.0);
+        state.counters["MiB"] =
+            static_cast<double>(std::filesystem::file_size(desktop.opened.back())) /
+            (1024.0 * 1024.0);
         std::filesystem::remove(desktop.opened.back());
         state.ResumeTiming();
     }

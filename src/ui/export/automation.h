@@ -60,8 +60,8 @@ struct Argument {
 
     // Implicit, so that positional arguments read as {std::int16_t{1}, "A1"}.
     template <typename T>
-        requires std::is_constructible_v<Variant, T>
-    Argument(T&& v) : value(std::forward<T>(v)) {}  // NOLINT(google-explicit-constructor)
+    requires std::is_constructible_v<Variant, T> Argument(T&& v)
+        : value(std::forward<T>(v)) {}  // NOLINT(google-explicit-constructor)
     static Argument named(std::string name, Variant value);
 };
 using Arguments = std::vector<Argument>;

@@ -56,8 +56,9 @@ Corner parseCorner(std::string_view text, std::string_view reference) {
 CellArea parseCellArea(std::string_view reference) {
     const std::size_t colon = reference.find(':');
     const Corner first = parseCorner(reference.substr(0, colon), reference);
-    const Corner last =
-        colon == std::string_view::npos ? first : parseCorner(reference.substr(colon + 1), reference);
+    const Corner last = colon == std::string_view::npos
+                            ? first
+                            : parseCorner(reference.substr(colon + 1), reference);
 
     CellArea area;
     if (first.column && first.row && last.column && last.row) {

@@ -8,8 +8,8 @@ namespace ipcountry::ui {
 
 using automation::Argument;
 using automation::AutomationError;
-using automation::ObjectRef;
 using automation::objectOf;
+using automation::ObjectRef;
 using automation::TextArray;
 using automation::Variant;
 

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryFile>
-
 #include <limits>
 #include <utility>
 
@@ -23,8 +22,8 @@ constexpr std::int32_t kCalculationManual = -4135;
 constexpr std::int32_t kCalculationSemiautomatic = 2;
 
 [[noreturn]] void unknownMember(std::string_view member) {
-    throw AutomationError("Object doesn't support this property or method: " +
-                          std::string(member) + ".");
+    throw AutomationError("Object doesn't support this property or method: " + std::string(member) +
+                          ".");
 }
 
 std::int64_t toNumber(const Variant& value, std::string_view what) {
@@ -42,8 +41,8 @@ bool toBool(const Variant& value, std::string_view what) {
 void expectArguments(const Arguments& arguments, std::size_t count, std::string_view member) {
     for (const Argument& argument : arguments) {
         if (!argument.name.empty()) {
-            throw AutomationError(std::string(member) + " has no argument named " +
-                                  argument.name + ".");
+            throw AutomationError(std::string(member) + " has no argument named " + argument.name +
+                                  ".");
         }
     }
     if (arguments.size() != count) {
@@ -111,8 +110,10 @@ public:
         if (sameMember(member, "Delete")) {
             expectArguments(arguments, 0, member);
             if (!m_area.entireRows()) {
-                throw AutomationError("Delete method of Range class failed: only whole rows "
-                                      "can be deleted here, not " + formatCellArea(m_area) + ".");
+                throw AutomationError(
+                    "Delete method of Range class failed: only whole rows "
+                    "can be deleted here, not " +
+                    formatCellArea(m_area) + ".");
             }
             m_sheet->deleteRows(m_area.firstRow, m_area.lastRow);
             return {};
@@ -127,8 +128,9 @@ public:
                 m_sheet->autoFitColumns(m_area.firstColumn, m_area.lastColumn);
             } else if (!m_area.entireRows()) {
                 // Row heights follow the font here, so fitting rows changes nothing.
-                throw AutomationError("AutoFit method of Range class failed: only whole "
-                                      "columns or rows can be fitted.");
+                throw AutomationError(
+                    "AutoFit method of Range class failed: only whole "
+                    "columns or rows can be fitted.");
             }
             return {};
         }
@@ -145,9 +147,9 @@ private:
             if (sameMember(argument.name, "Field") || (argument.name.empty() && i == 0)) {
                 field = toNumber(argument.value, "AutoFilter's Field");
             } else {
-                throw AutomationError("AutoFilter takes only the field here, not " +
-                                      (argument.name.empty() ? describe(argument.value)
-                                                             : argument.name) + ".");
+                throw AutomationError(
+                    "AutoFilter takes only the field here, not " +
+                    (argument.name.empty() ? describe(argument.value) : argument.name) + ".");
             }
         }
         // One cell stands for the block of data around it.
@@ -156,8 +158,10 @@ private:
                                   : m_area;
         if (area.rowCount() == 1 && area.columnCount() == 1 &&
             m_sheet->text(area.firstRow, area.firstColumn).empty()) {
-            throw AutomationError("AutoFilter method of Range class failed: there is no data "
-                                  "around " + formatCellArea(m_area) + ".");
+            throw AutomationError(
+                "AutoFilter method of Range class failed: there is no data "
+                "around " +
+                formatCellArea(m_area) + ".");
         }
         if (!field) {
             // Without arguments the call switches the filter on or off.
@@ -387,7 +391,8 @@ private:
             m_outputDirectory.empty()
                 ? QStandardPaths::writableLocation(QStandardPaths::TempLocation)
                 : QString::fromStdString(m_outputDirectory.string());
-        QTemporaryFile reserved(QDir(directory).filePath(QStringLiteral("ipcountry-export-XXXXXX.xlsx")));
+        QTemporaryFile reserved(
+            QDir(directory).filePath(QStringLiteral("ipcountry-export-XXXXXX.xlsx")));
         reserved.setAutoRemove(false);
         if (!reserved.open()) {
             throw AutomationError("No file could be created in " + directory.toStdString() +

@@ -49,21 +49,20 @@ void SheetData::growTo(std::int64_t rows, std::int64_t columns) {
 void SheetData::assign(const CellArea& area, TextArray array) {
     if (array.rows() != area.rowCount() || array.columns() != area.columnCount()) {
         throw AutomationError("An array of " + std::to_string(array.rows()) + " x " +
-                              std::to_string(array.columns()) +
-                              " texts cannot fill the range " + formatCellArea(area) + " of " +
-                              std::to_string(area.rowCount()) + " x " +
-                              std::to_string(area.columnCount()) + " cells.");
+                              std::to_string(array.columns()) + " texts cannot fill the range " +
+                              formatCellArea(area) + " of " + std::to_string(area.rowCount()) +
+                              " x " + std::to_string(area.columnCount()) + " cells.");
     }
     const auto& cells = array.cells();
     for (std::size_t i = 0; i < cells.size(); ++i) {
         if (cells[i].size() > kMaxCellCharacters && characterCount(cells[i]) > kMaxCellCharacters) {
             const auto row = static_cast<std::int64_t>(i) / array.columns();
             const auto column = static_cast<std::int64_t>(i) % array.columns();
-            throw AutomationError(
-                "Cell " + columnName(area.firstColumn + column) +
-                std::to_string(area.firstRow + row) + " would hold " +
-                std::to_string(characterCount(cells[i])) + " characters; a cell holds at most " +
-                std::to_string(kMaxCellCharacters) + ".");
+            throw AutomationError("Cell " + columnName(area.firstColumn + column) +
+                                  std::to_string(area.firstRow + row) + " would hold " +
+                                  std::to_string(characterCount(cells[i])) +
+                                  " characters; a cell holds at most " +
+                                  std::to_string(kMaxCellCharacters) + ".");
         }
     }
     if (m_cells.empty() && area.firstRow == 1 && area.firstColumn == 1) {
@@ -115,7 +114,8 @@ CellArea SheetData::currentRegion(std::int64_t row, std::int64_t column) const {
     CellArea region{row, column, row, column};
     const auto anyFilled = [&](std::int64_t r1, std::int64_t c1, std::int64_t r2, std::int64_t c2) {
         for (std::int64_t r = std::max<std::int64_t>(r1, 1); r <= std::min(r2, m_rows); ++r) {
-            for (std::int64_t c = std::max<std::int64_t>(c1, 1); c <= std::min(c2, m_columns); ++c) {
+            for (std::int64_t c = std::max<std::int64_t>(c1, 1); c <= std::min(c2, m_columns);
+                 ++c) {
                 if (filled(r, c)) return true;
             }
         }
@@ -166,7 +166,8 @@ void SheetData::autoFitColumns(std::int64_t first, std::int64_t last) {
             m_widths[c] = std::min(255.0, static_cast<double>(longest) + 1.0);
         }
     }
-    for (auto it = m_widths.lower_bound(m_columns + 1); it != m_widths.end() && it->first <= last;) {
+    for (auto it = m_widths.lower_bound(m_columns + 1);
+         it != m_widths.end() && it->first <= last;) {
         it = m_widths.erase(it);
     }
 }

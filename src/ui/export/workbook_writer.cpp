@@ -10,8 +10,8 @@ namespace {
 
 void check(lxw_error error, const std::filesystem::path& file) {
     if (error != LXW_NO_ERROR) {
-        throw AutomationError("The workbook " + file.string() + " could not be written: " +
-                              lxw_strerror(error) + ".");
+        throw AutomationError("The workbook " + file.string() +
+                              " could not be written: " + lxw_strerror(error) + ".");
     }
 }
 

@@ -14,9 +14,8 @@ std::string XdgDesktop::missingSpreadsheetProgram() {
     // xdg-mime is what xdg-open itself consults, so its answer is the
     // program that open() will start.
     QProcess query;
-    query.start(QStringLiteral("xdg-mime"),
-                {QStringLiteral("query"), QStringLiteral("default"),
-                 QString::fromLatin1(kWorkbookMimeType)});
+    query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
+                                             QString::fromLatin1(kWorkbookMimeType)});
     if (!query.waitForStarted(5000)) {
         return "The desktop cannot tell which program opens spreadsheets (xdg-mime is missing; "
                "it comes with the xdg-utils package).";

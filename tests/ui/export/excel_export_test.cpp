@@ -49,8 +49,7 @@ Calls plus(Calls calls, const Calls& more) {
     return calls;
 }
 
-const Calls kRestoreDefaults{"app set EnableEvents = bool:true",
-                             "app set Calculation = i32:-4105"};
+const Calls kRestoreDefaults{"app set EnableEvents = bool:true", "app set Calculation = i32:-4105"};
 
 VectorGrid gridWithDataRows(int count) {
     std::vector<VectorGrid::Row> rows;
@@ -121,12 +120,18 @@ INSTANTIATE_TEST_SUITE_P(
     Found, SettingsRestore,
     ::testing::Values(
         FoundSettings{"automatic", true, std::int32_t{-4105}, kRestoreDefaults},
-        FoundSettings{"alreadyManual", false, std::int32_t{-4135},
+        FoundSettings{"alreadyManual",
+                      false,
+                      std::int32_t{-4135},
                       {"app set EnableEvents = bool:false", "app set Calculation = i32:-4135"}},
-        FoundSettings{"semiautomatic", true, std::int32_t{2},
+        FoundSettings{"semiautomatic",
+                      true,
+                      std::int32_t{2},
                       {"app set EnableEvents = bool:true", "app set Calculation = i32:2"}},
         // Whatever type the server answered in goes back unchanged.
-        FoundSettings{"answeredAsShort", true, std::int16_t{-4105},
+        FoundSettings{"answeredAsShort",
+                      true,
+                      std::int16_t{-4105},
                       {"app set EnableEvents = bool:true", "app set Calculation = i16:-4105"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -14,4 +14,5 @@ ipcountry_add_test(NAME export_calls_test
 ipcountry_add_test(NAME export_spreadsheet_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/in_process_spreadsheet_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/xlsx_reader.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/xdg_desktop_test.cpp
   LIBS ipcountry::export PkgConfig::LIBZIP Qt6::Core)

@@ -19,8 +19,8 @@ struct RecordingScript {
     // The array of each Value assignment, in order.
     std::vector<automation::TextArray> arrays;
     // Answers to property reads by member name; other reads return objects.
-    std::map<std::string, automation::Variant> answers{
-        {"EnableEvents", true}, {"Calculation", std::int32_t{-4105}}};
+    std::map<std::string, automation::Variant> answers{{"EnableEvents", true},
+                                                       {"Calculation", std::int32_t{-4105}}};
     // A call whose line equals one of these throws after being written down.
     std::vector<std::string> failures;
     std::string createFailure;  // non-empty: createObject throws it
@@ -99,9 +99,10 @@ public:
 
     automation::ObjectRef createObject(std::string_view progId) override {
         script->calls.push_back("create " + std::string(progId));
-        if (!script->createFailure.empty()) throw automation::AutomationError(script->createFailure);
-        return std::make_shared<RecordingObject>(created++ == 0 ? "app" : "app" + std::to_string(created),
-                                                 script);
+        if (!script->createFailure.empty())
+            throw automation::AutomationError(script->createFailure);
+        return std::make_shared<RecordingObject>(
+            created++ == 0 ? "app" : "app" + std::to_string(created), script);
     }
 };
 

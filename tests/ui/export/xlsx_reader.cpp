@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QXmlStreamReader>
-
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -73,7 +72,8 @@ SheetContents readFirstSheet(const std::filesystem::path& workbook) {
     if (const auto table = readEntry(archive.get(), "xl/sharedStrings.xml")) {
         QXmlStreamReader xml(*table);
         while (!xml.atEnd()) {
-            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("si")) {
+            if (xml.readNext() == QXmlStreamReader::StartElement &&
+                xml.name() == QLatin1String("si")) {
                 shared.push_back(readStringItem(xml));
             }
         }

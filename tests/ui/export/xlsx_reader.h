@@ -14,7 +14,7 @@ struct SheetContents {
     std::map<std::pair<std::int64_t, std::int64_t>, std::string> cells;
     std::int64_t inlineStrings = 0;
     std::int64_t sharedStrings = 0;
-    std::string autoFilter;  // "A1:C3", empty without a filter
+    std::string autoFilter;                 // "A1:C3", empty without a filter
     std::map<std::int64_t, double> widths;  // by column from 1
 
     std::string text(std::int64_t row, std::int64_t column) const {
