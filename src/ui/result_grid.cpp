@@ -114,7 +114,11 @@ void ResultGrid::setFixedRows(int fixedRows) {
     emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
 }
 
-void ResultGrid::addItem(std::string_view text, int slot) {
+void ResultGrid::addItem(std::string_view text) {
+    addItem(text, rows(), kNoSlot);
+}
+
+void ResultGrid::addCountedItem(std::string_view text, int slot) {
     addItem(text, rows(), slot);
 }
 

@@ -43,8 +43,10 @@ public:
 
     // The pieces between TABs fill the cells from column 0 on; pieces beyond
     // the column count are dropped, missing ones leave cells empty.
-    void addItem(std::string_view text, int slot = kNoSlot);
+    void addItem(std::string_view text);
     void addItem(std::string_view text, std::int64_t index, int slot = kNoSlot);
+    // Appends a row counted in a country-table slot, which stays with the row.
+    void addCountedItem(std::string_view text, int slot);
     void removeItem(std::int64_t index);
 
     // One row made of cells (UTF-8), for batch appends.

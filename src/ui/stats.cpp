@@ -91,7 +91,7 @@ void Stats::onStatisticsLoad() {
     m_statsGrid.setColWidth(1, 1145);
     m_statsGrid.setColWidth(2, 1050);
     for (const auto& row : stats.rows) {
-        m_statsGrid.addItem(row.name + '\t' + row.count + '\t' + row.share, row.slot);
+        m_statsGrid.addCountedItem(row.name + '\t' + row.count + '\t' + row.share, row.slot);
     }
     m_dialogs.beep();
 }

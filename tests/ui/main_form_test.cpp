@@ -1,0 +1,558 @@
+#include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/scripted_dialogs.h"
+#include "ui/test_data_dir.h"
+#include "ui/grid_view.h"
+#include "ui/main_form.h"
+
+namespace ipcountry::ui {
+namespace {
+
+using test::ScriptedDialogs;
+using test::TestDataDir;
+using Icon = Dialogs::Icon;
+
+// A clock that moves two seconds per reading, so a run takes 0:00:02.
+class SteppingClock final : public analysis::Clock {
+public:
+    std::chrono::steady_clock::time_point now() override { return m_now += std::chrono::seconds(2); }
+
+private:
+    std::chrono::steady_clock::time_point m_now{};
+};
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_data.writeExampleData();
+        m_form = std::make_unique<MainForm>(m_data.path(), m_dialogs, &m_clock);
+        m_tester = std::make_unique<QAbstractItemModelTester>(&m_form->resultGrid(),
+                                                              QAbstractItemModelTester::FailureReportingMode::Fatal);
+    }
+
+    template <class T>
+    T* child(const char* name) const {
+        auto* widget = m_form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void click(const char* button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
+    void find(const QString& address) {
+        child<QLineEdit>("Text1")->setText(address);
+        click("Command1");
+    }
+    QString country() const { return child<QLabel>("Label3")->text(); }
+    bool hasFlag() const { return !child<QLabel>("Image1")->pixmap().isNull(); }
+    QString textOfFile(const char* name, const std::string& content) {
+        m_data.writeFile(QString::fromLatin1(name), content);
+        return m_data.file(QString::fromLatin1(name));
+    }
+    // Fills the grid as an analysis would: one row and one count per entry.
+    void addCountedRow(const std::string& ip, const std::string& port, const std::string& country, int slot) {
+        m_form->resultGrid().addCountedItem(ip + '\t' + port + '\t' + country, slot);
+        m_form->countryTable().addHit(slot);
+    }
+    std::vector<std::string> ipsInGrid() const {
+        std::vector<std::string> ips;
+        const auto& grid = m_form->resultGrid();
+        for (std::int64_t r = 2; r < grid.rows(); ++r) {
+            ips.emplace_back(grid.cell(r, 0));
+        }
+        return ips;
+    }
+
+    TestDataDir m_data;
+    ScriptedDialogs m_dialogs;
+    SteppingClock m_clock;
+    std::unique_ptr<MainForm> m_form;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+};
+
+// --- layout ---
+
+struct ControlSpec {
+    const char* name;
+    const char* kind;  // "button", "text", "label", "picture", "grid"
+    const char* caption;
+    QRect pixelsAt96Dpi;  // the twips of the layout divided by 15
+    int pointSize;
+    bool bold;
+};
+
+const ControlSpec kMainControls[] = {
+    {"Text1", "text", "", {104, 24, 137, 25}, 8, false},
+    {"Command1", "button", "Find", {256, 24, 113, 25}, 8, false},
+    {"Text2", "text", "", {8, 136, 361, 25}, 8, false},
+    {"Command2", "button", "...", {368, 136, 25, 25}, 8, false},
+    {"Command3", "button", "Formatted file", {8, 176, 185, 25}, 8, false},
+    {"Command4", "button", "Unformatted file", {200, 176, 193, 25}, 8, false},
+    {"Command5", "button", "Clear", {8, 360, 113, 25}, 8, false},
+    {"Command6", "button", "Export to Excel", {264, 360, 129, 25}, 8, false},
+    {"MSHFlexGrid1", "grid", "", {8, 216, 385, 132}, 8, false},
+    {"Command7", "button", "Kill dupes", {136, 360, 113, 25}, 8, false},
+    {"Label1", "label", "Enter IP:", {24, 24, 73, 25}, 12, true},
+    {"Label2", "label", "Country:", {24, 64, 73, 25}, 12, true},
+    {"Label3", "label", " ", {160, 64, 217, 25}, 12, true},
+    {"Label4", "label", "Analyse file:", {16, 112, 217, 25}, 12, true},
+    {"Label5", "label", "", {8, 8, 385, 89}, 8, false},
+    {"Image1", "picture", "", {104, 56, 73, 49}, 8, false},
+};
+
+class MainFormLayout : public MainFormTest, public ::testing::WithParamInterface<ControlSpec> {};
+
+TEST_P(MainFormLayout, placesEachControlAsTheLayoutSays) {
+    const auto& spec = GetParam();
+    ASSERT_EQ(m_form->logicalDpiX(), 96) << "the expected pixels assume 96 DPI";
+    auto* widget = child<QWidget>(spec.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->geometry(), spec.pixelsAt96Dpi);
+    EXPECT_EQ(widget->font().pointSize(), spec.pointSize);
+    EXPECT_EQ(widget->font().bold(), spec.bold);
+    const std::string kind = spec.kind;
+    if (kind == "button") {
+        auto* button = qobject_cast<QPushButton*>(widget);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), spec.caption);
+        EXPECT_FALSE(button->isDefault());
+        EXPECT_FALSE(button->autoDefault());
+    } else if (kind == "label") {
+        auto* label = qobject_cast<QLabel*>(widget);
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), spec.caption);
+        EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
+    } else if (kind == "text") {
+        auto* edit = qobject_cast<QLineEdit*>(widget);
+        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(edit->text(), spec.caption);
+        EXPECT_EQ(edit->accessibleName(), spec.name);
+    } else if (kind == "picture") {
+        EXPECT_EQ(widget->focusPolicy(), Qt::NoFocus);
+        EXPECT_EQ(widget->accessibleName(), spec.name);
+        EXPECT_TRUE(qobject_cast<QLabel*>(widget)->pixmap().isNull()) << "no picture until the first lookup";
+    } else if (kind == "grid") {
+        EXPECT_NE(qobject_cast<QTableView*>(widget), nullptr);
+        EXPECT_EQ(widget->accessibleName(), spec.name);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(MainForm, MainFormLayout, ::testing::ValuesIn(kMainControls),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainFormTest, windowHasItsCaptionSizeAndNoMaximiseBox) {
+    EXPECT_EQ(m_form->windowTitle(), "Find country by IP");
+    EXPECT_EQ(m_form->size(), QSize(402, 398));
+    EXPECT_EQ(m_form->minimumSize(), m_form->maximumSize());
+    EXPECT_FALSE(m_form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(m_form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(m_form->windowIcon().isNull());
+    EXPECT_EQ(m_form->windowIcon().actualSize(QSize(32, 32)), QSize(32, 32));
+}
+
+TEST_F(MainFormTest, labelsLieBeneathTheControlsAndLabel5BeneathAll) {
+    const auto children = m_form->children();
+    const auto pos = [&](const char* name) { return children.indexOf(child<QWidget>(name)); };
+    EXPECT_LT(pos("Label5"), pos("Label1"));
+    EXPECT_LT(pos("Label5"), pos("Image1"));
+    EXPECT_LT(pos("Label3"), pos("Text1"));
+    EXPECT_LT(pos("Image1"), pos("Command1"));
+}
+
+TEST_F(MainFormTest, tabWalksTheControlsInOrderAndBackToText1) {
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    QApplication::setActiveWindow(m_form.get());
+    EXPECT_EQ(QApplication::focusWidget(), child<QWidget>("Text1"));
+    const char* expected[] = {"Command1", "Text2", "Command2", "Command3", "Command4", "Command5",
+                              "Command6", "MSHFlexGrid1", "Command7", "Text1"};
+    for (const char* name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+TEST_F(MainFormTest, enterInText1DoesNotFind) {
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    child<QLineEdit>("Text1")->setText("1.2.3.999");
+    QTest::keyClick(child<QLineEdit>("Text1"), Qt::Key_Return);
+    QTest::keyClick(child<QLineEdit>("Text1"), Qt::Key_Escape);
+    EXPECT_TRUE(m_dialogs.messages().empty());
+    EXPECT_EQ(country(), " ");
+}
+
+TEST_F(MainFormTest, gridStartsWithHeaderAndBlankRow) {
+    const auto& grid = m_form->resultGrid();
+    EXPECT_EQ(grid.rows(), 2);
+    EXPECT_EQ(grid.cols(), 3);
+    EXPECT_EQ(grid.fixedRows(), 1);
+    EXPECT_EQ(grid.textMatrix(0, 0), "IP");
+    EXPECT_EQ(grid.textMatrix(0, 1), "Port");
+    EXPECT_EQ(grid.textMatrix(0, 2), "Country");
+    EXPECT_EQ(grid.colWidth(0), 1500);
+    EXPECT_EQ(grid.colWidth(1), 800);
+    EXPECT_EQ(grid.colWidth(2), 3400);
+    EXPECT_EQ(grid.colAlignment(0), Qt::AlignLeft | Qt::AlignVCenter);
+    EXPECT_FALSE(grid.colAlignment(1).has_value());
+    auto* view = child<QTableView>("MSHFlexGrid1");
+    EXPECT_EQ(view->columnWidth(0), 100);
+    EXPECT_EQ(view->columnWidth(2), 227);
+    EXPECT_EQ(view->model()->rowCount(), 1) << "the blank row is shown";
+    EXPECT_EQ(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+TEST_F(MainFormTest, gridCellsAreReadableThroughAccessibility) {
+    addCountedRow("10.1.2.3", ":80", "Germany", 0);
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(child<QTableView>("MSHFlexGrid1"));
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->text(QAccessible::Name), "MSHFlexGrid1");
+    ASSERT_NE(table->tableInterface(), nullptr);
+    QAccessibleInterface* cell = table->tableInterface()->cellAt(1, 2);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name), "Germany");
+}
+
+// --- Find ---
+
+struct FindCase {
+    const char* name;
+    const char* address;
+    const char* country;   // Label3 afterwards
+    bool flag;             // a picture in Image1 afterwards
+    const char* message;   // the message box, "" for none
+};
+
+class FindPaths : public MainFormTest, public ::testing::WithParamInterface<FindCase> {};
+
+TEST_P(FindPaths, showCountryAndFlagOrAnError) {
+    // Every case follows a successful lookup, so that nothing of it may stay.
+    find("10.1.2.3");
+    ASSERT_EQ(country(), "Germany");
+    ASSERT_TRUE(hasFlag());
+    m_dialogs.clear();
+
+    find(QString::fromLatin1(GetParam().address));
+    EXPECT_EQ(country(), GetParam().country);
+    EXPECT_EQ(hasFlag(), GetParam().flag);
+    const std::string expected = GetParam().message;
+    if (expected.empty()) {
+        EXPECT_TRUE(m_dialogs.messages().empty());
+    } else {
+        ASSERT_EQ(m_dialogs.messages().size(), 1u);
+        EXPECT_EQ(m_dialogs.messages()[0].text.left(static_cast<int>(expected.size())).toStdString(), expected);
+        EXPECT_EQ(m_dialogs.messages()[0].icon, Icon::None);
+        EXPECT_FALSE(m_dialogs.messages()[0].question);
+    }
+}
+
+const FindCase kFindCases[] = {
+    {"knownCountry", "10.200.0.1", "Germany", true, ""},
+    {"usShowsUsaAndItsFlag", "11.0.0.9", "USA", true, ""},
+    {"codeMissingFromTheListIsUnknown", "5.6.7.8", "Unknown", false, ""},
+    {"aboveTheLastRangeIsUnknownNotThePreviousCountry", "200.1.1.1", "Unknown", false, ""},
+    {"missingFlagClearsThePictureAndReports", "12.0.0.1", "France", false, "Error due to wrong data entered! File not found"},
+    {"keyTooLong", "1.2.3.999", " ", false, "Error due to wrong data entered! "},
+    {"notANumber", "a.b.c.d", " ", false, "Error due to wrong data entered! "},
+    {"fewerThanThreeDots", "1.2.3", " ", false, "Error due to wrong data entered! "},
+};
+
+INSTANTIATE_TEST_SUITE_P(MainForm, FindPaths, ::testing::ValuesIn(kFindCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainFormTest, findWithErrorsSaysExactlyTheFixedTextForABadKey) {
+    find("1.2.3.999");
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_EQ(m_dialogs.messages()[0].text, "Error due to wrong data entered! ");
+}
+
+TEST_F(MainFormTest, findWithoutRangeFileReportsItAndTouchesNoGrid) {
+    QFile::remove(m_data.file("IP_db.dbf"));
+    find("10.1.2.3");
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_TRUE(m_dialogs.messages()[0].text.startsWith("Error due to wrong data entered! "));
+    EXPECT_TRUE(m_dialogs.messages()[0].text.contains("IP_db.dbf"));
+    EXPECT_EQ(m_form->resultGrid().rows(), 2);
+}
+
+// --- the file picker ---
+
+TEST_F(MainFormTest, pickerPutsTheChosenPathIntoText2) {
+    child<QLineEdit>("Text2")->setText("typed by hand");
+    m_dialogs.answerOpenFile(QStringLiteral("/tmp/list.txt"));
+    click("Command2");
+    EXPECT_EQ(child<QLineEdit>("Text2")->text(), "/tmp/list.txt");
+    ASSERT_EQ(m_dialogs.fileFilters().size(), 1u);
+    EXPECT_TRUE(m_dialogs.fileFilters()[0].startsWith("All files (*.*)"));
+}
+
+TEST_F(MainFormTest, cancellingThePickerKeepsWhatWasTyped) {
+    child<QLineEdit>("Text2")->setText("typed by hand");
+    m_dialogs.answerOpenFile(std::nullopt);
+    click("Command2");
+    EXPECT_EQ(child<QLineEdit>("Text2")->text(), "typed by hand");
+}
+
+// --- batch runs ---
+
+TEST_F(MainFormTest, formattedRunWithYesToEveryPromptEndsWithTheStatistics) {
+    child<QLineEdit>("Text2")->setText(textOfFile(
+        "list.txt", "10.1.2.3:8080\r\n11.0.0.9:25\r\n10.9.9.9:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3.999:80\r\n"));
+    m_dialogs.answerYesNo(true);
+    m_dialogs.answerYesNo(true);
+    click("Command3");
+
+    EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3", "11.0.0.9", "10.9.9.9"}));
+    EXPECT_EQ(m_form->resultGrid().textMatrix(3, 2), "USA");
+    EXPECT_EQ(m_form->resultGrid().textMatrix(2, 1), ":8080");
+    ASSERT_EQ(m_dialogs.messages().size(), 2u);
+    for (const auto& prompt : m_dialogs.messages()) {
+        EXPECT_TRUE(prompt.question);
+        EXPECT_EQ(prompt.icon, Icon::Critical);
+        EXPECT_EQ(prompt.text, "Error due to wrong data entered! \r\nDo you want continue?");
+    }
+    ASSERT_EQ(m_dialogs.statistics().size(), 1u);
+    const auto& stats = m_dialogs.statistics()[0];
+    EXPECT_EQ(stats.label1, "Analysis took 0:00:02");
+    EXPECT_EQ(stats.label2, "Total number of IPs is 3");
+    EXPECT_EQ(stats.beeps, 1);
+    ASSERT_EQ(stats.rows.size(), 4u);
+    EXPECT_EQ(stats.rows[2], (QStringList{"Germany", "2", "66.7%"}));
+    EXPECT_EQ(stats.rows[3], (QStringList{"United States", "1", "33.3%"}));
+    EXPECT_TRUE(m_dialogs.allAnswersUsed());
+}
+
+TEST_F(MainFormTest, formattedRunAnsweredNoKeepsRowsAndCountsButShowsNoStatistics) {
+    child<QLineEdit>("Text2")->setText(textOfFile("list.txt", "10.1.2.3:8080\r\nbad line\r\n11.0.0.9:25\r\n"));
+    m_dialogs.answerYesNo(false);
+    click("Command3");
+    EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3"}));
+    EXPECT_EQ(m_form->countryTable().slotHits(0), 1);
+    EXPECT_TRUE(m_dialogs.statistics().empty());
+}
+
+TEST_F(MainFormTest, twoRunsAccumulateRowsAndCounts) {
+    child<QLineEdit>("Text2")->setText(textOfFile("list.txt", "10.1.2.3:1\r\n11.0.0.9:2\r\n"));
+    click("Command3");
+    click("Command3");
+    EXPECT_EQ(m_form->resultGrid().rows(), 6);
+    ASSERT_EQ(m_dialogs.statistics().size(), 2u);
+    EXPECT_EQ(m_dialogs.statistics()[1].label2, "Total number of IPs is 4");
+    EXPECT_EQ(m_dialogs.statistics()[1].rows[2], (QStringList{"Germany", "2", "50.0%"}));
+}
+
+TEST_F(MainFormTest, unformattedRunFindsAddressesAnywhere) {
+    child<QLineEdit>("Text2")->setText(
+        textOfFile("log.txt", "connect from 10.1.2.3:8080 ok\r\nand 11.0.0.9 too, then 10.1.2.4:22\r\n"));
+    click("Command4");
+    EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3", "11.0.0.9", "10.1.2.4"}));
+    EXPECT_EQ(m_form->resultGrid().textMatrix(3, 1), "");
+    ASSERT_EQ(m_dialogs.statistics().size(), 1u);
+    EXPECT_EQ(m_dialogs.statistics()[0].label2, "Total number of IPs is 3");
+}
+
+TEST_F(MainFormTest, unformattedRunOfAMissingFileShowsTheErrorAndNoStatistics) {
+    child<QLineEdit>("Text2")->setText(m_data.file("no such file.txt"));
+    click("Command4");
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_TRUE(m_dialogs.messages()[0].text.startsWith("Error due to wrong data entered! "));
+    EXPECT_GT(m_dialogs.messages()[0].text.size(), 33) << "the description follows the fixed text";
+    EXPECT_EQ(m_dialogs.messages()[0].icon, Icon::None);
+    EXPECT_FALSE(m_dialogs.messages()[0].question);
+    EXPECT_TRUE(m_dialogs.statistics().empty());
+    EXPECT_EQ(m_form->resultGrid().rows(), 2);
+}
+
+TEST_F(MainFormTest, cancellingTheProgressEndsTheRunAsNoDoes) {
+    std::string big;
+    for (int i = 0; i < 300000; ++i) {
+        big += "10.1." + std::to_string(i % 250) + ".1:80\r\n";
+    }
+    child<QLineEdit>("Text2")->setText(textOfFile("big.txt", big));
+    m_dialogs.cancelProgressAtUpdate(2);
+    click("Command3");
+    EXPECT_EQ(m_dialogs.progressDialogs(), 1);
+    ASSERT_GE(m_dialogs.progressUpdates(), 1) << "a big file must report progress";
+    EXPECT_TRUE(m_dialogs.statistics().empty());
+    const auto rows = m_form->resultGrid().rows() - 2;
+    EXPECT_GT(rows, 0);
+    EXPECT_LT(rows, 300000);
+    EXPECT_EQ(m_form->countryTable().slotHits(0), rows) << "rows and counts so far stay together";
+}
+
+// --- Clear and Kill dupes ---
+
+TEST_F(MainFormTest, clearCutsTheGridToTwoRowsAndZeroesEveryCount) {
+    addCountedRow("10.1.2.3", ":80", "Germany", 0);
+    addCountedRow("11.0.0.9", ":80", "USA", 222);
+    child<QLineEdit>("Text1")->setText("kept");
+    child<QLineEdit>("Text2")->setText("kept too");
+    click("Command5");
+    EXPECT_EQ(m_form->resultGrid().rows(), 2);
+    EXPECT_EQ(m_form->resultGrid().textMatrix(0, 0), "IP");
+    EXPECT_EQ(m_form->countryTable().totalHits(), 0);
+    EXPECT_EQ(child<QLineEdit>("Text1")->text(), "kept");
+    EXPECT_EQ(child<QLineEdit>("Text2")->text(), "kept too");
+    EXPECT_TRUE(m_dialogs.messages().empty());
+    click("Command5");
+    EXPECT_EQ(m_form->resultGrid().rows(), 2);
+}
+
+struct KillCase {
+    const char* name;
+    std::vector<std::vector<std::string>> rows;  // ip, port (country Germany, slot 0)
+    std::vector<std::string> ipsAfter;
+    const char* message;
+    Icon icon;
+};
+
+class KillDupes : public MainFormTest, public ::testing::WithParamInterface<KillCase> {};
+
+TEST_P(KillDupes, removesRepeatsTakesTheirCountsBackAndSaysSo) {
+    for (const auto& row : GetParam().rows) {
+        addCountedRow(row[0], row[1], "Germany", 0);
+    }
+    click("Command7");
+    EXPECT_EQ(ipsInGrid(), GetParam().ipsAfter);
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_EQ(m_dialogs.messages()[0].text, GetParam().message);
+    EXPECT_EQ(m_dialogs.messages()[0].icon, GetParam().icon);
+    // Every count belongs to a row that still stands.
+    EXPECT_EQ(m_form->countryTable().slotHits(0), static_cast<std::int64_t>(GetParam().ipsAfter.size()));
+}
+
+const KillCase kKillCases[] = {
+    {"emptyGridHasNothingToKill", {}, {}, "Nothing to kill!", Icon::Information},
+    {"oneRowHasNothingToKill", {{"a", ":1"}}, {"a"}, "Nothing to kill!", Icon::Information},
+    {"twoEqualRowsAreDuplicates", {{"a", ":1"}, {"a", ":1"}}, {"a"}, "Dupes killed!", Icon::Warning},
+    {"threeEqualRowsLeaveOne", {{"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}}, {"192.0.2.1"},
+     "Dupes killed!", Icon::Warning},
+    {"aBaRemovesTheThird", {{"a", ":1"}, {"b", ":1"}, {"a", ":1"}}, {"a", "b"}, "Dupes killed!", Icon::Warning},
+    {"noRepeatsStillSaysKilled", {{"a", ":1"}, {"a", ":2"}}, {"a", "a"}, "Dupes killed!", Icon::Warning},
+};
+
+INSTANTIATE_TEST_SUITE_P(MainForm, KillDupes, ::testing::ValuesIn(kKillCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainFormTest, killDupesAgainAfterOneRowIsLeftHasNothingToKill) {
+    addCountedRow("a", ":1", "Germany", 0);
+    addCountedRow("a", ":1", "Germany", 0);
+    click("Command7");
+    click("Command7");
+    ASSERT_EQ(m_dialogs.messages().size(), 2u);
+    EXPECT_EQ(m_dialogs.messages()[1].text, "Nothing to kill!");
+}
+
+TEST_F(MainFormTest, statisticsAfterKillDupesNeverExceedAHundredPercent) {
+    addCountedRow("192.0.2.1", ":80", "Germany", 0);
+    addCountedRow("192.0.2.1", ":80", "Germany", 0);
+    addCountedRow("192.0.2.1", ":80", "Germany", 0);
+    addCountedRow("11.0.0.9", ":80", "USA", 222);
+    addCountedRow("11.0.0.9", ":80", "USA", 222);
+    click("Command7");
+    EXPECT_EQ(m_form->countryTable().slotHits(0), 1);
+    EXPECT_EQ(m_form->countryTable().slotHits(222), 1);
+    // An analysis that adds nothing shows the counts as they now stand.
+    child<QLineEdit>("Text2")->setText(textOfFile("empty.txt", ""));
+    click("Command3");
+    ASSERT_EQ(m_dialogs.statistics().size(), 1u);
+    const auto& stats = m_dialogs.statistics()[0];
+    EXPECT_EQ(stats.label2, "Total number of IPs is 2");
+    EXPECT_EQ(stats.rows[2], (QStringList{"Germany", "1", "50.0%"}));
+    EXPECT_EQ(stats.rows[3], (QStringList{"United States", "1", "50.0%"}));
+}
+
+// --- export ---
+
+TEST_F(MainFormTest, exportOfAnEmptyGridHasNothingToExport) {
+    bool called = false;
+    m_form->setExportAction([&](const ResultGrid&, QWidget*, Dialogs&) { called = true; });
+    click("Command6");
+    EXPECT_FALSE(called);
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_EQ(m_dialogs.messages()[0].text, "Nothing to export!");
+    EXPECT_EQ(m_dialogs.messages()[0].icon, Icon::Information);
+}
+
+TEST_F(MainFormTest, failedExportIsReportedAndTheGridStays) {
+    addCountedRow("10.1.2.3", ":80", "Germany", 0);
+    m_form->setExportAction([](const ResultGrid&, QWidget*, Dialogs&) { throw std::runtime_error("no spreadsheet"); });
+    click("Command6");
+    ASSERT_EQ(m_dialogs.messages().size(), 1u);
+    EXPECT_EQ(m_dialogs.messages()[0].text, "no spreadsheet");
+    EXPECT_EQ(m_dialogs.messages()[0].icon, Icon::Critical);
+    EXPECT_EQ(m_form->resultGrid().rows(), 3);
+}
+
+// --- start-up ---
+
+struct StartCase {
+    const char* name;
+    const char* countryList;  // nullptr: no file at all
+    const char* mentions;     // a text the message must hold besides the file name
+};
+
+class StartUp : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartUp, badCountryListGivesAMessageAndNoWindow) {
+    TestDataDir data;
+    data.writeLines("IP_db.dbf", {"00000000ZZ"});
+    if (GetParam().countryList) {
+        data.writeFile("Country.dbf", GetParam().countryList);
+    }
+    ScriptedDialogs dialogs;
+    const auto windowsBefore = QApplication::topLevelWidgets().size();
+    auto form = startMainWindow(data.path(), dialogs);
+    EXPECT_EQ(form, nullptr);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
+    ASSERT_EQ(dialogs.messages().size(), 1u);
+    const QString text = dialogs.messages()[0].text;
+    EXPECT_TRUE(text.contains("Country.dbf")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLatin1(GetParam().mentions), Qt::CaseInsensitive)) << text.toStdString();
+    EXPECT_EQ(dialogs.messages()[0].icon, Icon::Critical);
+}
+
+std::string tooLongList() {
+    std::string list;
+    for (int i = 0; i < 238; ++i) {
+        list += "AAName\r\n";
+    }
+    return list;
+}
+const std::string kTooLong = tooLongList();
+
+const StartCase kStartCases[] = {
+    {"missingFile", nullptr, "Country.dbf"},
+    {"shortLine", "DEGermany\r\nX\r\nFRFrance\r\n", "2"},
+    {"tooManyLines", kTooLong.c_str(), "237"},
+};
+
+INSTANTIATE_TEST_SUITE_P(MainForm, StartUp, ::testing::ValuesIn(kStartCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartUp, goodDataOpensTheWindowWithoutAMessage) {
+    TestDataDir data;
+    data.writeExampleData();
+    ScriptedDialogs dialogs;
+    auto form = startMainWindow(data.path(), dialogs);
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(dialogs.messages().empty());
+    EXPECT_EQ(form->countryTable().slotName(0), "Germany");
+}
+
+}  // namespace
+}  // namespace ipcountry::ui

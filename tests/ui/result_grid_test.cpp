@@ -1,0 +1,271 @@
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ui/result_grid.h"
+
+namespace ipcountry::ui {
+namespace {
+
+using Cells = std::vector<std::vector<std::string>>;
+
+Cells cellsOf(const ResultGrid& grid) {
+    Cells cells;
+    for (std::int64_t r = 0; r < grid.rows(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < grid.cols(); ++c) {
+            row.emplace_back(grid.cell(r, c));
+        }
+        cells.push_back(row);
+    }
+    return cells;
+}
+
+// The main window's set-up, step by step as the window does it.
+void setUpAsResults(ResultGrid& grid) {
+    grid.setCols(3);
+    grid.addItem("IP\tPort\tCountry", 0);
+    grid.setFixedRows(1);
+}
+
+struct GridCase {
+    const char* name;
+    std::function<void(ResultGrid&)> operations;
+    Cells expected;
+};
+
+class GridOperations : public ::testing::TestWithParam<GridCase> {};
+
+TEST_P(GridOperations, haveTheEffectsOfTheGridControl) {
+    ResultGrid grid;
+    QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    GetParam().operations(grid);
+    EXPECT_EQ(cellsOf(grid), GetParam().expected);
+    EXPECT_EQ(grid.rows(), static_cast<std::int64_t>(GetParam().expected.size()));
+    EXPECT_EQ(grid.rowCount(), grid.rows() - grid.fixedRows());
+}
+
+const GridCase kGridCases[] = {
+    {"freshGridHasOneEmptyRowOfTwoColumns", [](ResultGrid&) {}, {{"", ""}}},
+    {"setUpPutsHeaderAboveTheBlankRow", setUpAsResults, {{"IP", "Port", "Country"}, {"", "", ""}}},
+    {"addItemWithoutIndexAppends",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("10.1.2.3\t:8080\tGermany");
+         g.addItem("11.0.0.9\t:25\tUSA");
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"10.1.2.3", ":8080", "Germany"}, {"11.0.0.9", ":25", "USA"}}},
+    {"addItemAtIndexMovesTheRowsBelowDown",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\t1\tx");
+         g.addItem("b\t2\ty", 2);
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"b", "2", "y"}, {"a", "1", "x"}}},
+    {"fewerPiecesLeaveTheLastCellsEmpty",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("only ip");
+         g.addItem("ip\t:1");
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"only ip", "", ""}, {"ip", ":1", ""}}},
+    {"piecesBeyondTheColumnsAreDropped",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\tb\tc\td\te");
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "b", "c"}}},
+    {"removeItemMovesTheRowsBelowUp",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\t1\tx");
+         g.addItem("b\t2\ty");
+         g.addItem("c\t3\tz");
+         g.removeItem(3);
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "1", "x"}, {"c", "3", "z"}}},
+    {"removeItemOfTheLastRow",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\t1\tx");
+         g.addItem("b\t2\ty");
+         g.removeItem(3);
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "1", "x"}}},
+    {"writingRowsDiscardsTheRowsBeyondAndKeepsTheOthers",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\t1\tx");
+         g.addItem("b\t2\ty");
+         g.setRows(3);
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "1", "x"}}},
+    {"writingMoreRowsAddsEmptyOnes",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.setRows(4);
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"", "", ""}, {"", "", ""}}},
+    {"fewerColumnsCutTheRows",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         g.addItem("a\t1\tx");
+         g.setCols(2);
+     },
+     {{"IP", "Port"}, {"", ""}, {"a", "1"}}},
+    {"appendedBatchKeepsItsOrder",
+     [](ResultGrid& g) {
+         setUpAsResults(g);
+         std::vector<ResultGrid::Row> rows;
+         rows.push_back(ResultGrid::makeRow("a", ":1", "x", 3));
+         rows.push_back(ResultGrid::makeRow("b", "", "y", 4));
+         g.appendRows(std::move(rows));
+     },
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", ":1", "x"}, {"b", "", "y"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(ResultGrid, GridOperations, ::testing::ValuesIn(kGridCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ResultGrid, showsTheFixedRowAsTheHeaderAndTheBlankRowAsFirstRow) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("10.1.2.3\t:80\tGermany");
+    ASSERT_EQ(grid.rowCount(), 2);
+    EXPECT_EQ(grid.headerData(0, Qt::Horizontal).toString(), "IP");
+    EXPECT_EQ(grid.headerData(2, Qt::Horizontal).toString(), "Country");
+    EXPECT_EQ(grid.index(0, 0).data().toString(), "");
+    EXPECT_EQ(grid.index(1, 1).data().toString(), ":80");
+    EXPECT_EQ(grid.index(1, 2).data(Qt::AccessibleTextRole).toString(), "Germany");
+}
+
+TEST(ResultGrid, flatIndexReadsRowByColumnCount) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("10.1.2.3\t:80\tGermany");
+    EXPECT_EQ(grid.textAt(0), "IP");
+    EXPECT_EQ(grid.textAt(2), "Country");
+    EXPECT_EQ(grid.textAt(3), "");
+    EXPECT_EQ(grid.textAt(6), "10.1.2.3");
+    EXPECT_EQ(grid.textAt(8), "Germany");
+}
+
+TEST(ResultGrid, cellsAreNeverEditable) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("a\tb\tc");
+    EXPECT_FALSE(grid.flags(grid.index(1, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(grid.setData(grid.index(1, 0), "changed"));
+    EXPECT_EQ(grid.textMatrix(2, 0), "a");
+}
+
+TEST(ResultGrid, keepsEachRowsSlotThroughInsertsAndRemovals) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addCountedItem("a\t1\tx", 7);
+    grid.addItem("b\t2\ty", 2, 9);
+    grid.removeItem(2);
+    EXPECT_EQ(grid.slotOf(2), 7);
+    EXPECT_EQ(grid.slotOf(1), ResultGrid::kNoSlot);
+    EXPECT_EQ(grid.index(1, 0).data(ResultGrid::SlotRole).toInt(), 7);
+}
+
+TEST(ResultGrid, alignmentIsTheSetOneElseTextLeftNumbersRight) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("10.1.2.3\t8080\tGermany");
+    grid.setColAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
+    const auto align = [&](int col) { return grid.index(1, col).data(Qt::TextAlignmentRole).value<Qt::Alignment>(); };
+    EXPECT_EQ(align(0), Qt::AlignLeft | Qt::AlignVCenter);
+    EXPECT_EQ(align(1), Qt::AlignRight | Qt::AlignVCenter);
+    EXPECT_EQ(align(2), Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+TEST(ResultGrid, colWidthIsKeptInTwipsAndAnnounced) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    QSignalSpy spy(&grid, &ResultGrid::columnFormatChanged);
+    grid.setColWidth(2, 3400);
+    EXPECT_EQ(grid.colWidth(2), 3400);
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST(ResultGrid, batchAppendIsOneInsertNotification) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
+    std::vector<ResultGrid::Row> rows;
+    for (int i = 0; i < 1000; ++i) {
+        rows.push_back(ResultGrid::makeRow(std::to_string(i), ":1", "x", 0));
+    }
+    grid.appendRows(std::move(rows));
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted.at(0).at(1).toInt(), 1);
+    EXPECT_EQ(inserted.at(0).at(2).toInt(), 1000);
+    EXPECT_EQ(grid.rows(), 1002);
+}
+
+TEST(ResultGrid, operationsOutsideTheGridThrowRatherThanCorrupt) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    EXPECT_THROW(grid.removeItem(2), std::out_of_range);
+    EXPECT_THROW(grid.addItem("x", 5), std::out_of_range);
+    EXPECT_THROW((void)grid.cell(0, 3), std::out_of_range);
+    EXPECT_THROW(grid.setRows(-1), std::invalid_argument);
+    EXPECT_EQ(grid.rows(), 2);
+}
+
+struct DupesCase {
+    const char* name;
+    std::vector<std::vector<std::string>> rows;  // ip, port, country of the data rows
+    std::vector<int> kept;                       // indices into rows, in order
+};
+
+class DuplicateRemoval : public ::testing::TestWithParam<DupesCase> {};
+
+TEST_P(DuplicateRemoval, keepsTheUppermostOfEachIpAndPortPair) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto& rows = GetParam().rows;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        grid.addCountedItem(rows[i][0] + '\t' + rows[i][1] + '\t' + rows[i][2], static_cast<int>(i));
+    }
+    const auto removed = grid.removeDuplicateRows(1);
+
+    Cells expected{{"IP", "Port", "Country"}, {"", "", ""}};
+    for (const int k : GetParam().kept) {
+        expected.push_back(rows[static_cast<std::size_t>(k)]);
+    }
+    EXPECT_EQ(cellsOf(grid), expected);
+    EXPECT_EQ(removed.size(), rows.size() - GetParam().kept.size());
+    for (std::size_t i = 0; i < GetParam().kept.size(); ++i) {
+        EXPECT_EQ(grid.slotOf(static_cast<std::int64_t>(i) + 2), GetParam().kept[i]) << "a row lost its slot";
+    }
+}
+
+const DupesCase kDupesCases[] = {
+    {"threeEqualRowsKeepTheFirst", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}}, {0}},
+    {"aBaKeepsOrder", {{"1.1.1.1", ":1", "A"}, {"2.2.2.2", ":1", "B"}, {"1.1.1.1", ":1", "A"}}, {0, 1}},
+    {"duplicateInTheLastRowGoes", {{"a", ":1", "A"}, {"b", ":1", "B"}, {"c", ":1", "C"}, {"b", ":1", "B"}}, {0, 1, 2}},
+    {"differentPortsStay", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":81", "A"}}, {0, 1}},
+    {"differentIpsStay", {{"192.0.2.1", ":80", "A"}, {"192.0.2.10", ":80", "A"}}, {0, 1}},
+    {"portAgainstEmptyPortStays", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", "", "A"}}, {0, 1}},
+    {"bothPortsEmptyAreDuplicates", {{"192.0.2.1", "", "A"}, {"192.0.2.1", "", "A"}}, {0}},
+    {"leadingZerosDiffer", {{"192.0.2.1", ":80", "A"}, {"192.000.002.001", ":80", "A"}}, {0, 1}},
+    {"trailingBlankDiffers", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1 ", ":80", "A"}}, {0, 1}},
+    {"countryPlaysNoPart", {{"192.0.2.1", ":80", "Germany"}, {"192.0.2.1", ":80", "France"}}, {0}},
+    {"ipAndPortSplitDifferentlyDiffer", {{"1.1.1.1", ":8", "A"}, {"1.1.1.1:", "8", "A"}}, {0, 1}},
+    {"nothingToRemove", {{"a", ":1", "A"}, {"b", ":2", "B"}}, {0, 1}},
+};
+
+INSTANTIATE_TEST_SUITE_P(ResultGrid, DuplicateRemoval, ::testing::ValuesIn(kDupesCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ipcountry::ui

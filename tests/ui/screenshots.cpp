@@ -1,0 +1,108 @@
+// Takes the pictures of docs/screenshots: the main window after "Find", the
+// main window after the analysis of a sample log, and the statistics window.
+// Run under a real X server: xvfb-run -a tests/ipcountry_screenshots <dir>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+#include "analysis/interfaces.h"
+#include "ui/dialogs.h"
+#include "ui/main_form.h"
+#include "ui/stats.h"
+
+namespace {
+
+using namespace ipcountry;
+
+// Answers nothing, and photographs the statistics window when it opens.
+class CameraDialogs final : public ui::Dialogs {
+public:
+    explicit CameraDialogs(QString dir) : m_dir(std::move(dir)) {}
+
+    void message(QWidget*, const QString& text, Icon) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    bool askYesNo(QWidget*, const QString& text, Icon) override {
+        std::fprintf(stderr, "question: %s\n", qPrintable(text));
+        return true;
+    }
+    std::optional<QString> openFile(QWidget*, const QString&) override { return std::nullopt; }
+    void showStatistics(QWidget* owner, const ui::StatisticsSource& source) override {
+        ui::Stats stats(owner, source, *this);
+        stats.show();
+        QTest::qWaitForWindowExposed(&stats);
+        QTest::qWait(200);
+        save(stats.grab(), "statistics.png");
+    }
+    std::unique_ptr<analysis::Progress> startProgress(QWidget*, const QString&) override { return nullptr; }
+    void beep() override {}
+
+    void save(const QPixmap& pixmap, const char* name) const {
+        const QString path = QDir(m_dir).filePath(QString::fromLatin1(name));
+        if (!pixmap.save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        }
+    }
+
+private:
+    QString m_dir;
+};
+
+// A web server log with visitors from many networks.
+QString writeSampleLog(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("access.log"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return path;
+    }
+    QRandomGenerator random(20240601);
+    const char* firstOctets[] = {"8", "17", "31", "46", "62", "77", "81", "85", "91", "103", "109", "133", "151", "177",
+                                 "185", "193", "195", "200", "202", "213", "217"};
+    for (int i = 0; i < 60; ++i) {
+        const QString ip = QStringLiteral("%1.%2.%3.%4")
+                               .arg(QString::fromLatin1(firstOctets[random.bounded(int(std::size(firstOctets)))]))
+                               .arg(random.bounded(256))
+                               .arg(random.bounded(256))
+                               .arg(1 + random.bounded(254));
+        const QString line = QStringLiteral("%1:%2 - - [01/Jun/2024:10:%3:00 +0000] \"GET /index.html HTTP/1.1\" 200 512\r\n")
+                                 .arg(ip)
+                                 .arg(1024 + random.bounded(60000))
+                                 .arg(i % 60, 2, 10, QLatin1Char('0'));
+        file.write(line.toLatin1());
+    }
+    return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ipcountry"));
+    const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(outDir);
+    CameraDialogs dialogs(outDir);
+
+    auto form = ui::startMainWindow(IPCOUNTRY_BIN_DIR, dialogs);
+    if (!form) {
+        return 1;
+    }
+    form->show();
+    QTest::qWaitForWindowExposed(form.get());
+
+    form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("193.99.144.80"));
+    form->onFind();
+    QTest::qWait(200);
+    dialogs.save(form->grab(), "main-after-find.png");
+
+    QTemporaryDir temp;
+    form->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(writeSampleLog(temp));
+    form->onUnformattedFile();
+    QTest::qWait(200);
+    dialogs.save(form->grab(), "main-after-analysis.png");
+    return 0;
+}
