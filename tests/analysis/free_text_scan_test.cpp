@@ -121,31 +121,3 @@ TEST(ScanLine, findsAddressesInALineOfOneMegabyte) {
 
 }  // namespace
 }  // namespace ipcountry::analysis
-
-#include <random>
-
-#include "scanner_reference.h"
-
-namespace ipcountry::analysis {
-namespace {
-
-// Random lines over the characters the rules care about, with a bias towards
-// digits and dots, compared with the plain transcription of the rules.
-TEST(ScanLine, agreesWithThePlainRulesOnRandomLines) {
-    std::mt19937 rng(7);
-    const std::string alphabet = "0123456789012345678901234567890123456789....::  x\t2";
-    for (int i = 0; i < 200'000; ++i) {
-        std::string line(rng() % 40, ' ');
-        for (char& c : line)
-            c = alphabet[rng() % alphabet.size()];
-        std::vector<reference::Found> fast;
-        scanLine(line, [&fast](const FoundAddress& a) {
-            fast.push_back({std::string(a.dottedText), std::string(a.portText), lookup::addressToKey(a.address)});
-        });
-        const std::vector<reference::Found> plain = reference::scan(line);
-        ASSERT_EQ(fast, plain) << '"' << line << '"';
-    }
-}
-
-}  // namespace
-}  // namespace ipcountry::analysis
