@@ -13,7 +13,13 @@ namespace ipcountry::ui {
 
 GridView::GridView(ResultGrid& grid, CellColour cells, QWidget* parent) : QTableView(parent), m_grid(grid) {
     setModel(&grid);
-    setFont(windowFont(8));
+    QFont cellFont = windowFont(8);
+    if (!QFontInfo(cellFont).family().contains(QStringLiteral("MS Sans Serif"))) {
+        // The system's sans serif runs wider than the old grid font: a full
+        // address must still fit the IP column.
+        cellFont.setStretch(QFont::SemiCondensed);
+    }
+    setFont(cellFont);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false);
     setWordWrap(false);
@@ -60,6 +66,19 @@ void GridView::applyColumnFormat() {
             setColumnWidth(c, twipsToPixels(twips, dpi));
         }
     }
+    // A header caption that does not fit its column at the normal width of
+    // the system's font is set condensed, so that it stays readable whole.
+    auto* header = horizontalHeader();
+    QFont font = this->font();
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    for (int c = 0; c < m_grid.cols(); ++c) {
+        const QString caption = m_grid.headerData(c, Qt::Horizontal).toString();
+        if (QFontMetrics(font).horizontalAdvance(caption) + padding > columnWidth(c)) {
+            font.setStretch(QFont::Condensed);
+            break;
+        }
+    }
+    header->setFont(font);
 }
 
 ShareBarDelegate::ShareBarDelegate(std::function<double(const QModelIndex&)> fraction, QObject* parent)

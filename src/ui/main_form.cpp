@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 #include "analysis/analysis.h"
 #include "lookup/address_key.h"
 #include "lookup/error.h"
@@ -63,7 +65,7 @@ void MainForm::buildControls() {
         label->setObjectName(QString::fromLatin1(name));
         label->setGeometry(rect);
         if (big) {
-            label->setFont(labelFont);
+            label->setFont(fittingFont(labelFont, label->text(), rect.width()));
         }
         return label;
     };
@@ -78,6 +80,10 @@ void MainForm::buildControls() {
     m_image1->setAccessibleName(QStringLiteral("Image1"));
     m_image1->setGeometry(twipsRect(1560, 840, 1095, 735, dpi));
     m_image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The picture's box reaches into Label3: the country's name starts right
+    // of the flag, and stays above it, so that a wide flag never hides it.
+    m_image1->stackUnder(m_label3);
+    m_label3->setIndent(std::max(0, m_image1->geometry().right() + 1 - m_label3->x() + twipsToPixels(90, dpi)));
 
     auto addButton = [&](const ButtonSpec& spec) {
         auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
@@ -164,14 +170,17 @@ void MainForm::showWrongData(const QString& description) {
     m_dialogs.message(this, QString::fromLatin1(analysis::kWrongDataText.data(), static_cast<qsizetype>(analysis::kWrongDataText.size())) + description, Dialogs::Icon::None);
 }
 
-void MainForm::showCountry(const QString& name) {
-    // Long names shrink rather than run out of the label.
-    QFont font = windowFont(12, true);
-    const int room = m_label3->width();
-    while (font.pointSize() > kMinCountryPointSize && QFontMetrics(font).horizontalAdvance(name) > room) {
+QFont MainForm::fittingFont(QFont font, const QString& text, int room) {
+    // Where the system's sans serif runs wider than the old window font, a
+    // caption shrinks a little rather than lose its end.
+    while (font.pointSize() > kMinCountryPointSize && QFontMetrics(font).horizontalAdvance(text) > room) {
         font.setPointSize(font.pointSize() - 1);
     }
-    m_label3->setFont(font);
+    return font;
+}
+
+void MainForm::showCountry(const QString& name) {
+    m_label3->setFont(fittingFont(windowFont(12, true), name, m_label3->width() - m_label3->indent()));
     m_label3->setText(name);
     m_label3->setToolTip(name.trimmed().isEmpty() ? QString() : name);
 }

@@ -58,6 +58,7 @@ private:
     void setUpResultGrid();
     void buildControls();
     void runAnalysis(bool formatted);
+    static QFont fittingFont(QFont font, const QString& text, int room);
     void showCountry(const QString& name);
     void showFlag(const QImage& image);
     void showWrongData(const QString& description);
