@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ui/result_grid.h"
+#include "ui/result_grid_export.h"
 
 namespace ipcountry::ui {
 namespace {
@@ -153,6 +154,18 @@ TEST(ResultGrid, flatIndexReadsRowByColumnCount) {
     EXPECT_EQ(grid.textAt(3), "");
     EXPECT_EQ(grid.textAt(6), "10.1.2.3");
     EXPECT_EQ(grid.textAt(8), "Germany");
+}
+
+TEST(ResultGrid, exportReadsTheSameCellsByFlatIndex) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("10.1.2.3\t:80\tÅland Islands");
+    const ResultGridExport exported(grid);
+    EXPECT_EQ(exported.Rows(), 3);
+    EXPECT_EQ(exported.Cols(), 3);
+    EXPECT_EQ(exported.textAt(1), "Port");
+    EXPECT_EQ(exported.textAt(5), "");
+    EXPECT_EQ(exported.textAt(8), "Åland Islands");
 }
 
 TEST(ResultGrid, cellsAreNeverEditable) {
