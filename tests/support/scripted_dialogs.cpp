@@ -64,7 +64,8 @@ std::optional<QString> ScriptedDialogs::openFile(QWidget*, const QString& filter
         ADD_FAILURE() << "unscripted open-file dialog";
         return std::nullopt;
     }
-    auto answer = m_files.front();
+    std::optional<QString> answer;
+    answer.swap(m_files.front());
     m_files.pop_front();
     return answer;
 }

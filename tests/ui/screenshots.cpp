@@ -35,7 +35,9 @@ public:
     void showStatistics(QWidget* owner, const ui::StatisticsSource& source) override {
         ui::Stats stats(owner, source, *this);
         stats.show();
-        QTest::qWaitForWindowExposed(&stats);
+        if (!QTest::qWaitForWindowExposed(&stats)) {
+            std::fprintf(stderr, "the statistics window did not appear\n");
+        }
         QTest::qWait(200);
         save(stats.grab(), "statistics.png");
     }
@@ -92,7 +94,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     form->show();
-    QTest::qWaitForWindowExposed(form.get());
+    if (!QTest::qWaitForWindowExposed(form.get())) {
+        std::fprintf(stderr, "the main window did not appear; is there an X server?\n");
+        return 1;
+    }
 
     form->findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("193.99.144.80"));
     form->onFind();
