@@ -13,6 +13,20 @@ namespace ipcountry::ui {
 namespace {
 constexpr int kSmallHeight = 11;
 constexpr int kSmallWidth = 16;
+
+// The code comes from a data file; only a plain two-letter code may become a
+// file name, so that no code can reach outside the flags folder.
+bool isFlagCode(const QString& code) {
+    if (code.size() != 2) {
+        return false;
+    }
+    for (const QChar c : code) {
+        if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))) {
+            return false;
+        }
+    }
+    return true;
+}
 }  // namespace
 
 FlagCache::FlagCache(std::filesystem::path dataDir) : m_dataDir(std::move(dataDir)) {}
@@ -23,6 +37,12 @@ QString FlagCache::flagPath(const QString& code) const {
 }
 
 QImage FlagCache::loadFlag(const QString& code, QString* error) const {
+    if (!isFlagCode(code)) {
+        if (error) {
+            *error = QStringLiteral("No flag picture for the code \"%1\"").arg(code);
+        }
+        return {};
+    }
     const auto path = flagPath(code);
     if (!QFileInfo::exists(path)) {
         if (error) {
