@@ -93,16 +93,21 @@ private:
     std::vector<std::uint32_t> m_pool;
 };
 
-void syslogDate(Writer& w, Generator& g) {
-    w.add(kMonths[g.below(12)]);
-    w.add(" ");
-    w.number(1 + g.below(28), 2);
-    w.add(" ");
+// HH:MM:SS, the part every log's timestamp shares.
+void timeOfDay(Writer& w, Generator& g) {
     w.number(g.below(24), 2);
     w.add(":");
     w.number(g.below(60), 2);
     w.add(":");
     w.number(g.below(60), 2);
+}
+
+void syslogDate(Writer& w, Generator& g) {
+    w.add(kMonths[g.below(12)]);
+    w.add(" ");
+    w.number(1 + g.below(28), 2);
+    w.add(" ");
+    timeOfDay(w, g);
 }
 
 }  // namespace
@@ -120,11 +125,7 @@ CorpusStats writeLogCorpus(const std::string& path, std::uint64_t bytes, std::ui
             w.add("/");
             w.add(kMonths[g.below(12)]);
             w.add("/2024:");
-            w.number(g.below(24), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
+            timeOfDay(w, g);
             w.add(" +0000] \"GET ");
             w.add(kPaths[g.below(kPaths.size())]);
             w.add(" HTTP/1.1\" ");
@@ -163,11 +164,7 @@ CorpusStats writeLogCorpus(const std::string& path, std::uint64_t bytes, std::ui
             stats.addresses += 2;
         } else if (kind < 80) {  // web server error log: client ip:port with a 5-digit port
             w.add("[Wed Oct 11 ");
-            w.number(g.below(24), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
+            timeOfDay(w, g);
             w.add(".");
             w.number(g.below(1000000), 6);
             w.add(" 2024] [proxy:error] [pid ");
@@ -184,11 +181,7 @@ CorpusStats writeLogCorpus(const std::string& path, std::uint64_t bytes, std::ui
             w.add("2024-01-");
             w.number(1 + g.below(28), 2);
             w.add("T");
-            w.number(g.below(24), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
-            w.add(":");
-            w.number(g.below(60), 2);
+            timeOfDay(w, g);
             w.add(".");
             w.number(g.below(1000000), 6);
             w.add("Z INFO service=api version=2.");
