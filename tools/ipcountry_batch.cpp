@@ -122,15 +122,7 @@ class Output {
 public:
     ~Output() { flush(); }
     // 8-bit text from the files, written as UTF-8.
-    void text(std::string_view bytes) {
-        for (const char c : bytes) {
-            if (static_cast<unsigned char>(c) >= 0x80) {
-                m_buffer += lookup::windows1252ToUtf8(bytes);
-                return;
-            }
-        }
-        m_buffer += bytes;
-    }
+    void text(std::string_view bytes) { lookup::appendWindows1252AsUtf8(m_buffer, bytes); }
     void plain(std::string_view utf8) { m_buffer += utf8; }
     void put(char c) {
         m_buffer += c;

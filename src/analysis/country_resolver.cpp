@@ -8,11 +8,6 @@ constexpr std::string_view kUsCode = "US";
 constexpr std::string_view kUsName = "USA";
 constexpr std::uint16_t kUsPacked = static_cast<std::uint16_t>(('U' << 8) | 'S');
 
-std::uint16_t pack(std::string_view code) {
-    return static_cast<std::uint16_t>((static_cast<unsigned char>(code[0]) << 8) |
-                                      static_cast<unsigned char>(code[1]));
-}
-
 }  // namespace
 
 CountryResolver::CountryResolver(const lookup::CountryTable& table, const lookup::RangeFile& ranges)
@@ -22,7 +17,7 @@ CountryResolver::CountryResolver(const lookup::CountryTable& table, const lookup
     for (int slot = lookup::kSlotCount - 1; slot >= 0; --slot) {
         const std::string& code = table.slotCode(slot);
         if (table.slotFilled(slot) && code.size() == 2)
-            m_slotOfCode[pack(code)] = static_cast<std::int16_t>(slot);
+            m_slotOfCode[lookup::packCode(code)] = static_cast<std::int16_t>(slot);
     }
 }
 
@@ -39,7 +34,7 @@ std::optional<Resolution> CountryResolver::resolveCode(std::string_view code) co
     if (code == kUsCode)
         return Resolution{lookup::kUsSlot, kUsName};
     if (code.size() == 2)
-        return resolvePacked(pack(code));
+        return resolvePacked(lookup::packCode(code));
     // A range line shorter than two characters gives a shorter code; only the
     // table's own search can match it (an empty code matches no country).
     if (code.empty())

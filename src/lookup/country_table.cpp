@@ -69,20 +69,20 @@ CountryTable loadCountryTable(const std::filesystem::path& dataDir) {
     return parseCountryTable(readWholeFile(path, 1 << 20), path.string());
 }
 
-std::string windows1252ToUtf8(std::string_view text) {
+void appendWindows1252AsUtf8(std::string& out, std::string_view text) {
     // Code points of 0x80-0x9F; the bytes 1252 leaves undefined keep their value.
     static constexpr char16_t kHigh[32] = {
         0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
+    out.reserve(out.size() + text.size());
+    std::size_t ascii = 0;  // start of the pending run of plain ASCII, copied in one piece
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) continue;
+        out.append(text.data() + ascii, i - ascii);
+        ascii = i + 1;
         const char32_t cp = c < 0xA0 ? kHigh[c - 0x80] : c;
         if (cp < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
@@ -93,6 +93,12 @@ std::string windows1252ToUtf8(std::string_view text) {
             out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
         }
     }
+    out.append(text.data() + ascii, text.size() - ascii);
+}
+
+std::string windows1252ToUtf8(std::string_view text) {
+    std::string out;
+    appendWindows1252AsUtf8(out, text);
     return out;
 }
 

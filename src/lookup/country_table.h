@@ -62,5 +62,7 @@ CountryTable parseCountryTable(std::string_view content, const std::string& file
 // Every byte maps to one code point (the five bytes 1252 leaves undefined map
 // to the C1 controls of the same value), so the conversion loses nothing.
 std::string windows1252ToUtf8(std::string_view text);
+// The same, appended to `out`: rows are built without a string per cell.
+void appendWindows1252AsUtf8(std::string& out, std::string_view text);
 
 }  // namespace ipcountry::lookup

@@ -75,8 +75,7 @@ RangeIndex RangeIndex::fromContent(std::string_view content) {
             return;
         }
         index.m_starts.push_back(start);
-        index.m_codes.push_back(static_cast<std::uint16_t>(
-            (static_cast<unsigned char>(code[0]) << 8) | static_cast<unsigned char>(code[1])));
+        index.m_codes.push_back(packCode(code));
     });
     if (wellFormed) {
         index.m_indexed = true;
@@ -107,9 +106,7 @@ std::uint16_t RangeIndex::findPackedCode(std::uint32_t address) const {
     if (!m_indexed) {
         const auto code = findCountryCodeSequential(m_lines, addressToKey(address));
         if (!code) return 0;
-        const std::string c = code->size() == 2 ? *code : (*code + std::string(2, '\0')).substr(0, 2);
-        return static_cast<std::uint16_t>((static_cast<unsigned char>(c[0]) << 8) |
-                                          static_cast<unsigned char>(c[1]));
+        return packCode(code->size() == 2 ? *code : (*code + std::string(2, '\0')).substr(0, 2));
     }
     // The last start at or below the address opens its range; the last line
     // only closes the one before it.

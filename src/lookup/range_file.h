@@ -55,6 +55,12 @@ private:
     std::vector<std::string> m_lines;      // not indexed: the lines for the reference scan
 };
 
+// Two characters as one number, the first in the high byte.
+inline std::uint16_t packCode(std::string_view twoChars) {
+    return static_cast<std::uint16_t>((static_cast<unsigned char>(twoChars[0]) << 8) |
+                                      static_cast<unsigned char>(twoChars[1]));
+}
+
 inline CountryCode unpackCode(std::uint16_t packed) {
     return CountryCode{static_cast<char>(packed >> 8), static_cast<char>(packed & 0xFF)};
 }

@@ -11,8 +11,15 @@ std::int64_t GridSink::rowCount() const {
 }
 
 void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) {
-    m_pending.push_back(ResultGrid::makeRow(lookup::windows1252ToUtf8(ip), lookup::windows1252ToUtf8(port),
-                                            lookup::windows1252ToUtf8(country), slot));
+    ResultGrid::Row row;
+    row.slot = slot;
+    row.text.reserve(ip.size() + port.size() + country.size() + 2);
+    lookup::appendWindows1252AsUtf8(row.text, ip);
+    row.text += '\t';
+    lookup::appendWindows1252AsUtf8(row.text, port);
+    row.text += '\t';
+    lookup::appendWindows1252AsUtf8(row.text, country);
+    m_pending.push_back(std::move(row));
     if (m_pending.size() >= kBatchRows) {
         flush();
     }

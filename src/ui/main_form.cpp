@@ -85,10 +85,10 @@ void MainForm::buildControls() {
     m_image1->stackUnder(m_label3);
     m_label3->setIndent(std::max(0, m_image1->geometry().right() + 1 - m_label3->x() + twipsToPixels(90, dpi)));
 
-    auto addButton = [&](const ButtonSpec& spec) {
-        auto* button = new QPushButton(QString::fromUtf8(spec.caption), this);
-        button->setObjectName(QString::fromLatin1(spec.name));
-        button->setGeometry(twipsRect(spec.left, spec.top, spec.width, spec.height, dpi));
+    auto addButton = [&](const ButtonSpec& control) {
+        auto* button = new QPushButton(QString::fromUtf8(control.caption), this);
+        button->setObjectName(QString::fromLatin1(control.name));
+        button->setGeometry(twipsRect(control.left, control.top, control.width, control.height, dpi));
         // Enter and Escape press nothing in this window.
         button->setAutoDefault(false);
         button->setDefault(false);

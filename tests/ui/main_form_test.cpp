@@ -114,47 +114,47 @@ const ControlSpec kMainControls[] = {
 class MainFormLayout : public MainFormTest, public ::testing::WithParamInterface<ControlSpec> {};
 
 TEST_P(MainFormLayout, placesEachControlAsTheLayoutSays) {
-    const auto& spec = GetParam();
+    const auto& control = GetParam();
     ASSERT_EQ(m_form->logicalDpiX(), 96) << "the expected pixels assume 96 DPI";
-    auto* widget = child<QWidget>(spec.name);
+    auto* widget = child<QWidget>(control.name);
     ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->geometry(), spec.pixelsAt96Dpi);
-    EXPECT_EQ(widget->font().bold(), spec.bold);
-    if (std::string(spec.kind) == "label" && widget->font().pointSize() < spec.pointSize) {
+    EXPECT_EQ(widget->geometry(), control.pixelsAt96Dpi);
+    EXPECT_EQ(widget->font().bold(), control.bold);
+    if (std::string(control.kind) == "label" && widget->font().pointSize() < control.pointSize) {
         // Shrunk only because the caption would not fit at its own size.
         QFont nominal = widget->font();
-        nominal.setPointSize(spec.pointSize);
+        nominal.setPointSize(control.pointSize);
         EXPECT_GT(QFontMetrics(nominal).horizontalAdvance(qobject_cast<QLabel*>(widget)->text()), widget->width());
     } else {
-        EXPECT_EQ(widget->font().pointSize(), spec.pointSize);
+        EXPECT_EQ(widget->font().pointSize(), control.pointSize);
     }
     if (auto* label = qobject_cast<QLabel*>(widget)) {
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()) + label->indent(), label->width()) << "cut off";
     }
-    const std::string kind = spec.kind;
+    const std::string kind = control.kind;
     if (kind == "button") {
         auto* button = qobject_cast<QPushButton*>(widget);
         ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->text(), spec.caption);
+        EXPECT_EQ(button->text(), control.caption);
         EXPECT_FALSE(button->isDefault());
         EXPECT_FALSE(button->autoDefault());
     } else if (kind == "label") {
         auto* label = qobject_cast<QLabel*>(widget);
         ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->text(), spec.caption);
+        EXPECT_EQ(label->text(), control.caption);
         EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
     } else if (kind == "text") {
         auto* edit = qobject_cast<QLineEdit*>(widget);
         ASSERT_NE(edit, nullptr);
-        EXPECT_EQ(edit->text(), spec.caption);
-        EXPECT_EQ(edit->accessibleName(), spec.name);
+        EXPECT_EQ(edit->text(), control.caption);
+        EXPECT_EQ(edit->accessibleName(), control.name);
     } else if (kind == "picture") {
         EXPECT_EQ(widget->focusPolicy(), Qt::NoFocus);
-        EXPECT_EQ(widget->accessibleName(), spec.name);
+        EXPECT_EQ(widget->accessibleName(), control.name);
         EXPECT_TRUE(qobject_cast<QLabel*>(widget)->pixmap().isNull()) << "no picture until the first lookup";
     } else if (kind == "grid") {
         EXPECT_NE(qobject_cast<QTableView*>(widget), nullptr);
-        EXPECT_EQ(widget->accessibleName(), spec.name);
+        EXPECT_EQ(widget->accessibleName(), control.name);
     }
 }
 
