@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/country_resolver.h"
 #include "analysis/interfaces.h"
+#include "analysis/messages.h"
 #include "analysis/statistics.h"
-#include "lookup/address_key.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
@@ -25,8 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace ipcountry;
-
-constexpr std::string_view kWrongData = "Error due to wrong data entered! ";
 
 constexpr const char* kUsage =
     "usage: ipcountry-batch [--data-dir DIR] find ADDRESS\n"
@@ -92,29 +91,18 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
 int runFind(const Options& options, const std::string& address) {
     const auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
-    std::optional<lookup::CountryCode> code;
+    analysis::Answer answer;
     try {
-        const std::string key = lookup::makeAddressKey(address);
-        if (key.size() != lookup::kAddressKeyLength) {
-            std::cerr << kWrongData << "\n";
-            return 1;
-        }
-        ranges.open();
-        code = ranges.findCountryCode(key);
+        answer = analysis::findCountry(address, table, ranges);
     } catch (const lookup::Error& e) {
-        std::cerr << kWrongData << e.what() << "\n";
+        std::cerr << analysis::wrongDataMessage(e.what()) << "\n";
         return 1;
     }
-    std::string name = "Unknown";
-    if (code == "US") {
-        name = "USA";
-    } else if (code) {
-        if (const auto slot = table.findSlot(*code)) name = lookup::windows1252ToUtf8(table.slotName(*slot));
-    }
-    std::cout << address << '\t' << lookup::windows1252ToUtf8(code.value_or("")) << '\t' << name << '\n';
+    const std::string name =
+        answer.country ? lookup::windows1252ToUtf8(answer.country->country) : "Unknown";
+    std::cout << address << '\t' << lookup::windows1252ToUtf8(answer.code) << '\t' << name << '\n';
     return 0;
 }
-
 
 // Standard output in large pieces: a log of millions of addresses prints
 // millions of rows.
@@ -122,12 +110,12 @@ class Output {
 public:
     ~Output() { flush(); }
     // 8-bit text from the files, written as UTF-8.
-    void text(std::string_view bytes) { lookup::appendWindows1252AsUtf8(m_buffer, bytes); }
-    void plain(std::string_view utf8) { m_buffer += utf8; }
-    void put(char c) {
-        m_buffer += c;
+    void row(std::string_view ip, std::string_view port, std::string_view country) {
+        analysis::appendResultRow(m_buffer, ip, port, country);
+        m_buffer += '\n';
         if (m_buffer.size() >= (1u << 16)) flush();
     }
+    void plain(std::string_view utf8) { m_buffer += utf8; }
     void flush() {
         if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
         m_buffer.clear();
@@ -142,20 +130,12 @@ private:
 class PrintingGrid final : public analysis::ResultSink {
 public:
     explicit PrintingGrid(Output& out) : m_out(out) {}
-    std::int64_t rowCount() const override { return m_rows + 2; }  // header and blank row
     void appendRow(std::string_view ip, std::string_view port, std::string_view country, int) override {
-        m_out.text(ip);
-        m_out.put('\t');
-        m_out.text(port);
-        m_out.put('\t');
-        m_out.text(country);
-        m_out.put('\n');
-        ++m_rows;
+        m_out.row(ip, port, country);
     }
 
 private:
     Output& m_out;
-    std::int64_t m_rows = 0;
 };
 
 // Prompts become messages on standard error; the answer comes from the options.
@@ -194,8 +174,8 @@ int runAnalysis(const Options& options, bool formatted, const std::string& path)
     if (result.status != analysis::RunStatus::Completed) return 1;
 
     if (options.stats) {
-        const analysis::Statistics stats =
-            analysis::buildStatistics(table, grid.rowCount(), result.elapsed, analysis::StatsLocale{});
+        const analysis::Statistics stats = analysis::buildStatistics(
+            table, result.rowsAdded + 2, result.elapsed, analysis::StatsLocale{});
         out.plain("\nAnalysis took " + stats.elapsedText + "\nTotal number of IPs is " +
                   std::to_string(stats.total) + "\n");
         for (const auto& row : stats.rows) out.plain(row.name + "\t" + row.count + "\t" + row.share + "\n");

@@ -100,7 +100,6 @@ const fs::path& dataDir() {
 
 class DiscardingGrid final : public analysis::ResultSink {
 public:
-    std::int64_t rowCount() const override { return rows + 2; }
     void appendRow(std::string_view, std::string_view, std::string_view, int) override { ++rows; }
     std::int64_t rows = 0;
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/interfaces.h"
 #include "ui/result_grid.h"
 
 namespace {
@@ -42,7 +43,10 @@ void fill(ResultGrid& grid, int rows, int distinct) {
         const int k = i % distinct;
         const std::string ip = std::to_string(10 + k % 200) + "." + std::to_string((k >> 8) & 255) + "." +
                                std::to_string((k >> 3) & 255) + "." + std::to_string(k & 255);
-        batch.push_back(ResultGrid::makeRow(ip, ":" + std::to_string(1024 + k % 50000), kCountries[k % 8], k % 237));
+        ResultGrid::Row row{{}, k % 237};
+        ipcountry::analysis::appendResultRow(row.text, ip, ":" + std::to_string(1024 + k % 50000),
+                                             kCountries[k % 8]);
+        batch.push_back(std::move(row));
         if (batch.size() == kBatch) {
             grid.appendRows(std::move(batch));
             batch.clear();

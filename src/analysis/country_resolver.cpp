@@ -1,5 +1,8 @@
 #include "analysis/country_resolver.h"
 
+#include "lookup/address_key.h"
+#include "lookup/error.h"
+
 namespace ipcountry::analysis {
 
 namespace {
@@ -7,6 +10,31 @@ namespace {
 constexpr std::string_view kUsCode = "US";
 constexpr std::string_view kUsName = "USA";
 constexpr std::uint16_t kUsPacked = static_cast<std::uint16_t>(('U' << 8) | 'S');
+
+// The common form, four groups of one to three digits each at most 255,
+// read without building the hexadecimal key. Anything else (blanks, a fifth
+// part, an octet above 255, ...) goes through makeAddressKey, which decides.
+std::optional<std::uint32_t> readPlainAddress(std::string_view text) {
+    std::uint32_t address = 0;
+    std::size_t pos = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        if (octet > 0) {
+            if (pos >= text.size() || text[pos] != '.') return std::nullopt;
+            ++pos;
+        }
+        unsigned value = 0;
+        std::size_t digits = 0;
+        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
+        address = (address << 8) | value;
+    }
+    if (pos != text.size()) return std::nullopt;
+    return address;
+}
 
 }  // namespace
 
@@ -56,6 +84,34 @@ std::optional<Resolution> CountryResolver::resolve(std::uint32_t address) const 
     if (!code)
         return std::nullopt;
     return resolveCode(*code);
+}
+
+Answer CountryResolver::answer(std::uint32_t address) const {
+    Answer answer;
+    if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
+        answer.country = resolveCode(*code);
+        answer.code = std::move(*code);
+    }
+    return answer;
+}
+
+std::uint32_t readAddress(std::string_view text) {
+    if (const std::optional<std::uint32_t> plain = readPlainAddress(text)) return *plain;
+    const std::optional<std::uint32_t> address = lookup::keyToAddress(lookup::makeAddressKey(text));
+    if (!address) throw lookup::Error(lookup::ErrorKind::InvalidArgument, std::string());
+    return *address;
+}
+
+Answer findCountry(std::string_view text, const lookup::CountryTable& table,
+                   lookup::RangeFile& ranges) {
+    const std::uint32_t address = readAddress(text);
+    ranges.open();
+    return CountryResolver(table, ranges).answer(address);
+}
+
+std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {
+    if (slot < 0 || slot >= lookup::kSlotCount) return {};
+    return slot == lookup::kUsSlot ? kUsCode : std::string_view(table.slotCode(slot));
 }
 
 }  // namespace ipcountry::analysis

@@ -7,40 +7,11 @@
 #include "analysis/country_resolver.h"
 #include "analysis/line_reader.h"
 #include "analysis/messages.h"
-#include "lookup/address_key.h"
 #include "lookup/error.h"
 
 namespace ipcountry::analysis {
 
 namespace {
-
-// The common form, four groups of one to three digits each at most 255,
-// read without building the hexadecimal key. Anything else (blanks, a fifth
-// part, an octet above 255, ...) goes through makeAddressKey, which decides.
-std::optional<std::uint32_t> readPlainAddress(std::string_view text) {
-    std::uint32_t address = 0;
-    std::size_t pos = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (pos >= text.size() || text[pos] != '.')
-                return std::nullopt;
-            ++pos;
-        }
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255)
-            return std::nullopt;
-        address = (address << 8) | value;
-    }
-    if (pos != text.size())
-        return std::nullopt;
-    return address;
-}
 
 // The range file as this run sees it. A missing file is the failure of each
 // line that needs a lookup (the user may put the file back while a prompt is
@@ -123,16 +94,11 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
         } else {
             const std::string_view address = line.substr(0, colon);
             const std::string_view port = line.substr(colon);
-            std::optional<std::uint32_t> value = readPlainAddress(address);
-            if (!value) {
-                try {
-                    const std::string key = lookup::makeAddressKey(address);
-                    value = lookup::keyToAddress(key);
-                    if (!value)
-                        failure.emplace();
-                } catch (const lookup::Error& error) {
-                    failure.emplace(error.what());
-                }
+            std::optional<std::uint32_t> value;
+            try {
+                value = readAddress(address);
+            } catch (const lookup::Error& error) {
+                failure.emplace(error.what());
             }
             if (value) {
                 if (const CountryResolver* resolver = lookup.resolver()) {

@@ -5,7 +5,21 @@
 #include <string>
 #include <string_view>
 
+#include "lookup/country_table.h"
+
 namespace ipcountry::analysis {
+
+// A row as the grid and the driver keep it: address, TAB, port, TAB, country,
+// the file's 8-bit texts as UTF-8, appended to `out`.
+inline void appendResultRow(std::string& out, std::string_view ip, std::string_view port,
+                            std::string_view country) {
+    out.reserve(out.size() + ip.size() + port.size() + country.size() + 2);
+    lookup::appendWindows1252AsUtf8(out, ip);
+    out += '\t';
+    lookup::appendWindows1252AsUtf8(out, port);
+    out += '\t';
+    lookup::appendWindows1252AsUtf8(out, country);
+}
 
 // The results grid as the analyses see it. Texts are the file's own 8-bit
 // characters (the country name as Country.dbf holds it); the grid decides how
@@ -14,8 +28,6 @@ namespace ipcountry::analysis {
 class ResultSink {
 public:
     virtual ~ResultSink() = default;
-    // Rows of the grid, the header and the blank row included.
-    virtual std::int64_t rowCount() const = 0;
     virtual void appendRow(std::string_view ip, std::string_view port, std::string_view country,
                            int slot) = 0;
 };

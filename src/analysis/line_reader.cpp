@@ -1,68 +1,25 @@
 #include "analysis/line_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "lookup/error.h"
 
 namespace ipcountry::analysis {
-
-using lookup::Error;
-using lookup::ErrorKind;
-
-namespace {
-
-[[noreturn]] void throwOpenError(const std::string& path, int error) {
-    if (error == ENOENT || error == ENOTDIR)
-        throw Error(ErrorKind::FileNotFound, "File not found: " + path);
-    if (error == EACCES || error == EPERM)
-        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + path);
-    throw Error(ErrorKind::FileUnreadable, "Cannot open " + path + ": " + std::strerror(error));
-}
-
-}  // namespace
 
 LineReader::~LineReader() {
     close();
     std::free(m_buffer);
 }
 
-void LineReader::close() noexcept {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
+void LineReader::close() noexcept { m_file.reset(); }
 
 void LineReader::open(const std::string& path, std::size_t blockSize) {
     close();
-    m_path = path;
-    if (path.empty())
-        throw Error(ErrorKind::FileNotFound, "Bad file name: no file was named");
-    if (path.find('\0') != std::string::npos)
-        throw Error(ErrorKind::FileNotFound, "Bad file name: " + path);
-
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throwOpenError(path, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwOpenError(path, error);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw Error(ErrorKind::FileUnreadable, path + " is a directory, not a file");
-    }
-    m_fd = fd;
-    m_fileSize = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+    m_file.emplace(path, lookup::OpenedFile::Accept::AnyButFolder);
+    m_fileSize = m_file->size();
     m_blockSize = std::max<std::size_t>(blockSize, 16);
     // Room for one block and the unfinished line that came before it.
     if (m_capacity < 2 * m_blockSize) {
@@ -114,25 +71,23 @@ void LineReader::fill() {
             m_capacity = wanted;
         }
     }
-    for (;;) {
-        const ssize_t got = ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, m_blockSize));
-        if (got > 0) {
-            m_end += static_cast<std::size_t>(got);
-            m_bytesRead += static_cast<std::uint64_t>(got);
-            return;
-        }
-        if (got == 0) {
-            m_eof = true;
-            close();
-            return;
-        }
-        if (errno != EINTR) {
-            const int error = errno;
-            close();
-            throw Error(ErrorKind::FileUnreadable,
-                        "Cannot read " + m_path + ": " + std::strerror(error));
-        }
+    if (!m_file)
+        throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                            "The file was closed after a failed read");
+    std::size_t got = 0;
+    try {
+        got = m_file->read(m_buffer + m_end, std::min(m_capacity - m_end, m_blockSize));
+    } catch (...) {
+        close();
+        throw;
     }
+    if (got == 0) {
+        m_eof = true;
+        close();
+        return;
+    }
+    m_end += got;
+    m_bytesRead += got;
 }
 
 bool LineReader::next(std::string_view& line) {

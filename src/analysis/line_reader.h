@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "lookup/text_file.h"
 
 namespace ipcountry::analysis {
 
@@ -22,9 +25,7 @@ public:
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // Opens `path` exactly as given. Throws lookup::Error: FileNotFound for a
-    // missing file or an empty path, FileUnreadable for anything else that
-    // keeps the file from being read (a directory, no permission).
+    // Opens `path` exactly as given; throws lookup::Error as OpenedFile does.
     void open(const std::string& path, std::size_t blockSize = kBlockSize);
 
     // The next line, valid until the next call. False at the end of the file.
@@ -43,8 +44,7 @@ private:
     void close() noexcept;
     std::size_t locate(char c, std::size_t& from) const noexcept;
 
-    int m_fd = -1;
-    std::string m_path;
+    std::optional<lookup::OpenedFile> m_file;
     char* m_buffer = nullptr;
     std::size_t m_capacity = 0;
     std::size_t m_blockSize = kBlockSize;

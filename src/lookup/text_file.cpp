@@ -11,40 +11,61 @@
 
 namespace ipcountry::lookup {
 
-OpenedFile::OpenedFile(const std::filesystem::path& path) : m_path(path) {
-    const std::string name = path.string();
-    if (name.empty()) throw Error(ErrorKind::FileNotFound, "File not found: no file name was given");
-    m_fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) {
-            throw Error(ErrorKind::FileNotFound, "File not found: " + name);
-        }
-        throw Error(ErrorKind::FileUnreadable,
-                    "Cannot open " + name + ": " + std::strerror(err));
-    }
+namespace {
+
+[[noreturn]] void throwOpenError(const std::string& name, int error) {
+    if (error == ENOENT || error == ENOTDIR)
+        throw Error(ErrorKind::FileNotFound, "File not found: " + name);
+    if (error == EACCES || error == EPERM)
+        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + name);
+    throw Error(ErrorKind::FileUnreadable, "Cannot open " + name + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept) : m_name(path.string()) {
+    if (m_name.empty())
+        throw Error(ErrorKind::FileNotFound, "File not found: no file name was given");
+    // The system would open the name only up to the NUL: another file.
+    if (m_name.find('\0') != std::string::npos)
+        throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name);
+    m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) throwOpenError(m_name, errno);
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const bool isDir = S_ISDIR(st.st_mode);
+    if (::fstat(m_fd, &st) != 0) {
+        const int error = errno;
         ::close(m_fd);
-        m_fd = -1;
+        throwOpenError(m_name, error);
+    }
+    m_regular = S_ISREG(st.st_mode);
+    if (!m_regular && (S_ISDIR(st.st_mode) || accept == Accept::RegularFile)) {
+        ::close(m_fd);
         throw Error(ErrorKind::FileUnreadable,
-                    isDir ? "Cannot read " + name + ": it is a folder, not a file"
-                          : "Cannot read " + name + ": it is not a regular file");
+                    S_ISDIR(st.st_mode)
+                        ? "Cannot read " + m_name + ": it is a directory, not a file"
+                        : "Cannot read " + m_name + ": it is not a regular file");
     }
     m_device = static_cast<std::uint64_t>(st.st_dev);
     m_inode = static_cast<std::uint64_t>(st.st_ino);
-    m_size = static_cast<std::uint64_t>(st.st_size);
+    m_size = m_regular ? static_cast<std::uint64_t>(st.st_size) : 0;
     m_mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
-OpenedFile::~OpenedFile() {
-    if (m_fd >= 0) ::close(m_fd);
+OpenedFile::~OpenedFile() { ::close(m_fd); }
+
+std::size_t OpenedFile::read(char* buffer, std::size_t capacity) {
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer, capacity);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            throw Error(ErrorKind::FileUnreadable,
+                        "Cannot read " + m_name + ": " + std::strerror(errno));
+    }
 }
 
 std::string OpenedFile::readAll(std::uint64_t maxBytes) {
     if (m_size > maxBytes) {
-        throw Error(ErrorKind::BadData, "Cannot use " + m_path.string() + ": the file is larger than " +
+        throw Error(ErrorKind::BadData, "Cannot use " + m_name + ": the file is larger than " +
                                             std::to_string(maxBytes >> 20) + " MB");
     }
     std::string content;
@@ -56,14 +77,9 @@ std::string OpenedFile::readAll(std::uint64_t maxBytes) {
             if (content.size() >= maxBytes) break;
             content.resize(std::min<std::uint64_t>(maxBytes, content.size() + 65536 + content.size() / 2));
         }
-        const ssize_t n = ::read(m_fd, content.data() + filled, content.size() - filled);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw Error(ErrorKind::FileUnreadable,
-                        "Cannot read " + m_path.string() + ": " + std::strerror(errno));
-        }
+        const std::size_t n = read(content.data() + filled, content.size() - filled);
         if (n == 0) break;
-        filled += static_cast<std::size_t>(n);
+        filled += n;
     }
     content.resize(filled);
     return content;

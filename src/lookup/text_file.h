@@ -31,27 +31,41 @@ std::string readWholeFile(const std::filesystem::path& path, std::uint64_t maxBy
 
 namespace ipcountry::lookup {
 
-// An open file descriptor with what fstat said of it; closes on destruction.
+// A file opened for reading exactly as named, with what fstat said of it;
+// closes on destruction. Every file the program reads is opened here, so that
+// every failure is told the same way.
 class OpenedFile {
 public:
-    // Throws Error(FileNotFound / FileUnreadable) naming the file.
-    explicit OpenedFile(const std::filesystem::path& path);
+    enum class Accept {
+        RegularFile,   // the data files: their size must mean something
+        AnyButFolder,  // the user's input: pipes and devices are read too
+    };
+
+    // Throws Error naming the file: FileNotFound for a missing file or an
+    // empty name, FileUnreadable for anything else that keeps it from being
+    // read (a folder, no permission, a kind of file not accepted).
+    explicit OpenedFile(const std::filesystem::path& path, Accept accept = Accept::RegularFile);
     ~OpenedFile();
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
 
+    bool isRegular() const noexcept { return m_regular; }
     std::uint64_t device() const noexcept { return m_device; }
     std::uint64_t inode() const noexcept { return m_inode; }
     std::uint64_t size() const noexcept { return m_size; }
     std::int64_t mtimeNs() const noexcept { return m_mtimeNs; }
 
+    // Up to `capacity` bytes; 0 at the end of the file. Error(FileUnreadable)
+    // when reading fails.
+    std::size_t read(char* buffer, std::size_t capacity);
     // The whole content; Error(BadData) above `maxBytes`, Error(FileUnreadable)
     // when reading fails.
     std::string readAll(std::uint64_t maxBytes);
 
 private:
-    std::filesystem::path m_path;
+    std::string m_name;
     int m_fd = -1;
+    bool m_regular = false;
     std::uint64_t m_device = 0, m_inode = 0, m_size = 0;
     std::int64_t m_mtimeNs = 0;
 };

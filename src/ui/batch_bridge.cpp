@@ -6,19 +6,10 @@
 
 namespace ipcountry::ui {
 
-std::int64_t GridSink::rowCount() const {
-    return m_grid.rows() + static_cast<std::int64_t>(m_pending.size());
-}
-
 void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) {
     ResultGrid::Row row;
     row.slot = slot;
-    row.text.reserve(ip.size() + port.size() + country.size() + 2);
-    lookup::appendWindows1252AsUtf8(row.text, ip);
-    row.text += '\t';
-    lookup::appendWindows1252AsUtf8(row.text, port);
-    row.text += '\t';
-    lookup::appendWindows1252AsUtf8(row.text, country);
+    analysis::appendResultRow(row.text, ip, port, country);
     m_pending.push_back(std::move(row));
     if (m_pending.size() >= kBatchRows) {
         flush();

@@ -25,7 +25,6 @@ public:
     explicit GridSink(ResultGrid& grid) : m_grid(grid) {}
     ~GridSink() override { flush(); }
 
-    std::int64_t rowCount() const override;
     void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override;
     void flush();
 

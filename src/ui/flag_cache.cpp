@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "lookup/country_table.h"
+#include "analysis/country_resolver.h"
 
 namespace ipcountry::ui {
 
@@ -79,10 +79,7 @@ QIcon FlagCache::smallFlag(const QString& code) {
 }
 
 QIcon FlagCache::slotFlag(const lookup::CountryTable& table, int slot) {
-    if (slot < 0 || slot >= lookup::kSlotCount) {
-        return {};
-    }
-    const auto& code = slot == lookup::kUsSlot ? std::string("US") : table.slotCode(slot);
+    const std::string_view code = analysis::flagCodeOfSlot(table, slot);
     if (code.empty()) {
         return {};
     }

@@ -26,8 +26,7 @@ public:
     QImage loadFlag(const QString& code, QString* error) const;
     // A small icon for a grid cell; an empty icon when there is no picture.
     QIcon smallFlag(const QString& code);
-    // The icon of a country-table slot (US for the slot the "US" addresses
-    // are counted in, whatever the list put there).
+    // The icon of the rows counted in a country-table slot.
     QIcon slotFlag(const lookup::CountryTable& table, int slot);
 
 private:

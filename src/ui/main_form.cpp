@@ -10,7 +10,7 @@
 #include <algorithm>
 
 #include "analysis/analysis.h"
-#include "lookup/address_key.h"
+#include "analysis/country_resolver.h"
 #include "lookup/error.h"
 #include "ui/app_icon.h"
 #include "ui/batch_bridge.h"
@@ -200,24 +200,15 @@ void MainForm::onFind() {
     m_image1->clear();
     m_image1->setAccessibleDescription(QString());
     try {
-        const auto key = lookup::makeAddressKey(m_text1->text().toStdString());
-        if (key.size() != lookup::kAddressKeyLength) {
-            showWrongData(QString());
-            return;
-        }
-        m_ranges.open();
-        const auto code = m_ranges.findCountryCode(key);
-        QString flagCode;
-        if (code && *code == "US") {
-            showCountry(QStringLiteral("USA"));
-            flagCode = QStringLiteral("US");
-        } else if (const auto slot = (code && !code->empty()) ? m_table.findSlot(*code) : std::nullopt) {
-            showCountry(QString::fromStdString(lookup::windows1252ToUtf8(m_table.slotName(*slot))));
-            flagCode = QString::fromStdString(lookup::windows1252ToUtf8(*code));
-        } else {
+        const analysis::Answer answer =
+            analysis::findCountry(m_text1->text().toStdString(), m_table, m_ranges);
+        if (!answer.country) {
             showCountry(QStringLiteral("Unknown"));
             return;
         }
+        showCountry(QString::fromStdString(lookup::windows1252ToUtf8(answer.country->country)));
+        const QString flagCode =
+            QString::fromStdString(lookup::windows1252ToUtf8(answer.flagCode()));
         QString error;
         const QImage flag = m_flags.loadFlag(flagCode, &error);
         if (flag.isNull()) {

@@ -53,15 +53,6 @@ ResultGrid::Row ResultGrid::parseRow(std::string_view text, int cols, int slot) 
     return row;
 }
 
-ResultGrid::Row ResultGrid::makeRow(std::string_view ip, std::string_view port,
-                                    std::string_view country, int slot) {
-    Row row;
-    row.slot = slot;
-    row.text.reserve(ip.size() + port.size() + country.size() + 2);
-    row.text.append(ip).append(1, kTab).append(port).append(1, kTab).append(country);
-    return row;
-}
-
 void ResultGrid::setCols(int cols) {
     if (cols < 1) {
         throw std::invalid_argument("a grid needs at least one column");

@@ -54,8 +54,6 @@ public:
         std::string text;  // cells joined by TAB
         int slot = kNoSlot;
     };
-    static Row makeRow(std::string_view ip, std::string_view port, std::string_view country,
-                       int slot);
     // Appends all rows with a single insert notification.
     void appendRows(std::vector<Row>&& rows);
 

@@ -29,7 +29,6 @@ inline std::ostream& operator<<(std::ostream& os, const Row& row) {
 // A results grid that starts with the header and the blank row.
 class FakeGrid final : public ResultSink {
 public:
-    std::int64_t rowCount() const override { return static_cast<std::int64_t>(rows.size()) + 2; }
     void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override {
         rows.push_back(Row{std::string(ip), std::string(port), std::string(country), slot});
     }

@@ -20,7 +20,6 @@ using namespace ipcountry;
 
 struct Sink final : analysis::ResultSink {
     std::int64_t rows = 2;
-    std::int64_t rowCount() const override { return rows; }
     void appendRow(std::string_view ip, std::string_view port, std::string_view, int slot) override {
         if (ip.find('\t') != std::string_view::npos || port.find('\t') != std::string_view::npos) std::abort();
         if (slot < 0 || slot >= lookup::kSlotCount) std::abort();

@@ -123,8 +123,8 @@ const GridCase kGridCases[] = {
      [](ResultGrid& g) {
          setUpAsResults(g);
          std::vector<ResultGrid::Row> rows;
-         rows.push_back(ResultGrid::makeRow("a", ":1", "x", 3));
-         rows.push_back(ResultGrid::makeRow("b", "", "y", 4));
+         rows.push_back({"a\t:1\tx", 3});
+         rows.push_back({"b\t\ty", 4});
          g.appendRows(std::move(rows));
      },
      {{"IP", "Port", "Country"}, {"", "", ""}, {"a", ":1", "x"}, {"b", "", "y"}}},
@@ -214,7 +214,7 @@ TEST(ResultGrid, batchAppendIsOneInsertNotification) {
     QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
     std::vector<ResultGrid::Row> rows;
     for (int i = 0; i < 1000; ++i) {
-        rows.push_back(ResultGrid::makeRow(std::to_string(i), ":1", "x", 0));
+        rows.push_back({std::to_string(i) + "\t:1\tx", 0});
     }
     grid.appendRows(std::move(rows));
     ASSERT_EQ(inserted.count(), 1);
