@@ -1,0 +1,131 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "analysis/free_text_scan.h"
+#include "analysis/free_text_scan6.h"
+
+namespace ipcountry::analysis {
+
+namespace detail {
+
+// The texts of a found address, each visited so that a held copy can point
+// them at its own characters. An IPv4 address has `dottedText` and `portText`.
+template <class Found, class Visit>
+requires requires(Found f) {
+    f.dottedText;
+    f.portText;
+}
+void forEachText(Found& found, Visit&& visit) {
+    visit(found.dottedText);
+    visit(found.portText);
+}
+template <class Visit>
+void forEachText(FoundAddress6& found, Visit&& visit) {
+    visit(found.text);
+    visit(found.portText);
+}
+
+// A found address kept past its callback, with its texts copied. The longest
+// address text (39) and port (6) fit with room to spare.
+template <class Found>
+struct HeldAddress {
+    Found found;
+    char chars[64];
+
+    explicit HeldAddress(const Found& from) : found(from) { copyTexts(); }
+    HeldAddress(const HeldAddress& other) : found(other.found) { copyTexts(); }
+    HeldAddress& operator=(const HeldAddress& other) {
+        if (this != &other) {
+            found = other.found;
+            copyTexts();
+        }
+        return *this;
+    }
+
+private:
+    void copyTexts() {
+        char copy[sizeof chars];
+        std::size_t used = 0;
+        forEachText(found, [&](std::string_view& text) {
+            const std::size_t n = std::min(text.size(), sizeof copy - used);
+            std::memcpy(copy + used, text.data(), n);
+            text = std::string_view(chars + used, n);
+            used += n;
+        });
+        std::memcpy(chars, copy, used);
+    }
+};
+
+}  // namespace detail
+
+// The addresses of both families in a line fed in pieces, handed on in the
+// order in which they start on the line; each family's own order and rows
+// are untouched.
+//
+// Each scanner must report an address once it has been fed at most `kLag`
+// characters past the address's first character (both families decide an
+// address within 48: the longest IPv6 run, the two characters after it and a
+// port). Addresses that start before the fed end minus `kLag` can then be
+// handed on, so a line of any length holds only the few addresses of its
+// last `kLag` characters.
+template <class Scanner4, class Found4 = FoundAddress, std::uint64_t kLag = 64>
+class BothFamiliesScanner {
+public:
+    template <class On4, class On6>
+    void feed(std::string_view piece, On4&& on4, On6&& on6) {
+        m_scanner4.feed(piece, [this](const auto& found) { m_held4.emplace_back(found); });
+        m_scanner6.feed(piece, [this](const auto& found) { m_held6.emplace_back(found); });
+        m_fed += piece.size();
+        if (m_fed > kLag) handOn(m_fed - kLag, on4, on6);
+    }
+
+    template <class On4, class On6>
+    void endLine(On4&& on4, On6&& on6) {
+        m_scanner4.endLine([this](const auto& found) { m_held4.emplace_back(found); });
+        m_scanner6.endLine([this](const auto& found) { m_held6.emplace_back(found); });
+        handOn(~std::uint64_t{0}, on4, on6);
+        m_fed = 0;
+    }
+
+private:
+    // Hands on, in order of their starts, the held addresses that start before `limit`.
+    template <class On4, class On6>
+    void handOn(std::uint64_t limit, On4& on4, On6& on6) {
+        std::size_t i4 = 0, i6 = 0;
+        for (;;) {
+            const bool has4 = i4 < m_held4.size() && m_held4[i4].found.start < limit;
+            const bool has6 = i6 < m_held6.size() && m_held6[i6].found.start < limit;
+            if (has4 && (!has6 || m_held4[i4].found.start <= m_held6[i6].found.start))
+                on4(std::as_const(m_held4[i4++].found));
+            else if (has6)
+                on6(std::as_const(m_held6[i6++].found));
+            else
+                break;
+        }
+        m_held4.erase(m_held4.begin(), m_held4.begin() + static_cast<std::ptrdiff_t>(i4));
+        m_held6.erase(m_held6.begin(), m_held6.begin() + static_cast<std::ptrdiff_t>(i6));
+    }
+
+    Scanner4 m_scanner4;
+    Ipv6Scanner m_scanner6;
+    std::uint64_t m_fed = 0;
+    std::vector<detail::HeldAddress<Found4>> m_held4;
+    std::vector<detail::HeldAddress<FoundAddress6>> m_held6;
+};
+
+// A whole line at once.
+template <class Scanner4, class Found4 = FoundAddress, class On4, class On6>
+void scanLineBothFamilies(std::string_view line, On4&& on4, On6&& on6) {
+    BothFamiliesScanner<Scanner4, Found4> scanner;
+    scanner.feed(line, on4, on6);
+    scanner.endLine(on4, on6);
+}
+
+}  // namespace ipcountry::analysis

@@ -1,0 +1,352 @@
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace ipcountry::analysis {
+
+// One IPv6 address found in a line of free text. The texts are valid only
+// during the callback that receives them.
+struct FoundAddress6 {
+    std::string_view text;      // the address as written, without brackets or zone
+    std::string_view portText;  // empty, ":" alone, or ":" and one to five digits
+    std::uint64_t high = 0;     // the first 64 bits as written
+    std::uint64_t low = 0;      // the last 64 bits
+    std::uint64_t start = 0;    // offset of the address's first character in its line
+    bool zoned = false;         // written with a zone ("fe80::1%eth0"): link-local, no country
+};
+
+namespace detail6 {
+
+enum CharClass : std::uint8_t {
+    kOther = 0,
+    kHex = 1,        // 0-9, a-f, A-F: may belong to an address
+    kColon = 2,      // may belong to an address
+    kLetter = 4,     // g-z, G-Z and "_": glued to a run, they make it a word
+    kDigit = 8,      // also kHex
+    kHexLetter = 16  // also kHex
+};
+
+constexpr std::array<std::uint8_t, 256> makeClasses() {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = kHex | kDigit;
+    for (int c = 'a'; c <= 'z'; ++c) {
+        const std::uint8_t cls = c <= 'f' ? (kHex | kHexLetter) : kLetter;
+        table[static_cast<std::size_t>(c)] = cls;
+        table[static_cast<std::size_t>(c - 'a' + 'A')] = cls;
+    }
+    table['_'] = kLetter;
+    table[':'] = kColon;
+    return table;
+}
+inline constexpr std::array<std::uint8_t, 256> kClasses = makeClasses();
+
+inline std::uint8_t classOf(char c) noexcept { return kClasses[static_cast<unsigned char>(c)]; }
+inline bool inRun(char c) noexcept { return (classOf(c) & (kHex | kColon)) != 0; }
+// Letters, digits and "_": what continues a word.
+inline bool isWord(char c) noexcept { return (classOf(c) & (kHex | kLetter)) != 0; }
+
+// The longest text inet_pton can accept without a dotted tail: eight groups
+// of four digits and seven colons. One more for a sentence's final colon.
+inline constexpr std::size_t kMaxAddressText = 39;
+inline constexpr std::size_t kMaxRun = kMaxAddressText + 1;
+
+// inet_pton on a text that is not NUL-terminated.
+inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
+                  std::uint64_t& low) noexcept {
+    if (length > kMaxAddressText) return false;
+    char buffer[kMaxAddressText + 1];
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\0';
+    unsigned char bytes[16];
+    if (inet_pton(AF_INET6, buffer, bytes) != 1) return false;
+    high = low = 0;
+    for (int i = 0; i < 8; ++i) {
+        high = (high << 8) | bytes[i];
+        low = (low << 8) | bytes[8 + i];
+    }
+    return true;
+}
+
+}  // namespace detail6
+
+// Finds the IPv6 addresses of a line of free text, fed in pieces.
+//
+// An address is looked for in each run: a longest stretch of hexadecimal
+// digits (either case) and colons. A run is never split or searched inside,
+// so the characters around it bound the address:
+//  - The run is the address when inet_pton reads it (every RFC 4291 form:
+//    "::" compression, one to four digits per group, leading zeros, any
+//    case). A run that fails but ends in a colon is read once more without
+//    that colon, which then ended a sentence ("from 2001:db8::1: refused").
+//    An address needs at least one digit: "::" and ":::" alone are none.
+//  - Before the run, a letter g-z, "_", "%" or "]" makes it no address, and
+//    so does a "." that has a letter, digit or "_" before it: `std::`,
+//    `foo::bar`, `key:2001:db8::1` and `v1.2::3` are words, not addresses.
+//  - After the run, a letter g-z or "_" makes it no address, and so does a
+//    "." with a letter, digit or "_" after it: "::ffff:192.0.2.1" is written
+//    with a dotted IPv4 tail and is that IPv4 address, which the IPv4 scan
+//    finds, so it is counted once. A "." that ends the line or stands before
+//    a blank or punctuation ends a sentence and leaves the address whole.
+//  - "%" and a letter, digit or "_" after the run is a zone ("fe80::1%eth0"):
+//    the address is link-local, has no country, and is reported `zoned`.
+//  - "[" before the run and "]" right after it is the bracketed form; a ":"
+//    directly after the "]" starts the port: up to five digits behind it
+//    (ports reach 65535; a longer number gives its first five), ":" alone
+//    when the colon ends the line, no port when another character follows
+//    it. These are the IPv4 scan's port rules; only the bracketed form takes
+//    a port, since any other colon after an address would belong to its run.
+//  - Times ("13:06:56"), MAC addresses ("00:1a:2b:3c:4d:5e") and other runs
+//    that inet_pton refuses give nothing; nor do runs longer than any
+//    address (40 characters with a final colon), which are not held.
+//
+// Addresses are reported in the order of their first characters, each as
+// soon as the characters after it decide it, so memory stays bounded: the
+// scanner holds one run of at most 40 characters and the few characters
+// before it.
+class Ipv6Scanner {
+public:
+    // More of the current line; the pieces of one line are contiguous.
+    template <class OnAddress>
+    void feed(std::string_view piece, OnAddress&& onAddress) {
+        const char* const text = piece.data();
+        const std::size_t size = piece.size();
+        std::size_t pos = 0;
+        while (pos < size) {
+            if (m_state == State::Idle) {
+                const void* hit = std::memchr(text + pos, ':', size - pos);
+                if (hit == nullptr) break;
+                const std::size_t colon =
+                    static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+                beginRun(text, colon);
+                pos = colon + 1;
+                continue;
+            }
+            if (step(text[pos], onAddress)) ++pos;
+        }
+        remember(piece);
+    }
+
+    // The line ended after the pieces fed so far.
+    template <class OnAddress>
+    void endLine(OnAddress&& onAddress) {
+        switch (m_state) {
+            case State::Idle:
+            case State::SkipRun:
+                break;
+            case State::InRun:
+                if (!m_dead && m_runLength > 0) decide(kEnd, onAddress);
+                break;
+            case State::AfterDot:
+            case State::AfterPercent:
+            case State::AfterBracket:
+                report(std::string_view(), onAddress);
+                break;
+            case State::InPort:
+                // A colon that ends the line is a port of its own, as after IPv4.
+                report(std::string_view(m_port, m_portLength), onAddress);
+                break;
+        }
+        m_state = State::Idle;
+        m_fed = 0;
+        m_tailLength = 0;
+    }
+
+private:
+    enum class State : std::uint8_t {
+        Idle,
+        InRun,
+        AfterDot,
+        AfterPercent,
+        AfterBracket,
+        InPort,
+        SkipRun
+    };
+    static constexpr int kEnd = -1;  // "the line ended" where a character is expected
+
+    // The character `back` places before offset `at` of the piece, from the
+    // piece or the carried end of the earlier pieces; kEnd before the line.
+    int before(const char* text, std::size_t at, std::size_t back) const noexcept {
+        if (at >= back) return static_cast<unsigned char>(text[at - back]);
+        const std::size_t intoTail = back - at;
+        return intoTail <= m_tailLength
+                   ? static_cast<unsigned char>(m_tail[m_tailLength - intoTail])
+                   : kEnd;
+    }
+
+    // A colon outside any run: the run holds it and the hex digits right before it.
+    void beginRun(const char* text, std::size_t colon) {
+        std::size_t digits = 0;
+        int c = 0;
+        while (digits <= 4 && (c = before(text, colon, digits + 1)) != kEnd &&
+               (detail6::classOf(static_cast<char>(c)) & detail6::kHex) != 0)
+            ++digits;
+        m_state = State::InRun;
+        m_runLength = 0;
+        m_start = m_fed + colon - digits;
+        // A group of five digits is never an address; the run is only followed to its end.
+        m_dead = digits > 4;
+        if (m_dead) return;
+        for (std::size_t back = digits; back >= 1; --back)
+            m_run[m_runLength++] = static_cast<char>(before(text, colon, back));
+        m_run[m_runLength++] = ':';
+        const int b1 = before(text, colon, digits + 1);
+        const int b2 = before(text, colon, digits + 2);
+        m_bracketed = b1 == '[';
+        if (b1 != kEnd) {
+            const char c1 = static_cast<char>(b1);
+            m_dead = (detail6::classOf(c1) & detail6::kLetter) != 0 || c1 == '%' || c1 == ']' ||
+                     (c1 == '.' && b2 != kEnd && detail6::isWord(static_cast<char>(b2)));
+        }
+    }
+
+    // One character after the start of a run; false when the character is a
+    // colon that may begin the next run and must be looked at again, idle.
+    template <class OnAddress>
+    bool step(char c, OnAddress& onAddress) {
+        switch (m_state) {
+            case State::Idle:
+                break;
+            case State::InRun:
+                if (detail6::inRun(c)) {
+                    if (m_runLength == detail6::kMaxRun)
+                        m_dead = true;
+                    else if (!m_dead)
+                        m_run[m_runLength++] = c;
+                    return true;
+                }
+                m_state = State::Idle;
+                if (!m_dead) decide(static_cast<unsigned char>(c), onAddress);
+                break;
+            case State::AfterDot:
+                m_state = State::Idle;
+                if (!detail6::isWord(c)) report(std::string_view(), onAddress);
+                return c != ':';
+            case State::AfterPercent:
+                m_state = State::Idle;
+                m_zoned = detail6::isWord(c);
+                report(std::string_view(), onAddress);
+                return c != ':';
+            case State::AfterBracket:
+                if (c == ':') {
+                    m_state = State::InPort;
+                    m_port[0] = ':';
+                    m_portLength = 1;
+                    return true;
+                }
+                m_state = State::Idle;
+                report(std::string_view(), onAddress);
+                break;
+            case State::InPort:
+                if ((detail6::classOf(c) & detail6::kDigit) != 0 && m_portLength < 6) {
+                    m_port[m_portLength++] = c;
+                    if (m_portLength < 6) return true;
+                    report(std::string_view(m_port, m_portLength), onAddress);
+                    m_state = State::SkipRun;  // the rest of the port's run is no address
+                    return true;
+                }
+                report(
+                    m_portLength > 1 ? std::string_view(m_port, m_portLength) : std::string_view(),
+                    onAddress);
+                m_state = detail6::inRun(c) ? State::SkipRun : State::Idle;
+                break;
+            case State::SkipRun:
+                if (!detail6::inRun(c)) m_state = State::Idle;
+                break;
+        }
+        return true;
+    }
+
+    // The run has ended; `after` is the character that ended it (or kEnd).
+    template <class OnAddress>
+    void decide(int after, OnAddress& onAddress) {
+        m_zoned = false;
+        if (!detail6::parse(m_run, m_runLength, m_high, m_low)) {
+            if (m_run[m_runLength - 1] != ':' ||
+                !detail6::parse(m_run, m_runLength - 1, m_high, m_low))
+                return;
+            --m_runLength;
+            m_bracketed = false;  // the bracket must close the run itself
+        }
+        bool hasDigit = false;
+        for (std::size_t i = 0; i < m_runLength && !hasDigit; ++i) hasDigit = m_run[i] != ':';
+        if (!hasDigit) return;
+        if (after == kEnd) {
+            report(std::string_view(), onAddress);
+            return;
+        }
+        const char c = static_cast<char>(after);
+        if ((detail6::classOf(c) & detail6::kLetter) != 0) return;
+        if (c == '.')
+            m_state = State::AfterDot;
+        else if (c == '%')
+            m_state = State::AfterPercent;
+        else if (c == ']' && m_bracketed)
+            m_state = State::AfterBracket;
+        else
+            report(std::string_view(), onAddress);
+    }
+
+    template <class OnAddress>
+    void report(std::string_view port, OnAddress& onAddress) {
+        FoundAddress6 found;
+        found.text = std::string_view(m_run, m_runLength);
+        found.portText = port;
+        found.high = m_high;
+        found.low = m_low;
+        found.start = m_start;
+        found.zoned = m_zoned;
+        m_zoned = false;
+        onAddress(static_cast<const FoundAddress6&>(found));
+    }
+
+    // Keeps the last characters of the line for a run that begins in one piece
+    // and reaches its first colon in a later one.
+    void remember(std::string_view piece) {
+        if (piece.size() >= kTail) {
+            std::memcpy(m_tail, piece.data() + piece.size() - kTail, kTail);
+            m_tailLength = kTail;
+        } else {
+            const std::size_t keep =
+                m_tailLength + piece.size() > kTail ? kTail - piece.size() : m_tailLength;
+            std::memmove(m_tail, m_tail + m_tailLength - keep, keep);
+            std::memcpy(m_tail + keep, piece.data(), piece.size());
+            m_tailLength = keep + piece.size();
+        }
+        m_fed += piece.size();
+    }
+
+    // Four digits before a colon, a "." and the character before that.
+    static constexpr std::size_t kTail = 6;
+
+    State m_state = State::Idle;
+    bool m_dead = false;       // the current run can no longer be an address
+    bool m_bracketed = false;  // "[" stands right before the current run
+    bool m_zoned = false;
+    char m_run[detail6::kMaxRun];
+    std::size_t m_runLength = 0;
+    char m_port[6];
+    std::size_t m_portLength = 0;
+    std::uint64_t m_start = 0;
+    std::uint64_t m_high = 0;
+    std::uint64_t m_low = 0;
+    char m_tail[kTail];
+    std::size_t m_tailLength = 0;
+    std::uint64_t m_fed = 0;  // characters of the line fed before the current piece
+};
+
+// A whole line at once; for tests and tools.
+template <class OnAddress>
+void scanLine6(std::string_view line, OnAddress&& onAddress) {
+    Ipv6Scanner scanner;
+    scanner.feed(line, onAddress);
+    scanner.endLine(onAddress);
+}
+
+}  // namespace ipcountry::analysis

@@ -1,0 +1,257 @@
+// The streaming IPv6 scanner against the whole-line reference, on random
+// lines cut into pieces at every position; and both families together.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/both_families_scan.h"
+#include "analysis/free_text_scan6.h"
+#include "fuzz/reference_scanner.h"
+#include "fuzz/reference_scanner6.h"
+
+namespace {
+
+using ipcountry::analysis::FoundAddress6;
+using ipcountry::reference::Found6;
+
+Found6 copyOf(const FoundAddress6& a) {
+    return {std::string(a.text), std::string(a.portText), a.high, a.low, a.start, a.zoned};
+}
+
+// The rows of the line fed in the given pieces.
+std::vector<Found6> streamed(const std::string& line, const std::vector<std::size_t>& cuts) {
+    ipcountry::analysis::Ipv6Scanner scanner;
+    std::vector<Found6> rows;
+    const auto on = [&rows](const FoundAddress6& a) { rows.push_back(copyOf(a)); };
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        scanner.feed(std::string_view(line).substr(from, cut - from), on);
+        from = cut;
+    }
+    scanner.feed(std::string_view(line).substr(from), on);
+    scanner.endLine(on);
+    return rows;
+}
+
+std::string describe(const std::vector<Found6>& rows) {
+    std::string out;
+    for (const auto& f : rows)
+        out += f.text + (f.port.empty() ? "" : " " + f.port) + (f.zoned ? " zoned" : "") + "@" +
+               std::to_string(f.start) + ";";
+    return out;
+}
+
+// Whole, cut once at every position, and one character at a time.
+void expectSameRows(const std::string& line) {
+    const std::vector<Found6> expected = ipcountry::reference::scanLine6(line);
+    ASSERT_EQ(describe(streamed(line, {})), describe(expected)) << "line: " << line;
+    ASSERT_EQ(streamed(line, {}), expected) << "line: " << line;  // the values too
+    std::vector<std::size_t> every;
+    for (std::size_t cut = 1; cut < line.size(); ++cut) {
+        ASSERT_EQ(streamed(line, {cut}), expected) << "cut at " << cut << ": " << line;
+        every.push_back(cut);
+    }
+    ASSERT_EQ(streamed(line, every), expected) << "one by one: " << line;
+}
+
+// The reference itself must be right, or agreeing with it proves nothing:
+// each text form and each kind of boundary.
+TEST(Scanner6Differential, referenceGivesTheDocumentedRows) {
+    const struct {
+        std::string line;
+        std::string rows;
+    } cases[] = {
+        {"from 2001:db8::1 port 22", "2001:db8::1@5;"},
+        {"2001:0DB8:0000:0000:0000:ff00:0042:8329", "2001:0DB8:0000:0000:0000:ff00:0042:8329@0;"},
+        {"::1 and 1:: and 1:2:3:4:5:6:7::", "::1@0;1::@8;1:2:3:4:5:6:7::@16;"},
+        {"[2001:db8::1]:8080 GET", "2001:db8::1 :8080@1;"},
+        {"[2001:db8::1]:654321", "2001:db8::1 :65432@1;"},
+        {"[2001:db8::1]:", "2001:db8::1 :@1;"},
+        {"[2001:db8::1]:x [::2] :80", "2001:db8::1@1;::2@17;"},
+        {"client 2001:db8::7. Next", "2001:db8::7@7;"},
+        {"refused 2001:db8::7: reset", "2001:db8::7@8;"},
+        {"ends 2001:db8::7.", "2001:db8::7@5;"},
+        {"fe80::1%eth0 up", "fe80::1 zoned@0;"},
+        {"[fe80::1%25]:22", "fe80::1 zoned@1;"},
+        {"fe80::1% done", "fe80::1@0;"},
+        {"::ffff:192.0.2.1 and 64:ff9b::10.0.0.1", ""},
+        {"at 13:06:56 mac 00:1a:2b:3c:4d:5e 00-1a-2b-3c-4d-5e", ""},
+        {":: and ::: and std::vector, foo::bar, dead::beefy x_1::2", ""},
+        {"key:2001:db8::1 v1.2::3 1:2:3:4:5:6:7:8:9 12345::1", ""},
+        {"(2001:db8::a),<2001:db8::b>;2001:db8::c/64",
+         "2001:db8::a@1;2001:db8::b@15;2001:db8::c@28;"},
+        {"2001:db8:0:0:0:0:0:1:", "2001:db8:0:0:0:0:0:1@0;"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(describe(ipcountry::reference::scanLine6(c.line)), c.rows) << c.line;
+}
+
+// Lines from the fragments real logs and code are made of, so that
+// addresses, near-misses and every boundary meet often.
+std::string randomLine(std::mt19937& rng) {
+    static const std::vector<std::string> fragments = {"2001:db8::1",
+                                                       "2001:DB8:0:0:8:800:200C:417A",
+                                                       "fe80::1",
+                                                       "::1",
+                                                       "1::",
+                                                       "::",
+                                                       ":::",
+                                                       "2a02:1810:4d02:8100::2",
+                                                       "0:0:0:0:0:0:0:1",
+                                                       "1:2:3:4:5:6:7:8",
+                                                       "1:2:3:4:5:6:7::",
+                                                       "::ffff:",
+                                                       "192.0.2.1",
+                                                       "10.0.0.1",
+                                                       "1.2.3.4:80",
+                                                       "13:06:56",
+                                                       "13:06:56.284",
+                                                       "00:1a:2b:3c:4d:5e",
+                                                       "00-1a-2b-3c-4d-5e",
+                                                       "std::",
+                                                       "foo::bar",
+                                                       "cafe",
+                                                       "beef",
+                                                       "12345",
+                                                       "[",
+                                                       "]",
+                                                       "]:",
+                                                       "[2001:db8::2]:443",
+                                                       "[::1]:",
+                                                       "]:8080",
+                                                       "[fe80::1%eth0]:22",
+                                                       ":",
+                                                       "::",
+                                                       ".",
+                                                       "%",
+                                                       "%eth0",
+                                                       "_",
+                                                       "g",
+                                                       "x",
+                                                       " ",
+                                                       " ",
+                                                       " ",
+                                                       "\t",
+                                                       "/64",
+                                                       ",",
+                                                       ";",
+                                                       "(",
+                                                       ")",
+                                                       "<",
+                                                       ">",
+                                                       "=",
+                                                       "0",
+                                                       "a",
+                                                       "F",
+                                                       "443",
+                                                       "65535",
+                                                       "8080",
+                                                       "-",
+                                                       "..",
+                                                       "\r"};
+    std::string line;
+    const std::size_t count = rng() % 9;
+    for (std::size_t i = 0; i < count; ++i) line += fragments[rng() % fragments.size()];
+    return line;
+}
+
+TEST(Scanner6Differential, agreesWithTheReferenceInEveryCutOfRandomLines) {
+    std::mt19937 rng(11);
+    for (int n = 0; n < 20000; ++n) {
+        expectSameRows(randomLine(rng));
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST(Scanner6Differential, agreesWithTheReferenceOnTheCorpus) {
+    const std::filesystem::path corpus =
+        std::filesystem::path(IPCOUNTRY_TEST_DATA_DIR) / "../fuzz/corpus/free_text_scan6";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        expectSameRows(content.str());
+        ++files;
+    }
+    EXPECT_GT(files, 0);
+}
+
+// An IPv4 scanner of the streaming shape made from today's whole-line scan:
+// it keeps the line and reports each address once the characters that
+// decide it (fourth octet, colon, five port digits) have arrived.
+struct Found4 {
+    std::string_view dottedText, portText;
+    std::uint32_t address = 0;
+    std::uint64_t start = 0;
+};
+class PromptIpv4Scanner {
+public:
+    template <class On>
+    void feed(std::string_view piece, On&& on) {
+        m_line += piece;
+        report(false, on);
+    }
+    template <class On>
+    void endLine(On&& on) {
+        report(true, on);
+        m_line.clear();
+        m_reported = 0;
+    }
+
+private:
+    template <class On>
+    void report(bool ended, On& on) {
+        std::size_t index = 0;
+        ipcountry::analysis::scanLine(m_line, [&](const ipcountry::analysis::FoundAddress& a) {
+            const auto start = static_cast<std::size_t>(a.dottedText.data() - m_line.data());
+            const std::size_t decided = start + a.dottedText.size() + 8;
+            if (index++ < m_reported || (!ended && decided >= m_line.size())) return;
+            ++m_reported;
+            on(Found4{a.dottedText, a.portText, a.address, start});
+        });
+    }
+    std::string m_line;
+    std::size_t m_reported = 0;
+};
+
+// Both families in one pass: each family's rows are its reference's, and
+// together they follow the order of their starts, whatever the pieces.
+TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
+    std::mt19937 rng(5);
+    for (int n = 0; n < 3000; ++n) {
+        std::string line;
+        for (int k = 0; k < 6; ++k) line += randomLine(rng);
+        const auto rows4 = ipcountry::reference::scanLine(line);
+        const auto rows6 = ipcountry::reference::scanLine6(line);
+        for (std::size_t step : {line.size() + 1, std::size_t{1}, std::size_t{7}}) {
+            ipcountry::analysis::BothFamiliesScanner<PromptIpv4Scanner, Found4> scanner;
+            std::vector<std::string> got4;
+            std::vector<Found6> got6;
+            std::vector<std::uint64_t> starts;
+            const auto on4 = [&](const Found4& a) {
+                got4.push_back(std::string(a.dottedText) + " " + std::string(a.portText));
+                starts.push_back(a.start);
+            };
+            const auto on6 = [&](const FoundAddress6& a) {
+                got6.push_back(copyOf(a));
+                starts.push_back(a.start);
+            };
+            for (std::size_t from = 0; from < line.size(); from += step)
+                scanner.feed(std::string_view(line).substr(from, step), on4, on6);
+            scanner.endLine(on4, on6);
+            std::vector<std::string> expected4;
+            for (const auto& r : rows4) expected4.push_back(r.dotted + " " + r.port);
+            ASSERT_EQ(got4, expected4) << line;
+            ASSERT_EQ(got6, rows6) << line;
+            ASSERT_TRUE(std::is_sorted(starts.begin(), starts.end())) << line;
+        }
+    }
+}
+
+}  // namespace
