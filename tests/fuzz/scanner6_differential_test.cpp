@@ -96,6 +96,7 @@ TEST(Scanner6Differential, referenceGivesTheDocumentedRows) {
 std::string randomLine(std::mt19937& rng) {
     static const std::vector<std::string> fragments = {"2001:db8::1",
                                                        "2001:DB8:0:0:8:800:200C:417A",
+                                                       "2001:0db8:0000:0000:0000:ff00:0042:8329",
                                                        "fe80::1",
                                                        "::1",
                                                        "1::",
@@ -155,7 +156,7 @@ std::string randomLine(std::mt19937& rng) {
                                                        "..",
                                                        "\r"};
     std::string line;
-    const std::size_t count = rng() % 9;
+    const std::size_t count = rng() % 12;
     for (std::size_t i = 0; i < count; ++i) line += fragments[rng() % fragments.size()];
     return line;
 }
