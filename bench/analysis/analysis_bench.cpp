@@ -10,7 +10,6 @@
 // synthetic range file.
 
 #include <benchmark/benchmark.h>
-
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,7 +24,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/both_families_scan.h"
 #include "analysis/free_text_scan.h"
+#include "analysis/free_text_scan6.h"
 #include "analysis/line_reader.h"
 #include "corpus.h"
 #include "lookup/address_key.h"
@@ -43,6 +44,11 @@ constexpr std::uint64_t kLogBytes = 100ull << 20;
 constexpr std::uint64_t kListLines = 1'000'000;
 constexpr std::uint64_t kSeed = 20240115;
 const char* const kPattern = "([0-9]{1,3}\\.){3}[0-9]{1,3}(:[0-9]{1,5})?";
+// Both families in one pattern. It is looser than our rules (times and MAC
+// addresses match its IPv6 half), which only makes its work lighter.
+const char* const kPatternBoth =
+    "([0-9]{1,3}\\.){3}[0-9]{1,3}(:[0-9]{1,5})?|\\[?[0-9A-Fa-f]{0,4}(:[0-9A-Fa-f]{0,4}){2,7}(\\]:["
+    "0-9]{1,5})?";
 
 fs::path benchDir() {
     const char* dir = std::getenv("IPCOUNTRY_BENCH_DIR");
@@ -62,6 +68,17 @@ const Corpus& logCorpus() {
         Corpus c;
         c.path = (benchDir() / "mixed-100MB.log").string();
         c.stats = bench::writeLogCorpus(c.path, kLogBytes, kSeed);
+        return c;
+    }();
+    return corpus;
+}
+
+// The same kinds of log with about 30 % IPv6 clients.
+const Corpus& dualStackCorpus() {
+    static const Corpus corpus = [] {
+        Corpus c;
+        c.path = (benchDir() / "dual-stack-100MB.log").string();
+        c.stats = bench::writeMixedLogCorpus(c.path, kLogBytes, kSeed);
         return c;
     }();
     return corpus;
@@ -88,8 +105,7 @@ const fs::path& dataDir() {
         fs::create_directories(synthetic);
         std::ofstream countries(synthetic / "Country.dbf", std::ios::binary);
         const char* codes[] = {"DE", "FR", "GB", "NL", "CN", "RU", "BR", "IN", "JP", "US"};
-        for (const char* code : codes)
-            countries << code << "Country " << code << "\r\n";
+        for (const char* code : codes) countries << code << "Country " << code << "\r\n";
         std::ofstream ranges(synthetic / "IP_db.dbf", std::ios::binary);
         for (std::uint32_t i = 0; i < 200'000; ++i)
             ranges << lookup::addressToKey(i * 21474u) << codes[(i * 7) % 10] << "\r\n";
@@ -144,7 +160,8 @@ Child runShell(const std::string& command) {
 }
 
 void reportLog(benchmark::State& state) {
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * logCorpus().stats.bytes));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * logCorpus().stats.bytes));
 }
 
 // Ours: read, scan, look up, count; the rows are discarded.
@@ -198,51 +215,139 @@ BENCHMARK(BM_FreeTextDriver)->Unit(benchmark::kMillisecond)->UseManualTime()->It
 
 // ripgrep and GNU grep through a pipe (grep stops at its first match when
 // its output is /dev/null).
-void runExtractor(benchmark::State& state, const std::string& tool) {
-    const Corpus& corpus = logCorpus();
+void runExtractor(benchmark::State& state, const std::string& tool,
+                  const Corpus& corpus = logCorpus(), const char* pattern = kPattern) {
     Child child;
     for (auto _ : state) {
-        child = runShell(tool + " -o '" + kPattern + "' '" + corpus.path + "' | wc -l");
+        child = runShell(tool + " -o '" + pattern + "' '" + corpus.path + "' | wc -l");
         state.SetIterationTime(child.seconds);
-        if (child.status != 0)
-            state.SkipWithError((tool + " failed").c_str());
+        if (child.status != 0) state.SkipWithError((tool + " failed").c_str());
     }
-    reportLog(state);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus.stats.bytes));
     state.counters["rows"] = std::atof(child.out.c_str());
 }
 void BM_Ripgrep(benchmark::State& state) { runExtractor(state, "rg"); }
 void BM_GrepE(benchmark::State& state) { runExtractor(state, "grep -E"); }
+void BM_RipgrepBothFamiliesDualStack(benchmark::State& state) {
+    runExtractor(state, "rg", dualStackCorpus(), kPatternBoth);
+}
+BENCHMARK(BM_RipgrepBothFamiliesDualStack)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 BENCHMARK(BM_Ripgrep)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 BENCHMARK(BM_GrepE)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
+// The first 32 MB of a corpus as lines in memory.
+std::vector<std::string> linesOf(const Corpus& corpus) {
+    std::vector<std::string> all;
+    analysis::LineReader reader;
+    reader.open(corpus.path);
+    std::string_view line;
+    std::uint64_t bytes = 0;
+    while (bytes < (32u << 20) && reader.next(line)) {
+        all.emplace_back(line);
+        bytes += line.size() + 2;
+    }
+    return all;
+}
+
+std::uint64_t bytesOf(const std::vector<std::string>& lines) {
+    std::uint64_t bytes = 0;
+    for (const auto& line : lines) bytes += line.size() + 2;
+    return bytes;
+}
+
 // The scanner alone over lines in memory: no reading, no lookups.
 void BM_ScannerOnly(benchmark::State& state) {
-    static const std::vector<std::string> lines = [] {
-        std::vector<std::string> all;
-        analysis::LineReader reader;
-        reader.open(logCorpus().path);
-        std::string_view line;
-        std::uint64_t bytes = 0;
-        while (bytes < (32u << 20) && reader.next(line)) {
-            all.emplace_back(line);
-            bytes += line.size() + 2;
-        }
-        return all;
-    }();
-    std::uint64_t bytes = 0;
-    for (const auto& line : lines)
-        bytes += line.size() + 2;
+    static const std::vector<std::string> lines = linesOf(logCorpus());
     std::uint64_t found = 0;
     for (auto _ : state) {
         found = 0;
         for (const auto& line : lines)
-            analysis::scanLine(line, [&found](const analysis::FoundAddress& a) { found += a.address != 1; });
+            analysis::scanLine(
+                line, [&found](const analysis::FoundAddress& a) { found += a.address != 1; });
         benchmark::DoNotOptimize(found);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesOf(lines)));
     state.counters["found"] = static_cast<double>(found);
 }
 BENCHMARK(BM_ScannerOnly)->Unit(benchmark::kMillisecond);
+
+// The IPv6 scanner alone, each line fed as one piece; on the IPv4-only log
+// it shows what looking for IPv6 costs a log without any.
+void runScanner6(benchmark::State& state, const Corpus& corpus) {
+    const std::vector<std::string> lines = linesOf(corpus);
+    std::uint64_t found = 0;
+    for (auto _ : state) {
+        found = 0;
+        analysis::Ipv6Scanner scanner;
+        const auto on = [&found](const analysis::FoundAddress6& a) { found += a.low != 1; };
+        for (const auto& line : lines) {
+            scanner.feed(line, on);
+            scanner.endLine(on);
+        }
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesOf(lines)));
+    state.counters["found"] = static_cast<double>(found);
+}
+void BM_Scanner6OnlyDualStack(benchmark::State& state) { runScanner6(state, dualStackCorpus()); }
+void BM_Scanner6OnlyIpv4Log(benchmark::State& state) { runScanner6(state, logCorpus()); }
+BENCHMARK(BM_Scanner6OnlyDualStack)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scanner6OnlyIpv4Log)->Unit(benchmark::kMillisecond);
+
+// Today's whole-line IPv4 scan in the streaming shape, for lines fed as one
+// piece each (the start of an address is its offset in that piece).
+struct LineFound4 {
+    std::string_view dottedText, portText;
+    std::uint32_t address = 0;
+    std::uint64_t start = 0;
+};
+class OnePieceIpv4Scanner {
+public:
+    template <class On>
+    void feed(std::string_view piece, On&& on) {
+        analysis::scanLine(piece, [&](const analysis::FoundAddress& a) {
+            on(LineFound4{a.dottedText, a.portText, a.address,
+                          static_cast<std::uint64_t>(a.dottedText.data() - piece.data())});
+        });
+    }
+    template <class On>
+    void endLine(On&&) {}
+};
+
+// Both families, rows merged in order of their starts. Untimed first: every
+// address the generator wrote must be found, in its family.
+void BM_BothFamiliesScannerDualStack(benchmark::State& state) {
+    const Corpus& corpus = dualStackCorpus();
+    const std::vector<std::string> lines = linesOf(corpus);
+    std::uint64_t found4 = 0, found6 = 0;
+    const auto on4 = [&found4](const LineFound4&) { ++found4; };
+    const auto on6 = [&found6](const analysis::FoundAddress6&) { ++found6; };
+    {
+        analysis::LineReader reader;
+        reader.open(corpus.path);
+        std::string_view line;
+        while (reader.next(line))
+            analysis::scanLineBothFamilies<OnePieceIpv4Scanner, LineFound4>(line, on4, on6);
+        state.counters["found4"] = static_cast<double>(found4);
+        state.counters["found6"] = static_cast<double>(found6);
+        state.counters["written4"] =
+            static_cast<double>(corpus.stats.addresses - corpus.stats.addresses6);
+        state.counters["written6"] = static_cast<double>(corpus.stats.addresses6);
+    }
+    for (auto _ : state) {
+        analysis::BothFamiliesScanner<OnePieceIpv4Scanner, LineFound4> scanner;
+        for (const auto& line : lines) {
+            scanner.feed(line, on4, on6);
+            scanner.endLine(on4, on6);
+        }
+        benchmark::DoNotOptimize(found4);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytesOf(lines)));
+}
+BENCHMARK(BM_BothFamiliesScannerDualStack)->Unit(benchmark::kMillisecond);
 
 // A formatted list of a million lines end to end, in lines per second.
 void BM_FormattedListEndToEnd(benchmark::State& state) {
