@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -57,10 +58,21 @@ inline bool isWord(char c) noexcept { return (classOf(c) & (kHex | kLetter)) != 
 inline constexpr std::size_t kMaxAddressText = 39;
 inline constexpr std::size_t kMaxRun = kMaxAddressText + 1;
 
-// inet_pton on a text that is not NUL-terminated.
+// inet_pton on a text that is not NUL-terminated. Times and MAC addresses,
+// the runs logs are full of, are turned away before it by their colons: an
+// address has seven, or at most eight with one "::".
 inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
                   std::uint64_t& low) noexcept {
     if (length > kMaxAddressText) return false;
+    std::size_t colons = 0;
+    bool compressed = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == ':') {
+            ++colons;
+            compressed = compressed || (i > 0 && text[i - 1] == ':');
+        }
+    }
+    if (compressed ? colons > 8 : colons != 7) return false;
     char buffer[kMaxAddressText + 1];
     std::memcpy(buffer, text, length);
     buffer[length] = '\0';
@@ -124,9 +136,24 @@ public:
                 if (hit == nullptr) break;
                 const std::size_t colon =
                     static_cast<std::size_t>(static_cast<const char*>(hit) - text);
-                beginRun(text, colon);
                 pos = colon + 1;
-                continue;
+                // Most colons in logs end a run with the only colon it has
+                // ("sshd[811]: ", "AH01114: "): no address, nothing to hold.
+                if (pos < size && !detail6::inRun(text[pos])) continue;
+                beginRun(text, colon);
+            }
+            if (m_state == State::InRun) {
+                // The rest of the run in this piece at once.
+                std::size_t end = pos;
+                while (end < size && detail6::inRun(text[end])) ++end;
+                const std::size_t length = end - pos;
+                if (m_runLength + length > detail6::kMaxRun) m_dead = true;
+                if (!m_dead) {
+                    std::memcpy(m_run + m_runLength, text + pos, length);
+                    m_runLength += length;
+                }
+                pos = end;
+                if (pos == size) break;
             }
             if (step(text[pos], onAddress)) ++pos;
         }
@@ -182,28 +209,35 @@ private:
 
     // A colon outside any run: the run holds it and the hex digits right before it.
     void beginRun(const char* text, std::size_t colon) {
-        std::size_t digits = 0;
-        int c = 0;
-        while (digits <= 4 && (c = before(text, colon, digits + 1)) != kEnd &&
-               (detail6::classOf(static_cast<char>(c)) & detail6::kHex) != 0)
-            ++digits;
         m_state = State::InRun;
         m_runLength = 0;
+        // The characters before the colon: in this piece when there are
+        // enough of them (the common case), else partly carried over.
+        char window[kTail];
+        const char* p = text + colon;
+        std::size_t known = kTail;
+        if (colon < kTail) {
+            known = std::min(kTail, m_tailLength + colon);
+            for (std::size_t back = 1; back <= known; ++back)
+                window[kTail - back] = static_cast<char>(before(text, colon, back));
+            p = window + kTail;
+        }
+        std::size_t digits = 0;
+        while (digits < known && digits <= 4 &&
+               (detail6::classOf(p[-1 - static_cast<std::ptrdiff_t>(digits)]) & detail6::kHex) != 0)
+            ++digits;
         m_start = m_fed + colon - digits;
         // A group of five digits is never an address; the run is only followed to its end.
         m_dead = digits > 4;
         if (m_dead) return;
-        for (std::size_t back = digits; back >= 1; --back)
-            m_run[m_runLength++] = static_cast<char>(before(text, colon, back));
+        std::memcpy(m_run, p - digits, digits);
+        m_runLength = digits;
         m_run[m_runLength++] = ':';
-        const int b1 = before(text, colon, digits + 1);
-        const int b2 = before(text, colon, digits + 2);
-        m_bracketed = b1 == '[';
-        if (b1 != kEnd) {
-            const char c1 = static_cast<char>(b1);
-            m_dead = (detail6::classOf(c1) & detail6::kLetter) != 0 || c1 == '%' || c1 == ']' ||
-                     (c1 == '.' && b2 != kEnd && detail6::isWord(static_cast<char>(b2)));
-        }
+        const char c1 = digits < known ? p[-1 - static_cast<std::ptrdiff_t>(digits)] : '\0';
+        const char c2 = digits + 1 < known ? p[-2 - static_cast<std::ptrdiff_t>(digits)] : '\0';
+        m_bracketed = c1 == '[';
+        m_dead = (detail6::classOf(c1) & detail6::kLetter) != 0 || c1 == '%' || c1 == ']' ||
+                 (c1 == '.' && detail6::isWord(c2));
     }
 
     // One character after the start of a run; false when the character is a
