@@ -55,7 +55,7 @@ private:
         std::size_t used = 0;
         forEachText(found, [&](std::string_view& text) {
             const std::size_t n = std::min(text.size(), sizeof copy - used);
-            std::memcpy(copy + used, text.data(), n);
+            if (n != 0) std::memcpy(copy + used, text.data(), n);  // an empty text may have no data
             text = std::string_view(chars + used, n);
             used += n;
         });

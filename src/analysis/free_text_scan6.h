@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace ipcountry::analysis {
 
@@ -337,12 +337,13 @@ private:
         found.start = m_start;
         found.zoned = m_zoned;
         m_zoned = false;
-        onAddress(static_cast<const FoundAddress6&>(found));
+        onAddress(std::as_const(found));
     }
 
     // Keeps the last characters of the line for a run that begins in one piece
     // and reaches its first colon in a later one.
     void remember(std::string_view piece) {
+        if (piece.empty()) return;  // its data() may be null, which memcpy must not see
         if (piece.size() >= kTail) {
             std::memcpy(m_tail, piece.data() + piece.size() - kTail, kTail);
             m_tailLength = kTail;

@@ -161,7 +161,7 @@ std::string randomLine(std::mt19937& rng) {
 
 TEST(Scanner6Differential, agreesWithTheReferenceInEveryCutOfRandomLines) {
     std::mt19937 rng(11);
-    for (int n = 0; n < 20000; ++n) {
+    for (int n = 0; n < 10000; ++n) {
         expectSameRows(randomLine(rng));
         if (HasFatalFailure()) return;
     }
