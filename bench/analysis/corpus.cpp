@@ -175,6 +175,39 @@ void syslogDate(Writer& w, Generator& g) {
     timeOfDay(w, g);
 }
 
+// The line formats both logs share; `client` writes the client's address.
+template <class Client>
+void webAccessLine(Writer& w, Generator& g, Client&& client) {  // combined format
+    client();
+    w.add(" - - [");
+    w.number(1 + g.below(28), 2);
+    w.add("/");
+    w.add(kMonths[g.below(12)]);
+    w.add("/2024:");
+    timeOfDay(w, g);
+    w.add(" +0000] \"GET ");
+    w.add(kPaths[g.below(kPaths.size())]);
+    w.add(" HTTP/1.1\" ");
+    w.number(g.below(2) == 0 ? 200 : 404);
+    w.add(" ");
+    w.number(g.below(50000));
+    w.add(" \"-\" \"");
+    w.add(kAgents[g.below(kAgents.size())]);
+    w.add("\"\r\n");
+}
+
+template <class Client>
+void sshdLine(Writer& w, Generator& g, Client&& client) {
+    syslogDate(w, g);
+    w.add(" host sshd[");
+    w.number(1000 + g.below(60000));
+    w.add("]: Failed password for invalid user admin from ");
+    client();
+    w.add(" port ");
+    w.number(1024 + g.below(64511));
+    w.add(" ssh2\r\n");
+}
+
 }  // namespace
 
 CorpusStats writeLogCorpus(const std::string& path, std::uint64_t bytes, std::uint64_t seed) {
@@ -184,32 +217,10 @@ CorpusStats writeLogCorpus(const std::string& path, std::uint64_t bytes, std::ui
     while (w.written() < bytes) {
         const std::uint64_t kind = g.below(100);
         if (kind < 40) {  // web access log, combined format
-            w.address(g.client());
-            w.add(" - - [");
-            w.number(1 + g.below(28), 2);
-            w.add("/");
-            w.add(kMonths[g.below(12)]);
-            w.add("/2024:");
-            timeOfDay(w, g);
-            w.add(" +0000] \"GET ");
-            w.add(kPaths[g.below(kPaths.size())]);
-            w.add(" HTTP/1.1\" ");
-            w.number(g.below(2) == 0 ? 200 : 404);
-            w.add(" ");
-            w.number(g.below(50000));
-            w.add(" \"-\" \"");
-            w.add(kAgents[g.below(kAgents.size())]);
-            w.add("\"\r\n");
+            webAccessLine(w, g, [&] { w.address(g.client()); });
             stats.addresses += 1;
         } else if (kind < 55) {  // sshd
-            syslogDate(w, g);
-            w.add(" host sshd[");
-            w.number(1000 + g.below(60000));
-            w.add("]: Failed password for invalid user admin from ");
-            w.address(g.client());
-            w.add(" port ");
-            w.number(1024 + g.below(64511));
-            w.add(" ssh2\r\n");
+            sshdLine(w, g, [&] { w.address(g.client()); });
             stats.addresses += 1;
         } else if (kind < 70) {  // firewall
             syslogDate(w, g);
@@ -298,31 +309,9 @@ CorpusStats writeMixedLogCorpus(const std::string& path, std::uint64_t bytes, st
     while (w.written() < bytes) {
         const std::uint64_t kind = g.below(100);
         if (kind < 40) {  // web access log, combined format
-            client();
-            w.add(" - - [");
-            w.number(1 + g.below(28), 2);
-            w.add("/");
-            w.add(kMonths[g.below(12)]);
-            w.add("/2024:");
-            timeOfDay(w, g);
-            w.add(" +0000] \"GET ");
-            w.add(kPaths[g.below(kPaths.size())]);
-            w.add(" HTTP/1.1\" ");
-            w.number(g.below(2) == 0 ? 200 : 404);
-            w.add(" ");
-            w.number(g.below(50000));
-            w.add(" \"-\" \"");
-            w.add(kAgents[g.below(kAgents.size())]);
-            w.add("\"\r\n");
+            webAccessLine(w, g, client);
         } else if (kind < 55) {  // sshd
-            syslogDate(w, g);
-            w.add(" host sshd[");
-            w.number(1000 + g.below(60000));
-            w.add("]: Failed password for invalid user admin from ");
-            client();
-            w.add(" port ");
-            w.number(1024 + g.below(64511));
-            w.add(" ssh2\r\n");
+            sshdLine(w, g, client);
         } else if (kind < 65) {  // mail: postfix names its clients in brackets
             syslogDate(w, g);
             w.add(" mx postfix/smtpd[");
