@@ -26,19 +26,17 @@ struct FoundAddress6 {
 namespace detail6 {
 
 enum CharClass : std::uint8_t {
-    kOther = 0,
-    kHex = 1,        // 0-9, a-f, A-F: may belong to an address
-    kColon = 2,      // may belong to an address
-    kLetter = 4,     // g-z, G-Z and "_": glued to a run, they make it a word
-    kDigit = 8,      // also kHex
-    kHexLetter = 16  // also kHex
+    kHex = 1,     // 0-9, a-f, A-F: may belong to an address
+    kColon = 2,   // may belong to an address
+    kLetter = 4,  // g-z, G-Z and "_": glued to a run, they make it a word
+    kDigit = 8    // also kHex
 };
 
 constexpr std::array<std::uint8_t, 256> makeClasses() {
     std::array<std::uint8_t, 256> table{};
     for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = kHex | kDigit;
     for (int c = 'a'; c <= 'z'; ++c) {
-        const std::uint8_t cls = c <= 'f' ? (kHex | kHexLetter) : kLetter;
+        const std::uint8_t cls = c <= 'f' ? kHex : kLetter;
         table[static_cast<std::size_t>(c)] = cls;
         table[static_cast<std::size_t>(c - 'a' + 'A')] = cls;
     }
@@ -112,8 +110,8 @@ inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
 //    directly after the "]" starts the port: up to five digits behind it
 //    (ports reach 65535; a longer number gives its first five), ":" alone
 //    when the colon ends the line, no port when another character follows
-//    it. These are the IPv4 scan's port rules; only the bracketed form takes
-//    a port, since any other colon after an address would belong to its run.
+//    it, as after an IPv4 address. Only the bracketed form takes a port:
+//    any other colon after an address would belong to its run.
 //  - Times ("13:06:56"), MAC addresses ("00:1a:2b:3c:4d:5e") and other runs
 //    that inet_pton refuses give nothing; nor do runs longer than any
 //    address (40 characters with a final colon), which are not held.
@@ -247,14 +245,7 @@ private:
         switch (m_state) {
             case State::Idle:
                 break;
-            case State::InRun:
-                if (detail6::inRun(c)) {
-                    if (m_runLength == detail6::kMaxRun)
-                        m_dead = true;
-                    else if (!m_dead)
-                        m_run[m_runLength++] = c;
-                    return true;
-                }
+            case State::InRun:  // `feed` holds the run's own characters; `c` ends it
                 m_state = State::Idle;
                 if (!m_dead) decide(static_cast<unsigned char>(c), onAddress);
                 break;
