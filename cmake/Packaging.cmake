@@ -8,6 +8,7 @@ if(TARGET ipcountry)
   install(TARGETS ipcountry RUNTIME DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT ipcountry)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/data/Country.dbf ${PROJECT_SOURCE_DIR}/data/IP_db.dbf
+              ${PROJECT_SOURCE_DIR}/data/IP6_db.dbf
         DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT ipcountry)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/flags DESTINATION ${IPCOUNTRY_INSTALL_DIR}
         COMPONENT ipcountry FILES_MATCHING PATTERN "*.gif")

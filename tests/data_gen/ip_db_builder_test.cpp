@@ -9,6 +9,8 @@
 
 namespace {
 
+using ipcountry::data::Address6;
+using ipcountry::data::BasicCsvRange;
 using ipcountry::data::countAddresses;
 using ipcountry::data::CsvRange;
 using ipcountry::data::flattenRanges;
@@ -17,10 +19,11 @@ using ipcountry::data::parseRangeCsv;
 using ipcountry::data::SourceError;
 using ipcountry::data::writeIpDb;
 
+template <class Address = std::uint32_t>
 std::string convert(const std::string& csv) {
     std::istringstream in(csv);
     std::ostringstream out;
-    writeIpDb(out, makeIpDbLines(flattenRanges(parseRangeCsv(in))));
+    writeIpDb(out, makeIpDbLines(flattenRanges(parseRangeCsv<Address>(in))));
     return out.str();
 }
 
@@ -28,7 +31,10 @@ struct ConversionCase {
     const char* name;
     const char* csv;
     const char* expected;
+    bool ipv6 = false;
 };
+
+constexpr bool kIpv6 = true;
 
 void PrintTo(const ConversionCase& c, std::ostream* os) {
     *os << c.name;
@@ -37,7 +43,8 @@ void PrintTo(const ConversionCase& c, std::ostream* os) {
 class ConversionTest : public testing::TestWithParam<ConversionCase> {};
 
 TEST_P(ConversionTest, writesTheExpectedRangeFile) {
-    EXPECT_EQ(convert(GetParam().csv), GetParam().expected);
+    const auto& c = GetParam();
+    EXPECT_EQ(c.ipv6 ? convert<Address6>(c.csv) : convert(c.csv), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,7 +93,28 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{"numericAddressesCrlfAndBlankLines",
                        "16777216,16777471,AU\r\n\r\n16777472,16778239,CN\r\n",
                        "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
-        ConversionCase{"noRowsGiveOneUnknownRange", "", "00000000ZZ\r\n"}),
+        ConversionCase{"noRowsGiveOneUnknownRange", "", "00000000ZZ\r\n"},
+        // IPv6: the same rules over 128 bits, in any text form the source uses.
+        ConversionCase{"ipv6NestedRowsAcrossTheMiddle64Bits",
+                       "2001:db8::,2001:db8:0:1:ffff:ffff:ffff:ffff,DE\n"
+                       "2001:db8:0:0:ffff:ffff:ffff:fff0,2001:DB8:0:1::f,FR\n",
+                       "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
+                       "20010DB800000000FFFFFFFFFFFFFFF0FR\r\n20010DB8000000010000000000000010DE\r\n"
+                       "20010DB8000000020000000000000000ZZ\r\n",
+                       kIpv6},
+        ConversionCase{"ipv6LongFormsLeadingZerosAndAdjacentMerge",
+                       "2c0f:e9a0:2:0:0:0:2a::,2c0f:e9a0:2::2a:ffff,ZA\n"
+                       "2c0f:e9a0:0002:0000:0000:0000:002b:0000,2c0f:e9a0:2::2b:ffff,ZA\n",
+                       "00000000000000000000000000000000ZZ\r\n2C0FE9A00002000000000000002A0000ZA\r\n"
+                       "2C0FE9A00002000000000000002C0000ZZ\r\n",
+                       kIpv6},
+        ConversionCase{"ipv6RangeUpToTheLastAddressStopsOneShort",
+                       "::,::ffff,AU\nff00::,ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,US\n",
+                       "00000000000000000000000000000000AU\r\n00000000000000000000000000010000ZZ\r\n"
+                       "FF000000000000000000000000000000US\r\nFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFZZ\r\n",
+                       kIpv6},
+        ConversionCase{"ipv6NoRowsGiveOneUnknownRange", "", "00000000000000000000000000000000ZZ\r\n",
+                       kIpv6}),
     [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
 
 TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
@@ -96,11 +124,16 @@ TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
         "1.0.0.0,1.0.0.255,au",      "1.0.0.0,1.0.0.255,AUS",  "1.0.0.255,1.0.0.0,AU",
         "4294967296,4294967296,AU",  "-1,5,AU",                " 1.0.0.0,1.0.0.255,AU",
         "1.0.0.0,1.0.0.255,",        "0001.0.0.0,1.0.0.255,AU",
+        // IPv6 rows: only what inet_pton reads, ascending ends.
+        "6:2001:db8::,2001:db8::ff", "6:2001:db8::ff,2001:db8::,AU", "6:2001:db8::1%eth0,2001:db8::2,AU",
+        "6:[2001:db8::],2001:db8::ff,AU", "6:2001:db8:::1,2001:db8::ff,AU", "6:2001:db8::,1.0.0.0,AU",
     };
     for (const char* row : bad) {
-        std::istringstream in(std::string("1.0.0.0,1.0.0.0,AU\n") + row + "\n");
+        const bool ipv6 = std::string_view(row).starts_with("6:");
+        if (ipv6) row += 2;
+        std::istringstream in(std::string(ipv6 ? "::1,::1,AU\n" : "1.0.0.0,1.0.0.0,AU\n") + row + "\n");
         try {
-            parseRangeCsv(in);
+            ipv6 ? (void)parseRangeCsv<Address6>(in) : (void)parseRangeCsv(in);
             ADD_FAILURE() << "accepted: " << row;
         } catch (const SourceError& e) {
             EXPECT_EQ(std::string(e.what()).rfind("line 2: ", 0), 0u) << row << " -> " << e.what();
@@ -118,46 +151,49 @@ TEST(CountAddresses, countsEachLineUpToTheNextAndNothingForTheLast) {
 }
 
 // Against a brute-force painter over a small address space: every address
-// takes the code of the last row that holds it.
-TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
-    std::mt19937 rng(20240611);
+// takes the code of the last row that holds it. The IPv6 run places that space
+// across the boundary between the two 64-bit halves, where a carry can go wrong.
+template <class Address, class ToAddress>
+void checkFlatteningAgainstPainter(ToAddress toAddress, std::uint32_t seed) {
+    std::mt19937 rng(seed);
     const char* codes[] = {"AA", "BB", "CC"};
     for (int round = 0; round < 2000; ++round) {
         const std::uint32_t space = 1 + rng() % 64;
-        std::vector<CsvRange> rows(rng() % 12);
+        std::vector<BasicCsvRange<Address>> rows(rng() % 12);
         std::vector<std::string> painted(space);
-        for (CsvRange& row : rows) {
+        for (auto& row : rows) {
             std::uint32_t a = rng() % space;
             std::uint32_t b = rng() % space;
-            row = {std::min(a, b), std::max(a, b), codes[rng() % 3]};
-            for (std::uint32_t x = row.first; x <= row.last; ++x) {
+            row = {toAddress(std::min(a, b)), toAddress(std::max(a, b)), codes[rng() % 3]};
+            for (std::uint32_t x = std::min(a, b); x <= std::max(a, b); ++x) {
                 painted[x] = row.code;
             }
         }
         const auto flat = flattenRanges(rows);
         std::vector<std::string> got(space);
+        std::uint32_t x = 0;
         for (std::size_t i = 0; i < flat.size(); ++i) {
             ASSERT_LE(flat[i].first, flat[i].last);
             if (i > 0) {
                 ASSERT_LT(flat[i - 1].last, flat[i].first) << "overlap or disorder, round " << round;
             }
-            for (std::uint32_t x = flat[i].first; x <= flat[i].last; ++x) {
-                got[x] = flat[i].code;
+            for (; x < space && toAddress(x) <= flat[i].last; ++x) {
+                if (toAddress(x) >= flat[i].first) got[x] = flat[i].code;
             }
         }
         ASSERT_EQ(got, painted) << "round " << round;
 
         // The file's lines then give every address the same code (ZZ where unpainted).
         const auto lines = makeIpDbLines(flat);
-        ASSERT_EQ(lines.front().start, 0u);
+        ASSERT_EQ(lines.front().start, Address{});
         ASSERT_EQ(lines.back().code, "ZZ");
         for (std::size_t i = 1; i < lines.size(); ++i) {
             ASSERT_LT(lines[i - 1].start, lines[i].start);
             ASSERT_NE(lines[i - 1].code, lines[i].code) << "unmerged neighbours, round " << round;
         }
         std::size_t line = 0;
-        for (std::uint32_t x = 0; x < space; ++x) {
-            while (line + 1 < lines.size() && lines[line + 1].start <= x) {
+        for (x = 0; x < space; ++x) {
+            while (line + 1 < lines.size() && lines[line + 1].start <= toAddress(x)) {
                 ++line;
             }
             // Past the closing line no range holds the address; neither does a gap.
@@ -166,6 +202,19 @@ TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
                 << "address " << x << ", round " << round;
         }
     }
+}
+
+TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
+    checkFlatteningAgainstPainter<std::uint32_t>([](std::uint32_t x) { return x; }, 20240611);
+}
+
+TEST(FlattenRanges, agreesWithPaintingAcrossTheHalvesOf128Bits) {
+    checkFlatteningAgainstPainter<Address6>(
+        [](std::uint32_t x) {
+            const std::uint64_t low = ~std::uint64_t{0} - 31 + x;  // wraps into the next half from x = 32 on
+            return Address6{0x20010DB800000000ULL + (x >= 32 ? 1 : 0), low};
+        },
+        20261207);
 }
 
 }  // namespace

@@ -1,40 +1,73 @@
-// check_ip_db_against_mmdb IP_db.dbf COUNTRY.mmdb
+// check_ip_db_against_mmdb [--ipv6] RANGE_FILE.dbf COUNTRY.mmdb
 // Looks up every range boundary of the range file (each line's start and the
-// address before it) in the published lookup database and reports where the
-// two disagree. A ZZ range must be absent from the database. Not part of the
-// build: scripts/check-data-against-mmdb compiles it against libmaxminddb.
+// address before it) and every range's middle address in the published lookup
+// database and reports where the two disagree. A ZZ range must be absent from
+// the database. Not part of the build: scripts/check-data-against-mmdb
+// compiles it against libmaxminddb.
+//
+// With --ipv6 the file is IP6_db.dbf. A database whose IPv6 tree also carries
+// the IPv4 space (under ::/96, and aliased under ::ffff:0:0/96) answers there
+// with IPv4 countries, which IP_db.dbf holds, not IP6_db.dbf; addresses in
+// those two blocks are counted apart and not compared.
 #include <arpa/inet.h>
 #include <maxminddb.h>
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
+using Number = unsigned __int128;  // wide enough for either family
+
 struct Line {
-    std::uint32_t start;
+    Number start;
     std::string code;
 };
 
-std::string dotted(std::uint32_t a) {
-    return std::to_string(a >> 24) + '.' + std::to_string((a >> 16) & 255) + '.' +
-           std::to_string((a >> 8) & 255) + '.' + std::to_string(a & 255);
+bool g_ipv6 = false;
+
+std::string text(Number a) {
+    char buffer[INET6_ADDRSTRLEN];
+    if (g_ipv6) {
+        unsigned char bytes[16];
+        for (int i = 15; i >= 0; --i, a >>= 8) bytes[i] = static_cast<unsigned char>(a);
+        inet_ntop(AF_INET6, bytes, buffer, sizeof buffer);
+    } else {
+        const std::uint32_t n = htonl(static_cast<std::uint32_t>(a));
+        inet_ntop(AF_INET, &n, buffer, sizeof buffer);
+    }
+    return buffer;
+}
+
+// ::/96 and ::ffff:0:0/96: where an IPv6 tree keeps the IPv4 space.
+bool inIpv4Space(Number a) {
+    const Number top96 = a >> 32;
+    return top96 == 0 || top96 == 0xFFFF;
 }
 
 // The database's country code for the address, or ZZ when it holds none.
-std::string lookup(MMDB_s& db, std::uint32_t address) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(address);
+std::string lookup(MMDB_s& db, Number address) {
+    sockaddr_storage storage{};
+    if (g_ipv6) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(&storage);
+        sa->sin6_family = AF_INET6;
+        for (int i = 15; i >= 0; --i, address >>= 8) sa->sin6_addr.s6_addr[i] = static_cast<unsigned char>(address);
+    } else {
+        auto* sa = reinterpret_cast<sockaddr_in*>(&storage);
+        sa->sin_family = AF_INET;
+        sa->sin_addr.s_addr = htonl(static_cast<std::uint32_t>(address));
+    }
     int error = 0;
-    MMDB_lookup_result_s result = MMDB_lookup_sockaddr(&db, reinterpret_cast<sockaddr*>(&sa), &error);
+    MMDB_lookup_result_s result = MMDB_lookup_sockaddr(&db, reinterpret_cast<sockaddr*>(&storage), &error);
     if (error != MMDB_SUCCESS) {
-        std::cerr << dotted(address) << ": " << MMDB_strerror(error) << '\n';
+        std::cerr << text(address) << ": " << MMDB_strerror(error) << '\n';
         std::exit(1);
     }
     if (!result.found_entry) {
@@ -51,19 +84,28 @@ std::string lookup(MMDB_s& db, std::uint32_t address) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    g_ipv6 = argc > 1 && std::string_view(argv[1]) == "--ipv6";
+    if (g_ipv6) {
+        --argc;
+        ++argv;
+    }
     if (argc != 3) {
-        std::cerr << "usage: check_ip_db_against_mmdb IP_db.dbf COUNTRY.mmdb\n";
+        std::cerr << "usage: check_ip_db_against_mmdb [--ipv6] RANGE_FILE.dbf COUNTRY.mmdb\n";
         return 2;
     }
+    const std::size_t digits = g_ipv6 ? 32 : 8;
     std::ifstream in(argv[1], std::ios::binary);
     std::vector<Line> lines;
-    std::string text;
-    while (std::getline(in, text)) {
-        if (!text.empty() && text.back() == '\r') {
-            text.pop_back();
+    std::string textLine;
+    while (std::getline(in, textLine)) {
+        if (!textLine.empty() && textLine.back() == '\r') {
+            textLine.pop_back();
         }
-        lines.push_back({static_cast<std::uint32_t>(std::stoul(text.substr(0, 8), nullptr, 16)),
-                         text.substr(8)});
+        Number start = 0;
+        for (std::size_t i = 0; i < digits; ++i) {
+            start = (start << 4) | static_cast<Number>(std::stoul(textLine.substr(i, 1), nullptr, 16));
+        }
+        lines.push_back({start, textLine.substr(digits)});
     }
     MMDB_s db;
     if (int status = MMDB_open(argv[2], MMDB_MODE_MMAP, &db); status != MMDB_SUCCESS) {
@@ -72,13 +114,18 @@ int main(int argc, char** argv) {
     }
     std::size_t checked = 0;
     std::size_t agreed = 0;
-    auto check = [&](std::uint32_t address, const std::string& expected, const char* where) {
+    std::size_t ipv4Space = 0;
+    auto check = [&](Number address, const std::string& expected, const char* where) {
+        if (g_ipv6 && inIpv4Space(address)) {
+            ++ipv4Space;
+            return;
+        }
         ++checked;
         const std::string got = lookup(db, address);
         if (got == expected) {
             ++agreed;
         } else {
-            std::cout << "DISAGREE " << dotted(address) << " (" << where << "): file " << expected
+            std::cout << "DISAGREE " << text(address) << " (" << where << "): file " << expected
                       << ", database " << got << '\n';
         }
     };
@@ -93,8 +140,14 @@ int main(int argc, char** argv) {
     const std::size_t boundaryAgreed = agreed;
     // Then each range's middle address, which a wrongly resumed wider row would also miss.
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-        const std::uint32_t middle = lines[i].start + (lines[i + 1].start - lines[i].start) / 2;
+        const Number middle = lines[i].start + (lines[i + 1].start - lines[i].start) / 2;
         check(middle, lines[i].code, "middle of a range");
+    }
+    // Besides: what the database says at the IPv4 blocks, for the record.
+    if (g_ipv6) {
+        std::cout << "database at ::8.8.8.8 " << lookup(db, Number{0x08080808}) << ", at ::ffff:8.8.8.8 "
+                  << lookup(db, (Number{0xFFFF} << 32) | 0x08080808) << "; " << ipv4Space
+                  << " addresses in ::/96 and ::ffff:0:0/96 not compared\n";
     }
     MMDB_close(&db);
     std::cout << lines.size() << " lines; boundaries: " << boundaryChecked << " addresses checked, "

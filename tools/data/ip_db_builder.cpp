@@ -1,5 +1,7 @@
 #include "ip_db_builder.h"
 
+#include <arpa/inet.h>
+
 #include <charconv>
 #include <cstdio>
 #include <istream>
@@ -9,8 +11,6 @@
 
 namespace ipcountry::data {
 namespace {
-
-constexpr std::uint64_t kAddressSpaceEnd = 0x100000000ULL;  // one past 255.255.255.255
 
 [[noreturn]] void fail(std::size_t lineNo, const std::string& what) {
     throw SourceError("line " + std::to_string(lineNo) + ": " + what);
@@ -51,14 +51,60 @@ bool parseAddress(std::string_view text, std::uint32_t& address) {
     return true;
 }
 
+bool parseAddress(std::string_view text, Address6& address) {
+    // inet_pton wants a terminated string; no IPv6 text form is longer than 45 characters.
+    char buffer[64];
+    if (text.empty() || text.size() >= sizeof buffer) {
+        return false;
+    }
+    text.copy(buffer, text.size());
+    buffer[text.size()] = '\0';
+    unsigned char bytes[16];
+    if (inet_pton(AF_INET6, buffer, bytes) != 1) {
+        return false;
+    }
+    address = Address6::fromBytes(bytes);
+    return true;
+}
+
+// What the generic steps need to know of each address family.
+template <class Address>
+struct Family;
+
+template <>
+struct Family<std::uint32_t> {
+    static constexpr const char* kName = "IPv4";
+    static constexpr std::uint32_t kLast = 0xFFFFFFFF;
+    static std::uint32_t next(std::uint32_t a) { return a + 1; }
+    static std::uint32_t previous(std::uint32_t a) { return a - 1; }
+    static std::string key(std::uint32_t a) {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(a));
+        return hex;
+    }
+    static std::string text(std::uint32_t a) { return std::to_string(a); }
+};
+
+template <>
+struct Family<Address6> {
+    static constexpr const char* kName = "IPv6";
+    static constexpr Address6 kLast = Address6::max();
+    static Address6 next(Address6 a) { return a.next(); }
+    static Address6 previous(Address6 a) { return a.previous(); }
+    static std::string key(Address6 a) { return lookup::address6ToKey(a); }
+    static std::string text(Address6 a) { return key(a); }
+};
+
 bool isCode(std::string_view code) {
     return code.size() == 2 && code[0] >= 'A' && code[0] <= 'Z' && code[1] >= 'A' && code[1] <= 'Z';
 }
 
 }  // namespace
 
-std::vector<CsvRange> parseRangeCsv(std::istream& in) {
-    std::vector<CsvRange> rows;
+template <class Address>
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in) {
+    using F = Family<Address>;
+    std::vector<BasicCsvRange<Address>> rows;
     std::string line;
     std::size_t lineNo = 0;
     while (std::getline(in, line)) {
@@ -75,12 +121,12 @@ std::vector<CsvRange> parseRangeCsv(std::istream& in) {
         if (c2 == std::string_view::npos || text.find(',', c2 + 1) != std::string_view::npos) {
             fail(lineNo, "expected three comma-separated fields (start,end,code)");
         }
-        CsvRange row;
+        BasicCsvRange<Address> row;
         if (!parseAddress(text.substr(0, c1), row.first)) {
-            fail(lineNo, "the start is not an IPv4 address");
+            fail(lineNo, std::string("the start is not an ") + F::kName + " address");
         }
         if (!parseAddress(text.substr(c1 + 1, c2 - c1 - 1), row.last)) {
-            fail(lineNo, "the end is not an IPv4 address");
+            fail(lineNo, std::string("the end is not an ") + F::kName + " address");
         }
         if (row.last < row.first) {
             fail(lineNo, "the range ends before it starts");
@@ -94,24 +140,27 @@ std::vector<CsvRange> parseRangeCsv(std::istream& in) {
     return rows;
 }
 
-std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>& rows) {
+template <class Address>
+std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows) {
+    using F = Family<Address>;
+    using Range = BasicCsvRange<Address>;
     // Disjoint ranges keyed by their first address; each row is painted over
     // what the rows before it left, cutting the pieces it overlaps.
-    std::map<std::uint32_t, CsvRange> painted;
-    for (const CsvRange& row : rows) {
+    std::map<Address, Range> painted;
+    for (const Range& row : rows) {
         auto it = painted.upper_bound(row.first);
         if (it != painted.begin()) {
             auto before = std::prev(it);
             if (before->second.last >= row.first) {
-                CsvRange left = before->second;
+                Range left = before->second;
                 if (left.last > row.last) {
                     // The row sits inside a wider one: the wider one resumes after it.
-                    CsvRange right = left;
-                    right.first = row.last + 1;
+                    Range right = left;
+                    right.first = F::next(row.last);
                     painted[right.first] = right;
                 }
                 if (left.first < row.first) {
-                    before->second.last = row.first - 1;
+                    before->second.last = F::previous(row.first);
                 } else {
                     painted.erase(before);
                 }
@@ -120,8 +169,8 @@ std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>& rows) {
         it = painted.lower_bound(row.first);
         while (it != painted.end() && it->second.first <= row.last) {
             if (it->second.last > row.last) {
-                CsvRange right = it->second;
-                right.first = row.last + 1;
+                Range right = it->second;
+                right.first = F::next(row.last);
                 painted.erase(it);
                 painted[right.first] = right;
                 break;
@@ -130,7 +179,7 @@ std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>& rows) {
         }
         painted[row.first] = row;
     }
-    std::vector<CsvRange> flat;
+    std::vector<Range> flat;
     flat.reserve(painted.size());
     for (auto& [first, range] : painted) {
         flat.push_back(std::move(range));
@@ -138,43 +187,44 @@ std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>& rows) {
     return flat;
 }
 
-std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>& flat) {
-    std::vector<IpDbLine> lines;
-    std::uint64_t next = 0;  // first address not yet covered by a line
-    auto add = [&lines](std::uint32_t start, const std::string& code) {
+template <class Address>
+std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat) {
+    using F = Family<Address>;
+    std::vector<BasicIpDbLine<Address>> lines;
+    Address next{};  // first address not yet covered by a line
+    auto add = [&lines](Address start, const std::string& code) {
         if (!lines.empty() && lines.back().code == code) {
             return;  // the previous line's range simply goes on
         }
         lines.push_back({start, code});
     };
-    for (const CsvRange& range : flat) {
+    for (const BasicCsvRange<Address>& range : flat) {
         if (range.first < next) {
-            throw SourceError("ranges overlap or are out of order at " + std::to_string(range.first));
+            throw SourceError("ranges overlap or are out of order at " + F::text(range.first));
         }
-        std::uint64_t last = range.last;
-        if (last == kAddressSpaceEnd - 1) {
+        Address last = range.last;
+        if (last == F::kLast) {
             if (range.first == last) {
-                break;  // only the broadcast address: nothing the file can hold
+                break;  // only the last address: nothing the file can hold
             }
-            --last;
+            last = F::previous(last);
         }
         if (range.first > next) {
-            add(static_cast<std::uint32_t>(next), kUnknownCode);
+            add(next, kUnknownCode);
         }
         add(range.first, range.code);
-        next = last + 1;
+        next = F::next(last);
     }
     // The closing line (the only one when there are no ranges); clipping above
     // keeps it inside the address space.
-    add(static_cast<std::uint32_t>(next), kUnknownCode);
+    add(next, kUnknownCode);
     return lines;
 }
 
-void writeIpDb(std::ostream& out, const std::vector<IpDbLine>& lines) {
-    char hex[9];
-    for (const IpDbLine& line : lines) {
-        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(line.start));
-        out << hex << line.code << "\r\n";
+template <class Address>
+void writeIpDb(std::ostream& out, const std::vector<BasicIpDbLine<Address>>& lines) {
+    for (const BasicIpDbLine<Address>& line : lines) {
+        out << Family<Address>::key(line.start) << line.code << "\r\n";
     }
 }
 
@@ -185,5 +235,14 @@ std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>&
     }
     return counts;
 }
+
+template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&);
+template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&);
+template std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>&);
+template std::vector<CsvRange6> flattenRanges(const std::vector<CsvRange6>&);
+template std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>&);
+template std::vector<IpDbLine6> makeIpDbLines(const std::vector<CsvRange6>&);
+template void writeIpDb(std::ostream&, const std::vector<IpDbLine>&);
+template void writeIpDb(std::ostream&, const std::vector<IpDbLine6>&);
 
 }  // namespace ipcountry::data

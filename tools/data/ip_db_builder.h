@@ -1,6 +1,7 @@
 // Turns the registries' country ranges (a CSV of inclusive start,end,CC rows)
-// into the range file the program reads: one line per range start, gaps marked
-// ZZ, closed by a final ZZ line.
+// into the range files the program reads: one line per range start, gaps marked
+// ZZ, closed by a final ZZ line. The same code serves both address families:
+// `Address` is std::uint32_t for IP_db.dbf and lookup::Address6 for IP6_db.dbf.
 #pragma once
 
 #include <cstdint>
@@ -10,27 +11,37 @@
 #include <string>
 #include <vector>
 
+#include "lookup/address6.h"
+
 namespace ipcountry::data {
 
 // The code of every address that no row of the source holds.
 inline constexpr const char* kUnknownCode = "ZZ";
 
-// An inclusive range of IPv4 addresses and its two-letter country code.
-struct CsvRange {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
+using lookup::Address6;
+
+// An inclusive range of addresses and its two-letter country code.
+template <class Address>
+struct BasicCsvRange {
+    Address first{};
+    Address last{};
     std::string code;
 
-    friend bool operator==(const CsvRange&, const CsvRange&) = default;
+    friend bool operator==(const BasicCsvRange&, const BasicCsvRange&) = default;
 };
+using CsvRange = BasicCsvRange<std::uint32_t>;
+using CsvRange6 = BasicCsvRange<Address6>;
 
 // One line of the range file: the range runs from `start` up to the next line's start.
-struct IpDbLine {
-    std::uint32_t start = 0;
+template <class Address>
+struct BasicIpDbLine {
+    Address start{};
     std::string code;
 
-    friend bool operator==(const IpDbLine&, const IpDbLine&) = default;
+    friend bool operator==(const BasicIpDbLine&, const BasicIpDbLine&) = default;
 };
+using IpDbLine = BasicIpDbLine<std::uint32_t>;
+using IpDbLine6 = BasicIpDbLine<Address6>;
 
 // Malformed source data; the message names the line.
 class SourceError : public std::runtime_error {
@@ -38,28 +49,35 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Parses "a.b.c.d,a.b.c.d,CC" rows (dotted or plain decimal addresses). Blank
-// lines are skipped; anything else malformed throws SourceError.
-std::vector<CsvRange> parseRangeCsv(std::istream& in);
+// Parses "start,end,CC" rows: for IPv4 dotted or plain decimal addresses, for
+// IPv6 any text form inet_pton reads. Blank lines are skipped; anything else
+// malformed throws SourceError.
+template <class Address = std::uint32_t>
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in);
 
 // Resolves overlapping rows into disjoint ones, sorted by address. A row
 // overrides whatever earlier rows said about its own addresses, and an earlier
 // wider row still holds the addresses around it: that is how the registries'
 // published lookup database answers for nested rows.
-std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>& rows);
+template <class Address>
+std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows);
 
 // Builds the range file's lines from disjoint, sorted ranges: first line at
 // address 0, neighbours with the same code merged, every gap its own ZZ line,
 // and a closing ZZ line one past the last range. The file cannot express a
-// range that reaches 255.255.255.255 (no line can start past it), so such a
-// range stops one address short and the closing line is FFFFFFFFZZ: that
-// address is the limited broadcast address, which no country holds.
-std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>& flat);
+// range that reaches the last address (no line can start past it), so such a
+// range stops one address short and the closing line starts at the last
+// address: for IPv4 that is the limited broadcast address, which no country
+// holds, and for IPv6 ffff:...:ffff lies in reserved space nobody is assigned.
+template <class Address>
+std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat);
 
-// Writes the lines as HHHHHHHHCC with CRLF line ends.
-void writeIpDb(std::ostream& out, const std::vector<IpDbLine>& lines);
+// Writes the lines as the upper-case hex start (8 digits for IPv4, 32 for
+// IPv6) followed by the code, with CRLF line ends.
+template <class Address>
+void writeIpDb(std::ostream& out, const std::vector<BasicIpDbLine<Address>>& lines);
 
-// Addresses per code as the range file assigns them; the last line holds none.
+// IPv4 addresses per code as the range file assigns them; the last line holds none.
 std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>& lines);
 
 }  // namespace ipcountry::data

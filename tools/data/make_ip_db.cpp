@@ -1,9 +1,11 @@
-// ipcountry-make-ip-db SOURCE.csv OUTPUT.dbf [COUNTS.tsv]
-// Converts the registries' IPv4 country ranges into the range file; the
-// optional third file receives "CODE<TAB>ADDRESSES" per code, most first.
+// ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]
+// Converts the registries' IPv4 (or, with --ipv6, IPv6) country ranges into
+// the range file; the optional third file, IPv4 only, receives
+// "CODE<TAB>ADDRESSES" per code, most first.
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,34 +13,59 @@
 
 namespace data = ipcountry::data;
 
-int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::cerr << "usage: ipcountry-make-ip-db SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n";
-        return 2;
-    }
-    std::ifstream in(argv[1], std::ios::binary);
+namespace {
+
+// Converts and writes; returns the lines, or nothing after reporting a failure.
+template <class Address>
+bool convert(const char* source, const char* output, std::vector<data::BasicIpDbLine<Address>>& lines) {
+    std::ifstream in(source, std::ios::binary);
     if (!in) {
-        std::cerr << argv[1] << ": cannot open\n";
-        return 1;
+        std::cerr << source << ": cannot open\n";
+        return false;
     }
-    std::vector<data::IpDbLine> lines;
     std::size_t rowCount = 0;
     std::size_t rangeCount = 0;
     try {
-        const auto rows = data::parseRangeCsv(in);
+        const auto rows = data::parseRangeCsv<Address>(in);
         const auto flat = data::flattenRanges(rows);
         rowCount = rows.size();
         rangeCount = flat.size();
         lines = data::makeIpDbLines(flat);
     } catch (const data::SourceError& e) {
-        std::cerr << argv[1] << ": " << e.what() << '\n';
-        return 1;
+        std::cerr << source << ": " << e.what() << '\n';
+        return false;
     }
-    std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
     data::writeIpDb(out, lines);
     out.close();
     if (!out) {
-        std::cerr << argv[2] << ": cannot write\n";
+        std::cerr << output << ": cannot write\n";
+        return false;
+    }
+    std::cerr << rowCount << " rows, " << rangeCount << " disjoint ranges, " << lines.size()
+              << " lines\n";
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool ipv6 = argc > 1 && std::string_view(argv[1]) == "--ipv6";
+    if (ipv6) {
+        --argc;
+        ++argv;
+    }
+    if (argc < 3 || argc > 4 || (ipv6 && argc == 4)) {
+        std::cerr << "usage: ipcountry-make-ip-db SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+                     "       ipcountry-make-ip-db --ipv6 SOURCE.csv OUTPUT.dbf\n";
+        return 2;
+    }
+    if (ipv6) {
+        std::vector<data::IpDbLine6> lines;
+        return convert(argv[1], argv[2], lines) ? 0 : 1;
+    }
+    std::vector<data::IpDbLine> lines;
+    if (!convert(argv[1], argv[2], lines)) {
         return 1;
     }
     if (argc == 4) {
@@ -56,7 +83,5 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::cerr << rowCount << " rows, " << rangeCount << " disjoint ranges, " << lines.size()
-              << " lines\n";
     return 0;
 }
