@@ -8,9 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "lookup/address6.h"
+#include "lookup/address_key.h"
+
 namespace ipcountry::lookup {
 
 inline constexpr std::string_view kRangeFileName = "IP_db.dbf";
+inline constexpr std::string_view kRange6FileName = "IP6_db.dbf";
 
 // A two-letter country code as the range file gives it (the last two
 // characters of a line; a shorter line gives itself whole).
@@ -22,38 +26,67 @@ std::vector<std::string> splitRangeLines(std::string_view content);
 
 // The reference rule, answered by walking the lines in file order: the pair
 // (line i, line i+1) holds the key when start(i) <= key < start(i+1), where a
-// line's start is its first 8 characters; the first pair that holds the key
-// gives the code of line i. A key below the first start, at or above the last
-// start, or any key of an empty file gets no code.
+// line's start is its first `keyLength` characters (8 in IP_db.dbf, 32 in
+// IP6_db.dbf); the first pair that holds the key gives the code of line i. A
+// key below the first start, at or above the last start, or any key of an
+// empty file gets no code.
 std::optional<CountryCode> findCountryCodeSequential(const std::vector<std::string>& lines,
-                                                     std::string_view key);
+                                                     std::string_view key,
+                                                     std::size_t keyLength = kAddressKeyLength);
+
+// The two range files differ only in the width of their addresses.
+struct Ipv4Ranges {
+    using Address = std::uint32_t;
+    static constexpr std::size_t kKeyLength = kAddressKeyLength;
+    static constexpr std::string_view kFileName = kRangeFileName;
+    static std::uint32_t bucketOf(Address a) noexcept { return a >> 16; }
+    static std::string toKey(Address a) { return addressToKey(a); }
+    static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress(key); }
+};
+
+struct Ipv6Ranges {
+    using Address = Address6;
+    static constexpr std::size_t kKeyLength = kAddress6KeyLength;
+    static constexpr std::string_view kFileName = kRange6FileName;
+    static std::uint32_t bucketOf(Address a) noexcept { return static_cast<std::uint32_t>(a.high >> 48); }
+    static std::string toKey(Address a) { return address6ToKey(a); }
+    static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress6(key); }
+};
 
 // The parsed range file: a sorted index when every line is well formed
-// (8 upper-case hex digits, a code, at least 10 characters) and the starts
-// never descend; otherwise the lines themselves, answered by the reference scan.
-class RangeIndex {
+// (the start in upper-case hex digits, then a code) and the starts never
+// descend; otherwise the lines themselves, answered by the reference scan.
+template <class Family>
+class BasicRangeIndex {
 public:
-    static RangeIndex fromContent(std::string_view content);
+    using Address = typename Family::Address;
+
+    static BasicRangeIndex fromContent(std::string_view content);
 
     std::optional<CountryCode> findCountryCode(std::string_view key) const;
     // Fast path for a numeric address (same answer as its key).
-    std::optional<CountryCode> findCountryCode(std::uint32_t address) const;
+    std::optional<CountryCode> findCountryCode(Address address) const;
     // The same, as two packed characters; 0 when there is no code. Only for
     // indexed files (usesIndex()); falls back to the reference scan otherwise.
-    std::uint16_t findPackedCode(std::uint32_t address) const;
+    std::uint16_t findPackedCode(Address address) const;
 
     bool usesIndex() const noexcept { return m_indexed; }
     std::size_t lineCount() const noexcept;
 
 private:
     bool m_indexed = false;
-    std::vector<std::uint32_t> m_starts;   // indexed: the start of each line
+    std::vector<Address> m_starts;         // indexed: the start of each line
     std::vector<std::uint16_t> m_codes;    // indexed: the code of each line, packed
     // indexed: for each value of an address's upper 16 bits, the first line
     // whose start has that value or more; narrows the binary search to a few lines.
     std::vector<std::uint32_t> m_buckets;
     std::vector<std::string> m_lines;      // not indexed: the lines for the reference scan
 };
+
+using RangeIndex = BasicRangeIndex<Ipv4Ranges>;
+using Range6Index = BasicRangeIndex<Ipv6Ranges>;
+extern template class BasicRangeIndex<Ipv4Ranges>;
+extern template class BasicRangeIndex<Ipv6Ranges>;
 
 // Two characters as one number, the first in the high byte.
 inline std::uint16_t packCode(std::string_view twoChars) {
@@ -65,21 +98,25 @@ inline CountryCode unpackCode(std::uint16_t packed) {
     return CountryCode{static_cast<char>(packed >> 8), static_cast<char>(packed & 0xFF)};
 }
 
-// IP_db.dbf of a data directory. Every operation calls open() first: it opens
-// the file (so a missing file is that operation's FileNotFound error), checks
-// its identity (device, inode, size, modification time) and re-reads it only
-// when that changed. Lookups in between cost a binary search.
-class RangeFile {
+// IP_db.dbf (RangeFile) or IP6_db.dbf (Range6File) of a data directory.
+// Every operation calls open() first: it opens the file (so a missing file is
+// that operation's FileNotFound error), checks its identity (device, inode,
+// size, modification time) and re-reads it only when that changed. Lookups in
+// between cost a binary search.
+template <class Family>
+class BasicRangeFile {
 public:
-    explicit RangeFile(std::filesystem::path dataDir);
+    using Address = typename Family::Address;
+
+    explicit BasicRangeFile(std::filesystem::path dataDir);
 
     // Throws Error(FileNotFound / FileUnreadable) naming the file.
     void open();
 
     // Answers from the index of the last open(); call open() first.
     std::optional<CountryCode> findCountryCode(std::string_view key) const;
-    std::optional<CountryCode> findCountryCode(std::uint32_t address) const;
-    const RangeIndex& index() const;
+    std::optional<CountryCode> findCountryCode(Address address) const;
+    const BasicRangeIndex<Family>& index() const;
 
     const std::filesystem::path& path() const noexcept { return m_path; }
     // How often the file was parsed; for tests of the cache.
@@ -93,8 +130,13 @@ private:
     };
     std::filesystem::path m_path;
     std::optional<Identity> m_identity;
-    std::shared_ptr<const RangeIndex> m_index;
+    std::shared_ptr<const BasicRangeIndex<Family>> m_index;
     int m_loads = 0;
 };
+
+using RangeFile = BasicRangeFile<Ipv4Ranges>;
+using Range6File = BasicRangeFile<Ipv6Ranges>;
+extern template class BasicRangeFile<Ipv4Ranges>;
+extern template class BasicRangeFile<Ipv6Ranges>;
 
 }  // namespace ipcountry::lookup
