@@ -40,6 +40,7 @@ struct Ipv4Ranges {
     static constexpr std::size_t kKeyLength = kAddressKeyLength;
     static constexpr std::string_view kFileName = kRangeFileName;
     static std::uint32_t bucketOf(Address a) noexcept { return a >> 16; }
+    static bool notAbove(Address start, Address a) noexcept { return start <= a; }
     static std::string toKey(Address a) { return addressToKey(a); }
     static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress(key); }
 };
@@ -49,6 +50,10 @@ struct Ipv6Ranges {
     static constexpr std::size_t kKeyLength = kAddress6KeyLength;
     static constexpr std::string_view kFileName = kRange6FileName;
     static std::uint32_t bucketOf(Address a) noexcept { return static_cast<std::uint32_t>(a.high >> 48); }
+    // Written with & and | so that the compiler need not branch.
+    static bool notAbove(Address start, Address a) noexcept {
+        return (start.high < a.high) | ((start.high == a.high) & (start.low <= a.low));
+    }
     static std::string toKey(Address a) { return address6ToKey(a); }
     static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress6(key); }
 };

@@ -69,34 +69,65 @@ TEST(RangeIndexChoice, indexesOnlyWellFormedAscendingFiles) {
     EXPECT_FALSE(RangeIndex::fromContent("0a000000AA\r\n").usesIndex());
 }
 
-// Random files of every shape: the index (where it is used) and the
-// reference scan give the same answer for every key tried.
-TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
-    std::mt19937 rng(20261207);
+std::uint32_t neighbour(std::uint32_t a, bool above) { return above ? a + 1 : a - 1; }
+Address6 neighbour(Address6 a, bool above) { return above ? a.next() : a.previous(); }
+
+// Random files of every shape (sorted, repeated starts, short lines,
+// shuffled): the index (where it is used) and the reference scan give the
+// same answer for every key tried, in both address widths.
+template <class Family, class Draw>
+void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
+    std::mt19937_64 rng(seed);
     const std::string codes[] = {"ZZ", "DE", "US", "FR", "A", ""};
     for (int file = 0; file < 3000; ++file) {
-        const int shape = file % 4;  // sorted, repeated starts, short lines, shuffled
+        const int shape = file % 4;
         const int n = static_cast<int>(rng() % 12);
-        std::vector<std::uint32_t> starts;
-        for (int i = 0; i < n; ++i) starts.push_back(rng() % 64 * 0x04000000u);
+        std::vector<typename Family::Address> starts;
+        for (int i = 0; i < n; ++i) starts.push_back(draw(rng));
         if (shape != 3) std::sort(starts.begin(), starts.end());
         if (shape == 1 && n > 1) starts[1] = starts[0];
         std::string content;
-        for (int i = 0; i < n; ++i) {
-            std::string line = addressToKey(starts[static_cast<std::size_t>(i)]) + codes[rng() % 4];
-            if (shape == 2 && rng() % 3 == 0) line = line.substr(0, rng() % 10) + codes[4 + rng() % 2];
+        for (const auto& start : starts) {
+            std::string line = Family::toKey(start) + codes[rng() % 4];
+            if (shape == 2 && rng() % 3 == 0) {
+                line = line.substr(0, rng() % (Family::kKeyLength + 2)) + codes[4 + rng() % 2];
+            }
             content += line + (rng() % 2 ? "\r\n" : "\n");
         }
-        const auto index = RangeIndex::fromContent(content);
+        const auto index = BasicRangeIndex<Family>::fromContent(content);
         const auto lines = splitRangeLines(content);
         for (int k = 0; k < 40; ++k) {
-            const std::uint32_t address = k < 20 ? rng() : starts.empty() ? 0 : starts[rng() % starts.size()] - (rng() % 2);
-            const auto key = addressToKey(address);
-            ASSERT_EQ(index.findCountryCode(key), findCountryCodeSequential(lines, key))
-                << "file:\n" << content << "key " << key;
-            ASSERT_EQ(index.findCountryCode(address), findCountryCodeSequential(lines, key));
+            auto address = k < 20 || starts.empty() ? draw(rng) : starts[rng() % starts.size()];
+            if (k % 3 != 0) address = neighbour(address, k % 3 == 2);
+            const auto key = Family::toKey(address);
+            const auto expected = findCountryCodeSequential(lines, key, Family::kKeyLength);
+            ASSERT_EQ(index.findCountryCode(key), expected) << "file:\n" << content << "key " << key;
+            ASSERT_EQ(index.findCountryCode(address), expected) << "file:\n" << content << "key " << key;
         }
     }
+}
+
+TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
+    checkIndexAgainstReferenceScan<Ipv4Ranges>(20261207, [](std::mt19937_64& rng) {
+        switch (rng() % 3) {
+        case 0: return static_cast<std::uint32_t>(rng() % 64 * 0x04000000u);
+        case 1: return static_cast<std::uint32_t>((rng() % 4) << 16 | (rng() & 0xFFFF));  // few buckets
+        default: return static_cast<std::uint32_t>(rng());
+        }
+    });
+}
+
+TEST(RangeIndexProperty, agreesWithTheReferenceScanOn128BitKeys) {
+    checkIndexAgainstReferenceScan<Ipv6Ranges>(20261208, [](std::mt19937_64& rng) {
+        switch (rng() % 4) {
+        case 0: return Address6{rng(), rng()};
+        // Several starts within one bucket (the upper 16 bits), unaligned.
+        case 1: return Address6{0x2A01000000000000ULL | (rng() % 4) << 32 | rng() % 3, rng()};
+        // Around the carry from the lower 64 bits into the upper ones.
+        case 2: return Address6{0x20010DB800000000ULL + rng() % 2, rng() % 2 ? rng() % 2 : ~std::uint64_t{0} - rng() % 2};
+        default: return Address6{(rng() % 8) << 61, 0};
+        }
+    });
 }
 
 class RangeFileOnDisk : public ::testing::Test {
@@ -143,6 +174,30 @@ TEST_F(RangeFileOnDisk, rereadsOnlyWhenTheFileChanges) {
     fs::rename(other, dir / "IP_db.dbf");
     ranges.open();
     EXPECT_EQ(ranges.findCountryCode("0A000001"), "DD");
+}
+
+TEST_F(RangeFileOnDisk, ipv6FileAnswersByTheSameRuleAndIsMissedOnItsOwn) {
+    write(kThree);
+    Range6File ranges(dir);
+    try {
+        ranges.open();
+        FAIL();
+    } catch (const Error& e) {
+        // An older data folder: only the IPv6 file is missing, and the message says which.
+        EXPECT_EQ(e.kind(), ErrorKind::FileNotFound);
+        EXPECT_NE(std::string(e.what()).find("IP6_db.dbf"), std::string::npos);
+    }
+    std::ofstream(dir / "IP6_db.dbf", std::ios::binary) << "00000000000000000000000000000000ZZ\r\n"
+                                                         << "20010DB8000000000000000000000000AA\r\n"
+                                                         << "20010DB8000000010000000000000000ZZ\r\n";
+    ranges.open();
+    ASSERT_TRUE(ranges.index().usesIndex());
+    const Address6 start{0x20010DB800000000ULL, 0};
+    EXPECT_EQ(ranges.findCountryCode(start), "AA");
+    EXPECT_EQ(ranges.findCountryCode(start.previous()), "ZZ");
+    EXPECT_EQ(ranges.findCountryCode(Address6{0x20010DB800000000ULL, ~std::uint64_t{0}}), "AA");
+    EXPECT_EQ(ranges.findCountryCode(Address6{0x20010DB800000001ULL, 0}), std::nullopt);
+    EXPECT_EQ(ranges.findCountryCode("20010DB8000000000000000000000001"), "AA");
 }
 
 TEST_F(RangeFileOnDisk, folderInPlaceOfTheFileIsUnreadable) {
