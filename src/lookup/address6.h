@@ -18,8 +18,14 @@ struct Address6 {
 
     static constexpr Address6 max() noexcept { return {~std::uint64_t{0}, ~std::uint64_t{0}}; }
     // Both wrap around at the ends of the address space, as unsigned numbers do.
-    constexpr Address6 next() const noexcept { return {low == ~std::uint64_t{0} ? high + 1 : high, low + 1}; }
-    constexpr Address6 previous() const noexcept { return {low == 0 ? high - 1 : high, low - 1}; }
+    constexpr Address6& operator++() noexcept {
+        if (++low == 0) ++high;
+        return *this;
+    }
+    constexpr Address6& operator--() noexcept {
+        if (low-- == 0) --high;
+        return *this;
+    }
 
     // The 16 bytes in network order (inet_pton's and sockaddr_in6's layout).
     static constexpr Address6 fromBytes(const unsigned char* bytes) noexcept {

@@ -69,9 +69,6 @@ TEST(RangeIndexChoice, indexesOnlyWellFormedAscendingFiles) {
     EXPECT_FALSE(RangeIndex::fromContent("0a000000AA\r\n").usesIndex());
 }
 
-std::uint32_t neighbour(std::uint32_t a, bool above) { return above ? a + 1 : a - 1; }
-Address6 neighbour(Address6 a, bool above) { return above ? a.next() : a.previous(); }
-
 // Random files of every shape (sorted, repeated starts, short lines,
 // shuffled): the index (where it is used) and the reference scan give the
 // same answer for every key tried, in both address widths.
@@ -98,7 +95,8 @@ void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
         const auto lines = splitRangeLines(content);
         for (int k = 0; k < 40; ++k) {
             auto address = k < 20 || starts.empty() ? draw(rng) : starts[rng() % starts.size()];
-            if (k % 3 != 0) address = neighbour(address, k % 3 == 2);
+            if (k % 3 == 1) --address;
+            if (k % 3 == 2) ++address;
             const auto key = Family::toKey(address);
             const auto expected = findCountryCodeSequential(lines, key, Family::kKeyLength);
             ASSERT_EQ(index.findCountryCode(key), expected) << "file:\n" << content << "key " << key;
@@ -194,7 +192,7 @@ TEST_F(RangeFileOnDisk, ipv6FileAnswersByTheSameRuleAndIsMissedOnItsOwn) {
     ASSERT_TRUE(ranges.index().usesIndex());
     const Address6 start{0x20010DB800000000ULL, 0};
     EXPECT_EQ(ranges.findCountryCode(start), "AA");
-    EXPECT_EQ(ranges.findCountryCode(start.previous()), "ZZ");
+    EXPECT_EQ(ranges.findCountryCode(--Address6(start)), "ZZ");
     EXPECT_EQ(ranges.findCountryCode(Address6{0x20010DB800000000ULL, ~std::uint64_t{0}}), "AA");
     EXPECT_EQ(ranges.findCountryCode(Address6{0x20010DB800000001ULL, 0}), std::nullopt);
     EXPECT_EQ(ranges.findCountryCode("20010DB8000000000000000000000001"), "AA");

@@ -75,8 +75,6 @@ template <>
 struct Family<std::uint32_t> {
     static constexpr const char* kName = "IPv4";
     static constexpr std::uint32_t kLast = 0xFFFFFFFF;
-    static std::uint32_t next(std::uint32_t a) { return a + 1; }
-    static std::uint32_t previous(std::uint32_t a) { return a - 1; }
     static std::string key(std::uint32_t a) {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(a));
@@ -89,11 +87,19 @@ template <>
 struct Family<Address6> {
     static constexpr const char* kName = "IPv6";
     static constexpr Address6 kLast = Address6::max();
-    static Address6 next(Address6 a) { return a.next(); }
-    static Address6 previous(Address6 a) { return a.previous(); }
     static std::string key(Address6 a) { return lookup::address6ToKey(a); }
     static std::string text(Address6 a) { return key(a); }
 };
+
+template <class Address>
+Address oneAfter(Address a) {
+    return ++a;
+}
+
+template <class Address>
+Address oneBefore(Address a) {
+    return --a;
+}
 
 bool isCode(std::string_view code) {
     return code.size() == 2 && code[0] >= 'A' && code[0] <= 'Z' && code[1] >= 'A' && code[1] <= 'Z';
@@ -142,7 +148,6 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in) {
 
 template <class Address>
 std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows) {
-    using F = Family<Address>;
     using Range = BasicCsvRange<Address>;
     // Disjoint ranges keyed by their first address; each row is painted over
     // what the rows before it left, cutting the pieces it overlaps.
@@ -156,11 +161,11 @@ std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRang
                 if (left.last > row.last) {
                     // The row sits inside a wider one: the wider one resumes after it.
                     Range right = left;
-                    right.first = F::next(row.last);
+                    right.first = oneAfter(row.last);
                     painted[right.first] = right;
                 }
                 if (left.first < row.first) {
-                    before->second.last = F::previous(row.first);
+                    before->second.last = oneBefore(row.first);
                 } else {
                     painted.erase(before);
                 }
@@ -170,7 +175,7 @@ std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRang
         while (it != painted.end() && it->second.first <= row.last) {
             if (it->second.last > row.last) {
                 Range right = it->second;
-                right.first = F::next(row.last);
+                right.first = oneAfter(row.last);
                 painted.erase(it);
                 painted[right.first] = right;
                 break;
@@ -207,13 +212,13 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
             if (range.first == last) {
                 break;  // only the last address: nothing the file can hold
             }
-            last = F::previous(last);
+            last = oneBefore(last);
         }
         if (range.first > next) {
             add(next, kUnknownCode);
         }
         add(range.first, range.code);
-        next = F::next(last);
+        next = oneAfter(last);
     }
     // The closing line (the only one when there are no ranges); clipping above
     // keeps it inside the address space.
