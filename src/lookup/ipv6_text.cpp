@@ -13,8 +13,8 @@ constexpr std::size_t kMaxAddressText = 45;
 bool isZone(std::string_view zone) {
     if (zone.empty()) return false;
     for (char c : zone) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                        c == '.' || c == '_' || c == '~';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
         if (!ok) return false;
     }
     return true;
@@ -30,7 +30,8 @@ Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, std::string_view 
     if (!zone.empty() || (address.high >> 54) == (0xFE80u >> 6)) {
         result.kind = Ipv6Address::Kind::LinkLocal;
         result.zone = zone;
-    } else if ((address.high == 0 && above == 0xFFFF) || (address.high == 0x0064FF9B00000000ULL && above == 0) ||
+    } else if ((address.high == 0 && above == 0xFFFF) ||
+               (address.high == 0x0064FF9B00000000ULL && above == 0) ||
                (address.high == 0 && above == 0 && writtenDotted)) {
         result.kind = Ipv6Address::Kind::Ipv4;
         result.ipv4 = tail;

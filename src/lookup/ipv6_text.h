@@ -17,9 +17,9 @@ struct Ipv6Address {
         LinkLocal,  // bound to one link: no country, nothing to look up
     };
     Kind kind = Kind::Invalid;
-    Address6 address;         // the 128-bit value as written (every kind but Invalid)
-    std::uint32_t ipv4 = 0;   // Ipv4: the address it stands for
-    std::string_view zone;    // LinkLocal: the zone after "%" (a view into the text), or empty
+    Address6 address;        // the 128-bit value as written (every kind but Invalid)
+    std::uint32_t ipv4 = 0;  // Ipv4: the address it stands for
+    std::string_view zone;   // LinkLocal: the zone after "%" (a view into the text), or empty
 
     friend bool operator==(const Ipv6Address&, const Ipv6Address&) = default;
 };

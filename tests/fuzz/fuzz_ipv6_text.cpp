@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto parsed = parseIpv6Text(text);
     if (parsed.kind == Kind::Invalid) return 0;
-    if (parsed.kind == Kind::Ipv4 && parsed.ipv4 != static_cast<std::uint32_t>(parsed.address.low)) std::abort();
+    if (parsed.kind == Kind::Ipv4 && parsed.ipv4 != static_cast<std::uint32_t>(parsed.address.low))
+        std::abort();
     if (!parsed.zone.empty() && parsed.kind != Kind::LinkLocal) std::abort();
     unsigned char bytes[16];
     parsed.address.toBytes(bytes);

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const auto split = input.find('\0');
     const std::string_view content = input.substr(0, split);
-    const std::string_view keys = split == std::string_view::npos ? std::string_view{} : input.substr(split + 1);
+    const std::string_view keys =
+        split == std::string_view::npos ? std::string_view{} : input.substr(split + 1);
     check<Ipv4Ranges>(content, keys);
     check<Ipv6Ranges>(content, keys);
     return 0;

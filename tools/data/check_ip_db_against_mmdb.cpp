@@ -58,14 +58,16 @@ std::string lookup(MMDB_s& db, Number address) {
     if (g_ipv6) {
         auto* sa = reinterpret_cast<sockaddr_in6*>(&storage);
         sa->sin6_family = AF_INET6;
-        for (int i = 15; i >= 0; --i, address >>= 8) sa->sin6_addr.s6_addr[i] = static_cast<unsigned char>(address);
+        for (int i = 15; i >= 0; --i, address >>= 8)
+            sa->sin6_addr.s6_addr[i] = static_cast<unsigned char>(address);
     } else {
         auto* sa = reinterpret_cast<sockaddr_in*>(&storage);
         sa->sin_family = AF_INET;
         sa->sin_addr.s_addr = htonl(static_cast<std::uint32_t>(address));
     }
     int error = 0;
-    MMDB_lookup_result_s result = MMDB_lookup_sockaddr(&db, reinterpret_cast<sockaddr*>(&storage), &error);
+    MMDB_lookup_result_s result =
+        MMDB_lookup_sockaddr(&db, reinterpret_cast<sockaddr*>(&storage), &error);
     if (error != MMDB_SUCCESS) {
         std::cerr << text(address) << ": " << MMDB_strerror(error) << '\n';
         std::exit(1);
@@ -103,7 +105,8 @@ int main(int argc, char** argv) {
         }
         Number start = 0;
         for (std::size_t i = 0; i < digits; ++i) {
-            start = (start << 4) | static_cast<Number>(std::stoul(textLine.substr(i, 1), nullptr, 16));
+            start =
+                (start << 4) | static_cast<Number>(std::stoul(textLine.substr(i, 1), nullptr, 16));
         }
         lines.push_back({start, textLine.substr(digits)});
     }
@@ -145,9 +148,9 @@ int main(int argc, char** argv) {
     }
     // Besides: what the database says at the IPv4 blocks, for the record.
     if (g_ipv6) {
-        std::cout << "database at ::8.8.8.8 " << lookup(db, Number{0x08080808}) << ", at ::ffff:8.8.8.8 "
-                  << lookup(db, (Number{0xFFFF} << 32) | 0x08080808) << "; " << ipv4Space
-                  << " addresses in ::/96 and ::ffff:0:0/96 not compared\n";
+        std::cout << "database at ::8.8.8.8 " << lookup(db, Number{0x08080808})
+                  << ", at ::ffff:8.8.8.8 " << lookup(db, (Number{0xFFFF} << 32) | 0x08080808)
+                  << "; " << ipv4Space << " addresses in ::/96 and ::ffff:0:0/96 not compared\n";
     }
     MMDB_close(&db);
     std::cout << lines.size() << " lines; boundaries: " << boundaryChecked << " addresses checked, "

@@ -17,7 +17,8 @@ namespace {
 
 // Converts and writes; returns the lines, or nothing after reporting a failure.
 template <class Address>
-bool convert(const char* source, const char* output, std::vector<data::BasicIpDbLine<Address>>& lines) {
+bool convert(const char* source, const char* output,
+             std::vector<data::BasicIpDbLine<Address>>& lines) {
     std::ifstream in(source, std::ios::binary);
     if (!in) {
         std::cerr << source << ": cannot open\n";
