@@ -39,50 +39,33 @@ constexpr Address6 kLinkLocal{0xFE80000000000000ULL, 1};  // fe80::1
 INSTANTIATE_TEST_SUITE_P(
     Forms, Ipv6TextForms,
     ::testing::Values(
-        // One address in every notation: compressed, full, leading zeros, upper case, brackets.
-        TextCase{"2001:db8::1", Kind::Ipv6, kDoc},
+        // The notations of one address; what inet_pton refuses is not retold here.
         TextCase{"2001:0db8:0000:0000:0000:0000:0000:0001", Kind::Ipv6, kDoc},
-        TextCase{"2001:DB8:0:0:0:0:0:1", Kind::Ipv6, kDoc},
-        TextCase{"2001:db8:0::0:1", Kind::Ipv6, kDoc}, TextCase{"[2001:db8::1]", Kind::Ipv6, kDoc},
-        TextCase{"1:2:3:4:5:6:7::", Kind::Ipv6, {0x0001000200030004ULL, 0x0005000600070000ULL}},
-        TextCase{"::", Kind::Ipv6, {0, 0}}, TextCase{"::1", Kind::Ipv6, {0, 1}},
-        TextCase{"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", Kind::Ipv6, Address6::max()},
-        // Not IPv6: left to the IPv4 rules, or wrong.
-        TextCase{"192.0.2.1", Kind::Invalid, {}}, TextCase{"", Kind::Invalid, {}},
-        TextCase{"[]", Kind::Invalid, {}}, TextCase{"2001:db8::1::2", Kind::Invalid, {}},
-        TextCase{"2001:db8:::1", Kind::Invalid, {}}, TextCase{"00001::", Kind::Invalid, {}},
-        TextCase{"1:2:3:4:5:6:7:8:9", Kind::Invalid, {}},
-        TextCase{"2001:db8::g", Kind::Invalid, {}}, TextCase{" 2001:db8::1", Kind::Invalid, {}},
-        TextCase{"2001:db8::1 ", Kind::Invalid, {}}, TextCase{"[2001:db8::1", Kind::Invalid, {}},
-        TextCase{"2001:db8::1]", Kind::Invalid, {}},
+        TextCase{"2001:DB8::1", Kind::Ipv6, kDoc}, TextCase{"[2001:db8::1]", Kind::Ipv6, kDoc},
+        TextCase{"::1", Kind::Ipv6, {0, 1}},
+        // Not IPv6: dotted IPv4 is left to its own rules; a port is the caller's to split off.
+        TextCase{"192.0.2.1", Kind::Invalid, {}}, TextCase{"[]", Kind::Invalid, {}},
+        TextCase{"[2001:db8::1", Kind::Invalid, {}}, TextCase{"2001:db8::1]", Kind::Invalid, {}},
         TextCase{"[2001:db8::1]:443", Kind::Invalid, {}},
-        TextCase{"[[2001:db8::1]]", Kind::Invalid, {}}, TextCase{"13:06:56", Kind::Invalid, {}},
-        TextCase{"00:1a:2b:3c:4d:5e", Kind::Invalid, {}},
+        TextCase{" 2001:db8::1", Kind::Invalid, {}},
         TextCase{"2001:db8::1:2:3:4:5:6:7:8:9:a:b:c:d:e:f:0:1:2:3:4:5:6:7", Kind::Invalid, {}},
         // A zone names a link: no country, whatever the address.
         TextCase{"fe80::1%eth0", Kind::LinkLocal, kLinkLocal, 0, "eth0"},
         TextCase{"[fe80::1%25enp3s0]", Kind::LinkLocal, kLinkLocal, 0, "enp3s0"},
-        TextCase{"[fe80::1%wlan0.1]", Kind::LinkLocal, kLinkLocal, 0, "wlan0.1"},
         TextCase{"ff02::1%12", Kind::LinkLocal, {0xFF02000000000000ULL, 1}, 0, "12"},
         TextCase{"fe80::1", Kind::LinkLocal, kLinkLocal},
         TextCase{"febf:ffff::1", Kind::LinkLocal, {0xFEBFFFFF00000000ULL, 1}},
         TextCase{"fec0::1", Kind::Ipv6, {0xFEC0000000000000ULL, 1}},
         TextCase{"fe80::1%", Kind::Invalid, {}}, TextCase{"fe80::1%eth 0", Kind::Invalid, {}},
-        TextCase{"fe80::1%eth0%1", Kind::Invalid, {}}, TextCase{"%eth0", Kind::Invalid, {}},
+        TextCase{"fe80::1%eth0%1", Kind::Invalid, {}},
         // Dotted tails: the prefixes that carry an IPv4 address give that address.
         TextCase{"::ffff:192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
-        TextCase{"::FFFF:192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"[::ffff:192.0.2.1]", Kind::Ipv4, {}, 0xC0000201},
-        TextCase{"0:0:0:0:0:ffff:192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"::ffff:c000:201", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"::192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
-        TextCase{"64:ff9b::192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"64:ff9b::c000:201", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"2001:db8::192.0.2.1", Kind::Ipv6, {0x20010DB800000000ULL, 0xC0000201}},
-        TextCase{"::1:ffff:192.0.2.1", Kind::Ipv6, {0, 0x0001FFFFC0000201ULL}},
-        TextCase{"::ffff:192.0.2", Kind::Invalid, {}},
-        TextCase{"::ffff:192.0.2.256", Kind::Invalid, {}},
-        TextCase{"::ffff:192.0.2.01", Kind::Invalid, {}}));
+        TextCase{"::1:ffff:192.0.2.1", Kind::Ipv6, {0, 0x0001FFFFC0000201ULL}}));
 
 }  // namespace
 }  // namespace ipcountry::lookup
