@@ -22,14 +22,13 @@ bool isZone(std::string_view zone) {
 
 }  // namespace
 
-Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, std::string_view zone) {
+Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, bool zoned) {
     Ipv6Address result;
     result.address = address;
     const auto tail = static_cast<std::uint32_t>(address.low);
     const std::uint32_t above = static_cast<std::uint32_t>(address.low >> 32);
-    if (!zone.empty() || (address.high >> 54) == (0xFE80u >> 6)) {
+    if (zoned || (address.high >> 54) == (0xFE80u >> 6)) {
         result.kind = Ipv6Address::Kind::LinkLocal;
-        result.zone = zone;
     } else if ((address.high == 0 && above == 0xFFFF) ||
                (address.high == 0x0064FF9B00000000ULL && above == 0) ||
                (address.high == 0 && above == 0 && writtenDotted)) {
@@ -58,7 +57,10 @@ Ipv6Address parseIpv6Text(std::string_view text) {
     buffer[text.size()] = '\0';
     unsigned char bytes[16];
     if (inet_pton(AF_INET6, buffer, bytes) != 1) return {};
-    return classifyIpv6(Address6::fromBytes(bytes), text.find('.') != std::string_view::npos, zone);
+    auto result = classifyIpv6(Address6::fromBytes(bytes), text.find('.') != std::string_view::npos,
+                               !zone.empty());
+    result.zone = zone;
+    return result;
 }
 
 }  // namespace ipcountry::lookup

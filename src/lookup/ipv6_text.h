@@ -32,7 +32,7 @@ struct Ipv6Address {
 Ipv6Address parseIpv6Text(std::string_view text);
 
 // The kind of an address already read as a number (by a scanner, say), with
-// the same rules as parseIpv6Text:
+// the same rules as parseIpv6Text (`zoned`: written with a zone):
 // - a zone, or fe80::/10, makes it LinkLocal: it names a host on one link,
 //   which no registry assigns to a country;
 // - ::ffff:0:0/96 (IPv4-mapped) and 64:ff9b::/96 (the NAT64 well-known prefix)
@@ -41,6 +41,6 @@ Ipv6Address parseIpv6Text(std::string_view text);
 //   IPv4-compatible form) is Ipv4 too; in hex it is ::1, ::, and the like: Ipv6;
 // - any other address is Ipv6, a dotted tail included ("2001:db8::192.0.2.1"
 //   is an IPv6 address that merely ends in those four bytes).
-Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, std::string_view zone = {});
+Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, bool zoned);
 
 }  // namespace ipcountry::lookup
