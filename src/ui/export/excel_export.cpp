@@ -1,8 +1,9 @@
 #include "ui/export/excel_export.h"
 
-#include <limits>
 #include <new>
 #include <utility>
+
+#include "ui/export/cell_reference.h"
 
 namespace ipcountry::ui {
 
@@ -104,8 +105,15 @@ ExportOutcome exportToExcel(const ExportGrid& grid, automation::ObjectFactory& f
     if (rows < 3) {
         return ExportOutcome::NothingToExport;
     }
-    if (rows > std::numeric_limits<std::int32_t>::max()) {
-        throw ExportError("The grid has too many rows to export (" + std::to_string(rows) + ").");
+    // The whole grid, blank row included, lands on the sheet in one assignment
+    // before the blank row is deleted: a grid taller than a sheet cannot go,
+    // and the user hears so before an application starts or a cell is read.
+    if (rows > automation::kMaxSheetRows) {
+        throw ExportError(
+            "The grid holds " + std::to_string(rows - 2) +
+            " addresses; a worksheet takes at most " +
+            std::to_string(automation::kMaxSheetRows - 2) +
+            ". Nothing was exported: remove rows (\"Kill dupes\") or analyse a smaller file.");
     }
     try {
         exportRows(grid, factory, static_cast<std::int32_t>(rows));

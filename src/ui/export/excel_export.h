@@ -38,7 +38,8 @@ public:
 // Hands the grid to the spreadsheet application that `factory` creates for
 // "Excel.Application": a new workbook, the grid in one assignment, the blank
 // row deleted, a filter on the header and fitted columns. The application's
-// event and calculation settings are put back as they were found.
+// event and calculation settings are put back as they were found. A grid of
+// more rows than a worksheet holds is refused before anything starts.
 // Throws ExportError; the grid is unchanged either way.
 ExportOutcome exportToExcel(const ExportGrid& grid, automation::ObjectFactory& factory);
 
