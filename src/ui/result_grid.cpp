@@ -1,8 +1,9 @@
 #include "ui/result_grid.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <array>
 #include <functional>
+#include <stdexcept>
 
 namespace ipcountry::ui {
 
@@ -11,27 +12,72 @@ namespace {
 constexpr char kTab = '\t';
 
 bool isPlainNumber(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The part of a stored row that decides whether two rows repeat each other:
-// columns 0 and 1 with the TAB between them.
-std::string_view ipAndPort(const std::string& text) {
-    const auto first = text.find(kTab);
-    if (first == std::string::npos) {
-        return text;
+// The characters a packed text may hold, by their four-bit code; 0 ends it.
+constexpr char kPackedChars[16] = {'\0', '0', '1', '2', '3', '4', '5', '6',
+                                   '7',  '8', '9', '.', ':', ' ', '-', '/'};
+
+constexpr std::array<std::uint8_t, 256> makePackedCodes() {
+    std::array<std::uint8_t, 256> codes{};
+    for (std::uint8_t code = 1; code < 16; ++code) {
+        codes[static_cast<unsigned char>(kPackedChars[code])] = code;
     }
-    const auto second = text.find(kTab, first + 1);
-    return std::string_view(text).substr(0, second);
+    return codes;
+}
+constexpr auto kPackedCodes = makePackedCodes();
+
+// Packs `text` into `packed` when every character has a code and it fits;
+// a text packs one way only, so equal packed values mean equal texts.
+template <class Int>
+bool pack(std::string_view text, Int& packed) {
+    constexpr std::size_t kRoom = sizeof(Int) * 2;
+    if (text.size() > kRoom) {
+        return false;
+    }
+    Int value = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const Int code = kPackedCodes[static_cast<unsigned char>(text[i])];
+        if (code == 0) {
+            return false;
+        }
+        value |= code << (4 * i);
+    }
+    packed = value;
+    return true;
+}
+
+template <class Int>
+void appendUnpacked(Int packed, std::string& out) {
+    for (; packed != 0; packed >>= 4) {
+        out.push_back(kPackedChars[packed & 0xF]);
+    }
+}
+
+// Splits a stored row text (cells joined by TAB) into its first three cells.
+std::array<std::string_view, 3> firstCells(std::string_view text) {
+    std::array<std::string_view, 3> cells{};
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        const auto tab = text.find(kTab);
+        cells[c] = text.substr(0, tab);
+        if (tab == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(tab + 1);
+    }
+    return cells;
 }
 
 }  // namespace
 
 ResultGrid::ResultGrid(QObject* parent)
-    : QAbstractTableModel(parent),
-      m_rows(1, parseRow({}, 2, kNoSlot)),
-      m_colWidths(2, -1),
-      m_colAlignments(2) {}
+    : QAbstractTableModel(parent), m_colWidths(2, -1), m_colAlignments(2) {
+    m_rows.push_back(store(parseRow({}, 2, kNoSlot)));
+}
+
+ResultGrid::~ResultGrid() { releaseRange(0, m_rows.size()); }
 
 ResultGrid::Row ResultGrid::parseRow(std::string_view text, int cols, int slot) {
     // Stored with exactly cols - 1 TABs, so that every row splits the same way.
@@ -49,8 +95,111 @@ ResultGrid::Row ResultGrid::parseRow(std::string_view text, int cols, int slot) 
             pos = end + 1;
         }
     }
-    row.text.shrink_to_fit();
     return row;
+}
+
+std::uint32_t ResultGrid::countryIndex(std::string_view text, int slot) {
+    // Rows come in runs of few countries: the slot's last entry mostly matches.
+    const bool cacheable = slot >= -1 && slot < 1024;
+    const auto cacheAt = static_cast<std::size_t>(slot + 1);
+    if (cacheable && cacheAt < m_lastCountryOfSlot.size()) {
+        const auto index = m_lastCountryOfSlot[cacheAt];
+        if (index != kOutOfLine && m_countries[index].text == text) {
+            return index;
+        }
+    }
+    std::string key = std::to_string(slot);
+    key.push_back('\0');
+    key.append(text);
+    auto [it, added] =
+        m_countryIndex.try_emplace(std::move(key), static_cast<std::uint32_t>(m_countries.size()));
+    if (added) {
+        m_countries.push_back({std::string(text), slot});
+    }
+    if (cacheable) {
+        if (cacheAt >= m_lastCountryOfSlot.size()) {
+            m_lastCountryOfSlot.resize(cacheAt + 1, kOutOfLine);
+        }
+        m_lastCountryOfSlot[cacheAt] = it->second;
+    }
+    return it->second;
+}
+
+ResultGrid::Stored ResultGrid::store(Row&& row) {
+    Stored stored;
+    if (m_cols == 3 && m_countries.size() < kOutOfLine) {
+        const auto cells = firstCells(row.text);
+        if (pack(cells[0], stored.ip) && pack(cells[1], stored.port)) {
+            stored.country = countryIndex(cells[2], row.slot);
+            return stored;
+        }
+    }
+    row.text.shrink_to_fit();
+    stored.ip = reinterpret_cast<std::uintptr_t>(new Row(std::move(row)));
+    stored.country = kOutOfLine;
+    return stored;
+}
+
+const ResultGrid::Row* ResultGrid::outOfLine(const Stored& stored) {
+    return stored.country == kOutOfLine
+               ? reinterpret_cast<const Row*>(static_cast<std::uintptr_t>(stored.ip))
+               : nullptr;
+}
+
+void ResultGrid::release(Stored& stored) {
+    delete outOfLine(stored);
+    stored = {};
+}
+
+void ResultGrid::releaseRange(std::size_t first, std::size_t last) {
+    for (std::size_t r = first; r < last; ++r) {
+        release(m_rows[r]);
+    }
+}
+
+ResultGrid::Row ResultGrid::unstore(const Stored& stored) const {
+    if (const Row* row = outOfLine(stored)) {
+        return *row;
+    }
+    Row row;
+    row.slot = m_countries[stored.country].slot;
+    for (int c = 0; c < 3; ++c) {
+        if (c > 0) {
+            row.text.push_back(kTab);
+        }
+        appendCell(stored, c, row.text);
+    }
+    return row;
+}
+
+std::string_view ResultGrid::countryText(const Stored& stored) const {
+    return m_countries[stored.country].text;
+}
+
+void ResultGrid::appendCell(const Stored& stored, int col, std::string& out) const {
+    if (const Row* row = outOfLine(stored)) {
+        std::string_view text = row->text;
+        for (int c = 0; c < col; ++c) {
+            const auto tab = text.find(kTab);
+            if (tab == std::string_view::npos) {
+                return;
+            }
+            text.remove_prefix(tab + 1);
+        }
+        out.append(text.substr(0, text.find(kTab)));
+        return;
+    }
+    switch (col) {
+        case 0:
+            appendUnpacked(stored.ip, out);
+            break;
+        case 1:
+            appendUnpacked(stored.port, out);
+            break;
+        default:
+            out.append(countryText(stored));
+            break;
+    }
 }
 
 void ResultGrid::setCols(int cols) {
@@ -58,10 +207,18 @@ void ResultGrid::setCols(int cols) {
         throw std::invalid_argument("a grid needs at least one column");
     }
     beginResetModel();
-    for (auto& row : m_rows) {
-        row = parseRow(row.text, cols, row.slot);
+    std::vector<Row> rows;
+    rows.reserve(m_rows.size());
+    for (const auto& stored : m_rows) {
+        auto row = unstore(stored);
+        rows.push_back(parseRow(row.text, cols, row.slot));
     }
+    releaseRange(0, m_rows.size());
+    m_rows.clear();
     m_cols = cols;
+    for (auto& row : rows) {
+        m_rows.push_back(store(std::move(row)));
+    }
     m_colWidths.resize(static_cast<std::size_t>(cols), -1);
     m_colAlignments.resize(static_cast<std::size_t>(cols));
     endResetModel();
@@ -76,21 +233,32 @@ void ResultGrid::setRows(std::int64_t rows) {
     if (rows == old) {
         return;
     }
+    const auto resize = [&] {
+        if (rows < old) {
+            releaseRange(static_cast<std::size_t>(rows), m_rows.size());
+            m_rows.resize(static_cast<std::size_t>(rows));
+        } else {
+            m_rows.reserve(static_cast<std::size_t>(rows));
+            while (this->rows() < rows) {
+                m_rows.push_back(store(parseRow({}, m_cols, kNoSlot)));
+            }
+        }
+    };
     const auto fixed = static_cast<std::int64_t>(m_fixedRows);
     if (std::min(rows, old) < fixed) {
         beginResetModel();
-        m_rows.resize(static_cast<std::size_t>(rows), parseRow({}, m_cols, kNoSlot));
+        resize();
         m_fixedRows = static_cast<int>(std::min<std::int64_t>(m_fixedRows, rows));
         endResetModel();
         return;
     }
     if (rows < old) {
         beginRemoveRows({}, static_cast<int>(rows - fixed), static_cast<int>(old - fixed - 1));
-        m_rows.erase(m_rows.begin() + rows, m_rows.end());
+        resize();
         endRemoveRows();
     } else {
         beginInsertRows({}, static_cast<int>(old - fixed), static_cast<int>(rows - fixed - 1));
-        m_rows.resize(static_cast<std::size_t>(rows), parseRow({}, m_cols, kNoSlot));
+        resize();
         endInsertRows();
     }
 }
@@ -105,28 +273,28 @@ void ResultGrid::setFixedRows(int fixedRows) {
     emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
 }
 
-void ResultGrid::addItem(std::string_view text) {
-    addItem(text, rows(), kNoSlot);
-}
+void ResultGrid::addItem(std::string_view text) { addItem(text, rows(), kNoSlot); }
 
-void ResultGrid::addCountedItem(std::string_view text, int slot) {
-    addItem(text, rows(), slot);
-}
+void ResultGrid::addCountedItem(std::string_view text, int slot) { addItem(text, rows(), slot); }
 
 void ResultGrid::addItem(std::string_view text, std::int64_t index, int slot) {
     if (index < 0 || index > rows()) {
         throw std::out_of_range("AddItem: row index outside the grid");
     }
-    auto row = parseRow(text, m_cols, slot);
+    // Room first, so that the insertion cannot throw and lose a stored row.
+    if (m_rows.size() == m_rows.capacity()) {
+        m_rows.reserve(m_rows.size() + m_rows.size() / 2 + 8);
+    }
+    auto stored = store(parseRow(text, m_cols, slot));
     if (index < m_fixedRows) {
         beginResetModel();
-        m_rows.insert(m_rows.begin() + index, std::move(row));
+        m_rows.insert(m_rows.begin() + index, stored);
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginInsertRows({}, modelRow, modelRow);
-    m_rows.insert(m_rows.begin() + index, std::move(row));
+    m_rows.insert(m_rows.begin() + index, stored);
     endInsertRows();
 }
 
@@ -134,16 +302,20 @@ void ResultGrid::removeItem(std::int64_t index) {
     if (index < 0 || index >= rows()) {
         throw std::out_of_range("RemoveItem: row index outside the grid");
     }
+    const auto erase = [&] {
+        release(m_rows[static_cast<std::size_t>(index)]);
+        m_rows.erase(m_rows.begin() + index);
+    };
     if (index < m_fixedRows) {
         beginResetModel();
-        m_rows.erase(m_rows.begin() + index);
+        erase();
         m_fixedRows = static_cast<int>(std::min<std::int64_t>(m_fixedRows, rows()));
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginRemoveRows({}, modelRow, modelRow);
-    m_rows.erase(m_rows.begin() + index);
+    erase();
     endRemoveRows();
 }
 
@@ -151,44 +323,46 @@ void ResultGrid::appendRows(std::vector<Row>&& rows) {
     if (rows.empty()) {
         return;
     }
-    for (auto& row : rows) {
-        if (m_cols != 3) {
-            row = parseRow(row.text, m_cols, row.slot);
-        }
-    }
     const auto first = this->rows() - m_fixedRows;
-    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + static_cast<std::int64_t>(rows.size()) - 1));
-    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    const auto count = static_cast<std::int64_t>(rows.size());
+    // Room first, so that a failing allocation leaves no row half stored.
+    if (m_rows.capacity() < m_rows.size() + rows.size()) {
+        m_rows.reserve(std::max(m_rows.size() + rows.size(), m_rows.size() + m_rows.size() / 2));
+    }
+    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
+    for (auto& row : rows) {
+        m_rows.push_back(
+            store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
+    }
     endInsertRows();
 }
 
-std::string_view ResultGrid::cell(std::int64_t row, int col) const {
+std::string ResultGrid::cell(std::int64_t row, int col) const {
     if (row < 0 || row >= rows() || col < 0 || col >= m_cols) {
         throw std::out_of_range("TextMatrix: cell outside the grid");
     }
-    std::string_view text = m_rows[static_cast<std::size_t>(row)].text;
-    for (int c = 0; c < col; ++c) {
-        const auto tab = text.find(kTab);
-        if (tab == std::string_view::npos) {
-            return {};
-        }
-        text.remove_prefix(tab + 1);
+    std::string text;
+    appendCell(m_rows[static_cast<std::size_t>(row)], col, text);
+    return text;
+}
+
+int ResultGrid::slotOf(std::int64_t row) const {
+    const Stored& stored = m_rows.at(static_cast<std::size_t>(row));
+    if (const Row* spilled = outOfLine(stored)) {
+        return spilled->slot;
     }
-    return text.substr(0, text.find(kTab));
+    return m_countries[stored.country].slot;
 }
 
 QString ResultGrid::textMatrix(std::int64_t row, int col) const {
-    const auto text = cell(row, col);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromStdString(cell(row, col));
 }
 
 QString ResultGrid::textAt(std::int64_t flatIndex) const {
     return textMatrix(flatIndex / m_cols, static_cast<int>(flatIndex % m_cols));
 }
 
-int ResultGrid::colWidth(int col) const {
-    return m_colWidths.at(static_cast<std::size_t>(col));
-}
+int ResultGrid::colWidth(int col) const { return m_colWidths.at(static_cast<std::size_t>(col)); }
 
 void ResultGrid::setColWidth(int col, int twips) {
     m_colWidths.at(static_cast<std::size_t>(col)) = twips;
@@ -213,47 +387,73 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
         return removedSlots;
     }
     const auto begin = static_cast<std::size_t>(firstRow);
-    std::vector<bool> keep(m_rows.size(), true);
+    const auto count = m_rows.size() - begin;
+    // Packed rows repeat each other exactly when their packed IP and Port do;
+    // an out-of-line row never equals a packed one, since a text packs
+    // whenever it can. Out-of-line rows compare their IP and Port texts.
+    const auto ipAndPort = [](const Row& row) {
+        std::string_view text = row.text;
+        const auto first = text.find(kTab);
+        return first == std::string_view::npos ? text : text.substr(0, text.find(kTab, first + 1));
+    };
+    const auto hashOf = [&](const Stored& stored) -> std::size_t {
+        if (const Row* row = outOfLine(stored)) {
+            return std::hash<std::string_view>{}(ipAndPort(*row));
+        }
+        std::uint64_t h = (stored.ip ^ (std::uint64_t{stored.port} << 7)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(h ^ (h >> 29) ^ stored.port);
+    };
+    const auto same = [&](const Stored& a, const Stored& b) {
+        const Row* rowA = outOfLine(a);
+        const Row* rowB = outOfLine(b);
+        if (rowA == nullptr && rowB == nullptr) {
+            return a.ip == b.ip && a.port == b.port;
+        }
+        return rowA != nullptr && rowB != nullptr && ipAndPort(*rowA) == ipAndPort(*rowB);
+    };
+
+    std::vector<bool> keep(count, true);
+    std::size_t removed = 0;
     {
-        // An open-addressing set of row numbers keyed by the rows' IP and Port
-        // texts: one pass, no allocation per row, a million rows in a blink.
+        // An open-addressing set of the rows kept so far: one pass, no
+        // allocation per row.
         std::size_t capacity = 16;
-        while (capacity < 2 * (m_rows.size() - begin)) {
+        while (capacity < 2 * count) {
             capacity *= 2;
         }
-        std::vector<std::size_t> table(capacity, 0);  // row + 1; 0 = empty
-        const std::hash<std::string_view> hash;
-        for (std::size_t r = begin; r < m_rows.size(); ++r) {
-            const auto key = ipAndPort(m_rows[r].text);
-            for (std::size_t i = hash(key) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
+        std::vector<std::uint32_t> table(capacity, 0);  // row - begin + 1; 0 = empty
+        for (std::size_t r = 0; r < count; ++r) {
+            const Stored& stored = m_rows[begin + r];
+            for (std::size_t i = hashOf(stored) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
                 if (table[i] == 0) {
-                    table[i] = r + 1;
+                    table[i] = static_cast<std::uint32_t>(r + 1);
                     break;
                 }
-                if (ipAndPort(m_rows[table[i] - 1].text) == key) {
+                if (same(m_rows[begin + table[i] - 1], stored)) {
                     keep[r] = false;
-                    if (m_rows[r].slot != kNoSlot) {
-                        removedSlots.push_back(m_rows[r].slot);
+                    ++removed;
+                    if (const int slot = slotOf(static_cast<std::int64_t>(begin + r));
+                        slot != kNoSlot) {
+                        removedSlots.push_back(slot);
                     }
                     break;
                 }
             }
         }
     }
-    if (std::find(keep.begin(), keep.end(), false) == keep.end()) {
+    if (removed == 0) {
         return removedSlots;
     }
     beginResetModel();
     std::size_t out = begin;
-    for (std::size_t r = begin; r < m_rows.size(); ++r) {
+    for (std::size_t r = 0; r < count; ++r) {
         if (keep[r]) {
-            if (out != r) {
-                m_rows[out] = std::move(m_rows[r]);
-            }
-            ++out;
+            m_rows[out++] = m_rows[begin + r];
+        } else {
+            release(m_rows[begin + r]);
         }
     }
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(out), m_rows.end());
+    m_rows.resize(out);
     endResetModel();
     return removedSlots;
 }
@@ -280,29 +480,29 @@ QVariant ResultGrid::data(const QModelIndex& index, int role) const {
     }
     const auto row = gridRowOf(index.row());
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
-        return textMatrix(row, index.column());
-    case Qt::TextAlignmentRole: {
-        if (const auto set = m_colAlignments[static_cast<std::size_t>(index.column())]) {
-            return QVariant::fromValue(*set);
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return textMatrix(row, index.column());
+        case Qt::TextAlignmentRole: {
+            if (const auto set = m_colAlignments[static_cast<std::size_t>(index.column())]) {
+                return QVariant::fromValue(*set);
+            }
+            const Qt::Alignment general = isPlainNumber(cell(row, index.column()))
+                                              ? (Qt::AlignRight | Qt::AlignVCenter)
+                                              : (Qt::AlignLeft | Qt::AlignVCenter);
+            return QVariant::fromValue(general);
         }
-        const Qt::Alignment general = isPlainNumber(cell(row, index.column()))
-                                          ? (Qt::AlignRight | Qt::AlignVCenter)
-                                          : (Qt::AlignLeft | Qt::AlignVCenter);
-        return QVariant::fromValue(general);
-    }
-    case Qt::DecorationRole: {
-        const int slot = m_rows[static_cast<std::size_t>(row)].slot;
-        if (index.column() == m_decoratedCol && m_decoration && slot != kNoSlot) {
-            return m_decoration(slot);
+        case Qt::DecorationRole: {
+            const int slot = slotOf(row);
+            if (index.column() == m_decoratedCol && m_decoration && slot != kNoSlot) {
+                return m_decoration(slot);
+            }
+            return {};
         }
-        return {};
-    }
-    case SlotRole:
-        return m_rows[static_cast<std::size_t>(row)].slot;
-    default:
-        return {};
+        case SlotRole:
+            return slotOf(row);
+        default:
+            return {};
     }
 }
 

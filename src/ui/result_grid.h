@@ -2,12 +2,13 @@
 
 #include <QAbstractTableModel>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ipcountry::ui {
@@ -18,9 +19,13 @@ namespace ipcountry::ui {
 // rows too; the Qt model shows the fixed rows as its horizontal header and the
 // rest as its rows, so model row r is grid row r + fixedRows().
 //
-// Rows are stored compactly, one string per row (cells joined by TAB, which
-// no cell can hold since AddItem splits on it) plus the country-table slot the
-// row was counted in, so that a million rows cost well under 150 bytes each.
+// A row of the results grid takes 16 bytes: its IP and Port texts packed four
+// bits a character when they hold nothing but digits, dots, colons, blanks,
+// dashes and slashes (every address the free-text scan finds, and most
+// formatted lists), and its country cell as a number standing for one
+// (slot, text) pair that the grid keeps once. Any other row (a longer or
+// unusual text, a grid of other than three columns) is kept whole out of
+// line. Either way every cell reads back byte for byte as it was added.
 class ResultGrid : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -31,6 +36,7 @@ public:
 
     // As the grid control starts: one empty row, two columns, nothing fixed.
     explicit ResultGrid(QObject* parent = nullptr);
+    ~ResultGrid() override;
 
     // --- the grid's own operations (grid row numbers) ---
     int cols() const noexcept { return m_cols; }
@@ -58,11 +64,11 @@ public:
     void appendRows(std::vector<Row>&& rows);
 
     // Cell texts are UTF-8; textMatrix returns them as QString for display.
-    std::string_view cell(std::int64_t row, int col) const;
+    std::string cell(std::int64_t row, int col) const;
     QString textMatrix(std::int64_t row, int col) const;
     // Cell at row index / Cols, column index % Cols.
     QString textAt(std::int64_t flatIndex) const;
-    int slotOf(std::int64_t row) const { return m_rows.at(static_cast<std::size_t>(row)).slot; }
+    int slotOf(std::int64_t row) const;
 
     // Widths in twips, as the grid control keeps them; the view converts.
     int colWidth(int col) const;
@@ -94,10 +100,40 @@ signals:
     void columnFormatChanged();
 
 private:
-    static Row parseRow(std::string_view text, int cols, int slot);
-    std::int64_t gridRowOf(int modelRow) const { return modelRow + static_cast<std::int64_t>(m_fixedRows); }
+    // A row as stored. Packed: `ip` and `port` hold the texts a character a
+    // nibble, first character lowest, and `country` numbers an entry of
+    // m_countries. Out of line: `country` is kOutOfLine and `ip` the address
+    // of a Row (all cells joined by TAB) that this grid owns.
+    struct Stored {
+        std::uint64_t ip = 0;
+        std::uint32_t port = 0;
+        std::uint32_t country = 0;
+    };
+    static constexpr std::uint32_t kOutOfLine = 0xFFFFFFFF;
+    struct Country {
+        std::string text;
+        int slot;
+    };
 
-    std::vector<Row> m_rows;
+    static Row parseRow(std::string_view text, int cols, int slot);
+    std::int64_t gridRowOf(int modelRow) const {
+        return modelRow + static_cast<std::int64_t>(m_fixedRows);
+    }
+
+    // Takes a row whose text holds exactly cols() - 1 TABs.
+    Stored store(Row&& row);
+    Row unstore(const Stored& stored) const;
+    static void release(Stored& stored);
+    void releaseRange(std::size_t first, std::size_t last);
+    static const Row* outOfLine(const Stored& stored);
+    std::uint32_t countryIndex(std::string_view text, int slot);
+    std::string_view countryText(const Stored& stored) const;
+    void appendCell(const Stored& stored, int col, std::string& out) const;
+
+    std::vector<Stored> m_rows;
+    std::vector<Country> m_countries;
+    std::unordered_map<std::string, std::uint32_t> m_countryIndex;  // slot, NUL, text
+    std::vector<std::uint32_t> m_lastCountryOfSlot;                 // by slot + 1, a cache
     int m_cols = 2;
     int m_fixedRows = 0;
     std::vector<int> m_colWidths;  // twips, -1 = the default

@@ -1,13 +1,16 @@
-#include <QAbstractItemModelTester>
-#include <QSignalSpy>
-
-#include <functional>
-#include <string>
-#include <vector>
+#include "ui/result_grid.h"
 
 #include <gtest/gtest.h>
 
-#include "ui/result_grid.h"
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "ui/result_grid_export.h"
 
 namespace ipcountry::ui {
@@ -60,7 +63,10 @@ const GridCase kGridCases[] = {
          g.addItem("10.1.2.3\t:8080\tGermany");
          g.addItem("11.0.0.9\t:25\tUSA");
      },
-     {{"IP", "Port", "Country"}, {"", "", ""}, {"10.1.2.3", ":8080", "Germany"}, {"11.0.0.9", ":25", "USA"}}},
+     {{"IP", "Port", "Country"},
+      {"", "", ""},
+      {"10.1.2.3", ":8080", "Germany"},
+      {"11.0.0.9", ":25", "USA"}}},
     {"addItemAtIndexMovesTheRowsBelowDown",
      [](ResultGrid& g) {
          setUpAsResults(g);
@@ -193,7 +199,9 @@ TEST(ResultGrid, alignmentIsTheSetOneElseTextLeftNumbersRight) {
     setUpAsResults(grid);
     grid.addItem("10.1.2.3\t8080\tGermany");
     grid.setColAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
-    const auto align = [&](int col) { return grid.index(1, col).data(Qt::TextAlignmentRole).value<Qt::Alignment>(); };
+    const auto align = [&](int col) {
+        return grid.index(1, col).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+    };
     EXPECT_EQ(align(0), Qt::AlignLeft | Qt::AlignVCenter);
     EXPECT_EQ(align(1), Qt::AlignRight | Qt::AlignVCenter);
     EXPECT_EQ(align(2), Qt::AlignLeft | Qt::AlignVCenter);
@@ -247,7 +255,8 @@ TEST_P(DuplicateRemoval, keepsTheUppermostOfEachIpAndPortPair) {
     QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
     const auto& rows = GetParam().rows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        grid.addCountedItem(rows[i][0] + '\t' + rows[i][1] + '\t' + rows[i][2], static_cast<int>(i));
+        grid.addCountedItem(rows[i][0] + '\t' + rows[i][1] + '\t' + rows[i][2],
+                            static_cast<int>(i));
     }
     const auto removed = grid.removeDuplicateRows(1);
 
@@ -258,14 +267,21 @@ TEST_P(DuplicateRemoval, keepsTheUppermostOfEachIpAndPortPair) {
     EXPECT_EQ(cellsOf(grid), expected);
     EXPECT_EQ(removed.size(), rows.size() - GetParam().kept.size());
     for (std::size_t i = 0; i < GetParam().kept.size(); ++i) {
-        EXPECT_EQ(grid.slotOf(static_cast<std::int64_t>(i) + 2), GetParam().kept[i]) << "a row lost its slot";
+        EXPECT_EQ(grid.slotOf(static_cast<std::int64_t>(i) + 2), GetParam().kept[i])
+            << "a row lost its slot";
     }
 }
 
 const DupesCase kDupesCases[] = {
-    {"threeEqualRowsKeepTheFirst", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}}, {0}},
-    {"aBaKeepsOrder", {{"1.1.1.1", ":1", "A"}, {"2.2.2.2", ":1", "B"}, {"1.1.1.1", ":1", "A"}}, {0, 1}},
-    {"duplicateInTheLastRowGoes", {{"a", ":1", "A"}, {"b", ":1", "B"}, {"c", ":1", "C"}, {"b", ":1", "B"}}, {0, 1, 2}},
+    {"threeEqualRowsKeepTheFirst",
+     {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":80", "A"}},
+     {0}},
+    {"aBaKeepsOrder",
+     {{"1.1.1.1", ":1", "A"}, {"2.2.2.2", ":1", "B"}, {"1.1.1.1", ":1", "A"}},
+     {0, 1}},
+    {"duplicateInTheLastRowGoes",
+     {{"a", ":1", "A"}, {"b", ":1", "B"}, {"c", ":1", "C"}, {"b", ":1", "B"}},
+     {0, 1, 2}},
     {"differentPortsStay", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", ":81", "A"}}, {0, 1}},
     {"differentIpsStay", {{"192.0.2.1", ":80", "A"}, {"192.0.2.10", ":80", "A"}}, {0, 1}},
     {"portAgainstEmptyPortStays", {{"192.0.2.1", ":80", "A"}, {"192.0.2.1", "", "A"}}, {0, 1}},
@@ -279,6 +295,100 @@ const DupesCase kDupesCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(ResultGrid, DuplicateRemoval, ::testing::ValuesIn(kDupesCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Texts as the analyses hand them over, packed and out of line alike.
+const char* const kAwkwardIps[] = {"",
+                                   "10.1.2.3",
+                                   "010.001.000.007",
+                                   "10.1.2.3 ",
+                                   " 10.1.2.3",
+                                   "10.1.2.3.77",
+                                   "1.2.3.4/24",
+                                   "255.255.255.255.",
+                                   "255.255.255.255.1",
+                                   "12:30:45.123",
+                                   "1.2.x.4",
+                                   "2001:db8::1",
+                                   "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255",
+                                   "10.1.2.3\x80",
+                                   "-",
+                                   "0"};
+const char* const kAwkwardPorts[] = {"",         ":",         ":0",     ":8080", ":6553", ":8080:9",
+                                     ":1234567", ":12345678", ":80abc", ": 80",  "80"};
+
+TEST(ResultGrid, everyCellReadsBackByteForByte) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    struct Added {
+        std::string ip, port, country;
+        int slot;
+    };
+    std::vector<Added> added;
+    std::vector<ResultGrid::Row> batch;
+    int n = 0;
+    for (const char* ip : kAwkwardIps) {
+        for (const char* port : kAwkwardPorts) {
+            // "USA" and another name both in slot 222, a nameless unfilled slot, a row without a
+            // slot.
+            const Added countries[] = {{"", "", "USA", 222},
+                                       {"", "", "Uruguay", 222},
+                                       {"", "", "", 5},
+                                       {"", "", "Åland Islands", 1},
+                                       {"", "", "x", ResultGrid::kNoSlot}};
+            Added row = countries[n++ % 5];
+            row.ip = ip;
+            row.port = port;
+            added.push_back(row);
+            batch.push_back({row.ip + '\t' + row.port + '\t' + row.country, row.slot});
+        }
+    }
+    grid.appendRows(std::move(batch));
+    grid.addCountedItem(added[7].ip + '\t' + added[7].port + '\t' + added[7].country,
+                        added[7].slot);
+    added.push_back(added[7]);
+
+    ASSERT_EQ(grid.rows(), static_cast<std::int64_t>(added.size()) + 2);
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        const auto r = static_cast<std::int64_t>(i) + 2;
+        EXPECT_EQ(grid.cell(r, 0), added[i].ip) << i;
+        EXPECT_EQ(grid.cell(r, 1), added[i].port) << i;
+        EXPECT_EQ(grid.cell(r, 2), added[i].country) << i;
+        EXPECT_EQ(grid.slotOf(r), added[i].slot) << i;
+    }
+}
+
+TEST(ResultGrid, duplicateRemovalAgreesWithAPlainReference) {
+    std::mt19937 random(12);
+    for (int round = 0; round < 20; ++round) {
+        ResultGrid grid;
+        setUpAsResults(grid);
+        std::vector<std::pair<std::string, std::string>> rows;
+        std::vector<ResultGrid::Row> batch;
+        for (int i = 0; i < 300; ++i) {
+            rows.emplace_back(kAwkwardIps[random() % std::size(kAwkwardIps)],
+                              kAwkwardPorts[random() % std::size(kAwkwardPorts)]);
+            batch.push_back({rows.back().first + '\t' + rows.back().second + "\tc", i % 7});
+        }
+        grid.appendRows(std::move(batch));
+
+        std::vector<std::pair<std::string, std::string>> kept;
+        std::set<std::pair<std::string, std::string>> seen;
+        for (const auto& row : rows) {
+            if (seen.insert(row).second) {
+                kept.push_back(row);
+            }
+        }
+        const auto removed = grid.removeDuplicateRows(2);
+
+        ASSERT_EQ(grid.rows(), static_cast<std::int64_t>(kept.size()) + 2);
+        EXPECT_EQ(removed.size(), rows.size() - kept.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            const auto r = static_cast<std::int64_t>(i) + 2;
+            ASSERT_EQ(std::make_pair(grid.cell(r, 0), grid.cell(r, 1)), kept[i])
+                << "round " << round << " row " << r;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace ipcountry::ui
