@@ -1,15 +1,23 @@
 #include "ui/grid_view.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QHeaderView>
 #include <QPainter>
 
 #include <algorithm>
 
+#include "ui/grid_accessible.h"
 #include "ui/layout.h"
 #include "ui/result_grid.h"
 
 namespace ipcountry::ui {
+
+namespace {
+// Before any grid exists, so that no view is ever described by Qt's own
+// table interface (an interface, once made, stays with its widget).
+[[maybe_unused]] const bool kGridAccessibleInstalled = (QAccessible::installFactory(&GridAccessible::factory), true);
+}  // namespace
 
 GridView::GridView(ResultGrid& grid, CellColour cells, QWidget* parent) : QTableView(parent), m_grid(grid) {
     setModel(&grid);

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <string>
+#include <vector>
+
+#include "ui/grid_view.h"
+#include "ui/result_grid.h"
+
+namespace ipcountry::ui {
+namespace {
+
+// What a screen reader reads of the results grid, checked against the grid
+// itself after the changes a run and "Kill dupes" make.
+class GridAccessibleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // As under a screen reader: the views send their accessibility events.
+        QAccessible::setActive(true);
+        m_grid.setCols(3);
+        m_grid.addItem("IP\tPort\tCountry", 0);
+        m_grid.setFixedRows(1);
+        m_view.setAccessibleName(QStringLiteral("MSHFlexGrid1"));
+        m_view.resize(385, 132);
+        m_table = QAccessible::queryAccessibleInterface(&m_view);
+    }
+    void TearDown() override { QAccessible::setActive(false); }
+
+    void appendRows(int count, int distinct) {
+        std::vector<ResultGrid::Row> rows;
+        for (int i = 0; i < count; ++i) {
+            const int k = i % distinct;
+            rows.push_back(ResultGrid::makeRow(
+                "10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256),
+                ":" + std::to_string(80 + k % 3), k % 2 ? "USA" : "Åland Islands",
+                k % 2 ? 222 : 1));
+        }
+        m_grid.appendRows(std::move(rows));
+    }
+
+    // Every cell of the rows given reads as the grid holds it.
+    void expectCellsMatchGrid(std::initializer_list<int> modelRows) {
+        QAccessibleTableInterface* table = m_table->tableInterface();
+        ASSERT_EQ(table->rowCount(), m_grid.rows() - 1);
+        ASSERT_EQ(table->columnCount(), 3);
+        for (const int row : modelRows) {
+            for (int column = 0; column < 3; ++column) {
+                QAccessibleInterface* cell = table->cellAt(row, column);
+                ASSERT_NE(cell, nullptr) << row << "," << column;
+                EXPECT_EQ(cell->text(QAccessible::Name), m_grid.textMatrix(row + 1, column))
+                    << row << "," << column;
+                ASSERT_NE(cell->tableCellInterface(), nullptr);
+                EXPECT_EQ(cell->tableCellInterface()->rowIndex(), row);
+                // The index Qt's focus events name a cell by leads to the same cell.
+                EXPECT_EQ(m_table->child((row + 1) * 4 + column + 1), cell);
+                EXPECT_EQ(m_table->indexOfChild(cell), (row + 1) * 4 + column + 1);
+            }
+        }
+    }
+
+    ResultGrid m_grid;
+    GridView m_view{m_grid, GridView::CellColour::Window};
+    QAccessibleInterface* m_table = nullptr;
+};
+
+TEST_F(GridAccessibleTest, readsRowCountCellsAndHeadersAfterABatchAppend) {
+    ASSERT_NE(m_table, nullptr);
+    ASSERT_NE(m_table->tableInterface(), nullptr);
+    EXPECT_EQ(m_table->role(), QAccessible::Table);
+    EXPECT_EQ(m_table->text(QAccessible::Name), "MSHFlexGrid1");
+    expectCellsMatchGrid({0});  // read while the grid holds only the blank row
+
+    appendRows(20000, 20000);
+
+    expectCellsMatchGrid({0, 1, 2, 9999, 20000});
+    QAccessibleInterface* port = m_table->tableInterface()->cellAt(7, 1);
+    ASSERT_EQ(port->tableCellInterface()->columnHeaderCells().size(), 1);
+    EXPECT_EQ(port->tableCellInterface()->columnHeaderCells().front()->text(QAccessible::Name),
+              "Port");
+    EXPECT_EQ(m_table->tableInterface()->columnDescription(2), "Country");
+}
+
+TEST_F(GridAccessibleTest, readsTheRowsThatStayAfterDuplicateRemoval) {
+    appendRows(3000, 700);
+    expectCellsMatchGrid({2999});
+    const QAccessible::Id goneRow =
+        QAccessible::uniqueId(m_table->tableInterface()->cellAt(2999, 0));
+
+    m_grid.removeDuplicateRows(1);
+
+    ASSERT_EQ(m_grid.rows(), 702);
+    expectCellsMatchGrid({0, 1, 350, 700});
+    EXPECT_EQ(QAccessible::accessibleInterface(goneRow), nullptr)
+        << "a cell of a removed row is still handed out";
+    EXPECT_EQ(m_table->tableInterface()->cellAt(701, 0), nullptr);
+}
+
+TEST_F(GridAccessibleTest, listsAScreenfulAsChildrenWhateverTheRows) {
+    appendRows(100000, 100000);
+    const int children = m_table->childCount();
+    EXPECT_GT(children, 4 * 2);
+    EXPECT_LT(children, 4 * 40);
+    for (int i = 1; i < children; ++i) {
+        QAccessibleInterface* child = m_table->child(i);
+        ASSERT_NE(child, nullptr) << i;
+        EXPECT_EQ(child->parent(), m_table);
+    }
+    EXPECT_EQ(m_table->child(2)->text(QAccessible::Name), "Port");
+}
+
+}  // namespace
+}  // namespace ipcountry::ui
