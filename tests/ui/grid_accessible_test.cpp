@@ -31,10 +31,9 @@ protected:
         std::vector<ResultGrid::Row> rows;
         for (int i = 0; i < count; ++i) {
             const int k = i % distinct;
-            rows.push_back(ResultGrid::makeRow(
-                "10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256),
-                ":" + std::to_string(80 + k % 3), k % 2 ? "USA" : "Åland Islands",
-                k % 2 ? 222 : 1));
+            rows.push_back({"10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256) + "\t:" +
+                                std::to_string(80 + k % 3) + (k % 2 ? "\tUSA" : "\tÅland Islands"),
+                            k % 2 ? 222 : 1});
         }
         m_grid.appendRows(std::move(rows));
     }
