@@ -2,6 +2,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+
 #include "lookup/country_table.h"
 
 namespace ipcountry::ui {
@@ -18,18 +20,27 @@ void GridSink::appendRow(std::string_view ip, std::string_view port, std::string
 
 void GridSink::flush() {
     if (!m_pending.empty()) {
-        m_grid.appendRows(std::move(m_pending));
+        m_grid.appendRows(std::move(m_pending), false);
         m_pending.clear();
+    }
+    const auto shown = m_grid.rows() - m_grid.heldRows();
+    if (m_grid.heldRows() >= std::max<std::int64_t>(kBatchRows, shown / 4)) {
+        m_grid.announceRows();
     }
 }
 
+void GridSink::showAll() {
+    flush();
+    m_grid.announceRows();
+}
+
 bool DialogPrompter::askContinue(std::string_view message, std::int64_t) {
-    m_sink.flush();
+    m_sink.showAll();
     return m_dialogs.askYesNo(m_parent, messageText(message), Dialogs::Icon::Critical);
 }
 
 void DialogPrompter::showError(std::string_view message) {
-    m_sink.flush();
+    m_sink.showAll();
     m_dialogs.message(m_parent, messageText(message), Dialogs::Icon::None);
 }
 

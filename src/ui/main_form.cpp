@@ -253,7 +253,7 @@ void MainForm::runAnalysis(bool formatted) {
             // The analyses report their own failures; this is the last guard, so
             // that nothing escapes into the event loop. Rows so far stay.
             progress.finish();
-            sink.flush();
+            sink.showAll();
             showWrongData(messageText(e.what()));
             return;
         }

@@ -75,6 +75,7 @@ std::array<std::string_view, 3> firstCells(std::string_view text) {
 ResultGrid::ResultGrid(QObject* parent)
     : QAbstractTableModel(parent), m_colWidths(2, -1), m_colAlignments(2) {
     m_rows.push_back(store(parseRow({}, 2, kNoSlot)));
+    m_announced = 1;
 }
 
 ResultGrid::~ResultGrid() { releaseRange(0, m_rows.size()); }
@@ -203,6 +204,7 @@ void ResultGrid::appendCell(const Stored& stored, int col, std::string& out) con
 }
 
 void ResultGrid::setCols(int cols) {
+    announceRows();
     if (cols < 1) {
         throw std::invalid_argument("a grid needs at least one column");
     }
@@ -221,11 +223,13 @@ void ResultGrid::setCols(int cols) {
     }
     m_colWidths.resize(static_cast<std::size_t>(cols), -1);
     m_colAlignments.resize(static_cast<std::size_t>(cols));
+    m_announced = this->rows();
     endResetModel();
     emit columnFormatChanged();
 }
 
 void ResultGrid::setRows(std::int64_t rows) {
+    announceRows();
     if (rows < 0) {
         throw std::invalid_argument("a grid cannot have fewer than zero rows");
     }
@@ -249,26 +253,31 @@ void ResultGrid::setRows(std::int64_t rows) {
         beginResetModel();
         resize();
         m_fixedRows = static_cast<int>(std::min<std::int64_t>(m_fixedRows, rows));
+        m_announced = this->rows();
         endResetModel();
         return;
     }
     if (rows < old) {
         beginRemoveRows({}, static_cast<int>(rows - fixed), static_cast<int>(old - fixed - 1));
         resize();
+        m_announced = this->rows();
         endRemoveRows();
     } else {
         beginInsertRows({}, static_cast<int>(old - fixed), static_cast<int>(rows - fixed - 1));
         resize();
+        m_announced = this->rows();
         endInsertRows();
     }
 }
 
 void ResultGrid::setFixedRows(int fixedRows) {
+    announceRows();
     if (fixedRows < 0 || fixedRows > rows()) {
         throw std::out_of_range("fixed rows must lie within the grid's rows");
     }
     beginResetModel();
     m_fixedRows = fixedRows;
+    m_announced = this->rows();
     endResetModel();
     emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
 }
@@ -278,6 +287,7 @@ void ResultGrid::addItem(std::string_view text) { addItem(text, rows(), kNoSlot)
 void ResultGrid::addCountedItem(std::string_view text, int slot) { addItem(text, rows(), slot); }
 
 void ResultGrid::addItem(std::string_view text, std::int64_t index, int slot) {
+    announceRows();
     if (index < 0 || index > rows()) {
         throw std::out_of_range("AddItem: row index outside the grid");
     }
@@ -289,16 +299,19 @@ void ResultGrid::addItem(std::string_view text, std::int64_t index, int slot) {
     if (index < m_fixedRows) {
         beginResetModel();
         m_rows.insert(m_rows.begin() + index, stored);
+        m_announced = this->rows();
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginInsertRows({}, modelRow, modelRow);
     m_rows.insert(m_rows.begin() + index, stored);
+    m_announced = this->rows();
     endInsertRows();
 }
 
 void ResultGrid::removeItem(std::int64_t index) {
+    announceRows();
     if (index < 0 || index >= rows()) {
         throw std::out_of_range("RemoveItem: row index outside the grid");
     }
@@ -310,30 +323,37 @@ void ResultGrid::removeItem(std::int64_t index) {
         beginResetModel();
         erase();
         m_fixedRows = static_cast<int>(std::min<std::int64_t>(m_fixedRows, rows()));
+        m_announced = this->rows();
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginRemoveRows({}, modelRow, modelRow);
     erase();
+    m_announced = this->rows();
     endRemoveRows();
 }
 
-void ResultGrid::appendRows(std::vector<Row>&& rows) {
-    if (rows.empty()) {
-        return;
-    }
-    const auto first = this->rows() - m_fixedRows;
-    const auto count = static_cast<std::int64_t>(rows.size());
+void ResultGrid::appendRows(std::vector<Row>&& rows, bool announce) {
     // Room first, so that a failing allocation leaves no row half stored.
     if (m_rows.capacity() < m_rows.size() + rows.size()) {
         m_rows.reserve(std::max(m_rows.size() + rows.size(), m_rows.size() + m_rows.size() / 2));
     }
-    beginInsertRows({}, static_cast<int>(first), static_cast<int>(first + count - 1));
     for (auto& row : rows) {
-        m_rows.push_back(
-            store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
+        m_rows.push_back(store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
     }
+    if (announce) {
+        announceRows();
+    }
+}
+
+void ResultGrid::announceRows() {
+    if (m_announced == rows()) {
+        return;
+    }
+    const auto fixed = static_cast<std::int64_t>(m_fixedRows);
+    beginInsertRows({}, static_cast<int>(m_announced - fixed), static_cast<int>(rows() - fixed - 1));
+    m_announced = this->rows();
     endInsertRows();
 }
 
@@ -382,6 +402,7 @@ void ResultGrid::setColAlignment(int col, Qt::Alignment alignment) {
 }
 
 std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
+    announceRows();
     std::vector<int> removedSlots;
     if (firstRow < 0 || firstRow >= rows()) {
         return removedSlots;
@@ -454,6 +475,7 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
         }
     }
     m_rows.resize(out);
+    m_announced = this->rows();
     endResetModel();
     return removedSlots;
 }
@@ -467,7 +489,7 @@ int ResultGrid::rowCount(const QModelIndex& parent) const {
     if (parent.isValid()) {
         return 0;
     }
-    return static_cast<int>(rows() - m_fixedRows);
+    return static_cast<int>(m_announced - m_fixedRows);
 }
 
 int ResultGrid::columnCount(const QModelIndex& parent) const {

@@ -60,8 +60,13 @@ public:
         std::string text;  // cells joined by TAB
         int slot = kNoSlot;
     };
-    // Appends all rows with a single insert notification.
-    void appendRows(std::vector<Row>&& rows);
+    // Appends all rows with a single insert notification: now, or with
+    // `announce` false at the next announceRows() or other change, so that
+    // a long run costs views a few notifications rather than one per batch.
+    // The grid's own operations (rows(), cell(), ...) see held rows at once.
+    void appendRows(std::vector<Row>&& rows, bool announce = true);
+    void announceRows();
+    std::int64_t heldRows() const noexcept { return rows() - m_announced; }
 
     // Cell texts are UTF-8; textMatrix returns them as QString for display.
     std::string cell(std::int64_t row, int col) const;
@@ -131,6 +136,7 @@ private:
     void appendCell(const Stored& stored, int col, std::string& out) const;
 
     std::vector<Stored> m_rows;
+    std::int64_t m_announced = 0;  // rows the views know of, fixed ones included
     std::vector<Country> m_countries;
     std::unordered_map<std::string, std::uint32_t> m_countryIndex;  // slot, NUL, text
     std::vector<std::uint32_t> m_lastCountryOfSlot;                 // by slot + 1, a cache
