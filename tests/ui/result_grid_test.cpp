@@ -231,6 +231,26 @@ TEST(ResultGrid, batchAppendIsOneInsertNotification) {
     EXPECT_EQ(grid.rows(), 1002);
 }
 
+TEST(ResultGrid, heldRowsReachTheViewsInOneNotificationBeforeAnyOtherChange) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
+    grid.appendRows({{"a\t:1\tx", 0}, {"b\t:2\ty", 1}}, false);
+    grid.appendRows({{"c\t:3\tz", 2}}, false);
+    EXPECT_EQ(grid.rows(), 5);
+    EXPECT_EQ(grid.cell(4, 0), "c");
+    EXPECT_EQ(grid.rowCount(), 1) << "views saw rows that were held";
+
+    grid.removeItem(2);  // must announce the held rows before it removes one
+
+    ASSERT_EQ(inserted.count(), 1);
+    EXPECT_EQ(inserted.at(0).at(1).toInt(), 1);
+    EXPECT_EQ(inserted.at(0).at(2).toInt(), 3);
+    EXPECT_EQ(grid.rowCount(), 3);
+    EXPECT_EQ(grid.index(2, 0).data().toString(), "c");
+}
+
 TEST(ResultGrid, operationsOutsideTheGridThrowRatherThanCorrupt) {
     ResultGrid grid;
     setUpAsResults(grid);
