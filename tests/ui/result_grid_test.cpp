@@ -316,64 +316,41 @@ const DupesCase kDupesCases[] = {
 INSTANTIATE_TEST_SUITE_P(ResultGrid, DuplicateRemoval, ::testing::ValuesIn(kDupesCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Texts as the analyses hand them over, packed and out of line alike.
+// Texts as the analyses hand them over: leading zeros, blanks, a fifth part,
+// 16 and 17 characters, letters, an IPv6 text, a byte above ASCII.
 const char* const kAwkwardIps[] = {"",
-                                   "10.1.2.3",
                                    "010.001.000.007",
-                                   "10.1.2.3 ",
-                                   " 10.1.2.3",
+                                   " 10.1.2.3 ",
                                    "10.1.2.3.77",
-                                   "1.2.3.4/24",
                                    "255.255.255.255.",
                                    "255.255.255.255.1",
-                                   "12:30:45.123",
                                    "1.2.x.4",
-                                   "2001:db8::1",
                                    "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255",
-                                   "10.1.2.3\x80",
-                                   "-",
-                                   "0"};
-const char* const kAwkwardPorts[] = {"",         ":",         ":0",     ":8080", ":6553", ":8080:9",
-                                     ":1234567", ":12345678", ":80abc", ": 80",  "80"};
+                                   "10.1.2.3\x80"};
+const char* const kAwkwardPorts[] = {"", ":", ":8080", ":1234567", ":12345678", ":80abc", "80"};
 
 TEST(ResultGrid, everyCellReadsBackByteForByte) {
+    // "USA" and another name in slot 222, a nameless unfilled slot, no slot.
+    const std::pair<std::string, int> countries[] = {
+        {"USA", 222}, {"Uruguay", 222}, {"", 5}, {"Åland Islands", 1}, {"x", ResultGrid::kNoSlot}};
     ResultGrid grid;
     setUpAsResults(grid);
-    struct Added {
-        std::string ip, port, country;
-        int slot;
-    };
-    std::vector<Added> added;
+    Cells expected = cellsOf(grid);
+    std::vector<int> countedIn;
     std::vector<ResultGrid::Row> batch;
-    int n = 0;
-    for (const char* ip : kAwkwardIps) {
-        for (const char* port : kAwkwardPorts) {
-            // "USA" and another name both in slot 222, a nameless unfilled slot, a row without a
-            // slot.
-            const Added countries[] = {{"", "", "USA", 222},
-                                       {"", "", "Uruguay", 222},
-                                       {"", "", "", 5},
-                                       {"", "", "Åland Islands", 1},
-                                       {"", "", "x", ResultGrid::kNoSlot}};
-            Added row = countries[n++ % 5];
-            row.ip = ip;
-            row.port = port;
-            added.push_back(row);
-            batch.push_back({row.ip + '\t' + row.port + '\t' + row.country, row.slot});
+    for (const std::string ip : kAwkwardIps) {
+        for (const std::string port : kAwkwardPorts) {
+            const auto& [country, slot] = countries[expected.size() % 5];
+            expected.push_back({ip, port, country});
+            countedIn.push_back(slot);
+            batch.push_back({ip + '\t' + port + '\t' + country, slot});
         }
     }
     grid.appendRows(std::move(batch));
-    grid.addCountedItem(added[7].ip + '\t' + added[7].port + '\t' + added[7].country,
-                        added[7].slot);
-    added.push_back(added[7]);
 
-    ASSERT_EQ(grid.rows(), static_cast<std::int64_t>(added.size()) + 2);
-    for (std::size_t i = 0; i < added.size(); ++i) {
-        const auto r = static_cast<std::int64_t>(i) + 2;
-        EXPECT_EQ(grid.cell(r, 0), added[i].ip) << i;
-        EXPECT_EQ(grid.cell(r, 1), added[i].port) << i;
-        EXPECT_EQ(grid.cell(r, 2), added[i].country) << i;
-        EXPECT_EQ(grid.slotOf(r), added[i].slot) << i;
+    EXPECT_EQ(cellsOf(grid), expected);
+    for (std::size_t i = 0; i < countedIn.size(); ++i) {
+        EXPECT_EQ(grid.slotOf(static_cast<std::int64_t>(i) + 2), countedIn[i]) << i;
     }
 }
 
@@ -382,31 +359,23 @@ TEST(ResultGrid, duplicateRemovalAgreesWithAPlainReference) {
     for (int round = 0; round < 20; ++round) {
         ResultGrid grid;
         setUpAsResults(grid);
-        std::vector<std::pair<std::string, std::string>> rows;
+        Cells expected = cellsOf(grid);
+        std::set<std::pair<std::string, std::string>> seen;
         std::vector<ResultGrid::Row> batch;
         for (int i = 0; i < 300; ++i) {
-            rows.emplace_back(kAwkwardIps[random() % std::size(kAwkwardIps)],
-                              kAwkwardPorts[random() % std::size(kAwkwardPorts)]);
-            batch.push_back({rows.back().first + '\t' + rows.back().second + "\tc", i % 7});
+            const std::string ip = kAwkwardIps[random() % std::size(kAwkwardIps)];
+            const std::string port = kAwkwardPorts[random() % std::size(kAwkwardPorts)];
+            batch.push_back({ip + '\t' + port + "\tc", i % 7});
+            if (seen.emplace(ip, port).second) {
+                expected.push_back({ip, port, "c"});
+            }
         }
         grid.appendRows(std::move(batch));
 
-        std::vector<std::pair<std::string, std::string>> kept;
-        std::set<std::pair<std::string, std::string>> seen;
-        for (const auto& row : rows) {
-            if (seen.insert(row).second) {
-                kept.push_back(row);
-            }
-        }
         const auto removed = grid.removeDuplicateRows(2);
 
-        ASSERT_EQ(grid.rows(), static_cast<std::int64_t>(kept.size()) + 2);
-        EXPECT_EQ(removed.size(), rows.size() - kept.size());
-        for (std::size_t i = 0; i < kept.size(); ++i) {
-            const auto r = static_cast<std::int64_t>(i) + 2;
-            ASSERT_EQ(std::make_pair(grid.cell(r, 0), grid.cell(r, 1)), kept[i])
-                << "round " << round << " row " << r;
-        }
+        EXPECT_EQ(cellsOf(grid), expected) << "round " << round;
+        EXPECT_EQ(removed.size(), 300 - (expected.size() - 2)) << "round " << round;
     }
 }
 
