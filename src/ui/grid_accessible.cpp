@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 #include <QPointer>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 
 #include "ui/grid_view.h"
@@ -186,8 +187,11 @@ QAccessibleInterface* GridAccessible::cell(int row, int column) const {
     if (const auto found = m_cells.constFind(index); found != m_cells.constEnd()) {
         return QAccessible::accessibleInterface(*found);
     }
-    if (m_cells.size() >= kMaxKeptCells) {
-        const_cast<GridAccessible*>(this)->forgetCellsFrom(-1);
+    if (m_cells.size() == kMaxKeptCells) {
+        // Later, from the event loop: a caller may still hold cells handed out now.
+        QTimer::singleShot(0, &m_connections, [self = const_cast<GridAccessible*>(this)] {
+            self->forgetCellsFrom(-1);
+        });
     }
     auto* cell = new GridCellAccessible(view(), row, column);
     const QAccessible::Id id = QAccessible::registerAccessibleInterface(cell);
@@ -223,7 +227,8 @@ QAccessibleInterface* GridAccessible::child(int index) const {
 int GridAccessible::childCount() const {
     // The header row and a screenful of rows, as a sighted user first sees
     // them; every other cell is reached by row and column.
-    const int rowHeight = std::max(1, view()->sizeHintForRow(0));
+    const auto* table = qobject_cast<const QTableView*>(view());
+    const int rowHeight = std::max(1, table ? table->verticalHeader()->defaultSectionSize() : 1);
     const int screenful = std::max(1, view()->viewport()->height() / rowHeight + 1);
     return (columnCount() + 1) * (1 + std::min(rowCount(), screenful));
 }
