@@ -1,8 +1,5 @@
 // ipcountry-batch: the whole road from an address to its country, without a
-// window. Usage:
-//   ipcountry-batch [--data-dir DIR] find ADDRESS
-//   ipcountry-batch [--data-dir DIR] [--stats] [--stop-on-error] formatted FILE
-//   ipcountry-batch [--data-dir DIR] [--stats] unformatted FILE
+// window. `--help` tells how to use it; the manual page is made from that text.
 
 #include <unistd.h>
 
@@ -18,32 +15,80 @@
 #include "analysis/interfaces.h"
 #include "analysis/messages.h"
 #include "analysis/statistics.h"
+#include "batch_output.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
+#include "provenance.h"
+
+#ifndef IPCOUNTRY_VERSION
+#error "the build passes the program's version"
+#endif
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace ipcountry;
+using batch::Format;
 
-constexpr const char* kUsage =
-    "usage: ipcountry-batch [--data-dir DIR] find ADDRESS\n"
-    "       ipcountry-batch [--data-dir DIR] [--stats] [--stop-on-error] formatted FILE\n"
-    "       ipcountry-batch [--data-dir DIR] [--stats] unformatted FILE\n"
+// Also the source of the manual page (help2man): sections are the lines that
+// end with a colon.
+constexpr const char* kHelp =
+    "Usage: ipcountry-batch [OPTION]... find ADDRESS...\n"
+    "  or:  ipcountry-batch [OPTION]... formatted FILE\n"
+    "  or:  ipcountry-batch [OPTION]... unformatted FILE\n"
+    "Tell the country of IPv4 addresses without a window: one by one, from a\n"
+    "list of address:port lines, or wherever they stand in a text such as a log.\n"
     "\n"
-    "  find ADDRESS       print ADDRESS, its country code and country name\n"
-    "  formatted FILE     resolve a list of one address:port per line\n"
-    "  unformatted FILE   resolve every address found anywhere in a text\n"
-    "                     (both print one row per address: IP, Port, Country)\n"
+    "Commands:\n"
+    "  find ADDRESS...     print each ADDRESS with its country code and country\n"
+    "                      name, one line each in the order given; an ADDRESS of\n"
+    "                      - reads one address per line from standard input\n"
+    "  formatted FILE      resolve a list of one address:port per line\n"
+    "  unformatted FILE    resolve every address found anywhere in a text\n"
+    "                      (both print one row per address: IP, Port, Country)\n"
     "\n"
-    "  --data-dir DIR     folder of Country.dbf, IP_db.dbf and flags/\n"
-    "                     (default: the folder of this program)\n"
-    "  --stats            after the rows, print the statistics of the analysis\n"
-    "  --stop-on-error    end a formatted list at its first failing line\n";
+    "Options:\n"
+    "  --data-dir DIR      read Country.dbf, IP_db.dbf and provenance.txt from\n"
+    "                      DIR (default: the folder of this program)\n"
+    "  --format FORMAT     tsv (default): tab-separated rows, no header;\n"
+    "                      csv: a header row, fields quoted as RFC 4180 says,\n"
+    "                      rows ended by CR LF, with a Code column;\n"
+    "                      json: JSON Lines, one object per row with ip, port,\n"
+    "                      country and code (find: ip, code and country, null\n"
+    "                      for no code or an unknown country)\n"
+    "  --stats             after the rows, print the statistics of the analysis;\n"
+    "                      csv: two more tables, each after a blank line\n"
+    "                      (Elapsed seconds,Total and Country,Code,Count,Share);\n"
+    "                      json: one last object with elapsed_seconds, total and\n"
+    "                      countries (country, code, count, share in percent)\n"
+    "  --stop-on-error     end a formatted list at its first failing line\n"
+    "  -h, --help          print this help and exit\n"
+    "  --version           print the version and the sources of the data, and exit\n"
+    "\n"
+    "Texts read from files are taken as Windows-1252 and printed as UTF-8.\n"
+    "Errors go to standard error: for several addresses each starts with the\n"
+    "address (or, from standard input, its line number), as a failing line of a\n"
+    "formatted list does; the other addresses and lines are still answered.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   find answered every address (a country may be unknown); an analysis\n"
+    "      read its whole file (a formatted list's failing lines are reported\n"
+    "      and skipped unless --stop-on-error is given)\n"
+    "  1   some address was wrong, an analysis ended early, or the data files\n"
+    "      cannot be used\n"
+    "  2   wrong usage\n"
+    "\n"
+    "Examples:\n"
+    "  ipcountry-batch find 8.8.8.8 1.1.1.1\n"
+    "  cut -d' ' -f1 access.log | ipcountry-batch --format csv find -\n"
+    "  ipcountry-batch --stats --format json unformatted /var/log/syslog\n";
 
+// The problem, the synopsis (the first lines of the help) and where to read more.
 int usageError(const std::string& problem) {
-    std::cerr << "ipcountry-batch: " << problem << "\n\n" << kUsage;
+    const std::string_view help = kHelp;
+    std::cerr << "ipcountry-batch: " << problem << "\nu" << help.substr(1, help.find("Tell ") - 1)
+              << "Try 'ipcountry-batch --help' for more information.\n";
     return 2;
 }
 
@@ -55,29 +100,61 @@ fs::path programDirectory() {
 
 struct Options {
     fs::path dataDir;
+    Format format = Format::Tsv;
     bool stats = false;
     bool stopOnError = false;
+    bool help = false;
+    bool version = false;
     std::vector<std::string> arguments;  // the command and its operands
 };
 
-// Options stand before the command.
+// Options stand before the command; "--name=value" is taken as well as
+// "--name value".
 std::optional<Options> parseOptions(int argc, char** argv, std::string& problem) {
     Options options;
     options.dataDir = programDirectory();
     int i = 1;
     for (; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--data-dir") {
+        std::string arg = argv[i];
+        std::optional<std::string> value;
+        if (const auto equals = arg.find('=');
+            arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg.resize(equals);
+        }
+        const auto takeValue = [&](const char* what) -> std::optional<std::string> {
+            if (value) return value;
             if (i + 1 >= argc) {
-                problem = "--data-dir needs a folder";
+                problem = arg + " needs " + what;
                 return std::nullopt;
             }
-            options.dataDir = argv[++i];
+            return std::string(argv[++i]);
+        };
+        if (arg == "--data-dir") {
+            const auto dir = takeValue("a folder");
+            if (!dir) return std::nullopt;
+            options.dataDir = *dir;
+        } else if (arg == "--format") {
+            const auto name = takeValue("tsv, csv or json");
+            if (!name) return std::nullopt;
+            const auto format = batch::parseFormat(*name);
+            if (!format) {
+                problem = "unknown format '" + *name + "' (tsv, csv or json)";
+                return std::nullopt;
+            }
+            options.format = *format;
+        } else if (value) {
+            problem = "option " + arg + " takes no value";
+            return std::nullopt;
         } else if (arg == "--stats") {
             options.stats = true;
         } else if (arg == "--stop-on-error") {
             options.stopOnError = true;
-        } else if (arg.rfind("--", 0) == 0) {
+        } else if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
             problem = "unknown option " + arg;
             return std::nullopt;
         } else {
@@ -88,60 +165,67 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
     return options;
 }
 
-int runFind(const Options& options, const std::string& address) {
-    const auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    analysis::Answer answer;
-    try {
-        answer = analysis::findCountry(address, table, ranges);
-    } catch (const lookup::Error& e) {
-        std::cerr << analysis::wrongDataMessage(e.what()) << "\n";
-        return 1;
-    }
-    const std::string name =
-        answer.country ? lookup::windows1252ToUtf8(answer.country->country) : "Unknown";
-    std::cout << address << '\t' << lookup::windows1252ToUtf8(answer.code) << '\t' << name << '\n';
+int printVersion(const Options& options) {
+    std::cout << "ipcountry-batch " << IPCOUNTRY_VERSION << '\n';
+    for (const std::string& line : batch::describeData(options.dataDir)) std::cout << line << '\n';
     return 0;
 }
 
-// Standard output in large pieces: a log of millions of addresses prints
-// millions of rows.
-class Output {
-public:
-    ~Output() { flush(); }
-    // 8-bit text from the files, written as UTF-8.
-    void row(std::string_view ip, std::string_view port, std::string_view country) {
-        analysis::appendResultRow(m_buffer, ip, port, country);
-        m_buffer += '\n';
-        if (m_buffer.size() >= (1u << 16)) flush();
+int runFind(const Options& options, const std::vector<std::string>& operands) {
+    const auto table = lookup::loadCountryTable(options.dataDir);
+    lookup::RangeFile ranges(options.dataDir);
+    batch::Output out;
+    batch::RowWriter writer(out, options.format);
+    writer.findHeader();
+    // A single address keeps the message the program always printed; with
+    // more, each message says which address it is about.
+    const bool several = operands.size() > 1 || operands[0] == "-";
+    bool failed = false;
+    const auto find = [&](std::string_view address, const std::string& where) {
+        try {
+            writer.findRow(address, analysis::findCountry(address, table, ranges));
+        } catch (const lookup::Error& e) {
+            // Answers before the message stay before it when both streams go to one place.
+            out.flush();
+            std::cerr << (several ? where + ": " : std::string())
+                      << analysis::wrongDataMessage(e.what()) << '\n';
+            failed = true;
+        }
+    };
+    for (const std::string& operand : operands) {
+        if (operand != "-") {
+            find(operand, operand);
+            continue;
+        }
+        std::string line;
+        for (std::int64_t number = 1; std::getline(std::cin, line); ++number) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) find(line, "line " + std::to_string(number));
+        }
     }
-    void plain(std::string_view utf8) { m_buffer += utf8; }
-    void flush() {
-        if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
-        m_buffer.clear();
-        std::fflush(stdout);
-    }
-
-private:
-    std::string m_buffer;
-};
+    return failed ? 1 : 0;
+}
 
 // The grid of the driver: each row goes to standard output as it is appended.
+// A row's code is the one its slot stands for, as its flag in the window is.
 class PrintingGrid final : public analysis::ResultSink {
 public:
-    explicit PrintingGrid(Output& out) : m_out(out) {}
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country, int) override {
-        m_out.row(ip, port, country);
+    PrintingGrid(batch::RowWriter& writer, const lookup::CountryTable& table)
+        : m_writer(writer), m_table(table) {}
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
+                   int slot) override {
+        m_writer.analysisRow(ip, port, country, analysis::flagCodeOfSlot(m_table, slot));
     }
 
 private:
-    Output& m_out;
+    batch::RowWriter& m_writer;
+    const lookup::CountryTable& m_table;
 };
 
 // Prompts become messages on standard error; the answer comes from the options.
 class BatchPrompter final : public analysis::Prompter {
 public:
-    BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
+    BatchPrompter(batch::Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
     bool askContinue(std::string_view message, std::int64_t lineNumber) override {
         // Only the first line: "Do you want continue?" is answered by the options.
         const std::string_view first = message.substr(0, message.find("\r\n"));
@@ -156,19 +240,21 @@ public:
     }
 
 private:
-    Output& m_out;
+    batch::Output& m_out;
     bool m_stopOnError;
 };
 
 int runAnalysis(const Options& options, bool formatted, const std::string& path) {
     auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
-    Output out;
-    PrintingGrid grid(out);
+    batch::Output out;
+    batch::RowWriter writer(out, options.format);
+    PrintingGrid grid(writer, table);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
     analysis::AnalysisContext context{table, ranges, grid, prompter, clock, nullptr};
 
+    writer.analysisHeader();
     const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
                                                  : analysis::runFreeTextScan(path, context);
     if (result.status != analysis::RunStatus::Completed) return 1;
@@ -176,9 +262,7 @@ int runAnalysis(const Options& options, bool formatted, const std::string& path)
     if (options.stats) {
         const analysis::Statistics stats = analysis::buildStatistics(
             table, result.rowsAdded + 2, result.elapsed, analysis::StatsLocale{});
-        out.plain("\nAnalysis took " + stats.elapsedText + "\nTotal number of IPs is " +
-                  std::to_string(stats.total) + "\n");
-        for (const auto& row : stats.rows) out.plain(row.name + "\t" + row.count + "\t" + row.share + "\n");
+        writer.statistics(stats, table, result.elapsed);
     }
     return 0;
 }
@@ -188,12 +272,17 @@ int main(int argc, char** argv) {
     std::string problem;
     const auto options = parseOptions(argc, argv, problem);
     if (!options) return usageError(problem);
+    if (options->help) {
+        std::cout << kHelp;
+        return 0;
+    }
+    if (options->version) return printVersion(*options);
     const auto& args = options->arguments;
     if (args.empty()) return usageError("no command given");
     try {
         if (args[0] == "find") {
-            if (args.size() != 2) return usageError("find takes one address");
-            return runFind(*options, args[1]);
+            if (args.size() < 2) return usageError("find needs at least one address");
+            return runFind(*options, {args.begin() + 1, args.end()});
         }
         if (args[0] == "formatted" || args[0] == "unformatted") {
             if (args.size() != 2) return usageError(args[0] + " takes one file");

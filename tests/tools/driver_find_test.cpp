@@ -45,7 +45,7 @@ TEST(DriverFind, missingRangeFileIsTheLookupsError) {
 }
 
 TEST(DriverFind, badUsageExitsWithTwo) {
-    for (const char* args : {"", "find", "find 1.2.3.4 5.6.7.8", "--data-dir", "--bogus find 1.2.3.4", "lookup 1.2.3.4"}) {
+    for (const char* args : {"", "find", "--data-dir", "--bogus find 1.2.3.4", "lookup 1.2.3.4"}) {
         EXPECT_EQ(runDriver(args).status, 2) << args;
     }
 }

@@ -1,0 +1,227 @@
+#include "batch_output.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "analysis/interfaces.h"
+#include "lookup/country_table.h"
+
+namespace ipcountry::batch {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Printable ASCII without the two characters JSON escapes goes out as it
+// stands; that is nearly every address, port and country name, and skipping
+// the library for them keeps JSON output as fast as tsv.
+bool plainJsonText(std::string_view text) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u > 0x7E || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
+void appendJsonString(std::string& out, std::string_view utf8) {
+    if (plainJsonText(utf8)) {
+        out += '"';
+        out += utf8;
+        out += '"';
+        return;
+    }
+    // A typed address may be any bytes: what is not UTF-8 becomes U+FFFD.
+    out += Json(utf8).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void appendJsonMember(std::string& out, std::string_view key,
+                      const std::optional<std::string_view>& utf8) {
+    out += out.back() == '{' ? "\"" : ",\"";
+    out += key;
+    out += "\":";
+    if (utf8)
+        appendJsonString(out, *utf8);
+    else
+        out += "null";
+}
+
+// Quoted when it holds a separator, a quote or a line break; quotes inside
+// are doubled.
+void appendCsvField(std::string& out, std::string_view utf8) {
+    if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += utf8;
+        return;
+    }
+    out += '"';
+    for (const char c : utf8) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// "66.7%" as the number 66.7: the window's rounding, without its percent sign.
+double shareNumber(const std::string& share) {
+    return share.empty() ? 0.0 : std::strtod(share.c_str(), nullptr);
+}
+
+}  // namespace
+
+std::optional<Format> parseFormat(std::string_view name) {
+    if (name == "tsv") return Format::Tsv;
+    if (name == "csv") return Format::Csv;
+    if (name == "json") return Format::Json;
+    return std::nullopt;
+}
+
+void Output::flush() {
+    if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
+    m_buffer.clear();
+    std::fflush(stdout);
+}
+
+void RowWriter::field(std::string_view utf8, bool first) {
+    std::string& out = m_out.buffer();
+    if (m_format == Format::Csv) {
+        if (!first) out += ',';
+        appendCsvField(out, utf8);
+    } else {
+        if (!first) out += '\t';
+        out += utf8;
+    }
+}
+
+void RowWriter::endRow() {
+    m_out.buffer() += m_format == Format::Csv ? "\r\n" : "\n";
+    m_out.rowDone();
+}
+
+void RowWriter::analysisHeader() {
+    if (m_format != Format::Csv) return;
+    field("IP", true);
+    field("Port");
+    field("Country");
+    field("Code");
+    endRow();
+}
+
+void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
+                            std::string_view code) {
+    std::string& out = m_out.buffer();
+    if (m_format == Format::Tsv) {
+        analysis::appendResultRow(out, ip, port, country);
+        out += '\n';
+        m_out.rowDone();
+        return;
+    }
+    const std::string_view texts[] = {ip, port, country, code};
+    static constexpr std::string_view kKeys[] = {"ip", "port", "country", "code"};
+    if (m_format == Format::Json) out += '{';
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        m_scratch.clear();
+        lookup::appendWindows1252AsUtf8(m_scratch, texts[i]);
+        if (m_format == Format::Json)
+            appendJsonMember(out, kKeys[i], std::string_view(m_scratch));
+        else
+            field(m_scratch, i == 0);
+    }
+    if (m_format == Format::Json) out += '}';
+    endRow();
+}
+
+void RowWriter::statistics(const analysis::Statistics& stats, const lookup::CountryTable& table,
+                           std::chrono::nanoseconds elapsed) {
+    std::string& out = m_out.buffer();
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    switch (m_format) {
+        case Format::Tsv:
+            out += "\nAnalysis took " + stats.elapsedText + "\nTotal number of IPs is " +
+                   std::to_string(stats.total) + "\n";
+            for (const auto& row : stats.rows)
+                out += row.name + "\t" + row.count + "\t" + row.share + "\n";
+            break;
+        case Format::Csv:
+            // Two more tables after a blank line each: the run, then the countries.
+            out += "\r\n";
+            field("Elapsed seconds", true);
+            field("Total");
+            endRow();
+            field(Json(seconds).dump(), true);
+            field(std::to_string(stats.total));
+            endRow();
+            out += "\r\n";
+            field("Country", true);
+            field("Code");
+            field("Count");
+            field("Share");
+            endRow();
+            for (const auto& row : stats.rows) {
+                field(row.name, true);
+                field(lookup::windows1252ToUtf8(table.slotCode(row.slot)));
+                field(row.count);
+                field(row.share.substr(0, row.share.find('%')));
+                endRow();
+            }
+            break;
+        case Format::Json: {
+            Json countries = Json::array();
+            for (const auto& row : stats.rows)
+                countries.push_back(
+                    Json{{"country", row.name},
+                         {"code", lookup::windows1252ToUtf8(table.slotCode(row.slot))},
+                         {"count", row.hits},
+                         {"share", shareNumber(row.share)}});
+            const Json object{{"elapsed_seconds", seconds},
+                              {"total", stats.total},
+                              {"countries", std::move(countries)}};
+            out += object.dump();
+            out += '\n';
+            break;
+        }
+    }
+    m_out.rowDone();
+}
+
+void RowWriter::findHeader() {
+    if (m_format != Format::Csv) return;
+    field("IP", true);
+    field("Code");
+    field("Country");
+    endRow();
+}
+
+void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
+    std::string& out = m_out.buffer();
+    const std::string code = lookup::windows1252ToUtf8(answer.code);
+    const std::optional<std::string> country =
+        answer.country ? std::optional(lookup::windows1252ToUtf8(answer.country->country))
+                       : std::nullopt;
+    switch (m_format) {
+        case Format::Tsv:
+            // The address exactly as typed, as the program always printed it.
+            out += address;
+            out += '\t';
+            out += code;
+            out += '\t';
+            out += country ? *country : "Unknown";
+            break;
+        case Format::Csv:
+            field(address, true);
+            field(code);
+            field(country ? *country : "");
+            break;
+        case Format::Json:
+            out += '{';
+            appendJsonMember(out, "ip", address);
+            appendJsonMember(out, "code",
+                             code.empty() ? std::nullopt : std::optional<std::string_view>(code));
+            appendJsonMember(out, "country",
+                             country ? std::optional<std::string_view>(*country) : std::nullopt);
+            out += '}';
+            break;
+    }
+    endRow();
+}
+
+}  // namespace ipcountry::batch

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "analysis/country_resolver.h"
+#include "analysis/statistics.h"
+
+namespace ipcountry::batch {
+
+enum class Format { Tsv, Csv, Json };
+
+// "tsv", "csv" or "json"; nullopt for anything else.
+std::optional<Format> parseFormat(std::string_view name);
+
+// Standard output in large pieces: a log of millions of addresses prints
+// millions of rows.
+class Output {
+public:
+    ~Output() { flush(); }
+    std::string& buffer() { return m_buffer; }
+    // Called after each row, so that memory stays bounded.
+    void rowDone() {
+        if (m_buffer.size() >= (1u << 16)) flush();
+    }
+    void flush();
+
+private:
+    std::string m_buffer;
+};
+
+// Writes the rows of one command in one format. tsv is the program's original
+// output: no header, `Unknown` for a country it cannot name. csv puts a header
+// first and quotes fields that need it; json writes one object per line and
+// null where tsv shows an empty code or `Unknown`. Texts that come from files
+// are Windows-1252 and printed as UTF-8.
+class RowWriter {
+public:
+    RowWriter(Output& out, Format format) : m_out(out), m_format(format) {}
+
+    void analysisHeader();
+    void analysisRow(std::string_view ip, std::string_view port, std::string_view country,
+                     std::string_view code);
+    void statistics(const analysis::Statistics& stats, const lookup::CountryTable& table,
+                    std::chrono::nanoseconds elapsed);
+
+    void findHeader();
+    // `address` as typed; the answer of analysis::findCountry.
+    void findRow(std::string_view address, const analysis::Answer& answer);
+
+private:
+    void field(std::string_view utf8, bool first = false);
+    void endRow();
+
+    Output& m_out;
+    Format m_format;
+    std::string m_scratch;
+};
+
+}  // namespace ipcountry::batch
