@@ -36,14 +36,29 @@ endif()
 
 set(CPACK_PACKAGE_NAME ipcountry)
 set(CPACK_PACKAGE_VENDOR "The ipcountry developers")
-set(CPACK_PACKAGE_CONTACT "ipcountry developers <ipcountry@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tells the country of IPv4 addresses, one at a time or from logs")
+# No project address exists yet: the reserved .invalid domain says so plainly
+# (and lintian takes it); replace it with the real one when there is one.
+set(CPACK_PACKAGE_CONTACT "The ipcountry developers <maintainers@ipcountry.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tell the country of IPv4 addresses, one at a time or from logs")
+set(CPACK_PACKAGE_DESCRIPTION "\
+ipcountry looks up the country of IPv4 addresses in the regional Internet
+registries' address ranges, which it carries with it: no network is needed.
+Its window answers one address with the country's name and flag, or
+analyses a text file into a results grid of address, port and country: a
+list of address:port lines, or free text such as a web or mail server's
+log, in which addresses are found wherever they stand. Every analysis ends
+with the count and share of each country; the grid can be purged of
+repeated rows and exported to a spreadsheet.
+.
+ipcountry-batch does the same from the command line and in scripts, with
+output as tab-separated rows, CSV or JSON Lines.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://localhost/ipcountry")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)
 include(CPack)

@@ -31,8 +31,8 @@ namespace fs = std::filesystem;
 using namespace ipcountry;
 using batch::Format;
 
-// Also the source of the manual page (help2man): sections are the lines that
-// end with a colon.
+// Also the source of the manual page (help2man, with ipcountry-batch.h2m):
+// lines that end with a colon become its sections.
 constexpr const char* kHelp =
     "Usage: ipcountry-batch [OPTION]... find ADDRESS...\n"
     "  or:  ipcountry-batch [OPTION]... formatted FILE\n"
@@ -77,12 +77,7 @@ constexpr const char* kHelp =
     "      and skipped unless --stop-on-error is given)\n"
     "  1   some address was wrong, an analysis ended early, or the data files\n"
     "      cannot be used\n"
-    "  2   wrong usage\n"
-    "\n"
-    "Examples:\n"
-    "  ipcountry-batch find 8.8.8.8 1.1.1.1\n"
-    "  cut -d' ' -f1 access.log | ipcountry-batch --format csv find -\n"
-    "  ipcountry-batch --stats --format json unformatted /var/log/syslog\n";
+    "  2   wrong usage\n";
 
 // The problem, the synopsis (the first lines of the help) and where to read more.
 int usageError(const std::string& problem) {
