@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/driver_support.h"
+
+namespace {
+
+const std::string kDir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/driver";
+const std::string kData = "--data-dir '" + kDir + "' ";
+
+std::string file(const std::string& name) { return "'" + kDir + "/" + name + "'"; }
+
+// The elapsed time is the one figure that differs from run to run.
+std::string withoutElapsed(const std::string& out) {
+    static const std::regex json(R"("elapsed_seconds":[-+.e0-9]+)");
+    static const std::regex csv("(Elapsed seconds,Total\r\n)[-+.e0-9]+,");
+    return std::regex_replace(std::regex_replace(out, json, "\"elapsed_seconds\":S"), csv, "$1S,");
+}
+
+struct CliCase {
+    const char* name;
+    std::string arguments;
+    std::string out;  // exact; "*..." means "contains ..."
+    std::string err;  // the same
+    int status;
+};
+
+std::ostream& operator<<(std::ostream& os, const CliCase& c) { return os << c.name; }
+
+void expectText(const std::string& actual, const std::string& expected) {
+    if (!expected.empty() && expected[0] == '*')
+        EXPECT_NE(actual.find(expected.substr(1)), std::string::npos) << actual;
+    else
+        EXPECT_EQ(actual, expected);
+}
+
+class DriverCliTest : public ::testing::TestWithParam<CliCase> {};
+
+TEST_P(DriverCliTest, answersAsDocumented) {
+    const CliCase& c = GetParam();
+    const SplitDriverResult result = runDriverSplit(c.arguments);
+    expectText(withoutElapsed(result.out), c.out);
+    expectText(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+}
+
+const std::string kWrong = "Error due to wrong data entered! ";
+const std::string kLogJson =
+    R"({"ip":"2.9.9.9","port":":443","country":"Korea, Republic of","code":"KR"})"
+    "\n"
+    R"({"ip":"1.1.1.1","port":"","country":"Germany","code":"DE"})"
+    "\n"
+    R"({"ip":"4.4.4.4","port":":80","country":"The \"Quoted\" Isles","code":"QQ"})"
+    "\n"
+    "{\"ip\":\"3.1.2.3\",\"port\":\"\",\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n"
+    R"({"ip":"5.0.0.5","port":":22","country":"USA","code":"US"})"
+    "\n"
+    R"({"elapsed_seconds":S,"total":5,"countries":[)"
+    R"({"country":"Germany","code":"DE","count":1,"share":20.0},)"
+    R"({"country":"Korea, Republic of","code":"KR","count":1,"share":20.0},)"
+    "{\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\",\"count\":1,\"share\":20.0},"
+    R"({"country":"The \"Quoted\" Isles","code":"QQ","count":1,"share":20.0},)"
+    R"({"country":"","code":"","count":1,"share":20.0}]})"
+    "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Invocations, DriverCliTest,
+    ::testing::Values(
+        CliCase{"helpOnStandardOutput", "-h", "*Exit status:", "", 0},
+        CliCase{"versionNamesTheData", kData + "--version",
+                "*\nAddress ranges: ranges-package 1.2 (CC BY 4.0, test ranges)\n"
+                "Country names: names-package 3\nFlags: flags-package 4 (public domain)\n",
+                "", 0},
+        CliCase{"versionWithoutProvenance", "--data-dir /nonexistent --version", "*Data: unknown",
+                "", 0},
+        CliCase{"severalAddressesInOrder", kData + "find 3.0.0.1 1.0.0.1 5.0.0.1",
+                "3.0.0.1\tCI\tC\xC3\xB4te d'Ivoire\n1.0.0.1\tDE\tGermany\n5.0.0.1\tUS\tUSA\n", "",
+                0},
+        CliCase{"failingAddressAmongGoodOnes", kData + "find 1.0.0.1 1.2.3.999 2.0.0.1",
+                "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n",
+                "1.2.3.999: " + kWrong + "\n", 1},
+        CliCase{"standardInputList", kData + "find - < " + file("addresses.txt"),
+                "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n7.0.0.1\t\tUnknown\n"
+                "4.0.0.1\tQQ\tThe \"Quoted\" Isles\n",
+                "line 4: " + kWrong + "Invalid argument: the address has fewer than three dots\n",
+                1},
+        CliCase{"csvFindQuotesNames", kData + "--format csv find 2.0.0.1 4.0.0.1 6.0.0.1 7.0.0.1",
+                "IP,Code,Country\r\n2.0.0.1,KR,\"Korea, Republic of\"\r\n"
+                "4.0.0.1,QQ,\"The \"\"Quoted\"\" Isles\"\r\n6.0.0.1,XX,\r\n7.0.0.1,,\r\n",
+                "", 0},
+        CliCase{"jsonFindNullsWhatIsUnknown",
+                kData + "--format=json find 3.0.0.1 6.0.0.1 7.0.0.1 5.0.0.1",
+                "{\"ip\":\"3.0.0.1\",\"code\":\"CI\",\"country\":\"C\xC3\xB4te d'Ivoire\"}\n"
+                "{\"ip\":\"6.0.0.1\",\"code\":\"XX\",\"country\":null}\n"
+                "{\"ip\":\"7.0.0.1\",\"code\":null,\"country\":null}\n"
+                "{\"ip\":\"5.0.0.1\",\"code\":\"US\",\"country\":\"USA\"}\n",
+                "", 0},
+        CliCase{
+            "csvAnalysisWithStats", kData + "--format csv --stats unformatted " + file("log.txt"),
+            "IP,Port,Country,Code\r\n2.9.9.9,:443,\"Korea, Republic "
+            "of\",KR\r\n1.1.1.1,,Germany,DE\r\n"
+            "4.4.4.4,:80,\"The \"\"Quoted\"\" Isles\",QQ\r\n3.1.2.3,,C\xC3\xB4te d'Ivoire,CI\r\n"
+            "5.0.0.5,:22,USA,US\r\n\r\nElapsed "
+            "seconds,Total\r\nS,5\r\n\r\nCountry,Code,Count,Share\r\n"
+            "Germany,DE,1,20.0\r\n\"Korea, Republic of\",KR,1,20.0\r\nC\xC3\xB4te "
+            "d'Ivoire,CI,1,20.0\r\n"
+            "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0\r\n,,1,20.0\r\n",
+            "", 0},
+        CliCase{"jsonAnalysisWithStats",
+                kData + "--stats --format json unformatted " + file("log.txt"), kLogJson, "", 0},
+        CliCase{"unknownFormat", kData + "--format xml find 1.0.0.1", "", "*unknown format 'xml'",
+                2},
+        CliCase{"formatWithoutName", "--format", "", "*--format needs", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An RFC 4180 reader, as a spreadsheet or a script reads the file.
+std::vector<std::vector<std::string>> readCsv(std::string_view text) {
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+            rows.back().back() += text[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            rows.back().emplace_back();
+        else if (!quoted && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n' && ++i)
+            rows.emplace_back(1);
+        else
+            rows.back().back() += c;
+    }
+    rows.pop_back();  // after the last line end
+    return rows;
+}
+
+// Ports of a formatted list may hold any byte: csv and json must carry
+// exactly the texts tsv shows, whatever needs quoting or escaping.
+TEST(DriverCli, csvAndJsonCarryTheTextsOfTsv) {
+    std::mt19937 random(20261207);
+    std::string list;
+    for (int line = 0; line < 300; ++line) {
+        list += std::to_string(1 + random() % 5) + ".1.2." + std::to_string(random() % 256) + ":";
+        for (auto n = random() % 12; n > 0; --n) {
+            // Half the lines printable ASCII only, where quotes and
+            // backslashes stand alone; the others any byte.
+            const char c = static_cast<char>(line % 2 ? random() % 256 : 0x20 + random() % 95);
+            if (c != '\t' && c != '\r' && c != '\n') list += c;
+        }
+        list += "\r\n";
+    }
+    const auto path = std::filesystem::temp_directory_path() / "ipcountry-driver-any-bytes.txt";
+    std::ofstream(path, std::ios::binary) << list;
+    const std::string tail = "formatted '" + path.string() + "'";
+
+    std::vector<std::vector<std::string>> tsv;
+    const std::string tsvOut = runDriverSplit(kData + tail).out;
+    for (std::size_t start = 0, end; (end = tsvOut.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        tsv.emplace_back();
+        std::stringstream row(tsvOut.substr(start, end - start));
+        for (std::string field; std::getline(row, field, '\t');) tsv.back().push_back(field);
+        tsv.back().resize(3);
+    }
+    ASSERT_EQ(tsv.size(), 300u);
+
+    auto csv = readCsv(runDriverSplit(kData + "--format csv " + tail).out);
+    ASSERT_EQ(csv.size(), tsv.size() + 1);
+    EXPECT_EQ(csv[0], (std::vector<std::string>{"IP", "Port", "Country", "Code"}));
+
+    std::stringstream json(runDriverSplit(kData + "--format json " + tail).out);
+    std::string line;
+    for (std::size_t i = 0; i < tsv.size(); ++i) {
+        ASSERT_TRUE(std::getline(json, line));
+        const auto object = nlohmann::json::parse(line);
+        const std::vector<std::string> fromJson{object["ip"], object["port"], object["country"]};
+        EXPECT_EQ(fromJson, tsv[i]) << i;
+        EXPECT_EQ(std::vector<std::string>(csv[i + 1].begin(), csv[i + 1].end() - 1), tsv[i]) << i;
+        EXPECT_EQ(csv[i + 1].back(), object["code"]) << i;
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace
