@@ -213,6 +213,31 @@ void BM_FreeTextDriver(benchmark::State& state) {
 }
 BENCHMARK(BM_FreeTextDriver)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 
+// The driver's three output formats on the same log, side by side: rows as
+// tsv, csv and JSON Lines through a pipe; wall time and bytes written.
+void BM_FreeTextDriverFormat(benchmark::State& state) {
+    static const char* const kFormats[] = {"tsv", "csv", "json"};
+    const char* format = kFormats[state.range(0)];
+    const Corpus& corpus = logCorpus();
+    Child child;
+    for (auto _ : state) {
+        child = runShell(std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" +
+                         dataDir().string() + "' --format " + format + " unformatted '" +
+                         corpus.path + "' | wc -c");
+        state.SetIterationTime(child.seconds);
+        if (child.status != 0)
+            state.SkipWithError("the driver failed");
+    }
+    state.SetLabel(format);
+    reportLog(state);
+    state.counters["out_MiB"] = std::atof(child.out.c_str()) / (1 << 20);
+}
+BENCHMARK(BM_FreeTextDriverFormat)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
 // ripgrep and GNU grep through a pipe (grep stops at its first match when
 // its output is /dev/null).
 void runExtractor(benchmark::State& state, const std::string& tool,
