@@ -169,6 +169,7 @@ int printVersion(const Options& options) {
 int runFind(const Options& options, const std::vector<std::string>& operands) {
     const auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
+    analysis::AddressFinder finder(table, ranges);
     batch::Output out;
     batch::RowWriter writer(out, options.format);
     writer.findHeader();
@@ -178,7 +179,7 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
     bool failed = false;
     const auto find = [&](std::string_view address, const std::string& where) {
         try {
-            writer.findRow(address, analysis::findCountry(address, table, ranges));
+            writer.findRow(address, finder.find(address));
         } catch (const lookup::Error& e) {
             // Answers before the message stay before it when both streams go to one place.
             out.flush();

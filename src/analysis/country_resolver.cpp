@@ -104,9 +104,18 @@ std::uint32_t readAddress(std::string_view text) {
 
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
                    lookup::RangeFile& ranges) {
+    return AddressFinder(table, ranges).find(text);
+}
+
+Answer AddressFinder::find(std::string_view text) {
     const std::uint32_t address = readAddress(text);
-    ranges.open();
-    return CountryResolver(table, ranges).answer(address);
+    m_ranges.open();
+    // A re-read file has a new index; the old one, and a resolver on it, are gone.
+    if (!m_resolver || &m_ranges.index() != m_index) {
+        m_index = &m_ranges.index();
+        m_resolver.emplace(m_table, m_ranges);
+    }
+    return m_resolver->answer(address);
 }
 
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {

@@ -64,6 +64,22 @@ std::uint32_t readAddress(std::string_view text);
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
                    lookup::RangeFile& ranges);
 
+// findCountry for many addresses one after another (the driver's find): the
+// same answers, with one resolver kept for as long as open() finds the range
+// file unchanged, since building a resolver costs more than a lookup.
+class AddressFinder {
+public:
+    AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges)
+        : m_table(table), m_ranges(ranges) {}
+    Answer find(std::string_view text);
+
+private:
+    const lookup::CountryTable& m_table;
+    lookup::RangeFile& m_ranges;
+    const lookup::RangeIndex* m_index = nullptr;  // the one m_resolver answers from
+    std::optional<CountryResolver> m_resolver;
+};
+
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses
 // are counted in, whatever the list put there; else the slot's code.
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot);
