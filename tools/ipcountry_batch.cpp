@@ -193,10 +193,13 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
             find(operand, operand);
             continue;
         }
+        // Someone typing addresses wants each answer at once, not at the end.
+        const bool typed = ::isatty(STDIN_FILENO) != 0;
         std::string line;
         for (std::int64_t number = 1; std::getline(std::cin, line); ++number) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
             if (!line.empty()) find(line, "line " + std::to_string(number));
+            if (typed) out.flush();
         }
     }
     return failed ? 1 : 0;
