@@ -225,8 +225,7 @@ void BM_FreeTextDriverFormat(benchmark::State& state) {
                          dataDir().string() + "' --format " + format + " unformatted '" +
                          corpus.path + "' | wc -c");
         state.SetIterationTime(child.seconds);
-        if (child.status != 0)
-            state.SkipWithError("the driver failed");
+        if (child.status != 0) state.SkipWithError("the driver failed");
     }
     state.SetLabel(format);
     reportLog(state);
