@@ -1,10 +1,14 @@
 #pragma once
 
-#include <array>
-#include <cstdio>
-#include <string>
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
+#include <array>
+#include <cstdio>
+#include <ostream>
+#include <regex>
+#include <string>
 
 #include <cstdlib>
 
@@ -59,4 +63,37 @@ inline SplitDriverResult runDriverSplit(const std::string& arguments) {
     }
     std::remove(errPath);
     return result;
+}
+
+// One invocation of the driver and what it must answer. The texts are exact,
+// or with a leading '*' "contains the rest"; the elapsed time of a statistics
+// block, the one figure that differs from run to run, is compared as S.
+struct DriverCase {
+    const char* name;
+    std::string arguments;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const DriverCase& c) { return os << c.name; }
+
+inline std::string withoutElapsed(const std::string& out) {
+    static const std::regex json(R"("elapsed_seconds":[-+.e0-9]+)");
+    static const std::regex csv("(Elapsed seconds,Total\r\n)[-+.e0-9]+,");
+    return std::regex_replace(std::regex_replace(out, json, "\"elapsed_seconds\":S"), csv, "$1S,");
+}
+
+inline void expectDriverText(const std::string& actual, const std::string& expected) {
+    if (!expected.empty() && expected[0] == '*')
+        EXPECT_NE(actual.find(expected.substr(1)), std::string::npos) << actual;
+    else
+        EXPECT_EQ(withoutElapsed(actual), expected);
+}
+
+inline void expectDriverAnswers(const DriverCase& c) {
+    const SplitDriverResult result = runDriverSplit(c.arguments);
+    expectDriverText(result.out, c.out);
+    expectDriverText(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
 }
