@@ -1,7 +1,7 @@
 #include "batch_output.h"
 
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "analysis/interfaces.h"
@@ -63,7 +63,9 @@ void appendCsvField(std::string& out, std::string_view utf8) {
 
 // "66.7%" as the number 66.7: the window's rounding, without its percent sign.
 double shareNumber(const std::string& share) {
-    return share.empty() ? 0.0 : std::strtod(share.c_str(), nullptr);
+    double number = 0.0;
+    std::from_chars(share.data(), share.data() + share.size(), number);
+    return number;
 }
 
 }  // namespace

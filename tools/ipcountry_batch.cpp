@@ -139,7 +139,9 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
             }
             options.format = *format;
         } else if (value) {
-            problem = "option " + arg + " takes no value";
+            const bool flag = arg == "--stats" || arg == "--stop-on-error" || arg == "--help" ||
+                              arg == "--version";
+            problem = flag ? "option " + arg + " takes no value" : "unknown option " + arg;
             return std::nullopt;
         } else if (arg == "--stats") {
             options.stats = true;
