@@ -46,6 +46,14 @@ void appendJsonMember(std::string& out, std::string_view key,
         out += "null";
 }
 
+bool plainCsvText(std::string_view text) {
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u > 0x7E || c == ',' || c == '"' || c == '\r' || c == '\n') return false;
+    }
+    return true;
+}
+
 // Quoted when it holds a separator, a quote or a line break; quotes inside
 // are doubled.
 void appendCsvField(std::string& out, std::string_view utf8) {
@@ -108,28 +116,54 @@ void RowWriter::analysisHeader() {
     endRow();
 }
 
+void RowWriter::text8(std::string_view bytes) {
+    std::string& out = m_out.buffer();
+    // Plain ASCII is the same in Windows-1252 and UTF-8 and needs no quoting.
+    if (m_format == Format::Json ? plainJsonText(bytes) : plainCsvText(bytes)) {
+        if (m_format == Format::Json) out += '"';
+        out += bytes;
+        if (m_format == Format::Json) out += '"';
+        return;
+    }
+    m_scratch.clear();
+    lookup::appendWindows1252AsUtf8(m_scratch, bytes);
+    if (m_format == Format::Json)
+        appendJsonString(out, m_scratch);
+    else
+        appendCsvField(out, m_scratch);
+}
+
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
                             std::string_view code) {
     std::string& out = m_out.buffer();
-    if (m_format == Format::Tsv) {
-        analysis::appendResultRow(out, ip, port, country);
-        out += '\n';
-        m_out.rowDone();
-        return;
+    switch (m_format) {
+        case Format::Tsv:
+            analysis::appendResultRow(out, ip, port, country);
+            out += '\n';
+            break;
+        case Format::Csv:
+            text8(ip);
+            out += ',';
+            text8(port);
+            out += ',';
+            text8(country);
+            out += ',';
+            text8(code);
+            out += "\r\n";
+            break;
+        case Format::Json:
+            out += "{\"ip\":";
+            text8(ip);
+            out += ",\"port\":";
+            text8(port);
+            out += ",\"country\":";
+            text8(country);
+            out += ",\"code\":";
+            text8(code);
+            out += "}\n";
+            break;
     }
-    const std::string_view texts[] = {ip, port, country, code};
-    static constexpr std::string_view kKeys[] = {"ip", "port", "country", "code"};
-    if (m_format == Format::Json) out += '{';
-    for (std::size_t i = 0; i < std::size(texts); ++i) {
-        m_scratch.clear();
-        lookup::appendWindows1252AsUtf8(m_scratch, texts[i]);
-        if (m_format == Format::Json)
-            appendJsonMember(out, kKeys[i], std::string_view(m_scratch));
-        else
-            field(m_scratch, i == 0);
-    }
-    if (m_format == Format::Json) out += '}';
-    endRow();
+    m_out.rowDone();
 }
 
 void RowWriter::statistics(const analysis::Statistics& stats, const lookup::CountryTable& table,

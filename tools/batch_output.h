@@ -52,6 +52,8 @@ public:
 
 private:
     void field(std::string_view utf8, bool first = false);
+    // A text from a file, as a csv field or a JSON string.
+    void text8(std::string_view bytes);
     void endRow();
 
     Output& m_out;
