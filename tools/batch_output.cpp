@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "analysis/interfaces.h"
 #include "lookup/country_table.h"
@@ -33,17 +34,6 @@ void appendJsonString(std::string& out, std::string_view utf8) {
     }
     // A typed address may be any bytes: what is not UTF-8 becomes U+FFFD.
     out += Json(utf8).dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-void appendJsonMember(std::string& out, std::string_view key,
-                      const std::optional<std::string_view>& utf8) {
-    out += out.back() == '{' ? "\"" : ",\"";
-    out += key;
-    out += "\":";
-    if (utf8)
-        appendJsonString(out, *utf8);
-    else
-        out += "null";
 }
 
 bool plainCsvText(std::string_view text) {
@@ -91,29 +81,23 @@ void Output::flush() {
     std::fflush(stdout);
 }
 
-void RowWriter::field(std::string_view utf8, bool first) {
+void RowWriter::row(std::initializer_list<std::string_view> utf8Fields) {
     std::string& out = m_out.buffer();
-    if (m_format == Format::Csv) {
-        if (!first) out += ',';
-        appendCsvField(out, utf8);
-    } else {
-        if (!first) out += '\t';
-        out += utf8;
+    const char separator = m_format == Format::Csv ? ',' : '\t';
+    bool first = true;
+    for (const std::string_view field : utf8Fields) {
+        if (!std::exchange(first, false)) out += separator;
+        if (m_format == Format::Csv)
+            appendCsvField(out, field);
+        else
+            out += field;
     }
-}
-
-void RowWriter::endRow() {
-    m_out.buffer() += m_format == Format::Csv ? "\r\n" : "\n";
+    out += m_format == Format::Csv ? "\r\n" : "\n";
     m_out.rowDone();
 }
 
 void RowWriter::analysisHeader() {
-    if (m_format != Format::Csv) return;
-    field("IP", true);
-    field("Port");
-    field("Country");
-    field("Code");
-    endRow();
+    if (m_format == Format::Csv) row({"IP", "Port", "Country", "Code"});
 }
 
 void RowWriter::text8(std::string_view bytes) {
@@ -180,25 +164,13 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
         case Format::Csv:
             // Two more tables after a blank line each: the run, then the countries.
             out += "\r\n";
-            field("Elapsed seconds", true);
-            field("Total");
-            endRow();
-            field(Json(seconds).dump(), true);
-            field(std::to_string(stats.total));
-            endRow();
+            row({"Elapsed seconds", "Total"});
+            row({Json(seconds).dump(), std::to_string(stats.total)});
             out += "\r\n";
-            field("Country", true);
-            field("Code");
-            field("Count");
-            field("Share");
-            endRow();
-            for (const auto& row : stats.rows) {
-                field(row.name, true);
-                field(lookup::windows1252ToUtf8(table.slotCode(row.slot)));
-                field(row.count);
-                field(row.share.substr(0, row.share.find('%')));
-                endRow();
-            }
+            row({"Country", "Code", "Count", "Share"});
+            for (const auto& country : stats.rows)
+                row({country.name, lookup::windows1252ToUtf8(table.slotCode(country.slot)),
+                     country.count, country.share.substr(0, country.share.find('%'))});
             break;
         case Format::Json: {
             Json countries = Json::array();
@@ -220,11 +192,7 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
 }
 
 void RowWriter::findHeader() {
-    if (m_format != Format::Csv) return;
-    field("IP", true);
-    field("Code");
-    field("Country");
-    endRow();
+    if (m_format == Format::Csv) row({"IP", "Code", "Country"});
 }
 
 void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
@@ -233,31 +201,26 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     const std::optional<std::string> country =
         answer.country ? std::optional(lookup::windows1252ToUtf8(answer.country->country))
                        : std::nullopt;
-    switch (m_format) {
-        case Format::Tsv:
-            // The address exactly as typed, as the program always printed it.
-            out += address;
-            out += '\t';
-            out += code;
-            out += '\t';
-            out += country ? *country : "Unknown";
-            break;
-        case Format::Csv:
-            field(address, true);
-            field(code);
-            field(country ? *country : "");
-            break;
-        case Format::Json:
-            out += '{';
-            appendJsonMember(out, "ip", address);
-            appendJsonMember(out, "code",
-                             code.empty() ? std::nullopt : std::optional<std::string_view>(code));
-            appendJsonMember(out, "country",
-                             country ? std::optional<std::string_view>(*country) : std::nullopt);
-            out += '}';
-            break;
+    if (m_format == Format::Json) {
+        const auto stringOrNull = [&out](const std::string* text) {
+            if (text)
+                appendJsonString(out, *text);
+            else
+                out += "null";
+        };
+        out += "{\"ip\":";
+        appendJsonString(out, address);
+        out += ",\"code\":";
+        stringOrNull(code.empty() ? nullptr : &code);
+        out += ",\"country\":";
+        stringOrNull(country ? &*country : nullptr);
+        out += "}\n";
+        m_out.rowDone();
+        return;
     }
-    endRow();
+    // The address exactly as typed, as the program always printed it; tsv
+    // names no country "Unknown", as it always did.
+    row({address, code, country ? *country : m_format == Format::Tsv ? "Unknown" : ""});
 }
 
 }  // namespace ipcountry::batch

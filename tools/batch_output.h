@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,10 +52,10 @@ public:
     void findRow(std::string_view address, const analysis::Answer& answer);
 
 private:
-    void field(std::string_view utf8, bool first = false);
+    // Fields already UTF-8, separated and quoted as the format says, then the line end.
+    void row(std::initializer_list<std::string_view> utf8Fields);
     // A text from a file, as a csv field or a JSON string.
     void text8(std::string_view bytes);
-    void endRow();
 
     Output& m_out;
     Format m_format;
