@@ -120,32 +120,21 @@ void RowWriter::text8(std::string_view bytes) {
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
                             std::string_view code) {
     std::string& out = m_out.buffer();
-    switch (m_format) {
-        case Format::Tsv:
-            analysis::appendResultRow(out, ip, port, country);
-            out += '\n';
-            break;
-        case Format::Csv:
-            text8(ip);
-            out += ',';
-            text8(port);
-            out += ',';
-            text8(country);
-            out += ',';
-            text8(code);
-            out += "\r\n";
-            break;
-        case Format::Json:
-            out += "{\"ip\":";
-            text8(ip);
-            out += ",\"port\":";
-            text8(port);
-            out += ",\"country\":";
-            text8(country);
-            out += ",\"code\":";
-            text8(code);
-            out += "}\n";
-            break;
+    if (m_format == Format::Tsv) {
+        analysis::appendResultRow(out, ip, port, country);
+        out += '\n';
+    } else {
+        // What goes before each field: the csv separator or the JSON key.
+        static constexpr std::string_view kCsv[] = {"", ",", ",", ","};
+        static constexpr std::string_view kJson[] = {
+            "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
+        const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
+        const std::string_view fields[] = {ip, port, country, code};
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            out += before[i];
+            text8(fields[i]);
+        }
+        out += m_format == Format::Csv ? "\r\n" : "}\n";
     }
     m_out.rowDone();
 }
