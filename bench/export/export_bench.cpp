@@ -27,8 +27,8 @@ public:
             m_cells.push_back(countries[i % 4]);
         }
     }
-    std::int64_t Rows() const override { return static_cast<std::int64_t>(m_cells.size() / 3); }
-    std::int64_t Cols() const override { return 3; }
+    std::int64_t rows() const override { return static_cast<std::int64_t>(m_cells.size() / 3); }
+    std::int64_t cols() const override { return 3; }
     std::string textAt(std::int64_t flatIndex) const override {
         return m_cells[static_cast<std::size_t>(flatIndex)];
     }

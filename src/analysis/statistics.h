@@ -25,7 +25,8 @@ struct Statistics {
     std::vector<StatsRow> rows;  // one per slot with hits > 0, in slot order
 };
 
-// How the user's locale writes things; the ui and the driver fill it from Qt.
+// How the user's locale writes things: the window fills it from Qt's system
+// locale; the driver prints with these defaults.
 struct StatsLocale {
     std::string longTimePattern = "H:mm:ss";  // Qt pattern syntax
     std::string decimalSeparator = ".";

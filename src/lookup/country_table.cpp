@@ -1,11 +1,5 @@
 #include "lookup/country_table.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <system_error>
-
 #include "lookup/error.h"
 #include "lookup/text_file.h"
 

@@ -34,7 +34,6 @@ public:
     const std::string& slotName(int slot) const { return m_slots.at(slot).name; }
     std::int64_t slotHits(int slot) const { return m_slots.at(slot).hits; }
     bool slotFilled(int slot) const { return m_slots.at(slot).filled; }
-    const CountryEntry& entry(int slot) const { return m_slots.at(slot); }
 
     void addHit(int slot) { ++m_slots.at(slot).hits; }
     // Takes back one count, as when a counted row leaves the grid; never below 0.

@@ -102,11 +102,6 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
 }
 
 template <class Family>
-std::size_t BasicRangeIndex<Family>::lineCount() const noexcept {
-    return m_indexed ? m_starts.size() : m_lines.size();
-}
-
-template <class Family>
 std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
     if (!m_indexed) {
         const auto code = findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);

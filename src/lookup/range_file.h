@@ -76,7 +76,6 @@ public:
     std::uint16_t findPackedCode(Address address) const;
 
     bool usesIndex() const noexcept { return m_indexed; }
-    std::size_t lineCount() const noexcept;
 
 private:
     bool m_indexed = false;

@@ -14,6 +14,7 @@
 #include "lookup/error.h"
 #include "ui/app_icon.h"
 #include "ui/batch_bridge.h"
+#include "ui/export/excel_export.h"
 #include "ui/grid_view.h"
 #include "ui/layout.h"
 
@@ -25,7 +26,7 @@ constexpr int kClientWidth = 6030;
 constexpr int kClientHeight = 5970;
 constexpr int kMinCountryPointSize = 8;
 
-struct ButtonSpec {
+struct ButtonLayout {
     const char* name;
     const char* caption;
     int left, top, width, height;
@@ -85,7 +86,7 @@ void MainForm::buildControls() {
     m_image1->stackUnder(m_label3);
     m_label3->setIndent(std::max(0, m_image1->geometry().right() + 1 - m_label3->x() + twipsToPixels(90, dpi)));
 
-    auto addButton = [&](const ButtonSpec& control) {
+    auto addButton = [&](const ButtonLayout& control) {
         auto* button = new QPushButton(QString::fromUtf8(control.caption), this);
         button->setObjectName(QString::fromLatin1(control.name));
         button->setGeometry(twipsRect(control.left, control.top, control.width, control.height, dpi));
@@ -287,7 +288,8 @@ void MainForm::killDupes() {
 
 void MainForm::exportToExcel() {
     if (m_grid.rows() < 3) {
-        m_dialogs.message(this, QStringLiteral("Nothing to export!"), Dialogs::Icon::Information);
+        m_dialogs.message(this, QString::fromLatin1(kNothingToExportMessage),
+                          Dialogs::Icon::Information);
         return;
     }
     if (!m_export) {

@@ -12,8 +12,8 @@ class ResultGridExport final : public ExportGrid {
 public:
     explicit ResultGridExport(const ResultGrid& grid) : m_grid(grid) {}
 
-    std::int64_t Rows() const override { return m_grid.rows(); }
-    std::int64_t Cols() const override { return m_grid.cols(); }
+    std::int64_t rows() const override { return m_grid.rows(); }
+    std::int64_t cols() const override { return m_grid.cols(); }
     std::string textAt(std::int64_t flatIndex) const override {
         return std::string(m_grid.cell(flatIndex / m_grid.cols(), static_cast<int>(flatIndex % m_grid.cols())));
     }

@@ -83,7 +83,7 @@ protected:
 
 // --- layout ---
 
-struct ControlSpec {
+struct ExpectedControl {
     const char* name;
     const char* kind;  // "button", "text", "label", "picture", "grid"
     const char* caption;
@@ -92,7 +92,7 @@ struct ControlSpec {
     bool bold;
 };
 
-const ControlSpec kMainControls[] = {
+const ExpectedControl kMainControls[] = {
     {"Text1", "text", "", {104, 24, 137, 25}, 8, false},
     {"Command1", "button", "Find", {256, 24, 113, 25}, 8, false},
     {"Text2", "text", "", {8, 136, 361, 25}, 8, false},
@@ -111,7 +111,8 @@ const ControlSpec kMainControls[] = {
     {"Image1", "picture", "", {104, 56, 73, 49}, 8, false},
 };
 
-class MainFormLayout : public MainFormTest, public ::testing::WithParamInterface<ControlSpec> {};
+class MainFormLayout : public MainFormTest,
+                       public ::testing::WithParamInterface<ExpectedControl> {};
 
 TEST_P(MainFormLayout, placesEachControlAsTheLayoutSays) {
     const auto& control = GetParam();

@@ -167,8 +167,8 @@ TEST(ResultGrid, exportReadsTheSameCellsByFlatIndex) {
     setUpAsResults(grid);
     grid.addItem("10.1.2.3\t:80\tÅland Islands");
     const ResultGridExport exported(grid);
-    EXPECT_EQ(exported.Rows(), 3);
-    EXPECT_EQ(exported.Cols(), 3);
+    EXPECT_EQ(exported.rows(), 3);
+    EXPECT_EQ(exported.cols(), 3);
     EXPECT_EQ(exported.textAt(1), "Port");
     EXPECT_EQ(exported.textAt(5), "");
     EXPECT_EQ(exported.textAt(8), "Åland Islands");

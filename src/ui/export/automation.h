@@ -18,6 +18,14 @@
 
 namespace ipcountry::ui::automation {
 
+// The spreadsheet application's programmatic identifier and the values of its
+// published enumerations that the export sets. The integer widths are the
+// ones the export passes.
+inline constexpr std::string_view kSpreadsheetProgId = "Excel.Application";
+inline constexpr std::int32_t kWindowMaximized = -4137;
+inline constexpr std::int16_t kCalculationManual = -4135;
+inline constexpr std::int32_t kCalculationAutomatic = -4105;
+
 class Object;
 using ObjectRef = std::shared_ptr<Object>;
 

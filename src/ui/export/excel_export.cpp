@@ -16,13 +16,14 @@ using automation::Variant;
 
 namespace {
 
-// Values of the spreadsheet application's published enumerations.
-constexpr std::int32_t kWindowMaximized = -4137;
-constexpr std::int16_t kCalculationManual = -4135;
+using automation::kCalculationManual;
+using automation::kSpreadsheetProgId;
+using automation::kWindowMaximized;
+
 constexpr std::int64_t kExportColumns = 3;
 
 TextArray makeExportArray(const ExportGrid& grid, std::int64_t rows) {
-    const std::int64_t columns = grid.Cols();
+    const std::int64_t columns = grid.cols();
     if (columns < kExportColumns) {
         throw ExportError("The grid has " + std::to_string(columns) +
                           " columns; the export needs IP, Port and Country.");
@@ -101,7 +102,7 @@ void exportRows(const ExportGrid& grid, automation::ObjectFactory& factory, std:
 }  // namespace
 
 ExportOutcome exportToExcel(const ExportGrid& grid, automation::ObjectFactory& factory) {
-    const std::int64_t rows = grid.Rows();
+    const std::int64_t rows = grid.rows();
     if (rows < 3) {
         return ExportOutcome::NothingToExport;
     }

@@ -9,14 +9,14 @@
 namespace ipcountry::ui {
 
 // The results grid as the export reads it: counts and the text of a cell by
-// its flat index, row × Cols() + column. Texts are UTF-8, as the grid shows
+// its flat index, row × cols() + column. Texts are UTF-8, as the grid shows
 // them. The export never writes to the grid.
 class ExportGrid {
 public:
     virtual ~ExportGrid() = default;
     // Rows, the header row and the blank row below it included.
-    virtual std::int64_t Rows() const = 0;
-    virtual std::int64_t Cols() const = 0;
+    virtual std::int64_t rows() const = 0;
+    virtual std::int64_t cols() const = 0;
     virtual std::string textAt(std::int64_t flatIndex) const = 0;
 };
 
@@ -27,7 +27,6 @@ enum class ExportOutcome {
 };
 
 inline constexpr const char* kNothingToExportMessage = "Nothing to export!";
-inline constexpr const char* kSpreadsheetProgId = "Excel.Application";
 
 // Why an export stopped; what() is meant for the user's message box.
 class ExportError : public std::runtime_error {

@@ -16,9 +16,6 @@ namespace {
 
 constexpr std::int32_t kWindowNormal = -4143;
 constexpr std::int32_t kWindowMinimized = -4140;
-constexpr std::int32_t kWindowMaximized = -4137;
-constexpr std::int32_t kCalculationAutomatic = -4105;
-constexpr std::int32_t kCalculationManual = -4135;
 constexpr std::int32_t kCalculationSemiautomatic = 2;
 
 [[noreturn]] void unknownMember(std::string_view member) {
@@ -413,7 +410,7 @@ InProcessSpreadsheetFactory::InProcessSpreadsheetFactory(Desktop& desktop,
     : m_desktop(desktop), m_outputDirectory(std::move(outputDirectory)) {}
 
 ObjectRef InProcessSpreadsheetFactory::createObject(std::string_view progId) {
-    if (!sameMember(progId, "Excel.Application")) {
+    if (!sameMember(progId, kSpreadsheetProgId)) {
         throw AutomationError("No application is registered as \"" + std::string(progId) + "\".");
     }
     if (const std::string missing = m_desktop.missingSpreadsheetProgram(); !missing.empty()) {

@@ -67,7 +67,7 @@ TEST_P(ExportCallSequence, makesTheTablesCallsInOrderAndPutsSettingsBack) {
 
     EXPECT_EQ(exportToExcel(grid, factory), ExportOutcome::Exported);
 
-    EXPECT_EQ(factory.script->calls, plus(exportCalls(grid.Rows()), kRestoreDefaults));
+    EXPECT_EQ(factory.script->calls, plus(exportCalls(grid.rows()), kRestoreDefaults));
 }
 
 // 70000 rows: the row count passes as a 32-bit integer, beyond 16-bit range.
@@ -88,7 +88,7 @@ TEST(ExportArray, holdsGridCellRMinusOneKMinusOneAtElementRK) {
     EXPECT_EQ(array.at(2, 1), "");
     for (std::int64_t r = 1; r <= 4; ++r) {
         for (std::int64_t k = 1; k <= 3; ++k) {
-            EXPECT_EQ(array.at(r, k), grid.rows()[r - 1][k - 1]) << "element " << r << "," << k;
+            EXPECT_EQ(array.at(r, k), grid.cells()[r - 1][k - 1]) << "element " << r << "," << k;
         }
     }
 }

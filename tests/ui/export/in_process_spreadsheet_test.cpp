@@ -304,7 +304,7 @@ TEST(WrittenWorkbook, holdsTheHeaderAndDataRowsWithTheBlankRowDeleted) {
 
     EXPECT_EQ(sheet.lastRow(), 6);
     for (std::int64_t row = 1; row <= 6; ++row) {
-        const auto& expected = grid.rows()[static_cast<std::size_t>(row == 1 ? 0 : row)];
+        const auto& expected = grid.cells()[static_cast<std::size_t>(row == 1 ? 0 : row)];
         for (std::int64_t column = 1; column <= 3; ++column) {
             EXPECT_EQ(sheet.text(row, column), expected[static_cast<std::size_t>(column - 1)])
                 << "row " << row << ", column " << column;

@@ -28,15 +28,15 @@ public:
         return grid;
     }
 
-    std::int64_t Rows() const override { return static_cast<std::int64_t>(m_rows.size()); }
-    std::int64_t Cols() const override { return 3; }
+    std::int64_t rows() const override { return static_cast<std::int64_t>(m_rows.size()); }
+    std::int64_t cols() const override { return 3; }
     std::string textAt(std::int64_t flatIndex) const override {
         ++m_reads;
         return m_rows.at(static_cast<std::size_t>(flatIndex / 3))
             .at(static_cast<std::size_t>(flatIndex % 3));
     }
 
-    const std::vector<Row>& rows() const { return m_rows; }
+    const std::vector<Row>& cells() const { return m_rows; }
     std::int64_t reads() const { return m_reads; }
 
 private:
