@@ -1,6 +1,7 @@
 #include "ui/export/in_process_spreadsheet.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <limits>
@@ -13,10 +14,6 @@
 namespace ipcountry::ui::automation {
 
 namespace {
-
-constexpr std::int32_t kWindowNormal = -4143;
-constexpr std::int32_t kWindowMinimized = -4140;
-constexpr std::int32_t kCalculationSemiautomatic = 2;
 
 [[noreturn]] void unknownMember(std::string_view member) {
     throw AutomationError("Object doesn't support this property or method: " + std::string(member) +
@@ -50,10 +47,9 @@ void expectArguments(const Arguments& arguments, std::size_t count, std::string_
 
 struct ApplicationState {
     bool visible = false;
-    std::int32_t windowState = kWindowNormal;
     bool enableEvents = true;
     std::int32_t calculation = kCalculationAutomatic;
-    std::vector<std::shared_ptr<WorkbookData>> workbooks;
+    std::vector<std::shared_ptr<SheetData>> workbooks;  // one sheet each
 };
 
 class RangeObject final : public Object {
@@ -65,42 +61,20 @@ public:
     const CellArea& area() const { return m_area; }
 
     Variant get(std::string_view member, const Arguments& arguments) override {
-        if (sameMember(member, "EntireColumn")) {
-            expectArguments(arguments, 0, member);
-            return make({1, m_area.firstColumn, kMaxSheetRows, m_area.lastColumn});
-        }
-        if (sameMember(member, "EntireRow")) {
-            expectArguments(arguments, 0, member);
-            return make({m_area.firstRow, 1, m_area.lastRow, kMaxSheetColumns});
-        }
-        if (sameMember(member, "Address")) {
-            expectArguments(arguments, 0, member);
-            return formatCellArea(m_area);
-        }
-        if (sameMember(member, "Value")) {
-            expectArguments(arguments, 0, member);
-            if (m_area.rowCount() != 1 || m_area.columnCount() != 1) {
-                throw AutomationError("Value of a range of several cells is not supported.");
-            }
-            return m_sheet->text(m_area.firstRow, m_area.firstColumn);
-        }
-        unknownMember(member);
+        if (!sameMember(member, "EntireColumn")) unknownMember(member);
+        expectArguments(arguments, 0, member);
+        return std::make_shared<RangeObject>(
+            m_sheet, CellArea{1, m_area.firstColumn, kMaxSheetRows, m_area.lastColumn});
     }
 
     void set(std::string_view member, Variant value) override {
         if (!sameMember(member, "Value")) unknownMember(member);
-        if (auto* array = std::get_if<TextArray>(&value)) {
-            m_sheet->assign(m_area, std::move(*array));
-        } else if (auto* text = std::get_if<std::string>(&value)) {
-            if (m_area.rowCount() != 1 || m_area.columnCount() != 1) {
-                throw AutomationError("One text can only be written to a single cell.");
-            }
-            TextArray one(1, 1);
-            one.set(1, 1, std::move(*text));
-            m_sheet->assign(m_area, std::move(one));
-        } else {
-            throw AutomationError("Type mismatch: Value takes texts, not " + describe(value) + ".");
+        auto* array = std::get_if<TextArray>(&value);
+        if (array == nullptr) {
+            throw AutomationError("Type mismatch: Value takes an array of texts, not " +
+                                  describe(value) + ".");
         }
+        m_sheet->assign(m_area, std::move(*array));
     }
 
     Variant call(std::string_view member, const Arguments& arguments) override {
@@ -121,34 +95,27 @@ public:
         }
         if (sameMember(member, "AutoFit")) {
             expectArguments(arguments, 0, member);
-            if (m_area.entireColumns()) {
-                m_sheet->autoFitColumns(m_area.firstColumn, m_area.lastColumn);
-            } else if (!m_area.entireRows()) {
-                // Row heights follow the font here, so fitting rows changes nothing.
+            if (!m_area.entireColumns()) {
                 throw AutomationError(
-                    "AutoFit method of Range class failed: only whole "
-                    "columns or rows can be fitted.");
+                    "AutoFit method of Range class failed: only whole columns can be fitted.");
             }
+            m_sheet->autoFitColumns(m_area.firstColumn, m_area.lastColumn);
             return {};
         }
         unknownMember(member);
     }
 
 private:
-    Variant make(CellArea area) const { return std::make_shared<RangeObject>(m_sheet, area); }
-
     void autoFilter(const Arguments& arguments) {
-        std::optional<std::int64_t> field;
-        for (std::size_t i = 0; i < arguments.size(); ++i) {
-            const Argument& argument = arguments[i];
-            if (sameMember(argument.name, "Field") || (argument.name.empty() && i == 0)) {
-                field = toNumber(argument.value, "AutoFilter's Field");
-            } else {
+        for (const Argument& argument : arguments) {
+            if (!sameMember(argument.name, "Field")) {
                 throw AutomationError(
-                    "AutoFilter takes only the field here, not " +
+                    "AutoFilter takes only the named field here, not " +
                     (argument.name.empty() ? describe(argument.value) : argument.name) + ".");
             }
         }
+        if (arguments.size() != 1) throw AutomationError("AutoFilter takes its field once here.");
+        const std::int64_t field = toNumber(arguments[0].value, "AutoFilter's Field");
         // One cell stands for the block of data around it.
         const CellArea area = m_area.rowCount() == 1 && m_area.columnCount() == 1
                                   ? m_sheet->currentRegion(m_area.firstRow, m_area.firstColumn)
@@ -160,14 +127,8 @@ private:
                 "around " +
                 formatCellArea(m_area) + ".");
         }
-        if (!field) {
-            // Without arguments the call switches the filter on or off.
-            m_sheet->setAutoFilter(m_sheet->autoFilter() ? std::nullopt
-                                                         : std::optional<CellArea>(area));
-            return;
-        }
-        if (*field < 1 || *field > area.columnCount()) {
-            throw AutomationError("AutoFilter field " + std::to_string(*field) +
+        if (field < 1 || field > area.columnCount()) {
+            throw AutomationError("AutoFilter field " + std::to_string(field) +
                                   " lies outside the filter range " + formatCellArea(area) + ".");
         }
         m_sheet->setAutoFilter(area);
@@ -218,34 +179,16 @@ public:
             if (arguments.size() == 2) area = spanOf(area, areaOf(arguments[1], m_sheet));
             return range(area);
         }
-        if (sameMember(member, "Columns") || sameMember(member, "Rows")) {
+        if (sameMember(member, "Columns")) {
             expectArguments(arguments, 1, member);
-            const bool columns = sameMember(member, "Columns");
-            CellArea area;
-            if (const auto* text = std::get_if<std::string>(&arguments[0].value)) {
-                // Columns("A:C") and Rows("2:4") name whole columns or rows.
-                const std::string reference =
-                    text->find(':') == std::string::npos ? *text + ":" + *text : *text;
-                area = parseCellArea(reference);
-                if (columns ? !area.entireColumns() : !area.entireRows()) {
-                    throw AutomationError("\"" + *text + "\" names no " +
-                                          (columns ? "columns." : "rows."));
-                }
-            } else {
-                const std::int64_t index = toNumber(arguments[0].value, member);
-                const std::int64_t limit = columns ? kMaxSheetColumns : kMaxSheetRows;
-                if (index < 1 || index > limit) {
-                    throw AutomationError(std::string(member) + "(" + std::to_string(index) +
-                                          ") lies outside the sheet.");
-                }
-                area = columns ? CellArea{1, index, kMaxSheetRows, index}
-                               : CellArea{index, 1, index, kMaxSheetColumns};
+            const auto* text = std::get_if<std::string>(&arguments[0].value);
+            if (text == nullptr) {
+                throw AutomationError("Columns takes a reference text such as \"A:C\" here, not " +
+                                      describe(arguments[0].value) + ".");
             }
+            const CellArea area = parseCellArea(*text);
+            if (!area.entireColumns()) throw AutomationError("\"" + *text + "\" names no columns.");
             return range(area);
-        }
-        if (sameMember(member, "Name")) {
-            expectArguments(arguments, 0, member);
-            return std::string("Sheet1");
         }
         unknownMember(member);
     }
@@ -261,58 +204,61 @@ private:
 
 class WorkbookObject final : public Object {
 public:
-    explicit WorkbookObject(std::shared_ptr<WorkbookData> workbook)
-        : m_workbook(std::move(workbook)) {}
+    explicit WorkbookObject(std::shared_ptr<SheetData> sheet) : m_sheet(std::move(sheet)) {}
 
     Variant get(std::string_view member, const Arguments& arguments) override {
-        if (sameMember(member, "Sheets") || sameMember(member, "Worksheets")) {
-            expectArguments(arguments, 1, member);
-            const std::int64_t index = toNumber(arguments[0].value, member);
-            const auto count = static_cast<std::int64_t>(m_workbook->sheets.size());
-            if (index < 1 || index > count) {
-                throw AutomationError("Subscript out of range: the workbook has " +
-                                      std::to_string(count) + " sheet(s), not " +
-                                      std::to_string(index) + ".");
-            }
-            return std::make_shared<WorksheetObject>(
-                m_workbook->sheets[static_cast<std::size_t>(index - 1)]);
+        if (!sameMember(member, "Sheets")) unknownMember(member);
+        expectArguments(arguments, 1, member);
+        const std::int64_t index = toNumber(arguments[0].value, member);
+        if (index != 1) {
+            throw AutomationError("Subscript out of range: the workbook has 1 sheet, not " +
+                                  std::to_string(index) + ".");
         }
-        unknownMember(member);
+        return std::make_shared<WorksheetObject>(m_sheet);
     }
 
     void set(std::string_view member, Variant) override { unknownMember(member); }
     Variant call(std::string_view member, const Arguments&) override { unknownMember(member); }
 
 private:
-    std::shared_ptr<WorkbookData> m_workbook;
+    std::shared_ptr<SheetData> m_sheet;
 };
 
 class WorkbooksObject final : public Object {
 public:
     explicit WorkbooksObject(std::shared_ptr<ApplicationState> state) : m_state(std::move(state)) {}
 
-    Variant get(std::string_view member, const Arguments& arguments) override {
-        if (sameMember(member, "Count")) {
-            expectArguments(arguments, 0, member);
-            return static_cast<std::int32_t>(m_state->workbooks.size());
-        }
-        unknownMember(member);
-    }
-
+    Variant get(std::string_view member, const Arguments&) override { unknownMember(member); }
     void set(std::string_view member, Variant) override { unknownMember(member); }
 
     Variant call(std::string_view member, const Arguments& arguments) override {
         if (!sameMember(member, "Add")) unknownMember(member);
         expectArguments(arguments, 0, member);
-        auto workbook = std::make_shared<WorkbookData>();
-        workbook->sheets.push_back(std::make_shared<SheetData>());
-        m_state->workbooks.push_back(workbook);
-        return std::make_shared<WorkbookObject>(std::move(workbook));
+        auto sheet = std::make_shared<SheetData>();
+        m_state->workbooks.push_back(sheet);
+        return std::make_shared<WorkbookObject>(std::move(sheet));
     }
 
 private:
     std::shared_ptr<ApplicationState> m_state;
 };
+
+// The folder the workbooks go to. Qt names no temporary folder when TMPDIR
+// points nowhere, and a relative one would be the current directory: refused,
+// so that no workbook lands where the user would never look for it.
+std::filesystem::path usableFolder(const std::filesystem::path& configured) {
+    const QString folder = configured.empty()
+                               ? QStandardPaths::writableLocation(QStandardPaths::TempLocation)
+                               : QString::fromStdString(configured.string());
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || !info.isAbsolute() || !info.isDir() || !info.isWritable()) {
+        const std::string shown =
+            folder.isEmpty() ? "the temporary folder (TMPDIR)" : "\"" + folder.toStdString() + "\"";
+        throw AutomationError("No workbook can be written: " + shown +
+                              " is not a folder this program can write to.");
+    }
+    return folder.toStdString();
+}
 
 class ApplicationObject final : public Object {
 public:
@@ -344,8 +290,6 @@ public:
 
     Variant get(std::string_view member, const Arguments& arguments) override {
         expectArguments(arguments, 0, member);
-        if (sameMember(member, "Visible")) return m_state->visible;
-        if (sameMember(member, "WindowState")) return m_state->windowState;
         if (sameMember(member, "EnableEvents")) return m_state->enableEvents;
         if (sameMember(member, "Calculation")) return m_state->calculation;
         if (sameMember(member, "Workbooks")) return std::make_shared<WorkbooksObject>(m_state);
@@ -363,18 +307,10 @@ public:
         } else if (sameMember(member, "EnableEvents")) {
             m_state->enableEvents = toBool(value, member);
         } else if (sameMember(member, "WindowState")) {
-            const std::int64_t state = toNumber(value, member);
-            if (state != kWindowNormal && state != kWindowMinimized && state != kWindowMaximized) {
-                throw AutomationError("WindowState cannot be " + std::to_string(state) + ".");
-            }
-            m_state->windowState = static_cast<std::int32_t>(state);
+            // A workbook opens in the desktop program's own window.
+            toNumber(value, member);
         } else if (sameMember(member, "Calculation")) {
-            const std::int64_t mode = toNumber(value, member);
-            if (mode != kCalculationAutomatic && mode != kCalculationManual &&
-                mode != kCalculationSemiautomatic) {
-                throw AutomationError("Calculation cannot be " + std::to_string(mode) + ".");
-            }
-            m_state->calculation = static_cast<std::int32_t>(mode);
+            m_state->calculation = static_cast<std::int32_t>(toNumber(value, member));
         } else {
             unknownMember(member);
         }
@@ -384,10 +320,7 @@ public:
 
 private:
     std::filesystem::path freshFile() const {
-        const QString directory =
-            m_outputDirectory.empty()
-                ? QStandardPaths::writableLocation(QStandardPaths::TempLocation)
-                : QString::fromStdString(m_outputDirectory.string());
+        const QString directory = QString::fromStdString(m_outputDirectory.string());
         QTemporaryFile reserved(
             QDir(directory).filePath(QStringLiteral("ipcountry-export-XXXXXX.xlsx")));
         reserved.setAutoRemove(false);
@@ -416,7 +349,7 @@ ObjectRef InProcessSpreadsheetFactory::createObject(std::string_view progId) {
     if (const std::string missing = m_desktop.missingSpreadsheetProgram(); !missing.empty()) {
         throw AutomationError(missing);
     }
-    return std::make_shared<ApplicationObject>(m_desktop, m_outputDirectory);
+    return std::make_shared<ApplicationObject>(m_desktop, usableFolder(m_outputDirectory));
 }
 
 }  // namespace ipcountry::ui::automation

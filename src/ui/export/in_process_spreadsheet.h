@@ -8,17 +8,15 @@
 namespace ipcountry::ui::automation {
 
 // A spreadsheet application living in this process, answering to
-// "Excel.Application" with the part of the object model the export uses:
-// the application, its workbooks, a workbook's sheets, cells, ranges by
-// cell pair or by reference text, Value, Delete, AutoFilter, EntireColumn and
-// AutoFit. Members are matched without regard to case.
+// "Excel.Application" with exactly the members exportToExcel uses, matched
+// without regard to case; anything else is refused as an unknown member.
 //
 // When the application is released, each of its workbooks is written to a
 // fresh .xlsx file and opened in the desktop's spreadsheet program, where
 // the user saves it where they like; an application never made visible is
 // discarded with its workbooks. Creating the application fails when the
-// desktop has no program for workbooks, so no work is lost to a file nobody
-// can open.
+// desktop has no program for workbooks or the folder for them cannot be
+// written, so no work is lost to a file nobody can open or find.
 class InProcessSpreadsheetFactory final : public ObjectFactory {
 public:
     // Workbooks are written into `outputDirectory`, the user's temporary

@@ -88,26 +88,6 @@ void SheetData::deleteRows(std::int64_t first, std::int64_t last) {
         m_cells.erase(m_cells.begin() + (first - 1) * m_columns, m_cells.begin() + end * m_columns);
         m_rows -= end - first + 1;
     }
-    if (m_autoFilter) {
-        // The filter range shrinks by the deleted rows inside it and moves up
-        // by those above it; it goes when all its rows go.
-        CellArea& f = *m_autoFilter;
-        const std::int64_t count = last - first + 1;
-        const auto shift = [&](std::int64_t row) {
-            if (row < first) return row;
-            if (row > last) return row - count;
-            return first - 1;
-        };
-        const std::int64_t newFirst =
-            f.firstRow >= first && f.firstRow <= last ? first : shift(f.firstRow);
-        const std::int64_t newLast = shift(f.lastRow);
-        if (newLast < newFirst) {
-            m_autoFilter.reset();
-        } else {
-            f.firstRow = newFirst;
-            f.lastRow = newLast;
-        }
-    }
 }
 
 CellArea SheetData::currentRegion(std::int64_t row, std::int64_t column) const {

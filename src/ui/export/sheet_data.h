@@ -23,7 +23,8 @@ public:
 
     // Writes the array into `area`; they must have the same size.
     void assign(const CellArea& area, TextArray array);
-    // Removes rows `first` to `last`; the rows below move up.
+    // Removes rows `first` to `last`; the rows below move up. The filter
+    // stays as it is: the export sets it after the delete.
     void deleteRows(std::int64_t first, std::int64_t last);
     // The block of filled cells around a cell, bounded by blank rows and
     // columns, as a filter set on one cell takes it.

@@ -2,6 +2,7 @@
 
 #include <xlsxwriter.h>
 
+#include <memory>
 #include <string>
 
 namespace ipcountry::ui::automation {
@@ -21,7 +22,7 @@ struct WorkbookCloser {
 
 }  // namespace
 
-void writeWorkbook(const WorkbookData& data, const std::filesystem::path& file) {
+void writeWorkbook(const SheetData& sheet, const std::filesystem::path& file) {
     lxw_workbook_options options{};
     // A million rows stream through a temporary file instead of memory; the
     // texts are then written inline rather than into the shared string table.
@@ -32,36 +33,31 @@ void writeWorkbook(const WorkbookData& data, const std::filesystem::path& file) 
     if (!workbook) {
         throw AutomationError("The workbook " + file.string() + " could not be created.");
     }
-    for (std::size_t s = 0; s < data.sheets.size(); ++s) {
-        const SheetData& sheet = *data.sheets[s];
-        const std::string name = "Sheet" + std::to_string(s + 1);
-        lxw_worksheet* worksheet = workbook_add_worksheet(workbook.get(), name.c_str());
-        if (worksheet == nullptr) {
-            throw AutomationError("The workbook " + file.string() + " could not take a sheet.");
-        }
-        for (const auto& [column, width] : sheet.columnWidths()) {
-            const auto c = static_cast<lxw_col_t>(column - 1);
-            check(worksheet_set_column(worksheet, c, c, width, nullptr), file);
-        }
-        if (const auto& filter = sheet.autoFilter()) {
-            check(worksheet_autofilter(worksheet, static_cast<lxw_row_t>(filter->firstRow - 1),
-                                       static_cast<lxw_col_t>(filter->firstColumn - 1),
-                                       static_cast<lxw_row_t>(filter->lastRow - 1),
-                                       static_cast<lxw_col_t>(filter->lastColumn - 1)),
+    lxw_worksheet* worksheet = workbook_add_worksheet(workbook.get(), "Sheet1");
+    if (worksheet == nullptr) {
+        throw AutomationError("The workbook " + file.string() + " could not take a sheet.");
+    }
+    for (const auto& [column, width] : sheet.columnWidths()) {
+        const auto c = static_cast<lxw_col_t>(column - 1);
+        check(worksheet_set_column(worksheet, c, c, width, nullptr), file);
+    }
+    if (const auto& filter = sheet.autoFilter()) {
+        check(worksheet_autofilter(worksheet, static_cast<lxw_row_t>(filter->firstRow - 1),
+                                   static_cast<lxw_col_t>(filter->firstColumn - 1),
+                                   static_cast<lxw_row_t>(filter->lastRow - 1),
+                                   static_cast<lxw_col_t>(filter->lastColumn - 1)),
+              file);
+    }
+    for (std::int64_t r = 1; r <= sheet.rowCount(); ++r) {
+        for (std::int64_t c = 1; c <= sheet.columnCount(); ++c) {
+            const std::string& text = sheet.text(r, c);
+            if (text.empty()) continue;
+            check(worksheet_write_string(worksheet, static_cast<lxw_row_t>(r - 1),
+                                         static_cast<lxw_col_t>(c - 1), text.c_str(), nullptr),
                   file);
         }
-        for (std::int64_t r = 1; r <= sheet.rowCount(); ++r) {
-            for (std::int64_t c = 1; c <= sheet.columnCount(); ++c) {
-                const std::string& text = sheet.text(r, c);
-                if (text.empty()) continue;
-                check(worksheet_write_string(worksheet, static_cast<lxw_row_t>(r - 1),
-                                             static_cast<lxw_col_t>(c - 1), text.c_str(), nullptr),
-                      file);
-            }
-        }
     }
-    lxw_workbook* raw = workbook.release();
-    check(workbook_close(raw), file);
+    check(workbook_close(workbook.release()), file);
 }
 
 }  // namespace ipcountry::ui::automation
