@@ -31,7 +31,8 @@ void expectEarlierResultsKept(const Fixture& f) {
     EXPECT_EQ(f.table.slotHits(0), 1);
 }
 
-enum class BadPath { Empty, Folder, Missing, NoPermission };
+// ReadFails: the file opens, but reading it fails (an I/O error).
+enum class BadPath { Empty, Folder, Missing, NoPermission, ReadFails };
 
 class UnusableInput : public ::testing::TestWithParam<BadPath> {
 protected:
@@ -40,6 +41,8 @@ protected:
             case BadPath::Empty: return "";
             case BadPath::Folder: return f.dir.path().string();
             case BadPath::Missing: return (f.dir.path() / "no such file.txt").string();
+            case BadPath::ReadFails:
+                return "/proc/self/mem";
             case BadPath::NoPermission: {
                 const auto path = f.dir.write("secret.txt", "10.1.2.3:80\r\n");
                 fs::permissions(path, fs::perms::none);
@@ -81,7 +84,8 @@ TEST_P(UnusableInput, freeTextShowsTheErrorAndEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, UnusableInput,
-                         ::testing::Values(BadPath::Empty, BadPath::Folder, BadPath::Missing, BadPath::NoPermission));
+                         ::testing::Values(BadPath::Empty, BadPath::Folder, BadPath::Missing,
+                                           BadPath::NoPermission, BadPath::ReadFails));
 
 TEST(HostileContent, binaryWithNulBytesIsScannedLikeText) {
     Fixture f(kExampleRanges);

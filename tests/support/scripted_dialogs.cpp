@@ -37,6 +37,7 @@ void ScriptedDialogs::clear() {
     m_messages.clear();
     m_stats.clear();
     m_filters.clear();
+    m_whileAsking = nullptr;
     m_beeps = 0;
     m_cancelAt = 0;
     m_progressUpdates = 0;
@@ -49,6 +50,7 @@ void ScriptedDialogs::message(QWidget*, const QString& text, Icon icon) {
 
 bool ScriptedDialogs::askYesNo(QWidget*, const QString& text, Icon icon) {
     m_messages.push_back({text, icon, true});
+    if (m_whileAsking) m_whileAsking();
     if (m_yesNo.empty()) {
         ADD_FAILURE() << "unscripted Yes/No question: " << text.toStdString();
         return false;

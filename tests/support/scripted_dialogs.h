@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -32,6 +33,8 @@ public:
 
     // --- scripting ---
     void answerYesNo(bool yes) { m_yesNo.push_back(yes); }
+    // Runs while each Yes/No question is up, to look at what the user sees then.
+    void whileAsking(std::function<void()> look) { m_whileAsking = std::move(look); }
     void answerOpenFile(std::optional<QString> path) { m_files.push_back(std::move(path)); }
     // The progress dialog reports a cancel at its n-th update (1 = the first).
     void cancelProgressAtUpdate(int n) { m_cancelAt = n; }
@@ -56,6 +59,7 @@ public:
 
 private:
     std::deque<bool> m_yesNo;
+    std::function<void()> m_whileAsking;
     std::deque<std::optional<QString>> m_files;
     std::vector<Message> m_messages;
     std::vector<StatsShown> m_stats;

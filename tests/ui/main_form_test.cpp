@@ -273,10 +273,12 @@ TEST_P(FindPaths, showCountryAndFlagOrAnError) {
 
 const FindCase kFindCases[] = {
     {"knownCountry", "10.200.0.1", "Germany", true, ""},
+    {"tabsAroundTheOctets", "\t10.200\t.0. 1\t", "Germany", true, ""},
     {"usShowsUsaAndItsFlag", "11.0.0.9", "USA", true, ""},
     {"codeMissingFromTheListIsUnknown", "5.6.7.8", "Unknown", false, ""},
     {"aboveTheLastRangeIsUnknownNotThePreviousCountry", "200.1.1.1", "Unknown", false, ""},
-    {"missingFlagClearsThePictureAndReports", "12.0.0.1", "France", false, "Error due to wrong data entered! File not found"},
+    {"missingFlagClearsThePictureAndReports", "12.0.0.1", "France", false,
+     "Error due to wrong data entered! File not found"},
     {"keyTooLong", "1.2.3.999", " ", false, "Error due to wrong data entered! "},
     {"notANumber", "a.b.c.d", " ", false, "Error due to wrong data entered! "},
     {"fewerThanThreeDots", "1.2.3", " ", false, "Error due to wrong data entered! "},
@@ -350,6 +352,8 @@ TEST_F(MainFormTest, formattedRunWithYesToEveryPromptEndsWithTheStatistics) {
 TEST_F(MainFormTest, formattedRunAnsweredNoKeepsRowsAndCountsButShowsNoStatistics) {
     child<QLineEdit>("Text2")->setText(textOfFile("list.txt", "10.1.2.3:8080\r\nbad line\r\n11.0.0.9:25\r\n"));
     m_dialogs.answerYesNo(false);
+    // The user sees where the run stands before answering.
+    m_dialogs.whileAsking([&] { EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3"})); });
     click("Command3");
     EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3"}));
     EXPECT_EQ(m_form->countryTable().slotHits(0), 1);
