@@ -63,6 +63,8 @@ void MainForm::buildControls() {
     // and every label beneath the windowed controls.
     auto addLabel = [&](const char* name, const char* caption, QRect rect, bool big) {
         auto* label = new QLabel(QString::fromUtf8(caption), this);
+        // Label3 shows a name from Country.dbf: never markup.
+        label->setTextFormat(Qt::PlainText);
         label->setObjectName(QString::fromLatin1(name));
         label->setGeometry(rect);
         if (big) {
@@ -183,7 +185,11 @@ QFont MainForm::fittingFont(QFont font, const QString& text, int room) {
 void MainForm::showCountry(const QString& name) {
     m_label3->setFont(fittingFont(windowFont(12, true), name, m_label3->width() - m_label3->indent()));
     m_label3->setText(name);
-    m_label3->setToolTip(name.trimmed().isEmpty() ? QString() : name);
+    // Tool tips guess their format too; this one is markup around the escaped name.
+    m_label3->setToolTip(
+        name.trimmed().isEmpty()
+            ? QString()
+            : QStringLiteral("<p style='white-space:pre'>%1</p>").arg(name.toHtmlEscaped()));
 }
 
 void MainForm::showFlag(const QImage& image) {

@@ -25,6 +25,8 @@ QMessageBox::Icon toQt(Dialogs::Icon icon) {
 int showBox(QWidget* parent, const QString& text, Dialogs::Icon icon, QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton defaultButton) {
     QMessageBox box(toQt(icon), QCoreApplication::applicationName(), text, buttons, parent);
+    // Messages quote paths and file contents: a tag in them is text, not markup.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(defaultButton);
     return box.exec();
 }

@@ -49,9 +49,11 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs, c
     setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
 
     m_label1 = new QLabel(QStringLiteral("Label1"), this);
+    m_label1->setTextFormat(Qt::PlainText);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(twipsRect(240, 120, 2895, 255, dpi));
     m_label2 = new QLabel(QStringLiteral("Label2"), this);
+    m_label2->setTextFormat(Qt::PlainText);
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setGeometry(twipsRect(240, 480, 4335, 375, dpi));
     m_label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);

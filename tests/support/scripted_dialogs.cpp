@@ -98,11 +98,12 @@ std::unique_ptr<analysis::Progress> ScriptedDialogs::startProgress(QWidget*, con
     return std::make_unique<ScriptedProgress>(m_progressUpdates, m_cancelAt);
 }
 
-void closeModalWhenShown(int timeoutMs) {
+void closeModalWhenShown(int timeoutMs, std::function<void(QWidget*)> look) {
     auto* timer = new QTimer(qApp);
     const QDeadlineTimer deadline(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, deadline, look = std::move(look)] {
         if (auto* modal = QApplication::activeModalWidget()) {
+            if (look) look(modal);
             if (auto* dialog = qobject_cast<QDialog*>(modal)) {
                 dialog->reject();
             } else {

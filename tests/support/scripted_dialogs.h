@@ -72,6 +72,7 @@ private:
 
 // Closes the active modal widget once it appears (within the timeout), for
 // the tests that must go through a real exec().
-void closeModalWhenShown(int timeoutMs = 5000);
+// `look` sees the widget just before it is closed.
+void closeModalWhenShown(int timeoutMs = 5000, std::function<void(QWidget*)> look = {});
 
 }  // namespace ipcountry::test

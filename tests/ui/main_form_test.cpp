@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -378,6 +379,26 @@ TEST_F(MainFormTest, unformattedRunFindsAddressesAnywhere) {
     EXPECT_EQ(m_form->resultGrid().textMatrix(3, 1), "");
     ASSERT_EQ(m_dialogs.statistics().size(), 1u);
     EXPECT_EQ(m_dialogs.statistics()[0].label2, "Total number of IPs is 3");
+}
+
+// A name that looks like markup is shown as written, in a real message box.
+TEST_F(MainFormTest, markupInAPathIsShownAsWritten) {
+    QtDialogs real;
+    MainForm form(m_data.path(), real, &m_clock);
+    const QString path = m_data.file(QStringLiteral("<b>bold</b><img src=x>.log"));
+    form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(path);
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    test::closeModalWhenShown(5000, [&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            shown = box->text();
+            format = box->textFormat();
+        }
+    });
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command4")), Qt::LeftButton);
+    EXPECT_TRUE(shown.contains(path)) << shown.toStdString();
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(form.findChild<QLabel*>(QStringLiteral("Label3"))->textFormat(), Qt::PlainText);
 }
 
 TEST_F(MainFormTest, unformattedRunOfAMissingFileShowsTheErrorAndNoStatistics) {
