@@ -8,7 +8,7 @@ namespace ipcountry::lookup {
 // What went wrong, for callers that react differently to different failures.
 enum class ErrorKind {
     TypeMismatch,     // an octet that is empty or not a number
-    InvalidArgument,  // an address with fewer than three dots
+    InvalidArgument,  // an address with fewer than three dots, or an octet above 255
     FileNotFound,     // a data file or an input file that does not exist
     FileUnreadable,   // exists, but cannot be opened or read (a directory, no permission)
     BadData,          // a data file whose content cannot be used (Country.dbf too long, short line)
