@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
-#include <limits>
 #include <utility>
 
 #include "ui/export/cell_reference.h"
