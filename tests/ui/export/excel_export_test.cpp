@@ -149,8 +149,8 @@ TEST(ExportRefusal, startsNoApplicationBelowThreeRows) {
 
 // A row count without the rows, so that a grid taller than a sheet costs nothing.
 struct TallGrid final : ExportGrid {
-    std::int64_t Rows() const override { return 1048577; }
-    std::int64_t Cols() const override { return 3; }
+    std::int64_t rows() const override { return 1048577; }
+    std::int64_t cols() const override { return 3; }
     std::string textAt(std::int64_t) const override { throw std::logic_error("a cell was read"); }
 };
 
