@@ -55,40 +55,31 @@ TEST_P(FormattedLineTest, handlesTheLine) {
     EXPECT_EQ(f.table.totalHits(), static_cast<std::int64_t>(c.rows.size()));
 }
 
+// One case a line:
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Lines, FormattedLineTest,
     ::testing::Values(
-        LineCase{"laterColonsBelongToPort",
-                 "10.1.2.3:8080:9",
-                 {{"10.1.2.3", ":8080:9", "Germany", 0}},
-                 false},
+        LineCase{"laterColonsBelongToPort", "10.1.2.3:8080:9", {{"10.1.2.3", ":8080:9", "Germany", 0}}, false},
         LineCase{"colonAlone", "10.1.2.3:", {{"10.1.2.3", ":", "Germany", 0}}, false},
-        LineCase{"tabsRemovedEverywhere",
-                 "\t10.1.\t2.3\t:\t80\t80",
-                 {{"10.1.2.3", ":8080", "Germany", 0}},
-                 false},
+        LineCase{"tabsRemovedEverywhere", "\t10.1.\t2.3\t:\t80\t80", {{"10.1.2.3", ":8080", "Germany", 0}}, false},
         // Each line loses its own TABs only: nothing of the line before stays.
-        LineCase{"tabsInConsecutiveLines",
-                 "10.1.2.3\t:80\r\n10.1.2.4\t:81\r\n\t11.0.0.9:2\t5",
-                 {{"10.1.2.3", ":80", "Germany", 0},
-                  {"10.1.2.4", ":81", "Germany", 0},
-                  {"11.0.0.9", ":25", "USA", 222}},
+        LineCase{"tabsInConsecutiveLines", "10.1.2.3\t:80\r\n10.1.2.4\t:81\r\n\t11.0.0.9:2\t5",
+                 {{"10.1.2.3", ":80", "Germany", 0}, {"10.1.2.4", ":81", "Germany", 0}, {"11.0.0.9", ":25", "USA", 222}},
                  false},
-        LineCase{
-            "blankBeforeColonKept", "10.1.2.3 :80", {{"10.1.2.3 ", ":80", "Germany", 0}}, false},
-        LineCase{"fifthPartShownButIgnored",
-                 "10.1.2.3.77:8080",
-                 {{"10.1.2.3.77", ":8080", "Germany", 0}},
-                 false},
-        LineCase{
-            "leadingZeros", "010.001.002.003:1", {{"010.001.002.003", ":1", "Germany", 0}}, false},
-        LineCase{"noPort", "1.2.3.4", {}, true}, LineCase{"colonFirst", ":80", {}, true},
-        LineCase{"emptyLine", "", {}, true}, LineCase{"octetNotANumber", "1.2.x.4:80", {}, true},
+        LineCase{"blankBeforeColonKept", "10.1.2.3 :80", {{"10.1.2.3 ", ":80", "Germany", 0}}, false},
+        LineCase{"fifthPartShownButIgnored", "10.1.2.3.77:8080", {{"10.1.2.3.77", ":8080", "Germany", 0}}, false},
+        LineCase{"leadingZeros", "010.001.002.003:1", {{"010.001.002.003", ":1", "Germany", 0}}, false},
+        LineCase{"noPort", "1.2.3.4", {}, true},
+        LineCase{"colonFirst", ":80", {}, true},
+        LineCase{"emptyLine", "", {}, true},
+        LineCase{"octetNotANumber", "1.2.x.4:80", {}, true},
         LineCase{"octetAbove255", "1.2.3.999:80", {}, true},
         LineCase{"fewerThanThreeDots", "10.1.2:80", {}, true},
         LineCase{"codeWithoutSlot", "0.0.0.0:1", {}, false},
         LineCase{"inNoRange", "13.0.0.1:1", {}, false}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(FormattedList, describesAKeyFailureAndLeavesFormatFailuresBlank) {
     Fixture f(kExampleRanges);
