@@ -177,9 +177,14 @@ void BM_FreeTextEndToEnd(benchmark::State& state) {
     {
         analysis::LineReader reader;
         reader.open(corpus.path);
-        std::string_view line;
-        while (reader.next(line))
-            analysis::scanLine(line, [&found](const analysis::FoundAddress&) { ++found; });
+        std::string_view piece;
+        bool lineEnds = false;
+        analysis::Ipv4Scanner scanner;
+        while (reader.next(piece, lineEnds) == analysis::LineReader::Next::Piece) {
+            scanner.feed(piece, [&found](const analysis::FoundAddress&) { ++found; });
+            if (lineEnds)
+                scanner.endLine([&found](const analysis::FoundAddress&) { ++found; });
+        }
     }
     std::int64_t rows = 0;
     for (auto _ : state) {
@@ -292,8 +297,10 @@ std::vector<std::string> linesOf(const Corpus& corpus) {
     analysis::LineReader reader;
     reader.open(corpus.path);
     std::string_view line;
+    bool lineEnds = false;
     std::uint64_t bytes = 0;
-    while (bytes < (32u << 20) && reader.next(line)) {
+    // The corpus's lines are short: each comes whole.
+    while (bytes < (32u << 20) && reader.next(line, lineEnds) == analysis::LineReader::Next::Piece) {
         all.emplace_back(line);
         bytes += line.size() + 2;
     }

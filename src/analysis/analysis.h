@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,9 @@ struct AnalysisContext {
     Prompter& prompter;
     Clock& clock;
     Progress* progress = nullptr;
+    // The driver reads standard input for the file name "-"; the window
+    // opens every name as typed.
+    bool dashIsStandardInput = false;
 };
 
 enum class RunStatus {
@@ -34,6 +38,12 @@ struct RunResult {
 // The prompt's fixed texts.
 inline constexpr std::string_view kWrongDataText = "Error due to wrong data entered! ";
 inline constexpr std::string_view kContinueQuestion = "Do you want continue?";
+
+// A formatted list's line longer than this is a failing line, read past
+// without being held: a thousand times the longest address and port, so no
+// list that a person or a program writes comes near it, while a file that is
+// no list (a disk image, /dev/zero) costs no more memory than this.
+inline constexpr std::size_t kLongestFormattedLine = std::size_t{64} << 10;
 
 // A formatted list: one address:port per line (TABs removed). A failing line
 // asks the prompter whether to go on. `path` is used exactly as typed.

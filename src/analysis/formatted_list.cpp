@@ -51,7 +51,7 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
 
     LineReader reader;
     try {
-        reader.open(path);
+        reader.open(path, LineReader::kBlockSize, context.dashIsStandardInput);
     } catch (const lookup::Error& error) {
         // There is no list to go on with: Yes ends the run as No does, and
         // neither shows statistics of a run that never read a line.
@@ -62,20 +62,40 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
     RunLookup lookup(context);
     std::string withoutTabs;
     std::string_view line;
+    bool lineEnds = false;
+    bool lineStarts = true;
     std::int64_t lineNumber = 0;
     for (;;) {
+        LineReader::Next next = LineReader::Next::End;
         try {
-            if (!reader.next(line))
-                break;
+            next = reader.next(line, lineEnds);
         } catch (const lookup::Error& error) {
             // The list broke off midway: there is nothing left to go on with.
-            context.prompter.askContinue(continuePrompt(error.what()), lineNumber + 1);
+            context.prompter.askContinue(continuePrompt(error.what()),
+                                         lineStarts ? lineNumber + 1 : lineNumber);
             return result;
         }
-        ++lineNumber;
+        if (next == LineReader::Next::End)
+            break;
         if (reader.blockWasRead() && context.progress != nullptr &&
             !context.progress->update(reader.bytesRead(), reader.fileSize()))
             return result;
+        if (next == LineReader::Next::Idle)
+            continue;
+        const bool wholeLine = lineStarts && lineEnds;
+        const bool firstPiece = lineStarts;
+        lineStarts = lineEnds;
+        if (!firstPiece)
+            continue;  // the rest of a line already reported as too long
+        ++lineNumber;
+        if (!wholeLine || line.size() > kLongestFormattedLine) {
+            const std::string description = "Line " + std::to_string(lineNumber) +
+                                            " is longer than " +
+                                            std::to_string(kLongestFormattedLine) + " characters";
+            if (!context.prompter.askContinue(continuePrompt(description), lineNumber))
+                return result;
+            continue;
+        }
 
         if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
             withoutTabs.clear();

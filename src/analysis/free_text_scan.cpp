@@ -20,7 +20,7 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
     // before it stays.
     try {
         LineReader reader;
-        reader.open(path);
+        reader.open(path, LineReader::kBlockSize, context.dashIsStandardInput);
 
         // The range file is opened once per run. A file without addresses
         // needs no lookup, so a missing range file only fails the run at the
@@ -46,12 +46,26 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
             }
         };
 
-        std::string_view line;
-        while (reader.next(line)) {
+        // Lines come whole but for those longer than a block, which come in
+        // pieces; the scanner answers the same either way.
+        Ipv4Scanner scanner;
+        std::string_view piece;
+        bool lineEnds = false;
+        bool lineStarts = true;
+        for (;;) {
+            const LineReader::Next next = reader.next(piece, lineEnds);
+            if (next == LineReader::Next::End) break;
             if (reader.blockWasRead() && context.progress != nullptr &&
                 !context.progress->update(reader.bytesRead(), reader.fileSize()))
                 return result;
-            scanLine(line, onAddress);
+            if (next == LineReader::Next::Idle) continue;
+            if (lineStarts && lineEnds) {
+                scanner.scanLine(piece, onAddress);
+            } else {
+                scanner.feed(piece, onAddress);
+                if (lineEnds) scanner.endLine(onAddress);
+            }
+            lineStarts = lineEnds;
         }
     } catch (const lookup::Error& error) {
         context.prompter.showError(wrongDataMessage(error.what()));

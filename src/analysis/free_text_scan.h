@@ -4,15 +4,19 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ipcountry::analysis {
 
-// One address found in a line of free text. The texts are views into the line.
+// One address found in a line of free text. The texts are valid only while
+// the callback runs: views into the piece fed, or into the scanner's own small
+// buffer when the address spans two pieces.
 struct FoundAddress {
     std::string_view dottedText;  // the address as written, leading zeros kept
     std::string_view portText;    // empty, ":" alone, or ":" and one to five digits
     std::uint32_t address = 0;    // the four octets, most significant first
+    std::uint64_t start = 0;      // offset of the address's first character in its line
 };
 
 namespace detail {
@@ -24,8 +28,7 @@ inline bool isDigit(char c) noexcept { return static_cast<unsigned char>(c - '0'
 inline int octetValue(const char* text, std::size_t length) noexcept {
     int value = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        if (!isDigit(text[i]))
-            return -1;
+        if (!isDigit(text[i])) return -1;
         value = value * 10 + (text[i] - '0');
     }
     return length != 0 && value <= 255 ? value : -1;
@@ -33,7 +36,7 @@ inline int octetValue(const char* text, std::size_t length) noexcept {
 
 }  // namespace detail
 
-// Finds the addresses of one line (without its line end) and hands each to
+// Finds the addresses of a line, fed in pieces, and hands each to
 // `onAddress(const FoundAddress&)`, in the order of their third dots.
 //
 // The scan walks from dot to dot. Before each of the first three dots it takes
@@ -48,94 +51,218 @@ inline int octetValue(const char* text, std::size_t length) noexcept {
 // directly after it or one character later, and is the run of up to five
 // digits behind that colon (ports reach 65535). After an address the search
 // goes on right after its third dot, so its fourth octet may begin the next.
+//
+// Since the scan only ever looks three characters before a dot and ten after
+// a third dot, a line of any length streams through: the scanner keeps the
+// few last characters of a piece that a later dot may still need, never more
+// than kHeld, and answers exactly as for the whole line at once. An address
+// is reported at the latest once the first 64 characters after its start have
+// been fed.
+class Ipv4Scanner {
+public:
+    // More of the current line.
+    template <class OnAddress>
+    void feed(std::string_view piece, OnAddress&& onAddress) {
+        if (piece.empty()) return;
+        if (m_fed == 0) {
+            // The first piece of a line: scanned where it lies.
+            scanPiece(piece.data(), piece.size(), 0, onAddress);
+            m_fed = piece.size();
+            return;
+        }
+        // The held characters and the beginning of the piece, joined: every
+        // dot whose octets or address started before the piece is decided
+        // here, and beyond kJoin the piece holds all that its dots look at.
+        const std::size_t joined = piece.size() < kJoin ? piece.size() : kJoin;
+        std::memcpy(m_join, m_held, m_heldSize);
+        std::memcpy(m_join + m_heldSize, piece.data(), joined);
+        const std::uint64_t joinBase = m_fed - m_heldSize;
+        const std::size_t resume =
+            scan(m_join, m_heldSize + joined, joinBase,
+                 static_cast<std::size_t>(m_resume - joinBase), false, onAddress);
+        if (joined == piece.size()) {
+            m_fed += piece.size();
+            hold(m_join, m_heldSize + joined, joinBase, resume);
+            return;
+        }
+        m_resume = joinBase + resume;
+        scanPiece(piece.data(), piece.size(), m_fed, onAddress);
+        m_fed += piece.size();
+    }
+
+    // The line ended after the pieces fed so far.
+    template <class OnAddress>
+    void endLine(OnAddress&& onAddress) {
+        if (m_heldSize > 0) {
+            const std::uint64_t base = m_fed - m_heldSize;
+            scan(m_held, m_heldSize, base, static_cast<std::size_t>(m_resume - base), true,
+                 onAddress);
+        }
+        m_gathered = 0;
+        m_resume = m_fed = 0;
+        m_heldSize = 0;
+    }
+
+    // A whole line: feed() and endLine() in one, without holding anything.
+    template <class OnAddress>
+    void scanLine(std::string_view line, OnAddress&& onAddress) {
+        if (m_fed == 0) {
+            scan(line.data(), line.size(), 0, 0, true, onAddress);
+            m_gathered = 0;
+            return;
+        }
+        feed(line, onAddress);
+        endLine(onAddress);
+    }
+
+    // The most characters held between two pieces.
+    static constexpr std::size_t kHeld = 32;
+
+private:
+    static constexpr std::size_t kJoin = 64;
+    // What a third dot needs after it: a fourth octet of three, a colon at
+    // most two further and five digits of port.
+    static constexpr std::size_t kLookahead = 10;
+
+    template <class OnAddress>
+    void scanPiece(const char* text, std::size_t size, std::uint64_t base, OnAddress& onAddress) {
+        const std::size_t from = m_resume > base ? static_cast<std::size_t>(m_resume - base) : 0;
+        const std::size_t resume = scan(text, size, base, from, false, onAddress);
+        hold(text, size, base, resume);
+    }
+
+    // Keeps what the dots from `resume` on may still look at: the three
+    // characters before the next dot and the address gathered so far.
+    void hold(const char* text, std::size_t size, std::uint64_t base, std::size_t resume) {
+        const std::uint64_t next = base + resume;
+        // An address whose last dot lies more than four characters before the
+        // next dot can no longer be continued: the next octet could not touch it.
+        if (m_gathered > 0 && m_previousDot + 4 < next) m_gathered = 0;
+        std::uint64_t keepFrom = next >= 3 ? next - 3 : 0;
+        if (m_gathered > 0 && m_start < keepFrom) keepFrom = m_start;
+        if (keepFrom < base) keepFrom = base;
+        m_heldSize = static_cast<std::size_t>(base + size - keepFrom);
+        std::memmove(m_held, text + (keepFrom - base), m_heldSize);
+        m_resume = next;
+    }
+
+    // Scans the dots of text[from, size), where text[0] stands at `base` in
+    // the line. Returns where the next search begins: `size`, or, when the
+    // line goes on beyond `size`, a third dot whose fourth octet and port are
+    // not all there yet.
+    template <class OnAddress>
+    std::size_t scan(const char* text, std::size_t size, std::uint64_t base, std::size_t from,
+                     bool lineEnds, OnAddress& onAddress) {
+        int gathered = m_gathered;  // octets of the address being built (0 to 2)
+        std::uint64_t start = m_start;
+        std::uint64_t previousDot = m_previousDot;  // the dot after its last octet
+        std::uint32_t address = m_address;
+        std::size_t scanPos = from;
+
+        while (scanPos < size) {
+            const void* hit = std::memchr(text + scanPos, '.', size - scanPos);
+            if (hit == nullptr) {
+                scanPos = size;
+                break;
+            }
+            const std::size_t dot = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+
+            // The octet before the dot: widest candidate first; where fewer
+            // characters stand before the dot than the width, that width fails.
+            int value = -1;
+            std::size_t width = 3;
+            for (; width >= 1; --width) {
+                if (dot >= width && (value = detail::octetValue(text + dot - width, width)) >= 0)
+                    break;
+            }
+            if (value < 0) {
+                gathered = 0;
+                scanPos = dot + 1;
+                continue;
+            }
+            const std::uint64_t octetStart = base + dot - width;
+            if (gathered > 0 && octetStart != previousDot + 1) gathered = 0;
+            if (gathered == 2 && !lineEnds && size - dot - 1 < kLookahead) {
+                scanPos = dot;  // decided once more of the line is there
+                break;
+            }
+            scanPos = dot + 1;
+            if (gathered == 0) {
+                start = octetStart;
+                address = 0;
+            }
+            address = (address << 8) | static_cast<std::uint32_t>(value);
+            previousDot = base + dot;
+            if (++gathered < 3) continue;
+
+            // Three octets: the fourth begins right after this (third) dot. Near
+            // the line's end the candidates are shorter; an empty one (the dot
+            // ends the line) fails like any other.
+            gathered = 0;
+            const std::size_t rest = size - dot - 1;
+            int fourth = -1;
+            std::size_t fourthWidth = 3;
+            for (; fourthWidth >= 1; --fourthWidth) {
+                const std::size_t length = fourthWidth < rest ? fourthWidth : rest;
+                if ((fourth = detail::octetValue(text + dot + 1, length)) >= 0) break;
+            }
+            if (fourth < 0) continue;
+            const std::size_t octetEnd = dot + 1 + (fourthWidth < rest ? fourthWidth : rest);
+
+            // The port: a colon right after the fourth octet or one character
+            // later. The colon is searched from the fourth octet's last position
+            // of its accepted width; that octet holds digits, so the colon can
+            // only be one or two places beyond it.
+            std::string_view port;
+            const std::size_t portFrom = dot + fourthWidth;  // last position of the accepted width
+            for (std::size_t offset = 1; offset <= 2; ++offset) {
+                const std::size_t colon = portFrom + offset;
+                if (colon >= size) break;
+                if (text[colon] != ':') continue;
+                std::size_t digits = 0;
+                const std::size_t available = size - colon - 1;
+                while (digits < 5 && digits < available &&
+                       detail::isDigit(text[colon + 1 + digits]))
+                    ++digits;
+                // ":" alone when the colon ends the line; no port when a non-digit follows it.
+                if (digits > 0 || available == 0) port = std::string_view(text + colon, digits + 1);
+                break;
+            }
+
+            FoundAddress found;
+            const std::size_t first = static_cast<std::size_t>(start - base);
+            found.dottedText = std::string_view(text + first, octetEnd - first);
+            found.portText = port;
+            found.address = (address << 8) | static_cast<std::uint32_t>(fourth);
+            found.start = start;
+            onAddress(std::as_const(found));
+        }
+        m_gathered = gathered;
+        m_start = start;
+        m_previousDot = previousDot;
+        m_address = address;
+        return scanPos;
+    }
+
+    int m_gathered = 0;
+    std::uint64_t m_start = 0;        // where the address being built begins
+    std::uint64_t m_previousDot = 0;  // the dot after its last octet
+    std::uint32_t m_address = 0;
+    std::uint64_t m_resume = 0;  // where the search for the next dot begins
+    std::uint64_t m_fed = 0;     // characters of the line fed so far
+    std::size_t m_heldSize = 0;  // m_held is the line's [m_fed - m_heldSize, m_fed)
+    char m_held[kHeld];
+    char m_join[kHeld + kJoin];
+};
+
+// A whole line at once.
 template <class OnAddress>
 void scanLine(std::string_view line, OnAddress&& onAddress) {
-    const char* const text = line.data();
-    const std::size_t size = line.size();
-    std::size_t scanPos = 0;      // where the search for the next dot begins
-    int gathered = 0;             // octets of the address being built (0 to 3)
-    std::size_t start = 0;        // where that address begins
-    std::size_t previousDot = 0;  // the dot after its last octet
-    std::uint32_t address = 0;
-
-    while (scanPos < size) {
-        const void* hit = std::memchr(text + scanPos, '.', size - scanPos);
-        if (hit == nullptr)
-            return;
-        const std::size_t dot = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
-        scanPos = dot + 1;
-
-        // The octet before the dot: widest candidate first; where fewer
-        // characters stand before the dot than the width, that width fails.
-        int value = -1;
-        std::size_t width = 3;
-        for (; width >= 1; --width) {
-            if (dot >= width && (value = detail::octetValue(text + dot - width, width)) >= 0)
-                break;
-        }
-        if (value < 0) {
-            gathered = 0;
-            continue;
-        }
-        const std::size_t octetStart = dot - width;
-        if (gathered > 0 && octetStart != previousDot + 1)
-            gathered = 0;
-        if (gathered == 0) {
-            start = octetStart;
-            address = 0;
-        }
-        address = (address << 8) | static_cast<std::uint32_t>(value);
-        previousDot = dot;
-        if (++gathered < 3)
-            continue;
-
-        // Three octets: the fourth begins right after this (third) dot. Near
-        // the line's end the candidates are shorter; an empty one (the dot
-        // ends the line) fails like any other.
-        gathered = 0;
-        const std::size_t rest = size - dot - 1;
-        int fourth = -1;
-        std::size_t fourthWidth = 3;
-        for (; fourthWidth >= 1; --fourthWidth) {
-            const std::size_t length = fourthWidth < rest ? fourthWidth : rest;
-            if ((fourth = detail::octetValue(text + dot + 1, length)) >= 0)
-                break;
-        }
-        if (fourth < 0)
-            continue;
-        const std::size_t octetEnd = dot + 1 + (fourthWidth < rest ? fourthWidth : rest);
-
-        // The port: a colon right after the fourth octet or one character
-        // later. The colon is searched from the fourth octet's last position
-        // of its accepted width; that octet holds digits, so the colon can
-        // only be one or two places beyond it.
-        std::string_view port;
-        const std::size_t portFrom = dot + fourthWidth;  // last position of the accepted width
-        for (std::size_t offset = 1; offset <= 2; ++offset) {
-            const std::size_t colon = portFrom + offset;
-            if (colon >= size)
-                break;
-            if (text[colon] != ':')
-                continue;
-            std::size_t digits = 0;
-            const std::size_t available = size - colon - 1;
-            while (digits < 5 && digits < available && detail::isDigit(text[colon + 1 + digits]))
-                ++digits;
-            // ":" alone when the colon ends the line; no port when a non-digit follows it.
-            if (digits > 0 || available == 0)
-                port = std::string_view(text + colon, digits + 1);
-            break;
-        }
-
-        FoundAddress found;
-        found.dottedText = std::string_view(text + start, octetEnd - start);
-        found.portText = port;
-        found.address = (address << 8) | static_cast<std::uint32_t>(fourth);
-        onAddress(found);
-    }
+    Ipv4Scanner scanner;
+    scanner.scanLine(line, onAddress);
 }
 
-// The same, collected; for tests and tools.
+// The same, collected; for tests and tools. The texts are views into `line`.
 inline std::vector<FoundAddress> scanLine(std::string_view line) {
     std::vector<FoundAddress> found;
     scanLine(line, [&found](const FoundAddress& address) { found.push_back(address); });

@@ -2,17 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "lookup/text_file.h"
+#include "analysis/input_source.h"
 
 namespace ipcountry::analysis {
 
-// Reads a text file line by line in large blocks. Only the current line (and
-// the unread rest of the current block) is held, so a log of gigabytes costs
-// one block of memory and a single line of 300 MB costs about that line.
+// Reads a text line by line in large blocks, from a file, a compressed file or
+// standard input (see InputSource). Memory is two blocks whatever the input:
+// a line of at most one block comes whole, as one piece; a longer line comes
+// in pieces of more than a block each (the last one may be shorter), so that a
+// file without any line end is read like any other.
 // Lines end with CRLF, LF alone or CR alone; the line end is not part of the
 // line. A final line without a line end is still a line; an empty file has no
 // lines, and a file that ends with a line end has no empty line after it.
@@ -20,32 +22,42 @@ class LineReader {
 public:
     static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
+    enum class Next {
+        Piece,  // `piece` holds more of the current line
+        Idle,   // nothing arrived for a moment: report progress and ask again
+        End,    // no more lines
+    };
+
     LineReader() = default;
-    ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
-    // Opens `path` exactly as given; throws lookup::Error as OpenedFile does.
-    void open(const std::string& path, std::size_t blockSize = kBlockSize);
+    // Opens `path` as openInput() does.
+    void open(const std::string& path, std::size_t blockSize = kBlockSize,
+              bool dashIsStandardInput = false);
+    void open(std::unique_ptr<InputSource> source, std::size_t blockSize = kBlockSize);
 
-    // The next line, valid until the next call. False at the end of the file.
-    // Throws lookup::Error(FileUnreadable) when reading fails midway.
-    bool next(std::string_view& line);
+    // The next piece of the current line, valid until the next call;
+    // `lineEnds` is true when the line ends right after it. Throws
+    // lookup::Error(FileUnreadable) when reading fails midway.
+    Next next(std::string_view& piece, bool& lineEnds);
 
-    // True when the last call to next() had to read a new block: the moment
-    // to report progress, once per block rather than once per line.
+    // True when the last call to next() read from the input: the moment to
+    // report progress, once per block rather than once per line.
     bool blockWasRead() const noexcept { return m_blockWasRead; }
-    std::uint64_t bytesRead() const noexcept { return m_bytesRead; }
-    // The file's size when it was opened (0 for pipes and other streams).
-    std::uint64_t fileSize() const noexcept { return m_fileSize; }
+    // Bytes taken from the file (compressed bytes for an archive) and its size
+    // when it was opened (0 for pipes, devices and standard input).
+    std::uint64_t bytesRead() const noexcept { return m_source ? m_source->bytesRead() : 0; }
+    std::uint64_t fileSize() const noexcept { return m_source ? m_source->fileSize() : 0; }
 
 private:
-    void fill();
-    void close() noexcept;
+    InputSource::Status fill();
     std::size_t locate(char c, std::size_t& from) const noexcept;
+    Next hand(std::size_t end, std::size_t resume, bool lineEnds, std::string_view& piece,
+              bool& ends) noexcept;
 
-    std::optional<lookup::OpenedFile> m_file;
-    char* m_buffer = nullptr;
+    std::unique_ptr<InputSource> m_source;
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_capacity = 0;
     std::size_t m_blockSize = kBlockSize;
     std::size_t m_begin = 0;  // first unconsumed byte
@@ -53,9 +65,8 @@ private:
     std::size_t m_lf = 0;     // no LF in [m_begin, m_lf); see locate()
     std::size_t m_cr = 0;     // no CR in [m_begin, m_cr)
     bool m_eof = false;
+    bool m_inLine = false;  // pieces of the current line were handed out
     bool m_blockWasRead = false;
-    std::uint64_t m_bytesRead = 0;
-    std::uint64_t m_fileSize = 0;
 };
 
 }  // namespace ipcountry::analysis

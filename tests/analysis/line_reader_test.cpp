@@ -13,13 +13,21 @@ namespace {
 
 using testing::TempDir;
 
+// The lines, their pieces joined; no piece may be larger than the reader's two blocks.
 std::vector<std::string> readAll(const std::string& path, std::size_t blockSize) {
     LineReader reader;
     reader.open(path, blockSize);
     std::vector<std::string> lines;
-    std::string_view line;
-    while (reader.next(line))
-        lines.emplace_back(line);
+    std::string_view piece;
+    bool lineEnds = false;
+    bool lineStarts = true;
+    while (reader.next(piece, lineEnds) == LineReader::Next::Piece) {
+        EXPECT_LE(piece.size(), 2 * std::max<std::size_t>(blockSize, 16));
+        if (lineStarts)
+            lines.emplace_back();
+        lines.back() += piece;
+        lineStarts = lineEnds;
+    }
     return lines;
 }
 
@@ -105,7 +113,8 @@ TEST(LineReader, reportsProgressOncePerBlockNotPerLine) {
     reader.open(dir.write("input.txt", content), 1024);
     int blocks = 0, lines = 0;
     std::string_view line;
-    while (reader.next(line)) {
+    bool lineEnds = false;
+    while (reader.next(line, lineEnds) == LineReader::Next::Piece) {
         ++lines;
         blocks += reader.blockWasRead() ? 1 : 0;
     }
