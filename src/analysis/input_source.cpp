@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <utility>
 
@@ -141,6 +142,7 @@ public:
 
     Status read(char* buffer, std::size_t capacity, std::size_t& got) final {
         got = 0;
+        if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
         if (m_done) return Status::End;
         for (int stalls = 0;;) {
             if (m_inPos == m_inEnd && !m_inputEnded) {
@@ -153,7 +155,14 @@ public:
                 m_inEnd = n;
             }
             const std::size_t before = m_inPos;
-            m_done = unpack(reinterpret_cast<unsigned char*>(buffer), capacity, got);
+            try {
+                m_done = unpack(reinterpret_cast<unsigned char*>(buffer), capacity, got);
+            } catch (const Error&) {
+                // The text unpacked before the damage was found is still read.
+                if (got == 0) throw;
+                m_failure = std::current_exception();
+                return Status::Data;
+            }
             if (got > 0) return Status::Data;
             if (m_done) return Status::End;
             if (m_inPos == before) {
@@ -206,6 +215,7 @@ private:
     std::size_t m_inEnd = 0;
     bool m_inputEnded = false;
     bool m_done = false;
+    std::exception_ptr m_failure;  // raised at the next read
 };
 
 // gzip through ISA-L, about three times as fast as zlib here. Members follow
