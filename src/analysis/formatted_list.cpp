@@ -22,8 +22,7 @@ public:
 
     // The resolver, or null with the reason in `error`.
     const CountryResolver* resolver() {
-        if (!m_resolver)
-            tryOpen();
+        if (!m_resolver) tryOpen();
         return m_resolver ? &*m_resolver : nullptr;
     }
     const std::string& error() const { return m_error; }
@@ -75,18 +74,15 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
                                          lineStarts ? lineNumber + 1 : lineNumber);
             return result;
         }
-        if (next == LineReader::Next::End)
-            break;
+        if (next == LineReader::Next::End) break;
         if (reader.blockWasRead() && context.progress != nullptr &&
             !context.progress->update(reader.bytesRead(), reader.fileSize()))
             return result;
-        if (next == LineReader::Next::Idle)
-            continue;
+        if (next == LineReader::Next::Idle) continue;
         const bool wholeLine = lineStarts && lineEnds;
         const bool firstPiece = lineStarts;
         lineStarts = lineEnds;
-        if (!firstPiece)
-            continue;  // the rest of a line already reported as too long
+        if (!firstPiece) continue;  // the rest of a line already reported as too long
         ++lineNumber;
         if (!wholeLine || line.size() > kLongestFormattedLine) {
             const std::string description = "Line " + std::to_string(lineNumber) +
@@ -100,8 +96,7 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
         if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
             withoutTabs.clear();
             for (const char c : line)
-                if (c != '\t')
-                    withoutTabs += c;
+                if (c != '\t') withoutTabs += c;
             line = withoutTabs;
         }
 

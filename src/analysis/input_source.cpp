@@ -1,23 +1,19 @@
 #include "analysis/input_source.h"
 
 #include <bzlib.h>
-#include <fcntl.h>
 #include <isa-l/igzip_lib.h>
 #include <lzma.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zstd.h>
 #include <zstd_errors.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <optional>
 #include <utility>
 
 #include "lookup/error.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::analysis {
 
@@ -32,68 +28,27 @@ namespace {
 constexpr std::uint64_t kUnpackMemoryLimit = std::uint64_t{40} << 20;
 constexpr int kZstdWindowLogMax = 25;  // a 32 MB window
 
-[[noreturn]] void throwOpenError(const std::string& path, int error) {
-    if (error == ENOENT || error == ENOTDIR)
-        throw Error(ErrorKind::FileNotFound, "File not found: " + path);
-    if (error == EACCES || error == EPERM)
-        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + path);
-    throw Error(ErrorKind::FileUnreadable, "Cannot open " + path + ": " + std::strerror(error));
-}
-
-// The file's own bytes.
+// The file's own bytes, counted.
 class RawFile {
 public:
-    RawFile(int fd, std::string name, bool owned, bool waits, std::uint64_t size)
-        : m_fd(fd), m_name(std::move(name)), m_owned(owned), m_waits(waits), m_size(size) {}
-    RawFile(RawFile&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)),
-          m_name(std::move(other.m_name)),
-          m_owned(other.m_owned),
-          m_waits(other.m_waits),
-          m_size(other.m_size),
-          m_bytesRead(other.m_bytesRead) {}
-    RawFile& operator=(RawFile&&) = delete;
-    ~RawFile() {
-        if (m_owned && m_fd >= 0) ::close(m_fd);
-    }
+    explicit RawFile(std::unique_ptr<lookup::OpenedFile> file) : m_file(std::move(file)) {}
 
     Status read(char* buffer, std::size_t capacity, std::size_t& got) {
         got = 0;
-        for (;;) {
-            // A pipe or a device is asked first whether anything is there, so
-            // that a pipe nobody writes to never holds up the caller.
-            if (m_waits) {
-                pollfd ready{m_fd, POLLIN, 0};
-                const int polled = ::poll(&ready, 1, kIdleWaitMs);
-                if (polled == 0 || (polled < 0 && errno == EINTR)) return Status::Idle;
-            }
-            const ssize_t n = ::read(m_fd, buffer, capacity);
-            if (n > 0) {
-                got = static_cast<std::size_t>(n);
-                m_bytesRead += got;
-                return Status::Data;
-            }
-            if (n == 0) return Status::End;
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
-                m_waits = true;
-                continue;
-            }
-            throw Error(ErrorKind::FileUnreadable,
-                        "Cannot read " + m_name + ": " + std::strerror(errno));
-        }
+        // A pipe or a device is asked first whether anything is there, so
+        // that a pipe nobody writes to never holds up the caller.
+        if (!m_file->waitReadable(kIdleWaitMs)) return Status::Idle;
+        got = m_file->read(buffer, capacity);
+        m_bytesRead += got;
+        return got > 0 ? Status::Data : Status::End;
     }
 
-    const std::string& name() const noexcept { return m_name; }
+    const std::string& name() const noexcept { return m_file->name(); }
     std::uint64_t bytesRead() const noexcept { return m_bytesRead; }
-    std::uint64_t size() const noexcept { return m_size; }
+    std::uint64_t size() const noexcept { return m_file->size(); }
 
 private:
-    int m_fd;
-    std::string m_name;
-    bool m_owned;
-    bool m_waits;
-    std::uint64_t m_size;
+    std::unique_ptr<lookup::OpenedFile> m_file;
     std::uint64_t m_bytesRead = 0;
 };
 
@@ -428,33 +383,11 @@ private:
 }  // namespace
 
 std::unique_ptr<InputSource> openInput(const std::string& path, bool dashIsStandardInput) {
-    if (dashIsStandardInput && path == "-") {
-        struct stat st {};
-        const bool regular = ::fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode);
-        return std::make_unique<DetectingInput>(
-            RawFile(STDIN_FILENO, "standard input", false, false,
-                    regular ? static_cast<std::uint64_t>(st.st_size) : 0));
-    }
-    if (path.empty()) throw Error(ErrorKind::FileNotFound, "Bad file name: no file was named");
-    if (path.find('\0') != std::string::npos)
-        throw Error(ErrorKind::FileNotFound, "Bad file name: " + path);
-
-    // Without O_NONBLOCK, opening a pipe that nobody writes to would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throwOpenError(path, errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throwOpenError(path, error);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw Error(ErrorKind::FileUnreadable, path + " is a directory, not a file");
-    }
-    const bool regular = S_ISREG(st.st_mode);
-    return std::make_unique<DetectingInput>(
-        RawFile(fd, path, true, !regular, regular ? static_cast<std::uint64_t>(st.st_size) : 0));
+    auto file =
+        dashIsStandardInput && path == "-"
+            ? std::make_unique<lookup::OpenedFile>(lookup::OpenedFile::StandardInput{})
+            : std::make_unique<lookup::OpenedFile>(path, lookup::OpenedFile::Accept::AnyButFolder);
+    return std::make_unique<DetectingInput>(RawFile(std::move(file)));
 }
 
 }  // namespace ipcountry::analysis

@@ -1,6 +1,7 @@
 #include "lookup/text_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,8 +30,21 @@ OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept) : m_nam
     // The system would open the name only up to the NUL: another file.
     if (m_name.find('\0') != std::string::npos)
         throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name);
-    m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a pipe that nobody writes to would otherwise wait for a writer.
+    const int nonBlocking = accept == Accept::AnyButFolder ? O_NONBLOCK : 0;
+    m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC | nonBlocking);
     if (m_fd < 0) throwOpenError(m_name, errno);
+    describe(accept);
+}
+
+OpenedFile::OpenedFile(StandardInput) : m_name("standard input") {
+    // A descriptor of our own, so that closing it leaves standard input open.
+    m_fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (m_fd < 0) throwOpenError(m_name, errno);
+    describe(Accept::AnyButFolder);
+}
+
+void OpenedFile::describe(Accept accept) {
     struct stat st {};
     if (::fstat(m_fd, &st) != 0) {
         const int error = errno;
@@ -57,10 +71,22 @@ std::size_t OpenedFile::read(char* buffer, std::size_t capacity) {
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, capacity);
         if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EAGAIN) {
+            // A pipe opened without blocking that has nothing yet.
+            pollfd ready{m_fd, POLLIN, 0};
+            ::poll(&ready, 1, -1);
+            continue;
+        }
         if (errno != EINTR)
             throw Error(ErrorKind::FileUnreadable,
                         "Cannot read " + m_name + ": " + std::strerror(errno));
     }
+}
+
+bool OpenedFile::waitReadable(int timeoutMs) {
+    if (m_regular) return true;
+    pollfd ready{m_fd, POLLIN, 0};
+    return ::poll(&ready, 1, timeoutMs) > 0;
 }
 
 std::string OpenedFile::readAll(std::uint64_t maxBytes) {
@@ -75,7 +101,8 @@ std::string OpenedFile::readAll(std::uint64_t maxBytes) {
         if (filled == content.size()) {
             // The file may have grown since fstat; keep reading, within the limit.
             if (content.size() >= maxBytes) break;
-            content.resize(std::min<std::uint64_t>(maxBytes, content.size() + 65536 + content.size() / 2));
+            content.resize(
+                std::min<std::uint64_t>(maxBytes, content.size() + 65536 + content.size() / 2));
         }
         const std::size_t n = read(content.data() + filled, content.size() - filled);
         if (n == 0) break;

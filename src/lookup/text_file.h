@@ -19,7 +19,9 @@ void forEachLine(std::string_view content, OnLine&& onLine) {
             return;
         }
         onLine(content.substr(pos, end - pos));
-        pos = end + ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') ? 2 : 1);
+        pos = end + ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n')
+                         ? 2
+                         : 1);
     }
 }
 
@@ -45,10 +47,14 @@ public:
     // empty name, FileUnreadable for anything else that keeps it from being
     // read (a folder, no permission, a kind of file not accepted).
     explicit OpenedFile(const std::filesystem::path& path, Accept accept = Accept::RegularFile);
+    // The program's standard input, named "standard input" in messages.
+    struct StandardInput {};
+    explicit OpenedFile(StandardInput);
     ~OpenedFile();
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
 
+    const std::string& name() const noexcept { return m_name; }
     bool isRegular() const noexcept { return m_regular; }
     std::uint64_t device() const noexcept { return m_device; }
     std::uint64_t inode() const noexcept { return m_inode; }
@@ -58,11 +64,17 @@ public:
     // Up to `capacity` bytes; 0 at the end of the file. Error(FileUnreadable)
     // when reading fails.
     std::size_t read(char* buffer, std::size_t capacity);
+    // Waits at most `timeoutMs` for something to read (or the end) in a pipe
+    // or a device; false when nothing came. A regular file is always ready.
+    bool waitReadable(int timeoutMs);
     // The whole content; Error(BadData) above `maxBytes`, Error(FileUnreadable)
     // when reading fails.
     std::string readAll(std::uint64_t maxBytes);
 
 private:
+    // What fstat says of the open descriptor; refuses what `accept` does not take.
+    void describe(Accept accept);
+
     std::string m_name;
     int m_fd = -1;
     bool m_regular = false;

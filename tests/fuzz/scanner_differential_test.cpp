@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "analysis/free_text_scan.h"
 #include "analysis/fakes.h"
+#include "analysis/free_text_scan.h"
 #include "analysis/line_reader.h"
 #include "fuzz/reference_scanner.h"
 #include "lookup/text_file.h"
@@ -29,7 +29,8 @@ void expectSameRows(const std::string& line) {
 }
 
 // The rows of `line` fed in the pieces that `cuts` (ascending offsets) make.
-std::vector<ipcountry::reference::Found> scanInPieces(const std::string& line, const std::vector<std::size_t>& cuts) {
+std::vector<ipcountry::reference::Found> scanInPieces(const std::string& line,
+                                                      const std::vector<std::size_t>& cuts) {
     std::vector<ipcountry::reference::Found> rows;
     ipcountry::analysis::Ipv4Scanner scanner;
     const auto onAddress = [&](const ipcountry::analysis::FoundAddress& found) {
@@ -53,8 +54,7 @@ void expectSameRowsWhereverCut(const std::string& line, std::mt19937& rng) {
     for (std::size_t cut = 0; cut <= line.size(); ++cut)
         ASSERT_EQ(scanInPieces(line, {cut}), slow) << "cut at " << cut << " of: " << line;
     std::vector<std::size_t> cuts;
-    for (std::size_t cut = 1; cut < line.size(); ++cut)
-        cuts.push_back(cut);
+    for (std::size_t cut = 1; cut < line.size(); ++cut) cuts.push_back(cut);
     ASSERT_EQ(scanInPieces(line, cuts), slow) << "one character a piece: " << line;
     for (int round = 0; round < 20; ++round) {
         cuts.clear();
@@ -93,7 +93,8 @@ TEST(ScannerDifferential, referenceGivesTheDocumentedRows) {
     };
     for (const auto& c : cases) {
         std::string rows;
-        for (const auto& f : ipcountry::reference::scanLine(c.line)) rows += f.dotted + " " + f.port + ";";
+        for (const auto& f : ipcountry::reference::scanLine(c.line))
+            rows += f.dotted + " " + f.port + ";";
         EXPECT_EQ(rows, c.rows) << c.line;
     }
 }
@@ -123,17 +124,14 @@ TEST(ScannerDifferential, streamingAgreesWithTheReferenceWhereverTheLineIsCut) {
     };
     for (const auto& line : lines) {
         expectSameRowsWhereverCut(line, rng);
-        if (HasFailure())
-            return;
+        if (HasFailure()) return;
     }
     const std::string alphabet = "0123456789012345....::: a/\t";
     for (int n = 0; n < 3000; ++n) {
         std::string line(rng() % 60, ' ');
-        for (auto& c : line)
-            c = alphabet[rng() % alphabet.size()];
+        for (auto& c : line) c = alphabet[rng() % alphabet.size()];
         expectSameRowsWhereverCut(line, rng);
-        if (HasFailure())
-            return;
+        if (HasFailure()) return;
     }
 }
 
@@ -141,10 +139,10 @@ TEST(ScannerDifferential, streamingAgreesWithTheReferenceWhereverTheLineIsCut) {
 // reads them: pieces of long lines, CRLFs split between two reads.
 TEST(ScannerDifferential, streamingThroughTheReaderAgreesWithTheReferenceOnLongLines) {
     std::mt19937 rng(5);
-    const std::string fragments[] = {"10.1.2.3", ":8080", " ", ".", "1.2.3.", "4", "x", "999", "\r\n", ":", "55"};
+    const std::string fragments[] = {"10.1.2.3", ":8080", " ",    ".", "1.2.3.", "4",
+                                     "x",        "999",   "\r\n", ":", "55"};
     std::string content;
-    for (int n = 0; n < 6000; ++n)
-        content += fragments[rng() % std::size(fragments)];
+    for (int n = 0; n < 6000; ++n) content += fragments[rng() % std::size(fragments)];
     std::vector<ipcountry::reference::Found> expected;
     ipcountry::lookup::forEachLine(content, [&](std::string_view line) {
         for (auto& found : ipcountry::reference::scanLine(std::string(line)))
@@ -160,21 +158,22 @@ TEST(ScannerDifferential, streamingThroughTheReaderAgreesWithTheReferenceOnLongL
         ipcountry::analysis::Ipv4Scanner scanner;
         std::vector<ipcountry::reference::Found> rows;
         const auto onAddress = [&](const ipcountry::analysis::FoundAddress& found) {
-            rows.push_back({std::string(found.dottedText), std::string(found.portText), found.address});
+            rows.push_back(
+                {std::string(found.dottedText), std::string(found.portText), found.address});
         };
         std::string_view piece;
         bool lineEnds = false;
         while (reader.next(piece, lineEnds) == ipcountry::analysis::LineReader::Next::Piece) {
             scanner.feed(piece, onAddress);
-            if (lineEnds)
-                scanner.endLine(onAddress);
+            if (lineEnds) scanner.endLine(onAddress);
         }
         EXPECT_EQ(rows, expected) << "block size " << blockSize;
     }
 }
 
 TEST(ScannerDifferential, agreesWithTheReferenceOnTheCorpus) {
-    const std::filesystem::path corpus = std::filesystem::path(IPCOUNTRY_TEST_DATA_DIR) / "../fuzz/corpus/free_text_scan";
+    const std::filesystem::path corpus =
+        std::filesystem::path(IPCOUNTRY_TEST_DATA_DIR) / "../fuzz/corpus/free_text_scan";
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         std::ifstream in(entry.path(), std::ios::binary);
