@@ -46,7 +46,9 @@ constexpr const char* kHelp =
     "                      - reads one address per line from standard input\n"
     "  formatted FILE      resolve a list of one address:port per line\n"
     "  unformatted FILE    resolve every address found anywhere in a text\n"
-    "                      (both print one row per address: IP, Port, Country)\n"
+    "                      (both print one row per address: IP, Port, Country;\n"
+    "                      FILE may be gzip, bzip2, xz or zstd, and - reads\n"
+    "                      standard input)\n"
     "\n"
     "Options:\n"
     "  --data-dir DIR      read Country.dbf, IP_db.dbf and provenance.txt from\n"
@@ -254,6 +256,7 @@ int runAnalysis(const Options& options, bool formatted, const std::string& path)
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
     analysis::AnalysisContext context{table, ranges, grid, prompter, clock, nullptr};
+    context.dashIsStandardInput = true;
 
     writer.analysisHeader();
     const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)

@@ -107,4 +107,36 @@ TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
     std::filesystem::remove_all(dir);
 }
 
+// "-" is standard input, plain or compressed, from a file or through a pipe:
+// the rows and statistics of the file itself; a damaged archive fails as a
+// file that cannot be read does.
+TEST(DriverAnalysis, dashReadsStandardInputPlainOrCompressed) {
+    const std::string dir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/compressed/";
+    const SplitDriverResult expected = runDriverSplit(kData + "--stats unformatted '" + dir + "log.txt'");
+    ASSERT_EQ(expected.status, 0);
+    ASSERT_GT(expected.out.size(), 10000u);
+    for (const char* input : {"log.txt", "log.gz", "two-members.gz", "log.bz2", "log.xz", "log.zst"}) {
+        const SplitDriverResult result =
+            runDriverSplit(kData + "--stats unformatted - < '" + dir + input + "'");
+        EXPECT_EQ(result.out, expected.out) << input;
+        EXPECT_EQ(result.status, 0) << input;
+    }
+    const std::string pipe = "cat '" + dir + "log.gz' | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+                             kData + "--stats unformatted - 2>/dev/null";
+    std::string piped;
+    if (FILE* out = ::popen(pipe.c_str(), "r")) {
+        for (int c; (c = std::fgetc(out)) != EOF;) piped += static_cast<char>(c);
+        EXPECT_EQ(::pclose(out), 0);
+    }
+    EXPECT_EQ(piped, expected.out);
+
+    const SplitDriverResult cut =
+        runDriverSplit(kData + "--stats unformatted - < '" + dir + "truncated.gz'");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err.rfind("Error due to wrong data entered! Cannot read standard input: ", 0), 0u)
+        << cut.err;
+    EXPECT_NE(cut.err.find("cut short"), std::string::npos) << cut.err;
+    EXPECT_EQ(cut.out.find("Analysis took"), std::string::npos);
+}
+
 }  // namespace
