@@ -9,6 +9,8 @@
 #include <QTableView>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -429,6 +431,40 @@ TEST_F(MainFormTest, cancellingTheProgressEndsTheRunAsNoDoes) {
     EXPECT_LT(rows, 300000);
     EXPECT_EQ(m_form->countryTable().slotHits(0), rows) << "rows and counts so far stay together";
 }
+
+// Inputs that never end: the run reports progress without a size and stops at
+// Cancel; a pipe nobody writes to holds up neither the open nor the reads. The
+// formatted list asks once about its first line, which never ends.
+struct EndlessCase {
+    const char* name;
+    const char* button;
+    bool fifo;  // else /dev/zero
+    int questions;
+};
+
+class EndlessInput : public MainFormTest, public ::testing::WithParamInterface<EndlessCase> {};
+
+TEST_P(EndlessInput, cancelStopsTheRunWithoutStatistics) {
+    const EndlessCase& c = GetParam();
+    const std::string fifo = (m_data.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    child<QLineEdit>("Text2")->setText(c.fifo ? QString::fromStdString(fifo) : QStringLiteral("/dev/zero"));
+    for (int i = 0; i < c.questions; ++i) m_dialogs.answerYesNo(true);
+    m_dialogs.cancelProgressAtUpdate(5);
+    click(c.button);
+    EXPECT_EQ(m_dialogs.progressUpdates(), 5);
+    EXPECT_EQ(m_dialogs.messages().size(), static_cast<std::size_t>(c.questions));
+    EXPECT_TRUE(m_dialogs.allAnswersUsed());
+    EXPECT_TRUE(m_dialogs.statistics().empty());
+    EXPECT_EQ(m_form->resultGrid().rows(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(MainForm, EndlessInput,
+                         ::testing::Values(EndlessCase{"fifoFreeText", "Command4", true, 0},
+                                           EndlessCase{"fifoFormatted", "Command3", true, 0},
+                                           EndlessCase{"zeroFreeText", "Command4", false, 0},
+                                           EndlessCase{"zeroFormatted", "Command3", false, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- Clear and Kill dupes ---
 
