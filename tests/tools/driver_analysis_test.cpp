@@ -17,8 +17,7 @@ std::string file(const std::string& name) { return "'" + kDir + "/" + name + "'"
 const std::string kWorkedRows =
     "10.1.2.3\t:8080\tGermany\n"
     "11.0.0.9\t:25\tUSA\n"
-    "10.1.2.4 \t:8\xC3\xA9\tGermany\n";  // TABs gone, the blank kept, the port's 8-bit byte as
-                                         // UTF-8
+    "10.1.2.4 \t:8\xC3\xA9\tGermany\n";  // TABs gone, the blank kept, the port's 8-bit byte as UTF-8
 
 const std::string kBlankFailures =
     "line 5: Error due to wrong data entered! \n"
@@ -40,64 +39,51 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // 12.0.0.1 lies in no range and 5.6.7.8 has a code without a country:
         // neither gets a row; the two bad lines are reported and skipped.
-        DriverCase{"formattedWorkedExample", kData + "formatted " + file("worked_example.txt"),
-                   kWorkedRows, kBlankFailures, 0},
+        DriverCase{"formattedWorkedExample", kData + "formatted " + file("worked_example.txt"), kWorkedRows,
+                   kBlankFailures, 0},
         DriverCase{"formattedWithStats", kData + "--stats formatted " + file("worked_example.txt"),
-                   kWorkedRows + "\nAnalysis took 0:00:00\nTotal number of IPs is "
-                                 "3\nGermany\t2\t66.7%\n\t1\t33.3%\n",
+                   kWorkedRows +
+                       "\nAnalysis took 0:00:00\nTotal number of IPs is 3\nGermany\t2\t66.7%\n\t1\t33.3%\n",
                    kBlankFailures, 0},
         DriverCase{"formattedStopsAtFirstFailure",
                    kData + "--stats --stop-on-error formatted " + file("worked_example.txt"),
                    "10.1.2.3\t:8080\tGermany\n11.0.0.9\t:25\tUSA\n",
                    "line 5: Error due to wrong data entered! \n", 1},
         DriverCase{"formattedListMissing", kData + "--stats formatted " + file("missing.txt"), "",
-                   "Error due to wrong data entered! File not found: " + kDir + "/missing.txt\n",
+                   "Error due to wrong data entered! File not found: " + kDir + "/missing.txt\n", 1},
+        DriverCase{"formattedEmptyPath", kData + "--stats formatted ''", "", "*Error due to wrong data entered! ",
                    1},
-        DriverCase{"formattedEmptyPath", kData + "--stats formatted ''", "",
-                   "*Error due to wrong data entered! ", 1},
         // Without the range file each line that needs a lookup fails on its own.
-        DriverCase{"formattedRangeFileMissing",
-                   kNoRanges + "--stats formatted " + file("worked_example.txt"),
+        DriverCase{"formattedRangeFileMissing", kNoRanges + "--stats formatted " + file("worked_example.txt"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n",
-                   "*line 7: Error due to wrong data entered! File not found: " + kDir +
-                       "/no-ranges/IP_db.dbf\n",
-                   0},
+                   "*line 7: Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n", 0},
         DriverCase{"unformattedLog", kData + "--stats unformatted " + file("access.log"),
-                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is "
-                              "5\nGermany\t4\t80.0%\n\t1\t20.0%\n",
+                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5\nGermany\t4\t80.0%\n\t1\t20.0%\n",
                    "", 0},
-        DriverCase{"unformattedWithoutStats", kData + "unformatted " + file("access.log"), kLogRows,
-                   "", 0},
-        DriverCase{
-            "unformattedMissingFile", kData + "--stats unformatted " + file("missing.log"), "",
-            "Error due to wrong data entered! File not found: " + kDir + "/missing.log\n", 1},
-        DriverCase{
-            "unformattedRangeFileMissing", kNoRanges + "--stats unformatted " + file("access.log"),
-            "",
-            "Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n",
-            1},
-        DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "*is a directory",
-                   1},
-        DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "",
-                   "*File not found", 1},
-        DriverCase{"optionAfterCommand", kData + "unformatted " + file("access.log") + " --stats",
-                   "", "*usage", 2},
+        DriverCase{"unformattedWithoutStats", kData + "unformatted " + file("access.log"), kLogRows, "", 0},
+        DriverCase{"unformattedMissingFile", kData + "--stats unformatted " + file("missing.log"), "",
+                   "Error due to wrong data entered! File not found: " + kDir + "/missing.log\n", 1},
+        DriverCase{"unformattedRangeFileMissing", kNoRanges + "--stats unformatted " + file("access.log"), "",
+                   "Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n", 1},
+        DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "*is a directory", 1},
+        DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "", "*File not found", 1},
+        DriverCase{"optionAfterCommand", kData + "unformatted " + file("access.log") + " --stats", "", "*usage", 2},
         DriverCase{"noFile", kData + "formatted", "", "*usage", 2},
-        DriverCase{"unknownOption", kData + "--fast unformatted " + file("access.log"), "",
-                   "*usage", 2}),
+        DriverCase{"unknownOption", kData + "--fast unformatted " + file("access.log"), "", "*usage", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The same rows whichever line ends a list uses, with or without a final one.
 TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / "ipcountry-driver-line-ends";
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ipcountry-driver-line-ends";
     std::filesystem::create_directories(dir);
     const std::string lines[] = {"10.1.2.3:1", "junk", "11.0.0.1:2 10.0.0.9"};
     for (const std::string end : {"\r\n", "\n", "\r"}) {
         for (const bool finalEnd : {true, false}) {
             std::string content;
-            for (const std::string& line : lines) content += line + end;
-            if (!finalEnd) content.resize(content.size() - end.size());
+            for (const std::string& line : lines)
+                content += line + end;
+            if (!finalEnd)
+                content.resize(content.size() - end.size());
             const auto path = dir / "input.txt";
             std::ofstream(path, std::ios::binary) << content;
             const std::string quoted = "'" + path.string() + "'";
@@ -107,8 +93,7 @@ TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
             EXPECT_EQ(formatted.err, "line 2: Error due to wrong data entered! \n");
 
             const SplitDriverResult unformatted = runDriverSplit(kData + "unformatted " + quoted);
-            EXPECT_EQ(unformatted.out,
-                      "10.1.2.3\t:1\tGermany\n11.0.0.1\t:2\tUSA\n10.0.0.9\t\tGermany\n");
+            EXPECT_EQ(unformatted.out, "10.1.2.3\t:1\tGermany\n11.0.0.1\t:2\tUSA\n10.0.0.9\t\tGermany\n");
             EXPECT_EQ(unformatted.status, 0);
         }
     }
@@ -127,19 +112,17 @@ TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
 // file that cannot be read does.
 TEST(DriverAnalysis, dashReadsStandardInputPlainOrCompressed) {
     const std::string dir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/compressed/";
-    const SplitDriverResult expected =
-        runDriverSplit(kData + "--stats unformatted '" + dir + "log.txt'");
+    const SplitDriverResult expected = runDriverSplit(kData + "--stats unformatted '" + dir + "log.txt'");
     ASSERT_EQ(expected.status, 0);
     ASSERT_GT(expected.out.size(), 10000u);
-    for (const char* input :
-         {"log.txt", "log.gz", "two-members.gz", "log.bz2", "log.xz", "log.zst"}) {
+    for (const char* input : {"log.txt", "log.gz", "two-members.gz", "log.bz2", "log.xz", "log.zst"}) {
         const SplitDriverResult result =
             runDriverSplit(kData + "--stats unformatted - < '" + dir + input + "'");
         EXPECT_EQ(result.out, expected.out) << input;
         EXPECT_EQ(result.status, 0) << input;
     }
-    const std::string pipe = "cat '" + dir + "log.gz' | '" + IPCOUNTRY_BIN_DIR +
-                             "/ipcountry-batch' " + kData + "--stats unformatted - 2>/dev/null";
+    const std::string pipe = "cat '" + dir + "log.gz' | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+                             kData + "--stats unformatted - 2>/dev/null";
     std::string piped;
     if (FILE* out = ::popen(pipe.c_str(), "r")) {
         for (int c; (c = std::fgetc(out)) != EOF;) piped += static_cast<char>(c);
