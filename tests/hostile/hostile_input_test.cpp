@@ -121,8 +121,8 @@ TEST(HostileContent, linesOfManyMegabytesFindTheirAddresses) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
-// One line of 300 MB without any line end: no crash, and memory stays near
-// the size of that one line (the reader holds the current line only).
+// One line of 300 MB without any line end: no crash, and memory stays flat
+// (the reader hands the line over in pieces; the scanner holds a few characters).
 TEST(HostileContent, threeHundredMegabytesOnOneLine) {
     Fixture f(kExampleRanges);
     const auto path = f.dir.path() / "oneline.txt";
@@ -142,8 +142,8 @@ TEST(HostileContent, threeHundredMegabytesOnOneLine) {
     EXPECT_EQ(result.status, RunStatus::Completed);
     ASSERT_EQ(f.grid.rows.size(), 1u);
     EXPECT_EQ(f.grid.rows[0].ip, "10.1.2.3");
-    // ru_maxrss is in KiB: at most twice the line, never a copy per block.
-    EXPECT_LT(after.ru_maxrss, 2 * 300 * 1024 + 64 * 1024);
+    // ru_maxrss is in KiB: the run adds a few blocks, never the line.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024);
 }
 #endif
 
