@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -312,6 +313,109 @@ std::uint64_t bytesOf(const std::vector<std::string>& lines) {
     for (const auto& line : lines) bytes += line.size() + 2;
     return bytes;
 }
+
+// --- Compressed logs, standard input, long lines: each a child process, so
+// that wall time and peak memory are the whole program's. Run side by side:
+//   build/bench/analysis_bench --benchmark_filter='Archive|Piped|Zcat|Plain|LongLine'
+//     (with --benchmark_counters_tabular=true)
+// and compare medians. IPCOUNTRY_BASELINE_BATCH names an older ipcountry-batch
+// to run the plain log with as well; IPCOUNTRY_LONG_LINE_MB sizes the long-line
+// files (default 1024).
+
+std::string driver() {
+    return std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" + dataDir().string() + "'";
+}
+
+// The log compressed by the tools themselves, once per run.
+const std::string& compressedLog(const std::string& tool, const std::string& extension) {
+    static std::map<std::string, std::string> paths;
+    auto& path = paths[extension];
+    if (path.empty()) {
+        path = logCorpus().path + extension;
+        if (std::system((tool + " -c '" + logCorpus().path + "' > '" + path + "'").c_str()) != 0)
+            path.clear();
+    }
+    return path;
+}
+
+void runPipeline(benchmark::State& state, const std::string& command) {
+    Child child;
+    for (auto _ : state) {
+        child = runShell(command);
+        state.SetIterationTime(child.seconds);
+    }
+    reportLog(state);
+    state.counters["peak_MiB"] = child.peakMiB;
+    state.counters["rows"] = std::atof(child.out.c_str());
+}
+
+// Ours on the archive, the tools' own unpacker into ripgrep, and ours reading
+// the unpacker's output from a pipe.
+void BM_Archive(benchmark::State& state, const std::string& tool, const std::string& extension) {
+    runPipeline(state, driver() + " unformatted '" + compressedLog(tool, extension) + "' | wc -l");
+}
+void BM_ZcatRipgrep(benchmark::State& state, const std::string& cat, const std::string& tool,
+                    const std::string& extension) {
+    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | rg -o '" + kPattern + "' | wc -l");
+}
+void BM_Piped(benchmark::State& state, const std::string& cat, const std::string& tool,
+              const std::string& extension) {
+    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | " + driver() + " unformatted - | wc -l");
+}
+BENCHMARK_CAPTURE(BM_Archive, gzip6, "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, gzip6, "zcat", "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Piped, gzip6, "zcat", "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The plain log: this build, and the older one when named.
+void BM_Plain(benchmark::State& state, bool baseline) {
+    const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH");
+    if (baseline && older == nullptr) {
+        state.SkipWithError("IPCOUNTRY_BASELINE_BATCH not set");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    const std::string program =
+        baseline ? std::string("'") + older + "' --data-dir '" + dataDir().string() + "'" : driver();
+    runPipeline(state, program + " unformatted '" + logCorpus().path + "' | wc -l");
+}
+BENCHMARK_CAPTURE(BM_Plain, thisBuild, false)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Plain, baseline, true)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// A file without any line end holding an address every kilobyte, and the same
+// bytes with every hundredth one a line end (never inside an address): the
+// same rows, about the same time, the same small memory.
+const std::string& longLineFile(bool lineEnds) {
+    static std::string paths[2];
+    std::string& path = paths[lineEnds ? 1 : 0];
+    if (path.empty()) {
+        const char* mb = std::getenv("IPCOUNTRY_LONG_LINE_MB");
+        const std::uint64_t kilobytes = (mb != nullptr ? std::strtoull(mb, nullptr, 10) : 1024) << 10;
+        path = (benchDir() / (lineEnds ? "long-line-ends.txt" : "long-line.txt")).string();
+        std::string block(1024, 'x');
+        std::ofstream out(path, std::ios::binary);
+        for (std::uint64_t k = 0; k < kilobytes; ++k) {
+            const std::string address = " 10." + std::to_string(k % 7) + "." + std::to_string(k % 251) + "." +
+                                        std::to_string(k % 199) + ":" + std::to_string(k % 65536) + " ";
+            block.replace(510, address.size(), address);
+            if (lineEnds)
+                for (std::size_t at = 0; at < block.size(); at += 100)
+                    block[at] = '\n';
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+            block.assign(1024, 'x');
+        }
+    }
+    return path;
+}
+void BM_LongLine(benchmark::State& state, bool lineEnds) {
+    runPipeline(state, driver() + " unformatted '" + longLineFile(lineEnds) + "' | wc -l");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fs::file_size(longLineFile(lineEnds))));
+}
+BENCHMARK_CAPTURE(BM_LongLine, noLineEnd, false)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_LongLine, lineEndEvery100, true)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The scanner alone over lines in memory: no reading, no lookups.
 void BM_ScannerOnly(benchmark::State& state) {
