@@ -398,8 +398,11 @@ const std::string& longLineFile(bool lineEnds) {
         std::string block(1024, 'x');
         std::ofstream out(path, std::ios::binary);
         for (std::uint64_t k = 0; k < kilobytes; ++k) {
-            const std::string address = " 10." + std::to_string(k % 7) + "." + std::to_string(k % 251) + "." +
-                                        std::to_string(k % 199) + ":" + std::to_string(k % 65536) + " ";
+            // First octets that the registries have handed out, so that rows come.
+            static const int kFirst[] = {81, 62, 200, 41, 190, 88, 213};
+            const std::string address = " " + std::to_string(kFirst[k % 7]) + "." + std::to_string(k % 251) +
+                                        "." + std::to_string(k % 199) + "." + std::to_string(k % 97) + ":" +
+                                        std::to_string(k % 65536) + " ";
             block.replace(510, address.size(), address);
             if (lineEnds)
                 for (std::size_t at = 0; at < block.size(); at += 100)

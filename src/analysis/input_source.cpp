@@ -7,10 +7,17 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "lookup/error.h"
 #include "lookup/text_file.h"
@@ -324,6 +331,120 @@ private:
     bool m_frameDone = false;
 };
 
+// Unpacks on a thread of its own, a few chunks ahead of the reader, so that
+// unpacking and scanning share two cores as two programs joined by a pipe
+// would. A failure comes after the text unpacked before it, in order.
+class ReadAhead final : public InputSource {
+public:
+    explicit ReadAhead(std::unique_ptr<InputSource> inner)
+        : m_inner(std::move(inner)),
+          m_fileSize(m_inner->fileSize()),
+          m_thread([this] { produce(); }) {}
+    ~ReadAhead() override {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+    Status read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        got = 0;
+        if (m_current.used == m_current.size) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs),
+                               [this] { return !m_full.empty() || m_ended || m_failure; });
+            if (m_full.empty()) {
+                if (m_failure) std::rethrow_exception(std::exchange(m_failure, nullptr));
+                return m_ended ? Status::End : Status::Idle;
+            }
+            if (m_current.data) m_free.push_back(std::move(m_current));
+            m_current = std::move(m_full.front());
+            m_full.pop_front();
+            lock.unlock();
+            m_changed.notify_all();
+        }
+        got = std::min(capacity, m_current.size - m_current.used);
+        std::memcpy(buffer, m_current.data.get() + m_current.used, got);
+        m_current.used += got;
+        return Status::Data;
+    }
+    std::uint64_t bytesRead() const noexcept override {
+        return m_bytesRead.load(std::memory_order_relaxed);
+    }
+    std::uint64_t fileSize() const noexcept override { return m_fileSize; }
+
+private:
+    static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
+    static constexpr std::size_t kChunksAhead = 8;
+
+    struct Chunk {
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+        std::size_t used = 0;
+    };
+
+    void produce() {
+        for (;;) {
+            Chunk chunk;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_stop || m_full.size() < kChunksAhead; });
+                if (m_stop) return;
+                if (!m_free.empty()) {
+                    chunk = std::move(m_free.back());
+                    m_free.pop_back();
+                }
+            }
+            if (!chunk.data) chunk.data.reset(new char[kChunkSize]);
+            chunk.size = chunk.used = 0;
+            Status status = Status::Data;
+            try {
+                while (chunk.size < kChunkSize) {
+                    std::size_t got = 0;
+                    status =
+                        m_inner->read(chunk.data.get() + chunk.size, kChunkSize - chunk.size, got);
+                    m_bytesRead.store(m_inner->bytesRead(), std::memory_order_relaxed);
+                    chunk.size += got;
+                    if (status == Status::End) break;
+                    // Whatever a slow pipe gave so far goes out; the stop is looked at.
+                    if (status == Status::Idle && (chunk.size > 0 || stopping())) break;
+                }
+            } catch (...) {
+                const std::lock_guard lock(m_mutex);
+                if (chunk.size > 0) m_full.push_back(std::move(chunk));
+                m_failure = std::current_exception();
+                m_changed.notify_all();
+                return;
+            }
+            const std::lock_guard lock(m_mutex);
+            if (chunk.size > 0) m_full.push_back(std::move(chunk));
+            m_ended = status == Status::End;
+            m_changed.notify_all();
+            if (m_ended) return;
+        }
+    }
+
+    bool stopping() {
+        const std::lock_guard lock(m_mutex);
+        return m_stop;
+    }
+
+    std::unique_ptr<InputSource> m_inner;  // used by the thread alone once it runs
+    const std::uint64_t m_fileSize;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Chunk> m_full;
+    std::vector<Chunk> m_free;
+    bool m_ended = false;
+    bool m_stop = false;
+    std::exception_ptr m_failure;
+    std::atomic<std::uint64_t> m_bytesRead{0};
+    Chunk m_current;  // the reader's side
+    std::thread m_thread;
+};
+
 // Reads the first bytes and then hands every read to the plain reader or to
 // the unpacker that those bytes call for.
 class DetectingInput final : public InputSource {
@@ -357,11 +478,13 @@ public:
 private:
     static std::unique_ptr<InputSource> choose(RawFile file, const Head& head) {
         if (head.startsWith({0x1F, 0x8B}))
-            return std::make_unique<GzipUnpacker>(std::move(file), head);
+            return std::make_unique<ReadAhead>(
+                std::make_unique<GzipUnpacker>(std::move(file), head));
         if (head.startsWith({0xFD, '7', 'z', 'X', 'Z', 0x00}))
-            return std::make_unique<XzUnpacker>(std::move(file), head);
+            return std::make_unique<ReadAhead>(std::make_unique<XzUnpacker>(std::move(file), head));
         if (head.startsWith({0x28, 0xB5, 0x2F, 0xFD}))
-            return std::make_unique<ZstdUnpacker>(std::move(file), head);
+            return std::make_unique<ReadAhead>(
+                std::make_unique<ZstdUnpacker>(std::move(file), head));
         // "BZh" is also how a text may begin: only a digit and the magic of a
         // first block (or of the end of an empty stream) make it bzip2.
         if (head.startsWith({'B', 'Z', 'h'}) && head.size == Head::kSize && head.bytes[3] >= '1' &&
@@ -370,7 +493,8 @@ private:
             static constexpr unsigned char end[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
             if (std::equal(block, block + 6, head.bytes + 4) ||
                 std::equal(end, end + 6, head.bytes + 4))
-                return std::make_unique<Bzip2Unpacker>(std::move(file), head);
+                return std::make_unique<ReadAhead>(
+                    std::make_unique<Bzip2Unpacker>(std::move(file), head));
         }
         return std::make_unique<PlainInput>(std::move(file), head);
     }
