@@ -134,6 +134,7 @@ public:
 
 struct Child {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system time of all its processes
     double peakMiB = 0;
     double cpuSeconds = 0;  // user and system, of the shell and what it waited for
     std::string out;
@@ -346,6 +347,7 @@ void runPipeline(benchmark::State& state, const std::string& command) {
     }
     reportLog(state);
     state.counters["peak_MiB"] = child.peakMiB;
+    state.counters["cpu_s"] = child.cpuSeconds;
     state.counters["rows"] = std::atof(child.out.c_str());
 }
 
