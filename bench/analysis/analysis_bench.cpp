@@ -461,26 +461,6 @@ void BM_Scanner6OnlyIpv4Log(benchmark::State& state) { runScanner6(state, logCor
 BENCHMARK(BM_Scanner6OnlyDualStack)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Scanner6OnlyIpv4Log)->Unit(benchmark::kMillisecond);
 
-// Today's whole-line IPv4 scan in the streaming shape, for lines fed as one
-// piece each (the start of an address is its offset in that piece).
-struct LineFound4 {
-    std::string_view dottedText, portText;
-    std::uint32_t address = 0;
-    std::uint64_t start = 0;
-};
-class OnePieceIpv4Scanner {
-public:
-    template <class On>
-    void feed(std::string_view piece, On&& on) {
-        analysis::scanLine(piece, [&](const analysis::FoundAddress& a) {
-            on(LineFound4{a.dottedText, a.portText, a.address,
-                          static_cast<std::uint64_t>(a.dottedText.data() - piece.data())});
-        });
-    }
-    template <class On>
-    void endLine(On&&) {}
-};
-
 // Both families, rows merged in order of their starts. Untimed first: every
 // address the generator wrote must be found, in its family. On the IPv4-only
 // log, next to BM_ScannerOnly, it shows what the IPv6 scan adds to a log
@@ -488,14 +468,15 @@ public:
 void runBothFamilies(benchmark::State& state, const Corpus& corpus) {
     const std::vector<std::string> lines = linesOf(corpus);
     std::uint64_t found4 = 0, found6 = 0;
-    const auto on4 = [&found4](const LineFound4&) { ++found4; };
+    const auto on4 = [&found4](const analysis::FoundAddress&) { ++found4; };
     const auto on6 = [&found6](const analysis::FoundAddress6&) { ++found6; };
     {
         analysis::LineReader reader;
         reader.open(corpus.path);
         std::string_view line;
-        while (reader.next(line))
-            analysis::scanLineBothFamilies<OnePieceIpv4Scanner, LineFound4>(line, on4, on6);
+        bool lineEnds = false;
+        while (reader.next(line, lineEnds) == analysis::LineReader::Next::Piece)
+            analysis::scanLineBothFamilies<analysis::Ipv4Scanner>(line, on4, on6);
         state.counters["found4"] = static_cast<double>(found4);
         state.counters["found6"] = static_cast<double>(found6);
         state.counters["written4"] =
@@ -503,7 +484,7 @@ void runBothFamilies(benchmark::State& state, const Corpus& corpus) {
         state.counters["written6"] = static_cast<double>(corpus.stats.addresses6);
     }
     for (auto _ : state) {
-        analysis::BothFamiliesScanner<OnePieceIpv4Scanner, LineFound4> scanner;
+        analysis::BothFamiliesScanner<analysis::Ipv4Scanner> scanner;
         for (const auto& line : lines) {
             scanner.feed(line, on4, on6);
             scanner.endLine(on4, on6);
