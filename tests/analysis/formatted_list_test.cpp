@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/messages.h"
 #include "fakes.h"
 
 namespace ipcountry::analysis {
@@ -134,6 +135,29 @@ TEST(FormattedList, yesGoesOnAndNoStopsKeepingWhatWasAdded) {
         // Yes at the last line's prompt still finishes normally.
         Fixture f(kExampleRanges);
         EXPECT_EQ(f.formatted("10.1.2.3:1\r\nbad").status, RunStatus::Completed);
+    }
+}
+
+// A line over 64 KiB is a failing line, asked about once with its number,
+// whether it comes whole or in pieces; up to the limit a line is a line.
+TEST(FormattedList, lineOverTheLimitIsAskedAboutOnceAndReadPast) {
+    const std::size_t limit = kLongestFormattedLine;
+    for (const std::size_t length : {limit, limit + 1, std::size_t{3} << 20}) {
+        Fixture f(kExampleRanges);
+        std::string port = ":" + std::string(length - 9, '8');
+        const RunResult result = f.formatted("10.1.2.3:1\r\n10.1.2.4" + port + "\r\n10.1.2.5:3\r\n");
+        EXPECT_EQ(result.status, RunStatus::Completed);
+        if (length <= limit) {
+            EXPECT_TRUE(f.prompter.questions.empty());
+            ASSERT_EQ(f.grid.rows.size(), 3u);
+            EXPECT_EQ(f.grid.rows[1].port, port);
+            continue;
+        }
+        ASSERT_EQ(f.prompter.questions.size(), 1u) << length;
+        EXPECT_EQ(f.prompter.questions[0], continuePrompt("Line 2 is longer than 65536 characters"));
+        EXPECT_EQ(f.prompter.questionLines[0], 2);
+        ASSERT_EQ(f.grid.rows.size(), 2u);
+        EXPECT_EQ(f.grid.rows[1].ip, "10.1.2.5");
     }
 }
 
