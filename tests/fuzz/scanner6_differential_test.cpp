@@ -167,44 +167,6 @@ TEST(Scanner6Differential, agreesWithTheReferenceInEveryCutOfRandomLines) {
     }
 }
 
-// An IPv4 scanner of the streaming shape made from today's whole-line scan:
-// it keeps the line and reports each address once the characters that
-// decide it (fourth octet, colon, five port digits) have arrived.
-struct Found4 {
-    std::string_view dottedText, portText;
-    std::uint32_t address = 0;
-    std::uint64_t start = 0;
-};
-class PromptIpv4Scanner {
-public:
-    template <class On>
-    void feed(std::string_view piece, On&& on) {
-        m_line += piece;
-        report(false, on);
-    }
-    template <class On>
-    void endLine(On&& on) {
-        report(true, on);
-        m_line.clear();
-        m_reported = 0;
-    }
-
-private:
-    template <class On>
-    void report(bool ended, On& on) {
-        std::size_t index = 0;
-        ipcountry::analysis::scanLine(m_line, [&](const ipcountry::analysis::FoundAddress& a) {
-            const auto start = static_cast<std::size_t>(a.dottedText.data() - m_line.data());
-            const std::size_t decided = start + a.dottedText.size() + 8;
-            if (index++ < m_reported || (!ended && decided >= m_line.size())) return;
-            ++m_reported;
-            on(Found4{a.dottedText, a.portText, a.address, start});
-        });
-    }
-    std::string m_line;
-    std::size_t m_reported = 0;
-};
-
 // Both families in one pass: each family's rows are its reference's, and
 // together they follow the order of their starts, whatever the pieces.
 TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
@@ -215,11 +177,11 @@ TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
         const auto rows4 = ipcountry::reference::scanLine(line);
         const auto rows6 = ipcountry::reference::scanLine6(line);
         for (std::size_t step : {line.size() + 1, std::size_t{1}, std::size_t{7}}) {
-            ipcountry::analysis::BothFamiliesScanner<PromptIpv4Scanner, Found4> scanner;
+            ipcountry::analysis::BothFamiliesScanner<ipcountry::analysis::Ipv4Scanner> scanner;
             std::vector<std::string> got4;
             std::vector<Found6> got6;
             std::vector<std::uint64_t> starts;
-            const auto on4 = [&](const Found4& a) {
+            const auto on4 = [&](const ipcountry::analysis::FoundAddress& a) {
                 got4.push_back(std::string(a.dottedText) + " " + std::string(a.portText));
                 starts.push_back(a.start);
             };
