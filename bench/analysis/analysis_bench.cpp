@@ -134,7 +134,6 @@ public:
 
 struct Child {
     double seconds = 0;
-    double cpuSeconds = 0;  // user and system time of all its processes
     double peakMiB = 0;
     double cpuSeconds = 0;  // user and system, of the shell and what it waited for
     std::string out;
