@@ -183,8 +183,7 @@ void BM_FreeTextEndToEnd(benchmark::State& state) {
         analysis::Ipv4Scanner scanner;
         while (reader.next(piece, lineEnds) == analysis::LineReader::Next::Piece) {
             scanner.feed(piece, [&found](const analysis::FoundAddress&) { ++found; });
-            if (lineEnds)
-                scanner.endLine([&found](const analysis::FoundAddress&) { ++found; });
+            if (lineEnds) scanner.endLine([&found](const analysis::FoundAddress&) { ++found; });
         }
     }
     std::int64_t rows = 0;
@@ -301,7 +300,8 @@ std::vector<std::string> linesOf(const Corpus& corpus) {
     bool lineEnds = false;
     std::uint64_t bytes = 0;
     // The corpus's lines are short: each comes whole.
-    while (bytes < (32u << 20) && reader.next(line, lineEnds) == analysis::LineReader::Next::Piece) {
+    while (bytes < (32u << 20) &&
+           reader.next(line, lineEnds) == analysis::LineReader::Next::Piece) {
         all.emplace_back(line);
         bytes += line.size() + 2;
     }
@@ -323,7 +323,8 @@ std::uint64_t bytesOf(const std::vector<std::string>& lines) {
 // files (default 1024).
 
 std::string driver() {
-    return std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" + dataDir().string() + "'";
+    return std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" +
+           dataDir().string() + "'";
 }
 
 // The log compressed by the tools themselves, once per run.
@@ -357,18 +358,50 @@ void BM_Archive(benchmark::State& state, const std::string& tool, const std::str
 }
 void BM_ZcatRipgrep(benchmark::State& state, const std::string& cat, const std::string& tool,
                     const std::string& extension) {
-    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | rg -o '" + kPattern + "' | wc -l");
+    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | rg -o '" + kPattern +
+                           "' | wc -l");
 }
 void BM_Piped(benchmark::State& state, const std::string& cat, const std::string& tool,
               const std::string& extension) {
-    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | " + driver() + " unformatted - | wc -l");
+    runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | " + driver() +
+                           " unformatted - | wc -l");
 }
-BENCHMARK_CAPTURE(BM_Archive, gzip6, "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_ZcatRipgrep, gzip6, "zcat", "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Piped, gzip6, "zcat", "gzip -6", ".gz")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Archive, gzip6, "gzip -6", ".gz")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, gzip6, "zcat", "gzip -6", ".gz")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Piped, gzip6, "zcat", "gzip -6", ".gz")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // The plain log: this build, and the older one when named.
 void BM_Plain(benchmark::State& state, bool baseline) {
@@ -380,11 +413,22 @@ void BM_Plain(benchmark::State& state, bool baseline) {
         return;
     }
     const std::string program =
-        baseline ? std::string("'") + older + "' --data-dir '" + dataDir().string() + "'" : driver();
+        baseline ? std::string("'") + older + "' --data-dir '" + dataDir().string() + "'"
+                 : driver();
     runPipeline(state, program + " unformatted '" + logCorpus().path + "' | wc -l");
 }
-BENCHMARK_CAPTURE(BM_Plain, thisBuild, false)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Plain, baseline, true)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Plain, thisBuild, false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Plain, baseline, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // A file without any line end holding an address every kilobyte, and the same
 // bytes with every hundredth one a line end (never inside an address): the
@@ -394,20 +438,21 @@ const std::string& longLineFile(bool lineEnds) {
     std::string& path = paths[lineEnds ? 1 : 0];
     if (path.empty()) {
         const char* mb = std::getenv("IPCOUNTRY_LONG_LINE_MB");
-        const std::uint64_t kilobytes = (mb != nullptr ? std::strtoull(mb, nullptr, 10) : 1024) << 10;
+        const std::uint64_t kilobytes = (mb != nullptr ? std::strtoull(mb, nullptr, 10) : 1024)
+                                        << 10;
         path = (benchDir() / (lineEnds ? "long-line-ends.txt" : "long-line.txt")).string();
         std::string block(1024, 'x');
         std::ofstream out(path, std::ios::binary);
         for (std::uint64_t k = 0; k < kilobytes; ++k) {
             // First octets that the registries have handed out, so that rows come.
             static const int kFirst[] = {81, 62, 200, 41, 190, 88, 213};
-            const std::string address = " " + std::to_string(kFirst[k % 7]) + "." + std::to_string(k % 251) +
-                                        "." + std::to_string(k % 199) + "." + std::to_string(k % 97) + ":" +
+            const std::string address = " " + std::to_string(kFirst[k % 7]) + "." +
+                                        std::to_string(k % 251) + "." + std::to_string(k % 199) +
+                                        "." + std::to_string(k % 97) + ":" +
                                         std::to_string(k % 65536) + " ";
             block.replace(510, address.size(), address);
             if (lineEnds)
-                for (std::size_t at = 0; at < block.size(); at += 100)
-                    block[at] = '\n';
+                for (std::size_t at = 0; at < block.size(); at += 100) block[at] = '\n';
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
             block.assign(1024, 'x');
         }
@@ -416,10 +461,21 @@ const std::string& longLineFile(bool lineEnds) {
 }
 void BM_LongLine(benchmark::State& state, bool lineEnds) {
     runPipeline(state, driver() + " unformatted '" + longLineFile(lineEnds) + "' | wc -l");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fs::file_size(longLineFile(lineEnds))));
+    state.SetBytesProcessed(
+        static_cast<std::int64_t>(state.iterations() * fs::file_size(longLineFile(lineEnds))));
 }
-BENCHMARK_CAPTURE(BM_LongLine, noLineEnd, false)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_LongLine, lineEndEvery100, true)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_LongLine, noLineEnd, false)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_LongLine, lineEndEvery100, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 // The scanner alone over lines in memory: no reading, no lookups.
 void BM_ScannerOnly(benchmark::State& state) {

@@ -145,7 +145,8 @@ TEST(FormattedList, lineOverTheLimitIsAskedAboutOnceAndReadPast) {
     for (const std::size_t length : {limit, limit + 1, std::size_t{3} << 20}) {
         Fixture f(kExampleRanges);
         std::string port = ":" + std::string(length - 9, '8');
-        const RunResult result = f.formatted("10.1.2.3:1\r\n10.1.2.4" + port + "\r\n10.1.2.5:3\r\n");
+        const RunResult result =
+            f.formatted("10.1.2.3:1\r\n10.1.2.4" + port + "\r\n10.1.2.5:3\r\n");
         EXPECT_EQ(result.status, RunStatus::Completed);
         if (length <= limit) {
             EXPECT_TRUE(f.prompter.questions.empty());
@@ -154,7 +155,8 @@ TEST(FormattedList, lineOverTheLimitIsAskedAboutOnceAndReadPast) {
             continue;
         }
         ASSERT_EQ(f.prompter.questions.size(), 1u) << length;
-        EXPECT_EQ(f.prompter.questions[0], continuePrompt("Line 2 is longer than 65536 characters"));
+        EXPECT_EQ(f.prompter.questions[0],
+                  continuePrompt("Line 2 is longer than 65536 characters"));
         EXPECT_EQ(f.prompter.questionLines[0], 2);
         ASSERT_EQ(f.grid.rows.size(), 2u);
         EXPECT_EQ(f.grid.rows[1].ip, "10.1.2.5");

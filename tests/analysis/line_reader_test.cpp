@@ -23,8 +23,7 @@ std::vector<std::string> readAll(const std::string& path, std::size_t blockSize)
     bool lineStarts = true;
     while (reader.next(piece, lineEnds) == LineReader::Next::Piece) {
         EXPECT_LE(piece.size(), 2 * std::max<std::size_t>(blockSize, 16));
-        if (lineStarts)
-            lines.emplace_back();
+        if (lineStarts) lines.emplace_back();
         lines.back() += piece;
         lineStarts = lineEnds;
     }

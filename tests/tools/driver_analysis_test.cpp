@@ -112,17 +112,19 @@ TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
 // file that cannot be read does.
 TEST(DriverAnalysis, dashReadsStandardInputPlainOrCompressed) {
     const std::string dir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/compressed/";
-    const SplitDriverResult expected = runDriverSplit(kData + "--stats unformatted '" + dir + "log.txt'");
+    const SplitDriverResult expected =
+        runDriverSplit(kData + "--stats unformatted '" + dir + "log.txt'");
     ASSERT_EQ(expected.status, 0);
     ASSERT_GT(expected.out.size(), 10000u);
-    for (const char* input : {"log.txt", "log.gz", "two-members.gz", "log.bz2", "log.xz", "log.zst"}) {
+    for (const char* input :
+         {"log.txt", "log.gz", "two-members.gz", "log.bz2", "log.xz", "log.zst"}) {
         const SplitDriverResult result =
             runDriverSplit(kData + "--stats unformatted - < '" + dir + input + "'");
         EXPECT_EQ(result.out, expected.out) << input;
         EXPECT_EQ(result.status, 0) << input;
     }
-    const std::string pipe = "cat '" + dir + "log.gz' | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
-                             kData + "--stats unformatted - 2>/dev/null";
+    const std::string pipe = "cat '" + dir + "log.gz' | '" + IPCOUNTRY_BIN_DIR +
+                             "/ipcountry-batch' " + kData + "--stats unformatted - 2>/dev/null";
     std::string piped;
     if (FILE* out = ::popen(pipe.c_str(), "r")) {
         for (int c; (c = std::fgetc(out)) != EOF;) piped += static_cast<char>(c);

@@ -448,7 +448,8 @@ TEST_P(EndlessInput, cancelStopsTheRunWithoutStatistics) {
     const EndlessCase& c = GetParam();
     const std::string fifo = (m_data.path() / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    child<QLineEdit>("Text2")->setText(c.fifo ? QString::fromStdString(fifo) : QStringLiteral("/dev/zero"));
+    child<QLineEdit>("Text2")->setText(c.fifo ? QString::fromStdString(fifo)
+                                              : QStringLiteral("/dev/zero"));
     for (int i = 0; i < c.questions; ++i) m_dialogs.answerYesNo(true);
     m_dialogs.cancelProgressAtUpdate(5);
     click(c.button);
