@@ -37,8 +37,9 @@ constexpr const char* kHelp =
     "Usage: ipcountry-batch [OPTION]... find ADDRESS...\n"
     "  or:  ipcountry-batch [OPTION]... formatted FILE\n"
     "  or:  ipcountry-batch [OPTION]... unformatted FILE\n"
-    "Tell the country of IPv4 addresses without a window: one by one, from a\n"
-    "list of address:port lines, or wherever they stand in a text such as a log.\n"
+    "Tell the country of IPv4 and IPv6 addresses without a window: one by one,\n"
+    "from a list of address:port lines ([address]:port for IPv6), or wherever\n"
+    "they stand in a text such as a log.\n"
     "\n"
     "Commands:\n"
     "  find ADDRESS...     print each ADDRESS with its country code and country\n"
@@ -51,8 +52,9 @@ constexpr const char* kHelp =
     "                      standard input)\n"
     "\n"
     "Options:\n"
-    "  --data-dir DIR      read Country.dbf, IP_db.dbf and provenance.txt from\n"
-    "                      DIR (default: the folder of this program)\n"
+    "  --data-dir DIR      read Country.dbf, IP_db.dbf, IP6_db.dbf and\n"
+    "                      provenance.txt from DIR (default: the folder of this\n"
+    "                      program)\n"
     "  --format FORMAT     tsv (default): tab-separated rows, no header;\n"
     "                      csv: a header row, fields quoted as RFC 4180 says,\n"
     "                      rows ended by CR LF, with a Code column;\n"
@@ -173,7 +175,8 @@ int printVersion(const Options& options) {
 int runFind(const Options& options, const std::vector<std::string>& operands) {
     const auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
-    analysis::AddressFinder finder(table, ranges);
+    lookup::Range6File ranges6(options.dataDir);
+    analysis::AddressFinder finder(table, ranges, ranges6);
     batch::Output out;
     batch::RowWriter writer(out, options.format);
     writer.findHeader();
@@ -250,12 +253,13 @@ private:
 int runAnalysis(const Options& options, bool formatted, const std::string& path) {
     auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
+    lookup::Range6File ranges6(options.dataDir);
     batch::Output out;
     batch::RowWriter writer(out, options.format);
     PrintingGrid grid(writer, table);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
-    analysis::AnalysisContext context{table, ranges, grid, prompter, clock, nullptr};
+    analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, nullptr};
     context.dashIsStandardInput = true;
 
     writer.analysisHeader();

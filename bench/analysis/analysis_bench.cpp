@@ -190,10 +190,11 @@ void BM_FreeTextEndToEnd(benchmark::State& state) {
     for (auto _ : state) {
         auto counted = table;
         lookup::RangeFile ranges(dataDir());
+        lookup::Range6File ranges6(dataDir());
         DiscardingGrid grid;
         YesPrompter prompter;
         analysis::SteadyClock clock;
-        analysis::AnalysisContext context{counted, ranges, grid, prompter, clock, nullptr};
+        analysis::AnalysisContext context{counted, ranges, ranges6, grid, prompter, clock, nullptr};
         const auto result = analysis::runFreeTextScan(corpus.path, context);
         if (result.status != analysis::RunStatus::Completed)
             state.SkipWithError("the run did not complete");
@@ -563,10 +564,11 @@ void BM_FormattedListEndToEnd(benchmark::State& state) {
     for (auto _ : state) {
         auto counted = table;
         lookup::RangeFile ranges(dataDir());
+        lookup::Range6File ranges6(dataDir());
         DiscardingGrid grid;
         YesPrompter prompter;
         analysis::SteadyClock clock;
-        analysis::AnalysisContext context{counted, ranges, grid, prompter, clock, nullptr};
+        analysis::AnalysisContext context{counted, ranges, ranges6, grid, prompter, clock, nullptr};
         analysis::runFormattedList(corpus.path, context);
         rows = grid.rows;
         failures = prompter.failures;

@@ -15,6 +15,7 @@ namespace ipcountry::analysis {
 struct AnalysisContext {
     lookup::CountryTable& table;
     lookup::RangeFile& ranges;
+    lookup::Range6File& ranges6;  // opened only when an IPv6 address needs it
     ResultSink& grid;
     Prompter& prompter;
     Clock& clock;

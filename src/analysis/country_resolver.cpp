@@ -2,6 +2,7 @@
 
 #include "lookup/address_key.h"
 #include "lookup/error.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::analysis {
 
@@ -38,7 +39,9 @@ std::optional<std::uint32_t> readPlainAddress(std::string_view text) {
 
 }  // namespace
 
-CountryResolver::CountryResolver(const lookup::CountryTable& table, const lookup::RangeFile& ranges)
+template <class Family>
+BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& table,
+                                                   const lookup::BasicRangeFile<Family>& ranges)
     : m_table(table), m_index(ranges.index()), m_packed(m_index.usesIndex()) {
     m_slotOfCode.assign(std::size_t{1} << 16, -1);
     // From the top down, so that the first slot of a code that stands twice wins.
@@ -49,7 +52,8 @@ CountryResolver::CountryResolver(const lookup::CountryTable& table, const lookup
     }
 }
 
-std::optional<Resolution> CountryResolver::resolvePacked(std::uint16_t packed) const {
+template <class Family>
+std::optional<Resolution> BasicCountryResolver<Family>::resolvePacked(std::uint16_t packed) const {
     if (packed == kUsPacked)
         return Resolution{lookup::kUsSlot, kUsName};
     const int slot = m_slotOfCode[packed];
@@ -58,7 +62,8 @@ std::optional<Resolution> CountryResolver::resolvePacked(std::uint16_t packed) c
     return Resolution{slot, m_table.slotName(slot)};
 }
 
-std::optional<Resolution> CountryResolver::resolveCode(std::string_view code) const {
+template <class Family>
+std::optional<Resolution> BasicCountryResolver<Family>::resolveCode(std::string_view code) const {
     if (code == kUsCode)
         return Resolution{lookup::kUsSlot, kUsName};
     if (code.size() == 2)
@@ -73,7 +78,8 @@ std::optional<Resolution> CountryResolver::resolveCode(std::string_view code) co
     return Resolution{*slot, m_table.slotName(*slot)};
 }
 
-std::optional<Resolution> CountryResolver::resolve(std::uint32_t address) const {
+template <class Family>
+std::optional<Resolution> BasicCountryResolver<Family>::resolve(Address address) const {
     if (m_packed) {
         const std::uint16_t packed = m_index.findPackedCode(address);
         if (packed == 0)
@@ -86,7 +92,8 @@ std::optional<Resolution> CountryResolver::resolve(std::uint32_t address) const 
     return resolveCode(*code);
 }
 
-Answer CountryResolver::answer(std::uint32_t address) const {
+template <class Family>
+Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
@@ -95,6 +102,9 @@ Answer CountryResolver::answer(std::uint32_t address) const {
     return answer;
 }
 
+template class BasicCountryResolver<lookup::Ipv4Ranges>;
+template class BasicCountryResolver<lookup::Ipv6Ranges>;
+
 std::uint32_t readAddress(std::string_view text) {
     if (const std::optional<std::uint32_t> plain = readPlainAddress(text)) return *plain;
     const std::optional<std::uint32_t> address = lookup::keyToAddress(lookup::makeAddressKey(text));
@@ -102,20 +112,55 @@ std::uint32_t readAddress(std::string_view text) {
     return *address;
 }
 
+TypedAddress readTypedAddress(std::string_view text) {
+    if (const std::optional<std::uint32_t> plain = readPlainAddress(text))
+        return {TypedAddress::Kind::Ipv4, *plain, {}};
+    try {
+        return {TypedAddress::Kind::Ipv4, readAddress(text), {}};
+    } catch (const lookup::Error&) {
+        const lookup::Ipv6Address parsed = lookup::parseIpv6Text(text);
+        switch (parsed.kind) {
+            case lookup::Ipv6Address::Kind::Invalid:
+                throw;
+            case lookup::Ipv6Address::Kind::Ipv4:
+                return {TypedAddress::Kind::Ipv4, parsed.ipv4, {}};
+            case lookup::Ipv6Address::Kind::Ipv6:
+                return {TypedAddress::Kind::Ipv6, 0, parsed.address};
+            case lookup::Ipv6Address::Kind::LinkLocal:
+                return {TypedAddress::Kind::LinkLocal, 0, parsed.address};
+        }
+        throw;
+    }
+}
+
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
-                   lookup::RangeFile& ranges) {
-    return AddressFinder(table, ranges).find(text);
+                   lookup::RangeFile& ranges, lookup::Range6File& ranges6) {
+    return AddressFinder(table, ranges, ranges6).find(text);
+}
+
+template <class Family>
+const BasicCountryResolver<Family>& AddressFinder::Cached<Family>::open(
+    const lookup::CountryTable& table) {
+    ranges.open();
+    // A re-read file has a new index; the old one, and a resolver on it, are gone.
+    if (!resolver || &ranges.index() != index) {
+        index = &ranges.index();
+        resolver.emplace(table, ranges);
+    }
+    return *resolver;
 }
 
 Answer AddressFinder::find(std::string_view text) {
-    const std::uint32_t address = readAddress(text);
-    m_ranges.open();
-    // A re-read file has a new index; the old one, and a resolver on it, are gone.
-    if (!m_resolver || &m_ranges.index() != m_index) {
-        m_index = &m_ranges.index();
-        m_resolver.emplace(m_table, m_ranges);
+    const TypedAddress address = readTypedAddress(text);
+    switch (address.kind) {
+        case TypedAddress::Kind::Ipv4:
+            return m_ipv4.open(m_table).answer(address.ipv4);
+        case TypedAddress::Kind::Ipv6:
+            return m_ipv6.open(m_table).answer(address.ipv6);
+        case TypedAddress::Kind::LinkLocal:
+            break;
     }
-    return m_resolver->answer(address);
+    return {};
 }
 
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {

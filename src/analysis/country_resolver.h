@@ -30,27 +30,37 @@ struct Answer {
 // always slot 222 shown as "USA", whatever Country.dbf holds there; any other
 // code counts in the first slot with that code. An address that no range
 // holds, or whose code no slot holds, has no country: it gets no row and no
-// count (no code of an earlier lookup stands in).
+// count (no code of an earlier lookup stands in). IPv4 and IPv6 ranges follow
+// the same rule; only the width of the address differs.
 // The resolver answers from the range file's index as open() left it and from
 // the table's codes and names, none of which may change while it lives.
-class CountryResolver {
+template <class Family>
+class BasicCountryResolver {
 public:
-    CountryResolver(const lookup::CountryTable& table, const lookup::RangeFile& ranges);
+    using Address = typename Family::Address;
 
-    std::optional<Resolution> resolve(std::uint32_t address) const;
+    BasicCountryResolver(const lookup::CountryTable& table,
+                         const lookup::BasicRangeFile<Family>& ranges);
+
+    std::optional<Resolution> resolve(Address address) const;
     std::optional<Resolution> resolveCode(std::string_view code) const;
-    Answer answer(std::uint32_t address) const;
+    Answer answer(Address address) const;
 
 private:
     std::optional<Resolution> resolvePacked(std::uint16_t packed) const;
 
     const lookup::CountryTable& m_table;
-    const lookup::RangeIndex& m_index;
+    const lookup::BasicRangeIndex<Family>& m_index;
     bool m_packed = false;
     // Packed two-letter code -> slot (-1: none), so that no lookup walks the
     // 237 slots. Built once per run; 128 KiB.
     std::vector<std::int16_t> m_slotOfCode;
 };
+
+using CountryResolver = BasicCountryResolver<lookup::Ipv4Ranges>;
+using Country6Resolver = BasicCountryResolver<lookup::Ipv6Ranges>;
+extern template class BasicCountryResolver<lookup::Ipv4Ranges>;
+extern template class BasicCountryResolver<lookup::Ipv6Ranges>;
 
 // An address as typed or listed. Throws lookup::Error: the walk's own
 // failures (an octet that is not a number, fewer than three dots) with their
@@ -58,26 +68,57 @@ private:
 // 255) with an empty one, as that failure has no description of its own.
 std::uint32_t readAddress(std::string_view text);
 
+// An address as "Find", the driver and a formatted list take it: IPv4 text
+// by readAddress's rules, else any IPv6 text form (bare or in brackets, with
+// or without a zone). IPv4 written in IPv6 notation (::ffff:192.0.2.1,
+// ::ffff:c000:201) is that IPv4 address.
+struct TypedAddress {
+    enum class Kind {
+        Ipv4,       // look `ipv4` up in IP_db.dbf
+        Ipv6,       // look `ipv6` up in IP6_db.dbf
+        LinkLocal,  // bound to one link: no country, nothing to look up
+    };
+    Kind kind = Kind::Ipv4;
+    std::uint32_t ipv4 = 0;
+    lookup::Address6 ipv6;
+};
+
+// Throws readAddress's error for text that is no IPv6 address either, so that
+// every text that fails today fails with today's message. No text is both:
+// IPv6 needs a colon before any dot, which no IPv4 octet accepts.
+TypedAddress readTypedAddress(std::string_view text);
+
 // One address text from reading to answer, as "Find" and the driver take it:
-// read, range file opened (a missing one is this lookup's error), resolved.
-// Throws lookup::Error as readAddress and RangeFile::open do.
+// read, the range file of its family opened (a missing one is this lookup's
+// error), resolved. A link-local address has no country and needs no file.
+// Throws lookup::Error as readTypedAddress and the range files' open() do.
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
-                   lookup::RangeFile& ranges);
+                   lookup::RangeFile& ranges, lookup::Range6File& ranges6);
 
 // findCountry for many addresses one after another (the driver's find): the
 // same answers, with one resolver kept for as long as open() finds the range
 // file unchanged, since building a resolver costs more than a lookup.
 class AddressFinder {
 public:
-    AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges)
-        : m_table(table), m_ranges(ranges) {}
+    AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges,
+                  lookup::Range6File& ranges6)
+        : m_table(table), m_ipv4(ranges), m_ipv6(ranges6) {}
     Answer find(std::string_view text);
 
 private:
+    // One family's range file and the resolver on its current index.
+    template <class Family>
+    struct Cached {
+        explicit Cached(lookup::BasicRangeFile<Family>& file) : ranges(file) {}
+        lookup::BasicRangeFile<Family>& ranges;
+        const lookup::BasicRangeIndex<Family>* index = nullptr;  // the one `resolver` answers from
+        std::optional<BasicCountryResolver<Family>> resolver;
+        const BasicCountryResolver<Family>& open(const lookup::CountryTable& table);
+    };
+
     const lookup::CountryTable& m_table;
-    lookup::RangeFile& m_ranges;
-    const lookup::RangeIndex* m_index = nullptr;  // the one m_resolver answers from
-    std::optional<CountryResolver> m_resolver;
+    Cached<lookup::Ipv4Ranges> m_ipv4;
+    Cached<lookup::Ipv6Ranges> m_ipv6;
 };
 
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses

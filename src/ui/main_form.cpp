@@ -34,14 +34,17 @@ struct ButtonLayout {
 
 }  // namespace
 
-MainForm::MainForm(std::filesystem::path dataDir, Dialogs& dialogs, analysis::Clock* clock, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+MainForm::MainForm(std::filesystem::path dataDir, Dialogs& dialogs, analysis::Clock* clock,
+                   QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       m_dataDir(std::move(dataDir)),
       m_dialogs(dialogs),
       m_ownClock(clock ? nullptr : std::make_unique<analysis::SteadyClock>()),
       m_clock(clock ? *clock : *m_ownClock),
       m_ranges(m_dataDir),
+      m_ranges6(m_dataDir),
       m_flags(m_dataDir) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Find country by IP"));
@@ -208,7 +211,7 @@ void MainForm::onFind() {
     m_image1->setAccessibleDescription(QString());
     try {
         const analysis::Answer answer =
-            analysis::findCountry(m_text1->text().toStdString(), m_table, m_ranges);
+            analysis::findCountry(m_text1->text().toStdString(), m_table, m_ranges, m_ranges6);
         if (!answer.country) {
             showCountry(QStringLiteral("Unknown"));
             return;
@@ -253,7 +256,8 @@ void MainForm::runAnalysis(bool formatted) {
         DialogPrompter prompter(m_dialogs, this, sink);
         BatchProgress progress(sink, m_dialogs.startProgress(this, formatted ? QStringLiteral("Analysing the formatted file...")
                                                                              : QStringLiteral("Analysing the file...")));
-        analysis::AnalysisContext context{m_table, m_ranges, sink, prompter, m_clock, &progress};
+        analysis::AnalysisContext context{m_table,  m_ranges, m_ranges6, sink,
+                                          prompter, m_clock,  &progress};
         try {
             result = formatted ? analysis::runFormattedList(path, context) : analysis::runFreeTextScan(path, context);
         } catch (const std::exception& e) {

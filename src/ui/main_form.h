@@ -69,6 +69,7 @@ private:
     analysis::Clock& m_clock;
     lookup::CountryTable m_table;
     lookup::RangeFile m_ranges;
+    lookup::Range6File m_ranges6;
     ResultGrid m_grid;
     FlagCache m_flags;
     std::chrono::nanoseconds m_analysisClock{0};

@@ -23,7 +23,8 @@ TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
     table.setSlot(0, "AAAland");
     table.setSlot(1, "BBBland");
     lookup::RangeFile ranges(dir);
-    AddressFinder finder(table, ranges);
+    lookup::Range6File ranges6(dir);
+    AddressFinder finder(table, ranges, ranges6);
 
     writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
     EXPECT_EQ(finder.find("10.0.0.1").code, "AA");
@@ -38,6 +39,14 @@ TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
     EXPECT_THROW(finder.find("10.0.0.1"), lookup::Error);
     writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
     EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
+
+    // Each family keeps its own file and resolver between the other's lookups.
+    std::ofstream(dir / "IP6_db.dbf", std::ios::binary)
+        << "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000BB\r\n"
+           "20010DB9000000000000000000000000ZZ\r\n";
+    EXPECT_EQ(finder.find("2001:db8::1").country->slot, 1);
+    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
+    EXPECT_EQ(finder.find("[2001:db8:ffff::]").code, "BB");
     fs::remove_all(dir);
 }
 

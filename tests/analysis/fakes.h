@@ -96,11 +96,16 @@ private:
 
 // Everything a run needs, over a data folder with the given range file.
 struct Fixture {
-    explicit Fixture(std::string_view rangeLines, std::string_view countryLines = "DEGermany\r\nFRFrance\r\n")
-        : table(lookup::parseCountryTable(countryLines, "Country.dbf")), ranges(dir.path()) {
+    explicit Fixture(std::string_view rangeLines,
+                     std::string_view countryLines = "DEGermany\r\nFRFrance\r\n")
+        : table(lookup::parseCountryTable(countryLines, "Country.dbf")),
+          ranges(dir.path()),
+          ranges6(dir.path()) {
         dir.write("IP_db.dbf", rangeLines);
     }
-    AnalysisContext context() { return AnalysisContext{table, ranges, grid, prompter, clock, nullptr}; }
+    AnalysisContext context() {
+        return AnalysisContext{table, ranges, ranges6, grid, prompter, clock, nullptr};
+    }
     RunResult formatted(std::string_view list) {
         auto ctx = context();
         return runFormattedList(dir.write("list.txt", list), ctx);
@@ -113,6 +118,7 @@ struct Fixture {
     TempDir dir;
     lookup::CountryTable table;
     lookup::RangeFile ranges;
+    lookup::Range6File ranges6;
     FakeGrid grid;
     FakePrompter prompter;
     FakeClock clock;
@@ -120,5 +126,10 @@ struct Fixture {
 
 // The range file of the worked example: DE, US, FR above 0A000000, ZZ below.
 inline constexpr std::string_view kExampleRanges = "00000000ZZ\r\n0A000000DE\r\n0B000000US\r\n0C000000FR\r\n";
+// IPv6: 2001:db8::/33 DE, 2001:db8:8000::/33 FR, US nested in DE, ZZ elsewhere.
+inline constexpr std::string_view kExample6Ranges =
+    "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
+    "20010DB8000100000000000000000000US\r\n20010DB8000200000000000000000000DE\r\n"
+    "20010DB8800000000000000000000000FR\r\n20010DB9000000000000000000000000ZZ\r\n";
 
 }  // namespace ipcountry::analysis::testing

@@ -42,6 +42,9 @@ const std::filesystem::path& dataDir() {
         auto d = std::filesystem::temp_directory_path() / ("ipcountry-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(d);
         std::ofstream(d / "IP_db.dbf", std::ios::binary) << "00000000ZZ\r\n01000000DE\r\n0A000000US\r\n0B000000FR\r\nC0000000ZZ\r\n";
+        std::ofstream(d / "IP6_db.dbf", std::ios::binary)
+            << "00000000000000000000000000000000ZZ\r\n20010000000000000000000000000000DE\r\n"
+               "20010DB8000000000000000000000000US\r\n20020000000000000000000000000000ZZ\r\n";
         return d;
     }();
     return dir;
@@ -56,10 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto table = lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
     // Kept across inputs, as the program keeps it across operations.
     static lookup::RangeFile ranges(dataDir());
+    static lookup::Range6File ranges6(dataDir());
     Sink sink;
     Yes prompter;
     analysis::SteadyClock clock;
-    analysis::AnalysisContext context{table, ranges, sink, prompter, clock, nullptr};
+    analysis::AnalysisContext context{table, ranges, ranges6, sink, prompter, clock, nullptr};
 
     const auto formatted = analysis::runFormattedList(input.string(), context);
     if (formatted.status != analysis::RunStatus::Completed && prompter.told == 0) std::abort();

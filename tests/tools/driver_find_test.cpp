@@ -23,10 +23,31 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         // A code the list lacks, and an address no range holds.
         {kData + "find 4.1.1.1", "4.1.1.1\tXX\tUnknown\n", 0},
         {kData + "find 5.0.0.1", "5.0.0.1\t\tUnknown\n", 0},
+        // IPv6: a range nested in a wider one, the wider resuming after it,
+        // brackets and capitals, IPv4 in IPv6 notation looked up as IPv4.
+        {kData + "find 2001:db8::1", "2001:db8::1\tUS\tUSA\n", 0},
+        {kData + "find [2001:DB8:1::5]", "[2001:DB8:1::5]\tFR\tFrance\n", 0},
+        {kData + "find 2001:db8:2::", "2001:db8:2::\tDE\tGermany\n", 0},
+        {kData + "find 2001:db8:1:ffff:ffff:ffff:ffff:ffff",
+         "2001:db8:1:ffff:ffff:ffff:ffff:ffff\tFR\tFrance\n", 0},
+        {kData + "find 2a00::1", "2a00::1\tXX\tUnknown\n", 0},
+        {kData + "find 2a01::", "2a01::\t\tUnknown\n", 0},
+        {kData + "find fe80::1%eth0", "fe80::1%eth0\t\tUnknown\n", 0},
+        {kData + "find ::ffff:2.0.0.1", "::ffff:2.0.0.1\tUS\tUSA\n", 0},
+        {kData + "find ::ffff:300:0", "::ffff:300:0\tCI\tC\xC3\xB4te d'Ivoire\n", 0},
+        {kData + "find 2001:db8:::1",
+         "Error due to wrong data entered! Invalid argument: the address has fewer than three "
+         "dots\n",
+         1},
         {kData + "find 1.2.3.999", "Error due to wrong data entered! \n", 1},
-        {kData + "find a.b.c.d", "Error due to wrong data entered! Type mismatch: octet 1 (\"a\") is not a number\n", 1},
-        {kData + "find 1.2.3", "Error due to wrong data entered! Invalid argument: the address has fewer than three dots\n", 1},
-        {"--data-dir /nonexistent find 1.2.3.4", "ipcountry-batch: File not found: /nonexistent/Country.dbf\n", 1},
+        {kData + "find a.b.c.d",
+         "Error due to wrong data entered! Type mismatch: octet 1 (\"a\") is not a number\n", 1},
+        {kData + "find 1.2.3",
+         "Error due to wrong data entered! Invalid argument: the address has fewer than three "
+         "dots\n",
+         1},
+        {"--data-dir /nonexistent find 1.2.3.4",
+         "ipcountry-batch: File not found: /nonexistent/Country.dbf\n", 1},
     };
     for (const auto& c : cases) {
         const auto result = runDriver(c.arguments, true);
@@ -35,13 +56,33 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
     }
 }
 
+// Each family needs its own file only: IPv4 answers in an older installation
+// without IP6_db.dbf, and an IPv6 address reports that file as IPv4 reports its own.
 TEST(DriverFind, missingRangeFileIsTheLookupsError) {
     const auto dir = std::string("/tmp/ipcountry-driver-norange");
-    std::system(("rm -rf " + dir + " && mkdir -p " + dir + " && cp '" + IPCOUNTRY_TEST_DATA_DIR +
-                 "/lookup/Country.dbf' " + dir).c_str());
-    const auto result = runDriver("--data-dir " + dir + " find 1.2.3.4", true);
-    EXPECT_EQ(result.out, "Error due to wrong data entered! File not found: " + dir + "/IP_db.dbf\n");
-    EXPECT_EQ(result.status, 1);
+    const std::string lookup = std::string("'") + IPCOUNTRY_TEST_DATA_DIR + "/lookup/";
+    const struct {
+        const char* copied;
+        const char* address;
+        std::string out;
+    } cases[] = {
+        {"", "1.2.3.4", "Error due to wrong data entered! File not found: " + dir + "/IP_db.dbf\n"},
+        {"IP_db.dbf", "1.2.3.4", "1.2.3.4\tDE\tGermany\n"},
+        {"IP_db.dbf", "2001:db8::1",
+         "Error due to wrong data entered! File not found: " + dir + "/IP6_db.dbf\n"},
+        {"IP6_db.dbf", "[2001:db8::1]", "[2001:db8::1]\tUS\tUSA\n"},
+        {"IP6_db.dbf", "::ffff:1.2.3.4",
+         "Error due to wrong data entered! File not found: " + dir + "/IP_db.dbf\n"},
+    };
+    for (const auto& c : cases) {
+        std::string setup =
+            "rm -rf " + dir + " && mkdir -p " + dir + " && cp " + lookup + "Country.dbf' " + dir;
+        if (*c.copied) setup += " && cp " + lookup + c.copied + "' " + dir;
+        std::system(setup.c_str());
+        const auto result = runDriver("--data-dir " + dir + " find '" + c.address + "'", true);
+        EXPECT_EQ(result.out, c.out) << c.copied << " " << c.address;
+        EXPECT_EQ(result.status, c.out.starts_with("Error") ? 1 : 0);
+    }
 }
 
 TEST(DriverFind, badUsageExitsWithTwo) {

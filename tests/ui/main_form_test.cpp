@@ -282,6 +282,7 @@ const FindCase kFindCases[] = {
     {"aboveTheLastRangeIsUnknownNotThePreviousCountry", "200.1.1.1", "Unknown", false, ""},
     {"missingFlagClearsThePictureAndReports", "12.0.0.1", "France", false,
      "Error due to wrong data entered! File not found"},
+    {"ipv6ShowsItsCountryAndFlag", "[2001:DB8::1]", "USA", true, ""},
     {"keyTooLong", "1.2.3.999", " ", false, "Error due to wrong data entered! "},
     {"notANumber", "a.b.c.d", " ", false, "Error due to wrong data entered! "},
     {"fewerThanThreeDots", "1.2.3", " ", false, "Error due to wrong data entered! "},

@@ -49,6 +49,9 @@ public:
         countries += "USUnited States\r\n";
         writeFile(QStringLiteral("Country.dbf"), countries);
         writeLines(QStringLiteral("IP_db.dbf"), {"00000000ZZ", "0A000000DE", "0B000000US", "0C000000FR", "0D000000QQ"});
+        writeLines(QStringLiteral("IP6_db.dbf"),
+                   {"00000000000000000000000000000000ZZ", "20010DB8000000000000000000000000US",
+                    "20010DB9000000000000000000000000ZZ"});
         copyFlag(QStringLiteral("DE"));
         copyFlag(QStringLiteral("US"));
     }
