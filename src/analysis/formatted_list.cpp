@@ -8,20 +8,23 @@
 #include "analysis/line_reader.h"
 #include "analysis/messages.h"
 #include "lookup/error.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::analysis {
 
 namespace {
 
-// The range file as this run sees it. A missing file is the failure of each
-// line that needs a lookup (the user may put the file back while a prompt is
-// up), so opening is retried until it succeeds once.
+// One range file as this run sees it. A missing file is the failure of each
+// line that needs a lookup in it (the user may put the file back while a
+// prompt is up), so opening is retried until it succeeds once.
+template <class Family>
 class RunLookup {
 public:
-    explicit RunLookup(AnalysisContext& context) : m_context(context) { tryOpen(); }
+    RunLookup(const lookup::CountryTable& table, lookup::BasicRangeFile<Family>& ranges)
+        : m_table(table), m_ranges(ranges) {}
 
     // The resolver, or null with the reason in `error`.
-    const CountryResolver* resolver() {
+    const BasicCountryResolver<Family>* resolver() {
         if (!m_resolver) tryOpen();
         return m_resolver ? &*m_resolver : nullptr;
     }
@@ -30,17 +33,62 @@ public:
 private:
     void tryOpen() {
         try {
-            m_context.ranges.open();
-            m_resolver.emplace(m_context.table, m_context.ranges);
+            m_ranges.open();
+            m_resolver.emplace(m_table, m_ranges);
         } catch (const lookup::Error& error) {
             m_error = error.what();
         }
     }
 
-    AnalysisContext& m_context;
-    std::optional<CountryResolver> m_resolver;
+    const lookup::CountryTable& m_table;
+    lookup::BasicRangeFile<Family>& m_ranges;
+    std::optional<BasicCountryResolver<Family>> m_resolver;
     std::string m_error;
 };
+
+struct ListedAddress {
+    std::string_view address;  // the IP cell
+    std::string_view port;     // the Port cell, its colon kept
+    TypedAddress typed;
+};
+
+bool isPort(std::string_view port) {
+    if (port.size() < 2 || port.size() > 6 || port[0] != ':') return false;
+    for (const char c : port.substr(1))
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A line in an IPv6 form: "[address]:port", "[address]", or a whole address
+// without a port (its colons leave no place for one). The IP cell shows the
+// address without its brackets, as users write it everywhere else.
+std::optional<ListedAddress> readIpv6Line(std::string_view line) {
+    ListedAddress listed;
+    std::string_view text = line;
+    if (line.starts_with('[')) {
+        const std::size_t close = line.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        listed.port = line.substr(close + 1);
+        if (!listed.port.empty() && !isPort(listed.port)) return std::nullopt;
+        text = line.substr(0, close + 1);
+    }
+    const lookup::Ipv6Address parsed = lookup::parseIpv6Text(text);
+    switch (parsed.kind) {
+        case lookup::Ipv6Address::Kind::Invalid:
+            return std::nullopt;
+        case lookup::Ipv6Address::Kind::Ipv4:
+            listed.typed = {TypedAddress::Kind::Ipv4, parsed.ipv4, {}};
+            break;
+        case lookup::Ipv6Address::Kind::Ipv6:
+            listed.typed = {TypedAddress::Kind::Ipv6, 0, parsed.address};
+            break;
+        case lookup::Ipv6Address::Kind::LinkLocal:
+            listed.typed = {TypedAddress::Kind::LinkLocal, 0, parsed.address};
+            break;
+    }
+    listed.address = text.starts_with('[') ? text.substr(1, text.size() - 2) : text;
+    return listed;
+}
 
 }  // namespace
 
@@ -58,7 +106,10 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
         return result;
     }
 
-    RunLookup lookup(context);
+    RunLookup<lookup::Ipv4Ranges> lookup(context.table, context.ranges);
+    lookup.resolver();  // opened before the first line, as ever
+    // IP6_db.dbf is read at the first IPv6 line: a list without one never needs it.
+    RunLookup<lookup::Ipv6Ranges> lookup6(context.table, context.ranges6);
     std::string withoutTabs;
     std::string_view line;
     bool lineEnds = false;
@@ -103,28 +154,49 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
         // The checks run in this order: colon, key, lookup. Format and key
         // failures have no description of their own.
         std::optional<std::string> failure;
+        std::optional<ListedAddress> listed;
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0) {
             failure.emplace();
         } else {
-            const std::string_view address = line.substr(0, colon);
-            const std::string_view port = line.substr(colon);
-            std::optional<std::uint32_t> value;
             try {
-                value = readAddress(address);
+                listed = ListedAddress{
+                    line.substr(0, colon),
+                    line.substr(colon),
+                    {TypedAddress::Kind::Ipv4, readAddress(line.substr(0, colon)), {}}};
             } catch (const lookup::Error& error) {
                 failure.emplace(error.what());
             }
-            if (value) {
-                if (const CountryResolver* resolver = lookup.resolver()) {
-                    if (const std::optional<Resolution> country = resolver->resolve(*value)) {
-                        context.grid.appendRow(address, port, country->country, country->slot);
-                        context.table.addHit(country->slot);
-                        ++result.rowsAdded;
-                    }
-                } else {
-                    failure.emplace(lookup.error());
-                }
+        }
+        // Every IPv6 form fails the IPv4 reading (its first colon comes before
+        // any dot), so a line that passes it is read as ever, and one that is
+        // in neither form keeps the IPv4 reading's failure.
+        if (failure) {
+            if ((listed = readIpv6Line(line))) failure.reset();
+        }
+        if (listed) {
+            std::optional<Resolution> country;
+            switch (listed->typed.kind) {
+                case TypedAddress::Kind::Ipv4:
+                    if (const CountryResolver* resolver = lookup.resolver())
+                        country = resolver->resolve(listed->typed.ipv4);
+                    else
+                        failure.emplace(lookup.error());
+                    break;
+                case TypedAddress::Kind::Ipv6:
+                    if (const Country6Resolver* resolver = lookup6.resolver())
+                        country = resolver->resolve(listed->typed.ipv6);
+                    else
+                        failure.emplace(lookup6.error());
+                    break;
+                case TypedAddress::Kind::LinkLocal:
+                    break;  // no country: no row, as for an address no range holds
+            }
+            if (country) {
+                context.grid.appendRow(listed->address, listed->port, country->country,
+                                       country->slot);
+                context.table.addHit(country->slot);
+                ++result.rowsAdded;
             }
         }
         if (failure && !context.prompter.askContinue(continuePrompt(*failure), lineNumber))

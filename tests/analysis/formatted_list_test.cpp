@@ -49,6 +49,7 @@ class FormattedLineTest : public ::testing::TestWithParam<LineCase> {};
 TEST_P(FormattedLineTest, handlesTheLine) {
     const LineCase& c = GetParam();
     Fixture f(kExampleRanges);
+    f.dir.write("IP6_db.dbf", testing::kExample6Ranges);
     const RunResult result = f.formatted(c.line + "\r\n");
     EXPECT_EQ(result.status, RunStatus::Completed);
     EXPECT_EQ(f.grid.rows, c.rows);
@@ -78,7 +79,21 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"octetAbove255", "1.2.3.999:80", {}, true},
         LineCase{"fewerThanThreeDots", "10.1.2:80", {}, true},
         LineCase{"codeWithoutSlot", "0.0.0.0:1", {}, false},
-        LineCase{"inNoRange", "13.0.0.1:1", {}, false}),
+        LineCase{"inNoRange", "13.0.0.1:1", {}, false},
+        LineCase{"bracketedWithPort", "[2001:db8::1]:443", {{"2001:db8::1", ":443", "Germany", 0}}, false},
+        LineCase{"bracketedWithoutPort", "[2001:DB8:1::]", {{"2001:DB8:1::", "", "USA", 222}}, false},
+        LineCase{"tabsRemovedFromBracketed", "[2001:db8:\t8000::1]\t:80", {{"2001:db8:8000::1", ":80", "France", 1}}, false},
+        // Its colons leave no place for a port: the last group is the address's.
+        LineCase{"wholeAddressHasNoPort", "2001:db8::1:80", {{"2001:db8::1:80", "", "Germany", 0}}, false},
+        LineCase{"mappedIpv4IsLookedUpAsIpv4", "[::ffff:10.1.2.3]:80", {{"::ffff:10.1.2.3", ":80", "Germany", 0}}, false},
+        LineCase{"zonedHasNoCountry", "[fe80::1%25eth0]:22", {}, false},
+        LineCase{"ipv6InNoRange", "[2002::1]:1", {}, false},
+        LineCase{"bracketPortWithoutDigits", "[2001:db8::1]:", {}, true},
+        LineCase{"bracketPortOfSixDigits", "[2001:db8::1]:123456", {}, true},
+        LineCase{"bracketNotClosed", "[2001:db8::1:80", {}, true},
+        LineCase{"textAfterBracket", "[2001:db8::1]x", {}, true},
+        LineCase{"ipv4InBrackets", "[10.1.2.3]:80", {}, true},
+        LineCase{"notAnIpv6Address", "2001:db8:::1", {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -188,6 +203,28 @@ TEST(FormattedList, missingRangeFileFailsEachLineThatNeedsALookup) {
     EXPECT_EQ(f.prompter.questions[2], f.prompter.questions[0]);
 }
 
+// A folder of an older installation: IPv4 lines as ever, each IPv6 line fails
+// as an IPv4 line fails without IP_db.dbf; and the other way round.
+TEST(FormattedList, missingRangeFileOfOneFamilyFailsOnlyItsLines) {
+    Fixture f(kExampleRanges);
+    const RunResult result = f.formatted("10.1.2.3:1\r\n[2001:db8::1]:2\r\n");
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 0}}));
+    ASSERT_EQ(f.prompter.questions.size(), 1u);
+    EXPECT_EQ(f.prompter.questions[0], "Error due to wrong data entered! File not found: " +
+                                           (f.dir.path() / "IP6_db.dbf").string() +
+                                           "\r\nDo you want continue?");
+    EXPECT_EQ(f.prompter.questionLines[0], 2);
+
+    Fixture g(kExampleRanges);
+    g.dir.write("IP6_db.dbf", testing::kExample6Ranges);
+    std::filesystem::remove(g.dir.path() / "IP_db.dbf");
+    g.formatted("10.1.2.3:1\r\n[2001:db8::1]:2\r\n");
+    EXPECT_EQ(g.grid.rows, (std::vector<Row>{{"2001:db8::1", ":2", "Germany", 0}}));
+    ASSERT_EQ(g.prompter.questions.size(), 1u);
+    EXPECT_NE(g.prompter.questions[0].find("IP_db.dbf"), std::string::npos);
+}
+
 // Answering a prompt about the missing range file after putting it back goes on with it.
 class RestoringPrompter final : public Prompter {
 public:
@@ -208,7 +245,7 @@ TEST(FormattedList, rangeFilePutBackDuringAPromptIsUsedForTheNextLines) {
     Fixture f(kExampleRanges);
     std::filesystem::remove(f.dir.path() / "IP_db.dbf");
     RestoringPrompter prompter(f.dir);
-    AnalysisContext ctx{f.table, f.ranges, f.grid, prompter, f.clock, nullptr};
+    AnalysisContext ctx{f.table, f.ranges, f.ranges6, f.grid, prompter, f.clock, nullptr};
     runFormattedList(f.dir.write("list.txt", "10.1.2.3:1\r\n10.1.2.4:2\r\n"), ctx);
     EXPECT_EQ(prompter.asked, 1);
     EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.4", ":2", "Germany", 0}}));
