@@ -5,10 +5,12 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
+#include "analysis/both_families_scan.h"
 #include "analysis/country_resolver.h"
 #include "analysis/line_reader.h"
 #include "analysis/messages.h"
 #include "lookup/error.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::analysis {
 
@@ -32,26 +34,58 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
         } catch (const lookup::Error&) {
             // Reported by the first lookup, which opens again.
         }
+        // IP6_db.dbf is read at the first IPv6 address. A folder without it
+        // is an installation older than IPv6 support: its IPv6 addresses are
+        // not counted and its IPv4 ones as ever.
+        std::optional<Country6Resolver> resolver6;
+        bool noIpv6Data = false;
 
-        const auto onAddress = [&](const FoundAddress& found) {
+        const auto addRow = [&](std::string_view text, std::string_view port,
+                                const std::optional<Resolution>& country) {
+            if (!country) return;
+            context.grid.appendRow(text, port, country->country, country->slot);
+            context.table.addHit(country->slot);
+            ++result.rowsAdded;
+        };
+        const auto addIpv4 = [&](std::string_view text, std::string_view port,
+                                 std::uint32_t address) {
             if (!resolver) {
                 context.ranges.open();  // throws the run's error while the file is missing
                 resolver.emplace(context.table, context.ranges);
             }
-            if (const std::optional<Resolution> country = resolver->resolve(found.address)) {
-                context.grid.appendRow(found.dottedText, found.portText, country->country,
-                                       country->slot);
-                context.table.addHit(country->slot);
-                ++result.rowsAdded;
+            addRow(text, port, resolver->resolve(address));
+        };
+        const auto onAddress = [&](const FoundAddress& found) {
+            addIpv4(found.dottedText, found.portText, found.address);
+        };
+        const auto onAddress6 = [&](const FoundAddress6& found) {
+            // The scanner leaves dotted tails to the IPv4 scan; a hex one
+            // (::ffff:c000:201) is still an IPv4 address.
+            const lookup::Ipv6Address kind =
+                lookup::classifyIpv6({found.high, found.low}, false, found.zoned);
+            if (kind.kind == lookup::Ipv6Address::Kind::Ipv4) {
+                addIpv4(found.text, found.portText, kind.ipv4);
+                return;
             }
+            if (kind.kind != lookup::Ipv6Address::Kind::Ipv6 || noIpv6Data) return;
+            if (!resolver6) {
+                try {
+                    context.ranges6.open();
+                } catch (const lookup::Error& error) {
+                    if (error.kind() != lookup::ErrorKind::FileNotFound) throw;
+                    noIpv6Data = true;
+                    return;
+                }
+                resolver6.emplace(context.table, context.ranges6);
+            }
+            addRow(found.text, found.portText, resolver6->resolve(kind.address));
         };
 
         // Lines come whole but for those longer than a block, which come in
-        // pieces; the scanner answers the same either way.
-        Ipv4Scanner scanner;
+        // pieces; the scanners answer the same either way.
+        BothFamiliesScanner<Ipv4Scanner> scanner;
         std::string_view piece;
         bool lineEnds = false;
-        bool lineStarts = true;
         for (;;) {
             const LineReader::Next next = reader.next(piece, lineEnds);
             if (next == LineReader::Next::End) break;
@@ -59,13 +93,8 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
                 !context.progress->update(reader.bytesRead(), reader.fileSize()))
                 return result;
             if (next == LineReader::Next::Idle) continue;
-            if (lineStarts && lineEnds) {
-                scanner.scanLine(piece, onAddress);
-            } else {
-                scanner.feed(piece, onAddress);
-                if (lineEnds) scanner.endLine(onAddress);
-            }
-            lineStarts = lineEnds;
+            scanner.feed(piece, onAddress, onAddress6);
+            if (lineEnds) scanner.endLine(onAddress, onAddress6);
         }
     } catch (const lookup::Error& error) {
         context.prompter.showError(wrongDataMessage(error.what()));

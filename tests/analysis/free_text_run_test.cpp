@@ -32,6 +32,34 @@ TEST(FreeTextRun, resolvesEveryAddressOfEveryLine) {
     EXPECT_EQ(result.elapsed, std::chrono::seconds(2));
 }
 
+TEST(FreeTextRun, bothFamiliesInTheOrderTheyStandAndCountedAlike) {
+    Fixture f(kExampleRanges);
+    f.dir.write("IP6_db.dbf", testing::kExample6Ranges);
+    const RunResult result = f.freeText(
+        "GET from [2001:db8::1]:8080 via 10.0.0.1:80 for 2001:db8:8000::2.\r\n"
+        "fe80::1%eth0 2002::1 ::ffff:a00:1 11.0.0.1\n");  // link-local, in no range, mapped hex
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    const std::vector<Row> expected{{"2001:db8::1", ":8080", "Germany", 0},
+                                    {"10.0.0.1", ":80", "Germany", 0},
+                                    {"2001:db8:8000::2", "", "France", 1},
+                                    {"::ffff:a00:1", "", "Germany", 0},
+                                    {"11.0.0.1", "", "USA", 222}};
+    EXPECT_EQ(f.grid.rows, expected);
+    EXPECT_EQ(result.rowsAdded, 5);
+    EXPECT_EQ(f.table.slotHits(0), 3);
+    EXPECT_EQ(f.table.totalHits(), 5);
+}
+
+// An older installation: no IPv6 rows and no message; IPv4 as ever.
+TEST(FreeTextRun, folderWithoutIpv6RangesFindsOnlyIpv4) {
+    Fixture f(kExampleRanges);
+    const RunResult result = f.freeText("2001:db8::1 10.0.0.1 [2001:db8::2]:1 11.0.0.1\r\n");
+    EXPECT_EQ(result.status, RunStatus::Completed);
+    EXPECT_TRUE(f.prompter.errors.empty());
+    EXPECT_EQ(f.grid.rows,
+              (std::vector<Row>{{"10.0.0.1", "", "Germany", 0}, {"11.0.0.1", "", "USA", 222}}));
+}
+
 TEST(FreeTextRun, twoRunsAccumulate) {
     Fixture f(kExampleRanges);
     f.freeText("10.0.0.1 11.0.0.1\r\n");
