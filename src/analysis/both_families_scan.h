@@ -94,6 +94,28 @@ public:
         m_fed = 0;
     }
 
+    // A whole line, none of it fed before: the same rows, handed on as they
+    // are found but for the IPv6 ones, which wait until the IPv4 scan passes
+    // their starts. Most lines of most logs hold IPv4 addresses only, and
+    // these are then never copied.
+    template <class On4, class On6>
+    void scanLine(std::string_view line, On4&& on4, On6&& on6) {
+        if (m_fed != 0) {
+            feed(line, on4, on6);
+            endLine(on4, on6);
+            return;
+        }
+        m_scanner6.scanLine(line, [this](const auto& found) { m_held6.emplace_back(found); });
+        std::size_t next6 = 0;
+        m_scanner4.scanLine(line, [&](const auto& found) {
+            while (next6 < m_held6.size() && m_held6[next6].found.start < found.start)
+                on6(std::as_const(m_held6[next6++].found));
+            on4(found);
+        });
+        while (next6 < m_held6.size()) on6(std::as_const(m_held6[next6++].found));
+        m_held6.clear();
+    }
+
 private:
     // Hands on, in order of their starts, the held addresses that start before `limit`.
     template <class On4, class On6>
@@ -124,8 +146,7 @@ private:
 template <class Scanner4, class Found4 = FoundAddress, class On4, class On6>
 void scanLineBothFamilies(std::string_view line, On4&& on4, On6&& on6) {
     BothFamiliesScanner<Scanner4, Found4> scanner;
-    scanner.feed(line, on4, on6);
-    scanner.endLine(on4, on6);
+    scanner.scanLine(line, on4, on6);
 }
 
 }  // namespace ipcountry::analysis

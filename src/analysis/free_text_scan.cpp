@@ -86,6 +86,7 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
         BothFamiliesScanner<Ipv4Scanner> scanner;
         std::string_view piece;
         bool lineEnds = false;
+        bool lineStarts = true;
         for (;;) {
             const LineReader::Next next = reader.next(piece, lineEnds);
             if (next == LineReader::Next::End) break;
@@ -93,8 +94,13 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
                 !context.progress->update(reader.bytesRead(), reader.fileSize()))
                 return result;
             if (next == LineReader::Next::Idle) continue;
-            scanner.feed(piece, onAddress, onAddress6);
-            if (lineEnds) scanner.endLine(onAddress, onAddress6);
+            if (lineStarts && lineEnds) {
+                scanner.scanLine(piece, onAddress, onAddress6);
+            } else {
+                scanner.feed(piece, onAddress, onAddress6);
+                if (lineEnds) scanner.endLine(onAddress, onAddress6);
+            }
+            lineStarts = lineEnds;
         }
     } catch (const lookup::Error& error) {
         context.prompter.showError(wrongDataMessage(error.what()));

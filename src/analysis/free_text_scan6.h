@@ -1,9 +1,13 @@
 #pragma once
 
 #include <arpa/inet.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -84,6 +88,56 @@ inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
     return true;
 }
 
+// Whether a line may hold an address at all. Every address the scan reports
+// is a run with "::" or seven colons, so a line without "::" and with fewer
+// than seven colons holds none: most lines of most logs (a timestamp has two
+// colons, "sshd[811]: " one), which are passed over in one quick look.
+inline bool mayHoldAddress(std::string_view line) noexcept {
+    const char* const text = line.data();
+    const std::size_t size = line.size();
+    std::size_t colons = 0;
+    std::size_t i = 0;
+    bool previousColon = false;
+#ifdef __SSE2__
+    const __m128i colon = _mm_set1_epi8(':');
+    for (; i + 16 <= size; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, colon)));
+        // Bit k is byte k: a colon right after a colon, within the block or across its start.
+        if ((mask & ((mask << 1) | (previousColon ? 1u : 0u))) != 0) return true;
+        colons += static_cast<std::size_t>(std::popcount(mask));
+        previousColon = (mask & 0x8000u) != 0;
+    }
+#endif
+    for (; i < size; ++i) {
+        const bool isColon = text[i] == ':';
+        if (isColon && previousColon) return true;
+        colons += isColon ? 1 : 0;
+        previousColon = isColon;
+    }
+    return colons >= 7;
+}
+
+// Where the run through the colon at `colon` ends, when all of it lies in
+// text[0, size) and it cannot hold an address: fewer than seven colons and no
+// "::" (times, "host:port", "key:value") or more than nine (MAC addresses,
+// which have thirteen with their EtherType). 0 when the run may hold one.
+// The digits before the colon hold none, so the colons from it on are all.
+inline std::size_t endOfHopelessRun(const char* text, std::size_t colon,
+                                    std::size_t size) noexcept {
+    std::size_t colons = 1;
+    bool compressed = false;
+    std::size_t pos = colon + 1;
+    for (; pos < size && inRun(text[pos]); ++pos) {
+        if (text[pos] == ':') {
+            ++colons;
+            compressed = compressed || text[pos - 1] == ':';
+        }
+    }
+    if (pos == size) return 0;  // the run may go on in the next piece
+    return (!compressed && colons < 7) || colons > 9 ? pos : 0;
+}
+
 }  // namespace detail6
 
 // Finds the IPv6 addresses of a line of free text, fed in pieces.
@@ -138,6 +192,12 @@ public:
                 // Most colons in logs end a run with the only colon it has
                 // ("sshd[811]: ", "AH01114: "): no address, nothing to hold.
                 if (pos < size && !detail6::inRun(text[pos])) continue;
+                // Most of the rest are times and MAC addresses: walked past
+                // without holding anything.
+                if (const std::size_t end = detail6::endOfHopelessRun(text, colon, size)) {
+                    pos = end;
+                    continue;
+                }
                 beginRun(text, colon);
             }
             if (m_state == State::InRun) {
@@ -181,6 +241,14 @@ public:
         m_state = State::Idle;
         m_fed = 0;
         m_tailLength = 0;
+    }
+
+    // A whole line, none of it fed before.
+    template <class OnAddress>
+    void scanLine(std::string_view line, OnAddress&& onAddress) {
+        if (m_fed == 0 && !detail6::mayHoldAddress(line)) return;
+        feed(line, onAddress);
+        endLine(onAddress);
     }
 
 private:
@@ -371,8 +439,7 @@ private:
 template <class OnAddress>
 void scanLine6(std::string_view line, OnAddress&& onAddress) {
     Ipv6Scanner scanner;
-    scanner.feed(line, onAddress);
-    scanner.endLine(onAddress);
+    scanner.scanLine(line, onAddress);
 }
 
 }  // namespace ipcountry::analysis

@@ -44,9 +44,18 @@ std::string describe(const std::vector<Found6>& rows) {
     return out;
 }
 
-// Whole, cut once at every position, and one character at a time.
+std::vector<Found6> whole(const std::string& line) {
+    std::vector<Found6> rows;
+    ipcountry::analysis::scanLine6(line,
+                                   [&rows](const FoundAddress6& a) { rows.push_back(copyOf(a)); });
+    return rows;
+}
+
+// Whole (by the quick look first), fed as one piece, cut once at every
+// position, and one character at a time.
 void expectSameRows(const std::string& line) {
     const std::vector<Found6> expected = ipcountry::reference::scanLine6(line);
+    ASSERT_EQ(whole(line), expected) << "whole line: " << line;
     ASSERT_EQ(describe(streamed(line, {})), describe(expected)) << "line: " << line;
     ASSERT_EQ(streamed(line, {}), expected) << "line: " << line;  // the values too
     std::vector<std::size_t> every;
@@ -168,7 +177,8 @@ TEST(Scanner6Differential, agreesWithTheReferenceInEveryCutOfRandomLines) {
 }
 
 // Both families in one pass: each family's rows are its reference's, and
-// together they follow the order of their starts, whatever the pieces.
+// together they follow the order of their starts, whatever the pieces; a
+// whole line at once (as most lines come) gives the same.
 TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
     std::mt19937 rng(5);
     for (int n = 0; n < 3000; ++n) {
@@ -176,7 +186,8 @@ TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
         for (int k = 0; k < 6; ++k) line += randomLine(rng);
         const auto rows4 = ipcountry::reference::scanLine(line);
         const auto rows6 = ipcountry::reference::scanLine6(line);
-        for (std::size_t step : {line.size() + 1, std::size_t{1}, std::size_t{7}}) {
+        // 0: the whole line at once; else the size of the pieces.
+        for (std::size_t step : {std::size_t{0}, line.size() + 1, std::size_t{1}, std::size_t{7}}) {
             ipcountry::analysis::BothFamiliesScanner<ipcountry::analysis::Ipv4Scanner> scanner;
             std::vector<std::string> got4;
             std::vector<Found6> got6;
@@ -189,13 +200,17 @@ TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
                 got6.push_back(copyOf(a));
                 starts.push_back(a.start);
             };
-            for (std::size_t from = 0; from < line.size(); from += step)
-                scanner.feed(std::string_view(line).substr(from, step), on4, on6);
-            scanner.endLine(on4, on6);
+            if (step == 0) {
+                scanner.scanLine(line, on4, on6);
+            } else {
+                for (std::size_t from = 0; from < line.size(); from += step)
+                    scanner.feed(std::string_view(line).substr(from, step), on4, on6);
+                scanner.endLine(on4, on6);
+            }
             std::vector<std::string> expected4;
             for (const auto& r : rows4) expected4.push_back(r.dotted + " " + r.port);
-            ASSERT_EQ(got4, expected4) << line;
-            ASSERT_EQ(got6, rows6) << line;
+            ASSERT_EQ(got4, expected4) << "step " << step << ": " << line;
+            ASSERT_EQ(got6, rows6) << "step " << step << ": " << line;
             ASSERT_TRUE(std::is_sorted(starts.begin(), starts.end())) << line;
         }
     }
