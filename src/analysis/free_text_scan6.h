@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -100,13 +99,29 @@ inline bool mayHoldAddress(std::string_view line) noexcept {
     bool previousColon = false;
 #ifdef __SSE2__
     const __m128i colon = _mm_set1_epi8(':');
-    for (; i + 16 <= size; i += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, colon)));
-        // Bit k is byte k: a colon right after a colon, within the block or across its start.
+    const auto colonsOf = [&](std::size_t at) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, colon)));
+    };
+    // Bit k of a mask is byte k: a colon right after a colon, within the
+    // block or across its start, is "::".
+    const auto look = [&](unsigned mask) {
         if ((mask & ((mask << 1) | (previousColon ? 1u : 0u))) != 0) return true;
-        colons += static_cast<std::size_t>(std::popcount(mask));
+        // A block has a colon or two at most, as a rule: counted bit by bit,
+        // which costs less than a popcount the processor may lack.
+        for (unsigned rest = mask; rest != 0; rest &= rest - 1) ++colons;
         previousColon = (mask & 0x8000u) != 0;
+        return false;
+    };
+    for (; i + 16 <= size; i += 16)
+        if (look(colonsOf(i))) return true;
+    // The last bytes as the end of the last full block, less those looked at.
+    if (i < size && size >= 16) {
+        const std::size_t rest = size - i;
+        const unsigned mask = colonsOf(size - 16) >> (16 - rest);
+        if ((mask & ((mask << 1) | (previousColon ? 1u : 0u))) != 0) return true;
+        for (unsigned bits = mask; bits != 0; bits &= bits - 1) ++colons;
+        i = size;
     }
 #endif
     for (; i < size; ++i) {
