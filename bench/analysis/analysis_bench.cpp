@@ -267,6 +267,71 @@ void BM_FreeTextDriverFormats(benchmark::State& state) {
 }
 BENCHMARK(BM_FreeTextDriverFormats)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
+// What IPv6 support costs and gives, in one run side by side: this driver and
+// an older one (IPCOUNTRY_BASELINE_BATCH, skipped when unset) on the IPv4-only
+// log, and this driver and ripgrep extracting both families with one pattern
+// on the dual-stack log. Each iteration runs all, in turn from a different
+// one; the counters are medians of wall and CPU time, their ratios (above 1:
+// this build is faster) and this driver's peak memory.
+//   build/bench/analysis_bench --benchmark_filter=Ipv6SideBySide --benchmark_counters_tabular=true
+void BM_Ipv6SideBySide(benchmark::State& state) {
+    const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH");
+    const std::string data = " --data-dir '" + dataDir().string() + "' unformatted '";
+    const std::string ours = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch'" + data;
+    struct Contender {
+        const char* name;
+        std::string command;
+        std::vector<double> wall, cpu;
+        double peakMiB = 0;
+    };
+    std::vector<Contender> contenders = {
+        {"ipv4log", ours + logCorpus().path + "' | wc -l", {}, {}},
+        {"dual", ours + dualStackCorpus().path + "' | wc -l", {}, {}},
+        {"rg_dual",
+         std::string("rg -o '") + kPatternBoth + "' '" + dualStackCorpus().path + "' | wc -l",
+         {},
+         {}},
+    };
+    if (older != nullptr)
+        contenders.push_back(
+            {"older_ipv4log",
+             std::string("'") + older + "'" + data + logCorpus().path + "' | wc -l",
+             {},
+             {}});
+    std::size_t turn = 0;
+    for (auto _ : state) {
+        double total = 0;
+        for (std::size_t k = 0; k < contenders.size(); ++k) {
+            Contender& c = contenders[(turn + k) % contenders.size()];
+            const Child child = runShell(c.command);
+            if (child.status != 0) state.SkipWithError(c.name);
+            c.wall.push_back(child.seconds);
+            c.cpu.push_back(child.cpuSeconds);
+            c.peakMiB = std::max(c.peakMiB, child.peakMiB);
+            total += child.seconds;
+        }
+        ++turn;
+        state.SetIterationTime(total);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    for (const Contender& c : contenders) {
+        state.counters[std::string(c.name) + "_ms"] = 1000 * median(c.wall);
+        state.counters[std::string(c.name) + "_cpu_ms"] = 1000 * median(c.cpu);
+    }
+    state.counters["dual_peak_MiB"] = contenders[1].peakMiB;
+    state.counters["dual_vs_rg"] = median(contenders[2].wall) / median(contenders[1].wall);
+    if (older != nullptr) {
+        state.counters["ipv4log_vs_older"] =
+            median(contenders[3].wall) / median(contenders[0].wall);
+        state.counters["ipv4log_vs_older_cpu"] =
+            median(contenders[3].cpu) / median(contenders[0].cpu);
+    }
+}
+BENCHMARK(BM_Ipv6SideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);
+
 // ripgrep and GNU grep through a pipe (grep stops at its first match when
 // its output is /dev/null).
 void runExtractor(benchmark::State& state, const std::string& tool,
