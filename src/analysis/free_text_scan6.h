@@ -94,37 +94,51 @@ inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
 inline bool mayHoldAddress(std::string_view line) noexcept {
     const char* const text = line.data();
     const std::size_t size = line.size();
-    std::size_t colons = 0;
-    std::size_t i = 0;
-    bool previousColon = false;
 #ifdef __SSE2__
-    const __m128i colon = _mm_set1_epi8(':');
-    const auto colonsOf = [&](std::size_t at) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, colon)));
-    };
-    // Bit k of a mask is byte k: a colon right after a colon, within the
-    // block or across its start, is "::".
-    const auto look = [&](unsigned mask) {
-        if ((mask & ((mask << 1) | (previousColon ? 1u : 0u))) != 0) return true;
-        // A block has a colon or two at most, as a rule: counted bit by bit,
-        // which costs less than a popcount the processor may lack.
-        for (unsigned rest = mask; rest != 0; rest &= rest - 1) ++colons;
-        previousColon = (mask & 0x8000u) != 0;
-        return false;
-    };
-    for (; i + 16 <= size; i += 16)
-        if (look(colonsOf(i))) return true;
-    // The last bytes as the end of the last full block, less those looked at.
-    if (i < size && size >= 16) {
-        const std::size_t rest = size - i;
-        const unsigned mask = colonsOf(size - 16) >> (16 - rest);
-        if ((mask & ((mask << 1) | (previousColon ? 1u : 0u))) != 0) return true;
-        for (unsigned bits = mask; bits != 0; bits &= bits - 1) ++colons;
-        i = size;
+    if (size > 16) {
+        // Sixteen bytes a step without a branch: each byte compared, and
+        // with the byte before it for "::"; colons counted per lane.
+        const __m128i colon = _mm_set1_epi8(':');
+        const __m128i zero = _mm_setzero_si128();
+        const auto colonsAt = [&](std::size_t at) {
+            return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)),
+                                  colon);
+        };
+        __m128i pairs = zero, counts = zero, sums = zero;
+        const auto step = [&](std::size_t at, __m128i lanes) {
+            const __m128i here = _mm_and_si128(colonsAt(at), lanes);
+            pairs = _mm_or_si128(pairs, _mm_and_si128(here, colonsAt(at - 1)));
+            counts = _mm_sub_epi8(counts, here);
+        };
+        const __m128i all = _mm_set1_epi8(-1);
+        std::size_t i = 1;  // the first byte has no byte before it: counted below
+        for (int run = 0; i + 16 <= size; i += 16) {
+            step(i, all);
+            // A lane's count must not pass 255.
+            if (++run == 255) {
+                sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));
+                counts = zero;
+                run = 0;
+            }
+        }
+        // The rest as the end of the last full block, less the lanes looked at.
+        if (i < size) {
+            alignas(16) static constexpr unsigned char kTail[32] = {
+                0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+                0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+            step(size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTail + (size - i))));
+        }
+        if (_mm_movemask_epi8(pairs) != 0) return true;
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));
+        alignas(16) std::uint64_t halves[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(halves), sums);
+        return halves[0] + halves[1] + (text[0] == ':' ? 1 : 0) >= 7;
     }
 #endif
-    for (; i < size; ++i) {
+    std::size_t colons = 0;
+    bool previousColon = false;
+    for (std::size_t i = 0; i < size; ++i) {
         const bool isColon = text[i] == ':';
         if (isColon && previousColon) return true;
         colons += isColon ? 1 : 0;
