@@ -13,7 +13,6 @@ const std::string kData = "--data-dir '" + kDir + "' ";
 const std::string kNoRanges = "--data-dir '" + kDir + "/no-ranges' ";
 // A folder with IPv6 ranges; the one above has none, as an older installation.
 const std::string kDir6 = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/lookup";
-const std::string kData6 = "--data-dir '" + kDir6 + "' ";
 const std::string kList6 = "'" + kDir6 + "/ipv6_list.txt'";
 
 std::string file(const std::string& name) { return "'" + kDir + "/" + name + "'"; }
@@ -38,73 +37,53 @@ class DriverAnalysisTest : public ::testing::TestWithParam<DriverCase> {};
 
 TEST_P(DriverAnalysisTest, printsRowsStatisticsAndMessages) { expectDriverAnswers(GetParam()); }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Commands, DriverAnalysisTest,
     ::testing::Values(
         // 12.0.0.1 lies in no range and 5.6.7.8 has a code without a country:
         // neither gets a row; the two bad lines are reported and skipped.
-        DriverCase{"formattedWorkedExample", kData + "formatted " + file("worked_example.txt"),
-                   kWorkedRows, kBlankFailures, 0},
+        DriverCase{"formattedWorkedExample", kData + "formatted " + file("worked_example.txt"), kWorkedRows,
+                   kBlankFailures, 0},
         DriverCase{"formattedWithStats", kData + "--stats formatted " + file("worked_example.txt"),
-                   kWorkedRows + "\nAnalysis took 0:00:00\nTotal number of IPs is "
-                                 "3\nGermany\t2\t66.7%\n\t1\t33.3%\n",
+                   kWorkedRows +
+                       "\nAnalysis took 0:00:00\nTotal number of IPs is 3\nGermany\t2\t66.7%\n\t1\t33.3%\n",
                    kBlankFailures, 0},
         DriverCase{"formattedStopsAtFirstFailure",
                    kData + "--stats --stop-on-error formatted " + file("worked_example.txt"),
                    "10.1.2.3\t:8080\tGermany\n11.0.0.9\t:25\tUSA\n",
                    "line 5: Error due to wrong data entered! \n", 1},
         DriverCase{"formattedListMissing", kData + "--stats formatted " + file("missing.txt"), "",
-                   "Error due to wrong data entered! File not found: " + kDir + "/missing.txt\n",
+                   "Error due to wrong data entered! File not found: " + kDir + "/missing.txt\n", 1},
+        DriverCase{"formattedEmptyPath", kData + "--stats formatted ''", "", "*Error due to wrong data entered! ",
                    1},
-        DriverCase{"formattedEmptyPath", kData + "--stats formatted ''", "",
-                   "*Error due to wrong data entered! ", 1},
         // Without the range file each line that needs a lookup fails on its own.
-        DriverCase{"formattedRangeFileMissing",
-                   kNoRanges + "--stats formatted " + file("worked_example.txt"),
+        DriverCase{"formattedRangeFileMissing", kNoRanges + "--stats formatted " + file("worked_example.txt"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n",
-                   "*line 7: Error due to wrong data entered! File not found: " + kDir +
-                       "/no-ranges/IP_db.dbf\n",
-                   0},
+                   "*line 7: Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n", 0},
         DriverCase{"unformattedLog", kData + "--stats unformatted " + file("access.log"),
-                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is "
-                              "5\nGermany\t4\t80.0%\n\t1\t20.0%\n",
+                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5\nGermany\t4\t80.0%\n\t1\t20.0%\n",
                    "", 0},
-        DriverCase{"unformattedWithoutStats", kData + "unformatted " + file("access.log"), kLogRows,
-                   "", 0},
-        DriverCase{
-            "unformattedMissingFile", kData + "--stats unformatted " + file("missing.log"), "",
-            "Error due to wrong data entered! File not found: " + kDir + "/missing.log\n", 1},
-        DriverCase{
-            "unformattedRangeFileMissing", kNoRanges + "--stats unformatted " + file("access.log"),
-            "",
-            "Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n",
-            1},
-        DriverCase{"formattedIpv6", kData6 + "formatted " + kList6,
-                   "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n1.2.3.4\t:80 or "
-                   "10.0.0.1:80\tGermany\n",
-                   "line 4: Error due to wrong data entered! Invalid argument: the address has "
-                   "fewer than three dots\n",
-                   0},
-        DriverCase{"unformattedIpv6", kData6 + "unformatted " + kList6,
-                   "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n2001:db8::1\t:\tUSA\n1.2.3."
-                   "4\t:80\tGermany\n",
-                   "", 0},
-        DriverCase{"unformattedIpv6WithoutItsRanges", kData + "unformatted " + kList6,
-                   "10.0.0.1\t:80\tGermany\n", "", 0},
-        DriverCase{
-            "formattedIpv6WithoutItsRanges", kData + "formatted " + kList6, "",
-            "*line 1: Error due to wrong data entered! File not found: " + kDir + "/IP6_db.dbf\n",
-            0},
-        DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "*is a directory",
-                   1},
-        DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "",
-                   "*File not found", 1},
-        DriverCase{"optionAfterCommand", kData + "unformatted " + file("access.log") + " --stats",
-                   "", "*usage", 2},
+        DriverCase{"unformattedWithoutStats", kData + "unformatted " + file("access.log"), kLogRows, "", 0},
+        DriverCase{"unformattedMissingFile", kData + "--stats unformatted " + file("missing.log"), "",
+                   "Error due to wrong data entered! File not found: " + kDir + "/missing.log\n", 1},
+        DriverCase{"unformattedRangeFileMissing", kNoRanges + "--stats unformatted " + file("access.log"), "",
+                   "Error due to wrong data entered! File not found: " + kDir + "/no-ranges/IP_db.dbf\n", 1},
+        DriverCase{"formattedIpv6", "--data-dir '" + kDir6 + "' formatted " + kList6,
+                   "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n1.2.3.4\t:80 or 10.0.0.1:80\tGermany\n",
+                   "line 4: Error due to wrong data entered! Invalid argument: the address has fewer than three dots\n", 0},
+        DriverCase{"unformattedIpv6", "--data-dir '" + kDir6 + "' unformatted " + kList6,
+                   "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n2001:db8::1\t:\tUSA\n1.2.3.4\t:80\tGermany\n", "", 0},
+        DriverCase{"unformattedIpv6WithoutItsRanges", kData + "unformatted " + kList6, "10.0.0.1\t:80\tGermany\n", "", 0},
+        DriverCase{"formattedIpv6WithoutItsRanges", kData + "formatted " + kList6, "",
+                   "*line 1: Error due to wrong data entered! File not found: " + kDir + "/IP6_db.dbf\n", 0},
+        DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "*is a directory", 1},
+        DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "", "*File not found", 1},
+        DriverCase{"optionAfterCommand", kData + "unformatted " + file("access.log") + " --stats", "", "*usage", 2},
         DriverCase{"noFile", kData + "formatted", "", "*usage", 2},
-        DriverCase{"unknownOption", kData + "--fast unformatted " + file("access.log"), "",
-                   "*usage", 2}),
+        DriverCase{"unknownOption", kData + "--fast unformatted " + file("access.log"), "", "*usage", 2}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // The same rows whichever line ends a list uses, with or without a final one.
 TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
