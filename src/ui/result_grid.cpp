@@ -505,6 +505,17 @@ QVariant ResultGrid::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
             return textMatrix(row, index.column());
+        case Qt::ToolTipRole: {
+            // The columns keep their widths, so a long cell (an IPv6 address)
+            // is cut short; its tool tip shows it whole. Escaped, because a
+            // tool tip takes anything that looks like markup as markup.
+            const QString text = textMatrix(row, index.column());
+            if (text.isEmpty()) {
+                return {};
+            }
+            return QStringLiteral("<span style=\"white-space:pre\">%1</span>")
+                .arg(text.toHtmlEscaped());
+        }
         case Qt::TextAlignmentRole: {
             if (const auto set = m_colAlignments[static_cast<std::size_t>(index.column())]) {
                 return QVariant::fromValue(*set);

@@ -151,6 +151,17 @@ TEST(ResultGrid, showsTheFixedRowAsTheHeaderAndTheBlankRowAsFirstRow) {
     EXPECT_EQ(grid.index(1, 2).data(Qt::AccessibleTextRole).toString(), "Germany");
 }
 
+TEST(ResultGrid, toolTipShowsALongCellWholeAndMarkupAsWritten) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    grid.addItem("2001:db8:85a3:1234:5678:8a2e:370:7334\t<b>:80</b>\tGermany");
+    const QString ip = grid.index(1, 0).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(ip.contains("2001:db8:85a3:1234:5678:8a2e:370:7334"));
+    EXPECT_TRUE(
+        grid.index(1, 1).data(Qt::ToolTipRole).toString().contains("&lt;b&gt;:80&lt;/b&gt;"));
+    EXPECT_FALSE(grid.index(0, 0).data(Qt::ToolTipRole).isValid());
+}
+
 TEST(ResultGrid, flatIndexReadsRowByColumnCount) {
     ResultGrid grid;
     setUpAsResults(grid);
