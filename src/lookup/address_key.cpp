@@ -1,5 +1,6 @@
 #include "lookup/address_key.h"
 
+#include <array>
 #include <cstdint>
 
 #include "lookup/error.h"
@@ -96,9 +97,24 @@ bool isValidAddressKey(std::string_view key) noexcept {
 }
 
 std::optional<std::uint32_t> keyToAddress(std::string_view key) noexcept {
-    if (!isValidAddressKey(key)) return std::nullopt;
+    // Every range file line starts with a key: one table look per digit, and
+    // a single test for the whole key at the end.
+    static constexpr auto kValue = [] {
+        std::array<std::uint8_t, 256> value{};
+        value.fill(0x10);
+        for (int i = 0; i < 16; ++i)
+            value[static_cast<unsigned char>(kHexDigits[i])] = static_cast<std::uint8_t>(i);
+        return value;
+    }();
+    if (key.size() != kAddressKeyLength) return std::nullopt;
     std::uint32_t value = 0;
-    for (char c : key) value = (value << 4) | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
+    std::uint32_t invalid = 0;
+    for (char c : key) {
+        const std::uint32_t digit = kValue[static_cast<unsigned char>(c)];
+        invalid |= digit;
+        value = (value << 4) | (digit & 0xF);
+    }
+    if (invalid & 0x10) return std::nullopt;
     return value;
 }
 

@@ -1,5 +1,8 @@
 #include "lookup/country_table.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "lookup/error.h"
 #include "lookup/text_file.h"
 
@@ -70,9 +73,22 @@ void appendWindows1252AsUtf8(std::string& out, std::string_view text) {
         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
         0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    // Nearly every text is plain ASCII: eight bytes at a time tell it, and it
+    // is then copied as it stands.
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (word & 0x8080808080808080u) break;
+    }
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    if (i == text.size()) {
+        out.append(text);
+        return;
+    }
     out.reserve(out.size() + text.size());
     std::size_t ascii = 0;  // start of the pending run of plain ASCII, copied in one piece
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) continue;
         out.append(text.data() + ascii, i - ascii);
