@@ -56,6 +56,11 @@ std::optional<CountryCode> findCountryCodeSequential(const std::vector<std::stri
 template <class Family>
 BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view content) {
     BasicRangeIndex index;
+    // A line is at least a key, a code and a line end: room for every line
+    // at once, so that the vectors never move while they fill.
+    const std::size_t mostLines = content.size() / (Family::kKeyLength + 3) + 1;
+    index.m_starts.reserve(mostLines);
+    index.m_codes.reserve(mostLines);
     bool wellFormed = true;
     forEachLine(content, [&](std::string_view line) {
         if (!wellFormed) return;

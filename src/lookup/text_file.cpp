@@ -95,7 +95,9 @@ std::string OpenedFile::readAll(std::uint64_t maxBytes) {
                                             std::to_string(maxBytes >> 20) + " MB");
     }
     std::string content;
-    content.resize(static_cast<std::size_t>(m_size));
+    // One byte more than fstat said, so that the read that finds the end
+    // needs no larger copy of a file that did not grow.
+    content.resize(static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, m_size + 1)));
     std::size_t filled = 0;
     for (;;) {
         if (filled == content.size()) {
