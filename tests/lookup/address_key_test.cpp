@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "lookup/error.h"
@@ -67,6 +69,18 @@ TEST(AddressKeyConversions, roundTripAndRejectMalformedKeys) {
     for (const char* bad : {"", "0A00000", "0A0000001", "0a000000", "0A00000G", "0A 00000"}) {
         EXPECT_FALSE(keyToAddress(bad).has_value()) << bad;
         EXPECT_FALSE(isValidAddressKey(bad)) << bad;
+    }
+}
+
+// Texts near a key's length, mostly hex: read as hex exactly when they are valid keys.
+TEST(AddressKeyConversions, readsExactlyTheValidKeysAsHex) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string key(7 + random() % 3, '0');
+        for (char& c : key) c = "0123456789ABCDEFaG:\xFF"[random() % (random() % 4 ? 16 : 20)];
+        std::uint32_t value = 0;
+        std::from_chars(key.data(), key.data() + key.size(), value, 16);
+        EXPECT_EQ(keyToAddress(key), isValidAddressKey(key) ? std::optional(value) : std::nullopt);
     }
 }
 

@@ -113,5 +113,14 @@ TEST(Windows1252, convertsEveryByteToUtf8) {
     EXPECT_EQ(windows1252ToUtf8("plain"), "plain");
 }
 
+TEST(Windows1252, convertsAByteWhereverItStandsInALongText) {
+    for (std::size_t at = 0; at < 20; ++at) {
+        std::string text(20, 'a'), out = "x";
+        text[at] = '\xFF';
+        appendWindows1252AsUtf8(out, text);
+        EXPECT_EQ(out, "x" + text.substr(0, at) + "\xC3\xBF" + text.substr(at + 1)) << at;
+    }
+}
+
 }  // namespace
 }  // namespace ipcountry::lookup

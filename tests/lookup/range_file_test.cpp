@@ -207,5 +207,11 @@ TEST_F(RangeFileOnDisk, folderInPlaceOfTheFileIsUnreadable) {
     }
 }
 
+TEST(RangeLines, splitAtEveryKindOfLineEnd) {
+    EXPECT_EQ(splitRangeLines("a\rb\nc\r\n\r\n\rd\r"),
+              (std::vector<std::string>{"a", "b", "c", "", "", "d"}));
+    EXPECT_TRUE(splitRangeLines("").empty());
+}
+
 }  // namespace
 }  // namespace ipcountry::lookup
