@@ -7,6 +7,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace ipcountry::analysis {
 
 // One address found in a line of free text. The texts are valid only while
@@ -32,6 +36,23 @@ inline int octetValue(const char* text, std::size_t length) noexcept {
         value = value * 10 + (text[i] - '0');
     }
     return length != 0 && value <= 255 ? value : -1;
+}
+
+// The first `c` in text[from, size), or `size`. Dots stand a few characters
+// apart in most lines: looked for inline, sixteen bytes a step, they cost less
+// than a library call each.
+inline std::size_t findByte(const char* text, std::size_t from, std::size_t size, char c) noexcept {
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi8(c);
+    for (; from + 16 <= size; from += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle)));
+        if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+#endif
+    for (; from < size; ++from)
+        if (text[from] == c) return from;
+    return size;
 }
 
 }  // namespace detail
@@ -160,12 +181,11 @@ private:
         std::size_t scanPos = from;
 
         while (scanPos < size) {
-            const void* hit = std::memchr(text + scanPos, '.', size - scanPos);
-            if (hit == nullptr) {
+            const std::size_t dot = detail::findByte(text, scanPos, size, '.');
+            if (dot == size) {
                 scanPos = size;
                 break;
             }
-            const std::size_t dot = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
 
             // The octet before the dot: widest candidate first; where fewer
             // characters stand before the dot than the width, that width fails.
