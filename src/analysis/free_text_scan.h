@@ -46,7 +46,8 @@ inline std::size_t findByte(const char* text, std::size_t from, std::size_t size
     const __m128i needle = _mm_set1_epi8(c);
     for (; from + 16 <= size; from += 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle)));
+        const unsigned mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle)));
         if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
     }
 #endif
