@@ -422,6 +422,17 @@ void runPipeline(benchmark::State& state, const std::string& command) {
 void BM_Archive(benchmark::State& state, const std::string& tool, const std::string& extension) {
     runPipeline(state, driver() + " unformatted '" + compressedLog(tool, extension) + "' | wc -l");
 }
+// Whole runs of a process, timed by hand: each repetition is one run, and
+// the median of the repetitions is what counts on a shared machine.
+template <int kRepetitions>
+void wholeRuns(benchmark::internal::Benchmark* benchmark) {
+    benchmark->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(kRepetitions)
+        ->ReportAggregatesOnly(true);
+}
+
 void BM_ZcatRipgrep(benchmark::State& state, const std::string& cat, const std::string& tool,
                     const std::string& extension) {
     runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | rg -o '" + kPattern +
@@ -432,42 +443,12 @@ void BM_Piped(benchmark::State& state, const std::string& cat, const std::string
     runPipeline(state, cat + " '" + compressedLog(tool, extension) + "' | " + driver() +
                            " unformatted - | wc -l");
 }
-BENCHMARK_CAPTURE(BM_Archive, gzip6, "gzip -6", ".gz")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_ZcatRipgrep, gzip6, "zcat", "gzip -6", ".gz")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Piped, gzip6, "zcat", "gzip -6", ".gz")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Archive, gzip6, "gzip -6", ".gz")->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, gzip6, "zcat", "gzip -6", ".gz")->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_Piped, gzip6, "zcat", "gzip -6", ".gz")->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 
 // The plain log: this build, and the older one when named.
 void BM_Plain(benchmark::State& state, bool baseline) {
@@ -483,18 +464,8 @@ void BM_Plain(benchmark::State& state, bool baseline) {
                  : driver();
     runPipeline(state, program + " unformatted '" + logCorpus().path + "' | wc -l");
 }
-BENCHMARK_CAPTURE(BM_Plain, thisBuild, false)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Plain, baseline, true)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Plain, thisBuild, false)->Apply(wholeRuns<5>);
+BENCHMARK_CAPTURE(BM_Plain, baseline, true)->Apply(wholeRuns<5>);
 
 // A file without any line end holding an address every kilobyte, and the same
 // bytes with every hundredth one a line end (never inside an address): the
@@ -530,18 +501,8 @@ void BM_LongLine(benchmark::State& state, bool lineEnds) {
     state.SetBytesProcessed(
         static_cast<std::int64_t>(state.iterations() * fs::file_size(longLineFile(lineEnds))));
 }
-BENCHMARK_CAPTURE(BM_LongLine, noLineEnd, false)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_LongLine, lineEndEvery100, true)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_LongLine, noLineEnd, false)->Apply(wholeRuns<3>);
+BENCHMARK_CAPTURE(BM_LongLine, lineEndEvery100, true)->Apply(wholeRuns<3>);
 
 // The scanner alone over lines in memory: no reading, no lookups.
 void BM_ScannerOnly(benchmark::State& state) {
