@@ -39,10 +39,11 @@ set(CPACK_PACKAGE_VENDOR "The ipcountry developers")
 # No project address exists yet: the reserved .invalid domain says so plainly
 # (and lintian takes it); replace it with the real one when there is one.
 set(CPACK_PACKAGE_CONTACT "The ipcountry developers <maintainers@ipcountry.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tell the country of IPv4 addresses, one at a time or from logs")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tell the country of IPv4 and IPv6 addresses, one at a time or from logs")
 set(CPACK_PACKAGE_DESCRIPTION "\
-ipcountry looks up the country of IPv4 addresses in the regional Internet
-registries' address ranges, which it carries with it: no network is needed.
+ipcountry looks up the country of IPv4 and IPv6 addresses in the regional
+Internet registries' address ranges, which it carries with it: no network
+is needed.
 Its window answers one address with the country's name and flag, or
 analyses a text file into a results grid of address, port and country: a
 list of address:port lines, or free text such as a web or mail server's

@@ -127,7 +127,8 @@ void BM_SequentialScan(benchmark::State& state) {
     const auto addresses = randomAddresses(1 << 10);
     std::size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(findCountryCodeSequential(lines, addressToKey(addresses[i++ & 0x3FF])));
+        benchmark::DoNotOptimize(
+            findCountryCodeSequential(lines, addressToKey(addresses[i++ & 0x3FF])));
     }
     state.SetItemsProcessed(state.iterations());
 }

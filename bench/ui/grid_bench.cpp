@@ -18,8 +18,8 @@ using ipcountry::ui::ResultGrid;
 
 constexpr int kRows = 1'000'000;
 constexpr std::size_t kBatch = 8192;  // as the window hands rows over during a run
-const char* const kCountries[] = {"Germany", "United States", "USA", "Russian Federation", "Brazil",
-                                  "Korea, Republic of", "France", "Netherlands"};
+const char* const kCountries[] = {"Germany", "United States",      "USA",    "Russian Federation",
+                                  "Brazil",  "Korea, Republic of", "France", "Netherlands"};
 
 // Heap in use, the blocks malloc maps on their own (big vectors) included.
 std::size_t heapInUse() {
@@ -41,8 +41,8 @@ void fill(ResultGrid& grid, int rows, int distinct) {
     batch.reserve(kBatch);
     for (int i = 0; i < rows; ++i) {
         const int k = i % distinct;
-        const std::string ip = std::to_string(10 + k % 200) + "." + std::to_string((k >> 8) & 255) + "." +
-                               std::to_string((k >> 3) & 255) + "." + std::to_string(k & 255);
+        const std::string ip = std::to_string(10 + k % 200) + "." + std::to_string((k >> 8) & 255) +
+                               "." + std::to_string((k >> 3) & 255) + "." + std::to_string(k & 255);
         ResultGrid::Row row{{}, k % 237};
         ipcountry::analysis::appendResultRow(row.text, ip, ":" + std::to_string(1024 + k % 50000),
                                              kCountries[k % 8]);
@@ -90,7 +90,12 @@ void BM_KillDupesMillionRows(benchmark::State& state) {
     state.counters["rows"] = kRows;
 }
 // Every row distinct, half of them repeats, almost all of them repeats.
-BENCHMARK(BM_KillDupesMillionRows)->Arg(kRows)->Arg(kRows / 2)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_KillDupesMillionRows)
+    ->Arg(kRows)
+    ->Arg(kRows / 2)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

@@ -54,27 +54,21 @@ BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& t
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolvePacked(std::uint16_t packed) const {
-    if (packed == kUsPacked)
-        return Resolution{lookup::kUsSlot, kUsName};
+    if (packed == kUsPacked) return Resolution{lookup::kUsSlot, kUsName};
     const int slot = m_slotOfCode[packed];
-    if (slot < 0)
-        return std::nullopt;
+    if (slot < 0) return std::nullopt;
     return Resolution{slot, m_table.slotName(slot)};
 }
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolveCode(std::string_view code) const {
-    if (code == kUsCode)
-        return Resolution{lookup::kUsSlot, kUsName};
-    if (code.size() == 2)
-        return resolvePacked(lookup::packCode(code));
+    if (code == kUsCode) return Resolution{lookup::kUsSlot, kUsName};
+    if (code.size() == 2) return resolvePacked(lookup::packCode(code));
     // A range line shorter than two characters gives a shorter code; only the
     // table's own search can match it (an empty code matches no country).
-    if (code.empty())
-        return std::nullopt;
+    if (code.empty()) return std::nullopt;
     const std::optional<int> slot = m_table.findSlot(code);
-    if (!slot)
-        return std::nullopt;
+    if (!slot) return std::nullopt;
     return Resolution{*slot, m_table.slotName(*slot)};
 }
 
@@ -82,13 +76,11 @@ template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolve(Address address) const {
     if (m_packed) {
         const std::uint16_t packed = m_index.findPackedCode(address);
-        if (packed == 0)
-            return std::nullopt;
+        if (packed == 0) return std::nullopt;
         return resolvePacked(packed);
     }
     const std::optional<lookup::CountryCode> code = m_index.findCountryCode(address);
-    if (!code)
-        return std::nullopt;
+    if (!code) return std::nullopt;
     return resolveCode(*code);
 }
 

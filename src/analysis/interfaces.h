@@ -53,7 +53,9 @@ public:
 
 class SteadyClock final : public Clock {
 public:
-    std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+    std::chrono::steady_clock::time_point now() override {
+        return std::chrono::steady_clock::now();
+    }
 };
 
 // Told how far the input has been read, now and then (never per line).

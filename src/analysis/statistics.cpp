@@ -27,8 +27,7 @@ Pattern preparePattern(std::string_view pattern) {
             continue;
         }
         if (!quoted && c == 't') {
-            while (i + 1 < pattern.size() && pattern[i + 1] == 't')
-                ++i;
+            while (i + 1 < pattern.size() && pattern[i + 1] == 't') ++i;
             if (!out.empty() && out.back() == ' ')
                 out.pop_back();
             else if (i + 1 < pattern.size() && pattern[i + 1] == ' ')
@@ -49,8 +48,7 @@ Pattern preparePattern(std::string_view pattern) {
 
 void appendNumber(std::string& out, std::int64_t value, int minDigits) {
     const std::string digits = std::to_string(value);
-    for (int i = static_cast<int>(digits.size()); i < minDigits; ++i)
-        out += '0';
+    for (int i = static_cast<int>(digits.size()); i < minDigits; ++i) out += '0';
     out += digits;
 }
 
@@ -62,10 +60,10 @@ std::string caseOf(std::string_view text, bool upper) {
     return out;
 }
 
-std::string render(const Pattern& pattern, std::chrono::nanoseconds elapsed, const StatsLocale& locale) {
+std::string render(const Pattern& pattern, std::chrono::nanoseconds elapsed,
+                   const StatsLocale& locale) {
     using namespace std::chrono;
-    if (elapsed < nanoseconds::zero())
-        elapsed = nanoseconds::zero();
+    if (elapsed < nanoseconds::zero()) elapsed = nanoseconds::zero();
     const std::int64_t totalMs = duration_cast<milliseconds>(elapsed).count();
     const std::int64_t hours = totalMs / 3'600'000;
     const std::int64_t minutes = totalMs / 60'000 % 60;
@@ -101,46 +99,43 @@ std::string render(const Pattern& pattern, std::chrono::nanoseconds elapsed, con
             continue;
         }
         std::size_t run = 1;
-        while (i + run < p.size() && p[i + run] == c)
-            ++run;
+        while (i + run < p.size() && p[i + run] == c) ++run;
         switch (c) {
-        case 'h':
-        case 'H':
-        case 'm':
-        case 's': {
-            const std::size_t used = run >= 2 ? 2 : 1;
-            std::int64_t value = c == 'm' ? minutes : c == 's' ? seconds : hours;
-            if (c == 'h' && pattern.twelveHour)
-                value = hour12;
-            appendNumber(out, value, static_cast<int>(used));
-            i += used;
-            continue;
-        }
-        case 'z': {
-            const std::size_t used = run >= 3 ? 3 : 1;
-            if (used == 3) {
-                appendNumber(out, millis, 3);
-            } else {
-                std::string digits;
-                appendNumber(digits, millis, 3);
-                while (digits.size() > 1 && digits.back() == '0')
-                    digits.pop_back();
-                out += digits;
+            case 'h':
+            case 'H':
+            case 'm':
+            case 's': {
+                const std::size_t used = run >= 2 ? 2 : 1;
+                std::int64_t value = c == 'm' ? minutes : c == 's' ? seconds : hours;
+                if (c == 'h' && pattern.twelveHour) value = hour12;
+                appendNumber(out, value, static_cast<int>(used));
+                i += used;
+                continue;
             }
-            i += used;
-            continue;
-        }
-        case 'a':
-        case 'A': {
-            const bool upper = c == 'A';
-            const std::string& text = hourOfDay < 12 ? locale.amText : locale.pmText;
-            out += caseOf(text, upper);
-            i += (i + 1 < p.size() && (p[i + 1] == 'p' || p[i + 1] == 'P')) ? 2 : 1;
-            continue;
-        }
-        default:
-            out += c;
-            ++i;
+            case 'z': {
+                const std::size_t used = run >= 3 ? 3 : 1;
+                if (used == 3) {
+                    appendNumber(out, millis, 3);
+                } else {
+                    std::string digits;
+                    appendNumber(digits, millis, 3);
+                    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+                    out += digits;
+                }
+                i += used;
+                continue;
+            }
+            case 'a':
+            case 'A': {
+                const bool upper = c == 'A';
+                const std::string& text = hourOfDay < 12 ? locale.amText : locale.pmText;
+                out += caseOf(text, upper);
+                i += (i + 1 < p.size() && (p[i + 1] == 'p' || p[i + 1] == 'P')) ? 2 : 1;
+                continue;
+            }
+            default:
+                out += c;
+                ++i;
         }
     }
     return out;
@@ -151,8 +146,7 @@ std::string render(const Pattern& pattern, std::chrono::nanoseconds elapsed, con
 std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pattern,
                           const StatsLocale& locale) {
     Pattern prepared = preparePattern(pattern);
-    if (!prepared.valid)
-        prepared = preparePattern("H:mm:ss");
+    if (!prepared.valid) prepared = preparePattern("H:mm:ss");
     return render(prepared, elapsed, locale);
 }
 
@@ -161,21 +155,19 @@ std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pat
 }
 
 std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator) {
-    if (total <= 0)
-        return {};
+    if (total <= 0) return {};
     // Tenths of a percent, rounded half away from zero, in exact arithmetic:
     // a binary fraction would put 1 of 16 (6.25) on either side of the half.
     const bool negative = hits < 0;
-    const std::uint64_t magnitude =
-        negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hits) : static_cast<std::uint64_t>(hits);
+    const std::uint64_t magnitude = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(hits)
+                                             : static_cast<std::uint64_t>(hits);
     const auto whole = static_cast<std::uint64_t>(total);
     // Split off the whole multiples first, so that nothing overflows for any
     // grid that fits in memory.
     const std::uint64_t tenths =
         magnitude / whole * 1000 + (magnitude % whole * 2000 + whole) / (2 * whole);
     std::string out;
-    if (negative && tenths != 0)
-        out += '-';
+    if (negative && tenths != 0) out += '-';
     out += std::to_string(tenths / 10);
     out += decimalSeparator;
     out += static_cast<char>('0' + static_cast<int>(tenths % 10));
@@ -187,13 +179,11 @@ Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridR
                            std::chrono::nanoseconds elapsed, const StatsLocale& locale) {
     Statistics stats;
     stats.total = gridRows - 2;
-    if (stats.total < 0)
-        stats.total = 0;
+    if (stats.total < 0) stats.total = 0;
     stats.elapsedText = formatElapsed(elapsed, locale.longTimePattern, locale);
     for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
         const std::int64_t hits = table.slotHits(slot);
-        if (hits <= 0)
-            continue;
+        if (hits <= 0) continue;
         StatsRow row;
         row.slot = slot;
         row.name = lookup::windows1252ToUtf8(table.slotName(slot));

@@ -13,7 +13,7 @@ namespace ipcountry::analysis {
 // One country row of the statistics window. Texts are UTF-8.
 struct StatsRow {
     int slot = 0;
-    std::string name;   // the slot's name, converted from Windows-1252
+    std::string name;  // the slot's name, converted from Windows-1252
     std::int64_t hits = 0;
     std::string count;  // hits in plain digits
     std::string share;  // hits / total with the pattern "0.0%"

@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
     });
     ui::automation::InProcessSpreadsheetFactory spreadsheets(desktop);
     form->setExportAction([&](const ui::ResultGrid& grid, QWidget* owner, ui::Dialogs& shown) {
-        if (ui::exportToExcel(ui::ResultGridExport(grid), spreadsheets) == ui::ExportOutcome::NothingToExport) {
-            shown.message(owner, QString::fromLatin1(ui::kNothingToExportMessage), ui::Dialogs::Icon::Information);
+        if (ui::exportToExcel(ui::ResultGridExport(grid), spreadsheets) ==
+            ui::ExportOutcome::NothingToExport) {
+            shown.message(owner, QString::fromLatin1(ui::kNothingToExportMessage),
+                          ui::Dialogs::Icon::Information);
         }
     });
 

@@ -38,7 +38,8 @@ std::int64_t readOctet(std::string_view text, int octet) {
     const std::size_t digitsEnd = pos;
     while (pos < text.size() && isBlank(text[pos])) ++pos;
     if (text.empty()) {
-        throw Error(ErrorKind::TypeMismatch, "Type mismatch: octet " + std::to_string(octet) + " is empty");
+        throw Error(ErrorKind::TypeMismatch,
+                    "Type mismatch: octet " + std::to_string(octet) + " is empty");
     }
     if (digitsBegin == digitsEnd || pos != text.size()) {
         throw Error(ErrorKind::TypeMismatch,
@@ -50,7 +51,8 @@ std::int64_t readOctet(std::string_view text, int octet) {
 // Upper-case hex without leading zeros, at least two digits. A negative value
 // is written in 32-bit two's complement, so its key is never 8 long.
 void appendHex(std::string& key, std::int64_t value) {
-    std::uint64_t v = value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
+    std::uint64_t v =
+        value < 0 ? static_cast<std::uint32_t>(value) : static_cast<std::uint64_t>(value);
     char buffer[17];
     int n = 0;
     do {
@@ -72,7 +74,8 @@ std::string makeAddressKey(std::string_view text) {
     std::size_t dot = 0;
     for (int octet = 1; octet <= 4; ++octet) {
         start = dot;
-        const std::size_t found = start < text.size() ? text.find('.', start) : std::string_view::npos;
+        const std::size_t found =
+            start < text.size() ? text.find('.', start) : std::string_view::npos;
         dot = found == std::string_view::npos ? 0 : found + 1;
         // The last octet needs no dot after it; it is then at most three
         // characters long and whatever follows is ignored.

@@ -49,9 +49,10 @@ CountryTable parseCountryTable(std::string_view content, const std::string& file
                                                 std::to_string(kSlotCount) + " countries");
         }
         if (line.size() < 2) {
-            throw Error(ErrorKind::BadData,
-                        fileName + ", line " + std::to_string(lineNumber) +
-                            ": the line is shorter than two characters (a code and a name are needed)");
+            throw Error(
+                ErrorKind::BadData,
+                fileName + ", line " + std::to_string(lineNumber) +
+                    ": the line is shorter than two characters (a code and a name are needed)");
         }
         table.setSlot(lineNumber - 1, line);
     });
@@ -69,10 +70,9 @@ CountryTable loadCountryTable(const std::filesystem::path& dataDir) {
 void appendWindows1252AsUtf8(std::string& out, std::string_view text) {
     // Code points of 0x80-0x9F; the bytes 1252 leaves undefined keep their value.
     static constexpr char16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     // Nearly every text is plain ASCII: eight bytes at a time tell it, and it
     // is then copied as it stands.
     std::size_t i = 0;

@@ -12,7 +12,6 @@ namespace {
 constexpr std::uint64_t kMaxRangeFileBytes = 512ull << 20;
 constexpr std::uint32_t kBuckets = 1u << 16;
 
-
 // The last two characters; a shorter line is its own code.
 std::string_view codeOf(std::string_view line) {
     return line.size() < 2 ? line : line.substr(line.size() - 2);
@@ -92,7 +91,8 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
         index.m_buckets.resize(kBuckets + 1);
         std::size_t line = 0;
         for (std::uint32_t b = 0; b < kBuckets; ++b) {
-            while (line < index.m_starts.size() && Family::bucketOf(index.m_starts[line]) < b) ++line;
+            while (line < index.m_starts.size() && Family::bucketOf(index.m_starts[line]) < b)
+                ++line;
             index.m_buckets[b] = static_cast<std::uint32_t>(line);
         }
         index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
@@ -109,7 +109,8 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
 template <class Family>
 std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
     if (!m_indexed) {
-        const auto code = findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);
+        const auto code =
+            findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);
         if (!code) return 0;
         return packCode(code->size() == 2 ? *code : (*code + std::string(2, '\0')).substr(0, 2));
     }
@@ -127,7 +128,8 @@ std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
 
 template <class Family>
 std::optional<CountryCode> BasicRangeIndex<Family>::findCountryCode(Address address) const {
-    if (!m_indexed) return findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);
+    if (!m_indexed)
+        return findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);
     const std::uint16_t packed = findPackedCode(address);
     if (packed == 0) return std::nullopt;
     return unpackCode(packed);

@@ -42,20 +42,26 @@ struct Ipv4Ranges {
     static std::uint32_t bucketOf(Address a) noexcept { return a >> 16; }
     static bool notAbove(Address start, Address a) noexcept { return start <= a; }
     static std::string toKey(Address a) { return addressToKey(a); }
-    static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress(key); }
+    static std::optional<Address> fromKey(std::string_view key) noexcept {
+        return keyToAddress(key);
+    }
 };
 
 struct Ipv6Ranges {
     using Address = Address6;
     static constexpr std::size_t kKeyLength = kAddress6KeyLength;
     static constexpr std::string_view kFileName = kRange6FileName;
-    static std::uint32_t bucketOf(Address a) noexcept { return static_cast<std::uint32_t>(a.high >> 48); }
+    static std::uint32_t bucketOf(Address a) noexcept {
+        return static_cast<std::uint32_t>(a.high >> 48);
+    }
     // Written with & and | so that the compiler need not branch.
     static bool notAbove(Address start, Address a) noexcept {
         return (start.high < a.high) | ((start.high == a.high) & (start.low <= a.low));
     }
     static std::string toKey(Address a) { return address6ToKey(a); }
-    static std::optional<Address> fromKey(std::string_view key) noexcept { return keyToAddress6(key); }
+    static std::optional<Address> fromKey(std::string_view key) noexcept {
+        return keyToAddress6(key);
+    }
 };
 
 // The parsed range file: a sorted index when every line is well formed
@@ -79,12 +85,12 @@ public:
 
 private:
     bool m_indexed = false;
-    std::vector<Address> m_starts;         // indexed: the start of each line
-    std::vector<std::uint16_t> m_codes;    // indexed: the code of each line, packed
+    std::vector<Address> m_starts;       // indexed: the start of each line
+    std::vector<std::uint16_t> m_codes;  // indexed: the code of each line, packed
     // indexed: for each value of an address's upper 16 bits, the first line
     // whose start has that value or more; narrows the binary search to a few lines.
     std::vector<std::uint32_t> m_buckets;
-    std::vector<std::string> m_lines;      // not indexed: the lines for the reference scan
+    std::vector<std::string> m_lines;  // not indexed: the lines for the reference scan
 };
 
 using RangeIndex = BasicRangeIndex<Ipv4Ranges>;

@@ -48,8 +48,10 @@ QPixmap drawGlobe(int size) {
     p.drawLine(QPointF(ball.left(), ball.center().y()), QPointF(ball.right(), ball.center().y()));
     const qreal dy = ball.height() * 0.25;
     const qreal dx = ball.width() * 0.07;
-    p.drawLine(QPointF(ball.left() + dx, ball.center().y() - dy), QPointF(ball.right() - dx, ball.center().y() - dy));
-    p.drawLine(QPointF(ball.left() + dx, ball.center().y() + dy), QPointF(ball.right() - dx, ball.center().y() + dy));
+    p.drawLine(QPointF(ball.left() + dx, ball.center().y() - dy),
+               QPointF(ball.right() - dx, ball.center().y() - dy));
+    p.drawLine(QPointF(ball.left() + dx, ball.center().y() + dy),
+               QPointF(ball.right() - dx, ball.center().y() + dy));
 
     p.setPen(QPen(Qt::black, qMax(1.0, size / 32.0)));
     p.drawEllipse(ball);

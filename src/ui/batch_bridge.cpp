@@ -8,7 +8,8 @@
 
 namespace ipcountry::ui {
 
-void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) {
+void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country,
+                         int slot) {
     ResultGrid::Row row;
     row.slot = slot;
     analysis::appendResultRow(row.text, ip, port, country);

@@ -27,7 +27,8 @@ public:
     explicit GridSink(ResultGrid& grid) : m_grid(grid) {}
     ~GridSink() override { showAll(); }
 
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override;
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
+                   int slot) override;
     // Hands the collected rows over; the views hear of them in time.
     void flush();
     // Hands them over and lets the views show every row now.

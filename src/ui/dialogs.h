@@ -46,7 +46,8 @@ public:
     virtual void showStatistics(QWidget* owner, const StatisticsSource& source) = 0;
     // A modal progress dialog over `owner` that appears when a run lasts
     // longer than about a second; update() returns false once cancelled.
-    virtual std::unique_ptr<analysis::Progress> startProgress(QWidget* owner, const QString& label) = 0;
+    virtual std::unique_ptr<analysis::Progress> startProgress(QWidget* owner,
+                                                              const QString& label) = 0;
     virtual void beep() = 0;
 };
 
@@ -57,7 +58,8 @@ public:
     bool askYesNo(QWidget* parent, const QString& text, Icon icon) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter) override;
     void showStatistics(QWidget* owner, const StatisticsSource& source) override;
-    std::unique_ptr<analysis::Progress> startProgress(QWidget* owner, const QString& label) override;
+    std::unique_ptr<analysis::Progress> startProgress(QWidget* owner,
+                                                      const QString& label) override;
     void beep() override;
 };
 

@@ -53,7 +53,8 @@ QImage FlagCache::loadFlag(const QString& code, QString* error) const {
     QImageReader reader(path);
     QImage image = reader.read();
     if (image.isNull() && error) {
-        *error = QStringLiteral("Cannot read the picture %1: %2").arg(QDir::toNativeSeparators(path), reader.errorString());
+        *error = QStringLiteral("Cannot read the picture %1: %2")
+                     .arg(QDir::toNativeSeparators(path), reader.errorString());
     }
     return image;
 }
@@ -68,9 +69,11 @@ QIcon FlagCache::smallFlag(const QString& code) {
         // Drawn into a fixed box, so that every row's name starts at the same place.
         QPixmap box(kSmallWidth, kSmallHeight);
         box.fill(Qt::transparent);
-        const QImage scaled = image.scaled(kSmallWidth, kSmallHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        const QImage scaled =
+            image.scaled(kSmallWidth, kSmallHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QPainter painter(&box);
-        painter.drawImage((kSmallWidth - scaled.width()) / 2, (kSmallHeight - scaled.height()) / 2, scaled);
+        painter.drawImage((kSmallWidth - scaled.width()) / 2, (kSmallHeight - scaled.height()) / 2,
+                          scaled);
         painter.end();
         icon.addPixmap(box);
     }

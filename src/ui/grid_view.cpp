@@ -16,10 +16,12 @@ namespace ipcountry::ui {
 namespace {
 // Before any grid exists, so that no view is ever described by Qt's own
 // table interface (an interface, once made, stays with its widget).
-[[maybe_unused]] const bool kGridAccessibleInstalled = (QAccessible::installFactory(&GridAccessible::factory), true);
+[[maybe_unused]] const bool kGridAccessibleInstalled =
+    (QAccessible::installFactory(&GridAccessible::factory), true);
 }  // namespace
 
-GridView::GridView(ResultGrid& grid, CellColour cells, QWidget* parent) : QTableView(parent), m_grid(grid) {
+GridView::GridView(ResultGrid& grid, CellColour cells, QWidget* parent)
+    : QTableView(parent), m_grid(grid) {
     setModel(&grid);
     QFont cellFont = windowFont(8);
     if (!QFontInfo(cellFont).family().contains(QStringLiteral("MS Sans Serif"))) {
@@ -53,7 +55,9 @@ GridView::GridView(ResultGrid& grid, CellColour cells, QWidget* parent) : QTable
 
     QPalette pal = palette();
     const QColor buttonFace = QApplication::palette().color(QPalette::Button);
-    pal.setColor(QPalette::Base, cells == CellColour::Window ? QApplication::palette().color(QPalette::Base) : buttonFace);
+    pal.setColor(QPalette::Base, cells == CellColour::Window
+                                     ? QApplication::palette().color(QPalette::Base)
+                                     : buttonFace);
     setPalette(pal);
     QPalette headerPal = header->palette();
     headerPal.setColor(QPalette::Window, buttonFace);
@@ -89,10 +93,12 @@ void GridView::applyColumnFormat() {
     header->setFont(font);
 }
 
-ShareBarDelegate::ShareBarDelegate(std::function<double(const QModelIndex&)> fraction, QObject* parent)
+ShareBarDelegate::ShareBarDelegate(std::function<double(const QModelIndex&)> fraction,
+                                   QObject* parent)
     : QStyledItemDelegate(parent), m_fraction(std::move(fraction)) {}
 
-void ShareBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void ShareBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
     const QString text = opt.text;
@@ -111,8 +117,9 @@ void ShareBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     }
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
     const bool selected = opt.state & QStyle::State_Selected;
-    style->drawItemText(painter, textRect.adjusted(2, 0, -2, 0), static_cast<int>(opt.displayAlignment), opt.palette,
-                        true, text, selected ? QPalette::HighlightedText : QPalette::Text);
+    style->drawItemText(painter, textRect.adjusted(2, 0, -2, 0),
+                        static_cast<int>(opt.displayAlignment), opt.palette, true, text,
+                        selected ? QPalette::HighlightedText : QPalette::Text);
 }
 
 }  // namespace ipcountry::ui

@@ -33,9 +33,11 @@ class ShareBarDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     // `fraction` gives the share of the row as 0..1 (larger values draw a full bar).
-    explicit ShareBarDelegate(std::function<double(const QModelIndex&)> fraction, QObject* parent = nullptr);
+    explicit ShareBarDelegate(std::function<double(const QModelIndex&)> fraction,
+                              QObject* parent = nullptr);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 
 private:
     std::function<double(const QModelIndex&)> m_fraction;

@@ -11,8 +11,8 @@ int twipsToPixels(int twips, double logicalDpi) {
 }
 
 QRect twipsRect(int left, int top, int width, int height, double logicalDpi) {
-    return QRect(twipsToPixels(left, logicalDpi), twipsToPixels(top, logicalDpi), twipsToPixels(width, logicalDpi),
-                 twipsToPixels(height, logicalDpi));
+    return QRect(twipsToPixels(left, logicalDpi), twipsToPixels(top, logicalDpi),
+                 twipsToPixels(width, logicalDpi), twipsToPixels(height, logicalDpi));
 }
 
 double logicalDpiOf(const QWidget& widget) {

@@ -89,12 +89,14 @@ void MainForm::buildControls() {
     // The picture's box reaches into Label3: the country's name starts right
     // of the flag, and stays above it, so that a wide flag never hides it.
     m_image1->stackUnder(m_label3);
-    m_label3->setIndent(std::max(0, m_image1->geometry().right() + 1 - m_label3->x() + twipsToPixels(90, dpi)));
+    m_label3->setIndent(
+        std::max(0, m_image1->geometry().right() + 1 - m_label3->x() + twipsToPixels(90, dpi)));
 
     auto addButton = [&](const ButtonLayout& control) {
         auto* button = new QPushButton(QString::fromUtf8(control.caption), this);
         button->setObjectName(QString::fromLatin1(control.name));
-        button->setGeometry(twipsRect(control.left, control.top, control.width, control.height, dpi));
+        button->setGeometry(
+            twipsRect(control.left, control.top, control.width, control.height, dpi));
         // Enter and Escape press nothing in this window.
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -121,11 +123,13 @@ void MainForm::buildControls() {
     m_view->setObjectName(QStringLiteral("MSHFlexGrid1"));
     m_view->setAccessibleName(QStringLiteral("MSHFlexGrid1"));
     m_view->setGeometry(twipsRect(120, 3240, 5775, 1980, dpi));
-    m_grid.setDecorationProvider(2, [this](int slot) -> QVariant { return m_flags.slotFlag(m_table, slot); });
+    m_grid.setDecorationProvider(
+        2, [this](int slot) -> QVariant { return m_flags.slotFlag(m_table, slot); });
 
     auto* command7 = addButton({"Command7", "Kill dupes", 2040, 5400, 1695, 375});
 
-    QWidget* order[] = {m_text1, command1, m_text2, command2, command3, command4, command5, command6, m_view, command7};
+    QWidget* order[] = {m_text1,  command1, m_text2,  command2, command3,
+                        command4, command5, command6, m_view,   command7};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         setTabOrder(order[i], order[i + 1]);
     }
@@ -173,20 +177,26 @@ void MainForm::showEvent(QShowEvent* event) {
 }
 
 void MainForm::showWrongData(const QString& description) {
-    m_dialogs.message(this, QString::fromLatin1(analysis::kWrongDataText.data(), static_cast<qsizetype>(analysis::kWrongDataText.size())) + description, Dialogs::Icon::None);
+    m_dialogs.message(this,
+                      QString::fromLatin1(analysis::kWrongDataText.data(),
+                                          static_cast<qsizetype>(analysis::kWrongDataText.size())) +
+                          description,
+                      Dialogs::Icon::None);
 }
 
 QFont MainForm::fittingFont(QFont font, const QString& text, int room) {
     // Where the system's sans serif runs wider than the old window font, a
     // caption shrinks a little rather than lose its end.
-    while (font.pointSize() > kMinCountryPointSize && QFontMetrics(font).horizontalAdvance(text) > room) {
+    while (font.pointSize() > kMinCountryPointSize &&
+           QFontMetrics(font).horizontalAdvance(text) > room) {
         font.setPointSize(font.pointSize() - 1);
     }
     return font;
 }
 
 void MainForm::showCountry(const QString& name) {
-    m_label3->setFont(fittingFont(windowFont(12, true), name, m_label3->width() - m_label3->indent()));
+    m_label3->setFont(
+        fittingFont(windowFont(12, true), name, m_label3->width() - m_label3->indent()));
     m_label3->setText(name);
     // Tool tips guess their format too; this one is markup around the escaped name.
     m_label3->setToolTip(
@@ -240,13 +250,9 @@ void MainForm::onPickFile() {
     }
 }
 
-void MainForm::onFormattedFile() {
-    runAnalysis(true);
-}
+void MainForm::onFormattedFile() { runAnalysis(true); }
 
-void MainForm::onUnformattedFile() {
-    runAnalysis(false);
-}
+void MainForm::onUnformattedFile() { runAnalysis(false); }
 
 void MainForm::runAnalysis(bool formatted) {
     const std::string path = QFile::encodeName(m_text2->text()).toStdString();
@@ -254,12 +260,15 @@ void MainForm::runAnalysis(bool formatted) {
     {
         GridSink sink(m_grid);
         DialogPrompter prompter(m_dialogs, this, sink);
-        BatchProgress progress(sink, m_dialogs.startProgress(this, formatted ? QStringLiteral("Analysing the formatted file...")
-                                                                             : QStringLiteral("Analysing the file...")));
+        BatchProgress progress(
+            sink, m_dialogs.startProgress(
+                      this, formatted ? QStringLiteral("Analysing the formatted file...")
+                                      : QStringLiteral("Analysing the file...")));
         analysis::AnalysisContext context{m_table,  m_ranges, m_ranges6, sink,
                                           prompter, m_clock,  &progress};
         try {
-            result = formatted ? analysis::runFormattedList(path, context) : analysis::runFreeTextScan(path, context);
+            result = formatted ? analysis::runFormattedList(path, context)
+                               : analysis::runFreeTextScan(path, context);
         } catch (const std::exception& e) {
             // The analyses report their own failures; this is the last guard, so
             // that nothing escapes into the event loop. Rows so far stay.
@@ -303,7 +312,8 @@ void MainForm::exportToExcel() {
         return;
     }
     if (!m_export) {
-        m_dialogs.message(this, QStringLiteral("This build cannot export to a spreadsheet."), Dialogs::Icon::Critical);
+        m_dialogs.message(this, QStringLiteral("This build cannot export to a spreadsheet."),
+                          Dialogs::Icon::Critical);
         return;
     }
     try {
@@ -317,8 +327,11 @@ std::unique_ptr<MainForm> startMainWindow(const std::filesystem::path& dataDir, 
     try {
         return std::make_unique<MainForm>(dataDir, dialogs);
     } catch (const lookup::Error& e) {
-        dialogs.message(nullptr, QStringLiteral("The program cannot start: the country list cannot be used.\n") + messageText(e.what()),
-                        Dialogs::Icon::Critical);
+        dialogs.message(
+            nullptr,
+            QStringLiteral("The program cannot start: the country list cannot be used.\n") +
+                messageText(e.what()),
+            Dialogs::Icon::Critical);
         return nullptr;
     }
 }

@@ -28,7 +28,8 @@ class MainForm : public QWidget {
     Q_OBJECT
 public:
     // The export of the grid to a spreadsheet; called only with 3 rows or more.
-    using ExportAction = std::function<void(const ResultGrid& grid, QWidget* owner, Dialogs& dialogs)>;
+    using ExportAction =
+        std::function<void(const ResultGrid& grid, QWidget* owner, Dialogs& dialogs)>;
 
     // Builds the window and runs onMainWindowLoad. Throws lookup::Error when
     // the country list of `dataDir` cannot be loaded.

@@ -15,17 +15,21 @@ namespace {
 
 QMessageBox::Icon toQt(Dialogs::Icon icon) {
     switch (icon) {
-    case Dialogs::Icon::Information: return QMessageBox::Information;
-    case Dialogs::Icon::Warning: return QMessageBox::Warning;
-    case Dialogs::Icon::Critical: return QMessageBox::Critical;
-    case Dialogs::Icon::None: break;
+        case Dialogs::Icon::Information:
+            return QMessageBox::Information;
+        case Dialogs::Icon::Warning:
+            return QMessageBox::Warning;
+        case Dialogs::Icon::Critical:
+            return QMessageBox::Critical;
+        case Dialogs::Icon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
 
 // Message boxes carry no title of their own: the application's name stands there.
-int showBox(QWidget* parent, const QString& text, Dialogs::Icon icon, QMessageBox::StandardButtons buttons,
-            QMessageBox::StandardButton defaultButton) {
+int showBox(QWidget* parent, const QString& text, Dialogs::Icon icon,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
     QMessageBox box(toQt(icon), QCoreApplication::applicationName(), text, buttons, parent);
     // Messages quote paths and file contents: a tag in them is text, not markup.
     box.setTextFormat(Qt::PlainText);
@@ -86,7 +90,8 @@ void QtDialogs::message(QWidget* parent, const QString& text, Icon icon) {
 }
 
 bool QtDialogs::askYesNo(QWidget* parent, const QString& text, Icon icon) {
-    return showBox(parent, text, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    return showBox(parent, text, icon, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
+           QMessageBox::Yes;
 }
 
 std::optional<QString> QtDialogs::openFile(QWidget* parent, const QString& filter) {
@@ -107,8 +112,6 @@ std::unique_ptr<analysis::Progress> QtDialogs::startProgress(QWidget* owner, con
     return std::make_unique<DialogProgress>(owner, label);
 }
 
-void QtDialogs::beep() {
-    QApplication::beep();
-}
+void QtDialogs::beep() { QApplication::beep(); }
 
 }  // namespace ipcountry::ui

@@ -340,7 +340,8 @@ void ResultGrid::appendRows(std::vector<Row>&& rows, bool announce) {
         m_rows.reserve(std::max(m_rows.size() + rows.size(), m_rows.size() + m_rows.size() / 2));
     }
     for (auto& row : rows) {
-        m_rows.push_back(store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
+        m_rows.push_back(
+            store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
     }
     if (announce) {
         announceRows();
@@ -352,7 +353,8 @@ void ResultGrid::announceRows() {
         return;
     }
     const auto fixed = static_cast<std::int64_t>(m_fixedRows);
-    beginInsertRows({}, static_cast<int>(m_announced - fixed), static_cast<int>(rows() - fixed - 1));
+    beginInsertRows({}, static_cast<int>(m_announced - fixed),
+                    static_cast<int>(rows() - fixed - 1));
     m_announced = this->rows();
     endInsertRows();
 }

@@ -15,7 +15,8 @@ public:
     std::int64_t rows() const override { return m_grid.rows(); }
     std::int64_t cols() const override { return m_grid.cols(); }
     std::string textAt(std::int64_t flatIndex) const override {
-        return std::string(m_grid.cell(flatIndex / m_grid.cols(), static_cast<int>(flatIndex % m_grid.cols())));
+        return std::string(
+            m_grid.cell(flatIndex / m_grid.cols(), static_cast<int>(flatIndex % m_grid.cols())));
     }
 
 private:

@@ -35,8 +35,10 @@ analysis::StatsLocale systemStatsLocale() {
     return result;
 }
 
-Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs, const analysis::StatsLocale& locale)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
+             const analysis::StatsLocale& locale)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
       m_source(source),
       m_dialogs(dialogs),
       m_locale(locale) {
@@ -65,17 +67,19 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs, c
     if (m_source.flags) {
         FlagCache* flags = m_source.flags;
         const lookup::CountryTable* table = &m_source.table;
-        m_statsGrid.setDecorationProvider(0, [flags, table](int slot) -> QVariant { return flags->slotFlag(*table, slot); });
+        m_statsGrid.setDecorationProvider(
+            0, [flags, table](int slot) -> QVariant { return flags->slotFlag(*table, slot); });
     }
-    m_view->setItemDelegateForColumn(2, new ShareBarDelegate(
-                                            [this](const QModelIndex& index) {
-                                                if (m_total <= 0) {
-                                                    return 0.0;
-                                                }
-                                                const auto count = index.siblingAtColumn(1).data().toString().toLongLong();
-                                                return static_cast<double>(count) / static_cast<double>(m_total);
-                                            },
-                                            m_view));
+    m_view->setItemDelegateForColumn(
+        2, new ShareBarDelegate(
+               [this](const QModelIndex& index) {
+                   if (m_total <= 0) {
+                       return 0.0;
+                   }
+                   const auto count = index.siblingAtColumn(1).data().toString().toLongLong();
+                   return static_cast<double>(count) / static_cast<double>(m_total);
+               },
+               m_view));
     setFocusProxy(m_view);
 
     onStatisticsLoad();
@@ -83,7 +87,8 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs, c
 
 void Stats::onStatisticsLoad() {
     m_statsGrid.setCols(3);
-    const auto stats = analysis::buildStatistics(m_source.table, m_source.results.rows(), m_source.elapsed, m_locale);
+    const auto stats = analysis::buildStatistics(m_source.table, m_source.results.rows(),
+                                                 m_source.elapsed, m_locale);
     m_total = stats.total;
     m_label1->setText(QStringLiteral("Analysis took ") + QString::fromStdString(stats.elapsedText));
     m_label2->setText(QStringLiteral("Total number of IPs is ") + QString::number(stats.total));

@@ -23,13 +23,15 @@ struct Row {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Row& row) {
-    return os << '{' << row.ip << " | " << row.port << " | " << row.country << " | " << row.slot << '}';
+    return os << '{' << row.ip << " | " << row.port << " | " << row.country << " | " << row.slot
+              << '}';
 }
 
 // A results grid that starts with the header and the blank row.
 class FakeGrid final : public ResultSink {
 public:
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country, int slot) override {
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
+                   int slot) override {
         rows.push_back(Row{std::string(ip), std::string(port), std::string(country), slot});
     }
     std::vector<Row> rows;
@@ -41,8 +43,7 @@ public:
     bool askContinue(std::string_view message, std::int64_t lineNumber) override {
         questions.emplace_back(message);
         questionLines.push_back(lineNumber);
-        if (answers.empty())
-            return true;
+        if (answers.empty()) return true;
         const bool answer = answers.front();
         answers.pop_front();
         return answer;
@@ -73,9 +74,9 @@ private:
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ipcountry-analysis-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ipcountry-analysis-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
     }
     ~TempDir() {
@@ -125,7 +126,8 @@ struct Fixture {
 };
 
 // The range file of the worked example: DE, US, FR above 0A000000, ZZ below.
-inline constexpr std::string_view kExampleRanges = "00000000ZZ\r\n0A000000DE\r\n0B000000US\r\n0C000000FR\r\n";
+inline constexpr std::string_view kExampleRanges =
+    "00000000ZZ\r\n0A000000DE\r\n0B000000US\r\n0C000000FR\r\n";
 // IPv6: 2001:db8::/33 DE, 2001:db8:8000::/33 FR, US nested in DE, ZZ elsewhere.
 inline constexpr std::string_view kExample6Ranges =
     "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"

@@ -19,12 +19,14 @@ const std::string kBlankPrompt = "Error due to wrong data entered! \r\nDo you wa
 TEST(FormattedList, workedExampleGivesRowsCountsAndPrompts) {
     Fixture f(kExampleRanges);
     const RunResult result = f.formatted(
-        "10.1.2.3:8080\r\n11.0.0.9:25\r\n12.0.0.1:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3.999:80\r\n");
+        "10.1.2.3:8080\r\n11.0.0.9:25\r\n12.0.0.1:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3.999:"
+        "80\r\n");
 
     EXPECT_EQ(result.status, RunStatus::Completed);
     // 12.0.0.1 lies in no range: it gets no row rather than the previous
     // line's country; 5.6.7.8 has a code that no slot holds.
-    const std::vector<Row> expected{{"10.1.2.3", ":8080", "Germany", 0}, {"11.0.0.9", ":25", "USA", 222}};
+    const std::vector<Row> expected{{"10.1.2.3", ":8080", "Germany", 0},
+                                    {"11.0.0.9", ":25", "USA", 222}};
     EXPECT_EQ(f.grid.rows, expected);
     EXPECT_EQ(result.rowsAdded, 2);
     EXPECT_EQ(f.table.slotHits(0), 1);
@@ -269,10 +271,12 @@ TEST(FormattedList, emptyListCompletesWithNoRows) {
 }
 
 TEST(FormattedList, everyLineEndAndAMissingFinalOne) {
-    for (const std::string list : {"10.1.2.3:1\r\n10.1.2.4:2\r\n", "10.1.2.3:1\n10.1.2.4:2", "10.1.2.3:1\r10.1.2.4:2\r"}) {
+    for (const std::string list :
+         {"10.1.2.3:1\r\n10.1.2.4:2\r\n", "10.1.2.3:1\n10.1.2.4:2", "10.1.2.3:1\r10.1.2.4:2\r"}) {
         Fixture f(kExampleRanges);
         f.formatted(list);
-        EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 0}, {"10.1.2.4", ":2", "Germany", 0}}));
+        EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.1.2.3", ":1", "Germany", 0},
+                                                 {"10.1.2.4", ":2", "Germany", 0}}));
         EXPECT_TRUE(f.prompter.questions.empty());
     }
 }
@@ -289,8 +293,7 @@ TEST(FormattedList, cancelledProgressStopsTheRun) {
     auto ctx = f.context();
     ctx.progress = &progress;
     std::string list;
-    for (int i = 0; i < 300'000; ++i)
-        list += "10.1.2.3:1\r\n";
+    for (int i = 0; i < 300'000; ++i) list += "10.1.2.3:1\r\n";
     const RunResult result = runFormattedList(f.dir.write("big.txt", list), ctx);
     EXPECT_EQ(result.status, RunStatus::Stopped);
     EXPECT_EQ(progress.calls, 2);

@@ -85,7 +85,8 @@ TEST(FreeTextRun, fileThatCannotBeOpenedEndsWithOneMessage) {
         EXPECT_EQ(result.status, RunStatus::Stopped);
         ASSERT_EQ(f.prompter.errors.size(), 1u);
         EXPECT_EQ(f.prompter.errors[0].rfind("Error due to wrong data entered! ", 0), 0u);
-        EXPECT_GT(f.prompter.errors[0].size(), std::string("Error due to wrong data entered! ").size());
+        EXPECT_GT(f.prompter.errors[0].size(),
+                  std::string("Error due to wrong data entered! ").size());
         EXPECT_TRUE(f.prompter.questions.empty());
     }
 }
@@ -112,7 +113,8 @@ TEST(FreeTextRun, aVeryLongLineIsScannedWhole) {
     std::string line(3u << 20, 'x');  // longer than a read block
     line += " 10.0.0.1:22";
     f.freeText(line + "\r\n11.0.0.1");
-    EXPECT_EQ(f.grid.rows, (std::vector<Row>{{"10.0.0.1", ":22", "Germany", 0}, {"11.0.0.1", "", "USA", 222}}));
+    EXPECT_EQ(f.grid.rows,
+              (std::vector<Row>{{"10.0.0.1", ":22", "Germany", 0}, {"11.0.0.1", "", "USA", 222}}));
 }
 
 }  // namespace

@@ -47,19 +47,26 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"portOneBlankAway", "a 1.2.3.4 :80", {{"1.2.3.4", ":80", "01020304"}}},
         ScanCase{"portTwoBlanksAway", "1.2.3.4  :80", {{"1.2.3.4", "", "01020304"}}},
         ScanCase{"fiveDigitPort", "1.2.3.4:65535", {{"1.2.3.4", ":65535", "01020304"}}},
-        ScanCase{"longDigitRunGivesFirstFive", "1.2.3.4:6553599", {{"1.2.3.4", ":65535", "01020304"}}},
+        ScanCase{
+            "longDigitRunGivesFirstFive", "1.2.3.4:6553599", {{"1.2.3.4", ":65535", "01020304"}}},
         ScanCase{"portStopsAtLetter", "1.2.3.4:80abc", {{"1.2.3.4", ":80", "01020304"}}},
         ScanCase{"portStopsAtBlank", "1.2.3.4:8 0", {{"1.2.3.4", ":8", "01020304"}}},
         ScanCase{"colonThenLetter", "1.2.3.4:x", {{"1.2.3.4", "", "01020304"}}},
         ScanCase{"colonEndsLine", "1.2.3.4:", {{"1.2.3.4", ":", "01020304"}}},
         ScanCase{"highest", "255.255.255.255:0", {{"255.255.255.255", ":0", "FFFFFFFF"}}},
-        ScanCase{"portBelongsToItsAddress", "10.0.0.1:80 10.0.0.2",
+        ScanCase{"portBelongsToItsAddress",
+                 "10.0.0.1:80 10.0.0.2",
                  {{"10.0.0.1", ":80", "0A000001"}, {"10.0.0.2", "", "0A000002"}}},
-        ScanCase{"twoAddresses", "1.1.1.1 2.2.2.2", {{"1.1.1.1", "", "01010101"}, {"2.2.2.2", "", "02020202"}}},
-        ScanCase{"fourthOctetStartsNext", "1.1.1.12.2.2.2",
+        ScanCase{"twoAddresses",
+                 "1.1.1.1 2.2.2.2",
+                 {{"1.1.1.1", "", "01010101"}, {"2.2.2.2", "", "02020202"}}},
+        ScanCase{"fourthOctetStartsNext",
+                 "1.1.1.12.2.2.2",
                  {{"1.1.1.12", "", "0101010C"}, {"12.2.2.2", "", "0C020202"}}},
         ScanCase{"fifthPartIgnored", "1.2.3.4.5", {{"1.2.3.4", "", "01020304"}}},
-        ScanCase{"sevenParts", "1.2.3.4.5.6.7", {{"1.2.3.4", "", "01020304"}, {"4.5.6.7", "", "04050607"}}},
+        ScanCase{"sevenParts",
+                 "1.2.3.4.5.6.7",
+                 {{"1.2.3.4", "", "01020304"}, {"4.5.6.7", "", "04050607"}}},
         ScanCase{"groupAbove255CutAtDot", "999.1.1.1", {{"99.1.1.1", "", "63010101"}}},
         ScanCase{"allGroupsAbove255", "300.300.300.300", {}},
         ScanCase{"fourDigitFirstGroup", "1234.5.6.7", {{"234.5.6.7", "", "EA050607"}}},
@@ -72,13 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"dateBeforeAddress", "24.01.15 10.0.0.1", {{"10.0.0.1", "", "0A000001"}}},
         ScanCase{"cidrSuffix", "192.168.1.1/24", {{"192.168.1.1", "", "C0A80101"}}},
         ScanCase{"letterAfterThirdDot", "1.2.3.x", {}},
-        ScanCase{"blankAfterThirdDot", "1.2.3. 4", {}},
-        ScanCase{"emptyOctet", "1..2.3.4", {}},
-        ScanCase{"timeOfDay", "12:30:45.123", {}},
-        ScanCase{"emptyLine", "", {}},
+        ScanCase{"blankAfterThirdDot", "1.2.3. 4", {}}, ScanCase{"emptyOctet", "1..2.3.4", {}},
+        ScanCase{"timeOfDay", "12:30:45.123", {}}, ScanCase{"emptyLine", "", {}},
         ScanCase{"thirdDotEndsLine", "release 1.2.3.", {}},
         ScanCase{"thirdDotEndsLineThenNothingElse", "1.2.3.", {}},
-        ScanCase{"addressAtStartAndEnd", "1.2.3.4 x 5.6.7.8", {{"1.2.3.4", "", "01020304"}, {"5.6.7.8", "", "05060708"}}},
+        ScanCase{"addressAtStartAndEnd",
+                 "1.2.3.4 x 5.6.7.8",
+                 {{"1.2.3.4", "", "01020304"}, {"5.6.7.8", "", "05060708"}}},
         ScanCase{"tabIsOrdinary", "1.2.3.4\t:80", {{"1.2.3.4", ":80", "01020304"}}},
         ScanCase{"lastOctetCutByLineEnd", "x 1.2.3.25", {{"1.2.3.25", "", "01020319"}}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -91,28 +98,34 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"httpVersionBefore", "HTTP/1.1 200 from 10.1.2.3", {{"10.1.2.3", "", "0A010203"}}},
         ScanCase{"dotsBeforeAddress", "HTTP/1.1 .. 10.1.2.3", {{"10.1.2.3", "", "0A010203"}}},
         ScanCase{"accessLog",
-                 "203.0.113.9 - - [10/Oct/2024:13:55:36 +0000] \"GET /v1.2/index.html HTTP/1.1\" 200 2326",
+                 "203.0.113.9 - - [10/Oct/2024:13:55:36 +0000] \"GET /v1.2/index.html HTTP/1.1\" "
+                 "200 2326",
                  {{"203.0.113.9", "", "CB007109"}}},
         ScanCase{"accessLogBehindProxy",
-                 "10.0.0.5 - - [10/Oct/2024:13:55:36.123 +0000] \"POST /api HTTP/1.1\" 201 12 \"-\" \"curl/7.88.1\" "
+                 "10.0.0.5 - - [10/Oct/2024:13:55:36.123 +0000] \"POST /api HTTP/1.1\" 201 12 "
+                 "\"-\" \"curl/7.88.1\" "
                  "198.51.100.23",
                  {{"10.0.0.5", "", "0A000005"}, {"198.51.100.23", "", "C6336417"}}},
-        ScanCase{"timestampWithFraction", "05:08:05.284925 [client 94.46.118.87:40286] AH01630",
+        ScanCase{"timestampWithFraction",
+                 "05:08:05.284925 [client 94.46.118.87:40286] AH01630",
                  {{"94.46.118.87", ":40286", "5E2E7657"}}},
         ScanCase{"sshd",
-                 "Jan 12 03:14:07 host sshd[2121]: Failed password for root from 185.220.101.4 port 50412 ssh2",
+                 "Jan 12 03:14:07 host sshd[2121]: Failed password for root from 185.220.101.4 "
+                 "port 50412 ssh2",
                  {{"185.220.101.4", "", "B9DC6504"}}},
         ScanCase{"firewall",
-                 "kernel: [12345.678901] IN=eth0 OUT= SRC=45.33.32.156 DST=192.168.0.10 LEN=60 TTL=51 SPT=61234 DPT=22",
+                 "kernel: [12345.678901] IN=eth0 OUT= SRC=45.33.32.156 DST=192.168.0.10 LEN=60 "
+                 "TTL=51 SPT=61234 DPT=22",
                  {{"45.33.32.156", "", "2D21209C"}, {"192.168.0.10", "", "C0A8000A"}}},
-        ScanCase{"versionStrings", "nginx/1.24.0 openssl 3.0.11 kernel 6.1.0-18-amd64 Java 17.0.2", {}},
-        ScanCase{"isoTimestamp", "2024-01-15T10:00:00.5Z 8.8.8.8:53", {{"8.8.8.8", ":53", "08080808"}}}),
+        ScanCase{
+            "versionStrings", "nginx/1.24.0 openssl 3.0.11 kernel 6.1.0-18-amd64 Java 17.0.2", {}},
+        ScanCase{
+            "isoTimestamp", "2024-01-15T10:00:00.5Z 8.8.8.8:53", {{"8.8.8.8", ":53", "08080808"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScanLine, findsAddressesInALineOfOneMegabyte) {
     std::string line;
-    for (int i = 0; i < 50'000; ++i)
-        line += "v1.2 x 10.0." + std::to_string(i % 256) + ".1:443 ";
+    for (int i = 0; i < 50'000; ++i) line += "v1.2 x 10.0." + std::to_string(i % 256) + ".1:443 ";
     const std::vector<FoundAddress> found = scanLine(line);
     ASSERT_EQ(found.size(), 50'000u);
     EXPECT_EQ(found.back().dottedText, "10.0.79.1");

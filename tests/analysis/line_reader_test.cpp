@@ -53,21 +53,23 @@ const std::string kLong(100, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Files, LineEndsTest,
-    ::testing::Values(
-        LineCase{"empty", "", {}},
-        LineCase{"crlf", "one\r\ntwo\r\n", {"one", "two"}},
-        LineCase{"lf", "one\ntwo\n", {"one", "two"}},
-        LineCase{"cr", "one\rtwo\r", {"one", "two"}},
-        LineCase{"mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-        LineCase{"noFinalLineEnd", "one\r\ntwo", {"one", "two"}},
-        LineCase{"emptyLines", "\r\n\n\r\r\nx", {"", "", "", "", "x"}},
-        LineCase{"lfThenCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
-        LineCase{"onlyLineEnd", "\r\n", {""}},
-        LineCase{"crlfAroundBlockEdge", std::string(15, 'a') + "\r\n" + std::string(15, 'b') + "\r\nc",
-                 {std::string(15, 'a'), std::string(15, 'b'), "c"}},
-        LineCase{"lineLongerThanBlocks", kLong + "\r\n" + kLong + kLong + "\r" + "tail",
-                 {kLong, kLong + kLong, "tail"}},
-        LineCase{"eightBitAndNul", std::string("caf\xE9\0x\r\n", 8), {std::string("caf\xE9\0x", 6)}}),
+    ::testing::Values(LineCase{"empty", "", {}}, LineCase{"crlf", "one\r\ntwo\r\n", {"one", "two"}},
+                      LineCase{"lf", "one\ntwo\n", {"one", "two"}},
+                      LineCase{"cr", "one\rtwo\r", {"one", "two"}},
+                      LineCase{"mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+                      LineCase{"noFinalLineEnd", "one\r\ntwo", {"one", "two"}},
+                      LineCase{"emptyLines", "\r\n\n\r\r\nx", {"", "", "", "", "x"}},
+                      LineCase{"lfThenCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
+                      LineCase{"onlyLineEnd", "\r\n", {""}},
+                      LineCase{"crlfAroundBlockEdge",
+                               std::string(15, 'a') + "\r\n" + std::string(15, 'b') + "\r\nc",
+                               {std::string(15, 'a'), std::string(15, 'b'), "c"}},
+                      LineCase{"lineLongerThanBlocks",
+                               kLong + "\r\n" + kLong + kLong + "\r" + "tail",
+                               {kLong, kLong + kLong, "tail"}},
+                      LineCase{"eightBitAndNul",
+                               std::string("caf\xE9\0x\r\n", 8),
+                               {std::string("caf\xE9\0x", 6)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineReader, reportsEachKindOfUnopenableFile) {
@@ -106,8 +108,7 @@ TEST(LineReader, usesThePathExactlyAsTyped) {
 TEST(LineReader, reportsProgressOncePerBlockNotPerLine) {
     TempDir dir;
     std::string content;
-    for (int i = 0; i < 1000; ++i)
-        content += "line\r\n";
+    for (int i = 0; i < 1000; ++i) content += "line\r\n";
     LineReader reader;
     reader.open(dir.write("input.txt", content), 1024);
     int blocks = 0, lines = 0;

@@ -17,16 +17,27 @@ TEST(FormatShare, roundsHalvesAwayFromZeroExactly) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, 3, ".", "33.3%"},      {2, 3, ".", "66.7%"},     {3, 3, ".", "100.0%"},
-        {1, 16, ".", "6.3%"},      {3, 16, ".", "18.8%"},    {5, 16, ".", "31.3%"},
-        {1, 80, ".", "1.3%"},      {1, 2000, ".", "0.1%"},   {1, 2001, ".", "0.0%"},
-        {0, 5, ".", "0.0%"},       {3, 1, ".", "300.0%"},    {1, 16, ",", "6,3%"},
-        {2, 3, "\xD9\xAB", "66\xD9\xAB" "7%"},  // a separator of more than one byte
+        {1, 3, ".", "33.3%"},
+        {2, 3, ".", "66.7%"},
+        {3, 3, ".", "100.0%"},
+        {1, 16, ".", "6.3%"},
+        {3, 16, ".", "18.8%"},
+        {5, 16, ".", "31.3%"},
+        {1, 80, ".", "1.3%"},
+        {1, 2000, ".", "0.1%"},
+        {1, 2001, ".", "0.0%"},
+        {0, 5, ".", "0.0%"},
+        {3, 1, ".", "300.0%"},
+        {1, 16, ",", "6,3%"},
+        {2, 3, "\xD9\xAB",
+         "66\xD9\xAB"
+         "7%"},  // a separator of more than one byte
         {999'999'999'999, 1'000'000'000'000, ".", "100.0%"},
         {1, 0, ".", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(formatShare(c.hits, c.total, c.separator), c.expected) << c.hits << " of " << c.total;
+        EXPECT_EQ(formatShare(c.hits, c.total, c.separator), c.expected)
+            << c.hits << " of " << c.total;
 }
 
 TEST(FormatElapsed, followsTheLongTimePatternWithoutItsZone) {
@@ -67,7 +78,8 @@ TEST(FormatElapsed, usesTheLocalesDayHalfTexts) {
 }
 
 TEST(BuildStatistics, workedExample) {
-    lookup::CountryTable table = lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
+    lookup::CountryTable table =
+        lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
     table.setSlot(222, "USUnited States");
     table.addHit(0);
     table.addHit(0);

@@ -35,9 +35,7 @@ struct ConversionCase {
 
 constexpr bool kIpv6 = true;
 
-void PrintTo(const ConversionCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.name; }
 
 class ConversionTest : public testing::TestWithParam<ConversionCase> {};
 
@@ -81,8 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n01000200AU\r\n01000300ZZ\r\n"},
         ConversionCase{"rangeAtAddressZeroNeedsNoLeadingGap", "0.0.0.0,0.255.255.255,US\n",
                        "00000000US\r\n01000000ZZ\r\n"},
-        ConversionCase{"rangeUpToTheBroadcastAddressIsClosedByIt",
-                       "224.0.0.0,255.255.255.255,US\n",
+        ConversionCase{"rangeUpToTheBroadcastAddressIsClosedByIt", "224.0.0.0,255.255.255.255,US\n",
                        "00000000ZZ\r\nE0000000US\r\nFFFFFFFFZZ\r\n"},
         ConversionCase{"theBroadcastAddressAloneIsDropped",
                        "1.0.0.0,1.0.0.255,AU\n255.255.255.255,255.255.255.255,US\n",
@@ -94,34 +91,48 @@ INSTANTIATE_TEST_SUITE_P(
                        "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
         ConversionCase{"noRowsGiveOneUnknownRange", "", "00000000ZZ\r\n"},
         // IPv6: the same rules over 128 bits, in any text form the source uses.
-        ConversionCase{"ipv6NestedRowsAcrossTheMiddle64Bits",
-                       "2001:db8::,2001:db8:0:1:ffff:ffff:ffff:ffff,DE\n"
-                       "2001:db8:0:0:ffff:ffff:ffff:fff0,2001:DB8:0:1::f,FR\n",
-                       "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
-                       "20010DB800000000FFFFFFFFFFFFFFF0FR\r\n20010DB8000000010000000000000010DE\r\n"
-                       "20010DB8000000020000000000000000ZZ\r\n",
-                       kIpv6},
-        ConversionCase{"ipv6RangeUpToTheLastAddressStopsOneShort",
-                       "::,::ffff,AU\nff00::,ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,US\n",
-                       "00000000000000000000000000000000AU\r\n00000000000000000000000000010000ZZ\r\n"
-                       "FF000000000000000000000000000000US\r\nFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFZZ\r\n",
-                       kIpv6}),
+        ConversionCase{
+            "ipv6NestedRowsAcrossTheMiddle64Bits",
+            "2001:db8::,2001:db8:0:1:ffff:ffff:ffff:ffff,DE\n"
+            "2001:db8:0:0:ffff:ffff:ffff:fff0,2001:DB8:0:1::f,FR\n",
+            "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
+            "20010DB800000000FFFFFFFFFFFFFFF0FR\r\n20010DB8000000010000000000000010DE\r\n"
+            "20010DB8000000020000000000000000ZZ\r\n",
+            kIpv6},
+        ConversionCase{
+            "ipv6RangeUpToTheLastAddressStopsOneShort",
+            "::,::ffff,AU\nff00::,ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,US\n",
+            "00000000000000000000000000000000AU\r\n00000000000000000000000000010000ZZ\r\n"
+            "FF000000000000000000000000000000US\r\nFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFZZ\r\n",
+            kIpv6}),
     [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
 
 TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
     const char* bad[] = {
-        "1.0.0.0,1.0.0.255",         "1.0.0.0,1.0.0.255,AU,x", "1.0.0,1.0.0.255,AU",
-        "1.0.0.0,1.0.0.256,AU",      "1.0.0.0.0,1.0.0.255,AU", "1..0.0,1.0.0.255,AU",
-        "1.0.0.0,1.0.0.255,au",      "1.0.0.0,1.0.0.255,AUS",  "1.0.0.255,1.0.0.0,AU",
-        "4294967296,4294967296,AU",  "-1,5,AU",                " 1.0.0.0,1.0.0.255,AU",
-        "1.0.0.0,1.0.0.255,",        "0001.0.0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.255",
+        "1.0.0.0,1.0.0.255,AU,x",
+        "1.0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.256,AU",
+        "1.0.0.0.0,1.0.0.255,AU",
+        "1..0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.255,au",
+        "1.0.0.0,1.0.0.255,AUS",
+        "1.0.0.255,1.0.0.0,AU",
+        "4294967296,4294967296,AU",
+        "-1,5,AU",
+        " 1.0.0.0,1.0.0.255,AU",
+        "1.0.0.0,1.0.0.255,",
+        "0001.0.0.0,1.0.0.255,AU",
         // IPv6 rows ("6:"): plain addresses only, ascending ends.
-        "6:2001:db8::ff,2001:db8::,AU", "6:2001:db8::1%eth0,2001:db8::2,AU", "6:[2001:db8::],2001:db8::ff,AU",
+        "6:2001:db8::ff,2001:db8::,AU",
+        "6:2001:db8::1%eth0,2001:db8::2,AU",
+        "6:[2001:db8::],2001:db8::ff,AU",
     };
     for (const char* row : bad) {
         const bool ipv6 = std::string_view(row).starts_with("6:");
         if (ipv6) row += 2;
-        std::istringstream in(std::string(ipv6 ? "::1,::1,AU\n" : "1.0.0.0,1.0.0.0,AU\n") + row + "\n");
+        std::istringstream in(std::string(ipv6 ? "::1,::1,AU\n" : "1.0.0.0,1.0.0.0,AU\n") + row +
+                              "\n");
         try {
             ipv6 ? (void)parseRangeCsv<Address6>(in) : (void)parseRangeCsv(in);
             ADD_FAILURE() << "accepted: " << row;
@@ -162,7 +173,8 @@ TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
         for (std::size_t i = 0; i < flat.size(); ++i) {
             ASSERT_LE(flat[i].first, flat[i].last);
             if (i > 0) {
-                ASSERT_LT(flat[i - 1].last, flat[i].first) << "overlap or disorder, round " << round;
+                ASSERT_LT(flat[i - 1].last, flat[i].first)
+                    << "overlap or disorder, round " << round;
             }
             for (std::uint32_t x = flat[i].first; x <= flat[i].last; ++x) {
                 got[x] = flat[i].code;

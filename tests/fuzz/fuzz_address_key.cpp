@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (key.size() == kAddressKeyLength && !isValidAddressKey(key)) std::abort();
         if (key.size() < kAddressKeyLength) std::abort();  // four octets of at least two digits
     } catch (const Error& e) {
-        if (e.kind() != ErrorKind::TypeMismatch && e.kind() != ErrorKind::InvalidArgument) std::abort();
+        if (e.kind() != ErrorKind::TypeMismatch && e.kind() != ErrorKind::InvalidArgument)
+            std::abort();
     }
     return 0;
 }

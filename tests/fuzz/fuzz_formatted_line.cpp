@@ -21,8 +21,10 @@ using namespace ipcountry;
 
 struct Sink final : analysis::ResultSink {
     std::int64_t rows = 2;
-    void appendRow(std::string_view ip, std::string_view port, std::string_view, int slot) override {
-        if (ip.find('\t') != std::string_view::npos || port.find('\t') != std::string_view::npos) std::abort();
+    void appendRow(std::string_view ip, std::string_view port, std::string_view,
+                   int slot) override {
+        if (ip.find('\t') != std::string_view::npos || port.find('\t') != std::string_view::npos)
+            std::abort();
         if (slot < 0 || slot >= lookup::kSlotCount) std::abort();
         ++rows;
     }
@@ -39,9 +41,11 @@ struct Yes final : analysis::Prompter {
 
 const std::filesystem::path& dataDir() {
     static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("ipcountry-fuzz-" + std::to_string(::getpid()));
+        auto d = std::filesystem::temp_directory_path() /
+                 ("ipcountry-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(d);
-        std::ofstream(d / "IP_db.dbf", std::ios::binary) << "00000000ZZ\r\n01000000DE\r\n0A000000US\r\n0B000000FR\r\nC0000000ZZ\r\n";
+        std::ofstream(d / "IP_db.dbf", std::ios::binary)
+            << "00000000ZZ\r\n01000000DE\r\n0A000000US\r\n0B000000FR\r\nC0000000ZZ\r\n";
         std::ofstream(d / "IP6_db.dbf", std::ios::binary)
             << "00000000000000000000000000000000ZZ\r\n20010000000000000000000000000000DE\r\n"
                "20010DB8000000000000000000000000US\r\n20020000000000000000000000000000ZZ\r\n";
@@ -54,8 +58,8 @@ const std::filesystem::path& dataDir() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto input = dataDir() / "input.txt";
-    std::ofstream(input, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                     static_cast<std::streamsize>(size));
+    std::ofstream(input, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     auto table = lookup::parseCountryTable("DEGermany\r\nFRFrance\r\n", "Country.dbf");
     // Kept across inputs, as the program keeps it across operations.
     static lookup::RangeFile ranges(dataDir());
@@ -72,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto before = sink.rows;
     const int toldBefore = prompter.told;
     const auto scanned = analysis::runFreeTextScan(input.string(), context);
-    if (scanned.status != analysis::RunStatus::Completed && prompter.told == toldBefore) std::abort();
+    if (scanned.status != analysis::RunStatus::Completed && prompter.told == toldBefore)
+        std::abort();
     if (table.totalHits() != sink.rows - 2 || scanned.rowsAdded != sink.rows - before) std::abort();
     return 0;
 }

@@ -58,7 +58,8 @@ inline std::vector<Found> scanLine(const std::string& line) {
         std::string accepted;
         bool ok = false;
         for (; width >= 1; --width) {
-            const std::string candidate = dotPos - width >= 1 ? mid(line, dotPos - width, width) : "t";
+            const std::string candidate =
+                dotPos - width >= 1 ? mid(line, dotPos - width, width) : "t";
             if (octet(candidate, value)) {
                 accepted = candidate;
                 ok = true;
@@ -112,8 +113,10 @@ inline std::vector<Found> scanLine(const std::string& line) {
             }
         }
         rows.push_back(Found{dotted, port,
-                             static_cast<std::uint32_t>(octets[0]) << 24 | static_cast<std::uint32_t>(octets[1]) << 16 |
-                                 static_cast<std::uint32_t>(octets[2]) << 8 | static_cast<std::uint32_t>(octets[3])});
+                             static_cast<std::uint32_t>(octets[0]) << 24 |
+                                 static_cast<std::uint32_t>(octets[1]) << 16 |
+                                 static_cast<std::uint32_t>(octets[2]) << 8 |
+                                 static_cast<std::uint32_t>(octets[3])});
         dotted.clear();
         octets.clear();
         scanPos = dotPos + 1;

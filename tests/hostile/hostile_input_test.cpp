@@ -38,9 +38,12 @@ class UnusableInput : public ::testing::TestWithParam<BadPath> {
 protected:
     std::string pathFor(Fixture& f) {
         switch (GetParam()) {
-            case BadPath::Empty: return "";
-            case BadPath::Folder: return f.dir.path().string();
-            case BadPath::Missing: return (f.dir.path() / "no such file.txt").string();
+            case BadPath::Empty:
+                return "";
+            case BadPath::Folder:
+                return f.dir.path().string();
+            case BadPath::Missing:
+                return (f.dir.path() / "no such file.txt").string();
             case BadPath::ReadFails:
                 return "/proc/self/mem";
             case BadPath::NoPermission: {
@@ -52,7 +55,8 @@ protected:
         return {};
     }
     void SetUp() override {
-        if (GetParam() == BadPath::NoPermission && ::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+        if (GetParam() == BadPath::NoPermission && ::geteuid() == 0)
+            GTEST_SKIP() << "root reads any file";
     }
 };
 
@@ -67,7 +71,8 @@ TEST_P(UnusableInput, formattedListAsksOnceAndEndsWhateverTheAnswer) {
         ASSERT_EQ(f.prompter.questions.size(), 1u);
         EXPECT_EQ(f.prompter.questions[0].rfind("Error due to wrong data entered! ", 0), 0u);
         // The description says what is wrong, not just the fixed text.
-        EXPECT_GT(f.prompter.questions[0].size(), std::string("Error due to wrong data entered! \r\nDo you want continue?").size());
+        EXPECT_GT(f.prompter.questions[0].size(),
+                  std::string("Error due to wrong data entered! \r\nDo you want continue?").size());
         expectEarlierResultsKept(f);
     }
 }
@@ -89,8 +94,11 @@ INSTANTIATE_TEST_SUITE_P(Paths, UnusableInput,
 
 TEST(HostileContent, binaryWithNulBytesIsScannedLikeText) {
     Fixture f(kExampleRanges);
-    std::string binary = "\x7f" "ELF";
-    binary += std::string("\0\0\x01\x02", 4) + "10.1.2.3:80" + std::string("\0", 1) + "\xff\xfe 11.0.0.9\r\n";
+    std::string binary =
+        "\x7f"
+        "ELF";
+    binary += std::string("\0\0\x01\x02", 4) + "10.1.2.3:80" + std::string("\0", 1) +
+              "\xff\xfe 11.0.0.9\r\n";
     auto result = f.freeText(binary);
     EXPECT_EQ(result.status, RunStatus::Completed);
     EXPECT_EQ(f.grid.rows.size(), 2u);
@@ -158,7 +166,8 @@ struct RangeCase {
 TEST(HostileRangeFile, brokenRangeFilesAnswerByTheRuleWithoutFailing) {
     const RangeCase cases[] = {
         {"empty", "", "10.1.2.3", ""},
-        {"unsorted", "00000000ZZ\r\n0C000000FR\r\n0A000000DE\r\n0D000000ZZ\r\n", "12.0.0.1", "Germany"},
+        {"unsorted", "00000000ZZ\r\n0C000000FR\r\n0A000000DE\r\n0D000000ZZ\r\n", "12.0.0.1",
+         "Germany"},
         {"short lines", "00000000ZZ\r\nDE\r\n0A000000DE\r\n0B000000ZZ\r\n", "10.1.2.3", ""},
         {"lower-case hex", "00000000ZZ\r\n0a000000DE\r\n0b000000ZZ\r\n", "10.1.2.3", ""},
         {"no final line end", "00000000ZZ\r\n0A000000DE\r\n0B000000ZZ", "10.1.2.3", "Germany"},

@@ -14,8 +14,8 @@ namespace {
 
 struct KeyCase {
     std::string text;
-    std::string key;                  // expected key when no error
-    std::optional<ErrorKind> error;   // expected error instead
+    std::string key;                 // expected key when no error
+    std::optional<ErrorKind> error;  // expected error instead
 };
 
 class MakeAddressKey : public ::testing::TestWithParam<KeyCase> {};
@@ -50,12 +50,13 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{" 1.2.3.4", "01020304", {}}, KeyCase{"10.1.2.3 ", "0A010203", {}},
         KeyCase{"010.001.0.7", "0A010007", {}},
         // A negative octet never gives a key of 8 characters.
-        KeyCase{"-1.2.3.4", "FFFFFFFF020304", {}},
-        KeyCase{"1.2.3", "", ErrorKind::InvalidArgument}, KeyCase{"", "", ErrorKind::InvalidArgument},
-        KeyCase{"1", "", ErrorKind::InvalidArgument}, KeyCase{"a.b.c.d", "", ErrorKind::TypeMismatch},
-        KeyCase{"1.2.3.", "", ErrorKind::TypeMismatch}, KeyCase{"1..2.3.4", "", ErrorKind::TypeMismatch},
-        KeyCase{"1.2.x.4", "", ErrorKind::TypeMismatch}, KeyCase{". . . ", "", ErrorKind::TypeMismatch},
-        KeyCase{"1000.1.1.1", "3E8010101", {}}));
+        KeyCase{"-1.2.3.4", "FFFFFFFF020304", {}}, KeyCase{"1.2.3", "", ErrorKind::InvalidArgument},
+        KeyCase{"", "", ErrorKind::InvalidArgument}, KeyCase{"1", "", ErrorKind::InvalidArgument},
+        KeyCase{"a.b.c.d", "", ErrorKind::TypeMismatch},
+        KeyCase{"1.2.3.", "", ErrorKind::TypeMismatch},
+        KeyCase{"1..2.3.4", "", ErrorKind::TypeMismatch},
+        KeyCase{"1.2.x.4", "", ErrorKind::TypeMismatch},
+        KeyCase{". . . ", "", ErrorKind::TypeMismatch}, KeyCase{"1000.1.1.1", "3E8010101", {}}));
 
 TEST(AddressKeyLimits, hugeOctetsGiveALongKeyNotAnOverflow) {
     EXPECT_GT(makeAddressKey("99999999999999999999999.1.1.1").size(), kAddressKeyLength);

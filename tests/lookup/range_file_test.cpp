@@ -47,7 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The last line only closes the range before it.
         LookupCase{kThree, "0B000000", std::nullopt}, LookupCase{kThree, "0C000000", std::nullopt},
         LookupCase{"01000000ZZ\r\n0A000000AA\r\n", "00800000", std::nullopt},
-        LookupCase{"", "0A000000", std::nullopt}, LookupCase{"0A000000AA", "0A000000", std::nullopt},
+        LookupCase{"", "0A000000", std::nullopt},
+        LookupCase{"0A000000AA", "0A000000", std::nullopt},
         // Odd and even line counts both end quietly above the last line.
         LookupCase{"00000000ZZ\n0A000000AA\n", "FFFFFFFF", std::nullopt},
         LookupCase{"00000000ZZ\r0A000000AA\r0B000000ZZ", "FFFFFFFF", std::nullopt},
@@ -100,8 +101,10 @@ void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
             if (k % 3 == 2) ++address;
             const auto key = Family::toKey(address);
             const auto expected = findCountryCodeSequential(lines, key, Family::kKeyLength);
-            ASSERT_EQ(index.findCountryCode(key), expected) << "file:\n" << content << "key " << key;
-            ASSERT_EQ(index.findCountryCode(address), expected) << "file:\n" << content << "key " << key;
+            ASSERT_EQ(index.findCountryCode(key), expected) << "file:\n"
+                                                            << content << "key " << key;
+            ASSERT_EQ(index.findCountryCode(address), expected) << "file:\n"
+                                                                << content << "key " << key;
         }
     }
 }
@@ -109,9 +112,13 @@ void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
 TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
     checkIndexAgainstReferenceScan<Ipv4Ranges>(20261207, [](std::mt19937_64& rng) {
         switch (rng() % 3) {
-        case 0: return static_cast<std::uint32_t>(rng() % 64 * 0x04000000u);
-        case 1: return static_cast<std::uint32_t>((rng() % 4) << 16 | (rng() & 0xFFFF));  // few buckets
-        default: return static_cast<std::uint32_t>(rng());
+            case 0:
+                return static_cast<std::uint32_t>(rng() % 64 * 0x04000000u);
+            case 1:
+                return static_cast<std::uint32_t>((rng() % 4) << 16 |
+                                                  (rng() & 0xFFFF));  // few buckets
+            default:
+                return static_cast<std::uint32_t>(rng());
         }
     });
 }
@@ -119,12 +126,17 @@ TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
 TEST(RangeIndexProperty, agreesWithTheReferenceScanOn128BitKeys) {
     checkIndexAgainstReferenceScan<Ipv6Ranges>(20261208, [](std::mt19937_64& rng) {
         switch (rng() % 4) {
-        case 0: return Address6{rng(), rng()};
-        // Several starts within one bucket (the upper 16 bits), unaligned.
-        case 1: return Address6{0x2A01000000000000ULL | (rng() % 4) << 32 | rng() % 3, rng()};
-        // Around the carry from the lower 64 bits into the upper ones.
-        case 2: return Address6{0x20010DB800000000ULL + rng() % 2, rng() % 2 ? rng() % 2 : ~std::uint64_t{0} - rng() % 2};
-        default: return Address6{(rng() % 8) << 61, 0};
+            case 0:
+                return Address6{rng(), rng()};
+            // Several starts within one bucket (the upper 16 bits), unaligned.
+            case 1:
+                return Address6{0x2A01000000000000ULL | (rng() % 4) << 32 | rng() % 3, rng()};
+            // Around the carry from the lower 64 bits into the upper ones.
+            case 2:
+                return Address6{0x20010DB800000000ULL + rng() % 2,
+                                rng() % 2 ? rng() % 2 : ~std::uint64_t{0} - rng() % 2};
+            default:
+                return Address6{(rng() % 8) << 61, 0};
         }
     });
 }
@@ -169,7 +181,8 @@ TEST_F(RangeFileOnDisk, rereadsOnlyWhenTheFileChanges) {
     EXPECT_EQ(ranges.findCountryCode("0A000001"), "CC");
     // Replaced by another file of the same size (a new inode).
     const auto other = dir / "other";
-    std::ofstream(other, std::ios::binary) << "00000000ZZ\r\n0A000000DD\r\n0B000000BB\r\n0C000000ZZ\r\n";
+    std::ofstream(other, std::ios::binary)
+        << "00000000ZZ\r\n0A000000DD\r\n0B000000BB\r\n0C000000ZZ\r\n";
     fs::rename(other, dir / "IP_db.dbf");
     ranges.open();
     EXPECT_EQ(ranges.findCountryCode("0A000001"), "DD");
@@ -187,8 +200,8 @@ TEST_F(RangeFileOnDisk, ipv6FileAnswersByTheSameRuleAndIsMissedOnItsOwn) {
         EXPECT_NE(std::string(e.what()).find("IP6_db.dbf"), std::string::npos);
     }
     std::ofstream(dir / "IP6_db.dbf", std::ios::binary) << "00000000000000000000000000000000ZZ\r\n"
-                                                         << "20010DB8000000000000000000000000AA\r\n"
-                                                         << "20010DB8000000010000000000000000ZZ\r\n";
+                                                        << "20010DB8000000000000000000000000AA\r\n"
+                                                        << "20010DB8000000010000000000000000ZZ\r\n";
     ranges.open();
     const Address6 start{0x20010DB800000000ULL, 0};
     EXPECT_EQ(ranges.findCountryCode(start), "AA");

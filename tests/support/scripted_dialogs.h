@@ -54,7 +54,8 @@ public:
     bool askYesNo(QWidget* parent, const QString& text, Icon icon) override;
     std::optional<QString> openFile(QWidget* parent, const QString& filter) override;
     void showStatistics(QWidget* owner, const ui::StatisticsSource& source) override;
-    std::unique_ptr<analysis::Progress> startProgress(QWidget* owner, const QString& label) override;
+    std::unique_ptr<analysis::Progress> startProgress(QWidget* owner,
+                                                      const QString& label) override;
     void beep() override { ++m_beeps; }
 
 private:

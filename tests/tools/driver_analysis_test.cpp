@@ -20,7 +20,8 @@ std::string file(const std::string& name) { return "'" + kDir + "/" + name + "'"
 const std::string kWorkedRows =
     "10.1.2.3\t:8080\tGermany\n"
     "11.0.0.9\t:25\tUSA\n"
-    "10.1.2.4 \t:8\xC3\xA9\tGermany\n";  // TABs gone, the blank kept, the port's 8-bit byte as UTF-8
+    "10.1.2.4 \t:8\xC3\xA9\tGermany\n";  // TABs gone, the blank kept, the port's 8-bit byte as
+                                         // UTF-8
 
 const std::string kBlankFailures =
     "line 5: Error due to wrong data entered! \n"
@@ -87,16 +88,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The same rows whichever line ends a list uses, with or without a final one.
 TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ipcountry-driver-line-ends";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / "ipcountry-driver-line-ends";
     std::filesystem::create_directories(dir);
     const std::string lines[] = {"10.1.2.3:1", "junk", "11.0.0.1:2 10.0.0.9"};
     for (const std::string end : {"\r\n", "\n", "\r"}) {
         for (const bool finalEnd : {true, false}) {
             std::string content;
-            for (const std::string& line : lines)
-                content += line + end;
-            if (!finalEnd)
-                content.resize(content.size() - end.size());
+            for (const std::string& line : lines) content += line + end;
+            if (!finalEnd) content.resize(content.size() - end.size());
             const auto path = dir / "input.txt";
             std::ofstream(path, std::ios::binary) << content;
             const std::string quoted = "'" + path.string() + "'";
@@ -106,7 +106,8 @@ TEST(DriverAnalysis, everyLineEndGivesTheSameRows) {
             EXPECT_EQ(formatted.err, "line 2: Error due to wrong data entered! \n");
 
             const SplitDriverResult unformatted = runDriverSplit(kData + "unformatted " + quoted);
-            EXPECT_EQ(unformatted.out, "10.1.2.3\t:1\tGermany\n11.0.0.1\t:2\tUSA\n10.0.0.9\t\tGermany\n");
+            EXPECT_EQ(unformatted.out,
+                      "10.1.2.3\t:1\tGermany\n11.0.0.1\t:2\tUSA\n10.0.0.9\t\tGermany\n");
             EXPECT_EQ(unformatted.status, 0);
         }
     }

@@ -20,14 +20,15 @@ struct DriverResult {
 };
 
 inline DriverResult runDriver(const std::string& arguments, bool mergeStderr = false) {
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " + arguments +
-                                (mergeStderr ? " 2>&1" : " 2>/dev/null");
+    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+                                arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
     DriverResult result;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return result;
     std::array<char, 4096> buffer{};
     std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.out.append(buffer.data(), n);
     const int raw = ::pclose(pipe);
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return result;
@@ -45,20 +46,22 @@ inline SplitDriverResult runDriverSplit(const std::string& arguments) {
     char errPath[] = "/tmp/ipcountry-driver-err-XXXXXX";
     const int fd = ::mkstemp(errPath);
     if (fd >= 0) ::close(fd);
-    const std::string command =
-        std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " + arguments + " 2>'" + errPath + "'";
+    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+                                arguments + " 2>'" + errPath + "'";
     SplitDriverResult result;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         std::array<char, 4096> buffer{};
         std::size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            result.out.append(buffer.data(), n);
         const int raw = ::pclose(pipe);
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     if (FILE* err = std::fopen(errPath, "rb")) {
         std::array<char, 4096> buffer{};
         std::size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) result.err.append(buffer.data(), n);
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), err)) > 0)
+            result.err.append(buffer.data(), n);
         std::fclose(err);
     }
     std::remove(errPath);

@@ -54,7 +54,8 @@ TEST(FlagCacheHostile, loadsOnlyWholePicturesOfTwoLetterCodes) {
         if (c.picture) {
             EXPECT_TRUE(error.isEmpty()) << c.code;
         } else {
-            EXPECT_TRUE(error.startsWith(QString::fromLatin1(c.error))) << c.code << ": " << error.toStdString();
+            EXPECT_TRUE(error.startsWith(QString::fromLatin1(c.error)))
+                << c.code << ": " << error.toStdString();
         }
         EXPECT_TRUE(flags.smallFlag(QString::fromLatin1(c.code)).isNull() != c.picture) << c.code;
     }

@@ -17,9 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "support/scripted_dialogs.h"
-#include "ui/test_data_dir.h"
 #include "ui/grid_view.h"
 #include "ui/main_form.h"
+#include "ui/test_data_dir.h"
 
 namespace ipcountry::ui {
 namespace {
@@ -31,7 +31,9 @@ using Icon = Dialogs::Icon;
 // A clock that moves two seconds per reading, so a run takes 0:00:02.
 class SteppingClock final : public analysis::Clock {
 public:
-    std::chrono::steady_clock::time_point now() override { return m_now += std::chrono::seconds(2); }
+    std::chrono::steady_clock::time_point now() override {
+        return m_now += std::chrono::seconds(2);
+    }
 
 private:
     std::chrono::steady_clock::time_point m_now{};
@@ -42,8 +44,8 @@ protected:
     void SetUp() override {
         m_data.writeExampleData();
         m_form = std::make_unique<MainForm>(m_data.path(), m_dialogs, &m_clock);
-        m_tester = std::make_unique<QAbstractItemModelTester>(&m_form->resultGrid(),
-                                                              QAbstractItemModelTester::FailureReportingMode::Fatal);
+        m_tester = std::make_unique<QAbstractItemModelTester>(
+            &m_form->resultGrid(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     }
 
     template <class T>
@@ -52,7 +54,9 @@ protected:
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
-    void click(const char* button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
+    void click(const char* button) {
+        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+    }
     void find(const QString& address) {
         child<QLineEdit>("Text1")->setText(address);
         click("Command1");
@@ -64,7 +68,8 @@ protected:
         return m_data.file(QString::fromLatin1(name));
     }
     // Fills the grid as an analysis would: one row and one count per entry.
-    void addCountedRow(const std::string& ip, const std::string& port, const std::string& country, int slot) {
+    void addCountedRow(const std::string& ip, const std::string& port, const std::string& country,
+                       int slot) {
         m_form->resultGrid().addCountedItem(ip + '\t' + port + '\t' + country, slot);
         m_form->countryTable().addHit(slot);
     }
@@ -128,12 +133,15 @@ TEST_P(MainFormLayout, placesEachControlAsTheLayoutSays) {
         // Shrunk only because the caption would not fit at its own size.
         QFont nominal = widget->font();
         nominal.setPointSize(control.pointSize);
-        EXPECT_GT(QFontMetrics(nominal).horizontalAdvance(qobject_cast<QLabel*>(widget)->text()), widget->width());
+        EXPECT_GT(QFontMetrics(nominal).horizontalAdvance(qobject_cast<QLabel*>(widget)->text()),
+                  widget->width());
     } else {
         EXPECT_EQ(widget->font().pointSize(), control.pointSize);
     }
     if (auto* label = qobject_cast<QLabel*>(widget)) {
-        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()) + label->indent(), label->width()) << "cut off";
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()) + label->indent(),
+                  label->width())
+            << "cut off";
     }
     const std::string kind = control.kind;
     if (kind == "button") {
@@ -155,7 +163,8 @@ TEST_P(MainFormLayout, placesEachControlAsTheLayoutSays) {
     } else if (kind == "picture") {
         EXPECT_EQ(widget->focusPolicy(), Qt::NoFocus);
         EXPECT_EQ(widget->accessibleName(), control.name);
-        EXPECT_TRUE(qobject_cast<QLabel*>(widget)->pixmap().isNull()) << "no picture until the first lookup";
+        EXPECT_TRUE(qobject_cast<QLabel*>(widget)->pixmap().isNull())
+            << "no picture until the first lookup";
     } else if (kind == "grid") {
         EXPECT_NE(qobject_cast<QTableView*>(widget), nullptr);
         EXPECT_EQ(widget->accessibleName(), control.name);
@@ -189,8 +198,8 @@ TEST_F(MainFormTest, tabWalksTheControlsInOrderAndBackToText1) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
     QApplication::setActiveWindow(m_form.get());
     EXPECT_EQ(QApplication::focusWidget(), child<QWidget>("Text1"));
-    const char* expected[] = {"Command1", "Text2", "Command2", "Command3", "Command4", "Command5",
-                              "Command6", "MSHFlexGrid1", "Command7", "Text1"};
+    const char* expected[] = {"Command1", "Text2",    "Command2",     "Command3", "Command4",
+                              "Command5", "Command6", "MSHFlexGrid1", "Command7", "Text1"};
     for (const char* name : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         ASSERT_NE(QApplication::focusWidget(), nullptr);
@@ -232,7 +241,8 @@ TEST_F(MainFormTest, gridCellsAreReadableThroughAccessibility) {
     addCountedRow("10.1.2.3", ":80", "Germany", 0);
     m_form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
-    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(child<QTableView>("MSHFlexGrid1"));
+    QAccessibleInterface* table =
+        QAccessible::queryAccessibleInterface(child<QTableView>("MSHFlexGrid1"));
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->text(QAccessible::Name), "MSHFlexGrid1");
     ASSERT_NE(table->tableInterface(), nullptr);
@@ -246,9 +256,9 @@ TEST_F(MainFormTest, gridCellsAreReadableThroughAccessibility) {
 struct FindCase {
     const char* name;
     const char* address;
-    const char* country;   // Label3 afterwards
-    bool flag;             // a picture in Image1 afterwards
-    const char* message;   // the message box, "" for none
+    const char* country;  // Label3 afterwards
+    bool flag;            // a picture in Image1 afterwards
+    const char* message;  // the message box, "" for none
 };
 
 class FindPaths : public MainFormTest, public ::testing::WithParamInterface<FindCase> {};
@@ -268,7 +278,9 @@ TEST_P(FindPaths, showCountryAndFlagOrAnError) {
         EXPECT_TRUE(m_dialogs.messages().empty());
     } else {
         ASSERT_EQ(m_dialogs.messages().size(), 1u);
-        EXPECT_EQ(m_dialogs.messages()[0].text.left(static_cast<int>(expected.size())).toStdString(), expected);
+        EXPECT_EQ(
+            m_dialogs.messages()[0].text.left(static_cast<int>(expected.size())).toStdString(),
+            expected);
         EXPECT_EQ(m_dialogs.messages()[0].icon, Icon::None);
         EXPECT_FALSE(m_dialogs.messages()[0].question);
     }
@@ -327,8 +339,10 @@ TEST_F(MainFormTest, cancellingThePickerKeepsWhatWasTyped) {
 // --- batch runs ---
 
 TEST_F(MainFormTest, formattedRunWithYesToEveryPromptEndsWithTheStatistics) {
-    child<QLineEdit>("Text2")->setText(textOfFile(
-        "list.txt", "10.1.2.3:8080\r\n11.0.0.9:25\r\n10.9.9.9:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3.999:80\r\n"));
+    child<QLineEdit>("Text2")->setText(
+        textOfFile("list.txt",
+                   "10.1.2.3:8080\r\n11.0.0.9:25\r\n10.9.9.9:443\r\n5.6.7.8:21\r\n1.2.3.4\r\n1.2.3."
+                   "999:80\r\n"));
     m_dialogs.answerYesNo(true);
     m_dialogs.answerYesNo(true);
     click("Command3");
@@ -354,7 +368,8 @@ TEST_F(MainFormTest, formattedRunWithYesToEveryPromptEndsWithTheStatistics) {
 }
 
 TEST_F(MainFormTest, formattedRunAnsweredNoKeepsRowsAndCountsButShowsNoStatistics) {
-    child<QLineEdit>("Text2")->setText(textOfFile("list.txt", "10.1.2.3:8080\r\nbad line\r\n11.0.0.9:25\r\n"));
+    child<QLineEdit>("Text2")->setText(
+        textOfFile("list.txt", "10.1.2.3:8080\r\nbad line\r\n11.0.0.9:25\r\n"));
     m_dialogs.answerYesNo(false);
     // The user sees where the run stands before answering.
     m_dialogs.whileAsking([&] { EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3"})); });
@@ -375,8 +390,8 @@ TEST_F(MainFormTest, twoRunsAccumulateRowsAndCounts) {
 }
 
 TEST_F(MainFormTest, unformattedRunFindsAddressesAnywhere) {
-    child<QLineEdit>("Text2")->setText(
-        textOfFile("log.txt", "connect from 10.1.2.3:8080 ok\r\nand 11.0.0.9 too, then 10.1.2.4:22\r\n"));
+    child<QLineEdit>("Text2")->setText(textOfFile(
+        "log.txt", "connect from 10.1.2.3:8080 ok\r\nand 11.0.0.9 too, then 10.1.2.4:22\r\n"));
     click("Command4");
     EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3", "11.0.0.9", "10.1.2.4"}));
     EXPECT_EQ(m_form->resultGrid().textMatrix(3, 1), "");
@@ -506,17 +521,33 @@ TEST_P(KillDupes, removesRepeatsTakesTheirCountsBackAndSaysSo) {
     EXPECT_EQ(m_dialogs.messages()[0].text, GetParam().message);
     EXPECT_EQ(m_dialogs.messages()[0].icon, GetParam().icon);
     // Every count belongs to a row that still stands.
-    EXPECT_EQ(m_form->countryTable().slotHits(0), static_cast<std::int64_t>(GetParam().ipsAfter.size()));
+    EXPECT_EQ(m_form->countryTable().slotHits(0),
+              static_cast<std::int64_t>(GetParam().ipsAfter.size()));
 }
 
 const KillCase kKillCases[] = {
     {"emptyGridHasNothingToKill", {}, {}, "Nothing to kill!", Icon::Information},
     {"oneRowHasNothingToKill", {{"a", ":1"}}, {"a"}, "Nothing to kill!", Icon::Information},
-    {"twoEqualRowsAreDuplicates", {{"a", ":1"}, {"a", ":1"}}, {"a"}, "Dupes killed!", Icon::Warning},
-    {"threeEqualRowsLeaveOne", {{"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}}, {"192.0.2.1"},
-     "Dupes killed!", Icon::Warning},
-    {"aBaRemovesTheThird", {{"a", ":1"}, {"b", ":1"}, {"a", ":1"}}, {"a", "b"}, "Dupes killed!", Icon::Warning},
-    {"noRepeatsStillSaysKilled", {{"a", ":1"}, {"a", ":2"}}, {"a", "a"}, "Dupes killed!", Icon::Warning},
+    {"twoEqualRowsAreDuplicates",
+     {{"a", ":1"}, {"a", ":1"}},
+     {"a"},
+     "Dupes killed!",
+     Icon::Warning},
+    {"threeEqualRowsLeaveOne",
+     {{"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}, {"192.0.2.1", ":80"}},
+     {"192.0.2.1"},
+     "Dupes killed!",
+     Icon::Warning},
+    {"aBaRemovesTheThird",
+     {{"a", ":1"}, {"b", ":1"}, {"a", ":1"}},
+     {"a", "b"},
+     "Dupes killed!",
+     Icon::Warning},
+    {"noRepeatsStillSaysKilled",
+     {{"a", ":1"}, {"a", ":2"}},
+     {"a", "a"},
+     "Dupes killed!",
+     Icon::Warning},
 };
 
 INSTANTIATE_TEST_SUITE_P(MainForm, KillDupes, ::testing::ValuesIn(kKillCases),
@@ -564,7 +595,8 @@ TEST_F(MainFormTest, exportOfAnEmptyGridHasNothingToExport) {
 
 TEST_F(MainFormTest, failedExportIsReportedAndTheGridStays) {
     addCountedRow("10.1.2.3", ":80", "Germany", 0);
-    m_form->setExportAction([](const ResultGrid&, QWidget*, Dialogs&) { throw std::runtime_error("no spreadsheet"); });
+    m_form->setExportAction(
+        [](const ResultGrid&, QWidget*, Dialogs&) { throw std::runtime_error("no spreadsheet"); });
     click("Command6");
     ASSERT_EQ(m_dialogs.messages().size(), 1u);
     EXPECT_EQ(m_dialogs.messages()[0].text, "no spreadsheet");
@@ -596,7 +628,8 @@ TEST_P(StartUp, badCountryListGivesAMessageAndNoWindow) {
     ASSERT_EQ(dialogs.messages().size(), 1u);
     const QString text = dialogs.messages()[0].text;
     EXPECT_TRUE(text.contains("Country.dbf")) << text.toStdString();
-    EXPECT_TRUE(text.contains(QString::fromLatin1(GetParam().mentions), Qt::CaseInsensitive)) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromLatin1(GetParam().mentions), Qt::CaseInsensitive))
+        << text.toStdString();
     EXPECT_EQ(dialogs.messages()[0].icon, Icon::Critical);
 }
 

@@ -27,7 +27,9 @@ class CameraDialogs final : public ui::Dialogs {
 public:
     explicit CameraDialogs(QString dir) : m_dir(std::move(dir)) {}
 
-    void message(QWidget*, const QString& text, Icon) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    void message(QWidget*, const QString& text, Icon) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
     bool askYesNo(QWidget*, const QString& text, Icon) override {
         std::fprintf(stderr, "question: %s\n", qPrintable(text));
         return true;
@@ -42,7 +44,9 @@ public:
         QTest::qWait(200);
         save(stats.grab(), "statistics.png");
     }
-    std::unique_ptr<analysis::Progress> startProgress(QWidget*, const QString&) override { return nullptr; }
+    std::unique_ptr<analysis::Progress> startProgress(QWidget*, const QString&) override {
+        return nullptr;
+    }
     void beep() override {}
 
     void save(const QPixmap& pixmap, const char* name) const {
@@ -64,7 +68,8 @@ QString writeSampleLog(const QTemporaryDir& dir) {
         return path;
     }
     QRandomGenerator random(20240601);
-    const char* firstOctets[] = {"8", "17", "31", "46", "62", "77", "81", "85", "91", "103", "109", "133", "151", "177",
+    const char* firstOctets[] = {"8",   "17",  "31",  "46",  "62",  "77",  "81",
+                                 "85",  "91",  "103", "109", "133", "151", "177",
                                  "185", "193", "195", "200", "202", "213", "217"};
     const char* prefixes6[] = {"2001:4860", "2a00:1450", "2a01:4f8", "2a02:2e0",
                                "2400:cb00", "2600:1f18", "2001:67c"};
@@ -81,10 +86,12 @@ QString writeSampleLog(const QTemporaryDir& dir) {
                 .arg(random.bounded(0x10000), 0, 16)
                 .arg(1 + random.bounded(0xffff), 0, 16);
         const QString ip = i % 3 == 2 ? ip6 : ip4;
-        const QString line = QStringLiteral("%1:%2 - - [01/Jun/2024:10:%3:00 +0000] \"GET /index.html HTTP/1.1\" 200 512\r\n")
-                                 .arg(ip)
-                                 .arg(1024 + random.bounded(60000))
-                                 .arg(i % 60, 2, 10, QLatin1Char('0'));
+        const QString line =
+            QStringLiteral(
+                "%1:%2 - - [01/Jun/2024:10:%3:00 +0000] \"GET /index.html HTTP/1.1\" 200 512\r\n")
+                .arg(ip)
+                .arg(1024 + random.bounded(60000))
+                .arg(i % 60, 2, 10, QLatin1Char('0'));
         file.write(line.toLatin1());
     }
     return path;

@@ -35,7 +35,9 @@ protected:
         m_results.addCountedItem(ip + "\t:80\tx", slot);
         m_table.addHit(slot);
     }
-    StatisticsSource source(std::chrono::nanoseconds elapsed = 2s) { return {m_results, m_table, elapsed, &m_flags}; }
+    StatisticsSource source(std::chrono::nanoseconds elapsed = 2s) {
+        return {m_results, m_table, elapsed, &m_flags};
+    }
     QString label(const Stats& stats, const char* name) {
         return stats.findChild<QLabel*>(QString::fromLatin1(name))->text();
     }
@@ -94,8 +96,10 @@ TEST_F(StatsTest, countryRowsCarryTheirFlagsAndTheShareBar) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->accessibleName(), "MSHFlexGrid1");
     const auto* model = view->model();
-    EXPECT_FALSE(model->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "Germany's flag";
-    EXPECT_FALSE(model->index(2, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << "the US flag";
+    EXPECT_FALSE(model->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull())
+        << "Germany's flag";
+    EXPECT_FALSE(model->index(2, 0).data(Qt::DecorationRole).value<QIcon>().isNull())
+        << "the US flag";
     EXPECT_FALSE(model->index(0, 0).data(Qt::DecorationRole).isValid()) << "the blank row has none";
     EXPECT_NE(qobject_cast<ShareBarDelegate*>(view->itemDelegateForColumn(2)), nullptr);
 }
@@ -152,8 +156,10 @@ TEST_F(StatsTest, opensCentredOnItsOwnerWithTheGridFocused) {
     Stats stats(&owner, source(), m_dialogs, analysis::StatsLocale{});
     stats.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stats));
-    EXPECT_LE((stats.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(), 2);
-    EXPECT_EQ(QApplication::focusWidget(), stats.findChild<QWidget*>(QStringLiteral("MSHFlexGrid1")));
+    EXPECT_LE((stats.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(),
+              2);
+    EXPECT_EQ(QApplication::focusWidget(),
+              stats.findChild<QWidget*>(QStringLiteral("MSHFlexGrid1")));
 }
 
 TEST_F(StatsTest, eachShowingIsBuiltFromTheDataOfThatMoment) {

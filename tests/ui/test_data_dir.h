@@ -16,7 +16,10 @@ namespace ipcountry::test {
 // flags/), written for one test. Flags are copied from the bundled pictures.
 class TestDataDir {
 public:
-    TestDataDir() { EXPECT_TRUE(m_dir.isValid()); QDir(m_dir.path()).mkdir(QStringLiteral("flags")); }
+    TestDataDir() {
+        EXPECT_TRUE(m_dir.isValid());
+        QDir(m_dir.path()).mkdir(QStringLiteral("flags"));
+    }
 
     std::filesystem::path path() const { return m_dir.path().toStdString(); }
     QString file(const QString& name) const { return m_dir.filePath(name); }
@@ -35,8 +38,11 @@ public:
         writeFile(name, bytes);
     }
     void copyFlag(const QString& code) const {
-        const QString source = QStringLiteral(IPCOUNTRY_TEST_DATA_DIR "/../../data/flags/") + code + QStringLiteral(".gif");
-        ASSERT_TRUE(QFile::copy(source, file(QStringLiteral("flags/") + code + QStringLiteral(".gif")))) << source.toStdString();
+        const QString source = QStringLiteral(IPCOUNTRY_TEST_DATA_DIR "/../../data/flags/") + code +
+                               QStringLiteral(".gif");
+        ASSERT_TRUE(
+            QFile::copy(source, file(QStringLiteral("flags/") + code + QStringLiteral(".gif"))))
+            << source.toStdString();
     }
 
     // The country list and range file of the worked examples: DE Germany in
@@ -44,11 +50,13 @@ public:
     void writeExampleData() const {
         std::string countries = "DEGermany\r\nFRFrance\r\n";
         for (int slot = 2; slot < 222; ++slot) {
-            countries += "X" + std::string(1, static_cast<char>('A' + slot % 26)) + "Filler " + std::to_string(slot) + "\r\n";
+            countries += "X" + std::string(1, static_cast<char>('A' + slot % 26)) + "Filler " +
+                         std::to_string(slot) + "\r\n";
         }
         countries += "USUnited States\r\n";
         writeFile(QStringLiteral("Country.dbf"), countries);
-        writeLines(QStringLiteral("IP_db.dbf"), {"00000000ZZ", "0A000000DE", "0B000000US", "0C000000FR", "0D000000QQ"});
+        writeLines(QStringLiteral("IP_db.dbf"),
+                   {"00000000ZZ", "0A000000DE", "0B000000US", "0C000000FR", "0D000000QQ"});
         writeLines(QStringLiteral("IP6_db.dbf"),
                    {"00000000000000000000000000000000ZZ", "20010DB8000000000000000000000000US",
                     "20010DB9000000000000000000000000ZZ"});

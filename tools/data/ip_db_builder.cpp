@@ -41,7 +41,8 @@ bool parseAddress(std::string_view text, std::uint32_t& address) {
             return false;
         }
         std::uint64_t value = 0;
-        if (!parseNumber(text.substr(0, dot), 255, value) || (dot != std::string_view::npos && dot > 3)) {
+        if (!parseNumber(text.substr(0, dot), 255, value) ||
+            (dot != std::string_view::npos && dot > 3)) {
             return false;
         }
         result = (result << 8) | static_cast<std::uint32_t>(value);

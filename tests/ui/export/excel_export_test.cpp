@@ -161,8 +161,9 @@ TEST(ExportRefusal, aGridTallerThanAWorksheetStartsNothingAndSaysWhy) {
         exportToExcel(TallGrid(), factory);
         FAIL() << "1048577 rows went to a sheet of 1048576";
     } catch (const ExportError& error) {
-        EXPECT_STREQ(error.what(), "The grid holds 1048575 addresses; a worksheet takes at most 1048574. Nothing "
-                                   "was exported: remove rows (\"Kill dupes\") or analyse a smaller file.");
+        EXPECT_STREQ(error.what(),
+                     "The grid holds 1048575 addresses; a worksheet takes at most 1048574. Nothing "
+                     "was exported: remove rows (\"Kill dupes\") or analyse a smaller file.");
     }
     EXPECT_TRUE(factory.script->calls.empty());
 }
