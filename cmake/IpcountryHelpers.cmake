@@ -33,6 +33,41 @@ function(ipcountry_add_test)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main)
     set(env "LC_ALL=C.UTF-8")
   endif()
+  if(T_QT)
+    set(host ipcountry_qt_pch_host)
+  else()
+    set(host ipcountry_pch_host)
+  endif()
+  if(TARGET ${host})
+    target_precompile_headers(${T_NAME} REUSE_FROM ${host})
+  endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 600)
+endfunction()
+
+# ipcountry_add_pch_host(NAME name [QT])
+# A test executable's headers (GoogleTest, the standard library and, for QT,
+# Qt Widgets and Qt Test) take longer to read than most tests take to compile:
+# one target precompiles them with exactly a test's flags, and every test made
+# by ipcountry_add_test in a later directory reuses that. A Qt host must sit in
+# the directory of the Qt tests, whose Qt Test definitions name it.
+function(ipcountry_add_pch_host)
+  cmake_parse_arguments(H "QT" "NAME" "" ${ARGN})
+  add_executable(${H_NAME} EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/support/pch_host.cpp)
+  set_target_properties(${H_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  ipcountry_configure_target(${H_NAME})
+  target_include_directories(${H_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${H_NAME} PRIVATE
+    IPCOUNTRY_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+    IPCOUNTRY_BIN_DIR="${PROJECT_BINARY_DIR}/bin")
+  set(headers <algorithm> <cstdint> <filesystem> <fstream> <map> <memory> <optional>
+      <sstream> <string> <string_view> <vector> <gtest/gtest.h>)
+  if(H_QT)
+    target_link_libraries(${H_NAME} PRIVATE ipcountry_qt_test_main GTest::gtest Qt6::Test)
+    list(APPEND headers <QApplication> <QLabel> <QLineEdit> <QMessageBox> <QPushButton>
+         <QSignalSpy> <QTableView> <QTest>)
+  else()
+    target_link_libraries(${H_NAME} PRIVATE GTest::gtest_main)
+  endif()
+  target_precompile_headers(${H_NAME} PRIVATE ${headers})
 endfunction()

@@ -1,0 +1,1 @@
+// Compiled only to host the precompiled headers that the tests reuse.
