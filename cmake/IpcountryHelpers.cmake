@@ -39,6 +39,9 @@ function(ipcountry_add_test)
     set(host ipcountry_pch_host)
   endif()
   if(TARGET ${host})
+    # Qt adds -fPIC to whatever links it, and a precompiled header serves
+    # only code compiled as it was: every test and host is compiled with it.
+    target_compile_options(${T_NAME} PRIVATE -fPIC)
     target_precompile_headers(${T_NAME} REUSE_FROM ${host})
   endif()
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
@@ -56,6 +59,7 @@ function(ipcountry_add_pch_host)
   add_executable(${H_NAME} EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/support/pch_host.cpp)
   set_target_properties(${H_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   ipcountry_configure_target(${H_NAME})
+  target_compile_options(${H_NAME} PRIVATE -fPIC)
   target_include_directories(${H_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${H_NAME} PRIVATE
     IPCOUNTRY_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
