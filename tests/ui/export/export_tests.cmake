@@ -10,4 +10,4 @@ ipcountry_add_test(NAME export_workbook_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/workbook_export_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/xlsx_reader.cpp
           ${CMAKE_CURRENT_LIST_DIR}/xdg_desktop_test.cpp
-  LIBS ipcountry::export ipcountry::ui PkgConfig::LIBZIP Qt6::Core)
+  LIBS ipcountry::export PkgConfig::LIBZIP Qt6::Core)

@@ -11,8 +11,6 @@
 #include <set>
 
 #include "ui/export/xlsx_reader.h"
-#include "ui/result_grid.h"
-#include "ui/result_grid_export.h"
 
 namespace ipcountry::ui {
 namespace {
@@ -82,15 +80,21 @@ struct Workspace {
 // in several scripts, long texts.
 std::string awkwardText(std::mt19937& random) {
     static const std::vector<std::string> pieces = {
-        "=1+1", "+49", "-3", "@SUM(A1)", "1.2.3.4", ":8080", "0012", "1E5", "TRUE",
-        "<&>\"'", "  ", "Côte d'Ivoire", "日本", "\xF0\x9F\x98\x80", "\r\n", "\n", "\t",
-        "\x7f", "_x0041_", "_x00", "_X0041_", "]]>"};
+        "=1+1", "+49",  "-3",     "@SUM(A1)", "1.2.3.4",       ":8080", "0012",
+        "1E5",  "TRUE", "<&>\"'", "  ",       "Côte d'Ivoire", "日本",  "\xF0\x9F\x98\x80",
+        "\r\n", "\n",   "\t",     "\x7f",     "_x0041_",       "_x00",  "_X0041_",
+        "]]>"};
     std::string text;
     for (auto n = random() % 4; n > 0; --n) {
         switch (random() % 4) {
-            case 0: text += static_cast<char>(1 + random() % 31); break;
-            case 1: text += std::string(random() % 40 == 0 ? 3000 : random() % 12, 'w'); break;
-            default: text += pieces[random() % pieces.size()];
+            case 0:
+                text += static_cast<char>(1 + random() % 31);
+                break;
+            case 1:
+                text += std::string(random() % 40 == 0 ? 3000 : random() % 12, 'w');
+                break;
+            default:
+                text += pieces[random() % pieces.size()];
         }
     }
     return text;
@@ -112,15 +116,16 @@ TEST(WorkbookExport, roundTripsRandomGridsOfAwkwardTexts) {
         std::vector<Row> data;
         for (auto n = 1 + random() % 40; n > 0; --n) {
             // Now and then a blank row, where a filter on the header ends.
-            data.push_back(random() % 30 == 0 ? Row{}
-                                              : Row{awkwardText(random), awkwardText(random),
-                                                    awkwardText(random) + std::string(
-                                                                              random() % 50 == 0,
-                                                                              '\0') + "x"});
+            data.push_back(
+                random() % 30 == 0
+                    ? Row{}
+                    : Row{awkwardText(random), awkwardText(random),
+                          awkwardText(random) + std::string(random() % 50 == 0, '\0') + "x"});
         }
         const RowsGrid grid(data);
 
-        const std::filesystem::path file = exportWorkbook(grid, workspace.desktop, workspace.options);
+        const std::filesystem::path file =
+            exportWorkbook(grid, workspace.desktop, workspace.options);
 
         ASSERT_EQ(workspace.desktop.opened.back(), file);
         EXPECT_EQ(file.extension(), ".xlsx");
@@ -131,7 +136,8 @@ TEST(WorkbookExport, roundTripsRandomGridsOfAwkwardTexts) {
         std::int64_t filterEnd = 0;
         for (std::size_t r = 0; r < grid.rows().size(); ++r) {
             const Row& row = grid.rows()[r];
-            const bool blank = std::all_of(row.begin(), row.end(), [](auto& t) { return t.empty(); });
+            const bool blank =
+                std::all_of(row.begin(), row.end(), [](auto& t) { return t.empty(); });
             if (filterEnd == static_cast<std::int64_t>(r) && !blank) ++filterEnd;
             for (std::size_t c = 0; c < 3; ++c) {
                 if (row[c].empty()) continue;
@@ -194,8 +200,9 @@ TEST(WorkbookExport, takesTheLongestCellAndRefusesALongerOneNamingIt) {
     EXPECT_EQ(test::readFirstSheet(workspace.desktop.opened.at(0)).text(2, 3), longest);
 
     Workspace tooLong;
-    EXPECT_EQ(tooLong.failure(RowsGrid({{"1.2.3.4", ":80", "Peru"}, {"5.6.7.8", longest + "e", ""}})),
-              "Cell B3 would hold 32768 characters; a cell holds at most 32767.");
+    EXPECT_EQ(
+        tooLong.failure(RowsGrid({{"1.2.3.4", ":80", "Peru"}, {"5.6.7.8", longest + "e", ""}})),
+        "Cell B3 would hold 32768 characters; a cell holds at most 32767.");
     EXPECT_TRUE(tooLong.desktop.opened.empty());
     EXPECT_EQ(tooLong.files(), 0u);
 }
@@ -203,7 +210,7 @@ TEST(WorkbookExport, takesTheLongestCellAndRefusesALongerOneNamingIt) {
 struct Failure {
     const char* name;
     std::function<void(Workspace&)> arrange;
-    std::string message;   // the start of the message
+    std::string message;  // the start of the message
     bool gridRead = false;
     std::size_t files = 0;  // left in the folder
 };
@@ -260,31 +267,10 @@ TEST(WorkbookWriter, reportsAFullDisk) {
         writeWorkbook(RowsGrid({{"1.2.3.4", ":80", "Peru"}}), "/dev/full");
         FAIL() << "a full disk passed for a written workbook";
     } catch (const ExportError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("The workbook /dev/full could not be written: ", 0),
-                  0u)
+        EXPECT_EQ(
+            std::string(error.what()).rfind("The workbook /dev/full could not be written: ", 0), 0u)
             << error.what();
     }
-}
-
-// The window's grid goes to the sheet with its header first and without the
-// blank row below it.
-TEST(ResultGridExport, leavesTheBlankRowBehind) {
-    ResultGrid grid;
-    grid.setCols(3);
-    grid.addItem("IP\tPort\tCountry", 0);
-    grid.setFixedRows(1);
-    grid.addItem("10.0.0.1\t:80\tGermany");
-    grid.addItem("2001:db8::1\t\tUSA");
-    Workspace workspace;
-
-    const test::SheetContents sheet = test::readFirstSheet(
-        exportWorkbook(ResultGridExport(grid), workspace.desktop, workspace.options));
-
-    const std::map<std::pair<std::int64_t, std::int64_t>, std::string> expected{
-        {{1, 1}, "IP"},      {{1, 2}, "Port"}, {{1, 3}, "Country"}, {{2, 1}, "10.0.0.1"},
-        {{2, 2}, ":80"},     {{2, 3}, "Germany"}, {{3, 1}, "2001:db8::1"}, {{3, 3}, "USA"}};
-    EXPECT_EQ(sheet.cells, expected);
-    EXPECT_EQ(sheet.autoFilter, "A1:C3");
 }
 
 }  // namespace
