@@ -120,13 +120,15 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
             if (characters > kMaxCellCharacters) {
                 throw ExportError("Cell " + std::string(1, static_cast<char>('A' + c)) +
                                   std::to_string(r + 1) + " would hold " +
-                                  std::to_string(characters) + " characters; a cell holds at most " +
+                                  std::to_string(characters) +
+                                  " characters; a cell holds at most " +
                                   std::to_string(kMaxCellCharacters) + ".");
             }
             longest[c] = std::max(longest[c], characters);
-            check(worksheet_write_string(sheet, static_cast<lxw_row_t>(r),
-                                         static_cast<lxw_col_t>(c), storedText(text, buffer), nullptr),
-                  file);
+            check(
+                worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
+                                       storedText(text, buffer), nullptr),
+                file);
         }
         if (blank && !filtered) setFilter(r - 1);
     }
@@ -148,8 +150,8 @@ std::filesystem::path exportWorkbook(const ExportGrid& grid, Desktop& desktop,
     const std::int64_t rows = grid.sheetRows();
     if (rows > options.maxSheetRows) {
         throw ExportError(
-            "The grid holds " + std::to_string(rows - 1) + " addresses; a worksheet takes at most " +
-            std::to_string(options.maxSheetRows - 1) +
+            "The grid holds " + std::to_string(rows - 1) +
+            " addresses; a worksheet takes at most " + std::to_string(options.maxSheetRows - 1) +
             ". Nothing was exported: remove rows (\"Kill dupes\") or analyse a smaller file.");
     }
     if (const std::string missing = desktop.missingSpreadsheetProgram(); !missing.empty()) {
