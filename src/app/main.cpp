@@ -1,7 +1,6 @@
 #include <QApplication>
 
 #include "ui/dialogs.h"
-#include "ui/export/in_process_spreadsheet.h"
 #include "ui/export/xdg_desktop.h"
 #include "ui/main_form.h"
 #include "ui/result_grid_export.h"
@@ -19,18 +18,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The workbook reaches the desktop's spreadsheet program after the export
-    // has returned; a failure then still gets its message box.
-    ui::automation::XdgDesktop desktop([&](const std::string& message) {
-        dialogs.message(form.get(), QString::fromStdString(message), ui::Dialogs::Icon::Critical);
-    });
-    ui::automation::InProcessSpreadsheetFactory spreadsheets(desktop);
-    form->setExportAction([&](const ui::ResultGrid& grid, QWidget* owner, ui::Dialogs& shown) {
-        if (ui::exportToExcel(ui::ResultGridExport(grid), spreadsheets) ==
-            ui::ExportOutcome::NothingToExport) {
-            shown.message(owner, QString::fromLatin1(ui::kNothingToExportMessage),
-                          ui::Dialogs::Icon::Information);
-        }
+    ui::XdgDesktop desktop;
+    form->setExportAction([&](const ui::ResultGrid& grid, QWidget*, ui::Dialogs&) {
+        ui::exportWorkbook(ui::ResultGridExport(grid), desktop);
     });
 
     form->show();

@@ -14,7 +14,6 @@
 #include "lookup/error.h"
 #include "ui/app_icon.h"
 #include "ui/batch_bridge.h"
-#include "ui/export/excel_export.h"
 #include "ui/grid_view.h"
 #include "ui/layout.h"
 
@@ -307,8 +306,7 @@ void MainForm::killDupes() {
 
 void MainForm::exportToExcel() {
     if (m_grid.rows() < 3) {
-        m_dialogs.message(this, QString::fromLatin1(kNothingToExportMessage),
-                          Dialogs::Icon::Information);
+        m_dialogs.message(this, QStringLiteral("Nothing to export!"), Dialogs::Icon::Information);
         return;
     }
     if (!m_export) {

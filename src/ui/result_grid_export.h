@@ -2,21 +2,20 @@
 
 #include <string>
 
-#include "ui/export/excel_export.h"
+#include "ui/export/workbook_export.h"
 #include "ui/result_grid.h"
 
 namespace ipcountry::ui {
 
-// The results grid as the spreadsheet export reads it.
+// The results grid as the spreadsheet export reads it: the header row, then
+// the data rows; the blank row below the header stays behind.
 class ResultGridExport final : public ExportGrid {
 public:
     explicit ResultGridExport(const ResultGrid& grid) : m_grid(grid) {}
 
-    std::int64_t rows() const override { return m_grid.rows(); }
-    std::int64_t cols() const override { return m_grid.cols(); }
-    std::string textAt(std::int64_t flatIndex) const override {
-        return std::string(
-            m_grid.cell(flatIndex / m_grid.cols(), static_cast<int>(flatIndex % m_grid.cols())));
+    std::int64_t sheetRows() const override { return m_grid.rows() < 2 ? 0 : m_grid.rows() - 1; }
+    std::string text(std::int64_t row, int column) const override {
+        return m_grid.cell(row == 0 ? 0 : row + 1, column);
     }
 
 private:

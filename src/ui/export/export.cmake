@@ -1,7 +1,7 @@
-# The spreadsheet export: the automation seam, exportToExcel and the
-# in-process spreadsheet application that answers to it on this platform.
-# Qt Core/Gui only (temporary files, the desktop's file opener): the windows
-# reach it through ExportGrid and the seam.
+# The spreadsheet export: the grid's rows written straight into a workbook,
+# which the desktop's spreadsheet program then opens. Qt Core/Gui only
+# (temporary files, the desktop's file opener): the windows reach it through
+# ExportGrid.
 if(TARGET ipcountry_export)
   return()
 endif()
@@ -12,12 +12,7 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui)
 
 set(_export_dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(ipcountry_export STATIC
-  ${_export_dir}/automation.cpp
-  ${_export_dir}/cell_reference.cpp
-  ${_export_dir}/excel_export.cpp
-  ${_export_dir}/in_process_spreadsheet.cpp
-  ${_export_dir}/sheet_data.cpp
-  ${_export_dir}/workbook_writer.cpp
+  ${_export_dir}/workbook_export.cpp
   ${_export_dir}/xdg_desktop.cpp)
 add_library(ipcountry::export ALIAS ipcountry_export)
 target_include_directories(ipcountry_export PUBLIC ${PROJECT_SOURCE_DIR}/src)

@@ -4,11 +4,8 @@
 #include <QProcess>
 #include <QString>
 #include <QUrl>
-#include <QtDebug>
 
-namespace ipcountry::ui::automation {
-
-XdgDesktop::XdgDesktop(FailureHandler onFailure) : m_onFailure(std::move(onFailure)) {}
+namespace ipcountry::ui {
 
 std::string XdgDesktop::missingSpreadsheetProgram() {
     // xdg-mime is what xdg-open itself consults, so its answer is the
@@ -37,12 +34,4 @@ bool XdgDesktop::open(const std::filesystem::path& file) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
 }
 
-void XdgDesktop::reportFailure(const std::string& message) {
-    if (m_onFailure) {
-        m_onFailure(message);
-    } else {
-        qWarning("%s", message.c_str());
-    }
-}
-
-}  // namespace ipcountry::ui::automation
+}  // namespace ipcountry::ui

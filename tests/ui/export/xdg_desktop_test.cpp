@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <map>
 
-namespace ipcountry::ui::automation {
+namespace ipcountry::ui {
 namespace {
 
 // Points the freedesktop.org lookup at an empty home of its own, so the
@@ -88,4 +88,4 @@ TEST_F(XdgDesktopTest, findsTheRegisteredProgram) {
 }
 
 }  // namespace
-}  // namespace ipcountry::ui::automation
+}  // namespace ipcountry::ui

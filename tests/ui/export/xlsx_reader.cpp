@@ -31,6 +31,25 @@ std::optional<QByteArray> readEntry(zip_t* archive, const char* name) {
     return data;
 }
 
+// "_xHHHH_" stands for the character it numbers, as spreadsheet programs
+// read it; "_x005F_" keeps a literal sequence of that shape.
+std::string decodeEscapes(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "_x") == 0 && i + 7 <= text.size() && text[i + 6] == '_') {
+            bool ok = false;
+            const auto code = QByteArray::fromStdString(text.substr(i + 2, 4)).toUInt(&ok, 16);
+            if (ok && text.substr(i + 2, 4).find_first_of("+- ") == std::string::npos) {
+                out += QString(QChar(static_cast<char16_t>(code))).toStdString();
+                i += 6;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 // The text of an <si> or <is> element: its <t> runs, rich-text runs included.
 std::string readStringItem(QXmlStreamReader& xml) {
     const QString end = xml.name().toString();
@@ -43,7 +62,7 @@ std::string readStringItem(QXmlStreamReader& xml) {
             break;
         }
     }
-    return text.toStdString();
+    return decodeEscapes(text.toStdString());
 }
 
 std::pair<std::int64_t, std::int64_t> parseCell(const QString& reference) {
