@@ -98,25 +98,31 @@ INSTANTIATE_TEST_SUITE_P(
                        "1.0.1.0,1.0.3.255,CN,\"China\",x,\n",
                        "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
         ConversionCase{"quotedNumbersAndNoCountry",
-                       "\"0\",\"16777215\",\"-\",\"-\"\r\n\"16777216\",\"16777471\",\"US\",\"United States\"\r\n",
+                       "\"0\",\"16777215\",\"-\",\"-\"\r\n\"16777216\",\"16777471\",\"US\","
+                       "\"United States\"\r\n",
                        "00000000ZZ\r\n01000000US\r\n01000100ZZ\r\n"},
-        ConversionCase{"headerAndByteOrderMark",
-                       "\xEF\xBB\xBFip_range_start,ip_range_end,country_code\n1.0.0.0,1.0.0.255,AU\n",
-                       "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
-        ConversionCase{"ipv6RowsPassedOverForIpv4",
-                       "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
-                       "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
-        ConversionCase{"ipv4RowsPassedOverForIpv6",
-                       "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
-                       "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
-                       "20010201000000000000000000000000ZZ\r\n",
-                       kIpv6},
-        ConversionCase{"ipv6AsDecimalNumbersUpToTheLast",
-                       "\"42540766411282592856903984951653826560\",\"42540766490510755371168322545197776895\",\"DE\"\n"
-                       "340282366920938463463374607431768211455,340282366920938463463374607431768211455,US\n",
-                       "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
-                       "20010DB9000000000000000000000000ZZ\r\n",
-                       kIpv6},
+        ConversionCase{
+            "headerAndByteOrderMark",
+            "\xEF\xBB\xBFip_range_start,ip_range_end,country_code\n1.0.0.0,1.0.0.255,AU\n",
+            "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
+        ConversionCase{
+            "ipv6RowsPassedOverForIpv4",
+            "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
+            "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
+        ConversionCase{
+            "ipv4RowsPassedOverForIpv6",
+            "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
+            "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+            "20010201000000000000000000000000ZZ\r\n",
+            kIpv6},
+        ConversionCase{
+            "ipv6AsDecimalNumbersUpToTheLast",
+            "\"42540766411282592856903984951653826560\",\"42540766490510755371168322545197776895\","
+            "\"DE\"\n"
+            "340282366920938463463374607431768211455,340282366920938463463374607431768211455,US\n",
+            "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
+            "20010DB9000000000000000000000000ZZ\r\n",
+            kIpv6},
         // IPv6: the same rules over 128 bits, in any text form the source uses.
         ConversionCase{
             "ipv6NestedRowsAcrossTheMiddle64Bits",

@@ -47,9 +47,11 @@ const fs::path& scratch() {
         write("list1.txt", "1.0.0.1:25\njunk\n5.0.0.1:\n");
         write("list2.txt", "2.0.0.1:0080\n4.0.0.1:123456\n3.0.0.1:ab\n");
         write("rows.tsv", "2.0.0.7\t:8080\tKorea, Republic of\n1.0.0.9\t\tGermany\n");
-        write("bad.tsv", "2.0.0.7\t:8080\tKorea, Republic of\n2.0.0.7 :8080\n1.0.0.9\t\tAtlantis\n");
-        write("block-disagrees.tsv", "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n"
-                                     "Total number of IPs is 1\nUnited States\t1\t100.0%\n");
+        write("bad.tsv",
+              "2.0.0.7\t:8080\tKorea, Republic of\n2.0.0.7 :8080\n1.0.0.9\t\tAtlantis\n");
+        write("block-disagrees.tsv",
+              "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n"
+              "Total number of IPs is 1\nUnited States\t1\t100.0%\n");
         write("block-cut.tsv", "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n");
         write("empty.txt", "");
         write("stats.tsv", kSecondStats);
@@ -155,9 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Answers and the message of a wrong address on one stream keep the order
 // of the addresses, however the two streams are buffered.
 TEST(DriverMerge, answersAndErrorsKeepTheirOrderOnOneStream) {
-    const DriverResult result = runDriver(kData + "find 1.0.0.1 1.2.3.999 2.0.0.1 a.b - 5.0.0.1 < " +
-                                              inDriverDir("addresses.txt"),
-                                          true);
+    const DriverResult result = runDriver(
+        kData + "find 1.0.0.1 1.2.3.999 2.0.0.1 a.b - 5.0.0.1 < " + inDriverDir("addresses.txt"),
+        true);
     EXPECT_EQ(result.out,
               "1.0.0.1\tDE\tGermany\n1.2.3.999: " + kWrong +
                   "\n2.0.0.1\tKR\tKorea, Republic of\n"
@@ -183,11 +185,11 @@ TEST(DriverMerge, aReaderThatLeavesEndsTheRunQuietly) {
     }
     for (const bool ignored : {false, true}) {
         // pipefail: the status is the driver's, not head's.
-        const std::string command = std::string("bash -c 'set -o pipefail; ") +
-                                    (ignored ? "trap \"\" PIPE; " : "") + "\"" +
-                                    IPCOUNTRY_BIN_DIR + "/ipcountry-batch\" --data-dir \"" + kDir +
-                                    "\" unformatted \"" + log + "\" 2>\"" + log +
-                                    ".err\" | head -n 1 >/dev/null; echo $? >\"" + log + ".status\"'";
+        const std::string command =
+            std::string("bash -c 'set -o pipefail; ") + (ignored ? "trap \"\" PIPE; " : "") + "\"" +
+            IPCOUNTRY_BIN_DIR + "/ipcountry-batch\" --data-dir \"" + kDir + "\" unformatted \"" +
+            log + "\" 2>\"" + log + ".err\" | head -n 1 >/dev/null; echo $? >\"" + log +
+            ".status\"'";
         ASSERT_EQ(std::system(command.c_str()), 0) << ignored;
         std::ifstream status(log + ".status");
         int code = -1;

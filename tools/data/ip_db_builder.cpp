@@ -205,8 +205,9 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
                 counted.header = true;
                 continue;
             }
-            fail(lineNo, std::string("the start is not an ") + F::kName + " address" +
-                             (!kIpv6 && allDigits(field[0]) ? " (an IPv6 number? use --ipv6)" : ""));
+            fail(lineNo,
+                 std::string("the start is not an ") + F::kName + " address" +
+                     (!kIpv6 && allDigits(field[0]) ? " (an IPv6 number? use --ipv6)" : ""));
         }
         if (!parseAddress(field[1], row.last)) {
             fail(lineNo, std::string("the end is not an ") + F::kName + " address");

@@ -92,8 +92,7 @@ bool writeBeside(const std::string& target, const std::function<void(std::ostrea
     const mode_t mask = ::umask(0);
     ::umask(mask);
     std::error_code ec;
-    std::filesystem::permissions(
-        temporary, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
+    std::filesystem::permissions(temporary, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
     if (!out || ec || std::rename(temporary.c_str(), target.c_str()) != 0) {
         std::cerr << target << ": cannot write"
                   << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
@@ -144,8 +143,7 @@ bool convert(const char* source, const char* output,
     if (summary.otherFamily > 0)
         std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
                   << " rows passed over";
-    if (summary.noCountry > 0)
-        std::cerr << "; " << summary.noCountry << " rows without a country";
+    if (summary.noCountry > 0) std::cerr << "; " << summary.noCountry << " rows without a country";
     std::cerr << '\n';
     return true;
 }
