@@ -116,6 +116,35 @@ std::optional<double> clockSeconds(std::string_view text) {
     return static_cast<double>(*hours * 3600 + *minutes * 60 + *seconds);
 }
 
+// A row as the driver writes it when nothing in it needs an escape, read
+// without a JSON parser: most of what a merge reads, at several times the
+// parser's speed. False leaves the line to the parser.
+bool plainJsonRow(std::string_view line, std::string_view& country, std::string_view& code) {
+    if (line.find('\\') != std::string_view::npos) return false;
+    const auto skip = [&line](std::string_view text) {
+        if (!line.starts_with(text)) return false;
+        line.remove_prefix(text.size());
+        return true;
+    };
+    const auto string = [&line](std::string_view& text) {
+        const std::size_t quote = line.find('"');
+        if (quote == std::string_view::npos) return false;
+        text = line.substr(0, quote);
+        line.remove_prefix(quote + 1);
+        return true;
+    };
+    std::string_view ip;
+    if (!skip("{\"ip\":\"") || !string(ip) || ip.empty() || !skip(",\"port\":")) return false;
+    std::string_view port;
+    if (!skip("null") && !(skip("\"") && string(port))) {
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string_view::npos) return false;
+        line.remove_prefix(digits);
+    }
+    return skip(",\"country\":\"") && string(country) && skip(",\"code\":\"") && string(code) &&
+           line == "}";
+}
+
 class Malformed {
 public:
     explicit Malformed(std::string why) : m_why(std::move(why)) {}
@@ -416,6 +445,12 @@ void Merger::csvLine(std::string_view text) {
 // statistics with elapsed_seconds, total and countries.
 void Merger::jsonLine(std::string_view text) {
     if (text.empty()) return;
+    std::string_view country;
+    std::string_view code;
+    if (plainJsonRow(text, country, code)) {
+        countRow(m_slots.byCode(code, country), country, code);
+        return;
+    }
     const Json object = Json::parse(text, nullptr, false);
     if (!object.is_object()) throw Malformed("not a JSON object");
     const auto text8 = [&object](const char* key) -> const std::string* {

@@ -24,9 +24,8 @@ struct ConverterRun {
 
 ConverterRun makeIpDb(const std::string& arguments) {
     const fs::path err = fs::temp_directory_path() / "ipcountry-make-ip-db.err";
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR +
-                                "/ipcountry-make-ip-db' " + arguments + " 2>'" + err.string() +
-                                "' >/dev/null";
+    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-make-ip-db' " +
+                                arguments + " 2>'" + err.string() + "' >/dev/null";
     const int raw = std::system(command.c_str());
     return {readFile(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
 }
@@ -88,12 +87,14 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
         {"1.0.0.0,1.0.0.255,DE\n1.0.1.0,1.0.0.255,FR\n", "", "line 2: the range ends before", 1},
         {"\"1.0.0.0,1.0.0.255,DE\n", "", "line 1: expected", 1},
         {"1.0.0.0,1.0.0.255,de\n", "", "line 1: the country code is not", 1},
-        {"4294967296,4294967296,DE\n", "", "line 1: the start is not an IPv4 address (an IPv6 number? use --ipv6)", 1},
+        {"4294967296,4294967296,DE\n", "",
+         "line 1: the start is not an IPv4 address (an IPv6 number? use --ipv6)", 1},
         {"2001:db8::,2001:db8::ff,DE\n", "", "no IPv4 rows, but 1 IPv6 rows (use --ipv6)", 1},
         {"1.0.0.0,1.0.0.255,DE\n", "--fast", "unknown option --fast", 2},
     };
     for (const auto& c : cases) {
-        const ConverterRun run = makeIpDb(c.arguments + " " + source(c.csv) + " " + target("IP_db.dbf"));
+        const ConverterRun run =
+            makeIpDb(c.arguments + " " + source(c.csv) + " " + target("IP_db.dbf"));
         EXPECT_EQ(run.status, c.status) << c.csv;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         EXPECT_EQ(readFile(m_dir / "IP_db.dbf"), before) << c.csv;
