@@ -174,6 +174,39 @@ TEST(DriverMerge, answersAndErrorsKeepTheirOrderOnOneStream) {
     EXPECT_EQ(result.status, 1);
 }
 
+// Memory or threads running out end the run with a message and status 1,
+// never in std::terminate: under a falling limit on address space every
+// run either works or says why.
+TEST(DriverMerge, runningOutOfMemoryIsAMessageNotAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+#endif
+    const std::string input =
+        std::string("'") + IPCOUNTRY_TEST_DATA_DIR + "/compressed/log.xz'";  // an 8 MiB window
+    int messages = 0;
+    for (int kib = 4000; kib <= 40000; kib += 4000) {
+        const std::string command = "bash -c 'ulimit -v " + std::to_string(kib) + "; \"" +
+                                    IPCOUNTRY_BIN_DIR + "/ipcountry-batch\" --data-dir \"" + kDir +
+                                    "\" unformatted " + input + " >/dev/null'";
+        std::string err;
+        int status = -1;
+        if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+            for (int c; (c = std::fgetc(pipe)) != EOF;) err += static_cast<char>(c);
+            const int raw = ::pclose(pipe);
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        }
+        if (status == 127) continue;  // too little for the loader: not ours to answer
+        EXPECT_TRUE(status == 0 || status == 1) << kib << " KiB: " << status << " " << err;
+        EXPECT_EQ(err.find("terminate"), std::string::npos) << kib << " KiB: " << err;
+        if (status == 1) {
+            ++messages;
+            EXPECT_TRUE(err.starts_with("ipcountry-batch: ") || err.starts_with(kWrong))
+                << kib << " KiB: " << err;
+        }
+    }
+    EXPECT_GT(messages, 0);
+}
+
 // A reader that leaves early ends the run without a word: killed by SIGPIPE
 // as ever (141 from the shell), or, where SIGPIPE is ignored, told EPIPE and
 // ending with 0.
