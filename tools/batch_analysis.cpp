@@ -38,7 +38,8 @@ public:
     BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
 
     void setFile(std::string name) { m_file = std::move(name); }
-    // True once a prompt was answered No: the whole run ends there.
+    // True once a prompt was answered No, or a file failed under
+    // --stop-on-error: the whole run ends there.
     bool toldToStop() const { return m_toldToStop; }
 
     bool askContinue(std::string_view message, std::int64_t lineNumber) override {
@@ -52,6 +53,7 @@ public:
         return !m_stopOnError;
     }
     void showError(std::string_view message) override {
+        m_toldToStop = m_stopOnError;
         m_out.flush();
         if (!m_file.empty()) std::cerr << m_file << ": ";
         std::cerr << message << '\n';

@@ -85,11 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
                    kSecondRows + kSecondRows,
                    (scratch() / "missing.log").string() + ": " + kWrong + "File not found: " +
                        (scratch() / "missing.log").string() + "\n", 1},
+        DriverCase{"stopOnErrorEndsAtAFileThatCannotBeRead",
+                   kData + "--stop-on-error unformatted " + at("missing.log") + " " + at("second.log"), "",
+                   "*missing.log: " + kWrong + "File not found", 1},
         DriverCase{"standardInputOnlyOnce", kData + "unformatted - " + at("second.log") + " -", "",
                    "*- (standard input) is named more than once", 2},
-        DriverCase{"optionAfterTheFiles", kData + "unformatted " + at("second.log") + " --stats", "",
-                   "*options stand before the command: --stats", 2},
-        // A formatted list's failing line names its file when there are several.
         DriverCase{"failingLinesNameTheirFile", kData + "formatted " + at("list1.txt") + " " + at("list2.txt"),
                    "1.0.0.1\t:25\tGermany\n5.0.0.1\t:\tUSA\n2.0.0.1\t:0080\tKorea, Republic of\n"
                    "4.0.0.1\t:123456\tThe \"Quoted\" Isles\n3.0.0.1\t:ab\tC\xC3\xB4te d'Ivoire\n",
@@ -111,18 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "{\"ip\":\"4.0.0.1\",\"port\":\"123456\",\"country\":\"The \\\"Quoted\\\" Isles\",\"code\":\"QQ\"}\n"
                    "{\"ip\":\"3.0.0.1\",\"port\":\"ab\",\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n",
                    "*line 2: ", 0},
-        DriverCase{"jsonNullForNoPort", kData + "--format json unformatted " + at("second.log"),
-                   "{\"ip\":\"2.0.0.7\",\"port\":8080,\"country\":\"Korea, Republic of\",\"code\":\"KR\"}\n"
-                   "{\"ip\":\"1.0.0.9\",\"port\":null,\"country\":\"Germany\",\"code\":\"DE\"}\n",
-                   "", 0},
-        // stats: the statistics of printed rows, in the format asked for.
         DriverCase{"statsOfTsvRows", kData + "stats " + at("rows.tsv"), kSecondStats, "", 0},
-        DriverCase{"statsFromStandardInput", kData + "stats < " + at("rows.tsv"), kSecondStats, "", 0},
-        DriverCase{"statsAsJson", kData + "--format json stats " + at("rows.tsv"),
-                   "{\"elapsed_seconds\":S,\"total\":2,\"countries\":["
-                   "{\"country\":\"Germany\",\"code\":\"DE\",\"count\":1,\"share\":50.0},"
-                   "{\"country\":\"Korea, Republic of\",\"code\":\"KR\",\"count\":1,\"share\":50.0}]}\n",
-                   "", 0},
         DriverCase{"statsOfNothing", kData + "stats " + at("empty.txt"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n", "", 0},
         // A block that follows no rows counts in their place: stats merges stats.
@@ -141,16 +130,12 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"statsInputFormatNamed", kData + "--input-format json stats " + at("rows.tsv"), "",
                    "*rows.tsv: line 1: not a JSON object\n", 1},
         DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*File not found", 1},
-        DriverCase{"unknownInputFormat", kData + "--input-format xml stats", "", "*unknown input format 'xml'", 2},
-        // Output that cannot be written is an error, as for cat.
         DriverCase{"findIntoAFullDisk", kData + "find 1.0.0.1 > /dev/full", "",
                    "ipcountry-batch: write error: No space left on device\n", 1},
         DriverCase{"analysisIntoAFullDisk", kData + "--stats unformatted " + inDriverDir("log.txt") + " > /dev/full", "",
                    "ipcountry-batch: write error: No space left on device\n", 1},
         DriverCase{"analysisIntoAClosedOutput", kData + "unformatted " + inDriverDir("log.txt") + " >&-", "",
-                   "ipcountry-batch: write error: Bad file descriptor\n", 1},
-        DriverCase{"statsIntoAFullDisk", kData + "stats " + at("rows.tsv") + " > /dev/full", "",
-                   "ipcountry-batch: write error: No space left on device\n", 1}),
+                   "ipcountry-batch: write error: Bad file descriptor\n", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
