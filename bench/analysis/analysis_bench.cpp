@@ -687,7 +687,7 @@ void BM_SeveralFilesSideBySide(benchmark::State& state) {
     if (runs.contenders.size() > 2)
         state.counters["one_vs_older"] = runs.medianWall("older_one") / runs.medianWall("one");
 }
-BENCHMARK(BM_SeveralFilesSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
+BENCHMARK(BM_SeveralFilesSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(15);
 
 // Merging: stats over the rows the eight parts printed, as tsv and as json,
 // next to the analysis of the whole log that it stands for (MB/s of each
