@@ -4,6 +4,8 @@
 set(IPCOUNTRY_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/ipcountry)
 
 install(TARGETS ipcountry-batch RUNTIME DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT ipcountry)
+# The converter reads and writes only the files it is given: it lives in bin/ itself.
+install(TARGETS ipcountry-make-ip-db RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ipcountry)
 if(TARGET ipcountry)
   install(TARGETS ipcountry RUNTIME DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT ipcountry)
 endif()
@@ -15,6 +17,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/flags DESTINATION ${IPCOUNTRY_INSTA
         COMPONENT ipcountry FILES_MATCHING PATTERN "*.gif")
 install(FILES ${PROJECT_SOURCE_DIR}/data/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
         RENAME DATA.md COMPONENT ipcountry)
+# The manual pages point to its recipes (several machines, newer data).
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT ipcountry)
 
 # Relative links, so that the tree works wherever it is unpacked.
 foreach(exe ipcountry ipcountry-batch)
@@ -52,8 +56,13 @@ with the count and share of each country; the grid can be purged of
 repeated rows and exported to a spreadsheet.
 .
 ipcountry-batch does the same from the command line and in scripts, with
-output as tab-separated rows, CSV or JSON Lines.")
+output as tab-separated rows, CSV or JSON Lines, over several (rotated,
+compressed) logs at once, and merges the statistics of runs on many
+machines. ipcountry-make-ip-db converts newer or other country databases
+in CSV form for it.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The program's own code; the data's licences are in packaging/copyright.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,5 +1,7 @@
 #include "batch_output.h"
 
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -66,6 +68,21 @@ double shareNumber(const std::string& share) {
     return number;
 }
 
+// One to five digits: every port there is, and never more than a JSON
+// reader takes as an exact number.
+bool isPortNumber(std::string_view text) {
+    if (text.empty() || text.size() > 5) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// As a JSON number, which has no leading zeros: "0080" is 80.
+void appendPortNumber(std::string& out, std::string_view digits) {
+    const std::size_t first = digits.find_first_not_of('0');
+    out += first == std::string_view::npos ? std::string_view("0") : digits.substr(first);
+}
+
 }  // namespace
 
 std::optional<Format> parseFormat(std::string_view name) {
@@ -75,10 +92,28 @@ std::optional<Format> parseFormat(std::string_view name) {
     return std::nullopt;
 }
 
+namespace {
+// One standard output per process, so one memory of its failure.
+std::atomic<int> g_writeError{0};
+}  // namespace
+
+int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
+
 void Output::flush() {
-    if (!m_buffer.empty()) std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
+    if (g_writeError.load(std::memory_order_relaxed) != 0) {
+        m_buffer.clear();  // nobody takes it any more
+        return;
+    }
+    errno = 0;
+    const bool written = (m_buffer.empty() || std::fwrite(m_buffer.data(), 1, m_buffer.size(),
+                                                          stdout) == m_buffer.size()) &&
+                         std::fflush(stdout) == 0;
     m_buffer.clear();
-    std::fflush(stdout);
+    if (!written) {
+        // stdio keeps the errno of the write(2) that failed; EIO when it says nothing.
+        int expected = 0;
+        g_writeError.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
+    }
 }
 
 void RowWriter::row(std::initializer_list<std::string_view> utf8Fields) {
@@ -129,11 +164,22 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
         static constexpr std::string_view kJson[] = {
             "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
         const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
-        const std::string_view fields[] = {ip, port, country, code};
-        for (std::size_t i = 0; i < std::size(fields); ++i) {
-            out += before[i];
-            text8(fields[i]);
-        }
+        out += before[0];
+        text8(ip);
+        out += before[1];
+        // Programs want the port, not the grid's way of showing it: the text
+        // after the colon, and in JSON a number where it is one.
+        const std::string_view portText = port.starts_with(':') ? port.substr(1) : port;
+        if (m_format == Format::Json && port.empty())
+            out += "null";
+        else if (m_format == Format::Json && isPortNumber(portText))
+            appendPortNumber(out, portText);
+        else
+            text8(portText);
+        out += before[2];
+        text8(country);
+        out += before[3];
+        text8(code);
         out += m_format == Format::Csv ? "\r\n" : "}\n";
     }
     m_out.rowDone();

@@ -18,6 +18,12 @@ std::optional<Format> parseFormat(std::string_view name);
 
 // Standard output in large pieces: a log of millions of addresses prints
 // millions of rows.
+//
+// A write that fails (a full disk, a closed standard output) is remembered
+// for the whole process, and nothing more is written: the driver ends with
+// "write error" and exit status 1, as cat does, instead of telling a script
+// that all went well. A reader that left early (EPIPE, where SIGPIPE is
+// ignored) is remembered apart: that run ends quietly.
 class Output {
 public:
     ~Output() { flush(); }
@@ -28,6 +34,9 @@ public:
     }
     void flush();
 
+    // The errno of the first write that failed, 0 while all went out.
+    static int writeError() noexcept;
+
 private:
     std::string m_buffer;
 };
@@ -35,8 +44,10 @@ private:
 // Writes the rows of one command in one format. tsv is the program's original
 // output: no header, `Unknown` for a country it cannot name. csv puts a header
 // first and quotes fields that need it; json writes one object per line and
-// null where tsv shows an empty code or `Unknown`. Texts that come from files
-// are Windows-1252 and printed as UTF-8.
+// null where tsv shows an empty code or `Unknown`. tsv shows a port as the
+// grid does (":8080"); csv gives the text after the colon, json a number
+// where that is 1 to 5 digits, the text otherwise and null for no port. Texts
+// that come from files are Windows-1252 and printed as UTF-8.
 class RowWriter {
 public:
     RowWriter(Output& out, Format format) : m_out(out), m_format(format) {}

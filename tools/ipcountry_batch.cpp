@@ -3,19 +3,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
-#include "analysis/interfaces.h"
 #include "analysis/messages.h"
-#include "analysis/statistics.h"
+#include "batch_analysis.h"
+#include "batch_options.h"
 #include "batch_output.h"
+#include "batch_stats.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
@@ -30,13 +33,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace ipcountry;
 using batch::Format;
+using batch::Options;
 
 // Also the source of the manual page (help2man, with ipcountry-batch.h2m):
 // lines that end with a colon become its sections.
 constexpr const char* kHelp =
     "Usage: ipcountry-batch [OPTION]... find ADDRESS...\n"
-    "  or:  ipcountry-batch [OPTION]... formatted FILE\n"
-    "  or:  ipcountry-batch [OPTION]... unformatted FILE\n"
+    "  or:  ipcountry-batch [OPTION]... formatted FILE...\n"
+    "  or:  ipcountry-batch [OPTION]... unformatted FILE...\n"
+    "  or:  ipcountry-batch [OPTION]... stats [FILE]...\n"
     "Tell the country of IPv4 and IPv6 addresses without a window: one by one,\n"
     "from a list of address:port lines ([address]:port for IPv6), or wherever\n"
     "they stand in a text such as a log.\n"
@@ -45,42 +50,71 @@ constexpr const char* kHelp =
     "  find ADDRESS...     print each ADDRESS with its country code and country\n"
     "                      name, one line each in the order given; an ADDRESS of\n"
     "                      - reads one address per line from standard input\n"
-    "  formatted FILE      resolve a list of one address:port per line\n"
-    "  unformatted FILE    resolve every address found anywhere in a text\n"
+    "  formatted FILE...   resolve lists of one address:port per line\n"
+    "  unformatted FILE...\n"
+    "                      resolve every address found anywhere in texts\n"
     "                      (both print one row per address: IP, Port, Country;\n"
-    "                      FILE may be gzip, bzip2, xz or zstd, and - reads\n"
-    "                      standard input)\n"
+    "                      several FILEs are read in the order given, as if they\n"
+    "                      were one; a FILE may be gzip, bzip2, xz or zstd, and\n"
+    "                      - reads standard input, once)\n"
+    "  stats [FILE]...     read rows as formatted and unformatted print them, in\n"
+    "                      any of the three formats, and print the statistics\n"
+    "                      that --stats would have printed for those rows; no\n"
+    "                      FILE, or -, reads standard input\n"
     "\n"
     "Options:\n"
     "  --data-dir DIR      read Country.dbf, IP_db.dbf, IP6_db.dbf and\n"
     "                      provenance.txt from DIR (default: the folder of this\n"
     "                      program)\n"
-    "  --format FORMAT     tsv (default): tab-separated rows, no header;\n"
+    "  --format FORMAT     what to print:\n"
+    "                      tsv (default): tab-separated rows, no header, the\n"
+    "                      port as the window shows it (:8080);\n"
     "                      csv: a header row, fields quoted as RFC 4180 says,\n"
-    "                      rows ended by CR LF, with a Code column;\n"
+    "                      rows ended by CR LF, with a Code column; Port is the\n"
+    "                      text after the colon (8080);\n"
     "                      json: JSON Lines, one object per row with ip, port,\n"
-    "                      country and code (find: ip, code and country, null\n"
+    "                      country and code; port is a number when it is 1 to 5\n"
+    "                      digits, the text after the colon otherwise, and null\n"
+    "                      when there is none (find: ip, code and country, null\n"
     "                      for no code or an unknown country)\n"
-    "  --stats             after the rows, print the statistics of the analysis;\n"
+    "  --input-format FORMAT  what stats reads: tsv, csv or json (default:\n"
+    "                      recognised from the first line of each FILE)\n"
+    "  --stats             after the rows, print the statistics of the analysis\n"
+    "                      (only when every FILE was read to its end);\n"
     "                      csv: two more tables, each after a blank line\n"
     "                      (Elapsed seconds,Total and Country,Code,Count,Share);\n"
     "                      json: one last object with elapsed_seconds, total and\n"
     "                      countries (country, code, count, share in percent)\n"
-    "  --stop-on-error     end a formatted list at its first failing line\n"
+    "  --stop-on-error     end the run at the first failing line of a formatted\n"
+    "                      list, or at the first FILE that cannot be read\n"
     "  -h, --help          print this help and exit\n"
     "  --version           print the version and the sources of the data, and exit\n"
     "\n"
     "Texts read from files are taken as Windows-1252 and printed as UTF-8.\n"
     "Errors go to standard error: for several addresses each starts with the\n"
     "address (or, from standard input, its line number), as a failing line of a\n"
-    "formatted list does; the other addresses and lines are still answered.\n"
+    "formatted list does, and for several files with the file; the other\n"
+    "addresses, lines and files are still read.\n"
+    "\n"
+    "Merging statistics:\n"
+    "  The statistics of a whole are the statistics of its parts merged: run\n"
+    "  unformatted on each part (each log, shard or machine), then stats over\n"
+    "  all their outputs. stats counts the rows; a statistics block in its input\n"
+    "  (from a run with --stats) must agree with the rows before it, and counts\n"
+    "  in their place when it stands alone, so stats also merges the outputs of\n"
+    "  stats. The elapsed time stats reports is the sum of the elapsed times of\n"
+    "  the statistics blocks it read or, when its input holds none, the time it\n"
+    "  took itself to read its input.\n"
     "\n"
     "Exit status:\n"
     "  0   find answered every address (a country may be unknown); an analysis\n"
-    "      read its whole file (a formatted list's failing lines are reported\n"
-    "      and skipped unless --stop-on-error is given)\n"
-    "  1   some address was wrong, an analysis ended early, or the data files\n"
-    "      cannot be used\n"
+    "      read every file to its end (a formatted list's failing lines are\n"
+    "      reported and skipped unless --stop-on-error is given); stats read\n"
+    "      every file without a malformed line\n"
+    "  1   some address was wrong, a file could not be read whole, a line given\n"
+    "      to stats was not one this program prints, standard output could not\n"
+    "      be written, or the data files cannot be used (nothing is printed for\n"
+    "      stats then, and an analysis prints no statistics)\n"
     "  2   wrong usage\n";
 
 // The problem, the synopsis (the first lines of the help) and where to read more.
@@ -96,16 +130,6 @@ fs::path programDirectory() {
     const auto self = fs::read_symlink("/proc/self/exe", ec);
     return ec ? fs::current_path() : self.parent_path();
 }
-
-struct Options {
-    fs::path dataDir;
-    Format format = Format::Tsv;
-    bool stats = false;
-    bool stopOnError = false;
-    bool help = false;
-    bool version = false;
-    std::vector<std::string> arguments;  // the command and its operands
-};
 
 // Options stand before the command; "--name=value" is taken as well as
 // "--name value".
@@ -142,6 +166,14 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
                 return std::nullopt;
             }
             options.format = *format;
+        } else if (arg == "--input-format") {
+            const auto name = takeValue("tsv, csv or json");
+            if (!name) return std::nullopt;
+            options.inputFormat = batch::parseFormat(*name);
+            if (!options.inputFormat) {
+                problem = "unknown input format '" + *name + "' (tsv, csv or json)";
+                return std::nullopt;
+            }
         } else if (value) {
             const bool flag = arg == "--stats" || arg == "--stop-on-error" || arg == "--help" ||
                               arg == "--version";
@@ -166,10 +198,16 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
     return options;
 }
 
-int printVersion(const Options& options) {
-    std::cout << "ipcountry-batch " << IPCOUNTRY_VERSION << '\n';
-    for (const std::string& line : batch::describeData(options.dataDir)) std::cout << line << '\n';
+int printText(std::string_view text) {
+    batch::Output out;
+    out.buffer() += text;
     return 0;
+}
+
+int printVersion(const Options& options) {
+    std::string text = std::string("ipcountry-batch ") + IPCOUNTRY_VERSION + "\n";
+    for (const std::string& line : batch::describeData(options.dataDir)) text += line + "\n";
+    return printText(text);
 }
 
 int runFind(const Options& options, const std::vector<std::string>& operands) {
@@ -212,94 +250,59 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
     return failed ? 1 : 0;
 }
 
-// The grid of the driver: each row goes to standard output as it is appended.
-// A row's code is the one its slot stands for, as its flag in the window is.
-class PrintingGrid final : public analysis::ResultSink {
-public:
-    PrintingGrid(batch::RowWriter& writer, const lookup::CountryTable& table)
-        : m_writer(writer), m_table(table) {}
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override {
-        m_writer.analysisRow(ip, port, country, analysis::flagCodeOfSlot(m_table, slot));
+// Throws what the data files or the system throw; main() says it.
+int runCommand(const Options& options) {
+    const auto& args = options.arguments;
+    if (args.empty()) return usageError("no command given");
+    const std::string& command = args[0];
+    const std::vector<std::string> operands(args.begin() + 1, args.end());
+    if (command == "find") {
+        if (operands.empty()) return usageError("find needs at least one address");
+        return runFind(options, operands);
     }
-
-private:
-    batch::RowWriter& m_writer;
-    const lookup::CountryTable& m_table;
-};
-
-// Prompts become messages on standard error; the answer comes from the options.
-class BatchPrompter final : public analysis::Prompter {
-public:
-    BatchPrompter(batch::Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
-    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
-        // Only the first line: "Do you want continue?" is answered by the options.
-        const std::string_view first = message.substr(0, message.find("\r\n"));
-        m_out.flush();  // rows before the message stay before it when both streams go to one place
-        if (lineNumber > 0) std::cerr << "line " << lineNumber << ": ";
-        std::cerr << first << '\n';
-        return !m_stopOnError;
-    }
-    void showError(std::string_view message) override {
-        m_out.flush();
-        std::cerr << message << '\n';
-    }
-
-private:
-    batch::Output& m_out;
-    bool m_stopOnError;
-};
-
-int runAnalysis(const Options& options, bool formatted, const std::string& path) {
-    auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
-    batch::Output out;
-    batch::RowWriter writer(out, options.format);
-    PrintingGrid grid(writer, table);
-    BatchPrompter prompter(out, options.stopOnError);
-    analysis::SteadyClock clock;
-    analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, nullptr};
-    context.dashIsStandardInput = true;
-
-    writer.analysisHeader();
-    const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
-                                                 : analysis::runFreeTextScan(path, context);
-    if (result.status != analysis::RunStatus::Completed) return 1;
-
-    if (options.stats) {
-        const analysis::Statistics stats = analysis::buildStatistics(
-            table, result.rowsAdded + 2, result.elapsed, analysis::StatsLocale{});
-        writer.statistics(stats, table, result.elapsed);
-    }
-    return 0;
+    if (command != "formatted" && command != "unformatted" && command != "stats")
+        return usageError("unknown command " + command);
+    if (operands.empty() && command != "stats") return usageError(command + " needs a file");
+    for (const std::string& operand : operands)
+        if (operand.size() > 1 && operand[0] == '-')
+            return usageError("options stand before the command: " + operand +
+                              " (a file of that name is ./" + operand + ")");
+    // Standard input can be read once only.
+    if (std::count(operands.begin(), operands.end(), "-") > 1)
+        return usageError("- (standard input) is named more than once");
+    if (command == "stats") return batch::runStats(options, operands);
+    return batch::runAnalysis(options, command == "formatted", operands);
 }
+
+// What could not be written is an error, as for cat, unless the reader left
+// early: `| head` ends a run quietly.
+int finish(int status) {
+    const int error = batch::Output::writeError();
+    if (error == 0) return status;
+    if (error == EPIPE) return 0;
+    std::cerr << "ipcountry-batch: write error: " << std::strerror(error) << '\n';
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string problem;
     const auto options = parseOptions(argc, argv, problem);
     if (!options) return usageError(problem);
-    if (options->help) {
-        std::cout << kHelp;
-        return 0;
-    }
-    if (options->version) return printVersion(*options);
-    const auto& args = options->arguments;
-    if (args.empty()) return usageError("no command given");
+    if (options->help) return finish(printText(kHelp));
+    if (options->version) return finish(printVersion(*options));
+    int status = 1;
     try {
-        if (args[0] == "find") {
-            if (args.size() < 2) return usageError("find needs at least one address");
-            return runFind(*options, {args.begin() + 1, args.end()});
-        }
-        if (args[0] == "formatted" || args[0] == "unformatted") {
-            if (args.size() != 2) return usageError(args[0] + " takes one file");
-            return runAnalysis(*options, args[0] == "formatted", args[1]);
-        }
+        status = runCommand(*options);
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
-        std::cerr << "ipcountry-batch: " << e.what() << "\n";
-        return 1;
+        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+    } catch (const std::bad_alloc&) {
+        std::cerr << "ipcountry-batch: out of memory\n";
+    } catch (const std::exception& e) {
+        // Whatever else ends a run: the rows printed so far stay.
+        std::cerr << "ipcountry-batch: " << e.what() << '\n';
     }
-    return usageError("unknown command " + args[0]);
+    return finish(status);
 }

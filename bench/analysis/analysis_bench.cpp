@@ -603,6 +603,127 @@ void BM_FormattedListEndToEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_FormattedListEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// The log cut at line ends into `parts` files of about the same size, once.
+const std::vector<std::string>& logShards(int parts = 8) {
+    static std::vector<std::string> paths;
+    if (!paths.empty()) return paths;
+    std::ifstream in(logCorpus().path, std::ios::binary);
+    const std::uint64_t share = logCorpus().stats.bytes / parts + 1;
+    std::string line;
+    for (int k = 0; k < parts; ++k) {
+        paths.push_back((benchDir() / ("shard" + std::to_string(k) + ".log")).string());
+        std::ofstream out(paths.back(), std::ios::binary);
+        for (std::uint64_t bytes = 0; (bytes < share || k == parts - 1) && std::getline(in, line);
+             bytes += line.size() + 1)
+            out << line << '\n';
+    }
+    return paths;
+}
+
+// Runs each contender once per iteration, in turn from a different one, so
+// that a busy machine slows them alike; reports the median wall and CPU time
+// of each (name_ms, name_cpu_ms).
+struct SideBySide {
+    struct Contender {
+        std::string name;
+        std::string command;
+        std::vector<double> wall, cpu;
+    };
+    std::vector<Contender> contenders;
+
+    void run(benchmark::State& state) {
+        std::size_t turn = 0;
+        for (auto _ : state) {
+            double total = 0;
+            for (std::size_t k = 0; k < contenders.size(); ++k) {
+                Contender& c = contenders[(turn + k) % contenders.size()];
+                const Child child = runShell(c.command);
+                if (child.status != 0) state.SkipWithError(c.name.c_str());
+                c.wall.push_back(child.seconds);
+                c.cpu.push_back(child.cpuSeconds);
+                total += child.seconds;
+            }
+            ++turn;
+            state.SetIterationTime(total);
+        }
+        for (const Contender& c : contenders) {
+            state.counters[c.name + "_ms"] = 1000 * median(c.wall);
+            state.counters[c.name + "_cpu_ms"] = 1000 * median(c.cpu);
+        }
+    }
+    double medianWall(const std::string& name) const {
+        for (const Contender& c : contenders)
+            if (c.name == name) return median(c.wall);
+        return 0;
+    }
+    static double median(std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    }
+};
+
+// Several files in one run against the same bytes as one file: the log, and
+// the log cut into eight at line ends. eight_vs_one is the speed of the
+// eight files next to the one (1 = as fast per megabyte). With
+// IPCOUNTRY_BASELINE_BATCH, the older driver on the one file as well.
+//   build/bench/analysis_bench --benchmark_filter=SeveralFiles --benchmark_counters_tabular=true
+void BM_SeveralFilesSideBySide(benchmark::State& state) {
+    std::string shards;
+    for (const std::string& path : logShards()) shards += " '" + path + "'";
+    SideBySide runs{{
+        {"one", driver() + " --stats unformatted '" + logCorpus().path + "' | wc -l", {}, {}},
+        {"eight", driver() + " --stats unformatted" + shards + " | wc -l", {}, {}},
+    }};
+    if (const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH"))
+        runs.contenders.push_back({"older_one",
+                                   std::string("'") + older + "' --data-dir '" +
+                                       dataDir().string() + "' --stats unformatted '" +
+                                       logCorpus().path + "' | wc -l",
+                                   {},
+                                   {}});
+    runs.run(state);
+    reportLog(state);
+    state.counters["eight_vs_one"] = runs.medianWall("one") / runs.medianWall("eight");
+    if (runs.contenders.size() > 2)
+        state.counters["one_vs_older"] = runs.medianWall("older_one") / runs.medianWall("one");
+}
+BENCHMARK(BM_SeveralFilesSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(15);
+
+// Merging: stats over the rows the eight parts printed, as tsv and as json,
+// next to the analysis of the whole log that it stands for (MB/s of each
+// input in *_MBps).
+void BM_StatsSideBySide(benchmark::State& state) {
+    std::string printed[2];
+    std::uint64_t bytes[2] = {};
+    const char* formats[] = {"tsv", "json"};
+    for (int f = 0; f < 2; ++f) {
+        for (std::size_t k = 0; k < logShards().size(); ++k) {
+            const std::string out =
+                (benchDir() / ("shard" + std::to_string(k) + "." + formats[f])).string();
+            if (!fs::exists(out))
+                std::system((driver() + " --format " + formats[f] + " unformatted '" +
+                             logShards()[k] + "' > '" + out + "'")
+                                .c_str());
+            printed[f] += " '" + out + "'";
+            bytes[f] += fs::file_size(out);
+        }
+    }
+    SideBySide runs{{
+        {"analysis", driver() + " --stats unformatted '" + logCorpus().path + "' | wc -l", {}, {}},
+        {"stats_tsv", driver() + " stats" + printed[0] + " | wc -l", {}, {}},
+        {"stats_json", driver() + " stats" + printed[1] + " | wc -l", {}, {}},
+    }};
+    runs.run(state);
+    const double mb = 1.0 / (1 << 20);
+    state.counters["analysis_MBps"] =
+        static_cast<double>(logCorpus().stats.bytes) * mb / runs.medianWall("analysis");
+    state.counters["stats_tsv_MBps"] =
+        static_cast<double>(bytes[0]) * mb / runs.medianWall("stats_tsv");
+    state.counters["stats_json_MBps"] =
+        static_cast<double>(bytes[1]) * mb / runs.medianWall("stats_json");
+}
+BENCHMARK(BM_StatsSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -90,6 +90,39 @@ INSTANTIATE_TEST_SUITE_P(
                        "16777216,16777471,AU\r\n\r\n16777472,16778239,CN\r\n",
                        "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
         ConversionCase{"noRowsGiveOneUnknownRange", "", "00000000ZZ\r\n"},
+        // The CSV forms of the free country databases: quoted fields, more
+        // columns (names with commas), numbers, "-" for no country, a header
+        // and a byte order mark, both families in one file.
+        ConversionCase{"quotedFieldsAndMoreColumns",
+                       "\"1.0.0.0\",\"1.0.0.255\",\"AU\",\"Australia, Commonwealth of\"\n"
+                       "1.0.1.0,1.0.3.255,CN,\"China\",x,\n",
+                       "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n"},
+        ConversionCase{"quotedNumbersAndNoCountry",
+                       "\"0\",\"16777215\",\"-\",\"-\"\r\n\"16777216\",\"16777471\",\"US\","
+                       "\"United States\"\r\n",
+                       "00000000ZZ\r\n01000000US\r\n01000100ZZ\r\n"},
+        ConversionCase{
+            "headerAndByteOrderMark",
+            "\xEF\xBB\xBFip_range_start,ip_range_end,country_code\n1.0.0.0,1.0.0.255,AU\n",
+            "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
+        ConversionCase{
+            "ipv6RowsPassedOverForIpv4",
+            "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
+            "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n"},
+        ConversionCase{
+            "ipv4RowsPassedOverForIpv6",
+            "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n",
+            "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+            "20010201000000000000000000000000ZZ\r\n",
+            kIpv6},
+        ConversionCase{
+            "ipv6AsDecimalNumbersUpToTheLast",
+            "\"42540766411282592856903984951653826560\",\"42540766490510755371168322545197776895\","
+            "\"DE\"\n"
+            "340282366920938463463374607431768211455,340282366920938463463374607431768211455,US\n",
+            "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000DE\r\n"
+            "20010DB9000000000000000000000000ZZ\r\n",
+            kIpv6},
         // IPv6: the same rules over 128 bits, in any text form the source uses.
         ConversionCase{
             "ipv6NestedRowsAcrossTheMiddle64Bits",
@@ -110,7 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
     const char* bad[] = {
         "1.0.0.0,1.0.0.255",
-        "1.0.0.0,1.0.0.255,AU,x",
+        "\"1.0.0.0,1.0.0.255,AU",
+        "\"1.0.0.0\"x,1.0.0.255,AU",
+        "1.0.0.0,::1,AU",
+        "start,end,country",  // a header only as the first line
+        "1.0.0.0,1.0.0.255,-x",
         "1.0.0,1.0.0.255,AU",
         "1.0.0.0,1.0.0.256,AU",
         "1.0.0.0.0,1.0.0.255,AU",
@@ -127,6 +164,8 @@ TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
         "6:2001:db8::ff,2001:db8::,AU",
         "6:2001:db8::1%eth0,2001:db8::2,AU",
         "6:[2001:db8::],2001:db8::ff,AU",
+        "6:0,340282366920938463463374607431768211456,AU",
+        "6:0,1.0.0.0,AU",
     };
     for (const char* row : bad) {
         const bool ipv6 = std::string_view(row).starts_with("6:");

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <ostream>
 #include <string_view>
+#include <type_traits>
 
 namespace ipcountry::data {
 namespace {
@@ -22,6 +23,17 @@ bool parseNumber(std::string_view text, std::uint64_t max, std::uint64_t& value)
     }
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && value <= max;
+}
+
+bool allDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// What a field says of its family by its form: IPv6 text has a colon, IPv4
+// text a dot; a plain number may be either.
+bool looksIpv6(std::string_view text) { return text.find(':') != std::string_view::npos; }
+bool looksIpv4(std::string_view text) {
+    return !looksIpv6(text) && text.find('.') != std::string_view::npos;
 }
 
 bool parseAddress(std::string_view text, std::uint32_t& address) {
@@ -53,6 +65,20 @@ bool parseAddress(std::string_view text, std::uint32_t& address) {
 }
 
 bool parseAddress(std::string_view text, Address6& address) {
+    if (allDigits(text)) {
+        // The 128-bit number some databases write for an IPv6 address.
+        if (text.size() > 39) return false;
+        unsigned __int128 value = 0;
+        constexpr unsigned __int128 kMax = ~static_cast<unsigned __int128>(0);
+        for (const char c : text) {
+            const unsigned digit = static_cast<unsigned>(c - '0');
+            if (value > (kMax - digit) / 10) return false;
+            value = value * 10 + digit;
+        }
+        address.high = static_cast<std::uint64_t>(value >> 64);
+        address.low = static_cast<std::uint64_t>(value);
+        return true;
+    }
     // inet_pton wants a terminated string; no IPv6 text form is longer than 45 characters.
     char buffer[64];
     if (text.empty() || text.size() >= sizeof buffer) {
@@ -65,6 +91,36 @@ bool parseAddress(std::string_view text, Address6& address) {
         return false;
     }
     address = Address6::fromBytes(bytes);
+    return true;
+}
+
+// The first three fields of a CSV line, each with or without quotes; the
+// columns after them (a country's name, which may hold commas) are not read.
+bool firstThreeFields(std::string_view line, std::string_view (&fields)[3]) {
+    std::size_t pos = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (pos < line.size() && line[pos] == '"') {
+            const std::size_t close = line.find('"', pos + 1);
+            if (close == std::string_view::npos) {
+                return false;
+            }
+            fields[i] = line.substr(pos + 1, close - pos - 1);
+            pos = close + 1;
+            if (pos < line.size() && line[pos] != ',') {
+                return false;
+            }
+        } else {
+            const std::size_t comma = line.find(',', pos);
+            fields[i] = line.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+            pos = comma == std::string_view::npos ? line.size() : comma;
+        }
+        if (i < 2) {
+            if (pos >= line.size()) {
+                return false;
+            }
+            ++pos;  // the comma
+        }
+    }
     return true;
 }
 
@@ -109,8 +165,10 @@ bool isCode(std::string_view code) {
 }  // namespace
 
 template <class Address>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in) {
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary) {
     using F = Family<Address>;
+    constexpr bool kIpv6 = std::is_same_v<Address, Address6>;
+    ParseSummary counted;
     std::vector<BasicCsvRange<Address>> rows;
     std::string line;
     std::size_t lineNo = 0;
@@ -119,30 +177,56 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
+        if (lineNo == 1 && line.starts_with("\xEF\xBB\xBF")) {
+            line.erase(0, 3);  // the byte order mark some programs write before UTF-8
+        }
         if (line.empty()) {
             continue;
         }
-        const std::string_view text(line);
-        const std::size_t c1 = text.find(',');
-        const std::size_t c2 = c1 == std::string_view::npos ? c1 : text.find(',', c1 + 1);
-        if (c2 == std::string_view::npos || text.find(',', c2 + 1) != std::string_view::npos) {
-            fail(lineNo, "expected three comma-separated fields (start,end,code)");
+        std::string_view field[3];
+        if (!firstThreeFields(line, field)) {
+            if (lineNo == 1 && line.find_first_of("0123456789") == std::string::npos) {
+                counted.header = true;
+                continue;
+            }
+            fail(lineNo, "expected comma-separated fields start,end,country");
+        }
+        // Rows of the other family, by the form of their text: a source that
+        // holds both is converted once for each.
+        if (kIpv6 ? looksIpv4(field[0]) && looksIpv4(field[1])
+                  : looksIpv6(field[0]) && looksIpv6(field[1])) {
+            ++counted.otherFamily;
+            continue;
         }
         BasicCsvRange<Address> row;
-        if (!parseAddress(text.substr(0, c1), row.first)) {
-            fail(lineNo, std::string("the start is not an ") + F::kName + " address");
+        if (!parseAddress(field[0], row.first)) {
+            // A first line of names (start,end,country) is a header.
+            if (lineNo == 1 && field[0].find_first_of("0123456789") == std::string_view::npos) {
+                counted.header = true;
+                continue;
+            }
+            fail(lineNo,
+                 std::string("the start is not an ") + F::kName + " address" +
+                     (!kIpv6 && allDigits(field[0]) ? " (an IPv6 number? use --ipv6)" : ""));
         }
-        if (!parseAddress(text.substr(c1 + 1, c2 - c1 - 1), row.last)) {
+        if (!parseAddress(field[1], row.last)) {
             fail(lineNo, std::string("the end is not an ") + F::kName + " address");
         }
         if (row.last < row.first) {
             fail(lineNo, "the range ends before it starts");
         }
-        row.code = std::string(text.substr(c2 + 1));
+        if (field[2] == "-") {
+            ++counted.noCountry;  // a range the source names no country for
+            continue;
+        }
+        row.code = std::string(field[2]);
         if (!isCode(row.code)) {
             fail(lineNo, "the country code is not two upper-case letters");
         }
         rows.push_back(std::move(row));
+    }
+    if (summary != nullptr) {
+        *summary = counted;
     }
     return rows;
 }
@@ -242,8 +326,8 @@ std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>&
     return counts;
 }
 
-template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&);
-template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&);
+template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&, ParseSummary*);
+template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&, ParseSummary*);
 template std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>&);
 template std::vector<CsvRange6> flattenRanges(const std::vector<CsvRange6>&);
 template std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>&);

@@ -49,11 +49,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Parses "start,end,CC" rows: for IPv4 dotted or plain decimal addresses, for
-// IPv6 any text form inet_pton reads. Blank lines are skipped; anything else
-// malformed throws SourceError.
+// What parseRangeCsv passed over without failing.
+struct ParseSummary {
+    std::size_t otherFamily = 0;  // rows of the other address family
+    std::size_t noCountry = 0;    // rows whose country is "-"
+    bool header = false;          // the first line named the columns
+};
+
+// Parses "start,end,CC" rows, the CSV forms of the free country databases:
+// fields with or without double quotes, more columns after the three (not
+// read), a first line of column names, CRLF or LF. Addresses are IPv4 dotted
+// text or a 32-bit number; for IPv6 any text form inet_pton reads or a
+// 128-bit decimal number. Rows whose text is of the other family are passed
+// over, so that a source holding both is read once per family; a country of
+// "-" (no country) leaves the range unknown. Blank lines are skipped;
+// anything else malformed throws SourceError naming the line.
 template <class Address = std::uint32_t>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in);
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in,
+                                                  ParseSummary* summary = nullptr);
 
 // Resolves overlapping rows into disjoint ones, sorted by address. A row
 // overrides whatever earlier rows said about its own addresses, and an earlier

@@ -1,33 +1,133 @@
-// ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]
-// Converts the registries' IPv4 (or, with --ipv6, IPv6) country ranges into
-// the range file; the optional third file, IPv4 only, receives
-// "CODE<TAB>ADDRESSES" per code, most first.
+// ipcountry-make-ip-db: a country database's CSV ranges into the range file
+// the program reads. `--help` tells how to use it; the manual page is made
+// from that text.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "ip_db_builder.h"
 
+#ifndef IPCOUNTRY_VERSION
+#define IPCOUNTRY_VERSION "(built outside CMake)"
+#endif
+
 namespace data = ipcountry::data;
 
 namespace {
 
-// Converts and writes; returns the lines, or nothing after reporting a failure.
+// Also the source of the manual page (help2man, with ipcountry-make-ip-db.h2m).
+constexpr const char* kHelp =
+    "Usage: ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+    "Convert the address ranges of a country database, in CSV form, into the\n"
+    "range file that ipcountry and ipcountry-batch read: IP_db.dbf from the IPv4\n"
+    "rows, or with --ipv6 IP6_db.dbf from the IPv6 rows.\n"
+    "\n"
+    "Source:\n"
+    "  One range per line: start,end,country, the two-letter code of the\n"
+    "  country, upper case. The addresses are text (1.0.0.0, 2001:200::) or\n"
+    "  numbers (16777216 for IPv4; for IPv6 the 128-bit number in decimal).\n"
+    "  Fields may stand in double quotes, more columns may follow (a country's\n"
+    "  name), and a first line of column names is passed over. Rows of the\n"
+    "  other family (by their text) are passed over too, so that a source that\n"
+    "  holds both is converted once with and once without --ipv6. A country of\n"
+    "  - leaves its range unknown, as are the addresses no row holds. Where\n"
+    "  rows overlap, a later row wins for its own addresses.\n"
+    "\n"
+    "Options:\n"
+    "  --ipv6              read the IPv6 rows and write IP6_db.dbf\n"
+    "  -h, --help          print this help and exit\n"
+    "  --version           print the version and exit\n"
+    "\n"
+    "OUTPUT.dbf is written beside its final name and renamed into place only\n"
+    "when it is whole, so a failed run leaves any earlier file as it was. The\n"
+    "optional COUNTS.tsv (IPv4 only) receives CODE<TAB>ADDRESSES per country,\n"
+    "most first. A summary goes to standard error; a malformed line is named\n"
+    "with its number and nothing is written.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the range file was written\n"
+    "  1   the source could not be read or held a malformed line, or the output\n"
+    "      could not be written\n"
+    "  2   wrong usage\n";
+
+int usageError(const std::string& problem) {
+    std::cerr << "ipcountry-make-ip-db: " << problem
+              << "\nUsage: ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+                 "Try 'ipcountry-make-ip-db --help' for more information.\n";
+    return 2;
+}
+
+// Writes `target` through a temporary file in its own folder, renamed over
+// it once complete: a reader never sees half a file, and a failure leaves
+// the old one.
+bool writeBeside(const std::string& target, const std::function<void(std::ostream&)>& write) {
+    const std::filesystem::path path(target);
+    std::string temporary =
+        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        std::cerr << target << ": cannot write: " << std::strerror(errno) << '\n';
+        return false;
+    }
+    ::close(fd);
+    errno = 0;
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    write(out);
+    out.close();
+    // The file is read by others: the permissions a new file would get, not mkstemp's 0600.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    std::error_code ec;
+    std::filesystem::permissions(temporary, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
+    if (!out || ec || std::rename(temporary.c_str(), target.c_str()) != 0) {
+        std::cerr << target << ": cannot write"
+                  << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Converts and writes; false after reporting a failure.
 template <class Address>
 bool convert(const char* source, const char* output,
              std::vector<data::BasicIpDbLine<Address>>& lines) {
+    constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
     std::ifstream in(source, std::ios::binary);
     if (!in) {
-        std::cerr << source << ": cannot open\n";
+        std::cerr << source << ": cannot open: " << std::strerror(errno) << '\n';
         return false;
     }
+    data::ParseSummary summary;
     std::size_t rowCount = 0;
     std::size_t rangeCount = 0;
     try {
-        const auto rows = data::parseRangeCsv<Address>(in);
+        const auto rows = data::parseRangeCsv<Address>(in, &summary);
+        if (in.bad()) {
+            std::cerr << source << ": cannot read\n";
+            return false;
+        }
+        if (rows.empty() && summary.otherFamily > 0) {
+            // Almost surely the wrong family asked for: an empty file would lie.
+            std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
+                      << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
+                      << (kIpv6 ? "" : " (use --ipv6)") << '\n';
+            return false;
+        }
         const auto flat = data::flattenRanges(rows);
         rowCount = rows.size();
         rangeCount = flat.size();
@@ -36,53 +136,65 @@ bool convert(const char* source, const char* output,
         std::cerr << source << ": " << e.what() << '\n';
         return false;
     }
-    std::ofstream out(output, std::ios::binary | std::ios::trunc);
-    data::writeIpDb(out, lines);
-    out.close();
-    if (!out) {
-        std::cerr << output << ": cannot write\n";
+    if (!writeBeside(output, [&lines](std::ostream& out) { data::writeIpDb(out, lines); }))
         return false;
-    }
     std::cerr << rowCount << " rows, " << rangeCount << " disjoint ranges, " << lines.size()
-              << " lines\n";
+              << " lines";
+    if (summary.otherFamily > 0)
+        std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
+                  << " rows passed over";
+    if (summary.noCountry > 0) std::cerr << "; " << summary.noCountry << " rows without a country";
+    std::cerr << '\n';
     return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool ipv6 = argc > 1 && std::string_view(argv[1]) == "--ipv6";
-    if (ipv6) {
-        --argc;
-        ++argv;
+    std::vector<std::string_view> operands;
+    bool ipv6 = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::cout << kHelp;
+            return std::cout.flush() ? 0 : 1;
+        }
+        if (arg == "--version") {
+            std::cout << "ipcountry-make-ip-db " << IPCOUNTRY_VERSION << '\n';
+            return std::cout.flush() ? 0 : 1;
+        }
+        if (arg == "--ipv6") {
+            ipv6 = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option " + std::string(arg));
+        } else {
+            operands.push_back(arg);
+        }
     }
-    if (argc < 3 || argc > 4 || (ipv6 && argc == 4)) {
-        std::cerr << "usage: ipcountry-make-ip-db SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
-                     "       ipcountry-make-ip-db --ipv6 SOURCE.csv OUTPUT.dbf\n";
-        return 2;
-    }
+    if (operands.size() < 2 || operands.size() > 3)
+        return usageError("a SOURCE and an OUTPUT are needed");
+    if (ipv6 && operands.size() == 3) return usageError("COUNTS.tsv is for IPv4 only");
+    const char* source = operands[0].data();
+    const char* output = operands[1].data();
     if (ipv6) {
         std::vector<data::IpDbLine6> lines;
-        return convert(argv[1], argv[2], lines) ? 0 : 1;
+        return convert(source, output, lines) ? 0 : 1;
     }
     std::vector<data::IpDbLine> lines;
-    if (!convert(argv[1], argv[2], lines)) {
+    if (!convert(source, output, lines)) {
         return 1;
     }
-    if (argc == 4) {
+    if (operands.size() == 3) {
         const auto counts = data::countAddresses(lines);
         std::vector<std::pair<std::string, std::uint64_t>> sorted(counts.begin(), counts.end());
         std::stable_sort(sorted.begin(), sorted.end(),
                          [](const auto& a, const auto& b) { return a.second > b.second; });
-        std::ofstream tsv(argv[3], std::ios::binary | std::ios::trunc);
-        for (const auto& [code, n] : sorted) {
-            tsv << code << '\t' << n << '\n';
-        }
-        tsv.close();
-        if (!tsv) {
-            std::cerr << argv[3] << ": cannot write\n";
-            return 1;
-        }
+        const bool written = writeBeside(operands[2].data(), [&sorted](std::ostream& tsv) {
+            for (const auto& [code, n] : sorted) {
+                tsv << code << '\t' << n << '\n';
+            }
+        });
+        if (!written) return 1;
     }
     return 0;
 }

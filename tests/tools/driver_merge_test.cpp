@@ -1,0 +1,338 @@
+// Several files in one run, and statistics merged from printed rows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tools/driver_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/driver";
+const std::string kData = "--data-dir '" + kDir + "' ";
+const std::string kWrong = "Error due to wrong data entered! ";
+
+const std::string kLogRows =
+    "2.9.9.9\t:443\tKorea, Republic of\n1.1.1.1\t\tGermany\n4.4.4.4\t:80\tThe \"Quoted\" Isles\n"
+    "3.1.2.3\t\tC\xC3\xB4te d'Ivoire\n5.0.0.5\t:22\tUSA\n";
+const std::string kSecondRows = "2.0.0.7\t:8080\tKorea, Republic of\n1.0.0.9\t\tGermany\n";
+// The statistics of log.txt and second.log together.
+const std::string kBothStats =
+    "\nAnalysis took 0:00:00\nTotal number of IPs is 7\nGermany\t2\t28.6%\n"
+    "Korea, Republic of\t2\t28.6%\nC\xC3\xB4te d'Ivoire\t1\t14.3%\n"
+    "The \"Quoted\" Isles\t1\t14.3%\n\t1\t14.3%\n";
+const std::string kSecondStats =
+    "\nAnalysis took 0:00:00\nTotal number of IPs is 2\nGermany\t1\t50.0%\n"
+    "Korea, Republic of\t1\t50.0%\n";
+
+// Inputs written once per test run, beside each other in one folder.
+const fs::path& scratch() {
+    static const fs::path dir = [] {
+        const fs::path d = fs::temp_directory_path() / "ipcountry-driver-merge";
+        fs::remove_all(d);
+        fs::create_directories(d);
+        const auto write = [&d](const char* name, const std::string& text) {
+            std::ofstream(d / name, std::ios::binary) << text;
+        };
+        write("second.log", "then 2.0.0.7:8080 and 1.0.0.9\n");
+        write("list1.txt", "1.0.0.1:25\njunk\n5.0.0.1:\n");
+        write("list2.txt", "2.0.0.1:0080\n4.0.0.1:123456\n3.0.0.1:ab\n");
+        write("rows.tsv", "2.0.0.7\t:8080\tKorea, Republic of\n1.0.0.9\t\tGermany\n");
+        write("bad.tsv",
+              "2.0.0.7\t:8080\tKorea, Republic of\n2.0.0.7 :8080\n1.0.0.9\t\tAtlantis\n");
+        write("block-disagrees.tsv",
+              "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n"
+              "Total number of IPs is 1\nUnited States\t1\t100.0%\n");
+        write("block-cut.tsv", "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n");
+        write("empty.txt", "");
+        write("stats.tsv", kSecondStats);
+        std::system(("gzip -c '" + (d / "second.log").string() + "' > '" +
+                     (d / "second.log.gz").string() + "'")
+                        .c_str());
+        return d;
+    }();
+    return dir;
+}
+
+std::string at(const std::string& name) { return "'" + (scratch() / name).string() + "'"; }
+std::string inDriverDir(const std::string& name) { return "'" + kDir + "/" + name + "'"; }
+
+class DriverMergeTest : public ::testing::TestWithParam<DriverCase> {};
+
+TEST_P(DriverMergeTest, answersAsDocumented) { expectDriverAnswers(GetParam()); }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Invocations, DriverMergeTest,
+    ::testing::Values(
+        // Several files: their rows in order, one statistics block.
+        DriverCase{"filesInTheOrderGiven", kData + "--stats unformatted " + inDriverDir("log.txt") + " " + at("second.log.gz"),
+                   kLogRows + kSecondRows + kBothStats, "", 0},
+        DriverCase{"standardInputAmongFiles", kData + "unformatted " + at("second.log") + " - < " + at("second.log.gz"),
+                   kSecondRows + kSecondRows, "", 0},
+        // A file that cannot be read is named; the others are read; no statistics.
+        DriverCase{"missingFileAmongGoodOnes",
+                   kData + "--stats unformatted " + at("second.log") + " " + at("missing.log") + " " + at("second.log"),
+                   kSecondRows + kSecondRows,
+                   (scratch() / "missing.log").string() + ": " + kWrong + "File not found: " +
+                       (scratch() / "missing.log").string() + "\n", 1},
+        DriverCase{"stopOnErrorEndsAtAFileThatCannotBeRead",
+                   kData + "--stop-on-error unformatted " + at("missing.log") + " " + at("second.log"), "",
+                   "*missing.log: " + kWrong + "File not found", 1},
+        DriverCase{"standardInputOnlyOnce", kData + "unformatted - " + at("second.log") + " -", "",
+                   "*- (standard input) is named more than once", 2},
+        DriverCase{"failingLinesNameTheirFile", kData + "formatted " + at("list1.txt") + " " + at("list2.txt"),
+                   "1.0.0.1\t:25\tGermany\n5.0.0.1\t:\tUSA\n2.0.0.1\t:0080\tKorea, Republic of\n"
+                   "4.0.0.1\t:123456\tThe \"Quoted\" Isles\n3.0.0.1\t:ab\tC\xC3\xB4te d'Ivoire\n",
+                   (scratch() / "list1.txt").string() + ": line 2: " + kWrong + "\n", 0},
+        DriverCase{"stopOnErrorEndsTheWholeRun",
+                   kData + "--stats --stop-on-error formatted " + at("list1.txt") + " " + at("list2.txt"),
+                   "1.0.0.1\t:25\tGermany\n", (scratch() / "list1.txt").string() + ": line 2: " + kWrong + "\n", 1},
+        // Ports for programs: the text after the colon; in json a number
+        // where it is 1 to 5 digits, null where there is none.
+        DriverCase{"csvPortsWithoutTheirColon", kData + "--format csv formatted " + at("list2.txt"),
+                   "IP,Port,Country,Code\r\n2.0.0.1,0080,\"Korea, Republic of\",KR\r\n"
+                   "4.0.0.1,123456,\"The \"\"Quoted\"\" Isles\",QQ\r\n3.0.0.1,ab,C\xC3\xB4te d'Ivoire,CI\r\n",
+                   "", 0},
+        DriverCase{"jsonPortsAsNumbersTextOrNull",
+                   kData + "--format json formatted " + at("list1.txt") + " " + at("list2.txt"),
+                   "{\"ip\":\"1.0.0.1\",\"port\":25,\"country\":\"Germany\",\"code\":\"DE\"}\n"
+                   "{\"ip\":\"5.0.0.1\",\"port\":\"\",\"country\":\"USA\",\"code\":\"US\"}\n"
+                   "{\"ip\":\"2.0.0.1\",\"port\":80,\"country\":\"Korea, Republic of\",\"code\":\"KR\"}\n"
+                   "{\"ip\":\"4.0.0.1\",\"port\":\"123456\",\"country\":\"The \\\"Quoted\\\" Isles\",\"code\":\"QQ\"}\n"
+                   "{\"ip\":\"3.0.0.1\",\"port\":\"ab\",\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n",
+                   "*line 2: ", 0},
+        DriverCase{"statsOfTsvRows", kData + "stats " + at("rows.tsv"), kSecondStats, "", 0},
+        DriverCase{"statsOfNothing", kData + "stats " + at("empty.txt"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n", "", 0},
+        // A block that follows no rows counts in their place: stats merges stats.
+        DriverCase{"statsOfStatistics", kData + "stats - " + at("rows.tsv") + " < " + at("stats.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 4\nGermany\t2\t50.0%\n"
+                   "Korea, Republic of\t2\t50.0%\n", "", 0},
+        DriverCase{"statsNamesEachMalformedLine", kData + "stats " + at("bad.tsv"), "",
+                   "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
+                       ": line 2: not a row (IP, Port and Country separated by TABs)\n"
+                       "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
+                       ": line 3: the country 'Atlantis' is not one of " + kDir + "/Country.dbf\n", 1},
+        DriverCase{"statsBlockMustAgreeWithItsRows", kData + "stats " + at("block-disagrees.tsv"), "",
+                   "*block-disagrees.tsv: line 3: the statistics block does not agree with the 1 rows before it\n", 1},
+        DriverCase{"statsInputEndsInsideABlock", kData + "stats " + at("block-cut.tsv"), "",
+                   "*block-cut.tsv: line 4: the file ends inside a statistics block\n", 1},
+        DriverCase{"statsInputFormatNamed", kData + "--input-format json stats " + at("rows.tsv"), "",
+                   "*rows.tsv: line 1: not a JSON object\n", 1},
+        DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*File not found", 1},
+        DriverCase{"findIntoAFullDisk", kData + "find 1.0.0.1 > /dev/full", "",
+                   "ipcountry-batch: write error: No space left on device\n", 1},
+        DriverCase{"analysisIntoAFullDisk", kData + "--stats unformatted " + inDriverDir("log.txt") + " > /dev/full", "",
+                   "ipcountry-batch: write error: No space left on device\n", 1},
+        DriverCase{"analysisIntoAClosedOutput", kData + "unformatted " + inDriverDir("log.txt") + " >&-", "",
+                   "ipcountry-batch: write error: Bad file descriptor\n", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// Answers and the message of a wrong address on one stream keep the order
+// of the addresses, however the two streams are buffered.
+TEST(DriverMerge, answersAndErrorsKeepTheirOrderOnOneStream) {
+    const DriverResult result = runDriver(
+        kData + "find 1.0.0.1 1.2.3.999 2.0.0.1 a.b - 5.0.0.1 < " + inDriverDir("addresses.txt"),
+        true);
+    EXPECT_EQ(result.out,
+              "1.0.0.1\tDE\tGermany\n1.2.3.999: " + kWrong +
+                  "\n2.0.0.1\tKR\tKorea, Republic of\n"
+                  "a.b: " +
+                  kWrong +
+                  "Type mismatch: octet 1 (\"a\") is not a number\n"
+                  "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n"
+                  "line 4: " +
+                  kWrong +
+                  "Invalid argument: the address has fewer than three dots\n"
+                  "7.0.0.1\t\tUnknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n5.0.0.1\tUS\tUSA\n");
+    EXPECT_EQ(result.status, 1);
+}
+
+// Memory or threads running out end the run with a message and status 1,
+// never in std::terminate: under a falling limit on address space every
+// run either works or says why.
+TEST(DriverMerge, runningOutOfMemoryIsAMessageNotAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+#endif
+    const std::string input =
+        std::string("'") + IPCOUNTRY_TEST_DATA_DIR + "/compressed/log.xz'";  // an 8 MiB window
+    int messages = 0;
+    for (int kib = 4000; kib <= 40000; kib += 4000) {
+        const std::string command = "bash -c 'ulimit -v " + std::to_string(kib) + "; \"" +
+                                    IPCOUNTRY_BIN_DIR + "/ipcountry-batch\" --data-dir \"" + kDir +
+                                    "\" unformatted " + input + " >/dev/null'";
+        std::string err;
+        int status = -1;
+        if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+            for (int c; (c = std::fgetc(pipe)) != EOF;) err += static_cast<char>(c);
+            const int raw = ::pclose(pipe);
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        }
+        if (status == 127) continue;  // too little for the loader: not ours to answer
+        EXPECT_TRUE(status == 0 || status == 1) << kib << " KiB: " << status << " " << err;
+        EXPECT_EQ(err.find("terminate"), std::string::npos) << kib << " KiB: " << err;
+        if (status == 1) {
+            ++messages;
+            EXPECT_TRUE(err.starts_with("ipcountry-batch: ") || err.starts_with(kWrong))
+                << kib << " KiB: " << err;
+        }
+    }
+    EXPECT_GT(messages, 0);
+}
+
+// A reader that leaves early ends the run without a word: killed by SIGPIPE
+// as ever (141 from the shell), or, where SIGPIPE is ignored, told EPIPE and
+// ending with 0.
+TEST(DriverMerge, aReaderThatLeavesEndsTheRunQuietly) {
+    const std::string log = (scratch() / "long.log").string();
+    {
+        std::ofstream out(log, std::ios::binary);
+        for (int i = 0; i < 200000; ++i) out << "from 1.0.0." << i % 250 << ":22\n";
+    }
+    for (const bool ignored : {false, true}) {
+        // pipefail: the status is the driver's, not head's.
+        const std::string command =
+            std::string("bash -c 'set -o pipefail; ") + (ignored ? "trap \"\" PIPE; " : "") + "\"" +
+            IPCOUNTRY_BIN_DIR + "/ipcountry-batch\" --data-dir \"" + kDir + "\" unformatted \"" +
+            log + "\" 2>\"" + log + ".err\" | head -n 1 >/dev/null; echo $? >\"" + log +
+            ".status\"'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << ignored;
+        std::ifstream status(log + ".status");
+        int code = -1;
+        status >> code;
+        EXPECT_EQ(code, ignored ? 0 : 141) << ignored;
+        std::ifstream err(log + ".err");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(err), {}), "") << ignored;
+    }
+}
+
+// What `--stats` prints after the rows, the elapsed time made S.
+std::string statisticsOf(const std::string& output) {
+    static const std::regex took("Analysis took [0-9:]+");
+    std::size_t start = output.rfind("\nAnalysis took ");
+    if (start == std::string::npos) start = output.rfind("\r\nElapsed seconds,Total\r\n");
+    if (start == std::string::npos) start = output.rfind("\n{\"elapsed_seconds\":") + 1;
+    return std::regex_replace(withoutElapsed(output.substr(start)), took, "Analysis took S");
+}
+
+// A log of the kinds of lines servers write, with the real data's countries.
+std::vector<std::string> randomLog(std::mt19937& random, int lines) {
+    std::vector<std::string> log;
+    for (int i = 0; i < lines; ++i) {
+        std::string line = "host sshd[" + std::to_string(random() % 9999) + "]:";
+        for (auto n = random() % 4; n > 0; --n) {
+            if (random() % 5 == 0)
+                line += " from 2a0" + std::to_string(random() % 10) + ":" +
+                        std::to_string(random() % 999) + "::" + std::to_string(random() % 99);
+            else
+                line += " from " + std::to_string(1 + random() % 223) + "." +
+                        std::to_string(random() % 256) + "." + std::to_string(random() % 256) +
+                        "." + std::to_string(random() % 256);
+            if (random() % 2) line += ":" + std::to_string(random() % 65536);
+        }
+        log.push_back(line + "\n");
+    }
+    return log;
+}
+
+std::string run(const std::string& arguments) {
+    const SplitDriverResult result = runDriverSplit(arguments);
+    EXPECT_EQ(result.status, 0) << arguments << "\n" << result.err;
+    return result.out;
+}
+
+// For random splits of a log into shards, each printed in a format of its
+// own, with or without its statistics, compressed, or merged on the way:
+// the merged statistics are those of the whole, in every output format.
+TEST(DriverMerge, mergedStatisticsOfShardsAreThoseOfTheWhole) {
+    static const char* const kFormats[] = {"tsv", "csv", "json"};
+    std::mt19937 random(20260619);
+    const fs::path dir = scratch() / "shards";
+    for (int trial = 0; trial < 4; ++trial) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const std::vector<std::string> log = randomLog(random, 400 + random() % 800);
+        std::ofstream(dir / "whole.log", std::ios::binary)
+            << std::accumulate(log.begin(), log.end(), std::string());
+
+        // Cut points at line ends; an empty shard now and then.
+        std::vector<std::size_t> cuts{0, log.size()};
+        for (auto n = 1 + random() % 7; n > 0; --n) cuts.push_back(random() % (log.size() + 1));
+        std::sort(cuts.begin(), cuts.end());
+        std::string outputs;
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+            const std::string shard = (dir / ("shard" + std::to_string(k))).string();
+            std::ofstream(shard, std::ios::binary)
+                << std::accumulate(log.begin() + cuts[k], log.begin() + cuts[k + 1], std::string());
+            const std::string format = kFormats[random() % 3];
+            const std::string printed = shard + "." + format;
+            run(std::string(random() % 2 ? "--stats " : "") + "--format " + format +
+                " unformatted '" + shard + "' > '" + printed + "'");
+            if (random() % 4 == 0) {
+                // Merged on the way, as a combiner does: its statistics alone go on.
+                const std::string combined = printed + ".stats";
+                run("--format " + std::string(kFormats[random() % 3]) + " stats '" + printed +
+                    "' > '" + combined + "'");
+                outputs += " '" + combined + "'";
+            } else if (random() % 3 == 0) {
+                std::system(("gzip '" + printed + "'").c_str());
+                outputs += " '" + printed + ".gz'";
+            } else {
+                outputs += " '" + printed + "'";
+            }
+        }
+        for (const char* format : kFormats) {
+            const std::string whole = run(std::string("--stats --format ") + format +
+                                          " unformatted '" + (dir / "whole.log").string() + "'");
+            EXPECT_EQ(statisticsOf(run(std::string("--format ") + format + " stats" + outputs)),
+                      statisticsOf(whole))
+                << "trial " << trial << ", " << format << ":" << outputs;
+        }
+    }
+}
+
+// The README's recipe: GNU parallel cuts a log into parts at line ends and
+// runs the driver on each, over local job slots and over a "host" (: is
+// this machine to --sshlogin); one stats merges what they print.
+TEST(DriverMerge, gnuParallelShardsMergeToTheStatisticsOfOneRun) {
+    if (std::system("command -v parallel >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps brings it)";
+    std::mt19937 random(7);
+    const fs::path log = scratch() / "parallel.log";
+    {
+        const auto lines = randomLog(random, 6000);
+        std::ofstream(log, std::ios::binary)
+            << std::accumulate(lines.begin(), lines.end(), std::string());
+    }
+    const std::string driver = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch'";
+    const std::string whole = run("--stats unformatted '" + log.string() + "'");
+    ASSERT_NE(whole.find("Total number of IPs is "), std::string::npos);
+    for (const std::string parallel :
+         {"parallel --will-cite --pipepart -a '" + log.string() + "' --block 20k -j 3 " + driver +
+              " --stats --format json unformatted -",
+          "parallel --will-cite -S : --pipepart -a '" + log.string() + "' --block 30k " + driver +
+              " --format csv unformatted -"}) {
+        const std::string merged = "stats < <(" + parallel + ")";
+        std::string out;
+        const std::string command = "bash -c \"" + driver + " " + merged + "\"";
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+            EXPECT_EQ(::pclose(pipe), 0) << parallel;
+        }
+        EXPECT_EQ(statisticsOf(out), statisticsOf(whole)) << parallel;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+#include "batch_analysis.h"
+
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <string_view>
+
+#include "analysis/analysis.h"
+#include "analysis/country_resolver.h"
+#include "analysis/interfaces.h"
+#include "analysis/statistics.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+
+namespace ipcountry::batch {
+namespace {
+
+// The grid of the driver: each row goes to standard output as it is appended.
+// A row's code is the one its slot stands for, as its flag in the window is.
+class PrintingGrid final : public analysis::ResultSink {
+public:
+    PrintingGrid(RowWriter& writer, const lookup::CountryTable& table)
+        : m_writer(writer), m_table(table) {}
+    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
+                   int slot) override {
+        m_writer.analysisRow(ip, port, country, analysis::flagCodeOfSlot(m_table, slot));
+    }
+
+private:
+    RowWriter& m_writer;
+    const lookup::CountryTable& m_table;
+};
+
+// Prompts become messages on standard error; the answer comes from the
+// options. With several files each message names its file first.
+class BatchPrompter final : public analysis::Prompter {
+public:
+    BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
+
+    void setFile(std::string name) { m_file = std::move(name); }
+    // True once a prompt was answered No, or a file failed under
+    // --stop-on-error: the whole run ends there.
+    bool toldToStop() const { return m_toldToStop; }
+
+    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
+        // Only the first line: "Do you want continue?" is answered by the options.
+        const std::string_view first = message.substr(0, message.find("\r\n"));
+        m_out.flush();  // rows before the message stay before it when both streams go to one place
+        if (!m_file.empty()) std::cerr << m_file << ": ";
+        if (lineNumber > 0) std::cerr << "line " << lineNumber << ": ";
+        std::cerr << first << '\n';
+        m_toldToStop = m_stopOnError;
+        return !m_stopOnError;
+    }
+    void showError(std::string_view message) override {
+        m_toldToStop = m_stopOnError;
+        m_out.flush();
+        if (!m_file.empty()) std::cerr << m_file << ": ";
+        std::cerr << message << '\n';
+    }
+
+private:
+    Output& m_out;
+    bool m_stopOnError;
+    bool m_toldToStop = false;
+    std::string m_file;
+};
+
+// Asked between blocks of the input: a run whose rows nobody can take any
+// more (a full disk, a closed output, a reader that left) ends there.
+class OutputWatch final : public analysis::Progress {
+public:
+    bool update(std::uint64_t, std::uint64_t) override { return Output::writeError() == 0; }
+};
+
+}  // namespace
+
+int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
+    auto table = lookup::loadCountryTable(options.dataDir);
+    lookup::RangeFile ranges(options.dataDir);
+    lookup::Range6File ranges6(options.dataDir);
+    Output out;
+    RowWriter writer(out, options.format);
+    PrintingGrid grid(writer, table);
+    BatchPrompter prompter(out, options.stopOnError);
+    analysis::SteadyClock clock;
+    OutputWatch watch;
+    analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, &watch};
+    context.dashIsStandardInput = true;
+
+    writer.analysisHeader();
+    std::int64_t rows = 0;
+    std::chrono::nanoseconds elapsed{0};
+    bool everyFileRead = true;
+    for (const std::string& path : paths) {
+        // One file keeps the messages the driver always printed.
+        if (paths.size() > 1) prompter.setFile(inputName(path));
+        const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
+                                                     : analysis::runFreeTextScan(path, context);
+        rows += result.rowsAdded;
+        elapsed += result.elapsed;
+        if (result.status == analysis::RunStatus::Completed) continue;
+        everyFileRead = false;
+        if (prompter.toldToStop() || Output::writeError() != 0) break;
+    }
+    // Statistics only of a whole: a file read in part would make them lie.
+    if (!everyFileRead) return 1;
+    if (options.stats) {
+        const analysis::Statistics stats =
+            analysis::buildStatistics(table, rows + 2, elapsed, analysis::StatsLocale{});
+        writer.statistics(stats, table, elapsed);
+    }
+    return 0;
+}
+
+}  // namespace ipcountry::batch

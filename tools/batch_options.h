@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch_output.h"
+
+namespace ipcountry::batch {
+
+// What the command line asked for; options stand before the command.
+struct Options {
+    std::filesystem::path dataDir;
+    Format format = Format::Tsv;
+    // What `stats` reads; nullopt: recognised from each file's first line.
+    std::optional<Format> inputFormat;
+    bool stats = false;
+    bool stopOnError = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> arguments;  // the command and its operands
+};
+
+// How messages name an input: "-" is standard input.
+inline std::string inputName(const std::string& path) {
+    return path == "-" ? "standard input" : path;
+}
+
+}  // namespace ipcountry::batch
