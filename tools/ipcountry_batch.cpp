@@ -20,6 +20,7 @@
 #include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "provenance.h"
+#include "report/report_run.h"
 
 #ifndef IPCOUNTRY_VERSION
 #error "the build passes the program's version"
@@ -37,6 +38,7 @@ constexpr const char* kHelp =
     "Usage: ipcountry-batch [OPTION]... find ADDRESS...\n"
     "  or:  ipcountry-batch [OPTION]... formatted FILE\n"
     "  or:  ipcountry-batch [OPTION]... unformatted FILE\n"
+    "  or:  ipcountry-batch [OPTION]... report [-o PAGE] formatted|unformatted FILE...\n"
     "Tell the country of IPv4 and IPv6 addresses without a window: one by one,\n"
     "from a list of address:port lines ([address]:port for IPv6), or wherever\n"
     "they stand in a text such as a log.\n"
@@ -50,6 +52,13 @@ constexpr const char* kHelp =
     "                      (both print one row per address: IP, Port, Country;\n"
     "                      FILE may be gzip, bzip2, xz or zstd, and - reads\n"
     "                      standard input)\n"
+    "  report [-o PAGE] formatted|unformatted FILE...\n"
+    "                      read the FILEs as the command named does and write\n"
+    "                      one HTML page of their statistics instead of rows: a\n"
+    "                      world map shaded by share, the countries, the 20\n"
+    "                      busiest addresses, the files and the data's sources;\n"
+    "                      self-contained, it works offline (to PAGE, else to\n"
+    "                      standard output; --format and --stats do not apply)\n"
     "\n"
     "Options:\n"
     "  --data-dir DIR      read Country.dbf, IP_db.dbf, IP6_db.dbf and\n"
@@ -274,6 +283,30 @@ int runAnalysis(const Options& options, bool formatted, const std::string& path)
     }
     return 0;
 }
+
+// report [-o PAGE] formatted|unformatted FILE...: the statistics as a page.
+int runReport(const Options& options, std::vector<std::string> operands) {
+    report::ReportRequest request;
+    if (!operands.empty() && operands[0].rfind("-o", 0) == 0) {
+        const bool joined = operands[0].size() > 2;  // -oPAGE
+        if (!joined && operands.size() < 2) return usageError("-o needs a file name");
+        request.output = joined ? operands[0].substr(2) : operands[1];
+        operands.erase(operands.begin(), operands.begin() + (joined ? 1 : 2));
+    }
+    if (operands.empty() || (operands[0] != "formatted" && operands[0] != "unformatted"))
+        return usageError("report needs formatted or unformatted, then the files");
+    if (operands.size() < 2) return usageError("report needs at least one file");
+    request.dataDir = options.dataDir;
+    request.formatted = operands[0] == "formatted";
+    request.files.assign(operands.begin() + 1, operands.end());
+    request.stopOnError = options.stopOnError;
+    request.provenance = batch::describeData(options.dataDir);
+    request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
+    batch::Output out;
+    BatchPrompter prompter(out, options.stopOnError);
+    analysis::SteadyClock clock;
+    return report::runReport(request, prompter, clock);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,6 +329,7 @@ int main(int argc, char** argv) {
             if (args.size() != 2) return usageError(args[0] + " takes one file");
             return runAnalysis(*options, args[0] == "formatted", args[1]);
         }
+        if (args[0] == "report") return runReport(*options, {args.begin() + 1, args.end()});
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
         std::cerr << "ipcountry-batch: " << e.what() << "\n";
