@@ -40,9 +40,9 @@ struct ReportInput {
     std::vector<FileFacts> files;
     std::string startedAt;  // when the run began, as the page shows it
     std::chrono::nanoseconds elapsed{0};
-    std::int64_t total = 0;                  // the addresses found, rows of all files
-    std::vector<CountryFacts> countries;     // those with a count, in any order
-    std::vector<AddressFacts> topAddresses;  // the most rows first
+    std::int64_t total = 0;                    // the addresses found, rows of all files
+    std::vector<CountryFacts> countries;       // those with a count, in any order
+    std::vector<AddressFacts> topAddresses;    // the most rows first
     std::map<std::string, std::string> names;  // every known code's name, for the map's shapes
     std::vector<std::string> provenance;       // the lines `--version` prints
     const WorldMap* map = nullptr;             // none: `mapProblem` says why

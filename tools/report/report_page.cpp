@@ -21,8 +21,8 @@ constexpr std::size_t kListedFiles = 200;
 // The shares that split the shades, as "count * factor < total" tests:
 // under 0.1 %, under 1 %, under 5 %, under 20 %, and the rest.
 constexpr std::int64_t kShadeFactors[] = {1000, 100, 20, 5};
-constexpr const char* kShadeLabels[] = {"no addresses", "under 0.1\u202F%", "0.1 to 1\u202F%",
-                                        "1 to 5\u202F%", "5 to 20\u202F%",  "20\u202F% and more"};
+constexpr const char* kShadeLabels[] = {"no addresses",  "under 0.1\u202F%", "0.1 to 1\u202F%",
+                                        "1 to 5\u202F%", "5 to 20\u202F%",   "20\u202F% and more"};
 
 int shadeOf(std::int64_t count, std::int64_t total) {
     if (count <= 0 || total <= 0) return 0;
@@ -81,12 +81,23 @@ void appendText(std::string& out, std::string_view text) {
             continue;
         }
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out.append(text.substr(i, n));
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out.append(text.substr(i, n));
         }
         i += n;
     }
@@ -225,8 +236,11 @@ constexpr std::string_view kScript = R"(
 
 class Page {
 public:
-    explicit Page(const ReportInput& input) : m_in(input) {
-        for (const CountryFacts& country : input.countries) m_counts[country.code] += country.count;
+    explicit Page(const ReportInput& input) : m_in(input), m_names(input.names) {
+        for (const CountryFacts& country : input.countries) {
+            m_counts[country.code] += country.count;
+            if (!country.name.empty()) m_names.emplace(country.code, country.name);
+        }
         m_sorted = input.countries;
         std::stable_sort(m_sorted.begin(), m_sorted.end(), [](const auto& a, const auto& b) {
             return a.count != b.count ? a.count > b.count : a.name < b.name;
@@ -250,8 +264,8 @@ public:
 
 private:
     std::string nameOf(const std::string& code) const {
-        const auto found = m_in.names.find(code);
-        return found == m_in.names.end() ? std::string() : found->second;
+        const auto found = m_names.find(code);
+        return found == m_names.end() ? std::string() : found->second;
     }
 
     void head() {
@@ -302,9 +316,8 @@ private:
                                         ? std::string(secondsText)
                                         : text(analysis::formatElapsed(m_in.elapsed, "H:mm:ss"));
         m_out += "<ul class=\"facts\">\n<li><b id=\"total\">" + grouped(m_in.total) +
-                 "</b><span>addresses</span></li>\n<li><b id=\"countries\">" +
-                 grouped(countries) + "</b><span>" +
-                 (countries == 1 ? "country" : "countries") +
+                 "</b><span>addresses</span></li>\n<li><b id=\"countries\">" + grouped(countries) +
+                 "</b><span>" + (countries == 1 ? "country" : "countries") +
                  "</span></li>\n<li><b id=\"elapsed\">" + elapsed +
                  "</b><span>elapsed</span></li>\n";
         if (!m_sorted.empty())
@@ -323,8 +336,9 @@ private:
                      " not read to the end; the figures count the addresses found before the "
                      "problem (see the list of files below).</p>\n";
         if (m_in.total == 0)
-            m_out += "<p class=\"empty\" id=\"no-addresses\">There were no addresses in what was "
-                     "read.</p>\n";
+            m_out +=
+                "<p class=\"empty\" id=\"no-addresses\">There were no addresses in what was "
+                "read.</p>\n";
     }
 
     void map() {
@@ -350,13 +364,12 @@ private:
             const auto counted = m_counts.find(shape.code);
             const std::int64_t count = counted == m_counts.end() ? 0 : counted->second;
             const std::string cls = "s" + std::to_string(shadeOf(count, m_in.total));
-            const std::string title = "<title>" + countryLabel(nameOf(shape.code), shape.code) +
-                                      ": " +
-                                      (count == 0 ? std::string("no addresses")
-                                                  : grouped(count) +
-                                                        (count == 1 ? " address, " : " addresses, ") +
-                                                        share(count, m_in.total)) +
-                                      "</title>";
+            const std::string title =
+                "<title>" + countryLabel(nameOf(shape.code), shape.code) + ": " +
+                (count == 0 ? std::string("no addresses")
+                            : grouped(count) + (count == 1 ? " address, " : " addresses, ") +
+                                  share(count, m_in.total)) +
+                "</title>";
             if (!shape.path.empty())
                 m_out += "<path class=\"" + cls + "\" data-code=\"" + shape.code + "\" d=\"" +
                          shape.path + "\">" + title + "</path>\n";
@@ -387,13 +400,15 @@ private:
 
     void tables() {
         if (m_in.total == 0) return;
-        m_out += "<div class=\"cols\">\n<section>\n<h2>Countries</h2>\n"
-                 "<table class=\"sortable\" id=\"countries-table\">\n<thead><tr>"
-                 "<th class=\"n\" data-sort=\"number\">#</th><th data-sort=\"text\">Country</th>"
-                 "<th data-sort=\"text\">Code</th><th class=\"n\" data-sort=\"number\">"
-                 "Addresses</th><th class=\"n\" data-sort=\"number\">Share</th><th></th>"
-                 "</tr></thead>\n<tbody>\n";
-        const std::int64_t most = m_sorted.empty() ? 1 : std::max<std::int64_t>(1, m_sorted[0].count);
+        m_out +=
+            "<div class=\"cols\">\n<section>\n<h2>Countries</h2>\n"
+            "<table class=\"sortable\" id=\"countries-table\">\n<thead><tr>"
+            "<th class=\"n\" data-sort=\"number\">#</th><th data-sort=\"text\">Country</th>"
+            "<th data-sort=\"text\">Code</th><th class=\"n\" data-sort=\"number\">"
+            "Addresses</th><th class=\"n\" data-sort=\"number\">Share</th><th></th>"
+            "</tr></thead>\n<tbody>\n";
+        const std::int64_t most =
+            m_sorted.empty() ? 1 : std::max<std::int64_t>(1, m_sorted[0].count);
         int rank = 0;
         for (const CountryFacts& country : m_sorted) {
             const std::string count = std::to_string(country.count);
@@ -401,17 +416,18 @@ private:
             std::snprintf(width, sizeof width, "%.1f",
                           100.0 * static_cast<double>(country.count) / static_cast<double>(most));
             ++rank;
-            m_out += "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td>" +
-                     text(country.name) + "</td><td class=\"code\">" + text(country.code) +
-                     "</td><td class=\"n\" data-v=\"" + count + "\">" + grouped(country.count) +
-                     "</td><td class=\"n\" data-v=\"" + count + "\">" +
-                     share(country.count, m_in.total) + "</td><td class=\"bar\"><span style=\"width:" +
-                     width + "%\"></span></td></tr>\n";
+            m_out +=
+                "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td>" + text(country.name) +
+                "</td><td class=\"code\">" + text(country.code) + "</td><td class=\"n\" data-v=\"" +
+                count + "\">" + grouped(country.count) + "</td><td class=\"n\" data-v=\"" + count +
+                "\">" + share(country.count, m_in.total) +
+                "</td><td class=\"bar\"><span style=\"width:" + width + "%\"></span></td></tr>\n";
         }
-        m_out += "</tbody>\n</table>\n</section>\n<section>\n<h2>Busiest addresses</h2>\n"
-                 "<table id=\"addresses-table\">\n<thead><tr><th class=\"n\">#</th>"
-                 "<th>Address</th><th>Country</th><th class=\"n\">Rows</th></tr></thead>\n"
-                 "<tbody>\n";
+        m_out +=
+            "</tbody>\n</table>\n</section>\n<section>\n<h2>Busiest addresses</h2>\n"
+            "<table id=\"addresses-table\">\n<thead><tr><th class=\"n\">#</th>"
+            "<th>Address</th><th>Country</th><th class=\"n\">Rows</th></tr></thead>\n"
+            "<tbody>\n";
         rank = 0;
         for (const AddressFacts& address : m_in.topAddresses) {
             if (static_cast<std::size_t>(rank) == kTopAddresses) break;
@@ -429,10 +445,11 @@ private:
         m_out += "<h2>Files read</h2>\n";
         // A long list of files folds away, and lives without the script.
         if (n > 5)
-            m_out += "<details><summary>" + grouped(static_cast<std::int64_t>(n)) +
-                     " files</summary>\n";
-        m_out += "<table id=\"files-table\">\n<thead><tr><th>File</th><th class=\"n\">Size</th>"
-                 "<th>Read</th></tr></thead>\n<tbody>\n";
+            m_out +=
+                "<details><summary>" + grouped(static_cast<std::int64_t>(n)) + " files</summary>\n";
+        m_out +=
+            "<table id=\"files-table\">\n<thead><tr><th>File</th><th class=\"n\">Size</th>"
+            "<th>Read</th></tr></thead>\n<tbody>\n";
         std::uint64_t restBytes = 0;
         std::size_t rest = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -466,6 +483,7 @@ private:
     }
 
     const ReportInput& m_in;
+    std::map<std::string, std::string> m_names;    // by map code
     std::map<std::string, std::int64_t> m_counts;  // by map code
     std::vector<CountryFacts> m_sorted;            // the most addresses first
     std::string m_out;
@@ -486,10 +504,9 @@ void addCounts(ReportInput& input, const lookup::CountryTable& table, const Addr
     }
     input.total = tally.rows();
     for (const AddressTally::Entry& entry : tally.top(kTopAddresses))
-        input.topAddresses.push_back(
-            AddressFacts{lookup::windows1252ToUtf8(entry.address),
-                         lookup::windows1252ToUtf8(table.slotName(entry.slot)), codeOf(entry.slot),
-                         entry.rows});
+        input.topAddresses.push_back(AddressFacts{
+            lookup::windows1252ToUtf8(entry.address),
+            lookup::windows1252ToUtf8(table.slotName(entry.slot)), codeOf(entry.slot), entry.rows});
 }
 
 std::string renderReport(const ReportInput& input) { return Page(input).render(); }

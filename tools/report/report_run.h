@@ -11,10 +11,10 @@ namespace ipcountry::report {
 // One `ipcountry-batch report` run: what to read and where the page goes.
 struct ReportRequest {
     std::filesystem::path dataDir;
-    bool formatted = false;          // address:port lists, else free text
-    std::vector<std::string> files;  // "-" reads standard input
-    std::string output = "-";        // "-": standard output
-    bool stopOnError = false;        // the first file not read to its end ends the run
+    bool formatted = false;               // address:port lists, else free text
+    std::vector<std::string> files;       // "-" reads standard input
+    std::string output = "-";             // "-": standard output
+    bool stopOnError = false;             // the first file not read to its end ends the run
     std::vector<std::string> provenance;  // the lines `--version` prints
 };
 

@@ -61,7 +61,8 @@ WorldMap parseWorldMap(std::string_view content, const std::string& fileName) {
             const auto width = number(rest.substr(0, blank));
             const auto height =
                 blank == std::string_view::npos ? std::nullopt : number(rest.substr(blank + 1));
-            if (!width || !height || *width <= 0 || *height <= 0) fail("the size is not two numbers");
+            if (!width || !height || *width <= 0 || *height <= 0)
+                fail("the size is not two numbers");
             map.width = *width;
             map.height = *height;
         } else if (word("projection")) {
@@ -75,7 +76,8 @@ WorldMap parseWorldMap(std::string_view content, const std::string& fileName) {
             if (tab2 == std::string_view::npos) fail("a shape needs a code, a marker and a path");
             MapShape shape;
             shape.code = line.substr(0, tab);
-            if (shape.code != "-" && (shape.code.size() != 2 || !std::isupper(static_cast<unsigned char>(shape.code[0])) ||
+            if (shape.code != "-" && (shape.code.size() != 2 ||
+                                      !std::isupper(static_cast<unsigned char>(shape.code[0])) ||
                                       !std::isupper(static_cast<unsigned char>(shape.code[1]))))
                 fail("the code is not two capital letters");
             const std::string_view marker = line.substr(tab + 1, tab2 - tab - 1);
