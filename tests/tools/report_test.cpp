@@ -176,32 +176,43 @@ TEST(WorldMapTest, refusesWhatIsNoMap) {
     }
 }
 
-// The tally against a plain count of the same rows, then sort.
+// The tally against a plain count of the same rows, then sort: texts that
+// fit a cell and longer ones, few addresses and enough to grow the table.
 TEST(AddressTallyTest, topMatchesAPlainCount) {
     std::mt19937 random(7);
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 30; ++round) {
         AddressTally tally;
-        std::map<std::string, std::int64_t> counts;
-        const int distinct = 1 + static_cast<int>(random() % 60);
-        const int rows = static_cast<int>(random() % 400);
+        std::map<std::string, std::pair<std::int64_t, int>> counts;  // rows, first slot
+        const unsigned distinct = 1 + random() % (round % 3 == 0 ? 5000 : 60);
+        const int rows = static_cast<int>(random() % 8000);
         for (int i = 0; i < rows; ++i) {
             // Skewed, so that counts both differ and tie.
-            const auto a = random() % static_cast<unsigned>(distinct);
-            const std::string address = "10.0." + std::to_string(a * a % 97) + ".1";
-            tally.appendRow(address, ":1", "Germany", 0);
-            ++counts[address];
+            const unsigned a = random() % distinct;
+            const unsigned pick = a * a % (distinct + 7);
+            const std::string address = pick % 3 == 0 ? "2001:db8:" + std::to_string(pick) + "::1"
+                                        : pick % 3 == 1
+                                            ? "10.0." + std::to_string(pick) + ".1"
+                                            : std::string(16, 'a') + std::to_string(pick);
+            const int slot = static_cast<int>(random() % 237);
+            tally.appendRow(address, ":1", "Germany", slot);
+            auto& count = counts.try_emplace(address, 0, slot).first->second;
+            ++count.first;
         }
-        std::vector<std::pair<std::string, std::int64_t>> expected(counts.begin(), counts.end());
-        std::stable_sort(expected.begin(), expected.end(),
-                         [](const auto& x, const auto& y) { return x.second > y.second; });
+        std::vector<std::pair<std::string, std::pair<std::int64_t, int>>> expected(counts.begin(),
+                                                                                   counts.end());
+        std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) {
+            return x.second.first > y.second.first;
+        });
         expected.resize(std::min<std::size_t>(expected.size(), 20));
         const auto top = tally.top(20);
         ASSERT_EQ(top.size(), expected.size());
         for (std::size_t i = 0; i < top.size(); ++i) {
             EXPECT_EQ(top[i].address, expected[i].first);
-            EXPECT_EQ(top[i].rows, expected[i].second);
+            EXPECT_EQ(top[i].rows, expected[i].second.first);
+            EXPECT_EQ(top[i].slot, expected[i].second.second);
         }
         EXPECT_EQ(tally.rows(), rows);
+        EXPECT_EQ(tally.distinct(), counts.size());
     }
 }
 
@@ -212,8 +223,10 @@ protected:
         m_dir = fs::temp_directory_path() / ("ipcountry-report-" + std::to_string(::getpid()));
         fs::create_directories(m_dir / "data");
         const fs::path source = IPCOUNTRY_TEST_DATA_DIR "/analysis";
-        for (const char* name : {"Country.dbf", "IP_db.dbf"}) fs::copy(source / name, m_dir / "data" / name);
-        fs::copy(fs::path(IPCOUNTRY_TEST_DATA_DIR) / "../../data/world_map.txt", m_dir / "data/world_map.txt");
+        for (const char* name : {"Country.dbf", "IP_db.dbf"})
+            fs::copy(source / name, m_dir / "data" / name);
+        fs::copy(fs::path(IPCOUNTRY_TEST_DATA_DIR) / "../../data/world_map.txt",
+                 m_dir / "data/world_map.txt");
         fs::copy(source / "access.log", m_dir / "<script>.log");
         std::ofstream(m_dir / "empty.log").close();
     }
@@ -243,13 +256,17 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
          "<b id=\"total\">5</b>", ""},
         {"emptyLog", page + "unformatted " + quoted("empty.log"), 0, "id=\"no-addresses\"", ""},
         {"severalFilesOneMissing",
-         page + "unformatted " + quoted("empty.log") + " " + quoted("gone.log") + " " + quoted("<script>.log"), 1,
-         "<b>not to the end</b>", "gone.log: not read to the end"},
-        {"joinedOutputOption", "report -o" + quoted("page.html") + " formatted " + quoted("empty.log"), 0,
+         page + "unformatted " + quoted("empty.log") + " " + quoted("gone.log") + " " +
+             quoted("<script>.log"),
+         1, "<b>not to the end</b>", "gone.log: not read to the end"},
+        {"joinedOutputOption",
+         "report -o" + quoted("page.html") + " formatted " + quoted("empty.log"), 0,
          "id=\"no-addresses\"", ""},
-        {"outputFolderMissing", "report -o " + quoted("none/page.html") + " unformatted " + quoted("empty.log"), 1, "",
+        {"outputFolderMissing",
+         "report -o " + quoted("none/page.html") + " unformatted " + quoted("empty.log"), 1, "",
          "cannot write"},
-        {"kindMissing", "report " + quoted("empty.log"), 2, "", "report needs formatted or unformatted"},
+        {"kindMissing", "report " + quoted("empty.log"), 2, "",
+         "report needs formatted or unformatted"},
         {"fileMissing", "report unformatted", 2, "", "report needs at least one file"},
     };
     for (const Case& c : cases) {
@@ -271,7 +288,8 @@ TEST_F(ReportDriverTest, pageOnStandardOutputWithoutTheMapStillHasTheFigures) {
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("<b id=\"total\">5</b>"), std::string::npos);
     EXPECT_NE(result.out.find("id=\"no-map\""), std::string::npos);
-    EXPECT_NE(result.err.find("world_map.txt cannot be read; the page has no map"), std::string::npos);
+    EXPECT_NE(result.err.find("world_map.txt cannot be read; the page has no map"),
+              std::string::npos);
 }
 
 }  // namespace

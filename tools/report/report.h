@@ -54,7 +54,7 @@ inline constexpr std::size_t kTopAddresses = 20;
 
 // The countries, names and busiest addresses of a run as its country table
 // and tally hold them.
-void addCounts(ReportInput& input, const lookup::CountryTable& table, const AddressTally& tally);
+void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally);
 
 // One self-contained HTML page (UTF-8): no outside fonts, scripts or
 // pictures, readable without its script, under 1 MiB however many files,

@@ -491,7 +491,7 @@ private:
 
 }  // namespace
 
-void addCounts(ReportInput& input, const lookup::CountryTable& table, const AddressTally& tally) {
+void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally) {
     const auto codeOf = [&table](int slot) {
         return lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
     };
