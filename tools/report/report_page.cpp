@@ -179,7 +179,7 @@ th[aria-sort=ascending]::after{content:" \25B2"}th[aria-sort=descending]::after{
 td.n,th.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 td.code{color:var(--muted);font-family:ui-monospace,"DejaVu Sans Mono",monospace}
 td.addr{font-family:ui-monospace,"DejaVu Sans Mono",monospace;word-break:break-all}
-td.bar{width:28%;min-width:80px}
+td.bar{width:28%;min-width:80px}td.place{white-space:nowrap}
 .bar span{display:block;height:10px;border-radius:2px;background:var(--accent);min-width:1px}
 tbody tr:hover{background:#f6f9fc}
 details summary{cursor:pointer}
@@ -433,7 +433,7 @@ private:
             if (static_cast<std::size_t>(rank) == kTopAddresses) break;
             ++rank;
             m_out += "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td class=\"addr\">" +
-                     text(address.address) + "</td><td>" +
+                     text(address.address) + "</td><td class=\"place\">" +
                      (address.country.empty() ? text(address.code) : text(address.country)) +
                      "</td><td class=\"n\">" + grouped(address.count) + "</td></tr>\n";
         }
