@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "3 addresses, 75.0%</title>",
                   "<path class=\"s0\" data-code=\"FR\" d=\"M40 15l5 0 0 5z\"><title>France (FR): no "
                   "addresses</title>",
-                  "<td class=\"addr\">10.0.0.1</td><td>Germany</td><td class=\"n\">2</td>",
+                  "<td class=\"addr\">10.0.0.1</td><td class=\"place\">Germany</td><td class=\"n\">2</td>",
                   "Counted but not on the map: United States (US) 1.",
                   "<p>Address ranges: test 1</p>", "Map shapes: test shapes", "2.0 kB"},
                  {"id=\"no-addresses\"", "id=\"incomplete\""}},
