@@ -265,6 +265,8 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
         {"outputFolderMissing",
          "report -o " + quoted("none/page.html") + " unformatted " + quoted("empty.log"), 1, "",
          "cannot write"},
+        {"standardOutputFull", "report unformatted " + quoted("empty.log") + " >/dev/full", 1, "",
+         "cannot write the page to standard output"},
         {"kindMissing", "report " + quoted("empty.log"), 2, "",
          "report needs formatted or unformatted"},
         {"fileMissing", "report unformatted", 2, "", "report needs at least one file"},

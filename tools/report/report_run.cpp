@@ -111,8 +111,12 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
     }
     const std::string page = renderReport(input);
     if (request.output == "-") {
-        std::fwrite(page.data(), 1, page.size(), stdout);
-        if (std::fflush(stdout) != 0) return 1;
+        const bool written = std::fwrite(page.data(), 1, page.size(), stdout) == page.size();
+        if (!written || std::fflush(stdout) != 0) {
+            std::cerr << "ipcountry-batch: cannot write the page to standard output: "
+                      << std::strerror(errno) << '\n';
+            return 1;
+        }
         return status;
     }
     if (const std::string problem = writeWhole(request.output, page); !problem.empty()) {
