@@ -11,7 +11,7 @@ if(TARGET ipcountry)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/data/Country.dbf ${PROJECT_SOURCE_DIR}/data/IP_db.dbf
               ${PROJECT_SOURCE_DIR}/data/IP6_db.dbf
-              ${PROJECT_SOURCE_DIR}/data/provenance.txt
+              ${PROJECT_SOURCE_DIR}/data/provenance.txt ${PROJECT_SOURCE_DIR}/data/world_map.txt
         DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT ipcountry)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/flags DESTINATION ${IPCOUNTRY_INSTALL_DIR}
         COMPONENT ipcountry FILES_MATCHING PATTERN "*.gif")

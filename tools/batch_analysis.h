@@ -1,11 +1,51 @@
 #pragma once
 
+#include <cstdint>
+#include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "analysis/interfaces.h"
 #include "batch_options.h"
+#include "batch_output.h"
 
 namespace ipcountry::batch {
+
+// Prompts become messages on standard error; the answer comes from the
+// options. With several files each message names its file first.
+class BatchPrompter final : public analysis::Prompter {
+public:
+    BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
+
+    void setFile(std::string name) { m_file = std::move(name); }
+    // True once a prompt was answered No, or a file failed under
+    // --stop-on-error: the whole run ends there.
+    bool toldToStop() const { return m_toldToStop; }
+
+    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
+        // Only the first line: "Do you want continue?" is answered by the options.
+        const std::string_view first = message.substr(0, message.find("\r\n"));
+        m_out.flush();  // rows before the message stay before it when both streams go to one place
+        if (!m_file.empty()) std::cerr << m_file << ": ";
+        if (lineNumber > 0) std::cerr << "line " << lineNumber << ": ";
+        std::cerr << first << '\n';
+        m_toldToStop = m_stopOnError;
+        return !m_stopOnError;
+    }
+    void showError(std::string_view message) override {
+        m_toldToStop = m_stopOnError;
+        m_out.flush();
+        if (!m_file.empty()) std::cerr << m_file << ": ";
+        std::cerr << message << '\n';
+    }
+
+private:
+    Output& m_out;
+    bool m_stopOnError;
+    bool m_toldToStop = false;
+    std::string m_file;
+};
 
 // `formatted` and `unformatted`: the files in the order given, their rows one
 // after the other as if they were one file, and one statistics block over all

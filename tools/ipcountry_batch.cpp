@@ -23,6 +23,7 @@
 #include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "provenance.h"
+#include "report/report_run.h"
 
 #ifndef IPCOUNTRY_VERSION
 #error "the build passes the program's version"
@@ -42,6 +43,7 @@ constexpr const char* kHelp =
     "  or:  ipcountry-batch [OPTION]... formatted FILE...\n"
     "  or:  ipcountry-batch [OPTION]... unformatted FILE...\n"
     "  or:  ipcountry-batch [OPTION]... stats [FILE]...\n"
+    "  or:  ipcountry-batch [OPTION]... report [-o PAGE] KIND FILE...\n"
     "Tell the country of IPv4 and IPv6 addresses without a window: one by one,\n"
     "from a list of address:port lines ([address]:port for IPv6), or wherever\n"
     "they stand in a text such as a log.\n"
@@ -61,6 +63,14 @@ constexpr const char* kHelp =
     "                      any of the three formats, and print the statistics\n"
     "                      that --stats would have printed for those rows; no\n"
     "                      FILE, or -, reads standard input\n"
+    "  report [-o PAGE] KIND FILE...\n"
+    "                      read the FILEs as the command KIND (formatted or\n"
+    "                      unformatted) does and write one HTML page of their\n"
+    "                      statistics instead of rows: a world map shaded by\n"
+    "                      share, the countries, the 20 busiest addresses, the\n"
+    "                      files and the sources of the data; self-contained,\n"
+    "                      it works offline (to PAGE, else to standard output;\n"
+    "                      --format and --stats do not apply)\n"
     "\n"
     "Options:\n"
     "  --data-dir DIR      read Country.dbf, IP_db.dbf, IP6_db.dbf and\n"
@@ -250,6 +260,30 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
     return failed ? 1 : 0;
 }
 
+// report [-o PAGE] formatted|unformatted FILE...: the statistics as a page.
+int runReport(const Options& options, std::vector<std::string> operands) {
+    report::ReportRequest request;
+    if (!operands.empty() && operands[0].rfind("-o", 0) == 0) {
+        const bool joined = operands[0].size() > 2;  // -oPAGE
+        if (!joined && operands.size() < 2) return usageError("-o needs a file name");
+        request.output = joined ? operands[0].substr(2) : operands[1];
+        operands.erase(operands.begin(), operands.begin() + (joined ? 1 : 2));
+    }
+    if (operands.empty() || (operands[0] != "formatted" && operands[0] != "unformatted"))
+        return usageError("report needs formatted or unformatted, then the files");
+    if (operands.size() < 2) return usageError("report needs at least one file");
+    request.dataDir = options.dataDir;
+    request.formatted = operands[0] == "formatted";
+    request.files.assign(operands.begin() + 1, operands.end());
+    request.stopOnError = options.stopOnError;
+    request.provenance = batch::describeData(options.dataDir);
+    request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
+    batch::Output out;
+    batch::BatchPrompter prompter(out, options.stopOnError);
+    analysis::SteadyClock clock;
+    return report::runReport(request, prompter, clock);
+}
+
 // Throws what the data files or the system throw; main() says it.
 int runCommand(const Options& options) {
     const auto& args = options.arguments;
@@ -260,6 +294,7 @@ int runCommand(const Options& options) {
         if (operands.empty()) return usageError("find needs at least one address");
         return runFind(options, operands);
     }
+    if (command == "report") return runReport(options, operands);
     if (command != "formatted" && command != "unformatted" && command != "stats")
         return usageError("unknown command " + command);
     if (operands.empty() && command != "stats") return usageError(command + " needs a file");

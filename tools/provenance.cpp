@@ -21,8 +21,10 @@ std::vector<std::string> describeData(const std::filesystem::path& dataDir) {
         values[line.substr(0, equals)] = line.substr(equals + 1);
     }
 
-    static const std::pair<const char*, const char*> kSources[] = {
-        {"ranges", "Address ranges"}, {"names", "Country names"}, {"flags", "Flags"}};
+    static const std::pair<const char*, const char*> kSources[] = {{"ranges", "Address ranges"},
+                                                                   {"names", "Country names"},
+                                                                   {"flags", "Flags"},
+                                                                   {"map", "Map"}};
     std::vector<std::string> lines;
     for (const auto& [key, label] : kSources) {
         const auto source = values.find(key);

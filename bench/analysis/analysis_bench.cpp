@@ -267,6 +267,45 @@ void BM_FreeTextDriverFormats(benchmark::State& state) {
 }
 BENCHMARK(BM_FreeTextDriverFormats)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
+// The HTML report against the statistics it draws, on the same log, each
+// written to a file: `--stats` prints every row as well, the report counts
+// rows per address instead. Each iteration runs both, in turn first, so that
+// a busy machine slows them alike; the counters are the medians of wall time
+// and peak memory, and report_ratio is the report's median wall time over
+// that of --stats.
+void BM_ReportAgainstStats(benchmark::State& state) {
+    static const char* const kCommands[] = {"--stats unformatted", "report unformatted"};
+    static const char* const kNames[] = {"stats", "report"};
+    const Corpus& corpus = logCorpus();
+    std::vector<double> wall[2], peak[2];
+    int turn = 0;
+    for (auto _ : state) {
+        double total = 0;
+        for (int k = 0; k < 2; ++k) {
+            const int c = (turn + k) % 2;
+            const Child child =
+                runShell(std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' --data-dir '" +
+                         dataDir().string() + "' " + kCommands[c] + " '" + corpus.path + "'");
+            if (child.status != 0) state.SkipWithError("the driver failed");
+            wall[c].push_back(child.seconds);
+            peak[c].push_back(child.peakMiB);
+            total += child.seconds;
+        }
+        ++turn;
+        state.SetIterationTime(total);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    for (int c = 0; c < 2; ++c) {
+        state.counters[std::string(kNames[c]) + "_ms"] = 1000 * median(wall[c]);
+        state.counters[std::string(kNames[c]) + "_peak_MiB"] = median(peak[c]);
+    }
+    state.counters["report_ratio"] = median(wall[1]) / median(wall[0]);
+}
+BENCHMARK(BM_ReportAgainstStats)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(9);
+
 // What IPv6 support costs and gives, in one run side by side: this driver and
 // an older one (IPCOUNTRY_BASELINE_BATCH, skipped when unset) on the IPv4-only
 // log, and this driver and ripgrep extracting both families with one pattern
@@ -687,7 +726,10 @@ void BM_SeveralFilesSideBySide(benchmark::State& state) {
     if (runs.contenders.size() > 2)
         state.counters["one_vs_older"] = runs.medianWall("older_one") / runs.medianWall("one");
 }
-BENCHMARK(BM_SeveralFilesSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(15);
+BENCHMARK(BM_SeveralFilesSideBySide)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(15);
 
 // Merging: stats over the rows the eight parts printed, as tsv and as json,
 // next to the analysis of the whole log that it stands for (MB/s of each

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"helpOnStandardOutput", "-h", "*Exit status:", "", 0},
         DriverCase{"versionNamesTheData", kData + "--version",
                    "*\nAddress ranges: ranges-package 1.2 (CC BY 4.0, test ranges)\n"
-                   "Country names: names-package 3\nFlags: flags-package 4 (public domain)\n",
+                   "Country names: names-package 3\nFlags: flags-package 4 (public domain)\n"
+                   "Map: map-package 5\n",
                    "", 0},
         DriverCase{"versionWithoutProvenance", "--data-dir /nonexistent --version",
                    "*Data: unknown", "", 0},

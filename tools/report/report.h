@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lookup/country_table.h"
+#include "world_map.h"
+
+namespace ipcountry::report {
+
+class AddressTally;
+
+// What one run read.
+struct FileFacts {
+    std::string name;                    // as given ("-" for standard input), any bytes
+    std::optional<std::uint64_t> bytes;  // its size, when it has one
+    bool complete = true;                // read to its end
+};
+
+// The texts below are UTF-8.
+struct CountryFacts {
+    std::string code;  // the code its map shape has
+    std::string name;  // may be empty (a slot without a name)
+    std::int64_t count = 0;
+};
+
+struct AddressFacts {
+    std::string address;
+    std::string country;
+    std::string code;
+    std::int64_t count = 0;
+};
+
+// Everything a report page shows; the page holds nothing else.
+struct ReportInput {
+    std::vector<FileFacts> files;
+    std::string startedAt;  // when the run began, as the page shows it
+    std::chrono::nanoseconds elapsed{0};
+    std::int64_t total = 0;                    // the addresses found, rows of all files
+    std::vector<CountryFacts> countries;       // those with a count, in any order
+    std::vector<AddressFacts> topAddresses;    // the most rows first
+    std::map<std::string, std::string> names;  // every known code's name, for the map's shapes
+    std::vector<std::string> provenance;       // the lines `--version` prints
+    const WorldMap* map = nullptr;             // none: `mapProblem` says why
+    std::string mapProblem;
+};
+
+// The number of busiest addresses a page shows.
+inline constexpr std::size_t kTopAddresses = 20;
+
+// The countries, names and busiest addresses of a run as its country table
+// and tally hold them.
+void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally);
+
+// One self-contained HTML page (UTF-8): no outside fonts, scripts or
+// pictures, readable without its script, under 1 MiB however many files,
+// countries and addresses there are: every text from outside is escaped and
+// cut to a length a page can show.
+std::string renderReport(const ReportInput& input);
+
+}  // namespace ipcountry::report

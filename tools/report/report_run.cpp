@@ -1,0 +1,129 @@
+#include "report_run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include "address_tally.h"
+#include "analysis/analysis.h"
+#include "lookup/country_table.h"
+#include "lookup/range_file.h"
+#include "report.h"
+
+namespace ipcountry::report {
+
+namespace {
+
+std::string localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d at %H:%M:%S (UTC%z)", &local);
+    return buffer;
+}
+
+std::optional<std::uint64_t> sizeOf(const std::string& name) {
+    if (name == "-") return std::nullopt;
+    std::error_code ec;
+    const auto status = std::filesystem::status(name, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return std::nullopt;
+    const auto size = std::filesystem::file_size(name, ec);
+    return ec ? std::nullopt : std::optional<std::uint64_t>(size);
+}
+
+}  // namespace
+
+std::string writeWhole(const std::filesystem::path& path, const std::string& content) {
+    std::string temporary = path.string() + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return std::strerror(errno);
+    // mkstemp makes the file private; a report is as readable as any file
+    // the user creates.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    std::size_t written = 0;
+    int error = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        return std::strerror(error);
+    }
+    return {};
+}
+
+int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
+    auto table = lookup::loadCountryTable(request.dataDir);
+    lookup::RangeFile ranges(request.dataDir);
+    lookup::Range6File ranges6(request.dataDir);
+    AddressTally tally;
+    analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
+    context.dashIsStandardInput = true;
+
+    ReportInput input;
+    input.startedAt = localTimeNow();
+    input.provenance = request.provenance;
+    int status = 0;
+    const auto start = clock.now();
+    for (const std::string& file : request.files) {
+        const bool stopped = status != 0 && request.stopOnError;
+        FileFacts facts{file, sizeOf(file), !stopped};
+        if (!stopped) {
+            const analysis::RunResult result = request.formatted
+                                                   ? analysis::runFormattedList(file, context)
+                                                   : analysis::runFreeTextScan(file, context);
+            if (result.status != analysis::RunStatus::Completed) {
+                std::cerr << "ipcountry-batch: " << file << ": not read to the end\n";
+                facts.complete = false;
+                status = 1;
+            }
+        }
+        input.files.push_back(std::move(facts));
+    }
+    input.elapsed = clock.now() - start;
+    addCounts(input, table, tally);
+
+    WorldMap map;
+    try {
+        map = loadWorldMap(request.dataDir);
+        input.map = &map;
+    } catch (const std::exception& e) {
+        // The figures are worth a page without its map.
+        std::cerr << "ipcountry-batch: " << e.what() << "; the page has no map\n";
+        input.mapProblem = e.what();
+    }
+    const std::string page = renderReport(input);
+    if (request.output == "-") {
+        const bool written = std::fwrite(page.data(), 1, page.size(), stdout) == page.size();
+        if (!written || std::fflush(stdout) != 0) {
+            std::cerr << "ipcountry-batch: cannot write the page to standard output: "
+                      << std::strerror(errno) << '\n';
+            return 1;
+        }
+        return status;
+    }
+    if (const std::string problem = writeWhole(request.output, page); !problem.empty()) {
+        std::cerr << "ipcountry-batch: cannot write " << request.output << ": " << problem << '\n';
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace ipcountry::report
