@@ -332,24 +332,38 @@ TEST(Archive, textThatOnlyLooksLikeAMagicNumberIsReadAsText) {
     EXPECT_EQ(f.grid.rows[0], (Row{"10.1.2.3", ":80", "Germany", 0}));
 }
 
-// A formatted list that breaks off gives today's answer to a file that can no
-// longer be read: one question with the line it stopped at, and no statistics.
-TEST(Archive, damagedFormattedListIsAFailureToReadIt) {
-    Fixture f(kRanges);
-    std::string list;
-    for (int i = 0; i < 20000; ++i)
-        list += "10.1.2." + std::to_string(i % 256) + ":" + std::to_string(i) + "\r\n";
-    const std::string path = f.dir.write("list.txt", list);
-    ASSERT_EQ(std::system(("gzip -9n '" + path + "' && head -c 20000 '" + path + ".gz' > '" + path +
-                           ".cut'")
-                              .c_str()),
-              0);
-    auto context = f.context();
-    EXPECT_EQ(runFormattedList(path + ".cut", context).status, RunStatus::Stopped);
-    ASSERT_EQ(f.prompter.questions.size(), 1u);
-    EXPECT_NE(f.prompter.questions[0].find("cut short"), std::string::npos);
-    EXPECT_EQ(f.prompter.questionLines[0], static_cast<std::int64_t>(f.grid.rows.size()) + 1);
-    EXPECT_GT(f.grid.rows.size(), 1000u);
+// A formatted list that breaks off: the question names the line the text
+// broke off in, whether that line was not yet read, or was already asked
+// about for its length; the rows of the lines before it stay.
+TEST(Archive, damagedFormattedListNamesTheLineItBrokeOffIn) {
+    std::string lines;
+    for (int i = 0; i < 500; ++i)
+        lines += "10.1.2." + std::to_string(i % 256) + ":" + std::to_string(i) + "\r\n";
+    const std::string longLine = "10.1.2.3:" + std::string(3 << 20, '8');
+    struct Case {
+        const char* name;
+        std::string text;  // the list up to where it breaks off
+        std::vector<std::int64_t> questionLines;
+    };
+    const Case cases[] = {
+        {"inALine", lines + "10.1.2.3:4", {501}},
+        {"atALineEnd", lines, {501}},
+        {"betweenCrAndLf", lines.substr(0, lines.size() - 1), {500}},
+        {"inALineOverTheLimit", lines + longLine.substr(0, 200 << 10), {501}},
+        {"inALineOverABlock", lines + longLine.substr(0, 5 << 19), {501, 501}},
+    };
+    for (const Case& c : cases) {
+        Fixture f(kRanges);
+        // A second member cut in its header: the text ends exactly there.
+        const std::string path = f.dir.write(
+            "list.gz", pack(Format::Gzip, c.text) + pack(Format::Gzip, "8\r\n").substr(0, 5));
+        auto context = f.context();
+        EXPECT_EQ(runFormattedList(path, context).status, RunStatus::Stopped) << c.name;
+        EXPECT_EQ(f.prompter.questionLines, c.questionLines) << c.name;
+        ASSERT_FALSE(f.prompter.questions.empty());
+        EXPECT_NE(f.prompter.questions.back().find("cut short"), std::string::npos) << c.name;
+        EXPECT_EQ(f.grid.rows.size(), c.questionLines[0] - 1u) << c.name;
+    }
 }
 
 // Reads the resident memory of this process from the system.
