@@ -113,7 +113,7 @@ constexpr std::size_t kBlock = LineReader::kBlockSize;
 
 // A line longer than the reader's blocks comes in pieces: its addresses are
 // found where they cross a block or a piece, and nothing of it reaches the
-// next line, which it ends in the middle of an address ("7.7.7.").
+// next line, which it ends in the middle of an address ("10.10.").
 TEST(FreeTextRun, linesLongerThanABlockAreScannedWholeAndLeaveNothingBehind) {
     for (const std::size_t length : {kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 3 * kBlock + 5}) {
         Fixture f(kExampleRanges);
@@ -127,13 +127,15 @@ TEST(FreeTextRun, linesLongerThanABlockAreScannedWholeAndLeaveNothingBehind) {
             expected.push_back(six ? Row{"2001:db8::5", "", "Germany", 0}
                                    : Row{"10.9.8.7", ":6543", "Germany", 0});
         }
-        line.replace(length - 18, 18, " 11.0.0.9:1 7.7.7.");
+        line.replace(length - 18, 18, " 11.0.0.9:1 10.10.");
         expected.push_back({"11.0.0.9", ":1", "USA", 222});
         expected.insert(expected.end(), {{"2001:db8::1", "", "Germany", 0},
                                          {"2001:db8:8000::3", ":80", "France", 1},
                                          {"10.0.0.2", ":8080", "Germany", 0},
                                          {"11.0.0.1", "", "USA", 222}});
-        f.freeText(line + "\r\n2001:db8::1 [2001:db8:8000::3]:80 10.0.0.2:8080\r\n11.0.0.1");
+        // The next line's "5.6" stands where "10.10." would have gone on.
+        f.freeText(line + "\r\n" + std::string(length, 'x') + "5.6\r\n" +
+                   "2001:db8::1 [2001:db8:8000::3]:80 10.0.0.2:8080\r\n11.0.0.1");
         EXPECT_EQ(f.grid.rows, expected) << length;
     }
 }
