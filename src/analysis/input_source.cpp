@@ -313,7 +313,11 @@ private:
     bool unpack(unsigned char* out, std::size_t capacity, std::size_t& got) override {
         // Frames follow one another; between two of them the text may end.
         if (inputLeft() == 0 && m_frameDone) return inputEnded();
-        ZSTD_inBuffer in{input(), inputLeft(), 0};
+        // A call that fails does not say what it wrote before it failed. So
+        // a call either writes out the rest of the last block, or is offered
+        // the next block alone (the size the last call asked for): the text
+        // before a damaged block is never lost with it.
+        ZSTD_inBuffer in{input(), m_outputFull ? 0 : std::min(inputLeft(), m_nextInput), 0};
         ZSTD_outBuffer output{out, capacity, 0};
         const std::size_t result = ZSTD_decompressStream(m_stream, &output, &in);
         consume(in.pos);
@@ -324,11 +328,17 @@ private:
             damaged();
         }
         m_frameDone = result == 0;
+        m_nextInput = m_frameDone ? kFrameStart : result;
+        m_outputFull = output.pos == output.size;
         return false;
     }
 
+    static constexpr std::size_t kFrameStart = 5;  // enough to tell a frame header's size
+
     ZSTD_DStream* m_stream;
     bool m_frameDone = false;
+    std::size_t m_nextInput = kFrameStart;
+    bool m_outputFull = false;
 };
 
 // Unpacks on a thread of its own, a few chunks ahead of the reader, so that
@@ -482,7 +492,10 @@ private:
                 std::make_unique<GzipUnpacker>(std::move(file), head));
         if (head.startsWith({0xFD, '7', 'z', 'X', 'Z', 0x00}))
             return std::make_unique<ReadAhead>(std::make_unique<XzUnpacker>(std::move(file), head));
-        if (head.startsWith({0x28, 0xB5, 0x2F, 0xFD}))
+        // A zstd frame, or a skippable frame (pzstd writes one first).
+        if (head.startsWith({0x28, 0xB5, 0x2F, 0xFD}) ||
+            (head.size >= 4 && (head.bytes[0] & 0xF0) == 0x50 &&
+             std::equal(head.bytes + 1, head.bytes + 4, "\x2A\x4D\x18")))
             return std::make_unique<ReadAhead>(
                 std::make_unique<ZstdUnpacker>(std::move(file), head));
         // "BZh" is also how a text may begin: only a digit and the magic of a

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/line_reader.h"
 #include "fakes.h"
 
 namespace ipcountry::analysis {
@@ -108,13 +109,97 @@ TEST(FreeTextRun, missingRangeFileIsNoErrorForTextWithoutAddresses) {
     EXPECT_TRUE(f.prompter.errors.empty());
 }
 
-TEST(FreeTextRun, aVeryLongLineIsScannedWhole) {
+constexpr std::size_t kBlock = LineReader::kBlockSize;
+
+// A line longer than the reader's blocks comes in pieces: its addresses are
+// found where they cross a block or a piece, and nothing of it reaches the
+// next line, which it ends in the middle of an address ("10.10.").
+TEST(FreeTextRun, linesLongerThanABlockAreScannedWholeAndLeaveNothingBehind) {
+    for (const std::size_t length : {kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 3 * kBlock + 5}) {
+        Fixture f(kExampleRanges);
+        f.dir.write("IP6_db.dbf", testing::kExample6Ranges);
+        std::string line(length, 'x');
+        std::vector<Row> expected{{"10.0.0.1", ":22", "Germany", 0}};
+        line.replace(0, 12, "10.0.0.1:22 ");
+        for (std::size_t border = kBlock; border + 40 < length; border += kBlock) {
+            const bool six = border / kBlock % 2 == 0;
+            line.replace(border - 6, 15, six ? " 2001:db8::5 x " : " 10.9.8.7:6543 ");
+            expected.push_back(six ? Row{"2001:db8::5", "", "Germany", 0}
+                                   : Row{"10.9.8.7", ":6543", "Germany", 0});
+        }
+        line.replace(length - 18, 18, " 11.0.0.9:1 10.10.");
+        expected.push_back({"11.0.0.9", ":1", "USA", 222});
+        expected.insert(expected.end(), {{"2001:db8::1", "", "Germany", 0},
+                                         {"2001:db8:8000::3", ":80", "France", 1},
+                                         {"10.0.0.2", ":8080", "Germany", 0},
+                                         {"11.0.0.1", "", "USA", 222}});
+        // The next line's "5.6" stands where "10.10." would have gone on.
+        f.freeText(line + "\r\n" + std::string(length, 'x') + "5.6\r\n" +
+                   "2001:db8::1 [2001:db8:8000::3]:80 10.0.0.2:8080\r\n11.0.0.1");
+        EXPECT_EQ(f.grid.rows, expected) << length;
+    }
+}
+
+// A file that ends without a line end, at, just before and just after the
+// reader's block borders, with an address and its port as its last bytes:
+// in a line of its own, or at the end of a line that crosses the borders.
+TEST(FreeTextRun, addressThatEndsTheFileIsFoundAtEveryBlockBorder) {
+    struct Ending {
+        std::string text;
+        Row row;
+        bool formattedFails;  // the line is no address:port
+    };
+    const Ending endings[] = {
+        {"10.0.0.1:8080", {"10.0.0.1", ":8080", "Germany", 0}, false},
+        {"11.0.0.1:", {"11.0.0.1", ":", "USA", 222}, false},
+        {"[2001:db8::1]:443", {"2001:db8::1", ":443", "Germany", 0}, false},
+        {"10.0.0.7", {"10.0.0.7", "", "Germany", 0}, true},
+    };
     Fixture f(kExampleRanges);
-    std::string line(3u << 20, 'x');  // longer than a read block
-    line += " 10.0.0.1:22";
-    f.freeText(line + "\r\n11.0.0.1");
-    EXPECT_EQ(f.grid.rows,
-              (std::vector<Row>{{"10.0.0.1", ":22", "Germany", 0}, {"11.0.0.1", "", "USA", 222}}));
+    f.dir.write("IP6_db.dbf", testing::kExample6Ranges);
+    struct Answer {
+        std::vector<Row> rows;
+        std::vector<std::int64_t> questionLines;
+    };
+    const auto run = [&f](auto analysis, std::string_view text) {
+        testing::FakeGrid grid;
+        testing::FakePrompter prompter;
+        AnalysisContext context{f.table, f.ranges, f.ranges6, grid, prompter, f.clock, nullptr};
+        analysis(f.dir.write("input.txt", text), context);
+        return Answer{grid.rows, prompter.questionLines};
+    };
+    const std::string line = "10.1.2.3:1\r\n";
+    const Row lineRow{"10.1.2.3", ":1", "Germany", 0};
+    for (const std::size_t size :
+         {kBlock - 1, kBlock, kBlock + 1, 2 * kBlock - 1, 2 * kBlock, 2 * kBlock + 1}) {
+        for (const Ending& ending : endings) {
+            const std::string where = std::to_string(size) + " " + ending.text;
+            // Short lines, the first of them no address but padding.
+            const std::size_t lines = (size - 200) / line.size();
+            std::string text =
+                "#" + std::string(size - lines * line.size() - ending.text.size() - 3, 'x') +
+                "\r\n";
+            for (std::size_t i = 0; i < lines; ++i) text += line;
+            text += ending.text;
+            ASSERT_EQ(text.size(), size);
+            std::vector<Row> expected(lines, lineRow);
+            expected.push_back(ending.row);
+            EXPECT_EQ(run(runFreeTextScan, text).rows, expected) << where;
+            const Answer formatted = run(runFormattedList, text);
+            if (ending.formattedFails) expected.pop_back();
+            EXPECT_EQ(formatted.rows, expected) << where;
+            const std::vector<std::int64_t> questions =
+                ending.formattedFails ? std::vector<std::int64_t>{1, std::int64_t(lines) + 2}
+                                      : std::vector<std::int64_t>{1};
+            EXPECT_EQ(formatted.questionLines, questions) << where;
+
+            // One line from the first to the last byte but for an address before it.
+            text = line + std::string(size - line.size() - ending.text.size() - 1, 'x') + " " +
+                   ending.text;
+            EXPECT_EQ(run(runFreeTextScan, text).rows, (std::vector<Row>{lineRow, ending.row}))
+                << where;
+        }
+    }
 }
 
 }  // namespace
