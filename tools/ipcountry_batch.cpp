@@ -218,9 +218,9 @@ class PrintingGrid final : public analysis::ResultSink {
 public:
     PrintingGrid(batch::RowWriter& writer, const lookup::CountryTable& table)
         : m_writer(writer), m_table(table) {}
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override {
-        m_writer.analysisRow(ip, port, country, analysis::flagCodeOfSlot(m_table, slot));
+    void appendRow(const analysis::ResultRow& row) override {
+        m_writer.analysisRow(row.address, row.port, analysis::countryName(m_table, row.country),
+                             analysis::flagCodeOfSlot(m_table, row.country.slot));
     }
 
 private:
@@ -232,17 +232,16 @@ private:
 class BatchPrompter final : public analysis::Prompter {
 public:
     BatchPrompter(batch::Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
-    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
-        // Only the first line: "Do you want continue?" is answered by the options.
-        const std::string_view first = message.substr(0, message.find("\r\n"));
+    bool askContinue(const analysis::FailingLine& line) override {
+        // "Do you want continue?" is answered by the options.
         m_out.flush();  // rows before the message stay before it when both streams go to one place
-        if (lineNumber > 0) std::cerr << "line " << lineNumber << ": ";
-        std::cerr << first << '\n';
+        if (line.lineNumber > 0) std::cerr << "line " << line.lineNumber << ": ";
+        std::cerr << analysis::wrongDataMessage(line.reason) << '\n';
         return !m_stopOnError;
     }
-    void showError(std::string_view message) override {
+    void showError(std::string_view reason) override {
         m_out.flush();
-        std::cerr << message << '\n';
+        std::cerr << analysis::wrongDataMessage(reason) << '\n';
     }
 
 private:
@@ -269,7 +268,7 @@ int runAnalysis(const Options& options, bool formatted, const std::string& path)
 
     if (options.stats) {
         const analysis::Statistics stats = analysis::buildStatistics(
-            table, result.rowsAdded + 2, result.elapsed, analysis::StatsLocale{});
+            table, result.rowsAdded, result.elapsed, analysis::StatsLocale{});
         writer.statistics(stats, table, result.elapsed);
     }
     return 0;

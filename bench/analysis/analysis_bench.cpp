@@ -118,13 +118,13 @@ const fs::path& dataDir() {
 
 class DiscardingGrid final : public analysis::ResultSink {
 public:
-    void appendRow(std::string_view, std::string_view, std::string_view, int) override { ++rows; }
+    void appendRow(const analysis::ResultRow&) override { ++rows; }
     std::int64_t rows = 0;
 };
 
 class YesPrompter final : public analysis::Prompter {
 public:
-    bool askContinue(std::string_view, std::int64_t) override {
+    bool askContinue(const analysis::FailingLine&) override {
         ++failures;
         return true;
     }

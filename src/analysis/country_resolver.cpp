@@ -9,7 +9,6 @@ namespace ipcountry::analysis {
 namespace {
 
 constexpr std::string_view kUsCode = "US";
-constexpr std::string_view kUsName = "USA";
 constexpr std::uint16_t kUsPacked = static_cast<std::uint16_t>(('U' << 8) | 'S');
 
 // The common form, four groups of one to three digits each at most 255,
@@ -54,22 +53,22 @@ BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& t
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolvePacked(std::uint16_t packed) const {
-    if (packed == kUsPacked) return Resolution{lookup::kUsSlot, kUsName};
+    if (packed == kUsPacked) return Resolution{lookup::kUsSlot, true};
     const int slot = m_slotOfCode[packed];
     if (slot < 0) return std::nullopt;
-    return Resolution{slot, m_table.slotName(slot)};
+    return Resolution{slot, false};
 }
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolveCode(std::string_view code) const {
-    if (code == kUsCode) return Resolution{lookup::kUsSlot, kUsName};
+    if (code == kUsCode) return Resolution{lookup::kUsSlot, true};
     if (code.size() == 2) return resolvePacked(lookup::packCode(code));
     // A range line shorter than two characters gives a shorter code; only the
     // table's own search can match it (an empty code matches no country).
     if (code.empty()) return std::nullopt;
     const std::optional<int> slot = m_table.findSlot(code);
     if (!slot) return std::nullopt;
-    return Resolution{*slot, m_table.slotName(*slot)};
+    return Resolution{*slot, false};
 }
 
 template <class Family>
@@ -89,6 +88,7 @@ Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
+        if (answer.country) answer.countryName = countryName(m_table, *answer.country);
         answer.code = std::move(*code);
     }
     return answer;

@@ -6,21 +6,17 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/interfaces.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::analysis {
 
-// Where an address is counted and what its row shows.
-struct Resolution {
-    int slot = 0;
-    std::string_view country;  // "USA" for the code US, else the slot's name
-};
-
 // Everything "Find" and the driver tell of one address.
 struct Answer {
     lookup::CountryCode code;           // the range's code; empty when no range holds the address
     std::optional<Resolution> country;  // none: no country
+    std::string_view countryName;       // countryName() of `country`, empty without one
     // The flag picture's name: the code itself (the flag folder decides
     // whether it has one).
     const lookup::CountryCode& flagCode() const { return code; }

@@ -2,11 +2,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/line_reader.h"
-#include "analysis/messages.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -102,7 +102,7 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
     } catch (const lookup::Error& error) {
         // There is no list to go on with: Yes ends the run as No does, and
         // neither shows statistics of a run that never read a line.
-        context.prompter.askContinue(continuePrompt(error.what()), 0);
+        context.prompter.askContinue({0, error.what()});
         return result;
     }
 
@@ -121,8 +121,7 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
             next = reader.next(line, lineEnds);
         } catch (const lookup::Error& error) {
             // The list broke off midway: there is nothing left to go on with.
-            context.prompter.askContinue(continuePrompt(error.what()),
-                                         lineStarts ? lineNumber + 1 : lineNumber);
+            context.prompter.askContinue({lineStarts ? lineNumber + 1 : lineNumber, error.what()});
             return result;
         }
         if (next == LineReader::Next::End) break;
@@ -139,8 +138,7 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
             const std::string description = "Line " + std::to_string(lineNumber) +
                                             " is longer than " +
                                             std::to_string(kLongestFormattedLine) + " characters";
-            if (!context.prompter.askContinue(continuePrompt(description), lineNumber))
-                return result;
+            if (!context.prompter.askContinue({lineNumber, description})) return result;
             continue;
         }
 
@@ -193,13 +191,12 @@ RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
                     break;  // no country: no row, as for an address no range holds
             }
             if (country) {
-                context.grid.appendRow(listed->address, listed->port, country->country,
-                                       country->slot);
+                context.grid.appendRow({listed->address, listed->port, *country});
                 context.table.addHit(country->slot);
                 ++result.rowsAdded;
             }
         }
-        if (failure && !context.prompter.askContinue(continuePrompt(*failure), lineNumber))
+        if (failure && !context.prompter.askContinue({lineNumber, std::move(*failure)}))
             return result;
     }
 

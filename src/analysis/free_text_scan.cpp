@@ -8,7 +8,6 @@
 #include "analysis/both_families_scan.h"
 #include "analysis/country_resolver.h"
 #include "analysis/line_reader.h"
-#include "analysis/messages.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -43,7 +42,7 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
         const auto addRow = [&](std::string_view text, std::string_view port,
                                 const std::optional<Resolution>& country) {
             if (!country) return;
-            context.grid.appendRow(text, port, country->country, country->slot);
+            context.grid.appendRow({text, port, *country});
             context.table.addHit(country->slot);
             ++result.rowsAdded;
         };
@@ -103,7 +102,7 @@ RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
             lineStarts = lineEnds;
         }
     } catch (const lookup::Error& error) {
-        context.prompter.showError(wrongDataMessage(error.what()));
+        context.prompter.showError(error.what());
         return result;
     }
 

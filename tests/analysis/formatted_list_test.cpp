@@ -230,7 +230,7 @@ TEST(FormattedList, missingRangeFileOfOneFamilyFailsOnlyItsLines) {
 class RestoringPrompter final : public Prompter {
 public:
     explicit RestoringPrompter(testing::TempDir& dir) : m_dir(dir) {}
-    bool askContinue(std::string_view, std::int64_t) override {
+    bool askContinue(const FailingLine&) override {
         m_dir.write("IP_db.dbf", kExampleRanges);
         ++asked;
         return true;

@@ -19,9 +19,7 @@ protected:
     void SetUp() override {
         // As under a screen reader: the views send their accessibility events.
         QAccessible::setActive(true);
-        m_grid.setCols(3);
-        m_grid.addItem("IP\tPort\tCountry", 0);
-        m_grid.setFixedRows(1);
+        addResultsHeader(m_grid);
         m_view.setAccessibleName(QStringLiteral("MSHFlexGrid1"));
         m_view.resize(385, 132);
         m_table = QAccessible::queryAccessibleInterface(&m_view);
@@ -29,15 +27,14 @@ protected:
     void TearDown() override { QAccessible::setActive(false); }
 
     void appendRows(int count, int distinct) {
-        std::vector<ResultGrid::Row> rows;
+        const ResultGrid::CountryId usa = m_grid.addCountry("USA", 222);
+        const ResultGrid::CountryId aland = m_grid.addCountry("Åland Islands", 1);
         for (int i = 0; i < count; ++i) {
             const int k = i % distinct;
-            rows.push_back({"10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256) +
-                                "\t:" + std::to_string(80 + k % 3) +
-                                (k % 2 ? "\tUSA" : "\tÅland Islands"),
-                            k % 2 ? 222 : 1});
+            m_grid.appendResult("10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256),
+                                ":" + std::to_string(80 + k % 3), k % 2 ? usa : aland);
         }
-        m_grid.appendRows(std::move(rows));
+        m_grid.announceRows();
     }
 
     // Every cell of the rows given reads as the grid holds it.
@@ -49,7 +46,8 @@ protected:
             for (int column = 0; column < 3; ++column) {
                 QAccessibleInterface* cell = table->cellAt(row, column);
                 ASSERT_NE(cell, nullptr) << row << "," << column;
-                EXPECT_EQ(cell->text(QAccessible::Name), m_grid.textMatrix(row + 1, column))
+                EXPECT_EQ(cell->text(QAccessible::Name),
+                          m_grid.index(row, column).data().toString())
                     << row << "," << column;
                 ASSERT_NE(cell->tableCellInterface(), nullptr);
                 EXPECT_EQ(cell->tableCellInterface()->rowIndex(), row);
