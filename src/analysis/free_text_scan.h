@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/port_text.h"
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -240,13 +242,7 @@ private:
                 const std::size_t colon = portFrom + offset;
                 if (colon >= size) break;
                 if (text[colon] != ':') continue;
-                std::size_t digits = 0;
-                const std::size_t available = size - colon - 1;
-                while (digits < 5 && digits < available &&
-                       detail::isDigit(text[colon + 1 + digits]))
-                    ++digits;
-                // ":" alone when the colon ends the line; no port when a non-digit follows it.
-                if (digits > 0 || available == 0) port = std::string_view(text + colon, digits + 1);
+                port = portAt(std::string_view(text + colon, size - colon));
                 break;
             }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <arpa/inet.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -10,8 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
+
+#include "analysis/port_text.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::analysis {
 
@@ -54,14 +57,14 @@ inline bool inRun(char c) noexcept { return (classOf(c) & (kHex | kColon)) != 0;
 // Letters, digits and "_": what continues a word.
 inline bool isWord(char c) noexcept { return (classOf(c) & (kHex | kLetter)) != 0; }
 
-// The longest text inet_pton can accept without a dotted tail: eight groups
+// The longest address a run can hold, which has no dotted tail: eight groups
 // of four digits and seven colons. One more for a sentence's final colon.
 inline constexpr std::size_t kMaxAddressText = 39;
 inline constexpr std::size_t kMaxRun = kMaxAddressText + 1;
 
-// inet_pton on a text that is not NUL-terminated. Times and MAC addresses,
-// the runs logs are full of, are turned away before it by their colons: an
-// address has seven, or at most eight with one "::".
+// A run read as an address. Times and MAC addresses, the runs logs are full
+// of, are turned away before the text is read by their colons: an address
+// has seven, or at most eight with one "::".
 inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
                   std::uint64_t& low) noexcept {
     if (length > kMaxAddressText) return false;
@@ -74,16 +77,11 @@ inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
         }
     }
     if (compressed ? colons > 8 : colons != 7) return false;
-    char buffer[kMaxAddressText + 1];
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, buffer, bytes) != 1) return false;
-    high = low = 0;
-    for (int i = 0; i < 8; ++i) {
-        high = (high << 8) | bytes[i];
-        low = (low << 8) | bytes[8 + i];
-    }
+    const std::optional<lookup::Address6> value =
+        lookup::readIpv6Value(std::string_view(text, length));
+    if (!value) return false;
+    high = value->high;
+    low = value->low;
     return true;
 }
 
@@ -366,9 +364,9 @@ private:
                 report(std::string_view(), onAddress);
                 break;
             case State::InPort:
-                if ((detail6::classOf(c) & detail6::kDigit) != 0 && m_portLength < 6) {
+                if ((detail6::classOf(c) & detail6::kDigit) != 0 && m_portLength < kPortText) {
                     m_port[m_portLength++] = c;
-                    if (m_portLength < 6) return true;
+                    if (m_portLength < kPortText) return true;
                     report(std::string_view(m_port, m_portLength), onAddress);
                     m_state = State::SkipRun;  // the rest of the port's run is no address
                     return true;
@@ -454,7 +452,8 @@ private:
     bool m_zoned = false;
     char m_run[detail6::kMaxRun];
     std::size_t m_runLength = 0;
-    char m_port[6];
+    static constexpr std::size_t kPortText = 1 + kMaxPortDigits;  // the colon and the digits
+    char m_port[kPortText];
     std::size_t m_portLength = 0;
     std::uint64_t m_start = 0;
     std::uint64_t m_high = 0;
