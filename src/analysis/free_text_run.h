@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "analysis/both_families_scan.h"
+#include "analysis/both_families_scanner.h"
 #include "analysis/country_resolver.h"
 #include "analysis/run_loop.h"
 #include "lookup/error.h"
@@ -53,8 +53,8 @@ public:
 
 private:
     template <class Out>
-    void add(std::string_view text, std::string_view port,
-             const std::optional<Resolution>& country, Out& out) {
+    void add(std::string_view text, std::string_view port, const std::optional<Resolution>& country,
+             Out& out) {
         // After a Stop the rest of the line is read past.
         if (country && m_flow == Flow::GoOn) m_flow = out.row({text, port, *country});
     }
@@ -86,7 +86,7 @@ private:
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
-    BothFamiliesScanner<Ipv4Scanner> m_scanner;
+    BothFamiliesScanner m_scanner;
     Flow m_flow = Flow::GoOn;
 };
 

@@ -71,8 +71,8 @@ private:
 class EventLog {
 public:
     Flow row(const ResultRow& row) {
-        m_events.push_back({Kind::Row, std::string(row.address), std::string(row.port),
-                            row.country, 0});
+        m_events.push_back(
+            {Kind::Row, std::string(row.address), std::string(row.port), row.country, 0});
         return Flow::GoOn;
     }
     Flow failingLine(FailingLine&& line) {
@@ -86,10 +86,9 @@ public:
     template <class Out>
     Flow replay(Out& out) const {
         for (const Event& event : m_events) {
-            const Flow flow =
-                event.kind == Kind::Row
-                    ? out.row(ResultRow{event.first, event.second, event.country})
-                    : out.failingLine(FailingLine{event.lineNumber, event.first});
+            const Flow flow = event.kind == Kind::Row
+                                  ? out.row(ResultRow{event.first, event.second, event.country})
+                                  : out.failingLine(FailingLine{event.lineNumber, event.first});
             if (flow == Flow::Stop) return flow;
         }
         if (m_error) std::rethrow_exception(m_error);
@@ -127,8 +126,7 @@ inline std::string runErrorText(const std::exception& error) {
 // stands. Any exception ends it with one message (RunError); whatever was
 // added before stays.
 template <class Work>
-RunResult runLines(const std::string& path, AnalysisContext& context, Work& work,
-                   RunError errors) {
+RunResult runLines(const std::string& path, AnalysisContext& context, Work& work, RunError errors) {
     RunResult result;
     const auto started = context.clock.now();
     RunConsumer consumer(context);
