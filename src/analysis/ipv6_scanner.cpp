@@ -17,8 +17,7 @@ namespace detail6 {
 // A run read as an address. Times and MAC addresses, the runs logs are full
 // of, are turned away before the text is read by their colons: an address
 // has seven, or at most eight with one "::".
-bool parse(const char* text, std::size_t length, std::uint64_t& high,
-                  std::uint64_t& low) noexcept {
+bool parse(const char* text, std::size_t length, std::uint64_t& high, std::uint64_t& low) noexcept {
     if (length > kMaxAddressText) return false;
     std::size_t colons = 0;
     bool compressed = false;
@@ -83,9 +82,10 @@ bool mayHoldAddress(std::string_view line) noexcept {
                 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
                 0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-            step(size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastLanes + (size - i))));
+            step(size - 16,
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastLanes + (size - i))));
         }
-        if (_mm_movemask_epi8(pairs) != 0) return true;  // any lane with "::"
+        if (_mm_movemask_epi8(pairs) != 0) return true;          // any lane with "::"
         sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));  // as in the loop
         alignas(16) std::uint64_t halves[2];
         _mm_store_si128(reinterpret_cast<__m128i*>(halves), sums);
@@ -110,9 +110,8 @@ bool mayHoldAddress(std::string_view line) noexcept {
 int Ipv6Scanner::before(const char* text, std::size_t at, std::size_t back) const noexcept {
     if (at >= back) return static_cast<unsigned char>(text[at - back]);
     const std::size_t intoTail = back - at;
-    return intoTail <= m_tailLength
-               ? static_cast<unsigned char>(m_tail[m_tailLength - intoTail])
-               : kEnd;
+    return intoTail <= m_tailLength ? static_cast<unsigned char>(m_tail[m_tailLength - intoTail])
+                                    : kEnd;
 }
 
 // A colon outside any run: the run holds it and the hex digits right before it.

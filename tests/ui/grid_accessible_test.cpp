@@ -97,5 +97,34 @@ TEST_F(GridAccessibleTest, readsTheRowsThatStayAfterDuplicateRemoval) {
     EXPECT_EQ(m_table->tableInterface()->cellAt(701, 0), nullptr);
 }
 
+TEST_F(GridAccessibleTest, aCellOfARowThatClearRemovedIsGoneAndItsPlaceReadsTheNewRow) {
+    appendRows(50, 50);
+    QAccessibleTableInterface* table = m_table->tableInterface();
+    QAccessibleInterface* before = table->cellAt(40, 0);
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(before->text(QAccessible::Name), "10.0.0.39");
+    const QAccessible::Id gone = QAccessible::uniqueId(before);
+
+    m_grid.setRows(kFirstAddressRow);  // what "Clear" does
+
+    EXPECT_EQ(QAccessible::accessibleInterface(gone), nullptr)
+        << "a cell of a cleared row is still handed out";
+    EXPECT_EQ(table->cellAt(40, 0), nullptr);
+    EXPECT_EQ(m_table->child(41 * 4 + 1), nullptr);
+    expectCellsMatchGrid({0});
+
+    // The next run's rows take the same places: asked again, the place reads them.
+    const ResultGrid::CountryId country = m_grid.addCountry("France", 1);
+    for (int i = 0; i < 45; ++i) {
+        m_grid.appendResult("192.0.2." + std::to_string(i), "", country);
+    }
+    m_grid.announceRows();
+    QAccessibleInterface* after = table->cellAt(40, 0);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->text(QAccessible::Name), "192.0.2.39");
+    EXPECT_EQ(table->cellAt(40, 2)->text(QAccessible::Name), "France");
+    expectCellsMatchGrid({0, 1, 45});
+}
+
 }  // namespace
 }  // namespace ipcountry::ui
