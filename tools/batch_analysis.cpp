@@ -21,9 +21,9 @@ class PrintingGrid final : public analysis::ResultSink {
 public:
     PrintingGrid(RowWriter& writer, const lookup::CountryTable& table)
         : m_writer(writer), m_table(table) {}
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override {
-        m_writer.analysisRow(ip, port, country, analysis::flagCodeOfSlot(m_table, slot));
+    void appendRow(const analysis::ResultRow& row) override {
+        m_writer.analysisRow(row.address, row.port, analysis::countryName(m_table, row.country),
+                             analysis::flagCodeOfSlot(m_table, row.country.slot));
     }
 
 private:
@@ -72,7 +72,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     if (!everyFileRead) return 1;
     if (options.stats) {
         const analysis::Statistics stats =
-            analysis::buildStatistics(table, rows + 2, elapsed, analysis::StatsLocale{});
+            analysis::buildStatistics(table, rows, elapsed, analysis::StatsLocale{});
         writer.statistics(stats, table, elapsed);
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/messages.h"
 #include "batch_options.h"
 #include "batch_output.h"
 
@@ -23,21 +24,20 @@ public:
     // --stop-on-error: the whole run ends there.
     bool toldToStop() const { return m_toldToStop; }
 
-    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
-        // Only the first line: "Do you want continue?" is answered by the options.
-        const std::string_view first = message.substr(0, message.find("\r\n"));
+    bool askContinue(const analysis::FailingLine& line) override {
+        // "Do you want continue?" is answered by the options.
         m_out.flush();  // rows before the message stay before it when both streams go to one place
         if (!m_file.empty()) std::cerr << m_file << ": ";
-        if (lineNumber > 0) std::cerr << "line " << lineNumber << ": ";
-        std::cerr << first << '\n';
+        if (line.lineNumber > 0) std::cerr << "line " << line.lineNumber << ": ";
+        std::cerr << analysis::wrongDataMessage(line.reason) << '\n';
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
-    void showError(std::string_view message) override {
+    void showError(std::string_view reason) override {
         m_toldToStop = m_stopOnError;
         m_out.flush();
         if (!m_file.empty()) std::cerr << m_file << ": ";
-        std::cerr << message << '\n';
+        std::cerr << analysis::wrongDataMessage(reason) << '\n';
     }
 
 private:

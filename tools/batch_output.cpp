@@ -61,13 +61,6 @@ void appendCsvField(std::string& out, std::string_view utf8) {
     out += '"';
 }
 
-// "66.7%" as the number 66.7: the window's rounding, without its percent sign.
-double shareNumber(const std::string& share) {
-    double number = 0.0;
-    std::from_chars(share.data(), share.data() + share.size(), number);
-    return number;
-}
-
 // One to five digits: every port there is, and never more than a JSON
 // reader takes as an exact number.
 bool isPortNumber(std::string_view text) {
@@ -156,7 +149,11 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
                             std::string_view code) {
     std::string& out = m_out.buffer();
     if (m_format == Format::Tsv) {
-        analysis::appendResultRow(out, ip, port, country);
+        lookup::appendWindows1252AsUtf8(out, ip);
+        out += '\t';
+        lookup::appendWindows1252AsUtf8(out, port);
+        out += '\t';
+        lookup::appendWindows1252AsUtf8(out, country);
         out += '\n';
     } else {
         // What goes before each field: the csv separator or the JSON key.
@@ -214,7 +211,7 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
                     Json{{"country", row.name},
                          {"code", lookup::windows1252ToUtf8(table.slotCode(row.slot))},
                          {"count", row.hits},
-                         {"share", shareNumber(row.share)}});
+                         {"share", static_cast<double>(row.shareTenths) / 10.0}});
             const Json object{{"elapsed_seconds", seconds},
                               {"total", stats.total},
                               {"countries", std::move(countries)}};
@@ -234,7 +231,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     std::string& out = m_out.buffer();
     const std::string code = lookup::windows1252ToUtf8(answer.code);
     const std::optional<std::string> country =
-        answer.country ? std::optional(lookup::windows1252ToUtf8(answer.country->country))
+        answer.country ? std::optional(lookup::windows1252ToUtf8(answer.countryName))
                        : std::nullopt;
     if (m_format == Format::Json) {
         const auto stringOrNull = [&out](const std::string* text) {

@@ -521,7 +521,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     Output out;
     RowWriter writer(out, options.format);
     writer.statistics(
-        analysis::buildStatistics(counted, total + 2, elapsed, analysis::StatsLocale{}), counted,
+        analysis::buildStatistics(counted, total, elapsed, analysis::StatsLocale{}), counted,
         elapsed);
     return 0;
 }

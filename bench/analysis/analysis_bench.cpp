@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "analysis/both_families_scan.h"
-#include "analysis/free_text_scan.h"
-#include "analysis/free_text_scan6.h"
+#include "analysis/both_families_scanner.h"
+#include "analysis/ipv4_scanner.h"
+#include "analysis/ipv6_scanner.h"
 #include "analysis/line_reader.h"
 #include "corpus.h"
 #include "lookup/address_key.h"
@@ -118,13 +118,13 @@ const fs::path& dataDir() {
 
 class DiscardingGrid final : public analysis::ResultSink {
 public:
-    void appendRow(std::string_view, std::string_view, std::string_view, int) override { ++rows; }
+    void appendRow(const analysis::ResultRow&) override { ++rows; }
     std::int64_t rows = 0;
 };
 
 class YesPrompter final : public analysis::Prompter {
 public:
-    bool askContinue(std::string_view, std::int64_t) override {
+    bool askContinue(const analysis::FailingLine&) override {
         ++failures;
         return true;
     }
@@ -597,7 +597,7 @@ void runBothFamilies(benchmark::State& state, const Corpus& corpus) {
         std::string_view line;
         bool lineEnds = false;
         while (reader.next(line, lineEnds) == analysis::LineReader::Next::Piece)
-            analysis::scanLineBothFamilies<analysis::Ipv4Scanner>(line, on4, on6);
+            analysis::scanLineBothFamilies(line, on4, on6);
         state.counters["found4"] = static_cast<double>(found4);
         state.counters["found6"] = static_cast<double>(found6);
         state.counters["written4"] =
@@ -605,7 +605,7 @@ void runBothFamilies(benchmark::State& state, const Corpus& corpus) {
         state.counters["written6"] = static_cast<double>(corpus.stats.addresses6);
     }
     for (auto _ : state) {
-        analysis::BothFamiliesScanner<analysis::Ipv4Scanner> scanner;
+        analysis::BothFamiliesScanner scanner;
         // Whole lines, as the run hands them over.
         for (const auto& line : lines) scanner.scanLine(line, on4, on6);
         benchmark::DoNotOptimize(found4);

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "analysis/interfaces.h"
 #include "ui/result_grid.h"
 
 namespace {
@@ -29,31 +28,22 @@ std::size_t heapInUse() {
 
 std::unique_ptr<ResultGrid> setUpGrid() {
     auto grid = std::make_unique<ResultGrid>();
-    grid->setCols(3);
-    grid->addItem("IP\tPort\tCountry", 0);
-    grid->setFixedRows(1);
+    ipcountry::ui::addResultsHeader(*grid);
     return grid;
 }
 
 // `distinct` different address and port pairs, repeated to fill the rows.
 void fill(ResultGrid& grid, int rows, int distinct) {
-    std::vector<ResultGrid::Row> batch;
-    batch.reserve(kBatch);
+    std::vector<ResultGrid::CountryId> countries;
+    for (int k = 0; k < 237; ++k) countries.push_back(grid.addCountry(kCountries[k % 8], k));
     for (int i = 0; i < rows; ++i) {
         const int k = i % distinct;
         const std::string ip = std::to_string(10 + k % 200) + "." + std::to_string((k >> 8) & 255) +
                                "." + std::to_string((k >> 3) & 255) + "." + std::to_string(k & 255);
-        ResultGrid::Row row{{}, k % 237};
-        ipcountry::analysis::appendResultRow(row.text, ip, ":" + std::to_string(1024 + k % 50000),
-                                             kCountries[k % 8]);
-        batch.push_back(std::move(row));
-        if (batch.size() == kBatch) {
-            grid.appendRows(std::move(batch));
-            batch.clear();
-            batch.reserve(kBatch);
-        }
+        grid.appendResult(ip, ":" + std::to_string(1024 + k % 50000), countries[k % 237]);
+        if (static_cast<std::size_t>(i + 1) % kBatch == 0) grid.announceRows();
     }
-    grid.appendRows(std::move(batch));
+    grid.announceRows();
 }
 
 void BM_AppendMillionRows(benchmark::State& state) {

@@ -9,7 +9,6 @@ namespace ipcountry::analysis {
 namespace {
 
 constexpr std::string_view kUsCode = "US";
-constexpr std::string_view kUsName = "USA";
 constexpr std::uint16_t kUsPacked = static_cast<std::uint16_t>(('U' << 8) | 'S');
 
 // The common form, four groups of one to three digits each at most 255,
@@ -54,22 +53,22 @@ BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& t
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolvePacked(std::uint16_t packed) const {
-    if (packed == kUsPacked) return Resolution{lookup::kUsSlot, kUsName};
+    if (packed == kUsPacked) return Resolution{lookup::kUsSlot, true};
     const int slot = m_slotOfCode[packed];
     if (slot < 0) return std::nullopt;
-    return Resolution{slot, m_table.slotName(slot)};
+    return Resolution{slot, false};
 }
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolveCode(std::string_view code) const {
-    if (code == kUsCode) return Resolution{lookup::kUsSlot, kUsName};
+    if (code == kUsCode) return Resolution{lookup::kUsSlot, true};
     if (code.size() == 2) return resolvePacked(lookup::packCode(code));
     // A range line shorter than two characters gives a shorter code; only the
     // table's own search can match it (an empty code matches no country).
     if (code.empty()) return std::nullopt;
     const std::optional<int> slot = m_table.findSlot(code);
     if (!slot) return std::nullopt;
-    return Resolution{*slot, m_table.slotName(*slot)};
+    return Resolution{*slot, false};
 }
 
 template <class Family>
@@ -89,6 +88,7 @@ Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
+        if (answer.country) answer.countryName = countryName(m_table, *answer.country);
         answer.code = std::move(*code);
     }
     return answer;
@@ -104,51 +104,66 @@ std::uint32_t readAddress(std::string_view text) {
     return *address;
 }
 
+std::optional<TypedAddress> typedAddressOf(const lookup::Ipv6Address& parsed) {
+    switch (parsed.kind) {
+        case lookup::Ipv6Address::Kind::Invalid:
+            break;
+        case lookup::Ipv6Address::Kind::Ipv4:
+            return TypedAddress{TypedAddress::Kind::Ipv4, parsed.ipv4, {}};
+        case lookup::Ipv6Address::Kind::Ipv6:
+            return TypedAddress{TypedAddress::Kind::Ipv6, 0, parsed.address};
+        case lookup::Ipv6Address::Kind::LinkLocal:
+            return TypedAddress{TypedAddress::Kind::LinkLocal, 0, parsed.address};
+    }
+    return std::nullopt;
+}
+
 TypedAddress readTypedAddress(std::string_view text) {
     if (const std::optional<std::uint32_t> plain = readPlainAddress(text))
         return {TypedAddress::Kind::Ipv4, *plain, {}};
     try {
         return {TypedAddress::Kind::Ipv4, readAddress(text), {}};
     } catch (const lookup::Error&) {
-        const lookup::Ipv6Address parsed = lookup::parseIpv6Text(text);
-        switch (parsed.kind) {
-            case lookup::Ipv6Address::Kind::Invalid:
-                throw;
-            case lookup::Ipv6Address::Kind::Ipv4:
-                return {TypedAddress::Kind::Ipv4, parsed.ipv4, {}};
-            case lookup::Ipv6Address::Kind::Ipv6:
-                return {TypedAddress::Kind::Ipv6, 0, parsed.address};
-            case lookup::Ipv6Address::Kind::LinkLocal:
-                return {TypedAddress::Kind::LinkLocal, 0, parsed.address};
-        }
+        if (const std::optional<TypedAddress> typed = typedAddressOf(lookup::parseIpv6Text(text)))
+            return *typed;
         throw;
     }
 }
+
+template <class Family>
+const typename RangeData<Family>::Resolver* RangeData<Family>::open() {
+    if (m_missing) return nullptr;
+    try {
+        m_file.open();
+    } catch (const lookup::Error& error) {
+        if (m_policy != Policy::OptionalFile || error.kind() != lookup::ErrorKind::FileNotFound)
+            throw;
+        m_missing = true;
+        return nullptr;
+    }
+    // A re-read file has a new index; the old one, and a resolver on it, are gone.
+    if (!m_resolver || &m_file.index() != m_index) {
+        m_index = &m_file.index();
+        m_resolver.emplace(m_table, m_file);
+    }
+    return &*m_resolver;
+}
+
+template class RangeData<lookup::Ipv4Ranges>;
+template class RangeData<lookup::Ipv6Ranges>;
 
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
                    lookup::RangeFile& ranges, lookup::Range6File& ranges6) {
     return AddressFinder(table, ranges, ranges6).find(text);
 }
 
-template <class Family>
-const BasicCountryResolver<Family>& AddressFinder::Cached<Family>::open(
-    const lookup::CountryTable& table) {
-    ranges.open();
-    // A re-read file has a new index; the old one, and a resolver on it, are gone.
-    if (!resolver || &ranges.index() != index) {
-        index = &ranges.index();
-        resolver.emplace(table, ranges);
-    }
-    return *resolver;
-}
-
 Answer AddressFinder::find(std::string_view text) {
     const TypedAddress address = readTypedAddress(text);
     switch (address.kind) {
         case TypedAddress::Kind::Ipv4:
-            return m_ipv4.open(m_table).answer(address.ipv4);
+            return m_ipv4.resolver()->answer(address.ipv4);
         case TypedAddress::Kind::Ipv6:
-            return m_ipv6.open(m_table).answer(address.ipv6);
+            return m_ipv6.resolver()->answer(address.ipv6);
         case TypedAddress::Kind::LinkLocal:
             break;
     }

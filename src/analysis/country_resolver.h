@@ -6,21 +6,18 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/interfaces.h"
 #include "lookup/country_table.h"
+#include "lookup/ipv6_text.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::analysis {
-
-// Where an address is counted and what its row shows.
-struct Resolution {
-    int slot = 0;
-    std::string_view country;  // "USA" for the code US, else the slot's name
-};
 
 // Everything "Find" and the driver tell of one address.
 struct Answer {
     lookup::CountryCode code;           // the range's code; empty when no range holds the address
     std::optional<Resolution> country;  // none: no country
+    std::string_view countryName;       // countryName() of `country`, empty without one
     // The flag picture's name: the code itself (the flag folder decides
     // whether it has one).
     const lookup::CountryCode& flagCode() const { return code; }
@@ -83,10 +80,59 @@ struct TypedAddress {
     lookup::Address6 ipv6;
 };
 
+// What an address read by parseIpv6Text (or a scanner) is looked up as:
+// nullopt for text that is no IPv6 address.
+std::optional<TypedAddress> typedAddressOf(const lookup::Ipv6Address& parsed);
+
 // Throws readAddress's error for text that is no IPv6 address either, so that
 // every text that fails today fails with today's message. No text is both:
 // IPv6 needs a colon before any dot, which no IPv4 octet accepts.
 TypedAddress readTypedAddress(std::string_view text);
+
+// One family's range file as a run or a batch of lookups uses it: read when
+// first needed, with the resolver built on its index. What a file that cannot
+// be read means is the user's policy.
+template <class Family>
+class RangeData {
+public:
+    using Resolver = BasicCountryResolver<Family>;
+    enum class Policy {
+        // Kept once read. While it cannot be read, every need tries again
+        // and throws the file's lookup::Error (the user may put the file
+        // back while a prompt is up).
+        KeepOnceRead,
+        // As KeepOnceRead, but a missing file stays missing for the run, with
+        // nothing of its family looked up (a folder older than IPv6 support);
+        // any other failure throws.
+        OptionalFile,
+        // Asked at every need, so that a file changed on disk is read again;
+        // open() re-reads it only then, and the resolver is rebuilt only then.
+        ReadAtEveryUse,
+    };
+
+    RangeData(const lookup::CountryTable& table, lookup::BasicRangeFile<Family>& file,
+              Policy policy)
+        : m_table(table), m_file(file), m_policy(policy) {}
+
+    // The resolver; null only for a missing OptionalFile.
+    const Resolver* resolver() {
+        if (m_resolver && m_policy != Policy::ReadAtEveryUse) return &*m_resolver;
+        return open();
+    }
+
+private:
+    const Resolver* open();
+
+    const lookup::CountryTable& m_table;
+    lookup::BasicRangeFile<Family>& m_file;
+    Policy m_policy;
+    bool m_missing = false;
+    const lookup::BasicRangeIndex<Family>* m_index = nullptr;  // the one m_resolver answers from
+    std::optional<Resolver> m_resolver;
+};
+
+extern template class RangeData<lookup::Ipv4Ranges>;
+extern template class RangeData<lookup::Ipv6Ranges>;
 
 // One address text from reading to answer, as "Find" and the driver take it:
 // read, the range file of its family opened (a missing one is this lookup's
@@ -102,23 +148,13 @@ class AddressFinder {
 public:
     AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges,
                   lookup::Range6File& ranges6)
-        : m_table(table), m_ipv4(ranges), m_ipv6(ranges6) {}
+        : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::ReadAtEveryUse),
+          m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::ReadAtEveryUse) {}
     Answer find(std::string_view text);
 
 private:
-    // One family's range file and the resolver on its current index.
-    template <class Family>
-    struct Cached {
-        explicit Cached(lookup::BasicRangeFile<Family>& file) : ranges(file) {}
-        lookup::BasicRangeFile<Family>& ranges;
-        const lookup::BasicRangeIndex<Family>* index = nullptr;  // the one `resolver` answers from
-        std::optional<BasicCountryResolver<Family>> resolver;
-        const BasicCountryResolver<Family>& open(const lookup::CountryTable& table);
-    };
-
-    const lookup::CountryTable& m_table;
-    Cached<lookup::Ipv4Ranges> m_ipv4;
-    Cached<lookup::Ipv6Ranges> m_ipv6;
+    RangeData<lookup::Ipv4Ranges> m_ipv4;
+    RangeData<lookup::Ipv6Ranges> m_ipv6;
 };
 
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses

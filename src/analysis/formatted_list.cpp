@@ -1,12 +1,14 @@
+#include "analysis/formatted_list.h"
+
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
-#include "analysis/line_reader.h"
-#include "analysis/messages.h"
+#include "analysis/port_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -14,50 +16,11 @@ namespace ipcountry::analysis {
 
 namespace {
 
-// One range file as this run sees it. A missing file is the failure of each
-// line that needs a lookup in it (the user may put the file back while a
-// prompt is up), so opening is retried until it succeeds once.
-template <class Family>
-class RunLookup {
-public:
-    RunLookup(const lookup::CountryTable& table, lookup::BasicRangeFile<Family>& ranges)
-        : m_table(table), m_ranges(ranges) {}
-
-    // The resolver, or null with the reason in `error`.
-    const BasicCountryResolver<Family>* resolver() {
-        if (!m_resolver) tryOpen();
-        return m_resolver ? &*m_resolver : nullptr;
-    }
-    const std::string& error() const { return m_error; }
-
-private:
-    void tryOpen() {
-        try {
-            m_ranges.open();
-            m_resolver.emplace(m_table, m_ranges);
-        } catch (const lookup::Error& error) {
-            m_error = error.what();
-        }
-    }
-
-    const lookup::CountryTable& m_table;
-    lookup::BasicRangeFile<Family>& m_ranges;
-    std::optional<BasicCountryResolver<Family>> m_resolver;
-    std::string m_error;
-};
-
 struct ListedAddress {
     std::string_view address;  // the IP cell
     std::string_view port;     // the Port cell, its colon kept
     TypedAddress typed;
 };
-
-bool isPort(std::string_view port) {
-    if (port.size() < 2 || port.size() > 6 || port[0] != ':') return false;
-    for (const char c : port.substr(1))
-        if (c < '0' || c > '9') return false;
-    return true;
-}
 
 // A line in an IPv6 form: "[address]:port", "[address]", or a whole address
 // without a port (its colons leave no place for one). The IP cell shows the
@@ -69,143 +32,101 @@ std::optional<ListedAddress> readIpv6Line(std::string_view line) {
         const std::size_t close = line.find(']');
         if (close == std::string_view::npos) return std::nullopt;
         listed.port = line.substr(close + 1);
-        if (!listed.port.empty() && !isPort(listed.port)) return std::nullopt;
+        if (!listed.port.empty() && !isWholePort(listed.port)) return std::nullopt;
         text = line.substr(0, close + 1);
     }
-    const lookup::Ipv6Address parsed = lookup::parseIpv6Text(text);
-    switch (parsed.kind) {
-        case lookup::Ipv6Address::Kind::Invalid:
-            return std::nullopt;
-        case lookup::Ipv6Address::Kind::Ipv4:
-            listed.typed = {TypedAddress::Kind::Ipv4, parsed.ipv4, {}};
-            break;
-        case lookup::Ipv6Address::Kind::Ipv6:
-            listed.typed = {TypedAddress::Kind::Ipv6, 0, parsed.address};
-            break;
-        case lookup::Ipv6Address::Kind::LinkLocal:
-            listed.typed = {TypedAddress::Kind::LinkLocal, 0, parsed.address};
-            break;
-    }
+    const std::optional<TypedAddress> typed = typedAddressOf(lookup::parseIpv6Text(text));
+    if (!typed) return std::nullopt;
+    listed.typed = *typed;
     listed.address = text.starts_with('[') ? text.substr(1, text.size() - 2) : text;
     return listed;
 }
 
+// The address of a line without TABs, or the reason it has none (empty for
+// a line in no address form). The IPv4 reading comes first: every IPv6 form
+// fails it (its first colon comes before any dot), so a line that passes it
+// is read as ever, and one that is in neither form keeps its failure.
+std::optional<ListedAddress> readListedAddress(std::string_view line, std::string& failure) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && colon != 0) {
+        try {
+            return ListedAddress{
+                line.substr(0, colon),
+                line.substr(colon),
+                {TypedAddress::Kind::Ipv4, readAddress(line.substr(0, colon)), {}}};
+        } catch (const lookup::Error& error) {
+            failure = error.what();
+        }
+    }
+    return readIpv6Line(line);
+}
+
 }  // namespace
 
-RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
-    RunResult result;
-    const auto started = context.clock.now();
+FormattedLines::FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
+                               lookup::Range6File& ranges6)
+    : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
+      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead) {}
 
-    LineReader reader;
+void FormattedLines::begin() {
     try {
-        reader.open(path, LineReader::kBlockSize, context.dashIsStandardInput);
+        m_ipv4.resolver();
+    } catch (const lookup::Error&) {
+        // Told by the first line that needs it.
+    }
+}
+
+FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const LinePlace& at) {
+    Verdict verdict;
+    if (!at.ends || piece.size() > kLongestFormattedLine) {
+        verdict.kind = Verdict::Kind::Failing;
+        verdict.failing = {at.lineNumber,
+                           "Line " + std::to_string(at.lineNumber) + " is longer than " +
+                               std::to_string(kLongestFormattedLine) + " characters"};
+        return verdict;
+    }
+    std::string_view line = piece;
+    if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
+        m_withoutTabs.clear();
+        for (const char c : line)
+            if (c != '\t') m_withoutTabs += c;
+        line = m_withoutTabs;
+    }
+    // The checks run in this order: colon, key, lookup.
+    std::string failure;
+    const std::optional<ListedAddress> listed = readListedAddress(line, failure);
+    if (!listed) {
+        verdict.kind = Verdict::Kind::Failing;
+        verdict.failing = {at.lineNumber, std::move(failure)};
+        return verdict;
+    }
+    std::optional<Resolution> country;
+    try {
+        switch (listed->typed.kind) {
+            case TypedAddress::Kind::Ipv4:
+                country = m_ipv4.resolver()->resolve(listed->typed.ipv4);
+                break;
+            case TypedAddress::Kind::Ipv6:
+                country = m_ipv6.resolver()->resolve(listed->typed.ipv6);
+                break;
+            case TypedAddress::Kind::LinkLocal:
+                break;  // no country: no row, as for an address no range holds
+        }
     } catch (const lookup::Error& error) {
-        // There is no list to go on with: Yes ends the run as No does, and
-        // neither shows statistics of a run that never read a line.
-        context.prompter.askContinue(continuePrompt(error.what()), 0);
-        return result;
+        verdict.kind = Verdict::Kind::Failing;
+        verdict.failing = {at.lineNumber, error.what()};
+        return verdict;
     }
-
-    RunLookup<lookup::Ipv4Ranges> lookup(context.table, context.ranges);
-    lookup.resolver();  // opened before the first line, as ever
-    // IP6_db.dbf is read at the first IPv6 line: a list without one never needs it.
-    RunLookup<lookup::Ipv6Ranges> lookup6(context.table, context.ranges6);
-    std::string withoutTabs;
-    std::string_view line;
-    bool lineEnds = false;
-    bool lineStarts = true;
-    std::int64_t lineNumber = 0;
-    for (;;) {
-        LineReader::Next next = LineReader::Next::End;
-        try {
-            next = reader.next(line, lineEnds);
-        } catch (const lookup::Error& error) {
-            // The list broke off midway: there is nothing left to go on with.
-            context.prompter.askContinue(continuePrompt(error.what()),
-                                         lineStarts ? lineNumber + 1 : lineNumber);
-            return result;
-        }
-        if (next == LineReader::Next::End) break;
-        if (reader.blockWasRead() && context.progress != nullptr &&
-            !context.progress->update(reader.bytesRead(), reader.fileSize()))
-            return result;
-        if (next == LineReader::Next::Idle) continue;
-        const bool wholeLine = lineStarts && lineEnds;
-        const bool firstPiece = lineStarts;
-        lineStarts = lineEnds;
-        if (!firstPiece) continue;  // the rest of a line already reported as too long
-        ++lineNumber;
-        if (!wholeLine || line.size() > kLongestFormattedLine) {
-            const std::string description = "Line " + std::to_string(lineNumber) +
-                                            " is longer than " +
-                                            std::to_string(kLongestFormattedLine) + " characters";
-            if (!context.prompter.askContinue(continuePrompt(description), lineNumber))
-                return result;
-            continue;
-        }
-
-        if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
-            withoutTabs.clear();
-            for (const char c : line)
-                if (c != '\t') withoutTabs += c;
-            line = withoutTabs;
-        }
-
-        // The checks run in this order: colon, key, lookup. Format and key
-        // failures have no description of their own.
-        std::optional<std::string> failure;
-        std::optional<ListedAddress> listed;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) {
-            failure.emplace();
-        } else {
-            try {
-                listed = ListedAddress{
-                    line.substr(0, colon),
-                    line.substr(colon),
-                    {TypedAddress::Kind::Ipv4, readAddress(line.substr(0, colon)), {}}};
-            } catch (const lookup::Error& error) {
-                failure.emplace(error.what());
-            }
-        }
-        // Every IPv6 form fails the IPv4 reading (its first colon comes before
-        // any dot), so a line that passes it is read as ever, and one that is
-        // in neither form keeps the IPv4 reading's failure.
-        if (failure) {
-            if ((listed = readIpv6Line(line))) failure.reset();
-        }
-        if (listed) {
-            std::optional<Resolution> country;
-            switch (listed->typed.kind) {
-                case TypedAddress::Kind::Ipv4:
-                    if (const CountryResolver* resolver = lookup.resolver())
-                        country = resolver->resolve(listed->typed.ipv4);
-                    else
-                        failure.emplace(lookup.error());
-                    break;
-                case TypedAddress::Kind::Ipv6:
-                    if (const Country6Resolver* resolver = lookup6.resolver())
-                        country = resolver->resolve(listed->typed.ipv6);
-                    else
-                        failure.emplace(lookup6.error());
-                    break;
-                case TypedAddress::Kind::LinkLocal:
-                    break;  // no country: no row, as for an address no range holds
-            }
-            if (country) {
-                context.grid.appendRow(listed->address, listed->port, country->country,
-                                       country->slot);
-                context.table.addHit(country->slot);
-                ++result.rowsAdded;
-            }
-        }
-        if (failure && !context.prompter.askContinue(continuePrompt(*failure), lineNumber))
-            return result;
+    if (country) {
+        verdict.kind = Verdict::Kind::Row;
+        verdict.row = {listed->address, listed->port, *country};
     }
+    return verdict;
+}
 
-    result.status = RunStatus::Completed;
-    result.elapsed = context.clock.now() - started;
-    return result;
+RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
+    FormattedLines lines(context.table, context.ranges, context.ranges6);
+    return runLines(path, context, lines, RunError::AsFailingLine);
 }
 
 }  // namespace ipcountry::analysis

@@ -9,39 +9,52 @@
 
 namespace ipcountry::analysis {
 
-// A row as the grid and the driver keep it: address, TAB, port, TAB, country,
-// the file's 8-bit texts as UTF-8, appended to `out`.
-inline void appendResultRow(std::string& out, std::string_view ip, std::string_view port,
-                            std::string_view country) {
-    out.reserve(out.size() + ip.size() + port.size() + country.size() + 2);
-    lookup::appendWindows1252AsUtf8(out, ip);
-    out += '\t';
-    lookup::appendWindows1252AsUtf8(out, port);
-    out += '\t';
-    lookup::appendWindows1252AsUtf8(out, country);
+// Where an address is counted, and so which country its row shows.
+struct Resolution {
+    int slot = 0;
+    // The code US: counted in slot 222 and shown as "USA", whatever
+    // Country.dbf puts in that slot (a row of another code counted there
+    // shows the slot's own name).
+    bool usa = false;
+    friend bool operator==(const Resolution&, const Resolution&) = default;
+};
+
+// The country a row shows, as Country.dbf writes it (8-bit text): the one
+// place that knows that US is shown as "USA".
+inline std::string_view countryName(const lookup::CountryTable& table, Resolution country) {
+    return country.usa ? std::string_view("USA") : std::string_view(table.slotName(country.slot));
 }
 
-// The results grid as the analyses see it. Texts are the file's own 8-bit
-// characters (the country name as Country.dbf holds it); the grid decides how
-// to show them. `slot` is the country-table slot the row was counted in, kept
-// with the row so that removing the row can take its count back.
+// One row of the results, as the analyses hand it on. The texts are the
+// file's own 8-bit characters and stay valid only during the call that
+// receives the row; whoever shows the row names its country (countryName).
+struct ResultRow {
+    std::string_view address;  // the IP cell
+    std::string_view port;     // the Port cell: a colon and the port's digits, or empty
+    Resolution country;
+};
+
+// A line of a formatted list that gives no row and asks whether to go on.
+struct FailingLine {
+    std::int64_t lineNumber = 0;  // from 1; 0 when the list itself cannot be read
+    std::string reason;           // empty for a line in no address form (no description of its own)
+};
+
+// The results grid as the analyses see it.
 class ResultSink {
 public:
     virtual ~ResultSink() = default;
-    virtual void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                           int slot) = 0;
+    virtual void appendRow(const ResultRow& row) = 0;
 };
 
-// The questions an analysis asks the user.
+// The questions an analysis asks the user; each front end writes its own text.
 class Prompter {
 public:
     virtual ~Prompter() = default;
-    // A failing line of a formatted list: `message` is the whole prompt text,
-    // "Error due to wrong data entered! <description>\r\nDo you want continue?".
-    // `lineNumber` counts from 1 (0 when the list itself failed). True = Yes.
-    virtual bool askContinue(std::string_view message, std::int64_t lineNumber) = 0;
+    // A failing line of a formatted list. True = Yes, go on.
+    virtual bool askContinue(const FailingLine& line) = 0;
     // A run-time error that ends the free-text scan (OK button only).
-    virtual void showError(std::string_view message) = 0;
+    virtual void showError(std::string_view reason) = 0;
 };
 
 // Monotonic time, so that a run across midnight has its true duration.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lookup/text_file.h"
+
 namespace ipcountry::analysis {
 
 void LineReader::open(const std::string& path, std::size_t blockSize, bool dashIsStandardInput) {
@@ -72,8 +74,7 @@ LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
         // Whether a LF follows a CR at the end of the buffer is in the next read.
         const bool crAtEnd = cr + 1 == m_end && !m_eof;
         if (cr < m_end && !crAtEnd) {
-            const std::size_t resume = cr + 1 < m_end && m_buffer[cr + 1] == '\n' ? cr + 2 : cr + 1;
-            return hand(cr, resume, true, piece, lineEnds);
+            return hand(cr, lookup::afterLineEnd(m_buffer.get(), cr, m_end), true, piece, lineEnds);
         }
         if (m_eof) {
             if (m_begin < m_end || m_inLine) return hand(m_end, m_end, true, piece, lineEnds);

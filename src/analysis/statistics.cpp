@@ -154,8 +154,7 @@ std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pat
     return formatElapsed(elapsed, pattern, StatsLocale{});
 }
 
-std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator) {
-    if (total <= 0) return {};
+std::int64_t shareTenths(std::int64_t hits, std::int64_t total) {
     // Tenths of a percent, rounded half away from zero, in exact arithmetic:
     // a binary fraction would put 1 of 16 (6.25) on either side of the half.
     const bool negative = hits < 0;
@@ -166,20 +165,28 @@ std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view 
     // grid that fits in memory.
     const std::uint64_t tenths =
         magnitude / whole * 1000 + (magnitude % whole * 2000 + whole) / (2 * whole);
+    return negative ? -static_cast<std::int64_t>(tenths) : static_cast<std::int64_t>(tenths);
+}
+
+std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator) {
+    if (total <= 0) return {};
+    const std::int64_t tenths = shareTenths(hits, total);
+    const std::uint64_t magnitude = tenths < 0
+                                        ? std::uint64_t{0} - static_cast<std::uint64_t>(tenths)
+                                        : static_cast<std::uint64_t>(tenths);
     std::string out;
-    if (negative && tenths != 0) out += '-';
-    out += std::to_string(tenths / 10);
+    if (tenths < 0) out += '-';
+    out += std::to_string(magnitude / 10);
     out += decimalSeparator;
-    out += static_cast<char>('0' + static_cast<int>(tenths % 10));
+    out += static_cast<char>('0' + static_cast<int>(magnitude % 10));
     out += '%';
     return out;
 }
 
-Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridRows,
+Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t addresses,
                            std::chrono::nanoseconds elapsed, const StatsLocale& locale) {
     Statistics stats;
-    stats.total = gridRows - 2;
-    if (stats.total < 0) stats.total = 0;
+    stats.total = addresses < 0 ? 0 : addresses;
     stats.elapsedText = formatElapsed(elapsed, locale.longTimePattern, locale);
     for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
         const std::int64_t hits = table.slotHits(slot);
@@ -188,6 +195,7 @@ Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridR
         row.slot = slot;
         row.name = lookup::windows1252ToUtf8(table.slotName(slot));
         row.hits = hits;
+        row.shareTenths = stats.total > 0 ? shareTenths(hits, stats.total) : 0;
         row.count = std::to_string(hits);
         row.share = formatShare(hits, stats.total, locale.decimalSeparator);
         stats.rows.push_back(std::move(row));

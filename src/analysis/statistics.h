@@ -15,12 +15,13 @@ struct StatsRow {
     int slot = 0;
     std::string name;  // the slot's name, converted from Windows-1252
     std::int64_t hits = 0;
-    std::string count;  // hits in plain digits
-    std::string share;  // hits / total with the pattern "0.0%"
+    std::int64_t shareTenths = 0;  // hits / total in tenths of a percent, rounded as shown
+    std::string count;             // hits in plain digits
+    std::string share;             // hits / total with the pattern "0.0%"
 };
 
 struct Statistics {
-    std::int64_t total = 0;      // addresses in the grid: its rows minus the header and blank row
+    std::int64_t total = 0;      // the addresses the results hold
     std::string elapsedText;     // the elapsed time in the long time format
     std::vector<StatsRow> rows;  // one per slot with hits > 0, in slot order
 };
@@ -44,11 +45,16 @@ std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pat
 std::string formatElapsed(std::chrono::nanoseconds elapsed, std::string_view pattern,
                           const StatsLocale& locale);
 
-// hits / total * 100, one decimal, halves away from zero, then "%". Computed
-// exactly in integers: 1 of 16 is 6.3%. With no total to share in, empty.
+// hits / total in tenths of a percent, halves away from zero, computed
+// exactly in integers: 1 of 16 is 63. `total` must be above 0.
+std::int64_t shareTenths(std::int64_t hits, std::int64_t total);
+
+// hits / total * 100, one decimal, halves away from zero, then "%": 1 of 16
+// is 6.3%. With no total to share in, empty.
 std::string formatShare(std::int64_t hits, std::int64_t total, std::string_view decimalSeparator);
 
-Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t gridRows,
+// `addresses`: how many addresses the results hold (the grid's data rows).
+Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t addresses,
                            std::chrono::nanoseconds elapsed, const StatsLocale& locale);
 
 }  // namespace ipcountry::analysis

@@ -5,9 +5,6 @@
 namespace ipcountry::lookup {
 namespace {
 
-// Longer than any text form ("0000:...:ffff:255.255.255.255" is 45 characters).
-constexpr std::size_t kMaxAddressText = 45;
-
 // Interface names as RFC 6874 lets them stand in a URI; enough for every
 // name Linux, BSD and Windows give (eth0, enp3s0, wlan0.1, 12).
 bool isZone(std::string_view zone) {
@@ -40,6 +37,17 @@ Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, bool zoned) {
     return result;
 }
 
+std::optional<Address6> readIpv6Value(std::string_view text) noexcept {
+    if (text.empty() || text.size() > kLongestIpv6Text) return std::nullopt;
+    // inet_pton wants a NUL-terminated text.
+    char buffer[kLongestIpv6Text + 1];
+    text.copy(buffer, text.size());
+    buffer[text.size()] = '\0';
+    unsigned char bytes[16];
+    if (inet_pton(AF_INET6, buffer, bytes) != 1) return std::nullopt;
+    return Address6::fromBytes(bytes);
+}
+
 Ipv6Address parseIpv6Text(std::string_view text) {
     const bool bracketed = text.size() >= 2 && text.front() == '[' && text.back() == ']';
     if (bracketed) text = text.substr(1, text.size() - 2);
@@ -51,14 +59,9 @@ Ipv6Address parseIpv6Text(std::string_view text) {
         if (!isZone(zone)) return {};
         text = text.substr(0, percent);
     }
-    if (text.empty() || text.size() > kMaxAddressText) return {};
-    char buffer[kMaxAddressText + 1];
-    text.copy(buffer, text.size());
-    buffer[text.size()] = '\0';
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, buffer, bytes) != 1) return {};
-    auto result = classifyIpv6(Address6::fromBytes(bytes), text.find('.') != std::string_view::npos,
-                               !zone.empty());
+    const std::optional<Address6> value = readIpv6Value(text);
+    if (!value) return {};
+    auto result = classifyIpv6(*value, text.find('.') != std::string_view::npos, !zone.empty());
     result.zone = zone;
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "lookup/address6.h"
@@ -23,6 +24,14 @@ struct Ipv6Address {
 
     friend bool operator==(const Ipv6Address&, const Ipv6Address&) = default;
 };
+
+// The longest IPv6 text: "0000:0000:0000:0000:0000:ffff:255.255.255.255".
+inline constexpr std::size_t kLongestIpv6Text = 45;
+
+// The value of an address text without brackets or zone, in any form
+// inet_pton reads (a dotted tail included); nullopt for anything else. The
+// one reading of IPv6 text: parseIpv6Text and the free-text scan both use it.
+std::optional<Address6> readIpv6Value(std::string_view text) noexcept;
 
 // Reads every text form of RFC 4291 that inet_pton reads (compressed "::",
 // leading zeros, either letter case, a dotted IPv4 tail), bare or in brackets

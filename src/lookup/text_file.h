@@ -1,11 +1,18 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace ipcountry::lookup {
+
+// The line-end rule of every text the program reads: CRLF, LF or CR ends a
+// line. Given a line end at text[end], where the next line begins.
+inline std::size_t afterLineEnd(const char* text, std::size_t end, std::size_t size) noexcept {
+    return end + (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? 2 : 1);
+}
 
 // Calls `onLine` for each line of `content`. Lines end with CRLF, LF or CR;
 // a line end at the very end does not start another (empty) line.
@@ -21,7 +28,7 @@ void forEachLine(std::string_view content, OnLine&& onLine) {
         while (end < size && text[end] != '\n' && text[end] != '\r') ++end;
         onLine(content.substr(pos, end - pos));
         if (end == size) return;
-        pos = end + ((text[end] == '\r' && end + 1 < size && text[end + 1] == '\n') ? 2 : 1);
+        pos = afterLineEnd(text, end, size);
     }
 }
 

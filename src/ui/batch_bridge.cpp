@@ -3,27 +3,55 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <stdexcept>
 
+#include "analysis/messages.h"
 #include "lookup/country_table.h"
 
 namespace ipcountry::ui {
 
-void GridSink::appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                         int slot) {
-    ResultGrid::Row row;
-    row.slot = slot;
-    analysis::appendResultRow(row.text, ip, port, country);
-    m_pending.push_back(std::move(row));
-    if (m_pending.size() >= kBatchRows) {
+namespace {
+
+// The text as UTF-8: itself when it is ASCII (every address the scanners
+// find), else converted into `scratch`.
+std::string_view utf8Of(std::string_view text, std::string& scratch) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            scratch.clear();
+            lookup::appendWindows1252AsUtf8(scratch, text);
+            return scratch;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+GridSink::GridSink(ResultGrid& grid, const lookup::CountryTable& table)
+    : m_grid(grid), m_table(table), m_countries(2 * lookup::kSlotCount, kUnnamed) {}
+
+ResultGrid::CountryId GridSink::countryOf(analysis::Resolution country) {
+    if (country.slot < 0 || country.slot >= lookup::kSlotCount) {
+        throw std::out_of_range("a row counted outside the country table");
+    }
+    ResultGrid::CountryId& id =
+        m_countries[static_cast<std::size_t>(2 * country.slot + (country.usa ? 1 : 0))];
+    if (id == kUnnamed) {
+        id = m_grid.addCountry(lookup::windows1252ToUtf8(analysis::countryName(m_table, country)),
+                               country.slot);
+    }
+    return id;
+}
+
+void GridSink::appendRow(const analysis::ResultRow& row) {
+    m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port),
+                        countryOf(row.country));
+    if (m_grid.heldRows() >= kBatchRows) {
         flush();
     }
 }
 
 void GridSink::flush() {
-    if (!m_pending.empty()) {
-        m_grid.appendRows(std::move(m_pending), false);
-        m_pending.clear();
-    }
     const auto shown = m_grid.rows() - m_grid.heldRows();
     if (m_grid.heldRows() >= std::max<std::int64_t>(kBatchRows, shown / 4)) {
         m_grid.announceRows();
@@ -35,14 +63,16 @@ void GridSink::showAll() {
     m_grid.announceRows();
 }
 
-bool DialogPrompter::askContinue(std::string_view message, std::int64_t) {
+bool DialogPrompter::askContinue(const analysis::FailingLine& line) {
     m_sink.showAll();
-    return m_dialogs.askYesNo(m_parent, messageText(message), Dialogs::Icon::Critical);
+    return m_dialogs.askYesNo(m_parent, messageText(analysis::continuePrompt(line.reason)),
+                              Dialogs::Icon::Critical);
 }
 
-void DialogPrompter::showError(std::string_view message) {
+void DialogPrompter::showError(std::string_view reason) {
     m_sink.showAll();
-    m_dialogs.message(m_parent, messageText(message), Dialogs::Icon::None);
+    m_dialogs.message(m_parent, messageText(analysis::wrongDataMessage(reason)),
+                      Dialogs::Icon::None);
 }
 
 bool BatchProgress::update(std::uint64_t bytesRead, std::uint64_t bytesTotal) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "lookup/country_table.h"
 #include "ui/dialogs.h"
 #include "ui/result_grid.h"
 
@@ -15,39 +16,47 @@ namespace ipcountry::ui {
 
 // What a batch analysis talks to while it runs from the main window.
 
-// Collects appended rows and hands them to the grid in batches, so that a
-// big file does not cost one model notification per row. The file's 8-bit
-// texts become UTF-8 here. The views hear of the rows when they have grown
-// by a quarter: each notification costs a view time in proportion to all
-// its rows, which once per batch made a gigabyte log's run quadratic.
+// Puts the analyses' rows into the grid, which holds them back from the
+// views, so that a big file does not cost one model notification per row.
+// The file's 8-bit texts become UTF-8 here, and each country is named once
+// (countryName). The views hear of the rows when they have grown by a
+// quarter: each notification costs a view time in proportion to all its
+// rows, which once per batch made a gigabyte log's run quadratic.
 class GridSink final : public analysis::ResultSink {
 public:
-    static constexpr std::size_t kBatchRows = 8192;
+    static constexpr std::int64_t kBatchRows = 8192;
 
-    explicit GridSink(ResultGrid& grid) : m_grid(grid) {}
+    GridSink(ResultGrid& grid, const lookup::CountryTable& table);
     ~GridSink() override { showAll(); }
 
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override;
-    // Hands the collected rows over; the views hear of them in time.
+    void appendRow(const analysis::ResultRow& row) override;
+    // Lets the views hear of the rows so far when there are enough of them.
     void flush();
-    // Hands them over and lets the views show every row now.
+    // Lets the views show every row now.
     void showAll();
 
 private:
+    ResultGrid::CountryId countryOf(analysis::Resolution country);
+
     ResultGrid& m_grid;
-    std::vector<ResultGrid::Row> m_pending;
+    const lookup::CountryTable& m_table;
+    // By slot, twice (US shown as "USA" second); kUnnamed until first used.
+    static constexpr ResultGrid::CountryId kUnnamed = 0xFFFFFFFF;
+    std::vector<ResultGrid::CountryId> m_countries;
+    std::string m_ip, m_port;  // UTF-8 of texts beyond ASCII
 };
 
-// The analyses' questions as message boxes. The rows so far reach the grid
+// The analyses' questions as message boxes: "Error due to wrong data
+// entered! " and the reason, with "Do you want continue?" below it for a
+// failing line of a formatted list. The rows so far reach the grid
 // before each question, so that the user sees where the run stands.
 class DialogPrompter final : public analysis::Prompter {
 public:
     DialogPrompter(Dialogs& dialogs, QWidget* parent, GridSink& sink)
         : m_dialogs(dialogs), m_parent(parent), m_sink(sink) {}
 
-    bool askContinue(std::string_view message, std::int64_t lineNumber) override;
-    void showError(std::string_view message) override;
+    bool askContinue(const analysis::FailingLine& line) override;
+    void showError(std::string_view reason) override;
 
 private:
     Dialogs& m_dialogs;

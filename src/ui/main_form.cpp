@@ -151,11 +151,7 @@ void MainForm::onMainWindowLoad() {
 }
 
 void MainForm::setUpResultGrid() {
-    m_grid.setCols(3);
-    // The header goes in while nothing is fixed; the grid's own empty row
-    // becomes the blank row 1 below it.
-    m_grid.addItem("IP\tPort\tCountry", 0);
-    m_grid.setFixedRows(1);
+    addResultsHeader(m_grid);
     m_grid.setColWidth(0, 1500);
     m_grid.setColWidth(1, 800);
     m_grid.setColWidth(2, 3400);
@@ -225,7 +221,7 @@ void MainForm::onFind() {
             showCountry(QStringLiteral("Unknown"));
             return;
         }
-        showCountry(QString::fromStdString(lookup::windows1252ToUtf8(answer.country->country)));
+        showCountry(QString::fromStdString(lookup::windows1252ToUtf8(answer.countryName)));
         const QString flagCode =
             QString::fromStdString(lookup::windows1252ToUtf8(answer.flagCode()));
         QString error;
@@ -257,7 +253,7 @@ void MainForm::runAnalysis(bool formatted) {
     const std::string path = QFile::encodeName(m_text2->text()).toStdString();
     analysis::RunResult result;
     {
-        GridSink sink(m_grid);
+        GridSink sink(m_grid, m_table);
         DialogPrompter prompter(m_dialogs, this, sink);
         BatchProgress progress(
             sink, m_dialogs.startProgress(
@@ -287,25 +283,25 @@ void MainForm::runAnalysis(bool formatted) {
 }
 
 void MainForm::clearResults() {
-    m_grid.setRows(2);
+    m_grid.setRows(kFirstAddressRow);
     m_table.clearHits();
 }
 
 void MainForm::killDupes() {
-    // Two data rows below the blank row can already repeat each other.
-    if (m_grid.rows() < 4) {
+    // Two addresses can already repeat each other.
+    if (addressCount(m_grid) < 2) {
         m_dialogs.message(this, QStringLiteral("Nothing to kill!"), Dialogs::Icon::Information);
         return;
     }
     // A removed row takes its count with it, so that no share exceeds 100%.
-    for (const int slot : m_grid.removeDuplicateRows(1)) {
+    for (const int slot : m_grid.removeDuplicateRows(kResultsBlankRow)) {
         m_table.removeHit(slot);
     }
     m_dialogs.message(this, QStringLiteral("Dupes killed!"), Dialogs::Icon::Warning);
 }
 
 void MainForm::exportToExcel() {
-    if (m_grid.rows() < 3) {
+    if (addressCount(m_grid) == 0) {
         m_dialogs.message(this, QStringLiteral("Nothing to export!"), Dialogs::Icon::Information);
         return;
     }

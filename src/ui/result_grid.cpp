@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <functional>
+#include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace ipcountry::ui {
 
@@ -56,56 +59,108 @@ void appendUnpacked(Int packed, std::string& out) {
     }
 }
 
-// Splits a stored row text (cells joined by TAB) into its first three cells.
-std::array<std::string_view, 3> firstCells(std::string_view text) {
-    std::array<std::string_view, 3> cells{};
-    for (std::size_t c = 0; c < cells.size(); ++c) {
+// The pieces of an AddItem text: the cells between TABs.
+std::vector<std::string_view> piecesOf(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    for (;;) {
         const auto tab = text.find(kTab);
-        cells[c] = text.substr(0, tab);
+        pieces.push_back(text.substr(0, tab));
         if (tab == std::string_view::npos) {
-            break;
+            return pieces;
         }
         text.remove_prefix(tab + 1);
     }
-    return cells;
 }
 
 }  // namespace
 
+ResultGrid::Stored ResultGrid::Stored::packed(std::uint64_t ip, std::uint32_t port,
+                                              CountryId country) noexcept {
+    Stored stored;
+    stored.m_ip = ip;
+    stored.m_port = port;
+    stored.m_country = country;
+    return stored;
+}
+
+ResultGrid::Stored ResultGrid::Stored::spilled(const std::vector<std::string_view>& cells,
+                                               int slot) {
+    std::size_t chars = 0;
+    for (const auto cell : cells) {
+        chars += cell.size();
+    }
+    const std::size_t header = 2 + cells.size();
+    auto* block = new std::uint32_t[header + (chars + 3) / 4];
+    block[0] = static_cast<std::uint32_t>(slot);
+    block[1] = static_cast<std::uint32_t>(cells.size());
+    char* text = reinterpret_cast<char*>(block + header);
+    std::uint32_t end = 0;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        if (!cells[c].empty()) {
+            std::memcpy(text + end, cells[c].data(), cells[c].size());
+        }
+        end += static_cast<std::uint32_t>(cells[c].size());
+        block[2 + c] = end;
+    }
+    Stored stored;
+    stored.m_block = block;
+    stored.m_country = kSpilled;
+    return stored;
+}
+
+ResultGrid::Stored::Stored(Stored&& other) noexcept
+    : m_ip(other.m_ip), m_port(other.m_port), m_country(other.m_country) {
+    other.m_ip = 0;
+    other.m_country = 0;
+}
+
+ResultGrid::Stored& ResultGrid::Stored::operator=(Stored&& other) noexcept {
+    if (this != &other) {
+        if (isSpilled()) {
+            delete[] m_block;
+        }
+        m_ip = other.m_ip;
+        m_port = other.m_port;
+        m_country = other.m_country;
+        other.m_ip = 0;
+        other.m_country = 0;
+    }
+    return *this;
+}
+
+ResultGrid::Stored::~Stored() {
+    if (isSpilled()) {
+        delete[] m_block;
+    }
+}
+
+std::string_view ResultGrid::Stored::spilledCell(int col) const noexcept {
+    const auto count = static_cast<int>(m_block[1]);
+    if (col < 0 || col >= count) {
+        return {};
+    }
+    const char* text = reinterpret_cast<const char*>(m_block + 2 + count);
+    const std::uint32_t begin = col == 0 ? 0 : m_block[2 + col - 1];
+    return {text + begin, m_block[2 + col] - begin};
+}
+
+int ResultGrid::Stored::spilledSlot() const noexcept { return static_cast<int>(m_block[0]); }
+
 ResultGrid::ResultGrid(QObject* parent)
     : QAbstractTableModel(parent), m_colWidths(2, -1), m_colAlignments(2) {
-    m_rows.push_back(store(parseRow({}, 2, kNoSlot)));
+    m_rows.push_back(store({}, kNoSlot));
     m_announced = 1;
 }
 
-ResultGrid::~ResultGrid() { releaseRange(0, m_rows.size()); }
+ResultGrid::~ResultGrid() = default;
 
-ResultGrid::Row ResultGrid::parseRow(std::string_view text, int cols, int slot) {
-    // Stored with exactly cols - 1 TABs, so that every row splits the same way.
-    Row row;
-    row.slot = slot;
-    row.text.reserve(text.size() + static_cast<std::size_t>(cols));
-    std::size_t pos = 0;
-    for (int c = 0; c < cols; ++c) {
-        if (c > 0) {
-            row.text.push_back(kTab);
-        }
-        if (pos <= text.size()) {
-            const auto end = std::min(text.find(kTab, pos), text.size());
-            row.text.append(text.substr(pos, end - pos));
-            pos = end + 1;
-        }
-    }
-    return row;
-}
-
-std::uint32_t ResultGrid::countryIndex(std::string_view text, int slot) {
+ResultGrid::CountryId ResultGrid::addCountry(std::string_view text, int slot) {
     // Rows come in runs of few countries: the slot's last entry mostly matches.
     const bool cacheable = slot >= -1 && slot < 1024;
     const auto cacheAt = static_cast<std::size_t>(slot + 1);
     if (cacheable && cacheAt < m_lastCountryOfSlot.size()) {
         const auto index = m_lastCountryOfSlot[cacheAt];
-        if (index != kOutOfLine && m_countries[index].text == text) {
+        if (index < m_countries.size() && m_countries[index].text == text) {
             return index;
         }
     }
@@ -113,89 +168,47 @@ std::uint32_t ResultGrid::countryIndex(std::string_view text, int slot) {
     key.push_back('\0');
     key.append(text);
     auto [it, added] =
-        m_countryIndex.try_emplace(std::move(key), static_cast<std::uint32_t>(m_countries.size()));
+        m_countryIndex.try_emplace(std::move(key), static_cast<CountryId>(m_countries.size()));
     if (added) {
         m_countries.push_back({std::string(text), slot});
     }
     if (cacheable) {
         if (cacheAt >= m_lastCountryOfSlot.size()) {
-            m_lastCountryOfSlot.resize(cacheAt + 1, kOutOfLine);
+            m_lastCountryOfSlot.resize(cacheAt + 1, std::numeric_limits<CountryId>::max());
         }
         m_lastCountryOfSlot[cacheAt] = it->second;
     }
     return it->second;
 }
 
-ResultGrid::Stored ResultGrid::store(Row&& row) {
-    Stored stored;
-    if (m_cols == 3 && m_countries.size() < kOutOfLine) {
-        const auto cells = firstCells(row.text);
-        if (pack(cells[0], stored.ip) && pack(cells[1], stored.port)) {
-            stored.country = countryIndex(cells[2], row.slot);
-            return stored;
-        }
+ResultGrid::Stored ResultGrid::store(std::vector<std::string_view> cells, int slot) {
+    cells.resize(static_cast<std::size_t>(m_cols));
+    std::uint64_t ip = 0;
+    std::uint32_t port = 0;
+    // Fewer countries than the marker of a spilled row: a grid of billions
+    // of distinct names spills rather than confuse the two.
+    if (m_cols == 3 && m_countries.size() < std::numeric_limits<CountryId>::max() - 1 &&
+        pack(cells[0], ip) && pack(cells[1], port)) {
+        return Stored::packed(ip, port, addCountry(cells[2], slot));
     }
-    row.text.shrink_to_fit();
-    stored.ip = reinterpret_cast<std::uintptr_t>(new Row(std::move(row)));
-    stored.country = kOutOfLine;
-    return stored;
-}
-
-const ResultGrid::Row* ResultGrid::outOfLine(const Stored& stored) {
-    return stored.country == kOutOfLine
-               ? reinterpret_cast<const Row*>(static_cast<std::uintptr_t>(stored.ip))
-               : nullptr;
-}
-
-void ResultGrid::release(Stored& stored) {
-    delete outOfLine(stored);
-    stored = {};
-}
-
-void ResultGrid::releaseRange(std::size_t first, std::size_t last) {
-    for (std::size_t r = first; r < last; ++r) {
-        release(m_rows[r]);
-    }
-}
-
-ResultGrid::Row ResultGrid::unstore(const Stored& stored) const {
-    if (const Row* row = outOfLine(stored)) {
-        return *row;
-    }
-    Row row;
-    row.slot = m_countries[stored.country].slot;
-    for (int c = 0; c < 3; ++c) {
-        if (c > 0) {
-            row.text.push_back(kTab);
-        }
-        appendCell(stored, c, row.text);
-    }
-    return row;
+    return Stored::spilled(cells, slot);
 }
 
 std::string_view ResultGrid::countryText(const Stored& stored) const {
-    return m_countries[stored.country].text;
+    return m_countries[stored.country()].text;
 }
 
 void ResultGrid::appendCell(const Stored& stored, int col, std::string& out) const {
-    if (const Row* row = outOfLine(stored)) {
-        std::string_view text = row->text;
-        for (int c = 0; c < col; ++c) {
-            const auto tab = text.find(kTab);
-            if (tab == std::string_view::npos) {
-                return;
-            }
-            text.remove_prefix(tab + 1);
-        }
-        out.append(text.substr(0, text.find(kTab)));
+    if (stored.isSpilled()) {
+        out.append(stored.spilledCell(col));
         return;
     }
     switch (col) {
         case 0:
-            appendUnpacked(stored.ip, out);
+            appendUnpacked(stored.ip(), out);
             break;
         case 1:
-            appendUnpacked(stored.port, out);
+            appendUnpacked(stored.port(), out);
             break;
         default:
             out.append(countryText(stored));
@@ -209,17 +222,20 @@ void ResultGrid::setCols(int cols) {
         throw std::invalid_argument("a grid needs at least one column");
     }
     beginResetModel();
-    std::vector<Row> rows;
+    // Every row stored again for the new width, from copies of its cells.
+    std::vector<std::pair<std::vector<std::string>, int>> rows;
     rows.reserve(m_rows.size());
-    for (const auto& stored : m_rows) {
-        auto row = unstore(stored);
-        rows.push_back(parseRow(row.text, cols, row.slot));
+    for (std::int64_t r = 0; r < this->rows(); ++r) {
+        std::vector<std::string> cells;
+        for (int c = 0; c < m_cols; ++c) {
+            cells.push_back(cell(r, c));
+        }
+        rows.emplace_back(std::move(cells), slotOf(r));
     }
-    releaseRange(0, m_rows.size());
     m_rows.clear();
     m_cols = cols;
-    for (auto& row : rows) {
-        m_rows.push_back(store(std::move(row)));
+    for (const auto& [cells, slot] : rows) {
+        m_rows.push_back(store({cells.begin(), cells.end()}, slot));
     }
     m_colWidths.resize(static_cast<std::size_t>(cols), -1);
     m_colAlignments.resize(static_cast<std::size_t>(cols));
@@ -239,12 +255,11 @@ void ResultGrid::setRows(std::int64_t rows) {
     }
     const auto resize = [&] {
         if (rows < old) {
-            releaseRange(static_cast<std::size_t>(rows), m_rows.size());
-            m_rows.resize(static_cast<std::size_t>(rows));
+            m_rows.erase(m_rows.begin() + rows, m_rows.end());
         } else {
             m_rows.reserve(static_cast<std::size_t>(rows));
             while (this->rows() < rows) {
-                m_rows.push_back(store(parseRow({}, m_cols, kNoSlot)));
+                m_rows.push_back(store({}, kNoSlot));
             }
         }
     };
@@ -282,69 +297,47 @@ void ResultGrid::setFixedRows(int fixedRows) {
     emit headerDataChanged(Qt::Horizontal, 0, m_cols - 1);
 }
 
-void ResultGrid::addItem(std::string_view text) { addItem(text, rows(), kNoSlot); }
+void ResultGrid::addItem(std::string_view text) { addItem(text, rows()); }
 
-void ResultGrid::addCountedItem(std::string_view text, int slot) { addItem(text, rows(), slot); }
-
-void ResultGrid::addItem(std::string_view text, std::int64_t index, int slot) {
+void ResultGrid::addItem(std::string_view text, std::int64_t index) {
     announceRows();
     if (index < 0 || index > rows()) {
         throw std::out_of_range("AddItem: row index outside the grid");
     }
-    // Room first, so that the insertion cannot throw and lose a stored row.
-    if (m_rows.size() == m_rows.capacity()) {
-        m_rows.reserve(m_rows.size() + m_rows.size() / 2 + 8);
-    }
-    auto stored = store(parseRow(text, m_cols, slot));
+    insertRow(store(piecesOf(text), kNoSlot), index);
+}
+
+void ResultGrid::addRow(std::initializer_list<std::string_view> cells, int slot) {
+    announceRows();
+    insertRow(store(cells, slot), rows());
+}
+
+void ResultGrid::insertRow(Stored&& stored, std::int64_t index) {
     if (index < m_fixedRows) {
         beginResetModel();
-        m_rows.insert(m_rows.begin() + index, stored);
+        m_rows.insert(m_rows.begin() + index, std::move(stored));
         m_announced = this->rows();
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginInsertRows({}, modelRow, modelRow);
-    m_rows.insert(m_rows.begin() + index, stored);
+    m_rows.insert(m_rows.begin() + index, std::move(stored));
     m_announced = this->rows();
     endInsertRows();
 }
 
-void ResultGrid::removeItem(std::int64_t index) {
-    announceRows();
-    if (index < 0 || index >= rows()) {
-        throw std::out_of_range("RemoveItem: row index outside the grid");
+void ResultGrid::appendResult(std::string_view ip, std::string_view port, CountryId country) {
+    if (m_cols != 3 || country >= m_countries.size()) {
+        throw std::logic_error("a result row needs a grid of three columns and a named country");
     }
-    const auto erase = [&] {
-        release(m_rows[static_cast<std::size_t>(index)]);
-        m_rows.erase(m_rows.begin() + index);
-    };
-    if (index < m_fixedRows) {
-        beginResetModel();
-        erase();
-        m_fixedRows = static_cast<int>(std::min<std::int64_t>(m_fixedRows, rows()));
-        m_announced = this->rows();
-        endResetModel();
-        return;
-    }
-    const int modelRow = static_cast<int>(index - m_fixedRows);
-    beginRemoveRows({}, modelRow, modelRow);
-    erase();
-    m_announced = this->rows();
-    endRemoveRows();
-}
-
-void ResultGrid::appendRows(std::vector<Row>&& rows, bool announce) {
-    // Room first, so that a failing allocation leaves no row half stored.
-    if (m_rows.capacity() < m_rows.size() + rows.size()) {
-        m_rows.reserve(std::max(m_rows.size() + rows.size(), m_rows.size() + m_rows.size() / 2));
-    }
-    for (auto& row : rows) {
+    std::uint64_t packedIp = 0;
+    std::uint32_t packedPort = 0;
+    if (pack(ip, packedIp) && pack(port, packedPort)) {
+        m_rows.push_back(Stored::packed(packedIp, packedPort, country));
+    } else {
         m_rows.push_back(
-            store(m_cols == 3 ? std::move(row) : parseRow(row.text, m_cols, row.slot)));
-    }
-    if (announce) {
-        announceRows();
+            Stored::spilled({ip, port, m_countries[country].text}, m_countries[country].slot));
     }
 }
 
@@ -370,18 +363,15 @@ std::string ResultGrid::cell(std::int64_t row, int col) const {
 
 int ResultGrid::slotOf(std::int64_t row) const {
     const Stored& stored = m_rows.at(static_cast<std::size_t>(row));
-    if (const Row* spilled = outOfLine(stored)) {
-        return spilled->slot;
-    }
-    return m_countries[stored.country].slot;
+    return stored.isSpilled() ? stored.spilledSlot() : m_countries[stored.country()].slot;
 }
 
-QString ResultGrid::textMatrix(std::int64_t row, int col) const {
+QString ResultGrid::cellText(std::int64_t row, int col) const {
     return QString::fromStdString(cell(row, col));
 }
 
 QString ResultGrid::textAt(std::int64_t flatIndex) const {
-    return textMatrix(flatIndex / m_cols, static_cast<int>(flatIndex % m_cols));
+    return cellText(flatIndex / m_cols, static_cast<int>(flatIndex % m_cols));
 }
 
 int ResultGrid::colWidth(int col) const { return m_colWidths.at(static_cast<std::size_t>(col)); }
@@ -412,27 +402,23 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
     const auto begin = static_cast<std::size_t>(firstRow);
     const auto count = m_rows.size() - begin;
     // Packed rows repeat each other exactly when their packed IP and Port do;
-    // an out-of-line row never equals a packed one, since a text packs
-    // whenever it can. Out-of-line rows compare their IP and Port texts.
-    const auto ipAndPort = [](const Row& row) {
-        std::string_view text = row.text;
-        const auto first = text.find(kTab);
-        return first == std::string_view::npos ? text : text.substr(0, text.find(kTab, first + 1));
-    };
-    const auto hashOf = [&](const Stored& stored) -> std::size_t {
-        if (const Row* row = outOfLine(stored)) {
-            return std::hash<std::string_view>{}(ipAndPort(*row));
+    // a spilled row never equals a packed one, since a text packs whenever it
+    // can. Spilled rows compare their IP and Port cells.
+    const auto hashOf = [](const Stored& stored) -> std::size_t {
+        if (stored.isSpilled()) {
+            const std::hash<std::string_view> hash;
+            return hash(stored.spilledCell(0)) * 31 + hash(stored.spilledCell(1));
         }
-        std::uint64_t h = (stored.ip ^ (std::uint64_t{stored.port} << 7)) * 0x9E3779B97F4A7C15ull;
-        return static_cast<std::size_t>(h ^ (h >> 29) ^ stored.port);
+        std::uint64_t h =
+            (stored.ip() ^ (std::uint64_t{stored.port()} << 7)) * 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(h ^ (h >> 29) ^ stored.port());
     };
-    const auto same = [&](const Stored& a, const Stored& b) {
-        const Row* rowA = outOfLine(a);
-        const Row* rowB = outOfLine(b);
-        if (rowA == nullptr && rowB == nullptr) {
-            return a.ip == b.ip && a.port == b.port;
+    const auto same = [](const Stored& a, const Stored& b) {
+        if (!a.isSpilled() && !b.isSpilled()) {
+            return a.ip() == b.ip() && a.port() == b.port();
         }
-        return rowA != nullptr && rowB != nullptr && ipAndPort(*rowA) == ipAndPort(*rowB);
+        return a.isSpilled() && b.isSpilled() && a.spilledCell(0) == b.spilledCell(0) &&
+               a.spilledCell(1) == b.spilledCell(1);
     };
 
     std::vector<bool> keep(count, true);
@@ -471,12 +457,13 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
     std::size_t out = begin;
     for (std::size_t r = 0; r < count; ++r) {
         if (keep[r]) {
-            m_rows[out++] = m_rows[begin + r];
-        } else {
-            release(m_rows[begin + r]);
+            if (out != begin + r) {
+                m_rows[out] = std::move(m_rows[begin + r]);
+            }
+            ++out;
         }
     }
-    m_rows.resize(out);
+    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(out), m_rows.end());
     m_announced = this->rows();
     endResetModel();
     return removedSlots;
@@ -506,12 +493,12 @@ QVariant ResultGrid::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole:
-            return textMatrix(row, index.column());
+            return cellText(row, index.column());
         case Qt::ToolTipRole: {
             // The columns keep their widths, so a long cell (an IPv6 address)
             // is cut short; its tool tip shows it whole. Escaped, because a
             // tool tip takes anything that looks like markup as markup.
-            const QString text = textMatrix(row, index.column());
+            const QString text = cellText(row, index.column());
             if (text.isEmpty()) {
                 return {};
             }
@@ -547,7 +534,7 @@ QVariant ResultGrid::headerData(int section, Qt::Orientation orientation, int ro
     }
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
         // The fixed rows are the header; without one the header stays blank.
-        return m_fixedRows > 0 ? textMatrix(0, section) : QString();
+        return m_fixedRows > 0 ? cellText(0, section) : QString();
     }
     if (role == Qt::TextAlignmentRole) {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -561,6 +548,14 @@ Qt::ItemFlags ResultGrid::flags(const QModelIndex& index) const {
     }
     // Every cell's content comes from the program's operations: never editable.
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void addResultsHeader(ResultGrid& grid) {
+    grid.setCols(3);
+    // The header goes in while nothing is fixed; the grid's own empty row
+    // becomes the blank row below it.
+    grid.addItem("IP\tPort\tCountry", 0);
+    grid.setFixedRows(1);
 }
 
 }  // namespace ipcountry::ui

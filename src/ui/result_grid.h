@@ -4,6 +4,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,18 +15,19 @@
 namespace ipcountry::ui {
 
 // A grid of text cells with the operations the windows apply to their grids:
-// Rows, Cols, FixedRows, AddItem, RemoveItem, TextMatrix, the read by flat
-// index, ColWidth and ColAlignment. Grid row numbers count the fixed (header)
-// rows too; the Qt model shows the fixed rows as its horizontal header and the
-// rest as its rows, so model row r is grid row r + fixedRows().
+// Rows, Cols, FixedRows, AddItem, the read by flat index, ColWidth and
+// ColAlignment. Grid row numbers count the fixed (header) rows too; the Qt
+// model shows the fixed rows as its horizontal header and the rest as its
+// rows, so model row r is grid row r + fixedRows().
 //
 // A row of the results grid takes 16 bytes: its IP and Port texts packed four
 // bits a character when they hold nothing but digits, dots, colons, blanks,
-// dashes and slashes (every address the free-text scan finds, and most
+// dashes and slashes (every IPv4 address the free-text scan finds, and most
 // formatted lists), and its country cell as a number standing for one
 // (slot, text) pair that the grid keeps once. Any other row (a longer or
-// unusual text, a grid of other than three columns) is kept whole out of
-// line. Either way every cell reads back byte for byte as it was added.
+// unusual text, a grid of other than three columns) keeps its cells in one
+// block of its own. Either way every cell reads back byte for byte as it was
+// added.
 class ResultGrid : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -47,30 +49,29 @@ public:
     int fixedRows() const noexcept { return m_fixedRows; }
     void setFixedRows(int fixedRows);
 
-    // The pieces between TABs fill the cells from column 0 on; pieces beyond
-    // the column count are dropped, missing ones leave cells empty.
+    // AddItem: the pieces between TABs fill the cells from column 0 on;
+    // pieces beyond the column count are dropped, missing ones leave cells
+    // empty. Without an index the row is appended.
     void addItem(std::string_view text);
-    void addItem(std::string_view text, std::int64_t index, int slot = kNoSlot);
-    // Appends a row counted in a country-table slot, which stays with the row.
-    void addCountedItem(std::string_view text, int slot);
-    void removeItem(std::int64_t index);
+    void addItem(std::string_view text, std::int64_t index);
+    // Appends a row of cells (UTF-8) counted in a country-table slot, which
+    // stays with the row; cells beyond the column count are dropped.
+    void addRow(std::initializer_list<std::string_view> cells, int slot);
 
-    // One row made of cells (UTF-8), for batch appends.
-    struct Row {
-        std::string text;  // cells joined by TAB
-        int slot = kNoSlot;
-    };
-    // Appends all rows with a single insert notification: now, or with
-    // `announce` false at the next announceRows() or other change, so that
-    // a long run costs views a few notifications rather than one per batch.
-    // The grid's own operations (rows(), cell(), ...) see held rows at once.
-    void appendRows(std::vector<Row>&& rows, bool announce = true);
+    // The rows of the analyses, in a grid of three columns. A country cell is
+    // named once and its number given with every row that shows it.
+    using CountryId = std::uint32_t;
+    CountryId addCountry(std::string_view text, int slot);
+    // Appends a row (UTF-8 texts) without telling the views: they hear of
+    // all rows appended so far at the next announceRows() or other change,
+    // so that a long run costs them a few notifications rather than one per
+    // row. The grid's own operations (rows(), cell(), ...) see them at once.
+    void appendResult(std::string_view ip, std::string_view port, CountryId country);
     void announceRows();
     std::int64_t heldRows() const noexcept { return rows() - m_announced; }
 
-    // Cell texts are UTF-8; textMatrix returns them as QString for display.
+    // A cell's text, UTF-8.
     std::string cell(std::int64_t row, int col) const;
-    QString textMatrix(std::int64_t row, int col) const;
     // Cell at row index / Cols, column index % Cols.
     QString textAt(std::int64_t flatIndex) const;
     int slotOf(std::int64_t row) const;
@@ -105,41 +106,62 @@ signals:
     void columnFormatChanged();
 
 private:
-    // A row as stored. Packed: `ip` and `port` hold the texts a character a
-    // nibble, first character lowest, and `country` numbers an entry of
-    // m_countries. Out of line: `country` is kOutOfLine and `ip` the address
-    // of a Row (all cells joined by TAB) that this grid owns.
-    struct Stored {
-        std::uint64_t ip = 0;
-        std::uint32_t port = 0;
-        std::uint32_t country = 0;
+    // A row as stored, 16 bytes. Packed: `ip` and `port` hold the texts a
+    // character a nibble, first character lowest, and `country` numbers an
+    // entry of m_countries. Spilled: the cells and the slot live in one block
+    // that this value owns and frees.
+    class Stored {
+    public:
+        static Stored packed(std::uint64_t ip, std::uint32_t port, CountryId country) noexcept;
+        static Stored spilled(const std::vector<std::string_view>& cells, int slot);
+        Stored(Stored&& other) noexcept;
+        Stored& operator=(Stored&& other) noexcept;
+        Stored(const Stored&) = delete;
+        Stored& operator=(const Stored&) = delete;
+        ~Stored();
+
+        bool isSpilled() const noexcept { return m_country == kSpilled; }
+        std::uint64_t ip() const noexcept { return m_ip; }
+        std::uint32_t port() const noexcept { return m_port; }
+        CountryId country() const noexcept { return m_country; }
+        // Spilled rows only.
+        std::string_view spilledCell(int col) const noexcept;
+        int spilledSlot() const noexcept;
+
+    private:
+        static constexpr CountryId kSpilled = 0xFFFFFFFF;
+        Stored() = default;
+
+        union {
+            std::uint64_t m_ip = 0;
+            // [0] the slot, [1] the cell count n, [2, 2 + n) each cell's end,
+            // then the characters.
+            std::uint32_t* m_block;
+        };
+        std::uint32_t m_port = 0;
+        CountryId m_country = 0;
     };
-    static constexpr std::uint32_t kOutOfLine = 0xFFFFFFFF;
     struct Country {
         std::string text;
         int slot;
     };
 
-    static Row parseRow(std::string_view text, int cols, int slot);
     std::int64_t gridRowOf(int modelRow) const {
         return modelRow + static_cast<std::int64_t>(m_fixedRows);
     }
 
-    // Takes a row whose text holds exactly cols() - 1 TABs.
-    Stored store(Row&& row);
-    Row unstore(const Stored& stored) const;
-    static void release(Stored& stored);
-    void releaseRange(std::size_t first, std::size_t last);
-    static const Row* outOfLine(const Stored& stored);
-    std::uint32_t countryIndex(std::string_view text, int slot);
+    // Cells beyond cols() are dropped, missing ones are empty.
+    Stored store(std::vector<std::string_view> cells, int slot);
+    void insertRow(Stored&& stored, std::int64_t index);
     std::string_view countryText(const Stored& stored) const;
     void appendCell(const Stored& stored, int col, std::string& out) const;
+    QString cellText(std::int64_t row, int col) const;
 
     std::vector<Stored> m_rows;
     std::int64_t m_announced = 0;  // rows the views know of, fixed ones included
     std::vector<Country> m_countries;
-    std::unordered_map<std::string, std::uint32_t> m_countryIndex;  // slot, NUL, text
-    std::vector<std::uint32_t> m_lastCountryOfSlot;                 // by slot + 1, a cache
+    std::unordered_map<std::string, CountryId> m_countryIndex;  // slot, NUL, text
+    std::vector<CountryId> m_lastCountryOfSlot;                 // by slot + 1, a cache
     int m_cols = 2;
     int m_fixedRows = 0;
     std::vector<int> m_colWidths;  // twips, -1 = the default
@@ -147,5 +169,17 @@ private:
     int m_decoratedCol = -1;
     std::function<QVariant(int)> m_decoration;
 };
+
+// The results grid's first rows, known here alone: row 0 the header, row 1
+// a blank row that stays below it for good, then one row per address.
+inline constexpr std::int64_t kResultsBlankRow = 1;
+inline constexpr std::int64_t kFirstAddressRow = 2;
+
+// The header and the blank row, as the main window sets its grid up.
+void addResultsHeader(ResultGrid& grid);
+// How many addresses the results grid holds.
+inline std::int64_t addressCount(const ResultGrid& grid) {
+    return grid.rows() > kFirstAddressRow ? grid.rows() - kFirstAddressRow : 0;
+}
 
 }  // namespace ipcountry::ui

@@ -76,8 +76,12 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
                    if (m_total <= 0) {
                        return 0.0;
                    }
-                   const auto count = index.siblingAtColumn(1).data().toString().toLongLong();
-                   return static_cast<double>(count) / static_cast<double>(m_total);
+                   const int slot = index.data(ResultGrid::SlotRole).toInt();
+                   if (slot == ResultGrid::kNoSlot) {
+                       return 0.0;
+                   }
+                   return static_cast<double>(m_source.table.slotHits(slot)) /
+                          static_cast<double>(m_total);
                },
                m_view));
     setFocusProxy(m_view);
@@ -87,7 +91,7 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
 
 void Stats::onStatisticsLoad() {
     m_statsGrid.setCols(3);
-    const auto stats = analysis::buildStatistics(m_source.table, m_source.results.rows(),
+    const auto stats = analysis::buildStatistics(m_source.table, addressCount(m_source.results),
                                                  m_source.elapsed, m_locale);
     m_total = stats.total;
     m_label1->setText(QStringLiteral("Analysis took ") + QString::fromStdString(stats.elapsedText));
@@ -98,7 +102,7 @@ void Stats::onStatisticsLoad() {
     m_statsGrid.setColWidth(1, 1145);
     m_statsGrid.setColWidth(2, 1050);
     for (const auto& row : stats.rows) {
-        m_statsGrid.addCountedItem(row.name + '\t' + row.count + '\t' + row.share, row.slot);
+        m_statsGrid.addRow({row.name, row.count, row.share}, row.slot);
     }
     m_dialogs.beep();
 }

@@ -11,6 +11,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/interfaces.h"
+#include "analysis/messages.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 
@@ -27,28 +28,33 @@ inline std::ostream& operator<<(std::ostream& os, const Row& row) {
               << '}';
 }
 
-// A results grid that starts with the header and the blank row.
+// The rows an analysis appends, each with the country it shows.
 class FakeGrid final : public ResultSink {
 public:
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override {
-        rows.push_back(Row{std::string(ip), std::string(port), std::string(country), slot});
+    explicit FakeGrid(const lookup::CountryTable& table) : m_table(table) {}
+    void appendRow(const ResultRow& row) override {
+        rows.push_back(Row{std::string(row.address), std::string(row.port),
+                           std::string(countryName(m_table, row.country)), row.country.slot});
     }
     std::vector<Row> rows;
+
+private:
+    const lookup::CountryTable& m_table;
 };
 
-// Answers prompts from a script (Yes when the script runs out) and records them.
+// Answers prompts from a script (Yes when the script runs out) and records
+// them as the window words them.
 class FakePrompter final : public Prompter {
 public:
-    bool askContinue(std::string_view message, std::int64_t lineNumber) override {
-        questions.emplace_back(message);
-        questionLines.push_back(lineNumber);
+    bool askContinue(const FailingLine& line) override {
+        questions.push_back(continuePrompt(line.reason));
+        questionLines.push_back(line.lineNumber);
         if (answers.empty()) return true;
         const bool answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    void showError(std::string_view message) override { errors.emplace_back(message); }
+    void showError(std::string_view reason) override { errors.push_back(wrongDataMessage(reason)); }
 
     std::deque<bool> answers;
     std::vector<std::string> questions;
@@ -120,7 +126,7 @@ struct Fixture {
     lookup::CountryTable table;
     lookup::RangeFile ranges;
     lookup::Range6File ranges6;
-    FakeGrid grid;
+    FakeGrid grid{table};
     FakePrompter prompter;
     FakeClock clock;
 };

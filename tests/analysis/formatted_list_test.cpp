@@ -93,6 +93,12 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"bracketPortOfSixDigits", "[2001:db8::1]:123456", {}, true},
         LineCase{"bracketNotClosed", "[2001:db8::1:80", {}, true},
         LineCase{"textAfterBracket", "[2001:db8::1]x", {}, true},
+        LineCase{"portWithoutItsColon", "[2001:db8::1]x80", {}, true},
+        LineCase{"prefixLengthIsNoPort", "[2001:db8::1]/64", {}, true},
+        LineCase{"nat64CarriesIpv4", "[64:ff9b::a01:203]:80", {{"64:ff9b::a01:203", ":80", "Germany", 0}}, false},
+        // Beyond the /96 the last 32 bits (10.1.2.3) are part of an IPv6 address in no range.
+        LineCase{"beyondNat64IsIpv6", "[64:ff9b::1:a01:203]:80", {}, false},
+        LineCase{"longestText", "0000:0000:0000:0000:0000:ffff:10.1.2.3", {{"0000:0000:0000:0000:0000:ffff:10.1.2.3", "", "Germany", 0}}, false},
         LineCase{"ipv4InBrackets", "[10.1.2.3]:80", {}, true},
         LineCase{"notAnIpv6Address", "2001:db8:::1", {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -230,7 +236,7 @@ TEST(FormattedList, missingRangeFileOfOneFamilyFailsOnlyItsLines) {
 class RestoringPrompter final : public Prompter {
 public:
     explicit RestoringPrompter(testing::TempDir& dir) : m_dir(dir) {}
-    bool askContinue(std::string_view, std::int64_t) override {
+    bool askContinue(const FailingLine&) override {
         m_dir.write("IP_db.dbf", kExampleRanges);
         ++asked;
         return true;

@@ -162,7 +162,7 @@ TEST(FreeTextRun, addressThatEndsTheFileIsFoundAtEveryBlockBorder) {
         std::vector<std::int64_t> questionLines;
     };
     const auto run = [&f](auto analysis, std::string_view text) {
-        testing::FakeGrid grid;
+        testing::FakeGrid grid(f.table);
         testing::FakePrompter prompter;
         AnalysisContext context{f.table, f.ranges, f.ranges6, grid, prompter, f.clock, nullptr};
         analysis(f.dir.write("input.txt", text), context);

@@ -1,4 +1,4 @@
-#include "analysis/free_text_scan.h"
+#include "analysis/ipv4_scanner.h"
 
 #include <gtest/gtest.h>
 

@@ -84,13 +84,14 @@ TEST(BuildStatistics, workedExample) {
     table.addHit(0);
     table.addHit(0);
     table.addHit(222);
-    const Statistics stats = buildStatistics(table, 5, 2s, StatsLocale{});
+    const Statistics stats = buildStatistics(table, 3, 2s, StatsLocale{});
     EXPECT_EQ(stats.total, 3);
     EXPECT_EQ(stats.elapsedText, "0:00:02");
     ASSERT_EQ(stats.rows.size(), 2u);
     EXPECT_EQ(stats.rows[0].name, "Germany");
     EXPECT_EQ(stats.rows[0].count, "2");
     EXPECT_EQ(stats.rows[0].share, "66.7%");
+    EXPECT_EQ(stats.rows[0].shareTenths, 667);
     EXPECT_EQ(stats.rows[1].slot, 222);
     EXPECT_EQ(stats.rows[1].name, "United States");
     EXPECT_EQ(stats.rows[1].share, "33.3%");
@@ -102,7 +103,7 @@ TEST(BuildStatistics, namesAreUtf8AndUnnamedSlotsStillCount) {
     table.addHit(222);  // slot 222 unfilled: a row with an empty name
     StatsLocale locale;
     locale.decimalSeparator = ",";
-    const Statistics stats = buildStatistics(table, 4, 0s, locale);
+    const Statistics stats = buildStatistics(table, 2, 0s, locale);
     ASSERT_EQ(stats.rows.size(), 2u);
     EXPECT_EQ(stats.rows[0].name, "C\xC3\xB4te d'Ivoire");
     EXPECT_EQ(stats.rows[1].name, "");

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/free_text_scan.h"
+#include "analysis/ipv4_scanner.h"
 #include "fuzz/reference_scanner.h"
 
 namespace {

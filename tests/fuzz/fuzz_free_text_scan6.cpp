@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/free_text_scan6.h"
+#include "analysis/ipv6_scanner.h"
 #include "fuzz/reference_scanner6.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "analysis/free_text_scan.h"
+#include "analysis/ipv4_scanner.h"
 #include "analysis/line_reader.h"
 #include "lookup/error.h"
 

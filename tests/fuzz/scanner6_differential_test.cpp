@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/both_families_scan.h"
-#include "analysis/free_text_scan6.h"
+#include "analysis/both_families_scanner.h"
+#include "analysis/ipv6_scanner.h"
 #include "fuzz/reference_scanner.h"
 #include "fuzz/reference_scanner6.h"
 
@@ -188,7 +188,7 @@ TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
         const auto rows6 = ipcountry::reference::scanLine6(line);
         // 0: the whole line at once; else the size of the pieces.
         for (std::size_t step : {std::size_t{0}, line.size() + 1, std::size_t{1}, std::size_t{7}}) {
-            ipcountry::analysis::BothFamiliesScanner<ipcountry::analysis::Ipv4Scanner> scanner;
+            ipcountry::analysis::BothFamiliesScanner scanner;
             std::vector<std::string> got4;
             std::vector<Found6> got6;
             std::vector<std::uint64_t> starts;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "analysis/fakes.h"
-#include "analysis/free_text_scan.h"
+#include "analysis/ipv4_scanner.h"
 #include "analysis/line_reader.h"
 #include "fuzz/reference_scanner.h"
 #include "lookup/text_file.h"

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 // A grid and counts that an earlier analysis left, which no failure may touch.
 void seedEarlierResults(Fixture& f) {
-    f.grid.appendRow("10.0.0.1", ":80", "Germany", 0);
+    f.grid.appendRow({"10.0.0.1", ":80", {0, false}});
     f.table.addHit(0);
 }
 

@@ -65,7 +65,17 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"::192.0.2.1", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"64:ff9b::c000:201", Kind::Ipv4, {}, 0xC0000201},
         TextCase{"2001:db8::192.0.2.1", Kind::Ipv6, {0x20010DB800000000ULL, 0xC0000201}},
-        TextCase{"::1:ffff:192.0.2.1", Kind::Ipv6, {0, 0x0001FFFFC0000201ULL}}));
+        TextCase{"::1:ffff:192.0.2.1", Kind::Ipv6, {0, 0x0001FFFFC0000201ULL}},
+        // Outside 64:ff9b::/96 the last 32 bits are no IPv4 address.
+        TextCase{"64:ff9b::1:102:304", Kind::Ipv6, {0x0064FF9B00000000ULL, 0x0000000101020304ULL}},
+        // The longest texts: 45 characters, in brackets 47; one more is none.
+        TextCase{"0000:0000:0000:0000:0000:ffff:255.255.255.255", Kind::Ipv4, {}, 0xFFFFFFFF},
+        TextCase{"[0000:0000:0000:0000:0000:ffff:255.255.255.255]", Kind::Ipv4, {}, 0xFFFFFFFF},
+        TextCase{"0000:0000:0000:0000:0000:ffff:2.255.255.255", Kind::Ipv4, {}, 0x02FFFFFF},
+        TextCase{"0000:0000:0000:0000:0000:ffff:0255.255.255.255", Kind::Invalid, {}},
+        TextCase{"1234:5678:9abc:def0:1234:5678:255.255.255.255",
+                 Kind::Ipv6,
+                 {0x123456789ABCDEF0ULL, 0x12345678FFFFFFFFULL}}));
 
 }  // namespace
 }  // namespace ipcountry::lookup

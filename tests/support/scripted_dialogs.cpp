@@ -85,7 +85,7 @@ void ScriptedDialogs::showStatistics(QWidget* owner, const ui::StatisticsSource&
     for (std::int64_t r = 0; r < grid.rows(); ++r) {
         QStringList row;
         for (int c = 0; c < grid.cols(); ++c) {
-            row << grid.textMatrix(r, c);
+            row << shownText(grid, r, c);
         }
         shown.rows.push_back(row);
     }

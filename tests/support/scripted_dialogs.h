@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/dialogs.h"
+#include "ui/result_grid.h"
 
 namespace ipcountry::test {
 
@@ -75,5 +76,12 @@ private:
 // the tests that must go through a real exec().
 // `look` sees the widget just before it is closed.
 void closeModalWhenShown(int timeoutMs = 5000, std::function<void(QWidget*)> look = {});
+
+// A cell of a grid as its views read it, by grid row: the fixed rows through
+// the header, the others through the model.
+inline QString shownText(const ui::ResultGrid& grid, std::int64_t row, int col) {
+    if (row < grid.fixedRows()) return grid.headerData(col, Qt::Horizontal).toString();
+    return grid.index(static_cast<int>(row - grid.fixedRows()), col).data().toString();
+}
 
 }  // namespace ipcountry::test

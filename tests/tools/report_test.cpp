@@ -194,7 +194,7 @@ TEST(AddressTallyTest, topMatchesAPlainCount) {
                                             ? "10.0." + std::to_string(pick) + ".1"
                                             : std::string(16, 'a') + std::to_string(pick);
             const int slot = static_cast<int>(random() % 237);
-            tally.appendRow(address, ":1", "Germany", slot);
+            tally.appendRow({address, ":1", {slot, false}});
             auto& count = counts.try_emplace(address, 0, slot).first->second;
             ++count.first;
         }

@@ -19,9 +19,7 @@ protected:
     void SetUp() override {
         // As under a screen reader: the views send their accessibility events.
         QAccessible::setActive(true);
-        m_grid.setCols(3);
-        m_grid.addItem("IP\tPort\tCountry", 0);
-        m_grid.setFixedRows(1);
+        addResultsHeader(m_grid);
         m_view.setAccessibleName(QStringLiteral("MSHFlexGrid1"));
         m_view.resize(385, 132);
         m_table = QAccessible::queryAccessibleInterface(&m_view);
@@ -29,15 +27,14 @@ protected:
     void TearDown() override { QAccessible::setActive(false); }
 
     void appendRows(int count, int distinct) {
-        std::vector<ResultGrid::Row> rows;
+        const ResultGrid::CountryId usa = m_grid.addCountry("USA", 222);
+        const ResultGrid::CountryId aland = m_grid.addCountry("Åland Islands", 1);
         for (int i = 0; i < count; ++i) {
             const int k = i % distinct;
-            rows.push_back({"10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256) +
-                                "\t:" + std::to_string(80 + k % 3) +
-                                (k % 2 ? "\tUSA" : "\tÅland Islands"),
-                            k % 2 ? 222 : 1});
+            m_grid.appendResult("10.0." + std::to_string(k / 256) + "." + std::to_string(k % 256),
+                                ":" + std::to_string(80 + k % 3), k % 2 ? usa : aland);
         }
-        m_grid.appendRows(std::move(rows));
+        m_grid.announceRows();
     }
 
     // Every cell of the rows given reads as the grid holds it.
@@ -49,7 +46,8 @@ protected:
             for (int column = 0; column < 3; ++column) {
                 QAccessibleInterface* cell = table->cellAt(row, column);
                 ASSERT_NE(cell, nullptr) << row << "," << column;
-                EXPECT_EQ(cell->text(QAccessible::Name), m_grid.textMatrix(row + 1, column))
+                EXPECT_EQ(cell->text(QAccessible::Name),
+                          m_grid.index(row, column).data().toString())
                     << row << "," << column;
                 ASSERT_NE(cell->tableCellInterface(), nullptr);
                 EXPECT_EQ(cell->tableCellInterface()->rowIndex(), row);
@@ -97,6 +95,35 @@ TEST_F(GridAccessibleTest, readsTheRowsThatStayAfterDuplicateRemoval) {
     EXPECT_EQ(QAccessible::accessibleInterface(goneRow), nullptr)
         << "a cell of a removed row is still handed out";
     EXPECT_EQ(m_table->tableInterface()->cellAt(701, 0), nullptr);
+}
+
+TEST_F(GridAccessibleTest, aCellOfARowThatClearRemovedIsGoneAndItsPlaceReadsTheNewRow) {
+    appendRows(50, 50);
+    QAccessibleTableInterface* table = m_table->tableInterface();
+    QAccessibleInterface* before = table->cellAt(40, 0);
+    ASSERT_NE(before, nullptr);
+    EXPECT_EQ(before->text(QAccessible::Name), "10.0.0.39");
+    const QAccessible::Id gone = QAccessible::uniqueId(before);
+
+    m_grid.setRows(kFirstAddressRow);  // what "Clear" does
+
+    EXPECT_EQ(QAccessible::accessibleInterface(gone), nullptr)
+        << "a cell of a cleared row is still handed out";
+    EXPECT_EQ(table->cellAt(40, 0), nullptr);
+    EXPECT_EQ(m_table->child(41 * 4 + 1), nullptr);
+    expectCellsMatchGrid({0});
+
+    // The next run's rows take the same places: asked again, the place reads them.
+    const ResultGrid::CountryId country = m_grid.addCountry("France", 1);
+    for (int i = 0; i < 45; ++i) {
+        m_grid.appendResult("192.0.2." + std::to_string(i), "", country);
+    }
+    m_grid.announceRows();
+    QAccessibleInterface* after = table->cellAt(40, 0);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(after->text(QAccessible::Name), "192.0.2.39");
+    EXPECT_EQ(table->cellAt(40, 2)->text(QAccessible::Name), "France");
+    expectCellsMatchGrid({0, 1, 45});
 }
 
 }  // namespace

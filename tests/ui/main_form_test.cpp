@@ -70,7 +70,9 @@ protected:
     // Fills the grid as an analysis would: one row and one count per entry.
     void addCountedRow(const std::string& ip, const std::string& port, const std::string& country,
                        int slot) {
-        m_form->resultGrid().addCountedItem(ip + '\t' + port + '\t' + country, slot);
+        auto& grid = m_form->resultGrid();
+        grid.appendResult(ip, port, grid.addCountry(country, slot));
+        grid.announceRows();
         m_form->countryTable().addHit(slot);
     }
     std::vector<std::string> ipsInGrid() const {
@@ -222,9 +224,9 @@ TEST_F(MainFormTest, gridStartsWithHeaderAndBlankRow) {
     EXPECT_EQ(grid.rows(), 2);
     EXPECT_EQ(grid.cols(), 3);
     EXPECT_EQ(grid.fixedRows(), 1);
-    EXPECT_EQ(grid.textMatrix(0, 0), "IP");
-    EXPECT_EQ(grid.textMatrix(0, 1), "Port");
-    EXPECT_EQ(grid.textMatrix(0, 2), "Country");
+    EXPECT_EQ(test::shownText(grid, 0, 0), "IP");
+    EXPECT_EQ(test::shownText(grid, 0, 1), "Port");
+    EXPECT_EQ(test::shownText(grid, 0, 2), "Country");
     EXPECT_EQ(grid.colWidth(0), 1500);
     EXPECT_EQ(grid.colWidth(1), 800);
     EXPECT_EQ(grid.colWidth(2), 3400);
@@ -348,8 +350,8 @@ TEST_F(MainFormTest, formattedRunWithYesToEveryPromptEndsWithTheStatistics) {
     click("Command3");
 
     EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3", "11.0.0.9", "10.9.9.9"}));
-    EXPECT_EQ(m_form->resultGrid().textMatrix(3, 2), "USA");
-    EXPECT_EQ(m_form->resultGrid().textMatrix(2, 1), ":8080");
+    EXPECT_EQ(test::shownText(m_form->resultGrid(), 3, 2), "USA");
+    EXPECT_EQ(test::shownText(m_form->resultGrid(), 2, 1), ":8080");
     ASSERT_EQ(m_dialogs.messages().size(), 2u);
     for (const auto& prompt : m_dialogs.messages()) {
         EXPECT_TRUE(prompt.question);
@@ -394,7 +396,7 @@ TEST_F(MainFormTest, unformattedRunFindsAddressesAnywhere) {
         "log.txt", "connect from 10.1.2.3:8080 ok\r\nand 11.0.0.9 too, then 10.1.2.4:22\r\n"));
     click("Command4");
     EXPECT_EQ(ipsInGrid(), (std::vector<std::string>{"10.1.2.3", "11.0.0.9", "10.1.2.4"}));
-    EXPECT_EQ(m_form->resultGrid().textMatrix(3, 1), "");
+    EXPECT_EQ(test::shownText(m_form->resultGrid(), 3, 1), "");
     ASSERT_EQ(m_dialogs.statistics().size(), 1u);
     EXPECT_EQ(m_dialogs.statistics()[0].label2, "Total number of IPs is 3");
 }
@@ -492,7 +494,7 @@ TEST_F(MainFormTest, clearCutsTheGridToTwoRowsAndZeroesEveryCount) {
     child<QLineEdit>("Text2")->setText("kept too");
     click("Command5");
     EXPECT_EQ(m_form->resultGrid().rows(), 2);
-    EXPECT_EQ(m_form->resultGrid().textMatrix(0, 0), "IP");
+    EXPECT_EQ(test::shownText(m_form->resultGrid(), 0, 0), "IP");
     EXPECT_EQ(m_form->countryTable().totalHits(), 0);
     EXPECT_EQ(child<QLineEdit>("Text1")->text(), "kept");
     EXPECT_EQ(child<QLineEdit>("Text2")->text(), "kept too");

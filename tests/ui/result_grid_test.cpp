@@ -30,11 +30,21 @@ Cells cellsOf(const ResultGrid& grid) {
     return cells;
 }
 
-// The main window's set-up, step by step as the window does it.
-void setUpAsResults(ResultGrid& grid) {
-    grid.setCols(3);
-    grid.addItem("IP\tPort\tCountry", 0);
-    grid.setFixedRows(1);
+// The main window's set-up.
+void setUpAsResults(ResultGrid& grid) { addResultsHeader(grid); }
+
+// Rows as the analyses append them: ip, port, country, slot.
+struct Result {
+    std::string ip, port, country;
+    int slot = 0;
+};
+void appendResults(ResultGrid& grid, const std::vector<Result>& rows, bool announce = true) {
+    for (const auto& row : rows) {
+        grid.appendResult(row.ip, row.port, grid.addCountry(row.country, row.slot));
+    }
+    if (announce) {
+        grid.announceRows();
+    }
 }
 
 struct GridCase {
@@ -87,23 +97,12 @@ const GridCase kGridCases[] = {
          g.addItem("a\tb\tc\td\te");
      },
      {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "b", "c"}}},
-    {"removeItemMovesTheRowsBelowUp",
+    {"addRowTakesCellsWithTabsAsTheyAre",
      [](ResultGrid& g) {
          setUpAsResults(g);
-         g.addItem("a\t1\tx");
-         g.addItem("b\t2\ty");
-         g.addItem("c\t3\tz");
-         g.removeItem(3);
+         g.addRow({"a\tb", "", "c", "dropped"}, 3);
      },
-     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "1", "x"}, {"c", "3", "z"}}},
-    {"removeItemOfTheLastRow",
-     [](ResultGrid& g) {
-         setUpAsResults(g);
-         g.addItem("a\t1\tx");
-         g.addItem("b\t2\ty");
-         g.removeItem(3);
-     },
-     {{"IP", "Port", "Country"}, {"", "", ""}, {"a", "1", "x"}}},
+     {{"IP", "Port", "Country"}, {"", "", ""}, {"a\tb", "", "c"}}},
     {"writingRowsDiscardsTheRowsBeyondAndKeepsTheOthers",
      [](ResultGrid& g) {
          setUpAsResults(g);
@@ -128,10 +127,7 @@ const GridCase kGridCases[] = {
     {"appendedBatchKeepsItsOrder",
      [](ResultGrid& g) {
          setUpAsResults(g);
-         std::vector<ResultGrid::Row> rows;
-         rows.push_back({"a\t:1\tx", 3});
-         rows.push_back({"b\t\ty", 4});
-         g.appendRows(std::move(rows));
+         appendResults(g, {{"a", ":1", "x", 3}, {"b", "", "y", 4}});
      },
      {{"IP", "Port", "Country"}, {"", "", ""}, {"a", ":1", "x"}, {"b", "", "y"}}},
 };
@@ -190,18 +186,21 @@ TEST(ResultGrid, cellsAreNeverEditable) {
     grid.addItem("a\tb\tc");
     EXPECT_FALSE(grid.flags(grid.index(1, 0)) & Qt::ItemIsEditable);
     EXPECT_FALSE(grid.setData(grid.index(1, 0), "changed"));
-    EXPECT_EQ(grid.textMatrix(2, 0), "a");
+    EXPECT_EQ(grid.cell(2, 0), "a");
 }
 
 TEST(ResultGrid, keepsEachRowsSlotThroughInsertsAndRemovals) {
     ResultGrid grid;
     setUpAsResults(grid);
-    grid.addCountedItem("a\t1\tx", 7);
-    grid.addItem("b\t2\ty", 2, 9);
-    grid.removeItem(2);
-    EXPECT_EQ(grid.slotOf(2), 7);
+    appendResults(grid, {{"a", ":1", "x", 9}, {"a", ":1", "y", 8}});
+    grid.addRow({"b", "2", "y"}, 7);
+    grid.addItem("c\t3\tz", 2);
+    grid.removeDuplicateRows(kResultsBlankRow);
+    EXPECT_EQ(grid.slotOf(2), ResultGrid::kNoSlot);
+    EXPECT_EQ(grid.slotOf(3), 9);
+    EXPECT_EQ(grid.slotOf(4), 7);
     EXPECT_EQ(grid.slotOf(1), ResultGrid::kNoSlot);
-    EXPECT_EQ(grid.index(1, 0).data(ResultGrid::SlotRole).toInt(), 7);
+    EXPECT_EQ(grid.index(2, 0).data(ResultGrid::SlotRole).toInt(), 9);
 }
 
 TEST(ResultGrid, alignmentIsTheSetOneElseTextLeftNumbersRight) {
@@ -230,11 +229,11 @@ TEST(ResultGrid, batchAppendIsOneInsertNotification) {
     ResultGrid grid;
     setUpAsResults(grid);
     QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
-    std::vector<ResultGrid::Row> rows;
+    std::vector<Result> rows;
     for (int i = 0; i < 1000; ++i) {
-        rows.push_back({std::to_string(i) + "\t:1\tx", 0});
+        rows.push_back({std::to_string(i), ":1", "x", 0});
     }
-    grid.appendRows(std::move(rows));
+    appendResults(grid, rows);
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted.at(0).at(1).toInt(), 1);
     EXPECT_EQ(inserted.at(0).at(2).toInt(), 1000);
@@ -246,25 +245,25 @@ TEST(ResultGrid, heldRowsReachTheViewsInOneNotificationBeforeAnyOtherChange) {
     setUpAsResults(grid);
     QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy inserted(&grid, &QAbstractItemModel::rowsInserted);
-    grid.appendRows({{"a\t:1\tx", 0}, {"b\t:2\ty", 1}}, false);
-    grid.appendRows({{"c\t:3\tz", 2}}, false);
+    appendResults(grid, {{"a", ":1", "x", 0}, {"b", ":2", "y", 1}}, false);
+    appendResults(grid, {{"c", ":3", "z", 2}}, false);
     EXPECT_EQ(grid.rows(), 5);
     EXPECT_EQ(grid.cell(4, 0), "c");
     EXPECT_EQ(grid.rowCount(), 1) << "views saw rows that were held";
 
-    grid.removeItem(2);  // must announce the held rows before it removes one
+    grid.setRows(4);  // must announce the held rows before it removes one
 
     ASSERT_EQ(inserted.count(), 1);
     EXPECT_EQ(inserted.at(0).at(1).toInt(), 1);
     EXPECT_EQ(inserted.at(0).at(2).toInt(), 3);
     EXPECT_EQ(grid.rowCount(), 3);
-    EXPECT_EQ(grid.index(2, 0).data().toString(), "c");
+    EXPECT_EQ(grid.index(2, 0).data().toString(), "b");
 }
 
 TEST(ResultGrid, operationsOutsideTheGridThrowRatherThanCorrupt) {
     ResultGrid grid;
     setUpAsResults(grid);
-    EXPECT_THROW(grid.removeItem(2), std::out_of_range);
+    EXPECT_THROW(grid.appendResult("1.2.3.4", "", 99), std::logic_error);
     EXPECT_THROW(grid.addItem("x", 5), std::out_of_range);
     EXPECT_THROW((void)grid.cell(0, 3), std::out_of_range);
     EXPECT_THROW(grid.setRows(-1), std::invalid_argument);
@@ -285,8 +284,7 @@ TEST_P(DuplicateRemoval, keepsTheUppermostOfEachIpAndPortPair) {
     QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::Fatal);
     const auto& rows = GetParam().rows;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        grid.addCountedItem(rows[i][0] + '\t' + rows[i][1] + '\t' + rows[i][2],
-                            static_cast<int>(i));
+        appendResults(grid, {{rows[i][0], rows[i][1], rows[i][2], static_cast<int>(i)}});
     }
     const auto removed = grid.removeDuplicateRows(1);
 
@@ -347,16 +345,16 @@ TEST(ResultGrid, everyCellReadsBackByteForByte) {
     setUpAsResults(grid);
     Cells expected = cellsOf(grid);
     std::vector<int> countedIn;
-    std::vector<ResultGrid::Row> batch;
+    std::vector<Result> batch;
     for (const std::string ip : kAwkwardIps) {
         for (const std::string port : kAwkwardPorts) {
             const auto& [country, slot] = countries[expected.size() % 5];
             expected.push_back({ip, port, country});
             countedIn.push_back(slot);
-            batch.push_back({ip + '\t' + port + '\t' + country, slot});
+            batch.push_back({ip, port, country, slot});
         }
     }
-    grid.appendRows(std::move(batch));
+    appendResults(grid, batch);
 
     EXPECT_EQ(cellsOf(grid), expected);
     for (std::size_t i = 0; i < countedIn.size(); ++i) {
@@ -371,16 +369,16 @@ TEST(ResultGrid, duplicateRemovalAgreesWithAPlainReference) {
         setUpAsResults(grid);
         Cells expected = cellsOf(grid);
         std::set<std::pair<std::string, std::string>> seen;
-        std::vector<ResultGrid::Row> batch;
+        std::vector<Result> batch;
         for (int i = 0; i < 300; ++i) {
             const std::string ip = kAwkwardIps[random() % std::size(kAwkwardIps)];
             const std::string port = kAwkwardPorts[random() % std::size(kAwkwardPorts)];
-            batch.push_back({ip + '\t' + port + "\tc", i % 7});
+            batch.push_back({ip, port, "c", i % 7});
             if (seen.emplace(ip, port).second) {
                 expected.push_back({ip, port, "c"});
             }
         }
-        grid.appendRows(std::move(batch));
+        appendResults(grid, batch);
 
         const auto removed = grid.removeDuplicateRows(2);
 

@@ -24,15 +24,14 @@ protected:
     void SetUp() override {
         m_data.writeExampleData();
         m_table = lookup::loadCountryTable(m_data.path());
-        m_results.setCols(3);
-        m_results.addItem("IP\tPort\tCountry", 0);
-        m_results.setFixedRows(1);
+        addResultsHeader(m_results);
         addRow("10.1.2.3", 0);
         addRow("10.1.2.4", 0);
         addRow("11.0.0.9", lookup::kUsSlot);
     }
     void addRow(const std::string& ip, int slot) {
-        m_results.addCountedItem(ip + "\t:80\tx", slot);
+        m_results.appendResult(ip, ":80", m_results.addCountry("x", slot));
+        m_results.announceRows();
         m_table.addHit(slot);
     }
     StatisticsSource source(std::chrono::nanoseconds elapsed = 2s) {
@@ -57,15 +56,16 @@ TEST_F(StatsTest, showsTheWorkedExample) {
     const auto& grid = stats.statsGrid();
     ASSERT_EQ(grid.rows(), 4);
     EXPECT_EQ(grid.fixedRows(), 1);
-    const QStringList header{grid.textMatrix(0, 0), grid.textMatrix(0, 1), grid.textMatrix(0, 2)};
+    const QStringList header{test::shownText(grid, 0, 0), test::shownText(grid, 0, 1),
+                             test::shownText(grid, 0, 2)};
     EXPECT_EQ(header, (QStringList{"Country", "Number of IPs", "Percentage"}));
-    EXPECT_EQ(grid.textMatrix(1, 0), "");
-    EXPECT_EQ(grid.textMatrix(2, 0), "Germany");
-    EXPECT_EQ(grid.textMatrix(2, 1), "2");
-    EXPECT_EQ(grid.textMatrix(2, 2), "66.7%");
-    EXPECT_EQ(grid.textMatrix(3, 0), "United States");
-    EXPECT_EQ(grid.textMatrix(3, 1), "1");
-    EXPECT_EQ(grid.textMatrix(3, 2), "33.3%");
+    EXPECT_EQ(test::shownText(grid, 1, 0), "");
+    EXPECT_EQ(test::shownText(grid, 2, 0), "Germany");
+    EXPECT_EQ(test::shownText(grid, 2, 1), "2");
+    EXPECT_EQ(test::shownText(grid, 2, 2), "66.7%");
+    EXPECT_EQ(test::shownText(grid, 3, 0), "United States");
+    EXPECT_EQ(test::shownText(grid, 3, 1), "1");
+    EXPECT_EQ(test::shownText(grid, 3, 2), "33.3%");
     EXPECT_EQ(grid.colWidth(0), 2000);
     EXPECT_EQ(grid.colWidth(1), 1145);
     EXPECT_EQ(grid.colWidth(2), 1050);
@@ -78,7 +78,7 @@ TEST_F(StatsTest, usesTheLocalesLongTimeAndDecimalSeparator) {
     locale.decimalSeparator = ",";
     Stats stats(nullptr, source(65s), m_dialogs, locale);
     EXPECT_EQ(label(stats, "Label1"), "Analysis took 12:01:05 AM");
-    EXPECT_EQ(stats.statsGrid().textMatrix(2, 2), "66,7%");
+    EXPECT_EQ(test::shownText(stats.statsGrid(), 2, 2), "66,7%");
 }
 
 TEST_F(StatsTest, withNoRowsShowsOnlyHeaderAndBlankRow) {
@@ -106,7 +106,7 @@ TEST_F(StatsTest, countryRowsCarryTheirFlagsAndTheShareBar) {
 
 TEST_F(StatsTest, countryWithoutAPictureShowsNoFlag) {
     m_table.addHit(1);  // France: no FR.gif in the data
-    m_results.addCountedItem("12.0.0.1\t:80\tFrance", 1);
+    m_results.appendResult("12.0.0.1", ":80", m_results.addCountry("France", 1));
     Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
     auto* view = stats.findChild<QTableView*>(QStringLiteral("MSHFlexGrid1"));
     EXPECT_EQ(view->model()->index(2, 0).data().toString(), "France");
@@ -171,7 +171,7 @@ TEST_F(StatsTest, eachShowingIsBuiltFromTheDataOfThatMoment) {
     addRow("10.1.2.5", 0);
     Stats again(&owner, source(), m_dialogs, analysis::StatsLocale{});
     EXPECT_EQ(label(again, "Label2"), "Total number of IPs is 4");
-    EXPECT_EQ(again.statsGrid().textMatrix(2, 1), "3");
+    EXPECT_EQ(test::shownText(again.statsGrid(), 2, 1), "3");
     EXPECT_TRUE(owner.findChildren<Stats*>().size() == 1) << "the closed window was discarded";
 }
 

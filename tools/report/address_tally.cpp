@@ -68,7 +68,9 @@ void AddressTally::grow() {
     }
 }
 
-void AddressTally::appendRow(std::string_view ip, std::string_view, std::string_view, int slot) {
+void AddressTally::appendRow(const analysis::ResultRow& result) {
+    const std::string_view ip = result.address;
+    const int slot = result.country.slot;
     ++m_rows;
     if (m_waiting == kAhead) {
         count(m_pending[m_first]);

@@ -23,8 +23,7 @@ public:
         std::int64_t rows = 0;
     };
 
-    void appendRow(std::string_view ip, std::string_view port, std::string_view country,
-                   int slot) override;
+    void appendRow(const analysis::ResultRow& row) override;
 
     std::int64_t rows() const { return m_rows; }
     std::size_t distinct();

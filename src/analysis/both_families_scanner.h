@@ -1,39 +1,24 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "analysis/free_text_scan.h"
-#include "analysis/free_text_scan6.h"
+#include "analysis/ipv4_scanner.h"
+#include "analysis/ipv6_scanner.h"
 
 namespace ipcountry::analysis {
 
 namespace detail {
 
-// The texts of a found address, each visited so that a held copy can point
-// them at its own characters. An IPv4 address has `dottedText` and `portText`.
-template <class Found, class Visit>
-requires requires(Found f) {
-    f.dottedText;
-    f.portText;
-}
-void forEachText(Found& found, Visit&& visit) {
-    visit(found.dottedText);
-    visit(found.portText);
-}
-template <class Visit>
-void forEachText(FoundAddress6& found, Visit&& visit) {
-    visit(found.text);
-    visit(found.portText);
-}
-
-// A found address kept past its callback, with its texts copied. The longest
-// address text (39) and port (6) fit with room to spare.
+// A found address kept past its callback, with its texts copied: the
+// longest address text (39) and port (6) fit with room to spare.
 template <class Found>
 struct HeldAddress {
     Found found;
@@ -50,16 +35,24 @@ struct HeldAddress {
     }
 
 private:
+    // Points the address's texts at this copy's own characters.
     void copyTexts() {
         char copy[sizeof chars];
         std::size_t used = 0;
-        forEachText(found, [&](std::string_view& text) {
-            const std::size_t n = std::min(text.size(), sizeof copy - used);
-            if (n != 0) std::memcpy(copy + used, text.data(), n);  // an empty text may have no data
-            text = std::string_view(chars + used, n);
+        for (std::string_view* text : texts()) {
+            const std::size_t n = std::min(text->size(), sizeof copy - used);
+            if (n != 0)
+                std::memcpy(copy + used, text->data(), n);  // an empty text may have no data
+            *text = std::string_view(chars + used, n);
             used += n;
-        });
+        }
         std::memcpy(chars, copy, used);
+    }
+    std::array<std::string_view*, 2> texts() {
+        if constexpr (std::is_same_v<Found, FoundAddress>)
+            return {&found.dottedText, &found.portText};
+        else
+            return {&found.text, &found.portText};
     }
 };
 
@@ -69,15 +62,16 @@ private:
 // order in which they start on the line; each family's own order and rows
 // are untouched.
 //
-// Each scanner must report an address once it has been fed at most `kLag`
+// Each scanner reports an address once it has been fed at most `kLag`
 // characters past the address's first character (both families decide an
 // address within 48: the longest IPv6 run, the two characters after it and a
 // port). Addresses that start before the fed end minus `kLag` can then be
 // handed on, so a line of any length holds only the few addresses of its
 // last `kLag` characters.
-template <class Scanner4, class Found4 = FoundAddress, std::uint64_t kLag = 64>
 class BothFamiliesScanner {
 public:
+    static constexpr std::uint64_t kLag = 64;
+
     template <class On4, class On6>
     void feed(std::string_view piece, On4&& on4, On6&& on6) {
         m_scanner4.feed(piece, [this](const auto& found) { m_held4.emplace_back(found); });
@@ -135,17 +129,17 @@ private:
         m_held6.erase(m_held6.begin(), m_held6.begin() + static_cast<std::ptrdiff_t>(i6));
     }
 
-    Scanner4 m_scanner4;
+    Ipv4Scanner m_scanner4;
     Ipv6Scanner m_scanner6;
     std::uint64_t m_fed = 0;
-    std::vector<detail::HeldAddress<Found4>> m_held4;
+    std::vector<detail::HeldAddress<FoundAddress>> m_held4;
     std::vector<detail::HeldAddress<FoundAddress6>> m_held6;
 };
 
 // A whole line at once.
-template <class Scanner4, class Found4 = FoundAddress, class On4, class On6>
+template <class On4, class On6>
 void scanLineBothFamilies(std::string_view line, On4&& on4, On6&& on6) {
-    BothFamiliesScanner<Scanner4, Found4> scanner;
+    BothFamiliesScanner scanner;
     scanner.scanLine(line, on4, on6);
 }
 

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/port_text.h"
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -43,9 +45,11 @@ inline int octetValue(const char* text, std::size_t length) noexcept {
 // than a library call each.
 inline std::size_t findByte(const char* text, std::size_t from, std::size_t size, char c) noexcept {
 #ifdef __SSE2__
-    const __m128i needle = _mm_set1_epi8(c);
+    const __m128i needle = _mm_set1_epi8(c);  // `c` in all sixteen lanes
     for (; from + 16 <= size; from += 16) {
+        // Unaligned: the search starts wherever the last dot left it.
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + from));
+        // One bit per byte that equals `c`; the lowest set bit is the first hit.
         const unsigned mask =
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, needle)));
         if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -155,18 +159,7 @@ private:
 
     // Keeps what the dots from `resume` on may still look at: the three
     // characters before the next dot and the address gathered so far.
-    void hold(const char* text, std::size_t size, std::uint64_t base, std::size_t resume) {
-        const std::uint64_t next = base + resume;
-        // An address whose last dot lies more than four characters before the
-        // next dot can no longer be continued: the next octet could not touch it.
-        if (m_gathered > 0 && m_previousDot + 4 < next) m_gathered = 0;
-        std::uint64_t keepFrom = next >= 3 ? next - 3 : 0;
-        if (m_gathered > 0 && m_start < keepFrom) keepFrom = m_start;
-        if (keepFrom < base) keepFrom = base;
-        m_heldSize = static_cast<std::size_t>(base + size - keepFrom);
-        std::memmove(m_held, text + (keepFrom - base), m_heldSize);
-        m_resume = next;
-    }
+    void hold(const char* text, std::size_t size, std::uint64_t base, std::size_t resume);
 
     // Scans the dots of text[from, size), where text[0] stands at `base` in
     // the line. Returns where the next search begins: `size`, or, when the
@@ -240,13 +233,7 @@ private:
                 const std::size_t colon = portFrom + offset;
                 if (colon >= size) break;
                 if (text[colon] != ':') continue;
-                std::size_t digits = 0;
-                const std::size_t available = size - colon - 1;
-                while (digits < 5 && digits < available &&
-                       detail::isDigit(text[colon + 1 + digits]))
-                    ++digits;
-                // ":" alone when the colon ends the line; no port when a non-digit follows it.
-                if (digits > 0 || available == 0) port = std::string_view(text + colon, digits + 1);
+                port = portAt(std::string_view(text + colon, size - colon));
                 break;
             }
 
@@ -284,10 +271,6 @@ void scanLine(std::string_view line, OnAddress&& onAddress) {
 }
 
 // The same, collected; for tests and tools. The texts are views into `line`.
-inline std::vector<FoundAddress> scanLine(std::string_view line) {
-    std::vector<FoundAddress> found;
-    scanLine(line, [&found](const FoundAddress& address) { found.push_back(address); });
-    return found;
-}
+std::vector<FoundAddress> scanLine(std::string_view line);
 
 }  // namespace ipcountry::analysis

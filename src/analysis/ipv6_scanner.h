@@ -1,6 +1,5 @@
 #pragma once
 
-#include <arpa/inet.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -10,8 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
+
+#include "analysis/port_text.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::analysis {
 
@@ -54,43 +57,21 @@ inline bool inRun(char c) noexcept { return (classOf(c) & (kHex | kColon)) != 0;
 // Letters, digits and "_": what continues a word.
 inline bool isWord(char c) noexcept { return (classOf(c) & (kHex | kLetter)) != 0; }
 
-// The longest text inet_pton can accept without a dotted tail: eight groups
+// The longest address a run can hold, which has no dotted tail: eight groups
 // of four digits and seven colons. One more for a sentence's final colon.
 inline constexpr std::size_t kMaxAddressText = 39;
 inline constexpr std::size_t kMaxRun = kMaxAddressText + 1;
 
-// inet_pton on a text that is not NUL-terminated. Times and MAC addresses,
-// the runs logs are full of, are turned away before it by their colons: an
-// address has seven, or at most eight with one "::".
-inline bool parse(const char* text, std::size_t length, std::uint64_t& high,
-                  std::uint64_t& low) noexcept {
-    if (length > kMaxAddressText) return false;
-    std::size_t colons = 0;
-    bool compressed = false;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] == ':') {
-            ++colons;
-            compressed = compressed || (i > 0 && text[i - 1] == ':');
-        }
-    }
-    if (compressed ? colons > 8 : colons != 7) return false;
-    char buffer[kMaxAddressText + 1];
-    std::memcpy(buffer, text, length);
-    buffer[length] = '\0';
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, buffer, bytes) != 1) return false;
-    high = low = 0;
-    for (int i = 0; i < 8; ++i) {
-        high = (high << 8) | bytes[i];
-        low = (low << 8) | bytes[8 + i];
-    }
-    return true;
-}
+// A run read as an address. Times and MAC addresses, the runs logs are full
+// of, are turned away before the text is read by their colons: an address
+// has seven, or at most eight with one "::".
+bool parse(const char* text, std::size_t length, std::uint64_t& high, std::uint64_t& low) noexcept;
 
 // Whether a line may hold an address at all. Every address the scan reports
 // is a run with "::" or seven colons, so a line without "::" and with fewer
 // than seven colons holds none: most lines of most logs (a timestamp has two
 // colons, "sshd[811]: " one), which are passed over in one quick look.
+// Called for every line: inline, as the scan around it is.
 inline bool mayHoldAddress(std::string_view line) noexcept {
     const char* const text = line.data();
     const std::size_t size = line.size();
@@ -100,6 +81,7 @@ inline bool mayHoldAddress(std::string_view line) noexcept {
         // with the byte before it for "::"; colons counted per lane.
         const __m128i colon = _mm_set1_epi8(':');
         const __m128i zero = _mm_setzero_si128();
+        // 0xFF in each lane whose byte is a colon, 0 elsewhere.
         const auto colonsAt = [&](std::size_t at) {
             return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)),
                                   colon);
@@ -107,7 +89,9 @@ inline bool mayHoldAddress(std::string_view line) noexcept {
         __m128i pairs = zero, counts = zero, sums = zero;
         const auto step = [&](std::size_t at, __m128i lanes) {
             const __m128i here = _mm_and_si128(colonsAt(at), lanes);
+            // The same bytes loaded one place earlier: a lane set in both is "::".
             pairs = _mm_or_si128(pairs, _mm_and_si128(here, colonsAt(at - 1)));
+            // A colon's lane is -1 (0xFF): subtracting it adds one to that lane's count.
             counts = _mm_sub_epi8(counts, here);
         };
         const __m128i all = _mm_set1_epi8(-1);
@@ -116,21 +100,25 @@ inline bool mayHoldAddress(std::string_view line) noexcept {
             step(i, all);
             // A lane's count must not pass 255.
             if (++run == 255) {
+                // The absolute differences from zero are the counts themselves,
+                // summed eight bytes to a 64-bit lane: the counts made wide.
                 sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));
                 counts = zero;
                 run = 0;
             }
         }
-        // The rest as the end of the last full block, less the lanes looked at.
+        // The rest as the end of the last full block, less the lanes looked at:
+        // loaded from kLastLanes + n, the mask keeps the last n lanes.
         if (i < size) {
-            alignas(16) static constexpr unsigned char kTail[32] = {
+            alignas(16) static constexpr unsigned char kLastLanes[32] = {
                 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
                 0,    0,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-            step(size - 16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTail + (size - i))));
+            step(size - 16,
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLastLanes + (size - i))));
         }
-        if (_mm_movemask_epi8(pairs) != 0) return true;
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));
+        if (_mm_movemask_epi8(pairs) != 0) return true;          // any lane with "::"
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, zero));  // as in the loop
         alignas(16) std::uint64_t halves[2];
         _mm_store_si128(reinterpret_cast<__m128i*>(halves), sums);
         return halves[0] + halves[1] + (text[0] == ':' ? 1 : 0) >= 7;
@@ -294,46 +282,10 @@ private:
 
     // The character `back` places before offset `at` of the piece, from the
     // piece or the carried end of the earlier pieces; kEnd before the line.
-    int before(const char* text, std::size_t at, std::size_t back) const noexcept {
-        if (at >= back) return static_cast<unsigned char>(text[at - back]);
-        const std::size_t intoTail = back - at;
-        return intoTail <= m_tailLength
-                   ? static_cast<unsigned char>(m_tail[m_tailLength - intoTail])
-                   : kEnd;
-    }
+    int before(const char* text, std::size_t at, std::size_t back) const noexcept;
 
     // A colon outside any run: the run holds it and the hex digits right before it.
-    void beginRun(const char* text, std::size_t colon) {
-        m_state = State::InRun;
-        m_runLength = 0;
-        // The characters before the colon: in this piece when there are
-        // enough of them (the common case), else partly carried over.
-        char window[kTail];
-        const char* p = text + colon;
-        std::size_t known = kTail;
-        if (colon < kTail) {
-            known = std::min(kTail, m_tailLength + colon);
-            for (std::size_t back = 1; back <= known; ++back)
-                window[kTail - back] = static_cast<char>(before(text, colon, back));
-            p = window + kTail;
-        }
-        std::size_t digits = 0;
-        while (digits < known && digits <= 4 &&
-               (detail6::classOf(p[-1 - static_cast<std::ptrdiff_t>(digits)]) & detail6::kHex) != 0)
-            ++digits;
-        m_start = m_fed + colon - digits;
-        // A group of five digits is never an address; the run is only followed to its end.
-        m_dead = digits > 4;
-        if (m_dead) return;
-        std::memcpy(m_run, p - digits, digits);
-        m_runLength = digits;
-        m_run[m_runLength++] = ':';
-        const char c1 = digits < known ? p[-1 - static_cast<std::ptrdiff_t>(digits)] : '\0';
-        const char c2 = digits + 1 < known ? p[-2 - static_cast<std::ptrdiff_t>(digits)] : '\0';
-        m_bracketed = c1 == '[';
-        m_dead = (detail6::classOf(c1) & detail6::kLetter) != 0 || c1 == '%' || c1 == ']' ||
-                 (c1 == '.' && detail6::isWord(c2));
-    }
+    void beginRun(const char* text, std::size_t colon);
 
     // One character after the start of a run; false when the character is a
     // colon that may begin the next run and must be looked at again, idle.
@@ -366,9 +318,9 @@ private:
                 report(std::string_view(), onAddress);
                 break;
             case State::InPort:
-                if ((detail6::classOf(c) & detail6::kDigit) != 0 && m_portLength < 6) {
+                if ((detail6::classOf(c) & detail6::kDigit) != 0 && m_portLength < kPortText) {
                     m_port[m_portLength++] = c;
-                    if (m_portLength < 6) return true;
+                    if (m_portLength < kPortText) return true;
                     report(std::string_view(m_port, m_portLength), onAddress);
                     m_state = State::SkipRun;  // the rest of the port's run is no address
                     return true;
@@ -432,12 +384,13 @@ private:
     // and reaches its first colon in a later one.
     void remember(std::string_view piece) {
         if (piece.empty()) return;  // its data() may be null, which memcpy must not see
-        if (piece.size() >= kTail) {
-            std::memcpy(m_tail, piece.data() + piece.size() - kTail, kTail);
-            m_tailLength = kTail;
+        if (piece.size() >= kLookBehind) {
+            std::memcpy(m_tail, piece.data() + piece.size() - kLookBehind, kLookBehind);
+            m_tailLength = kLookBehind;
         } else {
-            const std::size_t keep =
-                m_tailLength + piece.size() > kTail ? kTail - piece.size() : m_tailLength;
+            const std::size_t keep = m_tailLength + piece.size() > kLookBehind
+                                         ? kLookBehind - piece.size()
+                                         : m_tailLength;
             std::memmove(m_tail, m_tail + m_tailLength - keep, keep);
             std::memcpy(m_tail + keep, piece.data(), piece.size());
             m_tailLength = keep + piece.size();
@@ -445,8 +398,9 @@ private:
         m_fed += piece.size();
     }
 
-    // Four digits before a colon, a "." and the character before that.
-    static constexpr std::size_t kTail = 6;
+    // What a run's start looks back at: four digits before a colon, a "."
+    // and the character before that.
+    static constexpr std::size_t kLookBehind = 6;
 
     State m_state = State::Idle;
     bool m_dead = false;       // the current run can no longer be an address
@@ -454,12 +408,13 @@ private:
     bool m_zoned = false;
     char m_run[detail6::kMaxRun];
     std::size_t m_runLength = 0;
-    char m_port[6];
+    static constexpr std::size_t kPortText = 1 + kMaxPortDigits;  // the colon and the digits
+    char m_port[kPortText];
     std::size_t m_portLength = 0;
     std::uint64_t m_start = 0;
     std::uint64_t m_high = 0;
     std::uint64_t m_low = 0;
-    char m_tail[kTail];
+    char m_tail[kLookBehind];
     std::size_t m_tailLength = 0;
     std::uint64_t m_fed = 0;  // characters of the line fed before the current piece
 };

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "analysis/country_resolver.h"
+#include "analysis/run_loop.h"
+
+namespace ipcountry::analysis {
+
+// The line work of a formatted list (see run_loop.h): one address:port per
+// line, TABs removed; a line that is in no address form, names no address or
+// cannot be looked up is a failing line. IP_db.dbf is read before the first
+// line, as ever; IP6_db.dbf at the first IPv6 line, which a list without one
+// never needs. A range file that cannot be read fails each line that needs it.
+class FormattedLines {
+public:
+    FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
+                   lookup::Range6File& ranges6);
+
+    void begin();
+
+    template <class Out>
+    Flow piece(std::string_view piece, const LinePlace& at, Out& out) {
+        if (!at.starts) return Flow::GoOn;  // the rest of a line already told of as too long
+        Verdict verdict = judge(piece, at);
+        switch (verdict.kind) {
+            case Verdict::Kind::Row:
+                return out.row(verdict.row);
+            case Verdict::Kind::Failing:
+                return out.failingLine(std::move(verdict.failing));
+            case Verdict::Kind::Nothing:
+                break;
+        }
+        return Flow::GoOn;
+    }
+
+private:
+    // What one line gives; the row's texts are views into the line.
+    struct Verdict {
+        enum class Kind { Nothing, Row, Failing };
+        Kind kind = Kind::Nothing;
+        ResultRow row;
+        FailingLine failing;
+    };
+    Verdict judge(std::string_view piece, const LinePlace& at);
+
+    RangeData<lookup::Ipv4Ranges> m_ipv4;
+    RangeData<lookup::Ipv6Ranges> m_ipv6;
+    std::string m_withoutTabs;
+};
+
+}  // namespace ipcountry::analysis
