@@ -11,6 +11,9 @@
 
 namespace ipcountry::analysis {
 
+// The machine's cores, at least 1: the threads a run uses unless told otherwise.
+unsigned defaultThreadCount();
+
 // Everything one batch run works with; owned by the caller.
 struct AnalysisContext {
     lookup::CountryTable& table;
@@ -23,6 +26,11 @@ struct AnalysisContext {
     // The driver reads standard input for the file name "-"; the window
     // opens every name as typed.
     bool dashIsStandardInput = false;
+    // Threads that work blocks of lines while the calling thread hands on
+    // their rows in order: 1 does everything on the calling thread.
+    unsigned threads = defaultThreadCount();
+    // The reader's block; tests make it tiny so that lines cross its borders.
+    std::size_t blockSize = std::size_t{1} << 20;
 };
 
 enum class RunStatus {

@@ -134,17 +134,20 @@ template <class Family>
 const typename RangeData<Family>::Resolver* RangeData<Family>::open() {
     if (m_missing) return nullptr;
     try {
-        m_file.open();
+        m_file->open();
     } catch (const lookup::Error& error) {
         if (m_policy != Policy::OptionalFile || error.kind() != lookup::ErrorKind::FileNotFound)
             throw;
         m_missing = true;
+        m_sharedMissing.store(true, std::memory_order_release);
         return nullptr;
     }
     // A re-read file has a new index; the old one, and a resolver on it, are gone.
-    if (!m_resolver || &m_file.index() != m_index) {
-        m_index = &m_file.index();
-        m_resolver.emplace(m_table, m_file);
+    if (!m_resolver || &m_file->index() != m_index) {
+        m_index = &m_file->index();
+        m_resolver.emplace(m_table, *m_file);
+        if (m_policy != Policy::ReadAtEveryUse)
+            m_shared.store(&*m_resolver, std::memory_order_release);
     }
     return &*m_resolver;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,6 +93,10 @@ TypedAddress readTypedAddress(std::string_view text);
 // One family's range file as a run or a batch of lookups uses it: read when
 // first needed, with the resolver built on its index. What a file that cannot
 // be read means is the user's policy.
+// A run on several threads opens the file on its calling thread alone, in
+// the order of the input, so that every rule and message stays as on one
+// thread; the other threads look up through a view of that RangeData, which
+// opens nothing and answers once the owner has a resolver.
 template <class Family>
 class RangeData {
 public:
@@ -107,28 +112,56 @@ public:
         OptionalFile,
         // Asked at every need, so that a file changed on disk is read again;
         // open() re-reads it only then, and the resolver is rebuilt only then.
+        // Not for an owner of views: a rebuilt resolver replaces the one they use.
         ReadAtEveryUse,
     };
 
     RangeData(const lookup::CountryTable& table, lookup::BasicRangeFile<Family>& file,
               Policy policy)
-        : m_table(table), m_file(file), m_policy(policy) {}
+        : m_table(table), m_file(&file), m_policy(policy) {}
 
-    // The resolver; null only for a missing OptionalFile.
+    // A view of `owner` for another thread; `owner` outlives it.
+    struct ViewOf {
+        const RangeData& owner;
+    };
+    explicit RangeData(ViewOf view)
+        : m_table(view.owner.m_table), m_policy(view.owner.m_policy), m_owner(&view.owner) {}
+
+    RangeData(const RangeData&) = delete;
+    RangeData& operator=(const RangeData&) = delete;
+
+    // The resolver; null for a missing OptionalFile, and in a view until the
+    // owner has one (leftToOwner() tells which).
     const Resolver* resolver() {
+        if (m_owner != nullptr) {
+            if (m_viewed == nullptr) m_viewed = m_owner->m_shared.load(std::memory_order_acquire);
+            return m_viewed;
+        }
         if (m_resolver && m_policy != Policy::ReadAtEveryUse) return &*m_resolver;
         return open();
+    }
+
+    // Whether an address that resolver() had no resolver for is the owner's
+    // to look up: in a view, until the owner has found the file missing.
+    bool leftToOwner() const {
+        return m_owner != nullptr && !m_owner->m_sharedMissing.load(std::memory_order_acquire);
     }
 
 private:
     const Resolver* open();
 
     const lookup::CountryTable& m_table;
-    lookup::BasicRangeFile<Family>& m_file;
+    lookup::BasicRangeFile<Family>* m_file = nullptr;  // null in a view
     Policy m_policy;
     bool m_missing = false;
     const lookup::BasicRangeIndex<Family>* m_index = nullptr;  // the one m_resolver answers from
     std::optional<Resolver> m_resolver;
+    // What the views see: the resolver once built, and a missing OptionalFile.
+    std::atomic<const Resolver*> m_shared{nullptr};
+    std::atomic<bool> m_sharedMissing{false};
+    // In a view: the owner, and its resolver once seen.
+    const RangeData* m_owner = nullptr;
+    const Resolver* m_viewed = nullptr;
 };
 
 extern template class RangeData<lookup::Ipv4Ranges>;

@@ -68,6 +68,11 @@ FormattedLines::FormattedLines(const lookup::CountryTable& table, lookup::RangeF
     : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
       m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead) {}
 
+FormattedLines::FormattedLines(ViewOf view)
+    : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
+      m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}),
+      m_view(true) {}
+
 void FormattedLines::begin() {
     try {
         m_ipv4.resolver();
@@ -76,13 +81,25 @@ void FormattedLines::begin() {
     }
 }
 
+namespace {
+
+std::string tooLongReason(std::int64_t lineNumber) {
+    return "Line " + std::to_string(lineNumber) + " is longer than " +
+           std::to_string(kLongestFormattedLine) + " characters";
+}
+
+}  // namespace
+
 FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const LinePlace& at) {
     Verdict verdict;
     if (!at.ends || piece.size() > kLongestFormattedLine) {
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {at.lineNumber,
-                           "Line " + std::to_string(at.lineNumber) + " is longer than " +
-                               std::to_string(kLongestFormattedLine) + " characters"};
+        if (m_view) {
+            verdict.kind = Verdict::Kind::Left;
+            verdict.left = {LeftLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
+        } else {
+            verdict.kind = Verdict::Kind::Failing;
+            verdict.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
+        }
         return verdict;
     }
     std::string_view line = piece;
@@ -100,28 +117,55 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
         verdict.failing = {at.lineNumber, std::move(failure)};
         return verdict;
     }
+    return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
+}
+
+FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::string_view port,
+                                               const TypedAddress& typed, std::int64_t lineNumber) {
+    Verdict verdict;
+    const auto leave = [&] {
+        verdict.kind = Verdict::Kind::Left;
+        verdict.left = {LeftLine::Need::Lookup, lineNumber, address, port, typed};
+        return verdict;
+    };
     std::optional<Resolution> country;
     try {
-        switch (listed->typed.kind) {
+        switch (typed.kind) {
             case TypedAddress::Kind::Ipv4:
-                country = m_ipv4.resolver()->resolve(listed->typed.ipv4);
+                if (const CountryResolver* resolver = m_ipv4.resolver())
+                    country = resolver->resolve(typed.ipv4);
+                else if (m_ipv4.leftToOwner())
+                    return leave();
                 break;
             case TypedAddress::Kind::Ipv6:
-                country = m_ipv6.resolver()->resolve(listed->typed.ipv6);
+                if (const Country6Resolver* resolver = m_ipv6.resolver())
+                    country = resolver->resolve(typed.ipv6);
+                else if (m_ipv6.leftToOwner())
+                    return leave();
                 break;
             case TypedAddress::Kind::LinkLocal:
                 break;  // no country: no row, as for an address no range holds
         }
     } catch (const lookup::Error& error) {
         verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {at.lineNumber, error.what()};
+        verdict.failing = {lineNumber, error.what()};
         return verdict;
     }
     if (country) {
         verdict.kind = Verdict::Kind::Row;
-        verdict.row = {listed->address, listed->port, *country};
+        verdict.row = {address, port, *country};
     }
     return verdict;
+}
+
+FormattedLines::Verdict FormattedLines::settle(const LeftLine& left) {
+    if (left.need == LeftLine::Need::LineNumber) {
+        Verdict verdict;
+        verdict.kind = Verdict::Kind::Failing;
+        verdict.failing = {left.lineNumber, tooLongReason(left.lineNumber)};
+        return verdict;
+    }
+    return lookUp(left.address, left.port, left.typed, left.lineNumber);
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {

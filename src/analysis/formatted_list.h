@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,36 +19,59 @@ class FormattedLines {
 public:
     FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
                    lookup::Range6File& ranges6);
+    // A view for another thread (see run_loop.h); `owner` outlives it.
+    struct ViewOf {
+        const FormattedLines& owner;
+    };
+    explicit FormattedLines(ViewOf view);
 
     void begin();
 
     template <class Out>
     Flow piece(std::string_view piece, const LinePlace& at, Out& out) {
         if (!at.starts) return Flow::GoOn;  // the rest of a line already told of as too long
-        Verdict verdict = judge(piece, at);
+        return tell(judge(piece, at), out);
+    }
+
+    // A line that a view left, finished on the calling thread.
+    template <class Out>
+    Flow finish(const LeftLine& left, Out& out) {
+        return tell(settle(left), out);
+    }
+
+private:
+    // What one line gives; the row's texts are views into the line.
+    struct Verdict {
+        enum class Kind { Nothing, Row, Failing, Left };
+        Kind kind = Kind::Nothing;
+        ResultRow row;
+        FailingLine failing;
+        LeftLine left;
+    };
+
+    template <class Out>
+    static Flow tell(Verdict&& verdict, Out& out) {
         switch (verdict.kind) {
             case Verdict::Kind::Row:
                 return out.row(verdict.row);
             case Verdict::Kind::Failing:
                 return out.failingLine(std::move(verdict.failing));
+            case Verdict::Kind::Left:
+                return leaveLine(verdict.left, out);
             case Verdict::Kind::Nothing:
                 break;
         }
         return Flow::GoOn;
     }
 
-private:
-    // What one line gives; the row's texts are views into the line.
-    struct Verdict {
-        enum class Kind { Nothing, Row, Failing };
-        Kind kind = Kind::Nothing;
-        ResultRow row;
-        FailingLine failing;
-    };
     Verdict judge(std::string_view piece, const LinePlace& at);
+    Verdict lookUp(std::string_view address, std::string_view port, const TypedAddress& typed,
+                   std::int64_t lineNumber);
+    Verdict settle(const LeftLine& left);
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
+    bool m_view = false;
     std::string m_withoutTabs;
 };
 

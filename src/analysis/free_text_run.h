@@ -21,6 +21,13 @@ public:
                   lookup::Range6File& ranges6)
         : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
           m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::OptionalFile) {}
+    // A view for another thread (see run_loop.h); `owner` outlives it.
+    struct ViewOf {
+        const FreeTextLines& owner;
+    };
+    explicit FreeTextLines(ViewOf view)
+        : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
+          m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}) {}
 
     // IP_db.dbf is read before the first line. A file without addresses
     // needs no lookup, so a missing range file only ends the run at the first
@@ -38,6 +45,7 @@ public:
     template <class Out>
     Flow piece(std::string_view piece, const LinePlace& at, Out& out) {
         m_flow = Flow::GoOn;
+        m_lineNumber = at.lineNumber;
         const auto on4 = [&](const FoundAddress& found) {
             addIpv4(found.dottedText, found.portText, found.address, out);
         };
@@ -51,6 +59,15 @@ public:
         return m_flow;
     }
 
+    // An address that a view left, looked up on the calling thread.
+    template <class Out>
+    Flow finish(const LeftLine& left, Out& out) {
+        m_flow = Flow::GoOn;
+        m_lineNumber = left.lineNumber;
+        addTyped(left.address, left.port, left.typed, out);
+        return m_flow;
+    }
+
 private:
     template <class Out>
     void add(std::string_view text, std::string_view port, const std::optional<Resolution>& country,
@@ -59,9 +76,40 @@ private:
         if (country && m_flow == Flow::GoOn) m_flow = out.row({text, port, *country});
     }
 
+    // An address whose family has no resolver here: a view's is the owner's
+    // to look up; a missing optional file's is not looked up.
+    template <class Family, class Out>
+    void leave(const RangeData<Family>& data, std::string_view text, std::string_view port,
+               const TypedAddress& typed, Out& out) {
+        if (data.leftToOwner() && m_flow == Flow::GoOn)
+            m_flow =
+                leaveLine(LeftLine{LeftLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
+    }
+
     template <class Out>
     void addIpv4(std::string_view text, std::string_view port, std::uint32_t address, Out& out) {
-        add(text, port, m_ipv4.resolver()->resolve(address), out);
+        if (const CountryResolver* resolver = m_ipv4.resolver())
+            add(text, port, resolver->resolve(address), out);
+        else
+            leave(m_ipv4, text, port, {TypedAddress::Kind::Ipv4, address, {}}, out);
+    }
+
+    template <class Out>
+    void addTyped(std::string_view text, std::string_view port, const TypedAddress& typed,
+                  Out& out) {
+        switch (typed.kind) {
+            case TypedAddress::Kind::Ipv4:
+                addIpv4(text, port, typed.ipv4, out);
+                break;
+            case TypedAddress::Kind::Ipv6:
+                if (const Country6Resolver* resolver = m_ipv6.resolver())
+                    add(text, port, resolver->resolve(typed.ipv6), out);
+                else
+                    leave(m_ipv6, text, port, typed, out);
+                break;
+            case TypedAddress::Kind::LinkLocal:
+                break;
+        }
     }
 
     template <class Out>
@@ -70,24 +118,14 @@ private:
         // (::ffff:c000:201) is still an IPv4 address.
         const std::optional<TypedAddress> typed =
             typedAddressOf(lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
-        if (!typed) return;
-        switch (typed->kind) {
-            case TypedAddress::Kind::Ipv4:
-                addIpv4(found.text, found.portText, typed->ipv4, out);
-                break;
-            case TypedAddress::Kind::Ipv6:
-                if (const Country6Resolver* resolver = m_ipv6.resolver())
-                    add(found.text, found.portText, resolver->resolve(typed->ipv6), out);
-                break;
-            case TypedAddress::Kind::LinkLocal:
-                break;
-        }
+        if (typed) addTyped(found.text, found.portText, *typed, out);
     }
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
     BothFamiliesScanner m_scanner;
     Flow m_flow = Flow::GoOn;
+    std::int64_t m_lineNumber = 0;
 };
 
 }  // namespace ipcountry::analysis

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "lookup/text_file.h"
 
@@ -16,9 +17,12 @@ void LineReader::open(std::unique_ptr<InputSource> source, std::size_t blockSize
     m_blockSize = std::max<std::size_t>(blockSize, 16);
     // Room for one block and the unfinished line that came before it.
     if (m_capacity != 2 * m_blockSize) {
-        m_buffer.reset(new char[2 * m_blockSize]);
+        m_buffers.clear();
         m_capacity = 2 * m_blockSize;
     }
+    m_current = nullptr;
+    m_current = freeBuffer();
+    m_buffer = m_current->bytes.get();
     m_begin = m_end = 0;
     m_lf = m_cr = 0;
     m_eof = false;
@@ -31,17 +35,25 @@ std::size_t LineReader::locate(char c, std::size_t& from) const noexcept {
     // that uses only one kind of line end never searches its blocks twice.
     if (from < m_begin) from = m_begin;
     if (from < m_end && m_buffer[from] == c) return from;
-    const void* hit = from < m_end ? std::memchr(m_buffer.get() + from, c, m_end - from) : nullptr;
-    from = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer.get())
-                          : m_end;
+    const void* hit = from < m_end ? std::memchr(m_buffer + from, c, m_end - from) : nullptr;
+    from =
+        hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_buffer) : m_end;
     return from;
 }
 
 InputSource::Status LineReader::fill() {
     m_blockWasRead = true;
     if (m_capacity - m_end < m_blockSize && m_begin > 0) {
-        // Only the unfinished line moves to the front; finished lines are gone.
-        std::memmove(m_buffer.get(), m_buffer.get() + m_begin, m_end - m_begin);
+        // Only the unfinished line moves to the front; finished lines are
+        // gone, unless they are held: then it moves to another buffer.
+        if (m_current->holds.load(std::memory_order_acquire) == 0) {
+            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
+        } else {
+            Buffer* next = freeBuffer();
+            std::memcpy(next->bytes.get(), m_buffer + m_begin, m_end - m_begin);
+            m_current = next;
+            m_buffer = next->bytes.get();
+        }
         m_end -= m_begin;
         m_lf = m_lf > m_begin ? m_lf - m_begin : 0;
         m_cr = m_cr > m_begin ? m_cr - m_begin : 0;
@@ -49,7 +61,7 @@ InputSource::Status LineReader::fill() {
     }
     std::size_t got = 0;
     const InputSource::Status status =
-        m_source->read(m_buffer.get() + m_end, std::min(m_capacity - m_end, m_blockSize), got);
+        m_source->read(m_buffer + m_end, std::min(m_capacity - m_end, m_blockSize), got);
     if (status == InputSource::Status::End) m_eof = true;
     m_end += got;
     return status;
@@ -57,7 +69,7 @@ InputSource::Status LineReader::fill() {
 
 LineReader::Next LineReader::hand(std::size_t end, std::size_t resume, bool lineEnds,
                                   std::string_view& piece, bool& ends) noexcept {
-    piece = std::string_view(m_buffer.get() + m_begin, end - m_begin);
+    piece = std::string_view(m_buffer + m_begin, end - m_begin);
     ends = lineEnds;
     m_begin = resume;
     m_inLine = !lineEnds;
@@ -74,7 +86,7 @@ LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
         // Whether a LF follows a CR at the end of the buffer is in the next read.
         const bool crAtEnd = cr + 1 == m_end && !m_eof;
         if (cr < m_end && !crAtEnd) {
-            return hand(cr, lookup::afterLineEnd(m_buffer.get(), cr, m_end), true, piece, lineEnds);
+            return hand(cr, lookup::afterLineEnd(m_buffer, cr, m_end), true, piece, lineEnds);
         }
         if (m_eof) {
             if (m_begin < m_end || m_inLine) return hand(m_end, m_end, true, piece, lineEnds);
@@ -85,6 +97,75 @@ LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
             // out as it stands, all but a CR whose LF may still come.
             const std::size_t end = crAtEnd ? m_end - 1 : m_end;
             return hand(end, end, false, piece, lineEnds);
+        }
+        if (fill() == InputSource::Status::Idle) return Next::Idle;
+    }
+}
+
+LineReader::Buffer* LineReader::freeBuffer() {
+    for (const auto& buffer : m_buffers)
+        if (buffer.get() != m_current && buffer->holds.load(std::memory_order_acquire) == 0)
+            return buffer.get();
+    auto buffer = std::make_unique<Buffer>();
+    buffer->bytes.reset(new char[m_capacity]);
+    m_buffers.push_back(std::move(buffer));
+    return m_buffers.back().get();
+}
+
+LineReader::Buffer* LineReader::hold() noexcept {
+    m_current->holds.fetch_add(1, std::memory_order_relaxed);
+    return m_current;
+}
+
+void LineReader::release(Buffer* held) noexcept {
+    // Pairs with the acquire before the buffer is written again: whatever the
+    // holder read comes first.
+    held->holds.fetch_sub(1, std::memory_order_release);
+}
+
+std::size_t LineReader::resumeAfter(std::size_t at) const noexcept {
+    // 0 when no line ends at `at`: a CR at the end of the buffer ends a line
+    // only at the end of the input, since a LF may still follow it.
+    if (m_buffer[at] != '\n' && m_buffer[at] != '\r') return 0;
+    if (m_buffer[at] == '\r' && at + 1 == m_end && !m_eof) return 0;
+    return lookup::afterLineEnd(m_buffer, at, m_end);
+}
+
+LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines, bool& lineEnds,
+                                       std::size_t limit) {
+    wholeLines = false;
+    // The rest of a line already begun comes in pieces, as next() hands it.
+    if (!m_source || m_inLine) return next(text, lineEnds);
+    m_blockWasRead = false;
+    for (;;) {
+        // The last line end within the limit, looked for from the back: the
+        // lines before it are whole whatever comes later.
+        std::size_t cut = 0;
+        const std::size_t window = std::min(m_end, m_begin + std::max<std::size_t>(limit, 1));
+        for (std::size_t below = window; cut == 0 && below > m_begin;) {
+            const char* from = m_buffer + m_begin;
+            const void* lf = ::memrchr(from, '\n', below - m_begin);
+            const void* cr = ::memrchr(from, '\r', below - m_begin);
+            if (lf == nullptr && cr == nullptr) break;
+            const char* last = static_cast<const char*>(std::max(lf, cr, std::less<>()));
+            below = static_cast<std::size_t>(last - m_buffer);
+            cut = resumeAfter(below);  // none only for a CR whose LF may still come
+        }
+        if (cut == 0 && m_eof && m_begin < m_end && m_end - m_begin <= limit)
+            cut = m_end;  // the last line, without an end
+        if (cut != 0) {
+            text = std::string_view(m_buffer + m_begin, cut - m_begin);
+            m_begin = cut;
+            wholeLines = lineEnds = true;
+            return Next::Piece;
+        }
+        // A first line longer than the limit goes as next() hands it, so that
+        // whoever takes whole lines never gets more than the limit at once.
+        if (window < m_end || m_eof || m_end - m_begin > m_capacity - m_blockSize) {
+            const bool read = m_blockWasRead;
+            const Next piece = next(text, lineEnds);
+            m_blockWasRead = m_blockWasRead || read;
+            return piece;
         }
         if (fill() == InputSource::Status::Idle) return Next::Idle;
     }

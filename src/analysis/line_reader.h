@@ -1,12 +1,17 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/input_source.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::analysis {
 
@@ -42,6 +47,27 @@ public:
     // lookup::Error(FileUnreadable) when reading fails midway.
     Next next(std::string_view& piece, bool& lineEnds);
 
+    // Like next(), but the whole lines the buffer holds go out at once, at
+    // most `limit` bytes of them, with their line ends: `wholeLines` is then
+    // true, and `text` is whole lines, each ended by CRLF, LF or CR but the
+    // last line of the input, which may have none. Otherwise (a line longer
+    // than `limit`, or the rest of one) `text` is a piece of a line as next()
+    // hands it.
+    // Calls to next() and nextLines() may alternate: the lines and pieces
+    // are those that next() alone would give, joined.
+    Next nextLines(std::string_view& text, bool& wholeLines, bool& lineEnds, std::size_t limit);
+
+    // Text handed out is valid until the next call. A hold keeps the buffer
+    // it lies in (and every text handed out of it) from being written again
+    // until it is released, from any thread: the reader then reads on into
+    // another buffer, so that other threads can work on the text uncopied.
+    struct Buffer {
+        std::unique_ptr<char[]> bytes;
+        std::atomic<unsigned> holds{0};
+    };
+    Buffer* hold() noexcept;
+    static void release(Buffer* held) noexcept;
+
     // True when the last call to next() read from the input: the moment to
     // report progress, once per block rather than once per line.
     bool blockWasRead() const noexcept { return m_blockWasRead; }
@@ -53,11 +79,16 @@ public:
 private:
     InputSource::Status fill();
     std::size_t locate(char c, std::size_t& from) const noexcept;
+    std::size_t resumeAfter(std::size_t at) const noexcept;
     Next hand(std::size_t end, std::size_t resume, bool lineEnds, std::string_view& piece,
               bool& ends) noexcept;
 
     std::unique_ptr<InputSource> m_source;
-    std::unique_ptr<char[]> m_buffer;
+    Buffer* freeBuffer();
+
+    std::vector<std::unique_ptr<Buffer>> m_buffers;  // the current one and spares for holds
+    Buffer* m_current = nullptr;
+    char* m_buffer = nullptr;  // m_current's bytes
     std::size_t m_capacity = 0;
     std::size_t m_blockSize = kBlockSize;
     std::size_t m_begin = 0;  // first unconsumed byte
@@ -67,6 +98,41 @@ private:
     bool m_eof = false;
     bool m_inLine = false;  // pieces of the current line were handed out
     bool m_blockWasRead = false;
+};
+
+// The lines of a text of whole lines as nextLines() hands them: each ended
+// by CRLF, LF or CR, but the last, which may have no end.
+class WholeLines {
+public:
+    explicit WholeLines(std::string_view text) noexcept
+        : m_text(text), m_lf(find('\n', 0)), m_cr(find('\r', 0)) {}
+
+    bool next(std::string_view& line) noexcept {
+        if (m_at >= m_text.size()) return false;
+        // Each kind of line end is looked for again only once passed, so a
+        // text with one kind is searched once for the other.
+        if (m_lf < m_at) m_lf = find('\n', m_at);
+        if (m_cr < m_at) m_cr = find('\r', m_at);
+        const std::size_t end = std::min(m_lf, m_cr);
+        line = m_text.substr(m_at, end - m_at);
+        m_at = end < m_text.size() ? lookup::afterLineEnd(m_text.data(), end, m_text.size())
+                                   : m_text.size();
+        return true;
+    }
+
+private:
+    std::size_t find(char c, std::size_t from) const noexcept {
+        if (from >= m_text.size()) return m_text.size();
+        const void* hit = std::memchr(m_text.data() + from, c, m_text.size() - from);
+        return hit != nullptr
+                   ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_text.data())
+                   : m_text.size();
+    }
+
+    std::string_view m_text;
+    std::size_t m_at = 0;
+    std::size_t m_lf;  // the first LF at or after m_at, or the end
+    std::size_t m_cr;
 };
 
 }  // namespace ipcountry::analysis
