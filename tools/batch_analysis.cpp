@@ -52,6 +52,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     OutputWatch watch;
     analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, &watch};
     context.dashIsStandardInput = true;
+    if (options.threads != 0) context.threads = options.threads;
 
     writer.analysisHeader();
     std::int64_t rows = 0;

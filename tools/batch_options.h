@@ -17,6 +17,7 @@ struct Options {
     std::optional<Format> inputFormat;
     bool stats = false;
     bool stopOnError = false;
+    unsigned threads = 0;  // for the analyses and report; 0: one per core
     bool help = false;
     bool version = false;
     std::vector<std::string> arguments;  // the command and its operands

@@ -97,6 +97,8 @@ constexpr const char* kHelp =
     "                      countries (country, code, count, share in percent)\n"
     "  --stop-on-error     end the run at the first failing line of a formatted\n"
     "                      list, or at the first FILE that cannot be read\n"
+    "  --threads N         scan and resolve on N threads, 1 to 64 (default: one\n"
+    "                      per core); the rows come in the same order for any N\n"
     "  -h, --help          print this help and exit\n"
     "  --version           print the version and the sources of the data, and exit\n"
     "\n"
@@ -184,6 +186,17 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
                 problem = "unknown input format '" + *name + "' (tsv, csv or json)";
                 return std::nullopt;
             }
+        } else if (arg == "--threads") {
+            const auto count = takeValue("a number of threads");
+            if (!count) return std::nullopt;
+            const bool digits = !count->empty() && count->size() <= 2 &&
+                                count->find_first_not_of("0123456789") == std::string::npos;
+            const int n = digits ? std::stoi(*count) : 0;
+            if (n < 1 || n > 64) {
+                problem = "--threads takes a number from 1 to 64, not '" + *count + "'";
+                return std::nullopt;
+            }
+            options.threads = static_cast<unsigned>(n);
         } else if (value) {
             const bool flag = arg == "--stats" || arg == "--stop-on-error" || arg == "--help" ||
                               arg == "--version";
@@ -276,6 +289,7 @@ int runReport(const Options& options, std::vector<std::string> operands) {
     request.formatted = operands[0] == "formatted";
     request.files.assign(operands.begin() + 1, operands.end());
     request.stopOnError = options.stopOnError;
+    request.threads = options.threads;
     request.provenance = batch::describeData(options.dataDir);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
     batch::Output out;

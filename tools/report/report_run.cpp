@@ -76,6 +76,7 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
     AddressTally tally;
     analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
     context.dashIsStandardInput = true;
+    if (request.threads != 0) context.threads = request.threads;
 
     ReportInput input;
     input.startedAt = localTimeNow();

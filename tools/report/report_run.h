@@ -15,6 +15,7 @@ struct ReportRequest {
     std::vector<std::string> files;       // "-" reads standard input
     std::string output = "-";             // "-": standard output
     bool stopOnError = false;             // the first file not read to its end ends the run
+    unsigned threads = 0;                 // as AnalysisContext::threads; 0: its default
     std::vector<std::string> provenance;  // the lines `--version` prints
 };
 
