@@ -459,30 +459,39 @@ private:
 // the unpacker that those bytes call for.
 class DetectingInput final : public InputSource {
 public:
-    explicit DetectingInput(RawFile file) : m_file(std::move(file)) {}
+    explicit DetectingInput(RawFile file) : m_size(file.size()), m_file(std::move(file)) {}
 
     Status read(char* buffer, std::size_t capacity, std::size_t& got) override {
         got = 0;
         if (!m_chosen) {
+            // The file went to an unpacker that could not start (no thread,
+            // no memory): there is nothing left to read it with.
+            if (!m_file) std::rethrow_exception(m_failure);
             while (m_head.size < Head::kSize) {
                 std::size_t n = 0;
                 const Status status =
                     m_file->read(reinterpret_cast<char*>(m_head.bytes) + m_head.size,
                                  Head::kSize - m_head.size, n);
+                m_headRead = m_file->bytesRead();
                 if (status == Status::Idle) return Status::Idle;
                 if (status == Status::End) break;
                 m_head.size += n;
             }
-            m_chosen = choose(std::move(*m_file), m_head);
-            m_file.reset();
+            std::optional<RawFile> file = std::exchange(m_file, std::nullopt);
+            try {
+                m_chosen = choose(std::move(*file), m_head);
+            } catch (...) {
+                m_failure = std::current_exception();
+                throw;
+            }
         }
         return m_chosen->read(buffer, capacity, got);
     }
     std::uint64_t bytesRead() const noexcept override {
-        return m_chosen ? m_chosen->bytesRead() : m_file->bytesRead();
+        return m_chosen ? m_chosen->bytesRead() : m_headRead;
     }
     std::uint64_t fileSize() const noexcept override {
-        return m_chosen ? m_chosen->fileSize() : m_file->size();
+        return m_chosen ? m_chosen->fileSize() : m_size;
     }
 
 private:
@@ -512,9 +521,12 @@ private:
         return std::make_unique<PlainInput>(std::move(file), head);
     }
 
-    std::optional<RawFile> m_file;
+    std::uint64_t m_size;
+    std::uint64_t m_headRead = 0;
+    std::optional<RawFile> m_file;  // until it goes to the reader chosen for it
     Head m_head;
     std::unique_ptr<InputSource> m_chosen;
+    std::exception_ptr m_failure;  // why there is neither
 };
 
 }  // namespace

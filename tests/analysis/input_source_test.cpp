@@ -2,20 +2,25 @@
 // that never end. The files in tests/data/compressed/ are written by its
 // make-fixtures script.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "analysis/input_source.h"
 #include "analysis/line_reader.h"
 #include "archives.h"
 #include "fakes.h"
@@ -409,6 +414,45 @@ TEST(Archive, bombIsCancelledWithFlatMemory) {
         EXPECT_LT(progress.growth, std::uint64_t{16} << 20);
         // The formatted list asked about the overlong line once, at its start.
         EXPECT_EQ(f.prompter.questions.size(), formatted ? 1u : 0u);
+    }
+}
+
+// Reads `path` three times with room for little more than is mapped now, so
+// that no unpacker thread's stack fits; exits 0 when every read failed with
+// an exception and the input still knows its size and the bytes it read.
+[[noreturn]] void readWithoutRoom(const std::string& path, std::uint64_t size) {
+    const std::unique_ptr<InputSource> input = openInput(path);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const auto limit = static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE) + (1 << 20));
+    const rlimit cap{limit, limit};
+    ::setrlimit(RLIMIT_AS, &cap);
+    int failures = 0;
+    for (int read = 0; read < 3; ++read) {
+        char buffer[64];
+        std::size_t got = 0;
+        try {
+            input->read(buffer, sizeof buffer, got);
+        } catch (const std::exception&) {
+            ++failures;
+        }
+    }
+    const bool known = input->fileSize() == size && input->bytesRead() == 10;
+    std::_Exit(failures == 3 && known ? 0 : 1);
+}
+
+// An archive whose unpacker cannot start (no thread, no memory) fails the
+// read with the reason, and every later read too, while its size and what
+// was read of it stay known: the progress asks for them after a failure.
+TEST(Archive, unpackerThatCannotStartFailsEveryReadAndKeepsTheSize) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here";
+#endif
+    for (const char* name : {"log.gz", "log.xz"}) {
+        SCOPED_TRACE(name);
+        const std::string path = kDir + name;
+        EXPECT_EXIT(readWithoutRoom(path, std::filesystem::file_size(path)),
+                    ::testing::ExitedWithCode(0), "");
     }
 }
 
