@@ -489,6 +489,91 @@ BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 
+// Both cores against one, in one run side by side: this driver with its
+// default threads and with --threads 1, the build before (IPCOUNTRY_BASELINE_BATCH,
+// skipped when unset) and the peers, on the plain log, its .gz, the dual-stack
+// log and the formatted list. Each iteration runs every command, in turn from
+// a different one; the counters are medians of wall time and the medians of
+// the per-iteration ratios (below 1: ours is faster), and peak memory.
+//   build/bench/analysis_bench --benchmark_filter=ThreadsSideBySide
+//   --benchmark_counters_tabular=true
+void BM_ThreadsSideBySide(benchmark::State& state) {
+    const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH");
+    const std::string data = " --data-dir '" + dataDir().string() + "' ";
+    const std::string ours = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch'" + data;
+    const std::string before = older != nullptr ? std::string("'") + older + "'" + data : "";
+    const std::string log = "'" + logCorpus().path + "'";
+    const std::string gz = "'" + compressedLog("gzip -6", ".gz") + "'";
+    const std::string dual = "'" + dualStackCorpus().path + "'";
+    const std::string list = "'" + listCorpus().path + "'";
+    struct Contender {
+        std::string name;
+        std::string command;
+        std::vector<double> wall;
+        double peakMiB = 0;
+    };
+    std::vector<Contender> contenders = {
+        {"log", ours + "unformatted " + log + " | wc -l", {}},
+        {"log_1t", ours + "--threads 1 unformatted " + log + " | wc -l", {}},
+        {"log_rg", std::string("rg -o '") + kPattern + "' " + log + " | wc -l", {}},
+        {"gz", ours + "unformatted " + gz + " | wc -l", {}},
+        {"gz_1t", ours + "--threads 1 unformatted " + gz + " | wc -l", {}},
+        {"gz_zcat_rg", "zcat " + gz + " | rg -o '" + kPattern + "' | wc -l", {}},
+        {"dual", ours + "unformatted " + dual + " | wc -l", {}},
+        {"dual_rg", std::string("rg -o '") + kPatternBoth + "' " + dual + " | wc -l", {}},
+        {"list", ours + "formatted " + list + " | wc -l", {}},
+        {"list_1t", ours + "--threads 1 formatted " + list + " | wc -l", {}},
+    };
+    if (older != nullptr) {
+        contenders.push_back({"log_before", before + "unformatted " + log + " | wc -l", {}});
+        contenders.push_back({"gz_before", before + "unformatted " + gz + " | wc -l", {}});
+        contenders.push_back({"list_before", before + "formatted " + list + " | wc -l", {}});
+    }
+    std::size_t turn = 0;
+    for (auto _ : state) {
+        double total = 0;
+        for (std::size_t k = 0; k < contenders.size(); ++k) {
+            Contender& c = contenders[(turn + k) % contenders.size()];
+            const Child child = runShell(c.command);
+            if (child.status != 0) state.SkipWithError(c.name.c_str());
+            c.wall.push_back(child.seconds);
+            c.peakMiB = std::max(c.peakMiB, child.peakMiB);
+            total += child.seconds;
+        }
+        ++turn;
+        state.SetIterationTime(total);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    const auto find = [&](const std::string& name) -> const Contender* {
+        for (const Contender& c : contenders)
+            if (c.name == name) return &c;
+        return nullptr;
+    };
+    for (const Contender& c : contenders) state.counters[c.name + "_ms"] = 1000 * median(c.wall);
+    state.counters["log_peak_MiB"] = find("log")->peakMiB;
+    state.counters["gz_peak_MiB"] = find("gz")->peakMiB;
+    const std::pair<const char*, const char*> ratios[] = {
+        {"log", "log_rg"},    {"log", "log_1t"},   {"log", "log_before"},
+        {"gz", "gz_zcat_rg"}, {"gz", "gz_1t"},     {"gz", "gz_before"},
+        {"dual", "dual_rg"},  {"list", "list_1t"}, {"list", "list_before"},
+    };
+    for (const auto& [ours, theirs] : ratios) {
+        const Contender* a = find(ours);
+        const Contender* b = find(theirs);
+        if (a == nullptr || b == nullptr) continue;
+        std::vector<double> perRound;
+        for (std::size_t i = 0; i < a->wall.size(); ++i)
+            perRound.push_back(a->wall[i] / b->wall[i]);
+        state.counters[std::string(ours) + "_vs_" +
+                       (std::string(theirs).substr(std::string(theirs).find('_') + 1))] =
+            median(perRound);
+    }
+}
+BENCHMARK(BM_ThreadsSideBySide)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(7);
+
 // The plain log: this build, and the older one when named.
 void BM_Plain(benchmark::State& state, bool baseline) {
     const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH");
