@@ -96,6 +96,10 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
             index.m_buckets[b] = static_cast<std::uint32_t>(line);
         }
         index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
+        // The last line only closes the range before it: no code follows its start.
+        std::vector<std::uint16_t> codes = index.m_codes;
+        if (!codes.empty()) codes.back() = 0;
+        index.m_tree.build(index.m_starts, codes);
     } else {
         index.m_starts.clear();
         index.m_codes.clear();
@@ -107,7 +111,7 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
 }
 
 template <class Family>
-std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
+std::uint16_t BasicRangeIndex<Family>::findPackedCodeExactly(Address address) const {
     if (!m_indexed) {
         const auto code =
             findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);

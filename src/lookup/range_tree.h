@@ -1,0 +1,162 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace ipcountry::lookup {
+
+// The sorted starts of a range file laid out so that one lookup reads about
+// two cache lines: a table entry for the address's upper 16 bits, then a small
+// static B-tree of that bucket whose nodes are one cache line each, the leaves
+// holding the codes beside the starts. Most buckets fit one leaf; the largest
+// (a few thousand starts) take two or three inner nodes, whose upper levels
+// stay in cache.
+//
+// The tree compares a Family::TreeKey, the address with its bucket bits taken
+// off: exact for IPv4 (the lower 16 bits), a prefix for IPv6 (the next 64
+// bits). Where a prefix cannot tell two addresses apart, and for the largest
+// key (which the padding of the nodes also uses), the answer is marked
+// unsure and the caller asks its exact search.
+template <class Family>
+class RangeTree {
+public:
+    using Address = typename Family::Address;
+    using Key = typename Family::TreeKey;
+
+    static constexpr Key kPad = std::numeric_limits<Key>::max();
+    // An inner node: separators, then the index of its first child; child c
+    // holds the keys from separator c-1 on (child 0 the rest).
+    static constexpr std::size_t kInnerKeys = (64 - sizeof(std::uint32_t)) / sizeof(Key);
+    // A leaf: its starts' keys (padded) and codes[i], the code after the i-th
+    // key; codes[0] is the code of the line before the leaf.
+    static constexpr std::size_t kLeafKeys = Family::kLeafKeys;
+    static constexpr std::size_t kLeafCapacity = Family::kLeafCapacity;
+    static constexpr std::uint32_t kUnsure = 0x10000;
+
+    struct alignas(64) Inner {
+        Key keys[kInnerKeys];
+        std::uint32_t firstChild;
+    };
+    struct alignas(64) Leaf {
+        Key keys[kLeafKeys];
+        std::uint16_t codes[kLeafCapacity + 1];
+    };
+    static_assert(sizeof(Inner) == 64 && sizeof(Leaf) == 64);
+    static_assert(kLeafKeys >= kLeafCapacity);
+
+    // `codes[i]` is the code of the line starting at `starts[i]`, 0 for the
+    // last line (it only closes the range before it). Starts ascend.
+    void build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
+
+    // The packed code, 0 for none; or kUnsure when the exact search must decide.
+    std::uint32_t find(Address address) const noexcept {
+        const Bucket& bucket = m_buckets[Family::bucketOf(address)];
+        if (bucket.depth == kNoKeys) return bucket.before;
+        const Key key = Family::treeKey(address);
+        std::uint32_t node = bucket.root;
+        for (unsigned level = bucket.depth; level > 0; --level) {
+            const Inner& inner = m_inner[node];
+            node = inner.firstChild + countNotAbove(inner.keys, key);
+        }
+        const Leaf& leaf = m_leaves[node];
+        const std::size_t n = countNotAbove(leaf.keys, key);
+        // The padding equals the largest key; a prefix equal to a start's may
+        // hide a start above the address.
+        const bool unsure = key == kPad || (!Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key);
+        return unsure ? kUnsure : leaf.codes[n];
+    }
+
+    std::size_t bytes() const noexcept {
+        return m_buckets.size() * sizeof(Bucket) + m_inner.size() * sizeof(Inner) +
+               m_leaves.size() * sizeof(Leaf);
+    }
+
+private:
+    static constexpr std::uint16_t kNoKeys = 0xFFFF;
+    struct Bucket {
+        std::uint32_t root = 0;       // an inner node, or a leaf when depth is 0
+        std::uint16_t before = 0;     // the code of the last line before the bucket
+        std::uint16_t depth = kNoKeys;  // inner levels above the leaves
+    };
+
+    // How many keys are at most `key`; the padding never is, as `key` is
+    // below it whenever the answer is used. Fixed trip count and no branch,
+    // so that the compiler compares all keys of the line at once.
+    template <std::size_t N>
+    static std::size_t countNotAbove(const Key (&keys)[N], Key key) noexcept {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < N; ++i) n += keys[i] <= key ? 1 : 0;
+        return n;
+    }
+
+    std::vector<Bucket> m_buckets;
+    std::vector<Inner> m_inner;
+    std::vector<Leaf> m_leaves;
+};
+
+template <class Family>
+void RangeTree<Family>::build(const std::vector<Address>& starts,
+                              const std::vector<std::uint16_t>& codes) {
+    constexpr std::size_t kBucketCount = std::size_t{1} << 16;
+    m_buckets.assign(kBucketCount, Bucket{});
+    m_inner.clear();
+    m_leaves.clear();
+    m_leaves.reserve(starts.size() / (kLeafCapacity - kLeafCapacity / 4) + 1);
+    std::uint16_t before = 0;
+    std::size_t line = 0;
+    // First children of the level being built, and of the one below it.
+    std::vector<std::uint32_t> level, below;
+    std::vector<Key> levelMin, belowMin;
+    for (std::size_t b = 0; b < kBucketCount; ++b) {
+        Bucket& bucket = m_buckets[b];
+        bucket.before = before;
+        const std::size_t first = line;
+        while (line < starts.size() && Family::bucketOf(starts[line]) == b) ++line;
+        if (line == first) continue;
+        // Leaves, each with the code before it.
+        below.clear();
+        belowMin.clear();
+        for (std::size_t i = first; i < line; i += kLeafCapacity) {
+            Leaf leaf;
+            std::fill(std::begin(leaf.keys), std::end(leaf.keys), kPad);
+            std::fill(std::begin(leaf.codes), std::end(leaf.codes), std::uint16_t{0});
+            leaf.codes[0] = i == first ? before : codes[i - 1];
+            const std::size_t n = std::min(kLeafCapacity, line - i);
+            for (std::size_t k = 0; k < n; ++k) {
+                leaf.keys[k] = Family::treeKey(starts[i + k]);
+                leaf.codes[k + 1] = codes[i + k];
+            }
+            below.push_back(static_cast<std::uint32_t>(m_leaves.size()));
+            belowMin.push_back(leaf.keys[0]);
+            m_leaves.push_back(leaf);
+        }
+        std::uint16_t depth = 0;
+        // Inner levels until one node is left; a node's separators are the
+        // smallest keys of its children after the first.
+        while (below.size() > 1) {
+            level.clear();
+            levelMin.clear();
+            for (std::size_t c = 0; c < below.size(); c += kInnerKeys + 1) {
+                Inner inner;
+                std::fill(std::begin(inner.keys), std::end(inner.keys), kPad);
+                inner.firstChild = below[c];
+                const std::size_t n = std::min(kInnerKeys + 1, below.size() - c);
+                for (std::size_t k = 1; k < n; ++k) inner.keys[k - 1] = belowMin[c + k];
+                level.push_back(static_cast<std::uint32_t>(m_inner.size()));
+                levelMin.push_back(belowMin[c]);
+                m_inner.push_back(inner);
+            }
+            std::swap(level, below);
+            std::swap(levelMin, belowMin);
+            ++depth;
+        }
+        bucket.root = below.front();
+        bucket.depth = depth;
+        before = codes[line - 1];
+    }
+}
+
+}  // namespace ipcountry::lookup
