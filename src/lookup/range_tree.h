@@ -4,7 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace ipcountry::lookup {
 
@@ -65,7 +70,8 @@ public:
         const std::size_t n = countNotAbove(leaf.keys, key);
         // The padding equals the largest key; a prefix equal to a start's may
         // hide a start above the address.
-        const bool unsure = key == kPad || (!Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key);
+        const bool unsure =
+            key == kPad || (!Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key);
         return unsure ? kUnsure : leaf.codes[n];
     }
 
@@ -77,19 +83,41 @@ public:
 private:
     static constexpr std::uint16_t kNoKeys = 0xFFFF;
     struct Bucket {
-        std::uint32_t root = 0;       // an inner node, or a leaf when depth is 0
-        std::uint16_t before = 0;     // the code of the last line before the bucket
+        std::uint32_t root = 0;         // an inner node, or a leaf when depth is 0
+        std::uint16_t before = 0;       // the code of the last line before the bucket
         std::uint16_t depth = kNoKeys;  // inner levels above the leaves
     };
 
-    // How many keys are at most `key`; the padding never is, as `key` is
-    // below it whenever the answer is used. Fixed trip count and no branch,
-    // so that the compiler compares all keys of the line at once.
+    // How many keys are at most `key`. The keys ascend and the padding is
+    // above `key` whenever the answer is used, so those keys are a prefix:
+    // for 16-bit keys, its length is found in the comparison masks of the
+    // whole line without a branch.
     template <std::size_t N>
     static std::size_t countNotAbove(const Key (&keys)[N], Key key) noexcept {
-        std::size_t n = 0;
-        for (std::size_t i = 0; i < N; ++i) n += keys[i] <= key ? 1 : 0;
-        return n;
+#ifdef __SSE2__
+        if constexpr (sizeof(Key) == 2) {
+            static_assert(N <= 32);
+            const __m128i wanted = _mm_set1_epi16(static_cast<short>(key));
+            std::uint64_t notAbove = 0;
+            // Whole 16-byte loads: the line is 64 bytes, whatever it holds after the keys.
+            for (std::size_t i = 0; i < (N + 7) / 8; ++i) {
+                const __m128i part = _mm_load_si128(reinterpret_cast<const __m128i*>(keys) + i);
+                // key <= wanted exactly when key minus wanted saturates to 0.
+                const __m128i zero =
+                    _mm_cmpeq_epi16(_mm_subs_epu16(part, wanted), _mm_setzero_si128());
+                notAbove |= static_cast<std::uint64_t>(_mm_movemask_epi8(zero)) << (16 * i);
+            }
+            // Two mask bits a key; whatever follows the keys counts as above.
+            notAbove &= (std::uint64_t{1} << (2 * N)) - 1;
+            return static_cast<std::size_t>(__builtin_ctzll(~notAbove)) / 2;
+        }
+#endif
+        return countNotAboveEach(keys, key, std::make_index_sequence<N>{});
+    }
+    template <std::size_t N, std::size_t... I>
+    static std::size_t countNotAboveEach(const Key (&keys)[N], Key key,
+                                         std::index_sequence<I...>) noexcept {
+        return ((keys[I] <= key ? std::size_t{1} : 0) + ...);
     }
 
     std::vector<Bucket> m_buckets;
