@@ -4,8 +4,9 @@
 // uniformly random 128-bit values would almost all fall into a few empty buckets.
 // BM_Layout runs the index against the layout before it (a binary search per
 // bucket, kept in previous_range_index.h) on the same streams, one after the
-// other in each repetition:
-//   build/bench/lookup_bench --benchmark_filter=BM_Layout --benchmark_repetitions=9 \
+// other in each repetition (items per second count CPU time, steadier than
+// wall time on a shared machine):
+//   build/bench/lookup_bench --benchmark_filter=BM_Layout --benchmark_repetitions=9
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 #include <benchmark/benchmark.h>
