@@ -3,11 +3,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -172,10 +175,48 @@ int printVersion(const Options& options) {
     return 0;
 }
 
+// Calls onLine for each line of standard input (without its line end, CR LF
+// or LF), read in large blocks: a read per line, or getline's call per
+// byte, would cost more than the lookup. A terminal hands over each line as
+// it is typed, and afterChunk lets the answers out before the next read.
+// Returns false, with errno set, when the input cannot be read.
+template <class OnLine, class AfterChunk>
+bool forEachInputLine(OnLine onLine, AfterChunk afterChunk) {
+    std::vector<char> block(1 << 16);
+    std::string partial;  // a line cut by the end of a block
+    const auto line = [&](std::string_view text) {
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        onLine(text);
+    };
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        std::string_view rest(block.data(), static_cast<std::size_t>(got));
+        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
+             rest.remove_prefix(end + 1)) {
+            if (partial.empty()) {
+                line(rest.substr(0, end));
+            } else {
+                partial.append(rest.data(), end);
+                line(partial);
+                partial.clear();
+            }
+        }
+        partial.append(rest);
+        afterChunk();
+    }
+    // The last line needs no line end.
+    if (!partial.empty()) line(partial);
+    return true;
+}
+
 int runFind(const Options& options, const std::vector<std::string>& operands) {
     const auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.dataDir);
     lookup::Range6File ranges6(options.dataDir);
+    // One snapshot of the range files for the whole run, as the analyses take.
     analysis::AddressFinder finder(table, ranges, ranges6);
     batch::Output out;
     batch::RowWriter writer(out, options.format);
@@ -184,29 +225,45 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
     // more, each message says which address it is about.
     const bool several = operands.size() > 1 || operands[0] == "-";
     bool failed = false;
-    const auto find = [&](std::string_view address, const std::string& where) {
+    // lineNumber 0: the address is an operand and names itself.
+    const auto find = [&](std::string_view address, std::int64_t lineNumber) {
         try {
             writer.findRow(address, finder.find(address));
         } catch (const lookup::Error& e) {
             // Answers before the message stay before it when both streams go to one place.
             out.flush();
-            std::cerr << (several ? where + ": " : std::string())
-                      << analysis::wrongDataMessage(e.what()) << '\n';
+            if (several) {
+                if (lineNumber > 0)
+                    std::cerr << "line " << lineNumber << ": ";
+                else
+                    std::cerr << address << ": ";
+            }
+            std::cerr << analysis::wrongDataMessage(e.what()) << '\n';
             failed = true;
         }
     };
     for (const std::string& operand : operands) {
         if (operand != "-") {
-            find(operand, operand);
+            find(operand, 0);
             continue;
         }
         // Someone typing addresses wants each answer at once, not at the end.
         const bool typed = ::isatty(STDIN_FILENO) != 0;
-        std::string line;
-        for (std::int64_t number = 1; std::getline(std::cin, line); ++number) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) find(line, "line " + std::to_string(number));
-            if (typed) out.flush();
+        std::int64_t number = 0;
+        const bool read = forEachInputLine(
+            [&](std::string_view line) {
+                ++number;
+                if (!line.empty()) find(line, number);
+            },
+            [&] {
+                if (typed) out.flush();
+            });
+        if (!read) {
+            const int error = errno;
+            out.flush();
+            std::cerr << "ipcountry-batch: cannot read standard input: " << std::strerror(error)
+                      << '\n';
+            return 1;
         }
     }
     return failed ? 1 : 0;

@@ -42,8 +42,8 @@ public:
         if (n > 0) {
             while (n > 1) {
                 const std::size_t half = n / 2;
-                first += Family::notAbove(first[half], address) ? static_cast<std::ptrdiff_t>(half)
-                                                                : 0;
+                first +=
+                    Family::notAbove(first[half], address) ? static_cast<std::ptrdiff_t>(half) : 0;
                 n -= half;
             }
             first += Family::notAbove(*first, address) ? 1 : 0;

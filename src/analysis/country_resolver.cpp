@@ -133,13 +133,15 @@ Answer findCountry(std::string_view text, const lookup::CountryTable& table,
 template <class Family>
 const BasicCountryResolver<Family>& AddressFinder::Cached<Family>::open(
     const lookup::CountryTable& table) {
-    ranges.open();
-    // A re-read file has a new index; the old one, and a resolver on it, are gone.
-    if (!resolver || &ranges.index() != index) {
-        index = &ranges.index();
-        resolver.emplace(table, ranges);
+    if (resolver) return *resolver;
+    if (failure) throw *failure;
+    try {
+        ranges.open();
+    } catch (const lookup::Error& e) {
+        failure = e;
+        throw;
     }
-    return *resolver;
+    return resolver.emplace(table, ranges);
 }
 
 Answer AddressFinder::find(std::string_view text) {

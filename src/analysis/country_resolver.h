@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lookup/country_table.h"
+#include "lookup/error.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::analysis {
@@ -95,9 +96,11 @@ TypedAddress readTypedAddress(std::string_view text);
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
                    lookup::RangeFile& ranges, lookup::Range6File& ranges6);
 
-// findCountry for many addresses one after another (the driver's find): the
-// same answers, with one resolver kept for as long as open() finds the range
-// file unchanged, since building a resolver costs more than a lookup.
+// findCountry for many addresses one after another (the driver's find): one
+// snapshot of the data per run, as an analysis takes. Each family's range
+// file is read when its first address comes and answers the rest of the run;
+// a file that cannot be opened fails every address of its family with the
+// same error, without trying again.
 class AddressFinder {
 public:
     AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges,
@@ -106,13 +109,13 @@ public:
     Answer find(std::string_view text);
 
 private:
-    // One family's range file and the resolver on its current index.
+    // One family's range file and the resolver on its index.
     template <class Family>
     struct Cached {
         explicit Cached(lookup::BasicRangeFile<Family>& file) : ranges(file) {}
         lookup::BasicRangeFile<Family>& ranges;
-        const lookup::BasicRangeIndex<Family>* index = nullptr;  // the one `resolver` answers from
         std::optional<BasicCountryResolver<Family>> resolver;
+        std::optional<lookup::Error> failure;
         const BasicCountryResolver<Family>& open(const lookup::CountryTable& table);
     };
 

@@ -11,13 +11,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The finder keeps its resolver between addresses: a range file replaced or
-// removed in between must still be seen, as findCountry sees it.
-TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
+// One run of the driver's find answers from the data as it found them, as an
+// analysis does; "Find" in the window (findCountry) reads the file again
+// for each address.
+TEST(AddressFinder, answersARunFromOneSnapshotOfEachRangeFile) {
     const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder";
+    fs::remove_all(dir);
     fs::create_directories(dir);
-    const auto writeRanges = [&](const char* content) {
-        std::ofstream(dir / "IP_db.dbf", std::ios::binary) << content;
+    const auto writeRanges = [&](const char* name, const char* content) {
+        std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << content;
     };
     lookup::CountryTable table;
     table.setSlot(0, "AAAland");
@@ -26,27 +28,36 @@ TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
     lookup::Range6File ranges6(dir);
     AddressFinder finder(table, ranges, ranges6);
 
-    writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
+    // No IPv6 file yet: each IPv6 address of the run fails alike, IPv4 ones are answered.
+    EXPECT_THROW(finder.find("2001:db8::1"), lookup::Error);
     EXPECT_EQ(finder.find("10.0.0.1").code, "AA");
-    EXPECT_EQ(finder.find("10.9.9.9").country->slot, 0);
+    writeRanges("IP6_db.dbf",
+                "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000BB\r\n"
+                "20010DB9000000000000000000000000ZZ\r\n");
+    try {
+        finder.find("[2001:db8::2]");
+        FAIL();
+    } catch (const lookup::Error& e) {
+        EXPECT_EQ(e.kind(), lookup::ErrorKind::FileNotFound);
+        EXPECT_NE(std::string(e.what()).find("IP6_db.dbf"), std::string::npos);
+    }
 
-    writeRanges("00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
-    EXPECT_EQ(finder.find("10.0.0.1").code, "BB");
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 1);
-    EXPECT_EQ(finder.find("10.200.0.1").code, "AA");
-
+    // Replaced, then removed, in the middle of the run: the run keeps its snapshot.
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
+    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
     fs::remove(dir / "IP_db.dbf");
-    EXPECT_THROW(finder.find("10.0.0.1"), lookup::Error);
-    writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
+    EXPECT_EQ(finder.find("10.200.0.1").code, "AA");
+    EXPECT_EQ(finder.find("11.0.0.1").code, "");
 
-    // Each family keeps its own file and resolver between the other's lookups.
-    std::ofstream(dir / "IP6_db.dbf", std::ios::binary)
-        << "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000BB\r\n"
-           "20010DB9000000000000000000000000ZZ\r\n";
-    EXPECT_EQ(finder.find("2001:db8::1").country->slot, 1);
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
-    EXPECT_EQ(finder.find("[2001:db8:ffff::]").code, "BB");
+    // A new run, and each press of "Find", read the files as they are now.
+    lookup::RangeFile freshRanges(dir);
+    EXPECT_THROW(findCountry("10.0.0.1", table, freshRanges, ranges6), lookup::Error);
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
+    EXPECT_EQ(findCountry("10.0.0.1", table, freshRanges, ranges6).country->slot, 1);
+    AddressFinder next(table, freshRanges, ranges6);
+    EXPECT_EQ(next.find("2001:db8::1").country->slot, 1);
+    EXPECT_EQ(next.find("10.0.0.1").code, "BB");
     fs::remove_all(dir);
 }
 
