@@ -99,7 +99,7 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
         // The last line only closes the range before it: no code follows its start.
         std::vector<std::uint16_t> codes = index.m_codes;
         if (!codes.empty()) codes.back() = 0;
-        index.m_tree.build(index.m_starts, codes);
+        index.m_treed = index.m_tree.build(index.m_starts, codes);
     } else {
         index.m_starts.clear();
         index.m_codes.clear();

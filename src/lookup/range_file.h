@@ -93,7 +93,7 @@ public:
     // The same, as two packed characters; 0 when there is no code. Only for
     // indexed files (usesIndex()); falls back to the reference scan otherwise.
     std::uint16_t findPackedCode(Address address) const {
-        if (m_indexed) {
+        if (m_treed) {
             const std::uint32_t code = m_tree.find(address);
             if (code != RangeTree<Family>::kUnsure) return static_cast<std::uint16_t>(code);
         }
@@ -106,6 +106,7 @@ private:
     std::uint16_t findPackedCodeExactly(Address address) const;
 
     bool m_indexed = false;
+    bool m_treed = false;                // indexed, and m_tree answers
     std::vector<Address> m_starts;       // indexed: the start of each line
     std::vector<std::uint16_t> m_codes;  // indexed: the code of each line, packed
     // indexed: for each value of an address's upper 16 bits, the first line

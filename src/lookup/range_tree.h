@@ -53,16 +53,18 @@ public:
     static_assert(kLeafKeys >= kLeafCapacity);
 
     // `codes[i]` is the code of the line starting at `starts[i]`, 0 for the
-    // last line (it only closes the range before it). Starts ascend.
-    void build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
+    // last line (it only closes the range before it). Starts ascend. False
+    // for more starts than a bucket's four bytes can point to (hundreds of
+    // millions), which then need another search.
+    bool build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
 
     // The packed code, 0 for none; or kUnsure when the exact search must decide.
     std::uint32_t find(Address address) const noexcept {
-        const Bucket& bucket = m_buckets[Family::bucketOf(address)];
-        if (bucket.depth == kNoKeys) return bucket.before;
+        const std::uint32_t bucket = m_buckets[Family::bucketOf(address)];
+        if (bucket & kNoKeys) return bucket & 0xFFFF;
         const Key key = Family::treeKey(address);
-        std::uint32_t node = bucket.root;
-        for (unsigned level = bucket.depth; level > 0; --level) {
+        std::uint32_t node = bucket & kNodeMask;
+        for (unsigned level = bucket >> kDepthShift; level > 0; --level) {
             const Inner& inner = m_inner[node];
             node = inner.firstChild + countNotAbove(inner.keys, key);
         }
@@ -76,17 +78,19 @@ public:
     }
 
     std::size_t bytes() const noexcept {
-        return m_buckets.size() * sizeof(Bucket) + m_inner.size() * sizeof(Inner) +
+        return m_buckets.size() * sizeof(std::uint32_t) + m_inner.size() * sizeof(Inner) +
                m_leaves.size() * sizeof(Leaf);
     }
 
 private:
-    static constexpr std::uint16_t kNoKeys = 0xFFFF;
-    struct Bucket {
-        std::uint32_t root = 0;         // an inner node, or a leaf when depth is 0
-        std::uint16_t before = 0;       // the code of the last line before the bucket
-        std::uint16_t depth = kNoKeys;  // inner levels above the leaves
-    };
+    // A bucket in four bytes, so that the table of all 65536 stays within
+    // the second-level cache: the depth of its tree (the inner levels above
+    // the leaves) and its root (an inner node, or a leaf at depth 0); or, for
+    // a bucket where no range starts, kNoKeys and the code of the last line
+    // before it. A tree's first leaf holds that code itself.
+    static constexpr std::uint32_t kNoKeys = 0x80000000u;
+    static constexpr unsigned kDepthShift = 26;
+    static constexpr std::uint32_t kNodeMask = (1u << kDepthShift) - 1;
 
     // How many keys are at most `key`. The keys ascend and the padding is
     // above `key` whenever the answer is used, so those keys are a prefix:
@@ -120,16 +124,16 @@ private:
         return ((keys[I] <= key ? std::size_t{1} : 0) + ...);
     }
 
-    std::vector<Bucket> m_buckets;
+    std::vector<std::uint32_t> m_buckets;
     std::vector<Inner> m_inner;
     std::vector<Leaf> m_leaves;
 };
 
 template <class Family>
-void RangeTree<Family>::build(const std::vector<Address>& starts,
+bool RangeTree<Family>::build(const std::vector<Address>& starts,
                               const std::vector<std::uint16_t>& codes) {
     constexpr std::size_t kBucketCount = std::size_t{1} << 16;
-    m_buckets.assign(kBucketCount, Bucket{});
+    m_buckets.assign(kBucketCount, 0);
     m_inner.clear();
     m_leaves.clear();
     m_leaves.reserve(starts.size() / (kLeafCapacity - kLeafCapacity / 4) + 1);
@@ -139,11 +143,12 @@ void RangeTree<Family>::build(const std::vector<Address>& starts,
     std::vector<std::uint32_t> level, below;
     std::vector<Key> levelMin, belowMin;
     for (std::size_t b = 0; b < kBucketCount; ++b) {
-        Bucket& bucket = m_buckets[b];
-        bucket.before = before;
         const std::size_t first = line;
         while (line < starts.size() && Family::bucketOf(starts[line]) == b) ++line;
-        if (line == first) continue;
+        if (line == first) {
+            m_buckets[b] = kNoKeys | before;
+            continue;
+        }
         // Leaves, each with the code before it.
         below.clear();
         belowMin.clear();
@@ -181,10 +186,12 @@ void RangeTree<Family>::build(const std::vector<Address>& starts,
             std::swap(levelMin, belowMin);
             ++depth;
         }
-        bucket.root = below.front();
-        bucket.depth = depth;
+        if (m_leaves.size() > kNodeMask || m_inner.size() > kNodeMask) return false;
+        m_buckets[b] =
+            static_cast<std::uint32_t>(depth) << kDepthShift | (below.front() & kNodeMask);
         before = codes[line - 1];
     }
+    return true;
 }
 
 }  // namespace ipcountry::lookup
