@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -175,18 +176,26 @@ int printVersion(const Options& options) {
     return 0;
 }
 
-// Calls onLine for each line of standard input (without its line end, CR LF
-// or LF), read in large blocks: a read per line, or getline's call per
-// byte, would cost more than the lookup. A terminal hands over each line as
-// it is typed, and afterChunk lets the answers out before the next read.
-// Returns false, with errno set, when the input cannot be read.
-template <class OnLine, class AfterChunk>
-bool forEachInputLine(OnLine onLine, AfterChunk afterChunk) {
+// Calls onLines with the lines of standard input (without their line ends,
+// CR LF or LF), a few dozen at a time, read in large blocks: a read per
+// line, or getline's call per byte, would cost more than the lookup. A
+// terminal hands over each line as it is typed, and every line of a block is
+// handed on before the next read, so answers still come at once. Returns
+// false, with errno set, when the input cannot be read.
+template <class OnLines>
+bool forEachInputLines(OnLines onLines) {
+    constexpr std::size_t kBatch = 64;
     std::vector<char> block(1 << 16);
-    std::string partial;  // a line cut by the end of a block
-    const auto line = [&](std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::string partial;  // a line cut by the end of a block, so far
+    std::string joined;   // that line whole, in the next block's first batch
+    const auto add = [&](std::string_view text) {
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        onLine(text);
+        lines.push_back(text);
+        if (lines.size() == kBatch) {
+            onLines(std::span<const std::string_view>(lines));
+            lines.clear();
+        }
     };
     for (;;) {
         const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
@@ -197,18 +206,24 @@ bool forEachInputLine(OnLine onLine, AfterChunk afterChunk) {
         for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
              rest.remove_prefix(end + 1)) {
             if (partial.empty()) {
-                line(rest.substr(0, end));
+                add(rest.substr(0, end));
             } else {
-                partial.append(rest.data(), end);
-                line(partial);
+                joined = std::move(partial);
+                joined.append(rest.data(), end);
                 partial.clear();
+                add(joined);
             }
         }
         partial.append(rest);
-        afterChunk();
+        // The views point into the block, which the next read overwrites.
+        onLines(std::span<const std::string_view>(lines));
+        lines.clear();
     }
     // The last line needs no line end.
-    if (!partial.empty()) line(partial);
+    if (!partial.empty()) {
+        add(partial);
+        onLines(std::span<const std::string_view>(lines));
+    }
     return true;
 }
 
@@ -226,38 +241,50 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
     const bool several = operands.size() > 1 || operands[0] == "-";
     bool failed = false;
     // lineNumber 0: the address is an operand and names itself.
-    const auto find = [&](std::string_view address, std::int64_t lineNumber) {
-        try {
-            writer.findRow(address, finder.find(address));
-        } catch (const lookup::Error& e) {
-            // Answers before the message stay before it when both streams go to one place.
-            out.flush();
-            if (several) {
-                if (lineNumber > 0)
-                    std::cerr << "line " << lineNumber << ": ";
-                else
-                    std::cerr << address << ": ";
-            }
-            std::cerr << analysis::wrongDataMessage(e.what()) << '\n';
-            failed = true;
+    const auto answer = [&](std::string_view address, std::int64_t lineNumber,
+                            const analysis::AddressFinder::Found& found) {
+        if (!found.error) {
+            writer.findRow(address, found.answer);
+            return;
         }
+        // Answers before the message stay before it when both streams go to one place.
+        out.flush();
+        if (several) {
+            if (lineNumber > 0)
+                std::cerr << "line " << lineNumber << ": ";
+            else
+                std::cerr << address << ": ";
+        }
+        std::cerr << analysis::wrongDataMessage(found.error->what()) << '\n';
+        failed = true;
     };
+    std::vector<analysis::AddressFinder::Found> found;
     for (const std::string& operand : operands) {
         if (operand != "-") {
-            find(operand, 0);
+            const std::string_view address = operand;
+            finder.findEach({&address, 1}, found);
+            answer(address, 0, found[0]);
             continue;
         }
         // Someone typing addresses wants each answer at once, not at the end.
         const bool typed = ::isatty(STDIN_FILENO) != 0;
         std::int64_t number = 0;
-        const bool read = forEachInputLine(
-            [&](std::string_view line) {
+        std::vector<std::string_view> addresses;
+        std::vector<std::int64_t> numbers;
+        const bool read = forEachInputLines([&](std::span<const std::string_view> lines) {
+            addresses.clear();
+            numbers.clear();
+            for (const std::string_view line : lines) {
                 ++number;
-                if (!line.empty()) find(line, number);
-            },
-            [&] {
-                if (typed) out.flush();
-            });
+                if (line.empty()) continue;
+                addresses.push_back(line);
+                numbers.push_back(number);
+            }
+            finder.findEach(addresses, found);
+            for (std::size_t i = 0; i < addresses.size(); ++i)
+                answer(addresses[i], numbers[i], found[i]);
+            if (typed) out.flush();
+        });
         if (!read) {
             const int error = errno;
             out.flush();

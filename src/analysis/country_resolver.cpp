@@ -87,6 +87,13 @@ std::optional<Resolution> BasicCountryResolver<Family>::resolve(Address address)
 template <class Family>
 Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
+    if (m_packed) {
+        if (const std::uint16_t packed = m_index.findPackedCode(address)) {
+            answer.code = lookup::unpackCode(packed);
+            answer.country = resolvePacked(packed);
+        }
+        return answer;
+    }
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
         answer.code = std::move(*code);
@@ -155,6 +162,44 @@ Answer AddressFinder::find(std::string_view text) {
             break;
     }
     return {};
+}
+
+void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
+    found.resize(texts.size());
+    m_typed.resize(texts.size());
+    // Read each text and open its family's file, as find does; each stays
+    // marked with its error, and link-local addresses need no lookup.
+    const auto usable = [&](std::size_t i) {
+        return !found[i].error && m_typed[i].kind != TypedAddress::Kind::LinkLocal;
+    };
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        found[i].error.reset();
+        try {
+            m_typed[i] = readTypedAddress(texts[i]);
+            if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
+                m_ipv4.open(m_table).prefetch(m_typed[i].ipv4, false);
+            else if (m_typed[i].kind == TypedAddress::Kind::Ipv6)
+                m_ipv6.open(m_table).prefetch(m_typed[i].ipv6, false);
+        } catch (const lookup::Error& e) {
+            found[i].error = e;
+        }
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (!usable(i)) continue;
+        if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
+            m_ipv4.resolver->prefetch(m_typed[i].ipv4, true);
+        else
+            m_ipv6.resolver->prefetch(m_typed[i].ipv6, true);
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (!usable(i)) {
+            found[i].answer = {};
+            continue;
+        }
+        found[i].answer = m_typed[i].kind == TypedAddress::Kind::Ipv4
+                              ? m_ipv4.resolver->answer(m_typed[i].ipv4)
+                              : m_ipv6.resolver->answer(m_typed[i].ipv6);
+    }
 }
 
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,8 @@ public:
     std::optional<Resolution> resolve(Address address) const;
     std::optional<Resolution> resolveCode(std::string_view code) const;
     Answer answer(Address address) const;
+    // See BasicRangeIndex::prefetch.
+    void prefetch(Address address, bool root) const noexcept { m_index.prefetch(address, root); }
 
 private:
     std::optional<Resolution> resolvePacked(std::uint16_t packed) const;
@@ -108,6 +111,15 @@ public:
         : m_table(table), m_ipv4(ranges), m_ipv6(ranges6) {}
     Answer find(std::string_view text);
 
+    // What find gives for one text: the answer, or the error find would throw.
+    struct Found {
+        Answer answer;
+        std::optional<lookup::Error> error;
+    };
+    // find for each of `texts`, into `found` (same order and size): all are
+    // read first, so that the memory reads of their lookups overlap.
+    void findEach(std::span<const std::string_view> texts, std::vector<Found>& found);
+
 private:
     // One family's range file and the resolver on its index.
     template <class Family>
@@ -122,6 +134,7 @@ private:
     const lookup::CountryTable& m_table;
     Cached<lookup::Ipv4Ranges> m_ipv4;
     Cached<lookup::Ipv6Ranges> m_ipv6;
+    std::vector<TypedAddress> m_typed;  // findEach's, kept for its capacity
 };
 
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses

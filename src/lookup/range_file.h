@@ -102,6 +102,17 @@ public:
 
     bool usesIndex() const noexcept { return m_indexed; }
 
+    // Lookups of many addresses overlap their memory reads when each is
+    // announced twice before it is looked up: every one with `root` false,
+    // then every one with `root` true.
+    void prefetch(Address address, bool root) const noexcept {
+        if (!m_treed) return;
+        if (root)
+            m_tree.prefetchRoot(address);
+        else
+            m_tree.prefetchBucket(address);
+    }
+
 private:
     std::uint16_t findPackedCodeExactly(Address address) const;
 
