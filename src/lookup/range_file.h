@@ -120,8 +120,9 @@ private:
     bool m_treed = false;                // indexed, and m_tree answers
     std::vector<Address> m_starts;       // indexed: the start of each line
     std::vector<std::uint16_t> m_codes;  // indexed: the code of each line, packed
-    // indexed: for each value of an address's upper 16 bits, the first line
-    // whose start has that value or more; narrows the exact search to a bucket.
+    // indexed, where built: for each value of an address's upper 16 bits, the
+    // first line whose start has that value or more; narrows the exact
+    // search to a bucket.
     std::vector<std::uint32_t> m_buckets;
     // indexed: the same answers in about two cache lines, where it is sure.
     RangeTree<Family> m_tree;
