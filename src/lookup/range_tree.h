@@ -18,18 +18,6 @@
 
 namespace ipcountry::lookup {
 
-// The sorted starts of a range file laid out so that one lookup reads about
-// two cache lines: a table entry for the address's upper 16 bits, then a small
-// static B-tree of that bucket whose nodes are one cache line each, the leaves
-// holding the codes beside the starts. Most buckets fit one leaf; the largest
-// (a few thousand starts) take two or three inner nodes, whose upper levels
-// stay in cache.
-//
-// The tree compares a Family::TreeKey, the address with its bucket bits taken
-// off: exact for IPv4 (the lower 16 bits), a prefix for IPv6 (the next 64
-// bits). Where a prefix cannot tell two addresses apart, and for the largest
-// key (which the padding of the nodes also uses), the answer is marked
-// unsure and the caller asks its exact search.
 // The leaves on huge pages where the system offers them: a few megabytes
 // that a lookup reads at random places, filled once at start. One fault
 // instead of hundreds while they fill, and one translation-cache entry
@@ -66,6 +54,18 @@ struct HugePageAllocator {
     friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
 };
 
+// The sorted starts of a range file laid out so that one lookup reads about
+// two cache lines: a table entry for the address's upper 16 bits, then a small
+// static B-tree of that bucket whose nodes are one cache line each, the leaves
+// holding the codes beside the starts. Most buckets fit one leaf; the largest
+// (a few thousand starts) take two or three inner nodes, whose upper levels
+// stay in cache.
+//
+// The tree compares a Family::TreeKey, the address with its bucket bits taken
+// off: exact for IPv4 (the lower 16 bits), a prefix for IPv6 (the next 64
+// bits). Where a prefix cannot tell two addresses apart, and for the largest
+// key (which the padding of the nodes also uses), the answer is marked
+// unsure and the caller asks its exact search.
 template <class Family>
 class RangeTree {
 public:
