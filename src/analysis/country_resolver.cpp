@@ -177,19 +177,22 @@ void AddressFinder::findEach(std::span<const std::string_view> texts, std::vecto
         try {
             m_typed[i] = readTypedAddress(texts[i]);
             if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
-                m_ipv4.open(m_table).prefetch(m_typed[i].ipv4, false);
+                m_ipv4.open(m_table).prefetch(m_typed[i].ipv4, 0);
             else if (m_typed[i].kind == TypedAddress::Kind::Ipv6)
-                m_ipv6.open(m_table).prefetch(m_typed[i].ipv6, false);
+                m_ipv6.open(m_table).prefetch(m_typed[i].ipv6, 0);
         } catch (const lookup::Error& e) {
             found[i].error = e;
         }
     }
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (!usable(i)) continue;
-        if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
-            m_ipv4.resolver->prefetch(m_typed[i].ipv4, true);
-        else
-            m_ipv6.resolver->prefetch(m_typed[i].ipv6, true);
+    // The first node of each lookup, then the one below it (most often the leaf).
+    for (unsigned level = 1; level <= 2; ++level) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (!usable(i)) continue;
+            if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
+                m_ipv4.resolver->prefetch(m_typed[i].ipv4, level);
+            else
+                m_ipv6.resolver->prefetch(m_typed[i].ipv6, level);
+        }
     }
     for (std::size_t i = 0; i < texts.size(); ++i) {
         if (!usable(i)) {

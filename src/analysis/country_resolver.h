@@ -48,7 +48,9 @@ public:
     std::optional<Resolution> resolveCode(std::string_view code) const;
     Answer answer(Address address) const;
     // See BasicRangeIndex::prefetch.
-    void prefetch(Address address, bool root) const noexcept { m_index.prefetch(address, root); }
+    void prefetch(Address address, unsigned level) const noexcept {
+        m_index.prefetch(address, level);
+    }
 
 private:
     std::optional<Resolution> resolvePacked(std::uint16_t packed) const;

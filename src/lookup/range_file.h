@@ -103,14 +103,10 @@ public:
     bool usesIndex() const noexcept { return m_indexed; }
 
     // Lookups of many addresses overlap their memory reads when each is
-    // announced twice before it is looked up: every one with `root` false,
-    // then every one with `root` true.
-    void prefetch(Address address, bool root) const noexcept {
-        if (!m_treed) return;
-        if (root)
-            m_tree.prefetchRoot(address);
-        else
-            m_tree.prefetchBucket(address);
+    // announced before it is looked up: every one at level 0, then every
+    // one at level 1, and so on (see RangeTree::prefetch).
+    void prefetch(Address address, unsigned level) const noexcept {
+        if (m_treed) m_tree.prefetch(address, level);
     }
 
 private:

@@ -118,17 +118,27 @@ public:
         return unsure ? kUnsure : leaf.codes[n];
     }
 
-    // For a caller with many addresses at hand: first bring each one's
-    // bucket toward the cache, then (the bucket read by now) its first node,
-    // so that the reads of all of them overlap instead of waiting in turn.
-    void prefetchBucket(Address address) const noexcept {
-        __builtin_prefetch(&m_buckets[Family::bucketOf(address)]);
-    }
-    void prefetchRoot(Address address) const noexcept {
-        const std::uint32_t bucket = m_buckets[Family::bucketOf(address)];
+    // For a caller with many addresses at hand: the node `level` steps below
+    // the bucket table toward the cache (level 0: the address's bucket). The
+    // steps above it are read, so a caller fetches every address's level 0,
+    // then every address's level 1, and so on, and the reads of all of them
+    // overlap instead of waiting in turn.
+    void prefetch(Address address, unsigned level) const noexcept {
+        const std::uint32_t* entry = &m_buckets[Family::bucketOf(address)];
+        if (level == 0) {
+            __builtin_prefetch(entry);
+            return;
+        }
+        const std::uint32_t bucket = *entry;
         if (bucket & kNoKeys) return;
-        const std::uint32_t node = bucket & kNodeMask;
-        if (bucket >> kDepthShift)
+        const Key key = Family::treeKey(address);
+        std::uint32_t node = bucket & kNodeMask;
+        unsigned depth = bucket >> kDepthShift;
+        for (; level > 1 && depth > 0; --level, --depth) {
+            const Inner& inner = m_inner[node];
+            node = inner.firstChild + countNotAbove(inner.keys, key);
+        }
+        if (depth > 0)
             __builtin_prefetch(&m_inner[node]);
         else
             __builtin_prefetch(&m_leaves[node]);
