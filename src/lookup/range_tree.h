@@ -104,6 +104,9 @@ public:
         const std::uint32_t bucket = m_buckets[Family::bucketOf(address)];
         if (bucket & kNoKeys) return bucket & 0xFFFF;
         const Key key = Family::treeKey(address);
+        // The padding equals the largest key and would send it past the
+        // last child of a node.
+        if (key == kPad) return kUnsure;
         std::uint32_t node = bucket & kNodeMask;
         for (unsigned level = bucket >> kDepthShift; level > 0; --level) {
             const Inner& inner = m_inner[node];
@@ -111,10 +114,8 @@ public:
         }
         const Leaf& leaf = m_leaves[node];
         const std::size_t n = countNotAbove(leaf.keys, key);
-        // The padding equals the largest key; a prefix equal to a start's may
-        // hide a start above the address.
-        const bool unsure =
-            key == kPad || (!Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key);
+        // A prefix equal to a start's may hide a start above the address.
+        const bool unsure = !Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key;
         return unsure ? kUnsure : leaf.codes[n];
     }
 
@@ -132,6 +133,7 @@ public:
         const std::uint32_t bucket = *entry;
         if (bucket & kNoKeys) return;
         const Key key = Family::treeKey(address);
+        if (key == kPad) return;
         std::uint32_t node = bucket & kNodeMask;
         unsigned depth = bucket >> kDepthShift;
         for (; level > 1 && depth > 0; --level, --depth) {
