@@ -146,11 +146,6 @@ public:
             __builtin_prefetch(&m_leaves[node]);
     }
 
-    std::size_t bytes() const noexcept {
-        return m_buckets.size() * sizeof(std::uint32_t) + m_inner.size() * sizeof(Inner) +
-               m_leaves.size() * sizeof(Leaf);
-    }
-
 private:
     // A bucket in four bytes, so that the table of all 65536 stays within
     // the second-level cache: the depth of its tree (the inner levels above
