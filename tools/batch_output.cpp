@@ -229,6 +229,21 @@ void RowWriter::findHeader() {
 
 void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
     std::string& out = m_out.buffer();
+    if (m_format == Format::Tsv) {
+        // The fields converted straight into the output: a million addresses
+        // on standard input are a million rows.
+        out += address;
+        out += '\t';
+        lookup::appendWindows1252AsUtf8(out, answer.code);
+        out += '\t';
+        if (answer.country)
+            lookup::appendWindows1252AsUtf8(out, answer.countryName);
+        else
+            out += "Unknown";
+        out += '\n';
+        m_out.rowDone();
+        return;
+    }
     const std::string code = lookup::windows1252ToUtf8(answer.code);
     const std::optional<std::string> country =
         answer.country ? std::optional(lookup::windows1252ToUtf8(answer.countryName))

@@ -2,7 +2,12 @@
 // reference scan that walks the lines, and the time to build the index.
 // IPv6 addresses are drawn inside the file's ranges, as real clients are:
 // uniformly random 128-bit values would almost all fall into a few empty buckets.
-//   build/bench/lookup_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+// BM_Layout runs the index against the layout before it (a binary search per
+// bucket, kept in previous_range_index.h) on the same streams, one after the
+// other in each repetition (items per second count CPU time, steadier than
+// wall time on a shared machine):
+//   build/bench/lookup_bench --benchmark_filter=BM_Layout --benchmark_repetitions=9
+//       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +20,7 @@
 #include "lookup/address_key.h"
 #include "lookup/range_file.h"
 #include "lookup/text_file.h"
+#include "previous_range_index.h"
 
 namespace {
 
@@ -133,6 +139,101 @@ void BM_SequentialScan(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_SequentialScan);
+
+// A log's clients: three lines in four come from a pool of regular visitors
+// (a few of them far more often than the rest), the others are new.
+template <class Address, class Draw>
+std::vector<Address> logLikeStream(std::size_t n, std::size_t poolSize, Draw draw) {
+    std::mt19937_64 rng(7);
+    std::vector<Address> pool(poolSize);
+    for (auto& a : pool) a = draw(rng);
+    std::vector<Address> stream(n);
+    for (auto& a : stream) {
+        if (rng() % 4 == 0) {
+            a = draw(rng);
+        } else {
+            // Squaring a uniform number favours the front of the pool.
+            const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;
+            a = pool[static_cast<std::size_t>(u * u * static_cast<double>(poolSize))];
+        }
+    }
+    return stream;
+}
+
+// More addresses than the caches hold, as a long log has.
+constexpr std::size_t kStreamLength = std::size_t{1} << 20;
+
+const std::vector<std::uint32_t>& ipv4Stream(bool logLike) {
+    static const auto random = randomAddresses(kStreamLength);
+    // Clients live where the registries handed out many small blocks, not
+    // evenly over the address space: a random line's range, then a random
+    // address in it.
+    static const auto log = [] {
+        std::vector<std::uint32_t> starts;
+        forEachLine(bundledContent(), [&](std::string_view line) {
+            starts.push_back(*keyToAddress(line.substr(0, kAddressKeyLength)));
+        });
+        return logLikeStream<std::uint32_t>(kStreamLength, 20000, [&](auto& rng) {
+            const std::size_t i = rng() % (starts.size() - 1);
+            return static_cast<std::uint32_t>(starts[i] + rng() % (starts[i + 1] - starts[i]));
+        });
+    }();
+    return logLike ? log : random;
+}
+
+const std::vector<Address6>& ipv6Stream(bool logLike) {
+    static const auto inRanges = addressesInRanges(kStreamLength);
+    static const auto log = [] {
+        const auto sample = addressesInRanges(1 << 16);
+        std::size_t next = 0;
+        return logLikeStream<Address6>(kStreamLength, 6000,
+                                       [&](auto&) { return sample[next++ & 0xFFFF]; });
+    }();
+    return logLike ? log : inRanges;
+}
+
+// Both layouts answer every address of the streams alike, or the figures mean nothing.
+template <class Current, class Previous, class Address>
+bool sameAnswers(const Current& current, const Previous& previous,
+                 const std::vector<Address>& addresses) {
+    for (const auto& a : addresses)
+        if (current.findPackedCode(a) != previous.findPackedCode(a)) return false;
+    return true;
+}
+
+template <class Index, class Address>
+void lookupAll(benchmark::State& state, const Index& index, const std::vector<Address>& addresses) {
+    for (auto _ : state) {
+        std::uint32_t sum = 0;
+        for (const auto& a : addresses) sum += index.findPackedCode(a);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * addresses.size()));
+}
+
+// Arguments: family (4 or 6), stream (0 random, 1 log-like), layout (0 now, 1 before).
+void BM_Layout(benchmark::State& state) {
+    const bool logLike = state.range(1) == 1;
+    const bool previous = state.range(2) == 1;
+    if (state.range(0) == 4) {
+        static const auto index = RangeIndex::fromContent(bundledContent());
+        static const ipcountry::bench::PreviousRangeIndex<Ipv4Ranges> before(bundledContent());
+        const auto& addresses = ipv4Stream(logLike);
+        if (!sameAnswers(index, before, addresses)) return state.SkipWithError("answers differ");
+        previous ? lookupAll(state, before, addresses) : lookupAll(state, index, addresses);
+    } else {
+        static const auto index = Range6Index::fromContent(bundled6Content());
+        static const ipcountry::bench::PreviousRangeIndex<Ipv6Ranges> before(bundled6Content());
+        const auto& addresses = ipv6Stream(logLike);
+        if (!sameAnswers(index, before, addresses)) return state.SkipWithError("answers differ");
+        previous ? lookupAll(state, before, addresses) : lookupAll(state, index, addresses);
+    }
+}
+BENCHMARK(BM_Layout)
+    ->ArgNames({"family", "logLike", "before"})
+    ->ArgsProduct({{4, 6}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

@@ -86,6 +86,14 @@ std::optional<Resolution> BasicCountryResolver<Family>::resolve(Address address)
 template <class Family>
 Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
+    if (m_packed) {
+        if (const std::uint16_t packed = m_index.findPackedCode(address)) {
+            answer.code = lookup::unpackCode(packed);
+            answer.country = resolvePacked(packed);
+            if (answer.country) answer.countryName = countryName(m_table, *answer.country);
+        }
+        return answer;
+    }
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
         if (answer.country) answer.countryName = countryName(m_table, *answer.country);
@@ -136,20 +144,17 @@ const typename RangeData<Family>::Resolver* RangeData<Family>::open() {
     try {
         m_file->open();
     } catch (const lookup::Error& error) {
+        if (m_policy == Policy::TriedOnce) m_failure = error;
         if (m_policy != Policy::OptionalFile || error.kind() != lookup::ErrorKind::FileNotFound)
             throw;
         m_missing = true;
         m_sharedMissing.store(true, std::memory_order_release);
         return nullptr;
     }
-    // A re-read file has a new index; the old one, and a resolver on it, are gone.
-    if (!m_resolver || &m_file->index() != m_index) {
-        m_index = &m_file->index();
-        m_resolver.emplace(m_table, *m_file);
-        if (m_policy != Policy::ReadAtEveryUse)
-            m_shared.store(&*m_resolver, std::memory_order_release);
-    }
-    return &*m_resolver;
+    // Built once: the views use it from then on.
+    const Resolver& resolver = m_resolver.emplace(m_table, *m_file);
+    m_shared.store(&resolver, std::memory_order_release);
+    return &resolver;
 }
 
 template class RangeData<lookup::Ipv4Ranges>;
@@ -171,6 +176,47 @@ Answer AddressFinder::find(std::string_view text) {
             break;
     }
     return {};
+}
+
+void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
+    found.resize(texts.size());
+    m_typed.resize(texts.size());
+    // Read each text and open its family's file, as find does; each stays
+    // marked with its error, and link-local addresses need no lookup.
+    const auto usable = [&](std::size_t i) {
+        return !found[i].error && m_typed[i].kind != TypedAddress::Kind::LinkLocal;
+    };
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        found[i].error.reset();
+        try {
+            m_typed[i] = readTypedAddress(texts[i]);
+            if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
+                m_ipv4.resolver()->prefetch(m_typed[i].ipv4, 0);
+            else if (m_typed[i].kind == TypedAddress::Kind::Ipv6)
+                m_ipv6.resolver()->prefetch(m_typed[i].ipv6, 0);
+        } catch (const lookup::Error& e) {
+            found[i].error = e;
+        }
+    }
+    // The first node of each lookup, then the one below it (most often the leaf).
+    for (unsigned level = 1; level <= 2; ++level) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (!usable(i)) continue;
+            if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
+                m_ipv4.resolver()->prefetch(m_typed[i].ipv4, level);
+            else
+                m_ipv6.resolver()->prefetch(m_typed[i].ipv6, level);
+        }
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (!usable(i)) {
+            found[i].answer = {};
+            continue;
+        }
+        found[i].answer = m_typed[i].kind == TypedAddress::Kind::Ipv4
+                              ? m_ipv4.resolver()->answer(m_typed[i].ipv4)
+                              : m_ipv6.resolver()->answer(m_typed[i].ipv6);
+    }
 }
 
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/interfaces.h"
 #include "lookup/country_table.h"
+#include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 #include "lookup/range_file.h"
 
@@ -43,6 +45,10 @@ public:
     std::optional<Resolution> resolve(Address address) const;
     std::optional<Resolution> resolveCode(std::string_view code) const;
     Answer answer(Address address) const;
+    // See BasicRangeIndex::prefetch.
+    void prefetch(Address address, unsigned level) const noexcept {
+        m_index.prefetch(address, level);
+    }
 
 private:
     std::optional<Resolution> resolvePacked(std::uint16_t packed) const;
@@ -110,10 +116,9 @@ public:
         // nothing of its family looked up (a folder older than IPv6 support);
         // any other failure throws.
         OptionalFile,
-        // Asked at every need, so that a file changed on disk is read again;
-        // open() re-reads it only then, and the resolver is rebuilt only then.
-        // Not for an owner of views: a rebuilt resolver replaces the one they use.
-        ReadAtEveryUse,
+        // Tried once: what it answers, or the error it throws, holds for the
+        // rest of the run (one snapshot of the data per batch of lookups).
+        TriedOnce,
     };
 
     RangeData(const lookup::CountryTable& table, lookup::BasicRangeFile<Family>& file,
@@ -137,7 +142,8 @@ public:
             if (m_viewed == nullptr) m_viewed = m_owner->m_shared.load(std::memory_order_acquire);
             return m_viewed;
         }
-        if (m_resolver && m_policy != Policy::ReadAtEveryUse) return &*m_resolver;
+        if (m_resolver) return &*m_resolver;
+        if (m_failure) throw *m_failure;
         return open();
     }
 
@@ -154,7 +160,7 @@ private:
     lookup::BasicRangeFile<Family>* m_file = nullptr;  // null in a view
     Policy m_policy;
     bool m_missing = false;
-    const lookup::BasicRangeIndex<Family>* m_index = nullptr;  // the one m_resolver answers from
+    std::optional<lookup::Error> m_failure;  // TriedOnce's
     std::optional<Resolver> m_resolver;
     // What the views see: the resolver once built, and a missing OptionalFile.
     std::atomic<const Resolver*> m_shared{nullptr};
@@ -174,20 +180,32 @@ extern template class RangeData<lookup::Ipv6Ranges>;
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
                    lookup::RangeFile& ranges, lookup::Range6File& ranges6);
 
-// findCountry for many addresses one after another (the driver's find): the
-// same answers, with one resolver kept for as long as open() finds the range
-// file unchanged, since building a resolver costs more than a lookup.
+// findCountry for many addresses one after another (the driver's find): one
+// snapshot of the data per run, as an analysis takes. Each family's range
+// file is read when its first address comes and answers the rest of the run;
+// a file that cannot be opened fails every address of its family with the
+// same error, without trying again.
 class AddressFinder {
 public:
     AddressFinder(const lookup::CountryTable& table, lookup::RangeFile& ranges,
                   lookup::Range6File& ranges6)
-        : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::ReadAtEveryUse),
-          m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::ReadAtEveryUse) {}
+        : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::TriedOnce),
+          m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::TriedOnce) {}
     Answer find(std::string_view text);
+
+    // What find gives for one text: the answer, or the error find would throw.
+    struct Found {
+        Answer answer;
+        std::optional<lookup::Error> error;
+    };
+    // find for each of `texts`, into `found` (same order and size): all are
+    // read first, so that the memory reads of their lookups overlap.
+    void findEach(std::span<const std::string_view> texts, std::vector<Found>& found);
 
 private:
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
+    std::vector<TypedAddress> m_typed;  // findEach's, kept for its capacity
 };
 
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses

@@ -1,7 +1,9 @@
 #include "lookup/address_key.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "lookup/error.h"
 
@@ -100,25 +102,28 @@ bool isValidAddressKey(std::string_view key) noexcept {
 }
 
 std::optional<std::uint32_t> keyToAddress(std::string_view key) noexcept {
-    // Every range file line starts with a key: one table look per digit, and
-    // a single test for the whole key at the end.
-    static constexpr auto kValue = [] {
-        std::array<std::uint8_t, 256> value{};
-        value.fill(0x10);
-        for (int i = 0; i < 16; ++i)
-            value[static_cast<unsigned char>(kHexDigits[i])] = static_cast<std::uint8_t>(i);
-        return value;
-    }();
+    // Every range file line starts with a key: all eight digits checked and
+    // read at once, one byte of the word each.
     if (key.size() != kAddressKeyLength) return std::nullopt;
-    std::uint32_t value = 0;
-    std::uint32_t invalid = 0;
-    for (char c : key) {
-        const std::uint32_t digit = kValue[static_cast<unsigned char>(c)];
-        invalid |= digit;
-        value = (value << 4) | (digit & 0xF);
-    }
-    if (invalid & 0x10) return std::nullopt;
-    return value;
+    std::uint64_t word;
+    std::memcpy(&word, key.data(), 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHigh = 0x8080808080808080u;
+    // With every byte below 0x80, adding 0x80 - c to each sets its high bit
+    // exactly where the byte is at least c, and no sum carries into the next byte.
+    const auto atLeast = [word](unsigned c) { return word + kOnes * (0x80 - c); };
+    const std::uint64_t digit = atLeast('0') & ~atLeast('9' + 1);
+    const std::uint64_t letter = atLeast('A') & ~atLeast('F' + 1);
+    if ((word & kHigh) != 0 || ((digit | letter) & kHigh) != kHigh) return std::nullopt;
+    // Each byte's value, 0-15; then two to a byte, four bytes to the address.
+    const std::uint64_t nibbles = (word & (kOnes * 0x0F)) + ((letter & kHigh) >> 7) * 9;
+    const std::uint64_t pairs =
+        ((nibbles & 0x000F000F000F000Fu) << 4) | ((nibbles >> 8) & 0x000F000F000F000Fu);
+    const std::uint64_t quads = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFu;
+    const auto bytes = static_cast<std::uint32_t>(quads | (quads >> 16));
+    // The first digit pair came first in memory, so it is the lowest byte.
+    return (bytes >> 24) | ((bytes >> 8) & 0xFF00u) | ((bytes << 8) & 0xFF0000u) | (bytes << 24);
 }
 
 std::string addressToKey(std::uint32_t address) {

@@ -86,16 +86,23 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
     });
     if (wellFormed) {
         index.m_indexed = true;
-        index.m_starts.shrink_to_fit();
-        index.m_codes.shrink_to_fit();
-        index.m_buckets.resize(kBuckets + 1);
-        std::size_t line = 0;
-        for (std::uint32_t b = 0; b < kBuckets; ++b) {
-            while (line < index.m_starts.size() && Family::bucketOf(index.m_starts[line]) < b)
-                ++line;
-            index.m_buckets[b] = static_cast<std::uint32_t>(line);
+        // The room reserved beyond the last line is never touched, so it
+        // costs no memory; shrinking would copy every start at start-up.
+        index.m_treed = index.m_tree.build(index.m_starts, index.m_codes);
+        // The tree sends IPv4 addresses here only for the last address of a
+        // bucket, and only when it could not be built: those can search
+        // every start. IPv6 prefixes that cannot tell are common enough to
+        // narrow their search to the bucket.
+        if (!index.m_treed || !Family::kExactTreeKey) {
+            index.m_buckets.resize(kBuckets + 1);
+            std::size_t line = 0;
+            for (std::uint32_t b = 0; b < kBuckets; ++b) {
+                while (line < index.m_starts.size() && Family::bucketOf(index.m_starts[line]) < b)
+                    ++line;
+                index.m_buckets[b] = static_cast<std::uint32_t>(line);
+            }
+            index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
         }
-        index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
     } else {
         index.m_starts.clear();
         index.m_codes.clear();
@@ -107,7 +114,7 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
 }
 
 template <class Family>
-std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
+std::uint16_t BasicRangeIndex<Family>::findPackedCodeExactly(Address address) const {
     if (!m_indexed) {
         const auto code =
             findCountryCodeSequential(m_lines, Family::toKey(address), Family::kKeyLength);
@@ -118,9 +125,13 @@ std::uint16_t BasicRangeIndex<Family>::findPackedCode(Address address) const {
     // only closes the one before it.
     // Lines outside the address's bucket start either below it or above it,
     // so searching the bucket alone finds the same first start above it.
-    const std::uint32_t bucket = Family::bucketOf(address);
-    const auto first = m_starts.begin() + m_buckets[bucket];
-    const auto last = m_starts.begin() + m_buckets[bucket + 1];
+    auto first = m_starts.begin();
+    auto last = m_starts.end();
+    if (!m_buckets.empty()) {
+        const std::uint32_t bucket = Family::bucketOf(address);
+        first = m_starts.begin() + m_buckets[bucket];
+        last = m_starts.begin() + m_buckets[bucket + 1];
+    }
     const auto it = firstStartAbove<Family>(first, last, address);
     if (it == m_starts.begin() || it == m_starts.end()) return 0;
     return m_codes[static_cast<std::size_t>(it - m_starts.begin()) - 1];

@@ -10,6 +10,7 @@
 
 #include "lookup/address6.h"
 #include "lookup/address_key.h"
+#include "lookup/range_tree.h"
 
 namespace ipcountry::lookup {
 
@@ -40,6 +41,12 @@ struct Ipv4Ranges {
     static constexpr std::size_t kKeyLength = kAddressKeyLength;
     static constexpr std::string_view kFileName = kRangeFileName;
     static std::uint32_t bucketOf(Address a) noexcept { return a >> 16; }
+    // Below its bucket, an address is its lower 16 bits: a leaf line holds
+    // 15 starts and their codes.
+    using TreeKey = std::uint16_t;
+    static constexpr bool kExactTreeKey = true;
+    static constexpr std::size_t kLeafKeys = 16, kLeafCapacity = 15;
+    static TreeKey treeKey(Address a) noexcept { return static_cast<TreeKey>(a); }
     static bool notAbove(Address start, Address a) noexcept { return start <= a; }
     static std::string toKey(Address a) { return addressToKey(a); }
     static std::optional<Address> fromKey(std::string_view key) noexcept {
@@ -54,6 +61,12 @@ struct Ipv6Ranges {
     static std::uint32_t bucketOf(Address a) noexcept {
         return static_cast<std::uint32_t>(a.high >> 48);
     }
+    // The 64 bits after the bucket's: nearly every start ends within them
+    // (blocks of /80 or shorter), so the prefix decides almost every lookup.
+    using TreeKey = std::uint64_t;
+    static constexpr bool kExactTreeKey = false;
+    static constexpr std::size_t kLeafKeys = 6, kLeafCapacity = 6;
+    static TreeKey treeKey(Address a) noexcept { return a.high << 16 | a.low >> 48; }
     // Written with & and | so that the compiler need not branch.
     static bool notAbove(Address start, Address a) noexcept {
         return (start.high < a.high) | ((start.high == a.high) & (start.low <= a.low));
@@ -79,17 +92,36 @@ public:
     std::optional<CountryCode> findCountryCode(Address address) const;
     // The same, as two packed characters; 0 when there is no code. Only for
     // indexed files (usesIndex()); falls back to the reference scan otherwise.
-    std::uint16_t findPackedCode(Address address) const;
+    std::uint16_t findPackedCode(Address address) const {
+        if (m_treed) {
+            const std::uint32_t code = m_tree.find(address);
+            if (code != RangeTree<Family>::kUnsure) return static_cast<std::uint16_t>(code);
+        }
+        return findPackedCodeExactly(address);
+    }
 
     bool usesIndex() const noexcept { return m_indexed; }
 
+    // Lookups of many addresses overlap their memory reads when each is
+    // announced before it is looked up: every one at level 0, then every
+    // one at level 1, and so on (see RangeTree::prefetch).
+    void prefetch(Address address, unsigned level) const noexcept {
+        if (m_treed) m_tree.prefetch(address, level);
+    }
+
 private:
+    std::uint16_t findPackedCodeExactly(Address address) const;
+
     bool m_indexed = false;
+    bool m_treed = false;                // indexed, and m_tree answers
     std::vector<Address> m_starts;       // indexed: the start of each line
     std::vector<std::uint16_t> m_codes;  // indexed: the code of each line, packed
-    // indexed: for each value of an address's upper 16 bits, the first line
-    // whose start has that value or more; narrows the binary search to a few lines.
+    // indexed, where built: for each value of an address's upper 16 bits, the
+    // first line whose start has that value or more; narrows the exact
+    // search to a bucket.
     std::vector<std::uint32_t> m_buckets;
+    // indexed: the same answers in about two cache lines, where it is sure.
+    RangeTree<Family> m_tree;
     std::vector<std::string> m_lines;  // not indexed: the lines for the reference scan
 };
 

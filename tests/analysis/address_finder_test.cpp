@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string_view>
+#include <vector>
 
 #include "analysis/country_resolver.h"
 #include "lookup/error.h"
@@ -11,13 +13,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The finder keeps its resolver between addresses: a range file replaced or
-// removed in between must still be seen, as findCountry sees it.
-TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
+// One run of the driver's find answers from the data as it found them, as an
+// analysis does; "Find" in the window (findCountry) reads the file again
+// for each address.
+TEST(AddressFinder, answersARunFromOneSnapshotOfEachRangeFile) {
     const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder";
+    fs::remove_all(dir);
     fs::create_directories(dir);
-    const auto writeRanges = [&](const char* content) {
-        std::ofstream(dir / "IP_db.dbf", std::ios::binary) << content;
+    const auto writeRanges = [&](const char* name, const char* content) {
+        std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << content;
     };
     lookup::CountryTable table;
     table.setSlot(0, "AAAland");
@@ -26,27 +30,91 @@ TEST(AddressFinder, followsTheRangeFileBetweenAddresses) {
     lookup::Range6File ranges6(dir);
     AddressFinder finder(table, ranges, ranges6);
 
-    writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
+    // No IPv6 file yet: each IPv6 address of the run fails alike, IPv4 ones are answered.
+    EXPECT_THROW(finder.find("2001:db8::1"), lookup::Error);
     EXPECT_EQ(finder.find("10.0.0.1").code, "AA");
-    EXPECT_EQ(finder.find("10.9.9.9").country->slot, 0);
+    writeRanges("IP6_db.dbf",
+                "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000BB\r\n"
+                "20010DB9000000000000000000000000ZZ\r\n");
+    try {
+        finder.find("[2001:db8::2]");
+        FAIL();
+    } catch (const lookup::Error& e) {
+        EXPECT_EQ(e.kind(), lookup::ErrorKind::FileNotFound);
+        EXPECT_NE(std::string(e.what()).find("IP6_db.dbf"), std::string::npos);
+    }
 
-    writeRanges("00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
-    EXPECT_EQ(finder.find("10.0.0.1").code, "BB");
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 1);
-    EXPECT_EQ(finder.find("10.200.0.1").code, "AA");
-
+    // Replaced, then removed, in the middle of the run: the run keeps its snapshot.
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
+    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
     fs::remove(dir / "IP_db.dbf");
-    EXPECT_THROW(finder.find("10.0.0.1"), lookup::Error);
-    writeRanges("00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n");
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
+    EXPECT_EQ(finder.find("10.200.0.1").code, "AA");
+    EXPECT_EQ(finder.find("11.0.0.1").code, "");
 
-    // Each family keeps its own file and resolver between the other's lookups.
-    std::ofstream(dir / "IP6_db.dbf", std::ios::binary)
-        << "00000000000000000000000000000000ZZ\r\n20010DB8000000000000000000000000BB\r\n"
-           "20010DB9000000000000000000000000ZZ\r\n";
-    EXPECT_EQ(finder.find("2001:db8::1").country->slot, 1);
-    EXPECT_EQ(finder.find("10.0.0.1").country->slot, 0);
-    EXPECT_EQ(finder.find("[2001:db8:ffff::]").code, "BB");
+    // A new run, and each press of "Find", read the files as they are now.
+    lookup::RangeFile freshRanges(dir);
+    EXPECT_THROW(findCountry("10.0.0.1", table, freshRanges, ranges6), lookup::Error);
+    writeRanges("IP_db.dbf", "00000000ZZ\r\n0A000000BB\r\n0A800000AA\r\n0B000000ZZ\r\n");
+    EXPECT_EQ(findCountry("10.0.0.1", table, freshRanges, ranges6).country->slot, 1);
+    AddressFinder next(table, freshRanges, ranges6);
+    EXPECT_EQ(next.find("2001:db8::1").country->slot, 1);
+    EXPECT_EQ(next.find("10.0.0.1").code, "BB");
+    fs::remove_all(dir);
+}
+
+// Many addresses at once give what each gives alone, errors in their place:
+// good and wrong texts of both families, link-local, a family without its file.
+TEST(AddressFinder, answersManyAtOnceAsOneByOne) {
+    const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder-each";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "IP_db.dbf", std::ios::binary)
+        << "00000000ZZ\r\n0A000000AA\r\n0A0000FFBB\r\n0B000000ZZ\r\n";
+    lookup::CountryTable table;
+    table.setSlot(0, "AAAland");
+    table.setSlot(1, "BBBland");
+    const std::vector<std::string_view> texts = {
+        "10.0.0.1", "1.2.3.999",     "10.0.0.255",      "2001:db8::1",   "fe80::1",   "a.b.c.d",
+        "11.0.0.1", "9.255.255.255", "::ffff:10.0.0.1", "[2001:db8::2]", "10.0.0.254"};
+    const auto oneByOne = [&](const std::vector<std::string_view>& batch) {
+        lookup::RangeFile ranges(dir);
+        lookup::Range6File ranges6(dir);
+        AddressFinder finder(table, ranges, ranges6);
+        std::vector<AddressFinder::Found> found(batch.size());
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            try {
+                found[i].answer = finder.find(batch[i]);
+            } catch (const lookup::Error& e) {
+                found[i].error = e;
+            }
+        }
+        return found;
+    };
+    const auto expected = oneByOne(texts);
+    lookup::RangeFile ranges(dir);
+    lookup::Range6File ranges6(dir);
+    AddressFinder finder(table, ranges, ranges6);
+    std::vector<AddressFinder::Found> found;
+    // The same finder twice over, so that the second batch reuses what the first left.
+    for (int round = 0; round < 2; ++round) {
+        finder.findEach(texts, found);
+        ASSERT_EQ(found.size(), texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(found[i].error.has_value(), expected[i].error.has_value()) << texts[i];
+            if (found[i].error) {
+                EXPECT_STREQ(found[i].error->what(), expected[i].error->what());
+            }
+            EXPECT_EQ(found[i].answer.code, expected[i].answer.code) << texts[i];
+            EXPECT_EQ(found[i].answer.country.has_value(), expected[i].answer.country.has_value());
+            if (found[i].answer.country) {
+                EXPECT_EQ(found[i].answer.country->slot, expected[i].answer.country->slot);
+            }
+        }
+    }
+    EXPECT_EQ(expected[0].answer.code, "AA");
+    EXPECT_EQ(expected[2].answer.code, "BB");
+    EXPECT_TRUE(expected[3].error.has_value());
     fs::remove_all(dir);
 }
 

@@ -78,7 +78,10 @@ TEST(AddressKeyConversions, readsExactlyTheValidKeysAsHex) {
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
         std::string key(7 + random() % 3, '0');
-        for (char& c : key) c = "0123456789ABCDEFaG:\xFF"[random() % (random() % 4 ? 16 : 20)];
+        // Past the hex digits: the characters just beside each of their runs,
+        // lower case, and bytes whose upper bit is set (0xB0 is '0' plus 0x80).
+        for (char& c : key)
+            c = "0123456789ABCDEFaG:\xFF/@`f\x80\xB0\xC1"[random() % (random() % 4 ? 16 : 27)];
         std::uint32_t value = 0;
         std::from_chars(key.data(), key.data() + key.size(), value, 16);
         EXPECT_EQ(keyToAddress(key), isValidAddressKey(key) ? std::optional(value) : std::nullopt);

@@ -70,18 +70,28 @@ TEST(RangeIndexChoice, indexesOnlyWellFormedAscendingFiles) {
     EXPECT_FALSE(RangeIndex::fromContent("0a000000AA\r\n").usesIndex());
 }
 
+// The ends of an address's bucket (its upper 16 bits), in both widths.
+std::uint32_t bucketFloor(std::uint32_t a) { return a & 0xFFFF0000u; }
+std::uint32_t bucketCeiling(std::uint32_t a) { return a | 0xFFFFu; }
+Address6 bucketFloor(Address6 a) { return {a.high & 0xFFFF000000000000ULL, 0}; }
+Address6 bucketCeiling(Address6 a) { return {a.high | 0x0000FFFFFFFFFFFFULL, ~std::uint64_t{0}}; }
+
 // Random files of every shape (sorted, repeated starts, short lines,
 // shuffled): the index (where it is used) and the reference scan give the
-// same answer for every key tried, in both address widths.
+// same answer for every key tried, in both address widths. Now and then a
+// file crowds one bucket with as many starts as fill a node of the index
+// exactly, one more, or enough for several levels of nodes.
 template <class Family, class Draw>
 void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
+    using Address = typename Family::Address;
     std::mt19937_64 rng(seed);
     const std::string codes[] = {"ZZ", "DE", "US", "FR", "A", ""};
+    const int crowded[] = {5, 6, 7, 14, 15, 16, 30, 31, 32, 47, 48, 49, 384, 385, 466, 467, 1200};
     for (int file = 0; file < 3000; ++file) {
         const int shape = file % 4;
-        // Now and then a file long enough to crowd one bucket.
-        const int n = static_cast<int>(file % 50 == 49 ? 400 : rng() % 12);
-        std::vector<typename Family::Address> starts;
+        const int n =
+            file % 10 == 9 ? crowded[rng() % std::size(crowded)] : static_cast<int>(rng() % 12);
+        std::vector<Address> starts;
         for (int i = 0; i < n; ++i) starts.push_back(draw(rng));
         if (shape != 3) std::sort(starts.begin(), starts.end());
         if (shape == 1 && n > 1) starts[1] = starts[0];
@@ -95,10 +105,25 @@ void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
         }
         const auto index = BasicRangeIndex<Family>::fromContent(content);
         const auto lines = splitRangeLines(content);
+        // Random keys, the starts and their neighbours, the ends of the
+        // address space and of the starts' buckets.
+        std::vector<Address> keys{Address{}, Address{}};
+        --keys[1];
         for (int k = 0; k < 40; ++k) {
             auto address = k < 20 || starts.empty() ? draw(rng) : starts[rng() % starts.size()];
             if (k % 3 == 1) --address;
             if (k % 3 == 2) ++address;
+            keys.push_back(address);
+        }
+        if (!starts.empty()) {
+            const Address start = starts[rng() % starts.size()];
+            keys.push_back(bucketFloor(start));
+            keys.push_back(bucketCeiling(start));
+            Address last = starts.back();
+            keys.push_back(last);
+            keys.push_back(--last);
+        }
+        for (const Address& address : keys) {
             const auto key = Family::toKey(address);
             const auto expected = findCountryCodeSequential(lines, key, Family::kKeyLength);
             ASSERT_EQ(index.findCountryCode(key), expected) << "file:\n"
@@ -111,12 +136,14 @@ void checkIndexAgainstReferenceScan(std::uint32_t seed, Draw draw) {
 
 TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
     checkIndexAgainstReferenceScan<Ipv4Ranges>(20261207, [](std::mt19937_64& rng) {
-        switch (rng() % 3) {
+        switch (rng() % 4) {
             case 0:
                 return static_cast<std::uint32_t>(rng() % 64 * 0x04000000u);
             case 1:
                 return static_cast<std::uint32_t>((rng() % 4) << 16 |
                                                   (rng() & 0xFFFF));  // few buckets
+            case 2:  // the top of a bucket, where the index pads its nodes
+                return static_cast<std::uint32_t>((rng() % 4) << 16 | (0xFFFF - rng() % 3));
             default:
                 return static_cast<std::uint32_t>(rng());
         }
@@ -125,7 +152,7 @@ TEST(RangeIndexProperty, agreesWithTheReferenceScanOnRandomFiles) {
 
 TEST(RangeIndexProperty, agreesWithTheReferenceScanOn128BitKeys) {
     checkIndexAgainstReferenceScan<Ipv6Ranges>(20261208, [](std::mt19937_64& rng) {
-        switch (rng() % 4) {
+        switch (rng() % 5) {
             case 0:
                 return Address6{rng(), rng()};
             // Several starts within one bucket (the upper 16 bits), unaligned.
@@ -135,10 +162,39 @@ TEST(RangeIndexProperty, agreesWithTheReferenceScanOn128BitKeys) {
             case 2:
                 return Address6{0x20010DB800000000ULL + rng() % 2,
                                 rng() % 2 ? rng() % 2 : ~std::uint64_t{0} - rng() % 2};
+            // Starts that differ only in their last 48 bits, which the
+            // index's nodes do not hold.
+            case 3:
+                return Address6{0x2A02000000000000ULL, (rng() % 2) << 48 | rng() % 5 << 20};
             default:
                 return Address6{(rng() % 8) << 61, 0};
         }
     });
+}
+
+// One bucket deep enough for three levels of nodes above the leaves, every
+// start repeated now and then, against the reference scan at each start.
+TEST(RangeIndexProperty, answersInABucketOfThousandsOfStarts) {
+    std::mt19937_64 rng(20261209);
+    std::vector<std::uint32_t> starts;
+    for (int i = 0; i < 20000; ++i) starts.push_back(0x0A0B0000u | (rng() & 0xFFFF));
+    std::sort(starts.begin(), starts.end());
+    std::string content = "00000000ZZ\n";
+    const std::string codes[] = {"DE", "US", "FR"};
+    for (const std::uint32_t start : starts)
+        content += addressToKey(start) + codes[rng() % 3] + "\n";
+    content += "0A0C0000ZZ\n";
+    const auto index = RangeIndex::fromContent(content);
+    ASSERT_TRUE(index.usesIndex());
+    const auto lines = splitRangeLines(content);
+    for (std::uint32_t address = 0x0A0AFFFFu; address <= 0x0A0C0000u; address += 1 + rng() % 400) {
+        // Announcing a lookup walks the same nodes; deeper than the tree is harmless.
+        for (unsigned level = 0; level < 5; ++level) index.prefetch(address, level);
+        const auto key = addressToKey(address);
+        ASSERT_EQ(index.findCountryCode(address),
+                  findCountryCodeSequential(lines, key, kAddressKeyLength))
+            << key;
+    }
 }
 
 class RangeFileOnDisk : public ::testing::Test {

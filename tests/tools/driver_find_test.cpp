@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "tools/driver_support.h"
@@ -74,6 +76,40 @@ TEST(DriverFind, missingRangeFileIsTheLookupsError) {
         EXPECT_EQ(result.out, c.out) << c.copied << " " << c.address;
         EXPECT_EQ(result.status, c.out.starts_with("Error") ? 1 : 0);
     }
+}
+
+// Standard input is read in blocks of 64 KiB: a line cut by a block's end,
+// CR LF and LF, empty lines (counted, not answered), a wrong line among good
+// ones and a last line without a line end.
+TEST(DriverFind, readsStandardInputLineByLineAcrossBlocks) {
+    const std::string path = "/tmp/ipcountry-driver-find-input-" + std::to_string(::getpid());
+    std::string input, expected;
+    std::int64_t lines = 0;
+    const auto add = [&](const std::string& line, const std::string& ending,
+                         const std::string& answer) {
+        input += line + ending;
+        expected += answer;
+        ++lines;
+    };
+    // 8191 lines of 8 bytes, so that the next line ends after the first block.
+    while (input.size() < 65528) add("2.0.0.1", "\n", "2.0.0.1\tUS\tUSA\n");
+    add("1.2.3.4", "\r\n", "1.2.3.4\tDE\tGermany\n");
+    add("", "\r\n", "");
+    add("1.2.3.999", "\n", "");
+    const std::int64_t wrongLine = lines;
+    add("2001:db8::1", "", "2001:db8::1\tUS\tUSA\n");
+    std::ofstream(path, std::ios::binary) << input;
+    const auto result = runDriverSplit(kData + "find - < '" + path + "'");
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err,
+              "line " + std::to_string(wrongLine) + ": Error due to wrong data entered! \n");
+    EXPECT_EQ(result.status, 1);
+    std::remove(path.c_str());
+
+    // Input that cannot be read is an error, not an empty list.
+    const auto folder = runDriverSplit(kData + "find - < /tmp");
+    EXPECT_EQ(folder.err, "ipcountry-batch: cannot read standard input: Is a directory\n");
+    EXPECT_EQ(folder.status, 1);
 }
 
 TEST(DriverFind, badUsageExitsWithTwo) {

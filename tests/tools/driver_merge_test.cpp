@@ -319,7 +319,7 @@ TEST(DriverMerge, gnuParallelShardsMergeToTheStatisticsOfOneRun) {
     const std::string driver = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch'";
     const std::string whole = run("--stats unformatted '" + log.string() + "'");
     ASSERT_NE(whole.find("Total number of IPs is "), std::string::npos);
-    for (const std::string parallel :
+    for (const std::string& parallel :
          {"parallel --will-cite --pipepart -a '" + log.string() + "' --block 20k -j 3 " + driver +
               " --stats --format json unformatted -",
           "parallel --will-cite -S : --pipepart -a '" + log.string() + "' --block 30k " + driver +

@@ -68,8 +68,11 @@ bool parseAddress(std::string_view text, Address6& address) {
     if (allDigits(text)) {
         // The 128-bit number some databases write for an IPv6 address.
         if (text.size() > 39) return false;
-        unsigned __int128 value = 0;
-        constexpr unsigned __int128 kMax = ~static_cast<unsigned __int128>(0);
+        // GCC and Clang both have a 128-bit integer; __extension__ says we
+        // know it is theirs, not the standard's.
+        __extension__ using Wide = unsigned __int128;
+        Wide value = 0;
+        constexpr Wide kMax = ~static_cast<Wide>(0);
         for (const char c : text) {
             const unsigned digit = static_cast<unsigned>(c - '0');
             if (value > (kMax - digit) / 10) return false;

@@ -1,0 +1,273 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <utility>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
+
+namespace ipcountry::lookup {
+
+// The leaves on huge pages where the system offers them: a few megabytes
+// that a lookup reads at random places, filled once at start. One fault
+// instead of hundreds while they fill, and one translation-cache entry
+// instead of hundreds while they are read.
+template <class T>
+struct HugePageAllocator {
+    using value_type = T;
+    static constexpr std::size_t kHuge = std::size_t{2} << 20;
+    HugePageAllocator() = default;
+    template <class U>
+    HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+    // Small tables (test files, a few ranges) stay on ordinary pages: a huge
+    // page would be cleared whole for them.
+    static bool huge(std::size_t n) { return n * sizeof(T) >= kHuge / 2; }
+    static std::size_t rounded(std::size_t n) {
+        return (n * sizeof(T) + kHuge - 1) / kHuge * kHuge;
+    }
+    T* allocate(std::size_t n) {
+        if (!huge(n))
+            return static_cast<T*>(::operator new (n * sizeof(T), std::align_val_t{alignof(T)}));
+        void* memory = std::aligned_alloc(kHuge, rounded(n));
+        if (memory == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        ::madvise(memory, rounded(n), MADV_HUGEPAGE);
+#endif
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (huge(n))
+            std::free(p);
+        else
+            ::operator delete (p, std::align_val_t{alignof(T)});
+    }
+    friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
+};
+
+// The sorted starts of a range file laid out so that one lookup reads about
+// two cache lines: a table entry for the address's upper 16 bits, then a small
+// static B-tree of that bucket whose nodes are one cache line each, the leaves
+// holding the codes beside the starts. Most buckets fit one leaf; the largest
+// (a few thousand starts) take two or three inner nodes, whose upper levels
+// stay in cache.
+//
+// The tree compares a Family::TreeKey, the address with its bucket bits taken
+// off: exact for IPv4 (the lower 16 bits), a prefix for IPv6 (the next 64
+// bits). Where a prefix cannot tell two addresses apart, and for the largest
+// key (which the padding of the nodes also uses), the answer is marked
+// unsure and the caller asks its exact search.
+template <class Family>
+class RangeTree {
+public:
+    using Address = typename Family::Address;
+    using Key = typename Family::TreeKey;
+
+    static constexpr Key kPad = std::numeric_limits<Key>::max();
+    // An inner node: separators, then the index of its first child; child c
+    // holds the keys from separator c-1 on (child 0 the rest).
+    static constexpr std::size_t kInnerKeys = (64 - sizeof(std::uint32_t)) / sizeof(Key);
+    // A leaf: its starts' keys (padded) and codes[i], the code after the i-th
+    // key; codes[0] is the code of the line before the leaf.
+    static constexpr std::size_t kLeafKeys = Family::kLeafKeys;
+    static constexpr std::size_t kLeafCapacity = Family::kLeafCapacity;
+    static constexpr std::uint32_t kUnsure = 0x10000;
+
+    struct alignas(64) Inner {
+        Key keys[kInnerKeys];
+        std::uint32_t firstChild;
+    };
+    struct alignas(64) Leaf {
+        Key keys[kLeafKeys];
+        std::uint16_t codes[kLeafCapacity + 1];
+    };
+    static_assert(sizeof(Inner) == 64 && sizeof(Leaf) == 64);
+    static_assert(kLeafKeys >= kLeafCapacity);
+
+    // `codes[i]` is the code of the line starting at `starts[i]`; the last
+    // line only closes the range before it. Starts ascend. False
+    // for more starts than a bucket's four bytes can point to (hundreds of
+    // millions), which then need another search.
+    bool build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
+
+    // The packed code, 0 for none; or kUnsure when the exact search must decide.
+    std::uint32_t find(Address address) const noexcept {
+        const std::uint32_t bucket = m_buckets[Family::bucketOf(address)];
+        if (bucket & kNoKeys) return bucket & 0xFFFF;
+        const Key key = Family::treeKey(address);
+        // The padding equals the largest key and would send it past the
+        // last child of a node.
+        if (key == kPad) return kUnsure;
+        std::uint32_t node = bucket & kNodeMask;
+        for (unsigned level = bucket >> kDepthShift; level > 0; --level) {
+            const Inner& inner = m_inner[node];
+            node = inner.firstChild + countNotAbove(inner.keys, key);
+        }
+        const Leaf& leaf = m_leaves[node];
+        const std::size_t n = countNotAbove(leaf.keys, key);
+        // A prefix equal to a start's may hide a start above the address.
+        const bool unsure = !Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key;
+        return unsure ? kUnsure : leaf.codes[n];
+    }
+
+    // For a caller with many addresses at hand: the node `level` steps below
+    // the bucket table toward the cache (level 0: the address's bucket). The
+    // steps above it are read, so a caller fetches every address's level 0,
+    // then every address's level 1, and so on, and the reads of all of them
+    // overlap instead of waiting in turn.
+    void prefetch(Address address, unsigned level) const noexcept {
+        const std::uint32_t* entry = &m_buckets[Family::bucketOf(address)];
+        if (level == 0) {
+            __builtin_prefetch(entry);
+            return;
+        }
+        const std::uint32_t bucket = *entry;
+        if (bucket & kNoKeys) return;
+        const Key key = Family::treeKey(address);
+        if (key == kPad) return;
+        std::uint32_t node = bucket & kNodeMask;
+        unsigned depth = bucket >> kDepthShift;
+        for (; level > 1 && depth > 0; --level, --depth) {
+            const Inner& inner = m_inner[node];
+            node = inner.firstChild + countNotAbove(inner.keys, key);
+        }
+        if (depth > 0)
+            __builtin_prefetch(&m_inner[node]);
+        else
+            __builtin_prefetch(&m_leaves[node]);
+    }
+
+private:
+    // A bucket in four bytes, so that the table of all 65536 stays within
+    // the second-level cache: the depth of its tree (the inner levels above
+    // the leaves) and its root (an inner node, or a leaf at depth 0); or, for
+    // a bucket where no range starts, kNoKeys and the code of the last line
+    // before it. A tree's first leaf holds that code itself.
+    static constexpr std::uint32_t kNoKeys = 0x80000000u;
+    static constexpr unsigned kDepthShift = 26;
+    static constexpr std::uint32_t kNodeMask = (1u << kDepthShift) - 1;
+
+    // How many keys are at most `key`. The keys ascend and the padding is
+    // above `key` whenever the answer is used, so those keys are a prefix:
+    // for 16-bit keys, its length is found in the comparison masks of the
+    // whole line without a branch.
+    template <std::size_t N>
+    static std::size_t countNotAbove(const Key (&keys)[N], Key key) noexcept {
+#ifdef __SSE2__
+        if constexpr (sizeof(Key) == 2) {
+            static_assert(N <= 32);
+            const __m128i wanted = _mm_set1_epi16(static_cast<short>(key));
+            std::uint64_t notAbove = 0;
+            // Whole 16-byte loads: the line is 64 bytes, whatever it holds after the keys.
+            for (std::size_t i = 0; i < (N + 7) / 8; ++i) {
+                const __m128i part = _mm_load_si128(reinterpret_cast<const __m128i*>(keys) + i);
+                // key <= wanted exactly when key minus wanted saturates to 0.
+                const __m128i zero =
+                    _mm_cmpeq_epi16(_mm_subs_epu16(part, wanted), _mm_setzero_si128());
+                notAbove |= static_cast<std::uint64_t>(_mm_movemask_epi8(zero)) << (16 * i);
+            }
+            // Two mask bits a key; whatever follows the keys counts as above.
+            notAbove &= (std::uint64_t{1} << (2 * N)) - 1;
+            return static_cast<std::size_t>(__builtin_ctzll(~notAbove)) / 2;
+        }
+#endif
+        return countNotAboveEach(keys, key, std::make_index_sequence<N>{});
+    }
+    template <std::size_t N, std::size_t... I>
+    static std::size_t countNotAboveEach(const Key (&keys)[N], Key key,
+                                         std::index_sequence<I...>) noexcept {
+        return ((keys[I] <= key ? std::size_t{1} : 0) + ...);
+    }
+
+    std::vector<std::uint32_t> m_buckets;
+    std::vector<Inner> m_inner;
+    std::vector<Leaf, HugePageAllocator<Leaf>> m_leaves;
+};
+
+template <class Family>
+bool RangeTree<Family>::build(const std::vector<Address>& starts,
+                              const std::vector<std::uint16_t>& codes) {
+    constexpr std::size_t kBucketCount = std::size_t{1} << 16;
+    m_buckets.assign(kBucketCount, 0);
+    m_inner.clear();
+    m_leaves.clear();
+    // Room for every leaf at once, so that the leaves never move.
+    std::size_t leaves = 0;
+    for (std::size_t i = 0; i < starts.size();) {
+        const std::size_t first = i;
+        const std::uint32_t b = Family::bucketOf(starts[i]);
+        while (i < starts.size() && Family::bucketOf(starts[i]) == b) ++i;
+        leaves += (i - first + kLeafCapacity - 1) / kLeafCapacity;
+    }
+    m_leaves.reserve(leaves);
+    m_inner.reserve(m_leaves.capacity() / kInnerKeys + 1);
+    std::uint16_t before = 0;
+    std::size_t line = 0;
+    const auto codeOf = [&](std::size_t i) -> std::uint16_t {
+        return i + 1 == starts.size() ? 0 : codes[i];
+    };
+    // First children of the level being built, and of the one below it.
+    std::vector<std::uint32_t> level, below;
+    std::vector<Key> levelMin, belowMin;
+    for (std::size_t b = 0; b < kBucketCount; ++b) {
+        const std::size_t first = line;
+        while (line < starts.size() && Family::bucketOf(starts[line]) == b) ++line;
+        if (line == first) {
+            m_buckets[b] = kNoKeys | before;
+            continue;
+        }
+        // Leaves, each with the code before it.
+        below.clear();
+        belowMin.clear();
+        for (std::size_t i = first; i < line; i += kLeafCapacity) {
+            Leaf leaf;
+            std::fill(std::begin(leaf.keys), std::end(leaf.keys), kPad);
+            std::fill(std::begin(leaf.codes), std::end(leaf.codes), std::uint16_t{0});
+            leaf.codes[0] = i == first ? before : codeOf(i - 1);
+            const std::size_t n = std::min(kLeafCapacity, line - i);
+            for (std::size_t k = 0; k < n; ++k) {
+                leaf.keys[k] = Family::treeKey(starts[i + k]);
+                leaf.codes[k + 1] = codeOf(i + k);
+            }
+            below.push_back(static_cast<std::uint32_t>(m_leaves.size()));
+            belowMin.push_back(leaf.keys[0]);
+            m_leaves.push_back(leaf);
+        }
+        std::uint16_t depth = 0;
+        // Inner levels until one node is left; a node's separators are the
+        // smallest keys of its children after the first.
+        while (below.size() > 1) {
+            level.clear();
+            levelMin.clear();
+            for (std::size_t c = 0; c < below.size(); c += kInnerKeys + 1) {
+                Inner inner;
+                std::fill(std::begin(inner.keys), std::end(inner.keys), kPad);
+                inner.firstChild = below[c];
+                const std::size_t n = std::min(kInnerKeys + 1, below.size() - c);
+                for (std::size_t k = 1; k < n; ++k) inner.keys[k - 1] = belowMin[c + k];
+                level.push_back(static_cast<std::uint32_t>(m_inner.size()));
+                levelMin.push_back(belowMin[c]);
+                m_inner.push_back(inner);
+            }
+            std::swap(level, below);
+            std::swap(levelMin, belowMin);
+            ++depth;
+        }
+        if (m_leaves.size() > kNodeMask || m_inner.size() > kNodeMask) return false;
+        m_buckets[b] =
+            static_cast<std::uint32_t>(depth) << kDepthShift | (below.front() & kNodeMask);
+        before = codeOf(line - 1);
+    }
+    return true;
+}
+
+}  // namespace ipcountry::lookup
