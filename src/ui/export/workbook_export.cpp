@@ -59,8 +59,8 @@ QString usableFolder(const std::filesystem::path& configured) {
                                : QString::fromStdString(configured.string());
     const QFileInfo info(folder);
     if (folder.isEmpty() || !info.isAbsolute() || !info.isDir() || !info.isWritable()) {
-        const std::string shown =
-            folder.isEmpty() ? "the temporary folder (TMPDIR)" : "\"" + folder.toStdString() + "\"";
+        std::string shown = "the temporary folder (TMPDIR)";
+        if (!folder.isEmpty()) shown = '"' + folder.toStdString() + '"';
         throw ExportError("No workbook can be written: " + shown +
                           " is not a folder this program can write to.");
     }
