@@ -39,6 +39,12 @@ extern char** environ;
 
 namespace {
 
+// The middle of the rounds: one slow round on a busy machine moves it least.
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
 namespace fs = std::filesystem;
 using namespace ipcountry;
 
@@ -251,10 +257,6 @@ void BM_FreeTextDriverFormats(benchmark::State& state) {
         ++turn;
         state.SetIterationTime(total);
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     for (int f = 0; f < 3; ++f) {
         state.counters[std::string(kFormats[f]) + "_ms"] = 1000 * median(wall[f]);
         state.counters[std::string(kFormats[f]) + "_cpu_ms"] = 1000 * median(cpu[f]);
@@ -294,10 +296,6 @@ void BM_ReportAgainstStats(benchmark::State& state) {
         ++turn;
         state.SetIterationTime(total);
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     for (int c = 0; c < 2; ++c) {
         state.counters[std::string(kNames[c]) + "_ms"] = 1000 * median(wall[c]);
         state.counters[std::string(kNames[c]) + "_peak_MiB"] = median(peak[c]);
@@ -352,10 +350,6 @@ void BM_Ipv6SideBySide(benchmark::State& state) {
         ++turn;
         state.SetIterationTime(total);
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     for (const Contender& c : contenders) {
         state.counters[std::string(c.name) + "_ms"] = 1000 * median(c.wall);
         state.counters[std::string(c.name) + "_cpu_ms"] = 1000 * median(c.cpu);
@@ -543,10 +537,6 @@ void BM_ThreadsSideBySide(benchmark::State& state) {
         ++turn;
         state.SetIterationTime(total);
     }
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     const auto find = [&](const std::string& name) -> const Contender* {
         for (const Contender& c : contenders)
             if (c.name == name) return &c;
@@ -779,10 +769,6 @@ struct SideBySide {
         for (const Contender& c : contenders)
             if (c.name == name) return median(c.wall);
         return 0;
-    }
-    static double median(std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
     }
 };
 

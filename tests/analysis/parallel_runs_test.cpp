@@ -69,21 +69,21 @@ struct DataFiles {
     bool ipv6 = true;
 };
 
-struct RunSpec {
+struct RunSetup {
     unsigned threads = 1;
     std::size_t blockSize = LineReader::kBlockSize;
     std::deque<bool> answers;  // Yes once they run out
     DataFiles data;
 };
 
-Outcome run(Analysis analysis, const std::string& path, const RunSpec& spec) {
+Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
     Fixture f(everySlashEight(), "DEGermany\r\nFRFrance\r\nITItaly\r\n");
-    if (spec.data.ipv6) f.dir.write("IP6_db.dbf", kExample6Ranges);
-    if (!spec.data.ipv4) fs::remove(f.dir.path() / "IP_db.dbf");
-    f.prompter.answers = spec.answers;
+    if (setup.data.ipv6) f.dir.write("IP6_db.dbf", kExample6Ranges);
+    if (!setup.data.ipv4) fs::remove(f.dir.path() / "IP_db.dbf");
+    f.prompter.answers = setup.answers;
     AnalysisContext context = f.context();
-    context.threads = spec.threads;
-    context.blockSize = spec.blockSize;
+    context.threads = setup.threads;
+    context.blockSize = setup.blockSize;
     const RunResult result = analysis == Analysis::Formatted ? runFormattedList(path, context)
                                                              : runFreeTextScan(path, context);
     Outcome o{std::move(f.grid.rows),
@@ -113,22 +113,22 @@ constexpr std::size_t kBlockSizes[] = {16, 61, 1000, LineReader::kBlockSize};
 // up to its damage in the reader's pieces), and free text against the
 // program's own blocks as well, since a complete text gives the same rows
 // whatever the blocks.
-void expectSameOnEveryThreadCount(Analysis analysis, const std::string& path, RunSpec spec = {},
+void expectSameOnEveryThreadCount(Analysis analysis, const std::string& path, RunSetup setup = {},
                                   bool complete = true) {
-    spec.threads = 1;
-    spec.blockSize = LineReader::kBlockSize;
-    const Outcome whole = run(analysis, path, spec);
+    setup.threads = 1;
+    setup.blockSize = LineReader::kBlockSize;
+    const Outcome whole = run(analysis, path, setup);
     for (const std::size_t blockSize : kBlockSizes) {
-        spec.blockSize = blockSize;
-        spec.threads = 1;
+        setup.blockSize = blockSize;
+        setup.threads = 1;
         const Outcome single =
-            blockSize == LineReader::kBlockSize ? whole : run(analysis, path, spec);
+            blockSize == LineReader::kBlockSize ? whole : run(analysis, path, setup);
         if (analysis == Analysis::FreeText && complete) {
             EXPECT_EQ(single, whole) << nameOf(analysis) << ", block size " << blockSize;
         }
         for (const unsigned threads : {2u, 4u}) {
-            spec.threads = threads;
-            EXPECT_EQ(run(analysis, path, spec), single)
+            setup.threads = threads;
+            EXPECT_EQ(run(analysis, path, setup), single)
                 << nameOf(analysis) << ", " << threads << " threads, block size " << blockSize
                 << ", " << path;
         }
@@ -229,11 +229,11 @@ TEST(ParallelRuns, noAtAPromptEndsTheRunAtTheSameLine) {
     TempDir dir;
     const std::string path = dir.write("list.txt", list);
     for (const std::size_t stopAt : {1u, 2u, 7u, 30u}) {
-        RunSpec spec;
-        spec.answers.assign(stopAt - 1, true);
-        spec.answers.push_back(false);
-        expectSameOnEveryThreadCount(Analysis::Formatted, path, spec);
-        const Outcome outcome = run(Analysis::Formatted, path, {2, 61, spec.answers, {}});
+        RunSetup setup;
+        setup.answers.assign(stopAt - 1, true);
+        setup.answers.push_back(false);
+        expectSameOnEveryThreadCount(Analysis::Formatted, path, setup);
+        const Outcome outcome = run(Analysis::Formatted, path, {2, 61, setup.answers, {}});
         EXPECT_EQ(outcome.questions.size(), stopAt);
         EXPECT_EQ(outcome.status, RunStatus::Stopped);
     }
@@ -248,10 +248,10 @@ TEST(ParallelRuns, missingRangeFilesGiveTheSameOutcome) {
     TempDir dir;
     const std::string path = dir.write("input.txt", text);
     for (const DataFiles data : {DataFiles{false, true}, DataFiles{true, false}}) {
-        RunSpec spec;
-        spec.data = data;
+        RunSetup setup;
+        setup.data = data;
         for (const Analysis analysis : {Analysis::FreeText, Analysis::Formatted})
-            expectSameOnEveryThreadCount(analysis, path, spec);
+            expectSameOnEveryThreadCount(analysis, path, setup);
     }
 }
 
