@@ -26,11 +26,20 @@ std::optional<Format> parseFormat(std::string_view name);
 // ignored) is remembered apart: that run ends quietly.
 class Output {
 public:
-    ~Output() { flush(); }
+    Output() = default;
+    // Rows kept for the caller to take from buffer() (a block of rows made on
+    // another thread), never written.
+    struct Kept {};
+    explicit Output(Kept) : m_kept(true) {}
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() {
+        if (!m_kept) flush();
+    }
     std::string& buffer() { return m_buffer; }
     // Called after each row, so that memory stays bounded.
     void rowDone() {
-        if (m_buffer.size() >= (1u << 16)) flush();
+        if (!m_kept && m_buffer.size() >= (1u << 16)) flush();
     }
     void flush();
 
@@ -39,6 +48,7 @@ public:
 
 private:
     std::string m_buffer;
+    bool m_kept = false;
 };
 
 // Writes the rows of one command in one format. tsv is the program's original

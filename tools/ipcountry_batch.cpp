@@ -13,11 +13,13 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "analysis/country_resolver.h"
 #include "analysis/messages.h"
 #include "batch_analysis.h"
+#include "batch_find.h"
 #include "batch_options.h"
 #include "batch_output.h"
 #include "batch_stats.h"
@@ -327,6 +329,19 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
         }
         // Someone typing addresses wants each answer at once, not at the end.
         const bool typed = ::isatty(STDIN_FILENO) != 0;
+        const unsigned threads = options.threads != 0
+                                     ? options.threads
+                                     : std::max(1u, std::thread::hardware_concurrency());
+        if (!typed && threads > 1) {
+            if (const int error = batch::findStandardInputOnThreads(finder, options.format, threads,
+                                                                    out, failed)) {
+                out.flush();
+                std::cerr << "ipcountry-batch: cannot read standard input: " << std::strerror(error)
+                          << '\n';
+                return 1;
+            }
+            continue;
+        }
         std::int64_t number = 0;
         std::vector<std::string_view> addresses;
         std::vector<std::int64_t> numbers;

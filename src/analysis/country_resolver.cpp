@@ -165,13 +165,41 @@ Answer findCountry(std::string_view text, const lookup::CountryTable& table,
     return AddressFinder(table, ranges, ranges6).find(text);
 }
 
+template <class Family>
+const BasicCountryResolver<Family>* AddressFinder::resolver(RangeData<Family>& own,
+                                                            Tried<Family>& tried,
+                                                            RangeData<Family>& owners) {
+    if (m_owner == nullptr) return own.resolver();
+    if (!tried.done) {
+        // The owner's answer never changes once given (TriedOnce), so it is
+        // asked once per finder and kept.
+        const std::lock_guard lock(m_owner->m_trying);
+        try {
+            tried.resolver = owners.resolver();
+        } catch (const lookup::Error& e) {
+            tried.failure = e;
+        }
+        tried.done = true;
+    }
+    if (tried.failure) throw *tried.failure;
+    return tried.resolver;
+}
+
+const CountryResolver* AddressFinder::ipv4() {
+    return resolver(m_ipv4, m_tried4, m_owner ? m_owner->m_ipv4 : m_ipv4);
+}
+
+const Country6Resolver* AddressFinder::ipv6() {
+    return resolver(m_ipv6, m_tried6, m_owner ? m_owner->m_ipv6 : m_ipv6);
+}
+
 Answer AddressFinder::find(std::string_view text) {
     const TypedAddress address = readTypedAddress(text);
     switch (address.kind) {
         case TypedAddress::Kind::Ipv4:
-            return m_ipv4.resolver()->answer(address.ipv4);
+            return ipv4()->answer(address.ipv4);
         case TypedAddress::Kind::Ipv6:
-            return m_ipv6.resolver()->answer(address.ipv6);
+            return ipv6()->answer(address.ipv6);
         case TypedAddress::Kind::LinkLocal:
             break;
     }
@@ -191,9 +219,9 @@ void AddressFinder::findEach(std::span<const std::string_view> texts, std::vecto
         try {
             m_typed[i] = readTypedAddress(texts[i]);
             if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
-                m_ipv4.resolver()->prefetch(m_typed[i].ipv4, 0);
+                ipv4()->prefetch(m_typed[i].ipv4, 0);
             else if (m_typed[i].kind == TypedAddress::Kind::Ipv6)
-                m_ipv6.resolver()->prefetch(m_typed[i].ipv6, 0);
+                ipv6()->prefetch(m_typed[i].ipv6, 0);
         } catch (const lookup::Error& e) {
             found[i].error = e;
         }
@@ -203,9 +231,9 @@ void AddressFinder::findEach(std::span<const std::string_view> texts, std::vecto
         for (std::size_t i = 0; i < texts.size(); ++i) {
             if (!usable(i)) continue;
             if (m_typed[i].kind == TypedAddress::Kind::Ipv4)
-                m_ipv4.resolver()->prefetch(m_typed[i].ipv4, level);
+                ipv4()->prefetch(m_typed[i].ipv4, level);
             else
-                m_ipv6.resolver()->prefetch(m_typed[i].ipv6, level);
+                ipv6()->prefetch(m_typed[i].ipv6, level);
         }
     }
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -214,8 +242,8 @@ void AddressFinder::findEach(std::span<const std::string_view> texts, std::vecto
             continue;
         }
         found[i].answer = m_typed[i].kind == TypedAddress::Kind::Ipv4
-                              ? m_ipv4.resolver()->answer(m_typed[i].ipv4)
-                              : m_ipv6.resolver()->answer(m_typed[i].ipv6);
+                              ? ipv4()->answer(m_typed[i].ipv4)
+                              : ipv6()->answer(m_typed[i].ipv6);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -191,6 +192,17 @@ public:
                   lookup::Range6File& ranges6)
         : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::TriedOnce),
           m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::TriedOnce) {}
+    // A finder for another thread over `owner`'s snapshot (`owner` outlives
+    // it): each family's file is still tried once per run, by whichever
+    // finder needs it first, and every finder answers from that one try.
+    // `owner` itself must not look up while finders made from it do.
+    explicit AddressFinder(AddressFinder& owner)
+        : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{owner.m_ipv4}),
+          m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{owner.m_ipv6}),
+          m_owner(&owner) {}
+    AddressFinder(const AddressFinder&) = delete;
+    AddressFinder& operator=(const AddressFinder&) = delete;
+
     Answer find(std::string_view text);
 
     // What find gives for one text: the answer, or the error find would throw.
@@ -203,9 +215,26 @@ public:
     void findEach(std::span<const std::string_view> texts, std::vector<Found>& found);
 
 private:
-    RangeData<lookup::Ipv4Ranges> m_ipv4;
+    // What the owner's try of one family's file gave, kept by a sharing finder.
+    template <class Family>
+    struct Tried {
+        bool done = false;
+        const BasicCountryResolver<Family>* resolver = nullptr;
+        std::optional<lookup::Error> failure;
+    };
+    template <class Family>
+    const BasicCountryResolver<Family>* resolver(RangeData<Family>& own, Tried<Family>& tried,
+                                                 RangeData<Family>& owners);
+    const CountryResolver* ipv4();
+    const Country6Resolver* ipv6();
+
+    RangeData<lookup::Ipv4Ranges> m_ipv4;  // a view, unused, in a sharing finder
     RangeData<lookup::Ipv6Ranges> m_ipv6;
     std::vector<TypedAddress> m_typed;  // findEach's, kept for its capacity
+    AddressFinder* m_owner = nullptr;   // a sharing finder's
+    std::mutex m_trying;                // the owner's: one try of its files at a time
+    Tried<lookup::Ipv4Ranges> m_tried4;
+    Tried<lookup::Ipv6Ranges> m_tried6;
 };
 
 // The flag of the rows counted in `slot`: US for the slot the "US" addresses
