@@ -112,6 +112,85 @@ TEST(DriverFind, readsStandardInputLineByLineAcrossBlocks) {
     EXPECT_EQ(folder.status, 1);
 }
 
+// Standard input answered on several threads gives exactly the rows and
+// messages of one thread, in the same order (both streams in one), with the
+// same line numbers: some 200 000 lines of every kind, CR LF in one half, a
+// line longer than a block, lines cut by every block border, a last line
+// without a line end; read from a file and through a pipe, which hands
+// over blocks of other sizes; and with IP6_db.dbf missing, so that every
+// IPv6 line fails with the one try of that file.
+TEST(DriverFind, standardInputOnThreadsAnswersAsOneThread) {
+    const std::string path = "/tmp/ipcountry-driver-find-threads-" + std::to_string(::getpid());
+    std::string input;
+    std::uint32_t seed = 17;
+    const auto next = [&seed](std::uint32_t below) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % below;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint32_t kind = next(100);
+        if (kind == 0)
+            input += "1.2.3.999";
+        else if (kind == 1)
+            input += "a.b.c.d";
+        else if (kind < 4)
+            input += "";
+        else if (kind < 14)
+            input += "2001:db8::" + std::to_string(next(10));
+        else if (kind == 14)
+            input += "fe80::1%eth0";
+        else
+            input += std::to_string(next(7)) + "." + std::to_string(next(256)) + ".0." +
+                     std::to_string(next(256));
+        if (i == 100000) input += std::string(70000, '7');
+        input += i < 100000 ? "\r\n" : "\n";
+    }
+    input += "2.0.0.1";
+    std::ofstream(path, std::ios::binary) << input;
+
+    const std::string noIpv6 = "/tmp/ipcountry-driver-find-threads-noipv6";
+    const std::string lookup = std::string("'") + IPCOUNTRY_TEST_DATA_DIR + "/lookup/";
+    std::system(("rm -rf " + noIpv6 + " && mkdir -p " + noIpv6 + " && cp " + lookup +
+                 "Country.dbf' " + lookup + "IP_db.dbf' " + noIpv6)
+                    .c_str());
+    const std::string fromFile = "find - < '" + path + "'";
+    const struct {
+        std::string options;
+        std::string feed;
+        std::string command;
+    } cases[] = {
+        {kData, "", fromFile},
+        {kData + "--format csv ", "", fromFile},
+        {kData + "--format json ", "", fromFile},
+        {"--data-dir " + noIpv6 + " ", "", fromFile},
+        {kData, "", "find 2.0.0.1 - 1.2.3.999 < '" + path + "'"},
+    };
+    for (const auto& c : cases) {
+        const auto one = runDriver(c.options + "--threads 1 " + c.command, true);
+        ASSERT_GT(one.out.size(), 2000000u) << c.options << c.command;
+        EXPECT_EQ(one.status, 1);
+        for (const char* threads : {"", "--threads 2 ", "--threads 5 "}) {
+            const auto many = runDriver(c.options + threads + c.command, true);
+            EXPECT_TRUE(many.out == one.out) << c.options << threads << c.command;
+            EXPECT_EQ(many.status, one.status) << c.options << threads << c.command;
+        }
+    }
+    // Through a pipe: the same rows and messages as from the file on one thread.
+    const auto one = runDriver(kData + "--threads 1 " + fromFile, true);
+    const auto piped =
+        runDriver("--version > /dev/null; cat '" + path + "' | '" + IPCOUNTRY_BIN_DIR +
+                      "/ipcountry-batch' " + kData + "--threads 2 find -",
+                  true);
+    EXPECT_TRUE(piped.out == one.out);
+    std::remove(path.c_str());
+    std::system(("rm -rf " + noIpv6).c_str());
+
+    // Input that cannot be read is the same error on threads.
+    const auto folder = runDriverSplit(kData + "--threads 2 find - < /tmp");
+    EXPECT_EQ(folder.err, "ipcountry-batch: cannot read standard input: Is a directory\n");
+    EXPECT_EQ(folder.status, 1);
+}
+
 TEST(DriverFind, badUsageExitsWithTwo) {
     for (const char* args : {"", "find", "--data-dir", "--bogus find 1.2.3.4", "lookup 1.2.3.4"}) {
         EXPECT_EQ(runDriver(args).status, 2) << args;
