@@ -13,9 +13,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/messages.h"
 #include "batch_analysis.h"
@@ -329,9 +329,8 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
         }
         // Someone typing addresses wants each answer at once, not at the end.
         const bool typed = ::isatty(STDIN_FILENO) != 0;
-        const unsigned threads = options.threads != 0
-                                     ? options.threads
-                                     : std::max(1u, std::thread::hardware_concurrency());
+        const unsigned threads =
+            options.threads != 0 ? options.threads : analysis::defaultThreadCount();
         if (!typed && threads > 1) {
             if (const int error = batch::findStandardInputOnThreads(finder, options.format, threads,
                                                                     out, failed)) {
