@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "analysis/country_resolver.h"
@@ -115,6 +117,55 @@ TEST(AddressFinder, answersManyAtOnceAsOneByOne) {
     EXPECT_EQ(expected[0].answer.code, "AA");
     EXPECT_EQ(expected[2].answer.code, "BB");
     EXPECT_TRUE(expected[3].error.has_value());
+    fs::remove_all(dir);
+}
+
+// Finders on other threads share their owner's one try of each file: what
+// the first of them found (a file, or its absence) answers every finder for
+// the rest of the run, whatever happens to the files meanwhile.
+TEST(AddressFinder, sharingFindersOnThreadsAnswerFromTheOwnersOneTry) {
+    const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder-shared";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(dir / "IP_db.dbf", std::ios::binary)
+        << "00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n";
+    lookup::CountryTable table;
+    table.setSlot(0, "AAAland");
+    lookup::RangeFile ranges(dir);
+    lookup::Range6File ranges6(dir);
+    AddressFinder owner(table, ranges, ranges6);
+    const std::vector<std::string_view> texts = {"10.0.0.1", "2001:db8::1", "1.2.3.999",
+                                                 "11.0.0.1", "fe80::1",     "10.1.2.3"};
+    const auto findOnThreads = [&] {
+        std::vector<std::vector<AddressFinder::Found>> found(4);
+        std::vector<std::thread> threads;
+        for (auto& mine : found)
+            threads.emplace_back([&owner, &texts, &mine] {
+                AddressFinder finder(owner);
+                for (int round = 0; round < 50; ++round) finder.findEach(texts, mine);
+            });
+        for (std::thread& thread : threads) thread.join();
+        return found;
+    };
+    for (const auto& found : findOnThreads()) {
+        ASSERT_EQ(found.size(), texts.size());
+        EXPECT_EQ(found[0].answer.code, "AA");
+        ASSERT_TRUE(found[1].error.has_value());
+        EXPECT_EQ(found[1].error->kind(), lookup::ErrorKind::FileNotFound);
+        EXPECT_TRUE(found[2].error.has_value());
+        EXPECT_EQ(found[3].answer.code, "");
+        EXPECT_FALSE(found[4].error.has_value());
+        EXPECT_EQ(found[5].answer.country->slot, 0);
+    }
+    // Later finders, and the owner once they are done, keep that try.
+    std::ofstream(dir / "IP6_db.dbf", std::ios::binary) << "00000000000000000000000000000000ZZ\r\n";
+    fs::remove(dir / "IP_db.dbf");
+    for (const auto& found : findOnThreads()) {
+        EXPECT_EQ(found[0].answer.code, "AA");
+        EXPECT_TRUE(found[1].error.has_value());
+    }
+    EXPECT_THROW(owner.find("2001:db8::1"), lookup::Error);
+    EXPECT_EQ(owner.find("10.0.0.1").code, "AA");
     fs::remove_all(dir);
 }
 
