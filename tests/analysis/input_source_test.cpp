@@ -384,7 +384,10 @@ class WatchingProgress final : public Progress {
 public:
     explicit WatchingProgress(int cancelAt) : m_cancelAt(cancelAt), m_baseline(residentBytes()) {}
     bool update(std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
-        growth = std::max(growth, residentBytes() - std::min(residentBytes(), m_baseline));
+        // Read once: two readings may differ, and a later one below the
+        // baseline would wrap the unsigned difference.
+        const std::uint64_t now = residentBytes();
+        growth = std::max(growth, now - std::min(now, m_baseline));
         lastRead = bytesRead;
         lastTotal = bytesTotal;
         return ++updates < m_cancelAt;
