@@ -483,6 +483,50 @@ BENCHMARK_CAPTURE(BM_Archive, zstd3, "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 BENCHMARK_CAPTURE(BM_ZcatRipgrep, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 BENCHMARK_CAPTURE(BM_Piped, zstd3, "zstdcat", "zstd -3 -q", ".zst")->Apply(wholeRuns<5>);
 
+// Runs each contender once per iteration, in turn from a different one, so
+// that a busy machine slows them alike; reports the median wall and CPU time
+// of each (name_ms, name_cpu_ms) and keeps its peak memory.
+struct SideBySide {
+    struct Contender {
+        std::string name;
+        std::string command;
+        std::vector<double> wall, cpu;
+        double peakMiB = 0;
+    };
+    std::vector<Contender> contenders;
+
+    void run(benchmark::State& state) {
+        std::size_t turn = 0;
+        for (auto _ : state) {
+            double total = 0;
+            for (std::size_t k = 0; k < contenders.size(); ++k) {
+                Contender& c = contenders[(turn + k) % contenders.size()];
+                const Child child = runShell(c.command);
+                if (child.status != 0) state.SkipWithError(c.name.c_str());
+                c.wall.push_back(child.seconds);
+                c.cpu.push_back(child.cpuSeconds);
+                c.peakMiB = std::max(c.peakMiB, child.peakMiB);
+                total += child.seconds;
+            }
+            ++turn;
+            state.SetIterationTime(total);
+        }
+        for (const Contender& c : contenders) {
+            state.counters[c.name + "_ms"] = 1000 * median(c.wall);
+            state.counters[c.name + "_cpu_ms"] = 1000 * median(c.cpu);
+        }
+    }
+    const Contender* find(const std::string& name) const {
+        for (const Contender& c : contenders)
+            if (c.name == name) return &c;
+        return nullptr;
+    }
+    double medianWall(const std::string& name) const {
+        const Contender* c = find(name);
+        return c != nullptr ? median(c->wall) : 0;
+    }
+};
+
 // Both cores against one, in one run side by side: this driver with its
 // default threads and with --threads 1, the build before (IPCOUNTRY_BASELINE_BATCH,
 // skipped when unset) and the peers, on the plain log, its .gz, the dual-stack
@@ -500,49 +544,28 @@ void BM_ThreadsSideBySide(benchmark::State& state) {
     const std::string gz = "'" + compressedLog("gzip -6", ".gz") + "'";
     const std::string dual = "'" + dualStackCorpus().path + "'";
     const std::string list = "'" + listCorpus().path + "'";
-    struct Contender {
-        std::string name;
-        std::string command;
-        std::vector<double> wall;
-        double peakMiB = 0;
-    };
-    std::vector<Contender> contenders = {
-        {"log", ours + "unformatted " + log + " | wc -l", {}},
-        {"log_1t", ours + "--threads 1 unformatted " + log + " | wc -l", {}},
-        {"log_rg", std::string("rg -o '") + kPattern + "' " + log + " | wc -l", {}},
-        {"gz", ours + "unformatted " + gz + " | wc -l", {}},
-        {"gz_1t", ours + "--threads 1 unformatted " + gz + " | wc -l", {}},
-        {"gz_zcat_rg", "zcat " + gz + " | rg -o '" + kPattern + "' | wc -l", {}},
-        {"dual", ours + "unformatted " + dual + " | wc -l", {}},
-        {"dual_rg", std::string("rg -o '") + kPatternBoth + "' " + dual + " | wc -l", {}},
-        {"list", ours + "formatted " + list + " | wc -l", {}},
-        {"list_1t", ours + "--threads 1 formatted " + list + " | wc -l", {}},
+    using Contender = SideBySide::Contender;
+    SideBySide runs;
+    std::vector<Contender>& contenders = runs.contenders;
+    contenders = {
+        {"log", ours + "unformatted " + log + " | wc -l", {}, {}, 0},
+        {"log_1t", ours + "--threads 1 unformatted " + log + " | wc -l", {}, {}, 0},
+        {"log_rg", std::string("rg -o '") + kPattern + "' " + log + " | wc -l", {}, {}, 0},
+        {"gz", ours + "unformatted " + gz + " | wc -l", {}, {}, 0},
+        {"gz_1t", ours + "--threads 1 unformatted " + gz + " | wc -l", {}, {}, 0},
+        {"gz_zcat_rg", "zcat " + gz + " | rg -o '" + kPattern + "' | wc -l", {}, {}, 0},
+        {"dual", ours + "unformatted " + dual + " | wc -l", {}, {}, 0},
+        {"dual_rg", std::string("rg -o '") + kPatternBoth + "' " + dual + " | wc -l", {}, {}, 0},
+        {"list", ours + "formatted " + list + " | wc -l", {}, {}, 0},
+        {"list_1t", ours + "--threads 1 formatted " + list + " | wc -l", {}, {}, 0},
     };
     if (older != nullptr) {
-        contenders.push_back({"log_before", before + "unformatted " + log + " | wc -l", {}});
-        contenders.push_back({"gz_before", before + "unformatted " + gz + " | wc -l", {}});
-        contenders.push_back({"list_before", before + "formatted " + list + " | wc -l", {}});
+        contenders.push_back({"log_before", before + "unformatted " + log + " | wc -l", {}, {}, 0});
+        contenders.push_back({"gz_before", before + "unformatted " + gz + " | wc -l", {}, {}, 0});
+        contenders.push_back({"list_before", before + "formatted " + list + " | wc -l", {}, {}, 0});
     }
-    std::size_t turn = 0;
-    for (auto _ : state) {
-        double total = 0;
-        for (std::size_t k = 0; k < contenders.size(); ++k) {
-            Contender& c = contenders[(turn + k) % contenders.size()];
-            const Child child = runShell(c.command);
-            if (child.status != 0) state.SkipWithError(c.name.c_str());
-            c.wall.push_back(child.seconds);
-            c.peakMiB = std::max(c.peakMiB, child.peakMiB);
-            total += child.seconds;
-        }
-        ++turn;
-        state.SetIterationTime(total);
-    }
-    const auto find = [&](const std::string& name) -> const Contender* {
-        for (const Contender& c : contenders)
-            if (c.name == name) return &c;
-        return nullptr;
-    };
-    for (const Contender& c : contenders) state.counters[c.name + "_ms"] = 1000 * median(c.wall);
+    runs.run(state);
+    const auto find = [&runs](const std::string& name) { return runs.find(name); };
     state.counters["log_peak_MiB"] = find("log")->peakMiB;
     state.counters["gz_peak_MiB"] = find("gz")->peakMiB;
     const std::pair<const char*, const char*> ratios[] = {
@@ -734,44 +757,6 @@ const std::vector<std::string>& logShards(int parts = 8) {
     return paths;
 }
 
-// Runs each contender once per iteration, in turn from a different one, so
-// that a busy machine slows them alike; reports the median wall and CPU time
-// of each (name_ms, name_cpu_ms).
-struct SideBySide {
-    struct Contender {
-        std::string name;
-        std::string command;
-        std::vector<double> wall, cpu;
-    };
-    std::vector<Contender> contenders;
-
-    void run(benchmark::State& state) {
-        std::size_t turn = 0;
-        for (auto _ : state) {
-            double total = 0;
-            for (std::size_t k = 0; k < contenders.size(); ++k) {
-                Contender& c = contenders[(turn + k) % contenders.size()];
-                const Child child = runShell(c.command);
-                if (child.status != 0) state.SkipWithError(c.name.c_str());
-                c.wall.push_back(child.seconds);
-                c.cpu.push_back(child.cpuSeconds);
-                total += child.seconds;
-            }
-            ++turn;
-            state.SetIterationTime(total);
-        }
-        for (const Contender& c : contenders) {
-            state.counters[c.name + "_ms"] = 1000 * median(c.wall);
-            state.counters[c.name + "_cpu_ms"] = 1000 * median(c.cpu);
-        }
-    }
-    double medianWall(const std::string& name) const {
-        for (const Contender& c : contenders)
-            if (c.name == name) return median(c.wall);
-        return 0;
-    }
-};
-
 // Several files in one run against the same bytes as one file: the log, and
 // the log cut into eight at line ends. eight_vs_one is the speed of the
 // eight files next to the one (1 = as fast per megabyte). With
@@ -781,8 +766,8 @@ void BM_SeveralFilesSideBySide(benchmark::State& state) {
     std::string shards;
     for (const std::string& path : logShards()) shards += " '" + path + "'";
     SideBySide runs{{
-        {"one", driver() + " --stats unformatted '" + logCorpus().path + "' | wc -l", {}, {}},
-        {"eight", driver() + " --stats unformatted" + shards + " | wc -l", {}, {}},
+        {"one", driver() + " --stats unformatted '" + logCorpus().path + "' | wc -l", {}, {}, 0},
+        {"eight", driver() + " --stats unformatted" + shards + " | wc -l", {}, {}, 0},
     }};
     if (const char* older = std::getenv("IPCOUNTRY_BASELINE_BATCH"))
         runs.contenders.push_back({"older_one",
@@ -790,7 +775,8 @@ void BM_SeveralFilesSideBySide(benchmark::State& state) {
                                        dataDir().string() + "' --stats unformatted '" +
                                        logCorpus().path + "' | wc -l",
                                    {},
-                                   {}});
+                                   {},
+                                   0});
     runs.run(state);
     reportLog(state);
     state.counters["eight_vs_one"] = runs.medianWall("one") / runs.medianWall("eight");
