@@ -1,0 +1,221 @@
+#include "lookup/special_blocks.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <string>
+
+namespace ipcountry::lookup {
+
+namespace {
+
+using enum Reachable;
+
+// IANA IPv4 Special-Purpose Address Registry, and the multicast space of the
+// IPv4 Multicast Address Space Registry. The reason words are the few that a
+// person reading a log tells apart; every other row is "reserved".
+constexpr std::array kBlocks4{
+    SpecialBlock{"0.0.0.0/8", "This network", "RFC 791", "reserved", No},
+    SpecialBlock{"0.0.0.0/32", "This host on this network", "RFC 1122", "reserved", No},
+    SpecialBlock{"10.0.0.0/8", "Private-Use", "RFC 1918", "private", No},
+    SpecialBlock{"100.64.0.0/10", "Shared Address Space", "RFC 6598", "shared", No},
+    SpecialBlock{"127.0.0.0/8", "Loopback", "RFC 1122", "loopback", No},
+    SpecialBlock{"169.254.0.0/16", "Link Local", "RFC 3927", "link-local", No},
+    SpecialBlock{"172.16.0.0/12", "Private-Use", "RFC 1918", "private", No},
+    SpecialBlock{"192.0.0.0/24", "IETF Protocol Assignments", "RFC 6890", "reserved", No},
+    SpecialBlock{"192.0.0.0/29", "IPv4 Service Continuity Prefix", "RFC 7335", "reserved", No},
+    SpecialBlock{"192.0.0.8/32", "IPv4 dummy address", "RFC 7600", "reserved", No},
+    SpecialBlock{"192.0.0.9/32", "Port Control Protocol Anycast", "RFC 7723", "reserved", Yes},
+    SpecialBlock{"192.0.0.10/32", "Traversal Using Relays around NAT Anycast", "RFC 8155",
+                 "reserved", Yes},
+    SpecialBlock{"192.0.0.170/32", "NAT64/DNS64 Discovery", "RFC 8880", "reserved", No},
+    SpecialBlock{"192.0.0.171/32", "NAT64/DNS64 Discovery", "RFC 8880", "reserved", No},
+    SpecialBlock{"192.0.2.0/24", "Documentation (TEST-NET-1)", "RFC 5737", "documentation", No},
+    SpecialBlock{"192.31.196.0/24", "AS112-v4", "RFC 7535", "reserved", Yes},
+    SpecialBlock{"192.52.193.0/24", "AMT", "RFC 7450", "reserved", Yes},
+    SpecialBlock{"192.88.99.0/24", "Deprecated (6to4 Relay Anycast)", "RFC 7526", "reserved",
+                 NotDefined},
+    SpecialBlock{"192.168.0.0/16", "Private-Use", "RFC 1918", "private", No},
+    SpecialBlock{"192.175.48.0/24", "Direct Delegation AS112 Service", "RFC 7534", "reserved", Yes},
+    SpecialBlock{"198.18.0.0/15", "Benchmarking", "RFC 2544", "reserved", No},
+    SpecialBlock{"198.51.100.0/24", "Documentation (TEST-NET-2)", "RFC 5737", "documentation", No},
+    SpecialBlock{"203.0.113.0/24", "Documentation (TEST-NET-3)", "RFC 5737", "documentation", No},
+    SpecialBlock{"224.0.0.0/4", "Multicast", "RFC 5771", "multicast", No},
+    SpecialBlock{"240.0.0.0/4", "Reserved", "RFC 1112", "reserved", No},
+    SpecialBlock{"255.255.255.255/32", "Limited Broadcast", "RFC 919", "reserved", No},
+};
+
+// IANA IPv6 Special-Purpose Address Registry, and ff00::/8 of the IPv6
+// addressing architecture. ::ffff:0:0/96 and 64:ff9b::/96 carry IPv4
+// addresses, which are looked up as IPv4 and so follow the table above.
+constexpr std::array kBlocks6{
+    SpecialBlock{"::1/128", "Loopback Address", "RFC 4291", "loopback", No},
+    SpecialBlock{"::/128", "Unspecified Address", "RFC 4291", "reserved", No},
+    SpecialBlock{"::ffff:0:0/96", "IPv4-mapped Address", "RFC 4291", "reserved", No},
+    SpecialBlock{"64:ff9b::/96", "IPv4-IPv6 Translat.", "RFC 6052", "reserved", Yes},
+    SpecialBlock{"64:ff9b:1::/48", "IPv4-IPv6 Translat.", "RFC 8215", "reserved", No},
+    SpecialBlock{"100::/64", "Discard-Only Address Block", "RFC 6666", "reserved", No},
+    SpecialBlock{"100:0:0:1::/64", "Dummy IPv6 Prefix", "RFC 9780", "reserved", No},
+    SpecialBlock{"2001::/23", "IETF Protocol Assignments", "RFC 2928", "reserved", No},
+    SpecialBlock{"2001::/32", "TEREDO", "RFC 4380", "reserved", NotDefined},
+    SpecialBlock{"2001:1::1/128", "Port Control Protocol Anycast", "RFC 7723", "reserved", Yes},
+    SpecialBlock{"2001:1::2/128", "Traversal Using Relays around NAT Anycast", "RFC 8155",
+                 "reserved", Yes},
+    SpecialBlock{"2001:1::3/128", "DNS-SD Service Registration Protocol Anycast", "RFC 9665",
+                 "reserved", Yes},
+    SpecialBlock{"2001:2::/48", "Benchmarking", "RFC 5180", "reserved", No},
+    SpecialBlock{"2001:3::/32", "AMT", "RFC 7450", "reserved", Yes},
+    SpecialBlock{"2001:4:112::/48", "AS112-v6", "RFC 7535", "reserved", Yes},
+    SpecialBlock{"2001:10::/28", "Deprecated (previously ORCHID)", "RFC 4843", "reserved",
+                 NotDefined},
+    SpecialBlock{"2001:20::/28", "ORCHIDv2", "RFC 7343", "reserved", Yes},
+    SpecialBlock{"2001:30::/28", "Drone Remote ID Protocol Entity Tags (DETs) Prefix", "RFC 9374",
+                 "reserved", Yes},
+    SpecialBlock{"2001:db8::/32", "Documentation", "RFC 3849", "documentation", No},
+    SpecialBlock{"2002::/16", "6to4", "RFC 3056", "reserved", NotDefined},
+    SpecialBlock{"2620:4f:8000::/48", "Direct Delegation AS112 Service", "RFC 7534", "reserved",
+                 Yes},
+    SpecialBlock{"3fff::/20", "Documentation", "RFC 9637", "documentation", No},
+    SpecialBlock{"5f00::/16", "Segment Routing (SRv6) SIDs", "RFC 9602", "reserved", No},
+    SpecialBlock{"fc00::/7", "Unique-Local", "RFC 4193", "private", No},
+    SpecialBlock{"fe80::/10", "Link-Local Unicast", "RFC 4291", "link-local", No},
+    SpecialBlock{"ff00::/8", "Multicast", "RFC 4291", "multicast", No},
+};
+
+struct Cidr4 {
+    std::uint32_t first;
+    std::uint32_t last;
+};
+struct Cidr6 {
+    Address6 first;
+    Address6 last;
+};
+
+std::pair<std::string, int> splitCidr(std::string_view network) {
+    const auto slash = network.find('/');
+    return {std::string(network.substr(0, slash)),
+            std::stoi(std::string(network.substr(slash + 1)))};
+}
+
+Cidr4 readCidr(std::string_view network, std::uint32_t /*family*/) {
+    const auto [text, bits] = splitCidr(network);
+    in_addr raw{};
+    if (inet_pton(AF_INET, text.c_str(), &raw) != 1) throw std::logic_error("bad table row");
+    const std::uint32_t address = ntohl(raw.s_addr);
+    const std::uint32_t hostMask = bits == 0 ? ~0u : (bits == 32 ? 0u : (~0u >> bits));
+    return {address & ~hostMask, address | hostMask};
+}
+
+Cidr6 readCidr(std::string_view network, Address6 /*family*/) {
+    const auto [text, bits] = splitCidr(network);
+    unsigned char raw[16];
+    if (inet_pton(AF_INET6, text.c_str(), raw) != 1) throw std::logic_error("bad table row");
+    const Address6 address = Address6::fromBytes(raw);
+    const auto maskOf = [](int keep) -> std::uint64_t {  // the host bits of one half
+        return keep <= 0 ? ~std::uint64_t{0} : (keep >= 64 ? 0 : (~std::uint64_t{0} >> keep));
+    };
+    const Address6 host{maskOf(bits), maskOf(bits - 64)};
+    return {{address.high & ~host.high, address.low & ~host.low},
+            {address.high | host.high, address.low | host.low}};
+}
+
+// Paints the rows onto the address space, wider rows first so that a more
+// specific row overrides the one around it, then keeps what has no country.
+template <class Address>
+std::vector<SpecialRange<Address>> resolve(std::span<const SpecialBlock> blocks) {
+    struct Painted {
+        Address first;
+        Address last;
+        const SpecialBlock* block;  // nullptr: reachable, the source's country
+    };
+    struct Row {
+        Address first;
+        Address last;
+        int bits;
+        const SpecialBlock* block;
+    };
+    std::vector<Row> rows;
+    for (const SpecialBlock& block : blocks) {
+        if (block.reachable == Reachable::NotDefined) continue;
+        const auto cidr = readCidr(block.network, Address{});
+        rows.push_back({cidr.first, cidr.last, splitCidr(block.network).second, &block});
+    }
+    std::vector<Painted> painted;
+    const auto paint = [&](const Row& row) {
+        std::vector<Painted> next;
+        for (const Painted& p : painted) {
+            if (p.last < row.first || p.first > row.last) {
+                next.push_back(p);
+                continue;
+            }
+            if (p.first < row.first) {
+                Address end = row.first;
+                --end;
+                next.push_back({p.first, end, p.block});
+            }
+            if (p.last > row.last) {
+                Address start = row.last;
+                ++start;
+                next.push_back({start, p.last, p.block});
+            }
+        }
+        const SpecialBlock* block = row.block->reachable == Reachable::Yes ? nullptr : row.block;
+        next.push_back({row.first, row.last, block});
+        std::sort(next.begin(), next.end(),
+                  [](const Painted& a, const Painted& b) { return a.first < b.first; });
+        painted = std::move(next);
+    };
+    // Nested rows are painted after the rows around them: by width, widest first.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.bits < b.bits; });
+    for (const Row& row : rows) paint(row);
+    std::vector<SpecialRange<Address>> out;
+    for (const Painted& p : painted) {
+        if (!p.block) continue;
+        if (!out.empty() && out.back().block == p.block) {
+            Address next = out.back().last;
+            ++next;
+            if (next == p.first) {
+                out.back().last = p.last;
+                continue;
+            }
+        }
+        out.push_back({p.first, p.last, p.block});
+    }
+    return out;
+}
+
+template <class Address>
+const SpecialBlock* find(const std::vector<SpecialRange<Address>>& ranges, Address address) {
+    const auto it = std::upper_bound(
+        ranges.begin(), ranges.end(), address,
+        [](const Address& a, const SpecialRange<Address>& r) { return a < r.first; });
+    if (it == ranges.begin()) return nullptr;
+    const auto& range = *std::prev(it);
+    return address <= range.last ? range.block : nullptr;
+}
+
+}  // namespace
+
+std::span<const SpecialBlock> specialBlocks4() noexcept { return kBlocks4; }
+std::span<const SpecialBlock> specialBlocks6() noexcept { return kBlocks6; }
+
+const std::vector<SpecialRange<std::uint32_t>>& specialRanges4() {
+    static const auto ranges = resolve<std::uint32_t>(kBlocks4);
+    return ranges;
+}
+
+const std::vector<SpecialRange<Address6>>& specialRanges6() {
+    static const auto ranges = resolve<Address6>(kBlocks6);
+    return ranges;
+}
+
+const SpecialBlock* findSpecialBlock(std::uint32_t address) {
+    return find(specialRanges4(), address);
+}
+
+const SpecialBlock* findSpecialBlock(Address6 address) { return find(specialRanges6(), address); }
+
+}  // namespace ipcountry::lookup
