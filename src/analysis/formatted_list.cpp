@@ -9,6 +9,7 @@
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/port_text.h"
+#include "lookup/address_reading.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -83,9 +84,10 @@ void FormattedLines::begin() {
 
 namespace {
 
-std::string tooLongReason(std::int64_t lineNumber) {
-    return "Line " + std::to_string(lineNumber) + " is longer than " +
-           std::to_string(kLongestFormattedLine) + " characters";
+FailingLine tooLong(std::int64_t lineNumber) {
+    const std::string length = std::to_string(kLongestFormattedLine) + " characters";
+    return {lineNumber, "Line " + std::to_string(lineNumber) + " is longer than " + length,
+            "line is longer than " + length};
 }
 
 }  // namespace
@@ -98,7 +100,7 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
             verdict.left = {LeftLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
         } else {
             verdict.kind = Verdict::Kind::Failing;
-            verdict.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
+            verdict.failing = tooLong(at.lineNumber);
         }
         return verdict;
     }
@@ -114,7 +116,7 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
         verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {at.lineNumber, std::move(failure)};
+        verdict.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
         return verdict;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
@@ -148,7 +150,7 @@ FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::st
         }
     } catch (const lookup::Error& error) {
         verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {lineNumber, error.what()};
+        verdict.failing = {lineNumber, error.what(), error.problem()};
         return verdict;
     }
     if (country) {
@@ -162,7 +164,7 @@ FormattedLines::Verdict FormattedLines::settle(const LeftLine& left) {
     if (left.need == LeftLine::Need::LineNumber) {
         Verdict verdict;
         verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {left.lineNumber, tooLongReason(left.lineNumber)};
+        verdict.failing = tooLong(left.lineNumber);
         return verdict;
     }
     return lookUp(left.address, left.port, left.typed, left.lineNumber);

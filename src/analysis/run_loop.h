@@ -118,8 +118,9 @@ public:
     }
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
-        if (m_reasons.empty() || m_reasons.back() != line.reason)
-            m_reasons.push_back(std::move(line.reason));
+        if (m_reasons.empty() || m_reasons.back().first != line.reason ||
+            m_reasons.back().second != line.problem)
+            m_reasons.emplace_back(std::move(line.reason), std::move(line.problem));
         m_events.push_back({Kind::Failing,
                             false,
                             0,
@@ -156,7 +157,8 @@ public:
                                              Resolution{event.slot, event.usa}});
                     break;
                 case Kind::Failing:
-                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
+                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra].first,
+                                                       m_reasons[event.extra].second});
                     break;
                 case Kind::Left: {
                     const Left& left = m_left[event.extra];
@@ -228,7 +230,7 @@ private:
     std::int64_t m_line = 0;
     std::vector<Event> m_events;
     std::string m_copies;
-    std::vector<std::string> m_reasons;
+    std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
     std::vector<Left> m_left;
     std::exception_ptr m_error;
     std::int64_t m_errorLine = 0;
@@ -335,6 +337,13 @@ inline std::string runErrorText(const std::exception& error) {
     return error.what();
 }
 
+// The same error in the command line's words.
+inline std::string runErrorProblem(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+    if (const auto* failure = dynamic_cast<const lookup::Error*>(&error)) return failure->problem();
+    return error.what();
+}
+
 // Reads `path` and hands every piece of every line to `work`, reporting
 // progress once per block read; a cancel or a Stop ends the run where it
 // stands. Any exception ends it with one message (RunError); whatever was
@@ -353,6 +362,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
         if (status == RunStatus::Completed) result.elapsed = context.clock.now() - started;
         return result;
     };
+    context.prompter.startFile(path);
     try {
         LineReader reader;
         reader.open(path, context.blockSize, context.dashIsStandardInput);
@@ -381,9 +391,10 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
         }
     } catch (const std::exception& error) {
         if (errors == RunError::AsMessage) {
-            context.prompter.showError(runErrorText(error));
+            context.prompter.showRunError(runErrorText(error), runErrorProblem(error));
         } else {
-            context.prompter.askContinue(FailingLine{place.lineAtRisk, runErrorText(error)});
+            context.prompter.askContinue(
+                FailingLine{place.lineAtRisk, runErrorText(error), runErrorProblem(error)});
         }
         return stop(RunStatus::Stopped);
     }
