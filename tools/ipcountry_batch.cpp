@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/address_finder.h"
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
 #include "analysis/messages.h"
 #include "batch_analysis.h"
 #include "batch_find.h"
