@@ -69,7 +69,7 @@ public:
                     std::chrono::nanoseconds elapsed);
 
     void findHeader();
-    // `address` as typed; the answer of analysis::findCountry.
+    // `address` as typed; the answer of analysis::AddressFinder::find.
     void findRow(std::string_view address, const analysis::Answer& answer);
 
 private:
