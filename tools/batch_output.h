@@ -75,8 +75,8 @@ public:
 private:
     // Fields already UTF-8, separated and quoted as the format says, then the line end.
     void row(std::initializer_list<std::string_view> utf8Fields);
-    // A text from a file, as a csv field or a JSON string.
-    void text8(std::string_view bytes);
+    // A Windows-1252 text from a file, as a csv field or a JSON string in UTF-8.
+    void field1252(std::string_view bytes);
 
     Output& m_out;
     Format m_format;
