@@ -188,8 +188,8 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
     const double seconds = std::chrono::duration<double>(elapsed).count();
     switch (m_format) {
         case Format::Tsv:
-            out += "\nAnalysis took " + stats.elapsedText + "\nTotal number of IPs is " +
-                   std::to_string(stats.total) + "\n";
+            out += "\nAnalysis took " + analysis::durationText(stats.elapsed) +
+                   "\nTotal number of IPs is " + std::to_string(stats.total) + "\n";
             for (const auto& row : stats.rows)
                 out += row.name + "\t" + row.count + "\t" + row.share + "\n";
             break;

@@ -520,8 +520,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     }
     Output out;
     RowWriter writer(out, options.format);
-    writer.statistics(analysis::buildStatistics(counted, total, elapsed, analysis::StatsLocale{}),
-                      counted, elapsed);
+    writer.statistics(analysis::buildStatistics(counted, total, elapsed), counted, elapsed);
     return 0;
 }
 
