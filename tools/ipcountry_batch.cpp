@@ -17,7 +17,6 @@
 
 #include "analysis/address_finder.h"
 #include "analysis/analysis.h"
-#include "analysis/messages.h"
 #include "batch_analysis.h"
 #include "batch_find.h"
 #include "batch_options.h"
@@ -138,7 +137,7 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
             else
                 std::cerr << address << ": ";
         }
-        std::cerr << analysis::wrongDataMessage(found.error->what()) << '\n';
+        std::cerr << batch::wrongDataMessage(found.error->what()) << '\n';
         failed = true;
     };
     std::vector<analysis::AddressFinder::Found> found;
