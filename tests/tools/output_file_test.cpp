@@ -194,6 +194,13 @@ const WriteCase kWriteCases[] = {
          return link(d, "second", "first");
      },
      022, 0, "sub/real", 0640, "second"},
+    {"linkInAFolderNamesAPlaceFromThatFolder",
+     [](const fs::path& d) {
+         fs::create_directory(d / "sub");
+         oldFile(d, "real", 0644);
+         return link(d / "sub", "link", "../real");
+     },
+     022, 0, "real", 0644, "sub/link"},
     {"danglingLinkMakesItsFile",
      [](const fs::path& d) {
          fs::create_directory(d / "sub");
@@ -227,6 +234,9 @@ const WriteCase kWriteCases[] = {
          return d / "ro/page";
      },
      022, EACCES, "ro/page", 0644, "", false, true},
+    {"readOnlyFileRefusedInAWritableFolder",
+     [](const fs::path& d) { return oldFile(d, "page", 0444); }, 022, EACCES, "page", 0444, "",
+     false, true},
     {"fullDeviceReportsTheFullDisk", fullDevice, 022, ENOSPC},
     {"linkToTheFullDeviceStaysALink",
      [](const fs::path& d) {

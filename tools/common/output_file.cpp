@@ -68,6 +68,9 @@ std::optional<OutputError> resolve(const std::string& target, Destination& desti
             continue;
         }
         if (S_ISDIR(status.st_mode)) return failure(EISDIR);
+        // A file the user may not write stays as it is, although the rename
+        // in its folder could replace it, as `>` would refuse it.
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return failure(errno);
         destination = {!S_ISREG(status.st_mode), path, S_ISREG(status.st_mode), false, status};
         return std::nullopt;
     }
