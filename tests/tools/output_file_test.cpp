@@ -393,18 +393,23 @@ TEST_F(OutputDriverTest, reportIntoAFifoIsReadWhole) {
 
 // /dev/stdout names what the shell opened: a pipe is written as it is, and
 // after `>>` the page follows what the file held, as any program's output
-// would.
+// would. The test's own link to /proc/self/fd/1 takes the path /dev/stdout
+// takes: a faulty writer run as root would replace the machine's /dev/stdout
+// with a regular file, as the one before this did.
 TEST_F(OutputDriverTest, reportToStandardOutputWritesWhereTheShellOpened) {
-    const SplitDriverResult piped = runDriverSplit(report("/dev/stdout"));
+    fs::create_symlink("/proc/self/fd/1", m_scratch.path() / "stdout");
+    const SplitDriverResult piped = runDriverSplit(report(quoted("stdout")));
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.out.rfind("<!DOCTYPE html>", 0), 0u) << piped.out.substr(0, 100);
 
     writeFile(m_scratch.path() / "log", "before\n", 0600);
-    const SplitDriverResult result = runDriverSplit(report("/dev/stdout") + " >>" + quoted("log"));
+    const SplitDriverResult result =
+        runDriverSplit(report(quoted("stdout")) + " >>" + quoted("log"));
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string log = readFile(m_scratch.path() / "log");
     EXPECT_EQ(log.rfind("before\n<!DOCTYPE html>", 0), 0u) << log.substr(0, 100);
     EXPECT_EQ(modeOf(m_scratch.path() / "log") & 07777, 0600u);
+    EXPECT_TRUE(fs::is_symlink(m_scratch.path() / "stdout"));
 }
 
 // The converter into a link, as a folder of range files kept elsewhere is:
