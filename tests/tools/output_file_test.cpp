@@ -170,6 +170,8 @@ fs::path device(const fs::path& dir, const char* name, unsigned minor) {
     return dir / name;
 }
 
+const std::string kLongestName(255, 'n');
+
 // The machine's /dev/full, except for root: a faulty writer run as root would
 // rename a regular file over the real device, so root gets a node of its own.
 fs::path fullDevice(const fs::path& dir) { return isRoot() ? device(dir, "full", 7) : "/dev/full"; }
@@ -182,6 +184,9 @@ const WriteCase kWriteCases[] = {
      "page", 0600},
     {"replacedFileKeepsItsModeNotTheUmasks",
      [](const fs::path& d) { return oldFile(d, "page", 0664); }, 077, 0, "page", 0664},
+    {"nameAtTheFileSystemsLimitReplaced",
+     [](const fs::path& d) { return oldFile(d, kLongestName.c_str(), 0640); }, 022, 0,
+     kLongestName.c_str(), 0640},
     {"relativeLinkFollowedAndKept",
      [](const fs::path& d) {
          oldFile(d, "real", 0600);
