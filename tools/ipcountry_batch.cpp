@@ -24,6 +24,7 @@
 #include "batch_output.h"
 #include "batch_stats.h"
 #include "lookup/country_table.h"
+#include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "provenance.h"
@@ -78,8 +79,13 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  --data-dir DIR      read Country.dbf, IP_db.dbf, IP6_db.dbf and\n"
-    "                      provenance.txt from DIR (default: the folder of this\n"
-    "                      program)\n"
+    "                      provenance.txt from DIR (default: the first of\n"
+    "                      $XDG_DATA_HOME/ipcountry (else\n"
+    "                      ~/.local/share/ipcountry) and /var/lib/ipcountry\n"
+    "                      whose range files are whole, else the folder of this\n"
+    "                      program; Country.dbf, world_map.txt and flags come\n"
+    "                      from the program's folder unless that folder holds\n"
+    "                      its own)\n"
     "  --format FORMAT     what to print:\n"
     "                      tsv (default): tab-separated rows, no header, the\n"
     "                      port as the window shows it (:8080);\n"
@@ -104,7 +110,8 @@ constexpr const char* kHelp =
     "  --threads N         scan and resolve on N threads, 1 to 64 (default: one\n"
     "                      per core); the rows come in the same order for any N\n"
     "  -h, --help          print this help and exit\n"
-    "  --version           print the version and the sources of the data, and exit\n"
+    "  --version           print the version, the data folder, the sources of\n"
+    "                      the data and the age of the ranges, and exit\n"
     "\n"
     "Texts read from files are taken as Windows-1252 and printed as UTF-8.\n"
     "Errors go to standard error: for several addresses each starts with the\n"
@@ -173,6 +180,7 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
             const auto dir = takeValue("a folder");
             if (!dir) return std::nullopt;
             options.dataDir = *dir;
+            options.dataDirGiven = true;
         } else if (arg == "--format") {
             const auto name = takeValue("tsv, csv or json");
             if (!name) return std::nullopt;
@@ -231,10 +239,36 @@ int printText(std::string_view text) {
     return 0;
 }
 
+// Which folders the data files come from: a --data-dir as given, else the
+// first folder of whole range files among the user's, the system's and the
+// packaged one.
+void chooseData(Options& options) {
+    lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
+    if (options.dataDirGiven) places.given = options.dataDir;
+    const lookup::DataFolders folders = lookup::chooseDataFolders(places);
+    options.dataDir = folders.countries;
+    options.rangesDir = folders.ranges;
+}
+
+std::vector<std::string> describeData(const Options& options) {
+    return batch::describeData(options.rangesFolder(), options.dataDir, batch::today());
+}
+
 int printVersion(const Options& options) {
     std::string text = std::string("ipcountry-batch ") + IPCOUNTRY_VERSION + "\n";
-    for (const std::string& line : batch::describeData(options.dataDir)) text += line + "\n";
+    for (const std::string& line : describeData(options)) text += line + "\n";
     return printText(text);
+}
+
+// A folder given without IPv6 ranges answers no IPv6 address: say so, rather
+// than let an analysis drop every IPv6 row from a run that seems to succeed.
+void warnOfMissingRanges(const Options& options) {
+    if (!options.dataDirGiven) return;
+    const fs::path ipv6 = options.rangesFolder() / lookup::kRange6FileName;
+    std::error_code ec;
+    if (fs::exists(options.rangesFolder() / lookup::kRangeFileName, ec) && !fs::exists(ipv6, ec))
+        std::cerr << "ipcountry-batch: warning: " << ipv6.string()
+                  << " is missing: IPv6 addresses get no country\n";
 }
 
 // Calls onLines with the lines of standard input (without their line ends,
@@ -290,8 +324,8 @@ bool forEachInputLines(OnLines onLines) {
 
 int runFind(const Options& options, const std::vector<std::string>& operands) {
     const auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
     analysis::AddressFinder finder(table, ranges, ranges6);
     batch::Output out;
@@ -382,11 +416,12 @@ int runReport(const Options& options, std::vector<std::string> operands) {
         return usageError("report needs formatted or unformatted, then the files");
     if (operands.size() < 2) return usageError("report needs at least one file");
     request.dataDir = options.dataDir;
+    request.rangesDir = options.rangesFolder();
     request.formatted = operands[0] == "formatted";
     request.files.assign(operands.begin() + 1, operands.end());
     request.stopOnError = options.stopOnError;
     request.threads = options.threads;
-    request.provenance = batch::describeData(options.dataDir);
+    request.provenance = describeData(options);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
     batch::Output out;
     batch::BatchPrompter prompter(out, options.stopOnError);
@@ -404,6 +439,8 @@ int runCommand(const Options& options) {
         if (operands.empty()) return usageError("find needs at least one address");
         return runFind(options, operands);
     }
+    // find names the missing file itself, for the IPv6 address it concerns.
+    if (command != "find" && command != "stats") warnOfMissingRanges(options);
     if (command == "report") return runReport(options, operands);
     if (command != "formatted" && command != "unformatted" && command != "stats")
         return usageError("unknown command " + command);
@@ -433,9 +470,10 @@ int finish(int status) {
 
 int main(int argc, char** argv) {
     std::string problem;
-    const auto options = parseOptions(argc, argv, problem);
+    auto options = parseOptions(argc, argv, problem);
     if (!options) return usageError(problem);
     if (options->help) return finish(printText(kHelp));
+    chooseData(*options);
     if (options->version) return finish(printVersion(*options));
     int status = 1;
     try {

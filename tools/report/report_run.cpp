@@ -71,8 +71,9 @@ std::string writeWhole(const std::filesystem::path& path, const std::string& con
 
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
     auto table = lookup::loadCountryTable(request.dataDir);
-    lookup::RangeFile ranges(request.dataDir);
-    lookup::Range6File ranges6(request.dataDir);
+    const auto& rangesDir = request.rangesDir.empty() ? request.dataDir : request.rangesDir;
+    lookup::RangeFile ranges(rangesDir);
+    lookup::Range6File ranges6(rangesDir);
     AddressTally tally;
     analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
     context.dashIsStandardInput = true;
