@@ -75,6 +75,21 @@ TEST_F(DriverSpecialTest, analysesGiveNoRowInAnySpecialPurposeBlock) {
     EXPECT_EQ(unformatted.status, 0) << unformatted.err;
 }
 
+// The bundled data tells its age, in --version and in the report's footer alike.
+TEST_F(DriverSpecialTest, versionAndReportTellTheAgeOfTheBundledRanges) {
+    const auto version = runDriverSplit(kBundled + "--version");
+    EXPECT_NE(version.out.find("\nData folder: " + std::string(IPCOUNTRY_BIN_DIR) + "\n"),
+              std::string::npos)
+        << version.out;
+    EXPECT_NE(version.out.find(")\nAddress ranges as of 2026-06-17, "), std::string::npos)
+        << version.out;
+    EXPECT_NE(version.out.find(" days ago\nCountry names: "), std::string::npos) << version.out;
+    const auto page =
+        runDriverSplit(kBundled + "report unformatted " + file("log.txt", "8.8.8.8\n"));
+    EXPECT_EQ(page.status, 0) << page.err;
+    EXPECT_NE(page.out.find("<p>Address ranges as of 2026-06-17, "), std::string::npos);
+}
+
 // Without --data-dir the driver reads the user's folder when its range files
 // are whole (here a file of the user's own that names a private block, which
 // lookups follow), with the packaged country list beside it; a folder an
