@@ -42,8 +42,8 @@ public:
 
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
     auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     Output out;
     RowWriter writer(out, options.format);
     PrintingGrid grid(writer, table);
