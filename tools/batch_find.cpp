@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/address_finder.h"
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
@@ -237,8 +237,8 @@ bool findStandardInput(AddressFinder& finder, const Options& options, Output& ou
 
 int runFind(const Options& options) {
     const auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
     AddressFinder finder(table, ranges, ranges6);
     Output out;

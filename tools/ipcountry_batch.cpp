@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/address_finder.h"
 #include "analysis/analysis.h"
 #include "batch_analysis.h"
 #include "batch_find.h"
@@ -19,6 +20,7 @@
 #include "batch_output.h"
 #include "batch_stats.h"
 #include "lookup/country_table.h"
+#include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "provenance.h"
@@ -48,10 +50,36 @@ int printText(std::string_view text) {
     return 0;
 }
 
+// Which folders the data files come from: a --data-dir as given, else the
+// first folder of whole range files among the user's, the system's and the
+// packaged one.
+void chooseData(Options& options) {
+    lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
+    if (options.dataDirGiven) places.given = options.dataDir;
+    const lookup::DataFolders folders = lookup::chooseDataFolders(places);
+    options.dataDir = folders.countries;
+    options.rangesDir = folders.ranges;
+}
+
+std::vector<std::string> describeData(const Options& options) {
+    return batch::describeData(options.rangesFolder(), options.dataDir, batch::today());
+}
+
 int printVersion(const Options& options) {
     std::string text = std::string("ipcountry-batch ") + IPCOUNTRY_VERSION + "\n";
-    for (const std::string& line : batch::describeData(options.dataDir)) text += line + "\n";
+    for (const std::string& line : describeData(options)) text += line + "\n";
     return printText(text);
+}
+
+// A folder given without IPv6 ranges answers no IPv6 address: say so, rather
+// than let an analysis drop every IPv6 row from a run that seems to succeed.
+void warnOfMissingRanges(const Options& options) {
+    if (!options.dataDirGiven) return;
+    const fs::path ipv6 = options.rangesFolder() / lookup::kRange6FileName;
+    std::error_code ec;
+    if (fs::exists(options.rangesFolder() / lookup::kRangeFileName, ec) && !fs::exists(ipv6, ec))
+        std::cerr << "ipcountry-batch: warning: " << ipv6.string()
+                  << " is missing: IPv6 addresses get no country\n";
 }
 
 // report [-o PAGE] formatted|unformatted FILE...: the statistics as a page.
@@ -65,11 +93,12 @@ int runReport(const Options& options) {
     report::ReportRequest request;
     if (options.page) request.output = *options.page;
     request.dataDir = options.dataDir;
+    request.rangesDir = options.rangesFolder();
     request.formatted = operands[0] == "formatted";
     request.files.assign(operands.begin() + 1, operands.end());
     request.stopOnError = options.stopOnError;
     request.threads = options.threads;
-    request.provenance = batch::describeData(options.dataDir);
+    request.provenance = describeData(options);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
     batch::Output out;
     batch::BatchPrompter prompter(out, options.stopOnError);
@@ -90,6 +119,7 @@ int runCommand(const Options& options) {
                 return batch::usageError(Command::Find, "find needs at least one address");
             return batch::runFind(options);
         case Command::Report:
+            warnOfMissingRanges(options);
             return runReport(options);
         case Command::Formatted:
         case Command::Unformatted:
@@ -101,6 +131,8 @@ int runCommand(const Options& options) {
                 return batch::usageError(options.command,
                                          "- (standard input) is named more than once");
             if (options.command == Command::Stats) return batch::runStats(options, operands);
+            // find names the missing file itself, for the IPv6 address it concerns.
+            warnOfMissingRanges(options);
             return batch::runAnalysis(options, options.command == Command::Formatted, operands);
     }
     return 0;
@@ -134,6 +166,7 @@ int main(int argc, char** argv) {
         return finish(printText(batch::commandHelp(*command)));
     }
     if (options.help) return finish(printText(batch::commandHelp(options.command)));
+    chooseData(options);
     if (options.version) return finish(printVersion(options));
     int status = 1;
     try {

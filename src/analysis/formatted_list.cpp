@@ -20,7 +20,7 @@ namespace {
 struct ListedAddress {
     std::string_view address;  // the IP cell
     std::string_view port;     // the Port cell, its colon kept
-    TypedAddress typed;
+    lookup::TypedAddress typed;
 };
 
 // A line in an IPv6 form: "[address]:port", "[address]", or a whole address
@@ -36,7 +36,8 @@ std::optional<ListedAddress> readIpv6Line(std::string_view line) {
         if (!listed.port.empty() && !isWholePort(listed.port)) return std::nullopt;
         text = line.substr(0, close + 1);
     }
-    const std::optional<TypedAddress> typed = typedAddressOf(lookup::parseIpv6Text(text));
+    const std::optional<lookup::TypedAddress> typed =
+        lookup::typedAddressOf(lookup::parseIpv6Text(text));
     if (!typed) return std::nullopt;
     listed.typed = *typed;
     listed.address = text.starts_with('[') ? text.substr(1, text.size() - 2) : text;
@@ -54,7 +55,7 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
             return ListedAddress{
                 line.substr(0, colon),
                 line.substr(colon),
-                {TypedAddress::Kind::Ipv4, readAddress(line.substr(0, colon)), {}}};
+                {lookup::TypedAddress::Kind::Ipv4, lookup::readAddress(line.substr(0, colon)), {}}};
         } catch (const lookup::Error& error) {
             failure = error.what();
         }
@@ -92,17 +93,18 @@ FailingLine tooLong(std::int64_t lineNumber) {
 
 }  // namespace
 
-FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const LinePlace& at) {
-    Verdict verdict;
+FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece,
+                                                          const LinePlace& at) {
+    LineOutcome outcome;
     if (!at.ends || piece.size() > kLongestFormattedLine) {
         if (m_view) {
-            verdict.kind = Verdict::Kind::Left;
-            verdict.left = {LeftLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
+            outcome.kind = LineOutcome::Kind::Deferred;
+            outcome.deferred = {DeferredLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
         } else {
-            verdict.kind = Verdict::Kind::Failing;
-            verdict.failing = tooLong(at.lineNumber);
+            outcome.kind = LineOutcome::Kind::Failing;
+            outcome.failing = tooLong(at.lineNumber);
         }
-        return verdict;
+        return outcome;
     }
     std::string_view line = piece;
     if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
@@ -115,59 +117,60 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
     std::string failure;
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
-        return verdict;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
+        return outcome;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
 }
 
-FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::string_view port,
-                                               const TypedAddress& typed, std::int64_t lineNumber) {
-    Verdict verdict;
-    const auto leave = [&] {
-        verdict.kind = Verdict::Kind::Left;
-        verdict.left = {LeftLine::Need::Lookup, lineNumber, address, port, typed};
-        return verdict;
+FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std::string_view port,
+                                                   const lookup::TypedAddress& typed,
+                                                   std::int64_t lineNumber) {
+    LineOutcome outcome;
+    const auto defer = [&] {
+        outcome.kind = LineOutcome::Kind::Deferred;
+        outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
+        return outcome;
     };
     std::optional<Resolution> country;
     try {
         switch (typed.kind) {
-            case TypedAddress::Kind::Ipv4:
+            case lookup::TypedAddress::Kind::Ipv4:
                 if (const CountryResolver* resolver = m_ipv4.resolver())
                     country = resolver->resolve(typed.ipv4);
-                else if (m_ipv4.leftToOwner())
-                    return leave();
+                else if (m_ipv4.deferToOwner())
+                    return defer();
                 break;
-            case TypedAddress::Kind::Ipv6:
+            case lookup::TypedAddress::Kind::Ipv6:
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     country = resolver->resolve(typed.ipv6);
-                else if (m_ipv6.leftToOwner())
-                    return leave();
+                else if (m_ipv6.deferToOwner())
+                    return defer();
                 break;
-            case TypedAddress::Kind::LinkLocal:
+            case lookup::TypedAddress::Kind::LinkLocal:
                 break;  // no country: no row, as for an address no range holds
         }
     } catch (const lookup::Error& error) {
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {lineNumber, error.what(), error.problem()};
-        return verdict;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = {lineNumber, error.what(), error.problem()};
+        return outcome;
     }
     if (country) {
-        verdict.kind = Verdict::Kind::Row;
-        verdict.row = {address, port, *country};
+        outcome.kind = LineOutcome::Kind::Row;
+        outcome.row = {address, port, *country};
     }
-    return verdict;
+    return outcome;
 }
 
-FormattedLines::Verdict FormattedLines::settle(const LeftLine& left) {
-    if (left.need == LeftLine::Need::LineNumber) {
-        Verdict verdict;
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = tooLong(left.lineNumber);
-        return verdict;
+FormattedLines::LineOutcome FormattedLines::outcomeOfDeferred(const DeferredLine& deferred) {
+    if (deferred.need == DeferredLine::Need::LineNumber) {
+        LineOutcome outcome;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = tooLong(deferred.lineNumber);
+        return outcome;
     }
-    return lookUp(left.address, left.port, left.typed, left.lineNumber);
+    return lookUp(deferred.address, deferred.port, deferred.typed, deferred.lineNumber);
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
