@@ -14,7 +14,7 @@
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
-#include "lookup/address_reading.h"
+#include "lookup/address_text.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"

@@ -267,6 +267,8 @@ TEST(DriverCli, eachCommandHasItsOwnHelp) {
         EXPECT_EQ(runDriver(std::string("-h ") + c.command + " --data-dir /nonexistent").out,
                   help.out);
         EXPECT_EQ(runDriver(std::string("help ") + c.command).out, help.out);
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
     }
     const DriverResult whole = runDriver("help");
     EXPECT_EQ(whole.status, 0);
