@@ -16,6 +16,7 @@
 #include "ui/batch_bridge.h"
 #include "ui/grid_view.h"
 #include "ui/layout.h"
+#include "ui/messages.h"
 
 namespace ipcountry::ui {
 
@@ -172,11 +173,11 @@ void MainForm::showEvent(QShowEvent* event) {
 }
 
 void MainForm::showWrongData(const QString& description) {
-    m_dialogs.message(this,
-                      QString::fromLatin1(analysis::kWrongDataText.data(),
-                                          static_cast<qsizetype>(analysis::kWrongDataText.size())) +
-                          description,
-                      Dialogs::Icon::None);
+    m_dialogs.message(
+        this,
+        QString::fromLatin1(kWrongDataText.data(), static_cast<qsizetype>(kWrongDataText.size())) +
+            description,
+        Dialogs::Icon::None);
 }
 
 QFont MainForm::fittingFont(QFont font, const QString& text, int room) {
