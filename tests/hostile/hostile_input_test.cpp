@@ -183,13 +183,5 @@ TEST(HostileRangeFile, brokenRangeFilesAnswerByTheRuleWithoutFailing) {
     }
 }
 
-TEST(HostileRangeFile, rangeFileIsNeverWritten) {
-    Fixture f(kExampleRanges);
-    const auto before = fs::last_write_time(f.dir.path() / "IP_db.dbf");
-    f.freeText("10.1.2.3\r\n");
-    f.formatted("10.1.2.3:80\r\n");
-    EXPECT_EQ(fs::last_write_time(f.dir.path() / "IP_db.dbf"), before);
-}
-
 }  // namespace
 }  // namespace ipcountry::analysis::testing
