@@ -150,6 +150,8 @@ LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines,
             const char* last = static_cast<const char*>(std::max(lf, cr, std::less<>()));
             below = static_cast<std::size_t>(last - m_buffer);
             cut = resumeAfter(below);  // none only for a CR whose LF may still come
+            // A CR LF across the limit: the lines before it, or none.
+            if (cut > window) cut = 0;
         }
         if (cut == 0 && m_eof && m_begin < m_end && m_end - m_begin <= limit)
             cut = m_end;  // the last line, without an end

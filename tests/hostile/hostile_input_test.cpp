@@ -60,9 +60,13 @@ protected:
     }
 };
 
+// On one thread the single loop reads, on two the pipeline's reader thread.
 TEST_P(UnusableInput, formattedListAsksOnceAndEndsWhateverTheAnswer) {
-    for (bool answer : {true, false}) {
+    for (const auto& [answer, threads] :
+         {std::pair{true, 1u}, {false, 1u}, {true, 2u}, {false, 2u}}) {
+        SCOPED_TRACE(threads);
         Fixture f(kExampleRanges);
+        f.threads = threads;
         seedEarlierResults(f);
         f.prompter.answers = {answer};
         auto context = f.context();
@@ -76,14 +80,18 @@ TEST_P(UnusableInput, formattedListAsksOnceAndEndsWhateverTheAnswer) {
 }
 
 TEST_P(UnusableInput, freeTextShowsTheErrorAndEnds) {
-    Fixture f(kExampleRanges);
-    seedEarlierResults(f);
-    auto context = f.context();
-    const auto result = runFreeTextScan(pathFor(f), context);
-    EXPECT_EQ(result.status, RunStatus::Stopped);
-    ASSERT_EQ(f.prompter.errors.size(), 1u);
-    EXPECT_FALSE(f.prompter.errors[0].empty());
-    expectEarlierResultsKept(f);
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        Fixture f(kExampleRanges);
+        f.threads = threads;
+        seedEarlierResults(f);
+        auto context = f.context();
+        const auto result = runFreeTextScan(pathFor(f), context);
+        EXPECT_EQ(result.status, RunStatus::Stopped);
+        ASSERT_EQ(f.prompter.errors.size(), 1u);
+        EXPECT_FALSE(f.prompter.errors[0].empty());
+        expectEarlierResultsKept(f);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, UnusableInput,
