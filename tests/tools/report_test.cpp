@@ -267,7 +267,7 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
         {"severalFilesOneMissing",
          page + "unformatted " + quoted("empty.log") + " " + quoted("gone.log") + " " +
              quoted("<script>.log"),
-         1, "<b>not to the end</b>", "gone.log: not read to the end"},
+         1, "<b>not to the end</b>", "gone.log: No such file or directory\n"},
         {"joinedOutputOption",
          "report -o" + quoted("page.html") + " formatted " + quoted("empty.log"), 0,
          "id=\"no-addresses\"", ""},
