@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/statistics.h"
 #include "lookup/country_table.h"

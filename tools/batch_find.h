@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/country_resolver.h"
+#include "analysis/address_finder.h"
 #include "batch_output.h"
 
 namespace ipcountry::batch {

@@ -5,8 +5,9 @@
 #include <string_view>
 
 #include "analysis/both_families_scanner.h"
-#include "analysis/country_resolver.h"
+#include "analysis/range_data.h"
 #include "analysis/run_loop.h"
+#include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -80,7 +81,7 @@ private:
     // to look up; a missing optional file's is not looked up.
     template <class Family, class Out>
     void leave(const RangeData<Family>& data, std::string_view text, std::string_view port,
-               const TypedAddress& typed, Out& out) {
+               const lookup::TypedAddress& typed, Out& out) {
         if (data.leftToOwner() && m_flow == Flow::GoOn)
             m_flow =
                 leaveLine(LeftLine{LeftLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
@@ -91,23 +92,23 @@ private:
         if (const CountryResolver* resolver = m_ipv4.resolver())
             add(text, port, resolver->resolve(address), out);
         else
-            leave(m_ipv4, text, port, {TypedAddress::Kind::Ipv4, address, {}}, out);
+            leave(m_ipv4, text, port, {lookup::TypedAddress::Kind::Ipv4, address, {}}, out);
     }
 
     template <class Out>
-    void addTyped(std::string_view text, std::string_view port, const TypedAddress& typed,
+    void addTyped(std::string_view text, std::string_view port, const lookup::TypedAddress& typed,
                   Out& out) {
         switch (typed.kind) {
-            case TypedAddress::Kind::Ipv4:
+            case lookup::TypedAddress::Kind::Ipv4:
                 addIpv4(text, port, typed.ipv4, out);
                 break;
-            case TypedAddress::Kind::Ipv6:
+            case lookup::TypedAddress::Kind::Ipv6:
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     add(text, port, resolver->resolve(typed.ipv6), out);
                 else
                     leave(m_ipv6, text, port, typed, out);
                 break;
-            case TypedAddress::Kind::LinkLocal:
+            case lookup::TypedAddress::Kind::LinkLocal:
                 break;
         }
     }
@@ -116,8 +117,8 @@ private:
     void addIpv6(const FoundAddress6& found, Out& out) {
         // The scanner leaves dotted tails to the IPv4 scan; a hex one
         // (::ffff:c000:201) is still an IPv4 address.
-        const std::optional<TypedAddress> typed =
-            typedAddressOf(lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
+        const std::optional<lookup::TypedAddress> typed = lookup::typedAddressOf(
+            lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
         if (typed) addTyped(found.text, found.portText, *typed, out);
     }
 
