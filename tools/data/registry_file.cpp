@@ -5,8 +5,7 @@
 #include <map>
 #include <optional>
 
-#include "lookup/address_key.h"
-#include "lookup/error.h"
+#include "lookup/address_text.h"
 #include "lookup/ipv6_text.h"
 #include "prefix_range.h"
 
@@ -38,14 +37,6 @@ std::optional<std::uint64_t> number(std::string_view text) {
 
 bool isDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-std::optional<std::uint32_t> ipv4(std::string_view text) {
-    try {
-        return lookup::keyToAddress(lookup::makeAddressKey(text));
-    } catch (const lookup::Error&) {
-        return std::nullopt;
-    }
 }
 
 bool isCountryCode(std::string_view cc) {
@@ -118,7 +109,7 @@ RegistryFile parseRegistryFile(std::istream& in) {
             fail(lineNo, "the country code is not two upper-case letters");
         const bool noCountry = !country || cc == kUnknownCode;
         if (type == "ipv4") {
-            const auto first = ipv4(start);
+            const auto first = lookup::readPlainAddress(start);
             if (!first) fail(lineNo, "the start is not an IPv4 address");
             const auto count = number(value);
             if (!count || *count == 0 || *count - 1 > 0xFFFFFFFFULL - *first)
