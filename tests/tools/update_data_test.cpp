@@ -122,9 +122,11 @@ struct UpdaterRun {
     int status = -1;
 };
 
-UpdaterRun runUpdater(const std::string& arguments, const fs::path& scratch) {
+// `shell` goes before the command: limits for the run, say.
+UpdaterRun runUpdater(const std::string& arguments, const fs::path& scratch,
+                      const std::string& shell = "") {
     const fs::path out = scratch / "stdout", err = scratch / "stderr";
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-update-data' " +
+    const std::string command = shell + " '" + IPCOUNTRY_BIN_DIR + "/ipcountry-update-data' " +
                                 arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
     return {readFile(out), readFile(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
@@ -240,10 +242,19 @@ protected:
         return args;
     }
 
-    UpdaterRun update(const std::string& arguments) {
+    UpdaterRun update(const std::string& arguments, const std::string& shell = "") {
         return runUpdater("--data-dir '" + m_data.string() +
                               "' --connect-timeout 10 --timeout 60 --stall-timeout 2 " + arguments,
-                          m_scratch);
+                          m_scratch, shell);
+    }
+
+    int filesBesideTheData() const {
+        int beside = 0;
+        for (const auto& entry : fs::directory_iterator(m_data.parent_path())) {
+            (void)entry;
+            ++beside;
+        }
+        return beside;
     }
 
     TempDir m_dir;
@@ -267,12 +278,7 @@ TEST_F(UpdateDataTest, installsTheRegistriesFilesAsBothRangeFiles) {
     // The oldest of the five: ARIN's.
     EXPECT_NE(provenance.find("\nranges-date=2024-12-02\n"), std::string::npos) << provenance;
     // Only the installed generation is left beside the link.
-    int beside = 0;
-    for (const auto& entry : fs::directory_iterator(m_data.parent_path())) {
-        (void)entry;
-        ++beside;
-    }
-    EXPECT_EQ(beside, 2);
+    EXPECT_EQ(filesBesideTheData(), 2);
 }
 
 TEST_F(UpdateDataTest, keepsTheSpecialBlocksCountryWhenAsked) {
@@ -332,12 +338,7 @@ TEST_P(UpdateFailureTest, leavesTheInstalledDataAsTheyWere) {
     EXPECT_NE(run.err.find(m_data.string() + ": left as it was"), std::string::npos) << run.err;
     EXPECT_EQ(snapshot(m_data), before);
     // Nothing of the failed run is left beside the data.
-    int beside = 0;
-    for (const auto& entry : fs::directory_iterator(m_data.parent_path())) {
-        (void)entry;
-        ++beside;
-    }
-    EXPECT_EQ(beside, 2);
+    EXPECT_EQ(filesBesideTheData(), 2);
 }
 
 std::string cutAfter(const std::string& text, std::size_t lines) {
@@ -402,6 +403,55 @@ INSTANTIATE_TEST_SUITE_P(
             [](const fs::path& served) { writeFile(served / "arin", "1.0.0.0,1.0.0.255,AU\n"); },
             {},
             "registries: $arin: not a registry statistics file"}));
+
+// A file size limit (ulimit -f) stops the writing of the new range files:
+// SIGXFSZ kills the updater in the middle of a file, or, ignored, makes the
+// write fail as a full disk does.
+struct Interruption {
+    const char* name;
+    const char* shell;
+    bool killed;
+};
+
+void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
+
+class UpdateInterruptedTest : public UpdateDataTest,
+                              public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(UpdateInterruptedTest, leavesTheInstalledDataAndTheNextRunCleansUp) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const auto before = snapshot(m_data);
+    // Some 72 KB of range lines, far past the limit of 4 KB.
+    std::string csv;
+    for (int i = 0; i < 3000; ++i)
+        csv += "1." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0,1." +
+               std::to_string(i / 250) + "." + std::to_string(i % 250) + ".127," +
+               (i % 2 == 0 ? "DE" : "FR") + "\n";
+    csv += "2001:200::,2001:200::ffff,JP\n";
+    writeFile(m_scratch / "big.csv", csv);
+    const std::string source = " '" + (m_scratch / "big.csv").string() + "'";
+
+    const UpdaterRun run = update(source, GetParam().shell);
+    if (GetParam().killed) {
+        EXPECT_EQ(run.status, 128 + SIGXFSZ) << run.err;  // as the shell reports a killed command
+    } else {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+        EXPECT_EQ(filesBesideTheData(), 2);
+    }
+    EXPECT_EQ(snapshot(m_data), before);
+
+    const UpdaterRun next = update(source);
+    ASSERT_EQ(next.status, 0) << next.err;
+    // A first ZZ line, then each range and the gap after it.
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf").size(), 12u * 6001);
+    EXPECT_EQ(filesBesideTheData(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateInterruptedTest,
+                         testing::Values(Interruption{"killedWhileWriting", "ulimit -f 8;", true},
+                                         Interruption{"writeFailsAsOnAFullDisk",
+                                                      "trap '' XFSZ; ulimit -f 8;", false}));
 
 TEST_F(UpdateDataTest, aFirstRunTakesOverARealFolderAndKeepsItsOtherFiles) {
     fs::create_directories(m_data);

@@ -55,28 +55,6 @@ void carryOver(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-void writeSynced(const fs::path& path, const std::string& content) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) fail(path, "cannot write", errno);
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            fail(path, "cannot write", error);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        const int error = errno;
-        ::close(fd);
-        fail(path, "cannot write", error);
-    }
-    if (::close(fd) != 0) fail(path, "cannot write", errno);
-}
-
 DataInstaller::DataInstaller(fs::path target) {
     m_target = fs::absolute(target).lexically_normal();
     if (!m_target.has_filename()) m_target = m_target.parent_path();

@@ -43,8 +43,8 @@ public:
     // A scratch folder beside the target for downloads, removed with the installer.
     const std::filesystem::path& workDir() const { return m_work; }
 
-    // Builds a generation: `write` puts the new files into the folder it is
-    // given (with writeSynced); then the generation replaces the target.
+    // Builds a generation: `write` puts the new files, synced to the disk,
+    // into the folder it is given; then the generation replaces the target.
     // Returns a note for the user when the target was a real folder.
     std::optional<std::string> install(
         const std::function<void(const std::filesystem::path&)>& write);
@@ -59,8 +59,5 @@ private:
     int m_lock = -1;
     std::filesystem::path m_work;
 };
-
-// Writes `content` to `path` and syncs it to the disk; throws InstallError.
-void writeSynced(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace ipcountry::data

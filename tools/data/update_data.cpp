@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "checksum.h"
+#include "common/output_file.h"
 #include "data_install.h"
 #include "fetch.h"
 #include "ip_db_builder.h"
@@ -452,6 +453,12 @@ std::string rangesDate(const fs::path& folder) {
     return date;
 }
 
+// The one writer of output files, which syncs each file to the disk.
+void writeFile(const fs::path& path, const std::string& content) {
+    if (const auto error = ipcountry::output::writeOutputFile(path, content))
+        throw data::InstallError(path.string() + ": cannot write: " + error->reason);
+}
+
 int check(const fs::path& target, long days) {
     const std::string date = rangesDate(target);
     const auto age = daysBetween(date, today());
@@ -578,9 +585,9 @@ int main(int argc, char** argv) {
             std::ostringstream v4, v6;
             data::writeIpDb(v4, lines4);
             data::writeIpDb(v6, lines6);
-            data::writeSynced(folder / data::kIpv4FileName, v4.str());
-            data::writeSynced(folder / data::kIpv6FileName, v6.str());
-            data::writeSynced(folder / data::kProvenanceName, provenance);
+            writeFile(folder / data::kIpv4FileName, v4.str());
+            writeFile(folder / data::kIpv6FileName, v6.str());
+            writeFile(folder / data::kProvenanceName, provenance);
         });
         if (note) std::cerr << kProgram << ": " << target.string() << ": " << *note << '\n';
         std::cout << target.string() << ": " << lines4.size() << " IPv4 and " << lines6.size()
