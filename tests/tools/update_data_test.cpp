@@ -502,35 +502,4 @@ TEST_F(UpdateDataTest, readsACompressedMaxMindDatabaseFromAnAddress) {
               std::string::npos);
 }
 
-struct UsageCase {
-    const char* name;
-    std::string arguments;
-    std::string message;
-};
-
-void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
-
-class UpdateUsageTest : public ::testing::TestWithParam<UsageCase> {};
-
-TEST_P(UpdateUsageTest, isRefusedWithExitStatus2) {
-    TempDir dir;
-    const UpdaterRun run = runUpdater(GetParam().arguments, dir.path());
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n')),
-              "ipcountry-update-data: " + GetParam().message);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UpdateUsageTest,
-    testing::Values(UsageCase{"twoPlaces", "--user --system",
-                              "--data-dir, --user and --system exclude each other"},
-                    UsageCase{"checkWithoutDays", "--check", "--check needs a number of days"},
-                    UsageCase{"checkWithSources", "--user --check 3 registries",
-                              "--check fetches nothing: no SOURCE"},
-                    UsageCase{"negativeDays", "--check -1", "--check needs a number of days"},
-                    UsageCase{"unknownUrlName", "--url ftp=https://x",
-                              "--url: no source address is named ftp"},
-                    UsageCase{"zeroTimeout", "--timeout 0", "--timeout needs a number of seconds"},
-                    UsageCase{"unknownOption", "--fast", "unknown option --fast"}));
-
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace ipcountry::data {
 namespace fs = std::filesystem;
@@ -105,15 +106,15 @@ std::string DataInstaller::hidden(const char* kind) const {
 void DataInstaller::removeLeftovers() {
     std::error_code ec;
     const fs::path current = fs::read_symlink(m_target, ec);
-    for (const char* kind : {"gen", "link", "work", "old"}) {
-        const std::string prefix = hidden(kind);
-        for (const fs::directory_entry& entry : fs::directory_iterator(m_parent, ec)) {
-            const std::string name = entry.path().filename().string();
-            if (!name.starts_with(prefix) || name == current.string()) continue;
-            std::error_code ignored;
-            fs::remove_all(entry.path(), ignored);
-        }
+    std::vector<fs::path> leftovers;
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_parent, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name == current.string()) continue;
+        for (const char* kind : {"gen", "link", "work", "old"})
+            if (name.starts_with(hidden(kind))) leftovers.push_back(entry.path());
     }
+    // Removed after the walk: a folder changed while it is read may skip entries.
+    for (const fs::path& path : leftovers) fs::remove_all(path, ec);
 }
 
 std::optional<std::string> DataInstaller::install(

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -232,7 +233,8 @@ std::pair<std::string, bool> addressOf(const Options& options, const std::string
     if (const auto given = options.urls.find(name); given != options.urls.end())
         return {given->second, true};
     std::string variable = "IPCOUNTRY_URL_";
-    for (const char c : name) variable += c == '-' ? '_' : static_cast<char>(std::toupper(c));
+    for (const char c : name)
+        variable += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (const char* value = std::getenv(variable.c_str()); value != nullptr && value[0] != '\0')
         return {value, true};
     return {publishedAddresses().find(name)->second, false};
