@@ -569,8 +569,11 @@ int main(int argc, char** argv) {
         Collected collected;
         bool failed = false;
         for (const std::string& source : options.sources) {
+            const std::size_t ipv4 = collected.ipv4.size(), ipv6 = collected.ipv6.size();
             try {
                 updater.take(source, collected);
+                std::cout << source << ": " << collected.ipv4.size() - ipv4 << " IPv4 and "
+                          << collected.ipv6.size() - ipv6 << " IPv6 ranges\n";
             } catch (const std::exception& e) {
                 std::cerr << kProgram << ": " << source << ": " << e.what() << '\n';
                 failed = true;
