@@ -42,8 +42,8 @@ public:
 
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
     auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     Output out;
     RowWriter writer(out, options.format);
     PrintingGrid grid(writer, table);
@@ -72,8 +72,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     // Statistics only of a whole: a file read in part would make them lie.
     if (!everyFileRead) return 1;
     if (options.stats) {
-        const analysis::Statistics stats =
-            analysis::buildStatistics(table, rows, elapsed, analysis::StatsLocale{});
+        const analysis::Statistics stats = analysis::buildStatistics(table, rows, elapsed);
         writer.statistics(stats, table, elapsed);
     }
     return 0;

@@ -128,7 +128,7 @@ void RowWriter::analysisHeader() {
     if (m_format == Format::Csv) row({"IP", "Port", "Country", "Code"});
 }
 
-void RowWriter::text8(std::string_view bytes) {
+void RowWriter::field1252(std::string_view bytes) {
     std::string& out = m_out.buffer();
     // Plain ASCII is the same in Windows-1252 and UTF-8 and needs no quoting.
     if (m_format == Format::Json ? plainJsonText(bytes) : plainCsvText(bytes)) {
@@ -162,7 +162,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
             "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
         const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
         out += before[0];
-        text8(ip);
+        field1252(ip);
         out += before[1];
         // Programs want the port, not the grid's way of showing it: the text
         // after the colon, and in JSON a number where it is one.
@@ -172,11 +172,11 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
         else if (m_format == Format::Json && isPortNumber(portText))
             appendPortNumber(out, portText);
         else
-            text8(portText);
+            field1252(portText);
         out += before[2];
-        text8(country);
+        field1252(country);
         out += before[3];
-        text8(code);
+        field1252(code);
         out += m_format == Format::Csv ? "\r\n" : "}\n";
     }
     m_out.rowDone();
@@ -188,8 +188,8 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
     const double seconds = std::chrono::duration<double>(elapsed).count();
     switch (m_format) {
         case Format::Tsv:
-            out += "\nAnalysis took " + stats.elapsedText + "\nTotal number of IPs is " +
-                   std::to_string(stats.total) + "\n";
+            out += "\nAnalysis took " + analysis::durationText(stats.elapsed) +
+                   "\nTotal number of IPs is " + std::to_string(stats.total) + "\n";
             for (const auto& row : stats.rows)
                 out += row.name + "\t" + row.count + "\t" + row.share + "\n";
             break;

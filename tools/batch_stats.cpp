@@ -453,7 +453,7 @@ void Merger::jsonLine(std::string_view text) {
     }
     const Json object = Json::parse(text, nullptr, false);
     if (!object.is_object()) throw Malformed("not a JSON object");
-    const auto text8 = [&object](const char* key) -> const std::string* {
+    const auto stringMember = [&object](const char* key) -> const std::string* {
         const auto found = object.find(key);
         return found != object.end() && found->is_string() ? found->get_ptr<const std::string*>()
                                                            : nullptr;
@@ -463,9 +463,9 @@ void Merger::jsonLine(std::string_view text) {
         return value.get<std::int64_t>();
     };
     if (object.contains("ip")) {
-        const std::string* country = text8("country");
-        const std::string* code = text8("code");
-        if (!text8("ip") || !country || !code)
+        const std::string* country = stringMember("country");
+        const std::string* code = stringMember("code");
+        if (!stringMember("ip") || !country || !code)
             throw Malformed("not a row (ip, port, country and code)");
         countRow(m_slots.byCode(*code, *country), *country, *code);
         return;
@@ -520,8 +520,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     }
     Output out;
     RowWriter writer(out, options.format);
-    writer.statistics(analysis::buildStatistics(counted, total, elapsed, analysis::StatsLocale{}),
-                      counted, elapsed);
+    writer.statistics(analysis::buildStatistics(counted, total, elapsed), counted, elapsed);
     return 0;
 }
 
