@@ -1,19 +1,23 @@
 #include "data_install.h"
 
 #include <fcntl.h>
-#include <stdio.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace ipcountry::data {
 namespace fs = std::filesystem;
 namespace {
+
+constexpr const char* kCurrent = ".current";
+constexpr const char* kGeneration = ".gen-";
+constexpr const char* kNewLink = ".link-";
+constexpr const char* kWork = ".work-";
 
 [[noreturn]] void fail(const fs::path& path, const std::string& what, int error) {
     throw InstallError(path.string() + ": " + what + ": " + std::strerror(error));
@@ -34,23 +38,22 @@ mode_t currentUmask() {
     return mask;
 }
 
-// Hard links where the file system allows them (nothing is copied), copies
-// elsewhere; folders are walked.
-void carryOver(const fs::path& from, const fs::path& to) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
-        const fs::path name = entry.path().filename();
-        if (name == kIpv4FileName || name == kIpv6FileName || name == kProvenanceName) continue;
-        const fs::path dest = to / name;
-        if (entry.is_symlink()) {
-            fs::copy_symlink(entry.path(), dest);
-        } else if (entry.is_directory()) {
-            fs::create_directory(dest, entry.path());
-            carryOver(entry.path(), dest);
-        } else {
-            std::error_code linkError;
-            fs::create_hard_link(entry.path(), dest, linkError);
-            if (linkError) fs::copy_file(entry.path(), dest);
-        }
+// A folder of ours beside the data, with a fresh name.
+fs::path makeFolder(const fs::path& parent, const char* kind) {
+    std::string name = (parent / (std::string(kind) + "XXXXXX")).string();
+    if (::mkdtemp(name.data()) == nullptr) fail(parent, "cannot create a folder", errno);
+    return name;
+}
+
+// Points `name` in `folder` at `value` in one step: a new link renamed over it.
+void replaceLink(const fs::path& folder, const std::string& name, const std::string& value,
+                 const std::string& suffix) {
+    const fs::path link = folder / (kNewLink + suffix);
+    if (::symlink(value.c_str(), link.c_str()) != 0) fail(link, "cannot create a link", errno);
+    if (::rename(link.c_str(), (folder / name).c_str()) != 0) {
+        const int error = errno;
+        ::unlink(link.c_str());
+        fail(folder / name, "cannot replace", error);
     }
 }
 
@@ -59,35 +62,26 @@ void carryOver(const fs::path& from, const fs::path& to) {
 DataInstaller::DataInstaller(fs::path target) {
     m_target = fs::absolute(target).lexically_normal();
     if (!m_target.has_filename()) m_target = m_target.parent_path();
-    m_parent = m_target.parent_path();
-    m_name = m_target.filename().string();
     std::error_code ec;
-    fs::create_directories(m_parent, ec);
-    if (ec) throw InstallError(m_parent.string() + ": cannot create: " + ec.message());
-    m_lock = ::open(m_parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_lock < 0) fail(m_parent, "cannot open", errno);
+    fs::create_directories(m_target, ec);
+    if (ec) throw InstallError(m_target.string() + ": cannot create: " + ec.message());
+    m_lock = ::open(m_target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_lock < 0) fail(m_target, "cannot open", errno);
     if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(m_lock);
         m_lock = -1;
         if (error == EWOULDBLOCK)
             throw InstallError(m_target.string() + ": another update of it is running");
-        fail(m_parent, "cannot lock", error);
+        fail(m_target, "cannot lock", error);
     }
-    const fs::file_status status = fs::symlink_status(m_target, ec);
-    if (!ec && status.type() != fs::file_type::not_found && !fs::is_symlink(status) &&
-        !fs::is_directory(status)) {
+    try {
+        removeLeftovers();
+        m_work = makeFolder(m_target, kWork);
+    } catch (...) {
         ::close(m_lock);
-        throw InstallError(m_target.string() + ": exists and is not a folder");
+        throw;
     }
-    removeLeftovers();
-    std::string work = (m_parent / (hidden("work") + "XXXXXX")).string();
-    if (::mkdtemp(work.data()) == nullptr) {
-        const int error = errno;
-        ::close(m_lock);
-        fail(m_parent, "cannot create a folder", error);
-    }
-    m_work = work;
 }
 
 DataInstaller::~DataInstaller() {
@@ -96,22 +90,18 @@ DataInstaller::~DataInstaller() {
     if (m_lock >= 0) ::close(m_lock);
 }
 
-std::string DataInstaller::hidden(const char* kind) const {
-    return "." + m_name + "." + kind + "-";
-}
-
 // Generations, links and scratch folders of runs that were killed: anything
-// of ours but the generation the target points at. The lock keeps a running
+// of ours but the generation .current points at. The lock keeps a running
 // update's files out of reach.
 void DataInstaller::removeLeftovers() {
     std::error_code ec;
-    const fs::path current = fs::read_symlink(m_target, ec);
+    const fs::path current = fs::read_symlink(m_target / kCurrent, ec);
     std::vector<fs::path> leftovers;
-    for (const fs::directory_entry& entry : fs::directory_iterator(m_parent, ec)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_target, ec)) {
         const std::string name = entry.path().filename().string();
         if (name == current.string()) continue;
-        for (const char* kind : {"gen", "link", "work", "old"})
-            if (name.starts_with(hidden(kind))) leftovers.push_back(entry.path());
+        for (const char* kind : {kGeneration, kNewLink, kWork})
+            if (name.starts_with(kind)) leftovers.push_back(entry.path());
     }
     // Removed after the walk: a folder changed while it is read may skip entries.
     for (const fs::path& path : leftovers) fs::remove_all(path, ec);
@@ -119,76 +109,43 @@ void DataInstaller::removeLeftovers() {
 
 std::optional<std::string> DataInstaller::install(
     const std::function<void(const fs::path&)>& write) {
-    std::string made = (m_parent / (hidden("gen") + "XXXXXX")).string();
-    if (::mkdtemp(made.data()) == nullptr) fail(m_parent, "cannot create a folder", errno);
-    const fs::path generation = made;
-    const std::string suffix = made.substr(made.size() - 6);
-    const fs::path link = m_parent / (hidden("link") + suffix);
+    const fs::path generation = makeFolder(m_target, kGeneration);
+    const std::string name = generation.filename().string();
+    const std::string suffix = name.substr(name.size() - 6);
     std::error_code ec;
-    bool swapped = false;  // from here on the generation is the installed data
+    const fs::path previous = fs::read_symlink(m_target / kCurrent, ec);
     try {
         // Readable by all, as a folder made with mkdir would be (mkdtemp's is 0700).
         if (::chmod(generation.c_str(), 0777 & ~currentUmask()) != 0)
             fail(generation, "cannot set permissions", errno);
-        const fs::file_status status = fs::symlink_status(m_target, ec);
-        const bool realFolder = !ec && fs::is_directory(status);
-        const fs::path previous = fs::is_symlink(status) ? fs::read_symlink(m_target) : fs::path();
-        if (fs::is_directory(m_target, ec)) carryOver(m_target, generation);
         write(generation);
         syncFolder(generation);
-
-        if (::symlink(generation.filename().c_str(), link.c_str()) != 0)
-            fail(link, "cannot create a link", errno);
-        std::optional<std::string> note;
-        if (realFolder) {
-            // The old folder and the new link change places in one step; the
-            // old folder lands at the link's name and goes below.
-            if (::renameat2(AT_FDCWD, link.c_str(), AT_FDCWD, m_target.c_str(), RENAME_EXCHANGE) !=
-                0) {
-                const int error = errno;
-                if (error != EINVAL && error != ENOSYS) fail(m_target, "cannot replace", error);
-                // A file system without the exchange: two renames, with a
-                // moment where the target is missing (readers fall back to
-                // other data, never to half of ours).
-                const fs::path aside = m_parent / (hidden("old") + suffix);
-                if (::rename(m_target.c_str(), aside.c_str()) != 0)
-                    fail(m_target, "cannot replace", errno);
-                if (::rename(link.c_str(), m_target.c_str()) != 0) {
-                    const int renameError = errno;
-                    ::rename(aside.c_str(), m_target.c_str());
-                    fail(m_target, "cannot replace", renameError);
-                }
-                swapped = true;
-                syncFolder(m_parent);
-                fs::remove_all(aside, ec);
-            } else {
-                swapped = true;
-                syncFolder(m_parent);
-                fs::remove_all(link, ec);
-            }
-            note =
-                "was a folder: its other files were carried into the new data, and it is now "
-                "a link to " +
-                generation.filename().string();
-        } else {
-            if (::rename(link.c_str(), m_target.c_str()) != 0)
-                fail(m_target, "cannot replace", errno);
-            swapped = true;
-            syncFolder(m_parent);
-            // Only a generation of ours goes; a link the user made to a folder
-            // elsewhere leaves that folder alone.
-            if (!previous.empty() && !previous.has_parent_path() &&
-                previous.string().starts_with(hidden("gen")))
-                fs::remove_all(m_parent / previous, ec);
-        }
-        return note;
+        replaceLink(m_target, kCurrent, name, suffix);
     } catch (...) {
-        if (!swapped) {
-            fs::remove(link, ec);
-            fs::remove_all(generation, ec);
-        }
+        fs::remove_all(generation, ec);
         throw;
     }
+    // From here on the new generation is the installed data.
+    std::optional<std::string> note;
+    // The files' own links: made once, the first time. A folder where the
+    // user put range files of their own gets IPv4's link first, so that a
+    // reader who resolves IP_db.dbf finds the new IP6_db.dbf beside it.
+    for (const char* file : {kIpv4FileName, kIpv6FileName, kProvenanceName}) {
+        const std::string value = std::string(kCurrent) + "/" + file;
+        const fs::path path = m_target / file;
+        if (fs::read_symlink(path, ec) == value) continue;
+        const fs::file_status status = fs::symlink_status(path, ec);
+        if (fs::is_directory(status))
+            throw InstallError(path.string() + ": is a folder, not a range file");
+        if (fs::exists(status))
+            note = "its own range files were replaced by links to the new data in " + name;
+        replaceLink(m_target, file, value, suffix);
+    }
+    syncFolder(m_target);
+    if (previous != generation.filename() && !previous.has_parent_path() &&
+        previous.string().starts_with(kGeneration))
+        fs::remove_all(m_target / previous, ec);
+    return note;
 }
 
 }  // namespace ipcountry::data
