@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -23,7 +22,7 @@
 #include "data_install.h"
 #include "fetch.h"
 #include "ip_db_builder.h"
-#include "lookup/special_blocks.h"
+#include "provenance.h"
 #include "source_file.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -173,26 +172,6 @@ std::string isoDate(std::time_t seconds) {
 }
 
 std::string today() { return isoDate(std::time(nullptr)); }
-
-// Days from `date` (YYYY-MM-DD) to `now`; nullopt for anything but a valid date.
-std::optional<long> daysBetween(const std::string& date, const std::string& now) {
-    auto parse = [](const std::string& text) -> std::optional<std::chrono::sys_days> {
-        int y = 0;
-        unsigned m = 0, d = 0;
-        char dash1 = 0, dash2 = 0;
-        std::istringstream in(text);
-        if (text.size() != 10 || !(in >> y >> dash1 >> m >> dash2 >> d) || dash1 != '-' ||
-            dash2 != '-')
-            return std::nullopt;
-        const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month{m},
-                                              std::chrono::day{d}};
-        if (!ymd.ok()) return std::nullopt;
-        return std::chrono::sys_days{ymd};
-    };
-    const auto from = parse(date), to = parse(now);
-    if (!from || !to) return std::nullopt;
-    return (*to - *from).count();
-}
 
 int usageError(const std::string& problem) {
     std::cerr << kProgram << ": " << problem << '\n'
@@ -414,23 +393,6 @@ private:
     int m_files = 0;
 };
 
-// The range file's lines of one family: the converter's one path.
-template <class Address>
-std::vector<data::BasicIpDbLine<Address>> rangeFileLines(
-    const std::vector<data::BasicCsvRange<Address>>& rows, bool keepSpecial, const char* family) {
-    auto flat = data::flattenRanges(rows);
-    if (!keepSpecial) {
-        if constexpr (std::is_same_v<Address, std::uint32_t>) {
-            flat = ipcountry::lookup::cutSpecialRanges(flat, ipcountry::lookup::specialRanges4());
-        } else {
-            flat = ipcountry::lookup::cutSpecialRanges(flat, ipcountry::lookup::specialRanges6());
-        }
-    }
-    if (flat.empty())
-        throw data::SourceError(std::string("the sources yield no ") + family + " range");
-    return data::makeIpDbLines(flat);
-}
-
 std::string provenanceText(const std::vector<Provenance>& sources) {
     std::string oldest;
     std::ostringstream text;
@@ -445,17 +407,6 @@ std::string provenanceText(const std::vector<Provenance>& sources) {
     return text.str();
 }
 
-// The ranges-date of the folder's provenance.txt, or "" when it has none.
-std::string rangesDate(const fs::path& folder) {
-    std::ifstream in(folder / data::kProvenanceName);
-    std::string line, date;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.starts_with("ranges-date=")) date = line.substr(12);
-    }
-    return date;
-}
-
 // The one writer of output files, which syncs each file to the disk.
 void writeFile(const fs::path& path, const std::string& content) {
     if (const auto error = ipcountry::output::writeOutputFile(path, content))
@@ -463,19 +414,19 @@ void writeFile(const fs::path& path, const std::string& content) {
 }
 
 int check(const fs::path& target, long days) {
-    const std::string date = rangesDate(target);
-    const auto age = daysBetween(date, today());
-    if (!age) {
+    const auto today = ipcountry::batch::today();
+    const auto date = ipcountry::batch::rangesDate(target);
+    if (!date) {
         std::cout << target.string() << ": the age of the data is not known ("
                   << (fs::exists(target / data::kProvenanceName)
-                          ? "provenance.txt has no ranges-date"
+                          ? "provenance.txt has no valid ranges-date"
                           : "no provenance.txt")
                   << ")\n";
         return 1;
     }
-    std::cout << target.string() << ": ranges as of " << date << ", " << *age
-              << (*age == 1 ? " day" : " days") << " ago";
-    if (*age > days) {
+    const long age = *ipcountry::batch::dataAgeDays(target, today);
+    std::cout << target.string() << ": ranges " << ipcountry::batch::describeAge(*date, today);
+    if (age > days) {
         std::cout << ", older than " << days << (days == 1 ? " day" : " days") << '\n';
         return 1;
     }
@@ -584,8 +535,9 @@ int main(int argc, char** argv) {
             std::cerr << kProgram << ": " << target.string() << ": left as it was\n";
             return 1;
         }
-        const auto lines4 = rangeFileLines(collected.ipv4, options.keepSpecial, "IPv4");
-        const auto lines6 = rangeFileLines(collected.ipv6, options.keepSpecial, "IPv6");
+        const data::ConvertOptions convert{options.keepSpecial};
+        const auto lines4 = data::buildRangeFileLines(collected.ipv4, convert);
+        const auto lines6 = data::buildRangeFileLines(collected.ipv6, convert);
         const std::string provenance = provenanceText(collected.provenance);
         const auto note = installer.install([&](const fs::path& folder) {
             std::ostringstream v4, v6;
@@ -596,8 +548,12 @@ int main(int argc, char** argv) {
             writeFile(folder / data::kProvenanceName, provenance);
         });
         if (note) std::cerr << kProgram << ": " << target.string() << ": " << *note << '\n';
+        const auto date = ipcountry::batch::rangesDate(target);
         std::cout << target.string() << ": " << lines4.size() << " IPv4 and " << lines6.size()
-                  << " IPv6 range lines, as of " << rangesDate(target) << '\n';
+                  << " IPv6 range lines"
+                  << (date ? ", " + ipcountry::batch::describeAge(*date, ipcountry::batch::today())
+                           : "")
+                  << '\n';
         return 0;
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << '\n'
