@@ -22,6 +22,7 @@
 #include "data_install.h"
 #include "fetch.h"
 #include "ip_db_builder.h"
+#include "lookup/data_folder.h"
 #include "provenance.h"
 #include "source_file.h"
 
@@ -187,25 +188,22 @@ std::optional<long> positiveNumber(std::string_view text, bool zeroAllowed) {
     return value;
 }
 
-fs::path userDataDir() {
-    // XDG says a relative XDG_DATA_HOME is to be ignored.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
-        return fs::path(xdg) / "ipcountry";
-    const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr && home[0] != '\0' ? home : "/") / ".local/share/ipcountry";
-}
-
+// The folders the window and the driver read, by their one rule; empty for a
+// user whose home is not known.
 fs::path targetOf(const Options& options) {
+    namespace lookup = ipcountry::lookup;
     if (options.dataDir) return *options.dataDir;
+    const fs::path user = lookup::userDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
+    const fs::path system(lookup::kSystemDataFolder);
     switch (options.where) {
         case Options::Where::User:
-            return userDataDir();
+            return user;
         case Options::Where::System:
-            return "/var/lib/ipcountry";
+            return system;
         case Options::Where::Default:
             break;
     }
-    return ::geteuid() == 0 ? fs::path("/var/lib/ipcountry") : userDataDir();
+    return ::geteuid() == 0 ? system : user;
 }
 
 // The address to fetch `name` from and whether the user gave it (and so may use plain HTTP).
@@ -508,6 +506,8 @@ int main(int argc, char** argv) {
     }
     if (whereGiven > 1) return usageError("--data-dir, --user and --system exclude each other");
     const fs::path target = targetOf(options);
+    if (target.empty())
+        return usageError("neither XDG_DATA_HOME nor HOME is set: name the folder with --data-dir");
     if (options.checkDays) {
         if (!options.sources.empty()) return usageError("--check fetches nothing: no SOURCE");
         return check(target, *options.checkDays);
