@@ -107,7 +107,7 @@ private:
             log.setText(lines);
             LinePlace at;
             try {
-                WholeLines split(lines);
+                lookup::WholeLines split(lines);
                 for (std::string_view line; split.next(line);) {
                     log.setLine(++at.lineNumber);
                     m_view.piece(line, at, log);

@@ -8,7 +8,9 @@
 #include <numeric>
 #include <random>
 #include <regex>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tools/driver_support.h"
@@ -34,11 +36,26 @@ const std::string kSecondStats =
     "Korea, Republic of\t1\t50.0%\n";
 
 // Inputs written once per test run, beside each other in one folder.
+// A folder of its own per run (two runs at once must not share it), removed
+// when the tests end.
+struct ScratchFolder {
+    fs::path path;
+    ScratchFolder() {
+        std::string pattern =
+            (fs::temp_directory_path() / "ipcountry-driver-merge-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
 const fs::path& scratch() {
+    static const ScratchFolder folder;
     static const fs::path dir = [] {
-        const fs::path d = fs::temp_directory_path() / "ipcountry-driver-merge";
-        fs::remove_all(d);
-        fs::create_directories(d);
+        const fs::path d = folder.path;
         const auto write = [&d](const char* name, const std::string& text) {
             std::ofstream(d / name, std::ios::binary) << text;
         };
