@@ -12,6 +12,7 @@
 #include "analysis/address_finder.h"
 #include "analysis/analysis.h"
 #include "analysis/line_reader.h"
+#include "lookup/line_ends.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
 #include "lookup/address_text.h"
@@ -56,26 +57,21 @@ public:
     LineAnswers(AddressFinder& finder, Format format)
         : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format) {}
 
-    // `line` stays valid until flush().
+    // `line` stays valid until flush(). Its row shows it without the blanks
+    // around it, which are no part of an address.
     void add(std::string_view line, std::int64_t number) {
-        Pending pending{number, {}, {}, {}};
+        Pending pending{number, trimmed(line), {}};
         if (line.size() > kLongestFindLine) {
+            pending.shown = {};
             pending.problem = tooLongProblem();
+        } else if (pending.shown.empty()) {
+            pending.problem = "empty line";
         } else {
-            lookup::AddressReading reading = lookup::readAddressText(line);
-            if (reading.reason.empty()) {
-                // The row shows the address as written, blanks around it left out.
-                const char* end = reading.port.empty()
-                                      ? reading.address.data() + reading.address.size()
-                                      : reading.port.data() + reading.port.size();
-                pending.shown = std::string_view(
-                    reading.address.data(), static_cast<std::size_t>(end - reading.address.data()));
-                pending.address = reading.address;
+            lookup::AddressReading reading = lookup::readAddressText(pending.shown);
+            if (reading.reason.empty())
                 m_addresses.push_back(reading.address);
-            } else {
-                pending.shown = trimmedForRow(line);
-                pending.problem = reading.reason == "no address" ? "empty line" : reading.reason;
-            }
+            else
+                pending.problem = std::move(reading.reason);
         }
         m_pending.push_back(std::move(pending));
         if (m_pending.size() == kBatch) flush();
@@ -113,12 +109,11 @@ public:
 private:
     struct Pending {
         std::int64_t number;
-        std::string_view shown;    // the row's text
-        std::string_view address;  // what is looked up; empty for a wrong line
-        std::string problem;       // why the line has no answer
+        std::string_view shown;  // the row's text
+        std::string problem;     // why the line has no answer; empty: it is looked up
     };
 
-    static std::string_view trimmedForRow(std::string_view line) {
+    static std::string_view trimmed(std::string_view line) {
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);
         while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
@@ -143,7 +138,7 @@ public:
 
     void scanLines(std::string_view text, analysis::BlockResult& result) override {
         auto& block = static_cast<FoundBlock&>(result);
-        analysis::WholeLines lines(text);
+        lookup::WholeLines lines(text);
         std::string_view line;
         while (lines.next(line)) m_answers.add(line, ++block.lines);
         m_answers.takeInto(block);
