@@ -160,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"findWithoutAddress", "find", "", "ipcountry-batch: find needs at least one address\n" + kFindUsage, 2},
         DriverCase{"analysisWithoutFile", "formatted --stats", "", "*ipcountry-batch: formatted needs a file\n", 2},
         DriverCase{"standardInputTwice", "unformatted - -", "", "*named more than once", 2},
+        DriverCase{"standardInputTwiceForFind", "find - 1.0.0.1 -", "", "*named more than once", 2},
         DriverCase{"reportWithoutKind", "report x", "", "*report needs formatted or unformatted", 2},
         DriverCase{"helpOfNoCommand", "help look", "", "*ipcountry-batch: no command look\n", 2},
         DriverCase{"helpOfTwoCommands", "help find stats", "", "*help takes one command at most", 2}),
