@@ -12,12 +12,12 @@
 #include "analysis/address_finder.h"
 #include "analysis/analysis.h"
 #include "analysis/line_reader.h"
-#include "lookup/line_ends.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
 #include "lookup/address_text.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
+#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::batch {
@@ -36,6 +36,13 @@ constexpr std::size_t kBatch = 64;
 
 std::string tooLongProblem() {
     return "line is longer than " + std::to_string(kLongestFindLine) + " characters";
+}
+
+// Blanks around an address are no part of it, nor of its row.
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
 }
 
 // A line's problem, to go out right after its row.
@@ -112,13 +119,6 @@ private:
         std::string_view shown;  // the row's text
         std::string problem;     // why the line has no answer; empty: it is looked up
     };
-
-    static std::string_view trimmed(std::string_view line) {
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-        return line;
-    }
 
     AddressFinder& m_finder;
     Output m_rows;
@@ -253,17 +253,17 @@ int runFind(const Options& options) {
         }
         const lookup::AddressReading reading = lookup::readAddressText(operand);
         if (!reading.reason.empty()) {
-            sayProblem(out, operand, 0, reading.reason);
+            sayProblem(out, operandInMessage(operand), 0, reading.reason);
             failed = true;
             continue;
         }
         finder.findEach({&reading.address, 1}, found);
         if (found[0].error) {
-            sayProblem(out, operand, 0, found[0].error->problem());
+            sayProblem(out, operandInMessage(operand), 0, found[0].error->problem());
             failed = true;
             continue;
         }
-        writer.findRow(operand, found[0].answer);
+        writer.findRow(trimmed(operand), found[0].answer);
     }
     return failed ? 1 : 0;
 }

@@ -217,6 +217,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: " + kDir + "/log.txt:2: not an IPv4 or IPv6 address\n", 0},
         DriverCase{"missingFile", kData + "unformatted " + file("missing.log"), "",
                    "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
+        // A file's name is given whole, however long; only a typed operand is cut.
+        DriverCase{"missingFileOfALongName", kData + "unformatted " + file(std::string(100, 'x')), "",
+                   "ipcountry-batch: " + kDir + "/" + std::string(100, 'x') + ": No such file or directory\n", 1},
+        DriverCase{"longOperandCut", kData + "find " + std::string(70, '9'), "",
+                   "ipcountry-batch: " + std::string(64, '9') + "...: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"missingFileAmongOthers", kData + "formatted " + file("missing.log") + " -- -", "",
                    "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
         DriverCase{"folderForAFile", kData + "unformatted '" + kDir + "'", "",

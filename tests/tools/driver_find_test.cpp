@@ -48,6 +48,7 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         // A port is no part of the address; the row shows what was typed.
         {kData + "find 1.2.3.4:8080", "1.2.3.4:8080\tDE\tGermany\n", 0},
         {kData + "find [2001:db8::1]:443", "[2001:db8::1]:443\tUS\tUSA\n", 0},
+        {kData + "find ' 1.2.3.4\t'", "1.2.3.4\tDE\tGermany\n", 0},
         {"--data-dir /nonexistent find 1.2.3.4", "ipcountry-batch: /nonexistent/Country.dbf: No such file or directory\n", 1},
     };
     // clang-format on
