@@ -14,6 +14,7 @@
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
+#include "lookup/line_ends.h"
 #include "lookup/address_reading.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
@@ -143,7 +144,7 @@ public:
 
     void scanLines(std::string_view text, analysis::BlockResult& result) override {
         auto& block = static_cast<FoundBlock&>(result);
-        analysis::WholeLines lines(text);
+        lookup::WholeLines lines(text);
         std::string_view line;
         while (lines.next(line)) m_answers.add(line, ++block.lines);
         m_answers.takeInto(block);
