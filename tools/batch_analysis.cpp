@@ -59,8 +59,6 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     std::chrono::nanoseconds elapsed{0};
     bool everyFileRead = true;
     for (const std::string& path : paths) {
-        // One file keeps the messages the driver always printed.
-        if (paths.size() > 1) prompter.setFile(inputName(path));
         const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
                                                      : analysis::runFreeTextScan(path, context);
         rows += result.rowsAdded;

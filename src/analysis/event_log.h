@@ -30,8 +30,9 @@ public:
     }
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
-        if (m_reasons.empty() || m_reasons.back() != line.reason)
-            m_reasons.push_back(std::move(line.reason));
+        if (m_reasons.empty() || m_reasons.back().first != line.reason ||
+            m_reasons.back().second != line.problem)
+            m_reasons.emplace_back(std::move(line.reason), std::move(line.problem));
         m_events.push_back({Kind::Failing,
                             false,
                             0,
@@ -69,7 +70,8 @@ public:
                                              Resolution{event.slot, event.usa}});
                     break;
                 case Kind::Failing:
-                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
+                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra].first,
+                                                       m_reasons[event.extra].second});
                     break;
                 case Kind::Deferred: {
                     const Deferred& deferred = m_deferred[event.extra];
@@ -141,7 +143,7 @@ private:
     std::int64_t m_line = 0;
     std::vector<Event> m_events;
     std::string m_copies;
-    std::vector<std::string> m_reasons;
+    std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
     std::vector<Deferred> m_deferred;
     std::exception_ptr m_error;
     std::int64_t m_errorLine = 0;
