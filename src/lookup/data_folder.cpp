@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
 #include "lookup/text_file.h"
 
