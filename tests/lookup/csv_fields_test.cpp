@@ -28,7 +28,9 @@ TEST_P(SplitCsvRecordTest, readsFieldsAsTheRfcWritesThem) {
     std::vector<std::string> fields{"stale"};
     const std::string_view problem = splitCsvRecord(c.record, fields);
     EXPECT_EQ(!problem.empty(), c.malformed) << problem;
-    if (!c.malformed) EXPECT_EQ(fields, c.fields);
+    if (!c.malformed) {
+        EXPECT_EQ(fields, c.fields);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
