@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/country_resolver.h"
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
 namespace ipcountry::batch {
 

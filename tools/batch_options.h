@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
 namespace ipcountry::batch {
 
@@ -18,14 +18,19 @@ struct Options {
     bool stats = false;
     bool stopOnError = false;
     unsigned threads = 0;  // for the analyses and report; 0: one per core
+    // Which addresses give rows (see analysis::RowRules): --first, --all and
+    // the networks of --only and --exclude, each CIDR or @FILE as given.
+    bool firstOfLine = false;
+    bool withoutCountry = false;
+    std::vector<std::string> only;
+    std::vector<std::string> exclude;
+    // How the statistics list the countries: --sort and --top.
+    CountryOrder order = CountryOrder::List;
+    bool orderGiven = false;
+    std::size_t top = 0;  // 0: every country
     bool help = false;
     bool version = false;
     std::vector<std::string> arguments;  // the command and its operands
 };
-
-// How messages name an input: "-" is standard input.
-inline std::string inputName(const std::string& path) {
-    return path == "-" ? "standard input" : path;
-}
 
 }  // namespace ipcountry::batch

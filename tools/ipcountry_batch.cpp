@@ -21,8 +21,8 @@
 #include "batch_analysis.h"
 #include "batch_find.h"
 #include "batch_options.h"
-#include "batch_output.h"
 #include "batch_stats.h"
+#include "formats/row_writer.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
@@ -99,6 +99,24 @@ constexpr const char* kHelp =
     "                      (Elapsed seconds,Total and Country,Code,Count,Share);\n"
     "                      json: one last object with elapsed_seconds, total and\n"
     "                      countries (country, code, count, share in percent)\n"
+    "  --first             unformatted: count only the first address of each line,\n"
+    "                      the client in web, auth, mail and firewall logs (the\n"
+    "                      addresses further on are versions, proxies, servers)\n"
+    "  --only NETWORK      count only addresses in NETWORK; --exclude NETWORK:\n"
+    "  --exclude NETWORK   leave out addresses in NETWORK (both repeatable, both\n"
+    "                      families): a NETWORK is an address, ADDRESS/BITS,\n"
+    "                      FIRST-LAST, or @FILE for a file of them, one a line,\n"
+    "                      # starting a comment\n"
+    "  --all               also print addresses without a country, with the\n"
+    "                      reason in its place: private, loopback, link-local,\n"
+    "                      shared, documentation, multicast, reserved, or unknown\n"
+    "                      (csv: a Reason column; json: \"reason\"); the\n"
+    "                      statistics end with a count per reason\n"
+    "  --sort ORDER        the countries of the statistics by count (most\n"
+    "                      first), name, or list (the country list's order, the\n"
+    "                      default)\n"
+    "  --top N             only the N countries with the most addresses, most\n"
+    "                      first, and one line for all the others\n"
     "  --stop-on-error     end the run at the first failing line of a formatted\n"
     "                      list, or at the first FILE that cannot be read\n"
     "  --threads N         scan and resolve on N threads, 1 to 64 (default: one\n"
@@ -201,15 +219,44 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& problem)
                 return std::nullopt;
             }
             options.threads = static_cast<unsigned>(n);
+        } else if (arg == "--only" || arg == "--exclude") {
+            const auto network = takeValue("a network (CIDR) or @FILE");
+            if (!network) return std::nullopt;
+            (arg == "--only" ? options.only : options.exclude).push_back(*network);
+        } else if (arg == "--sort") {
+            const auto name = takeValue("count, name or list");
+            if (!name) return std::nullopt;
+            const auto order = batch::parseCountryOrder(*name);
+            if (!order) {
+                problem = "--sort takes count, name or list, not '" + *name + "'";
+                return std::nullopt;
+            }
+            options.order = *order;
+            options.orderGiven = true;
+        } else if (arg == "--top") {
+            const auto count = takeValue("a number of countries");
+            if (!count) return std::nullopt;
+            const bool digits = !count->empty() && count->size() <= 3 &&
+                                count->find_first_not_of("0123456789") == std::string::npos;
+            const int n = digits ? std::stoi(*count) : 0;
+            if (n < 1) {
+                problem = "--top takes a number of countries from 1 up, not '" + *count + "'";
+                return std::nullopt;
+            }
+            options.top = static_cast<std::size_t>(n);
         } else if (value) {
             const bool flag = arg == "--stats" || arg == "--stop-on-error" || arg == "--help" ||
-                              arg == "--version";
+                              arg == "--version" || arg == "--first" || arg == "--all";
             problem = flag ? "option " + arg + " takes no value" : "unknown option " + arg;
             return std::nullopt;
         } else if (arg == "--stats") {
             options.stats = true;
         } else if (arg == "--stop-on-error") {
             options.stopOnError = true;
+        } else if (arg == "--first") {
+            options.firstOfLine = true;
+        } else if (arg == "--all") {
+            options.withoutCountry = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else if (arg == "--version") {
@@ -388,6 +435,11 @@ int runReport(const Options& options, std::vector<std::string> operands) {
     request.threads = options.threads;
     request.provenance = batch::describeData(options.dataDir);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
+    if (options.firstOfLine && request.formatted)
+        return usageError(
+            "--first applies to unformatted: a formatted list has one address a line");
+    const batch::RowChoice choice(options);
+    request.rows = choice.rules;
     batch::Output out;
     batch::BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
@@ -400,6 +452,16 @@ int runCommand(const Options& options) {
     if (args.empty()) return usageError("no command given");
     const std::string& command = args[0];
     const std::vector<std::string> operands(args.begin() + 1, args.end());
+    // The options that choose rows apply where rows are found.
+    const bool findsRows =
+        command == "formatted" || command == "unformatted" || command == "report";
+    if (!findsRows && (options.withoutCountry || !options.only.empty() || !options.exclude.empty()))
+        return usageError("--all, --only and --exclude apply to formatted, unformatted and report");
+    if (options.firstOfLine && command != "unformatted" && command != "report")
+        return usageError("--first applies to unformatted and report unformatted");
+    if (command == "formatted" && options.firstOfLine)
+        return usageError(
+            "--first applies to unformatted: a formatted list has one address a line");
     if (command == "find") {
         if (operands.empty()) return usageError("find needs at least one address");
         return runFind(options, operands);
@@ -440,6 +502,9 @@ int main(int argc, char** argv) {
     int status = 1;
     try {
         status = runCommand(*options);
+    } catch (const batch::BadNetwork& e) {
+        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+        status = 2;
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
         std::cerr << "ipcountry-batch: " << e.what() << '\n';

@@ -64,13 +64,15 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
 }  // namespace
 
 FormattedLines::FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
-                               lookup::Range6File& ranges6)
+                               lookup::Range6File& ranges6, const RowRules& rules)
     : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
-      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead) {}
+      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead),
+      m_rules(rules) {}
 
 FormattedLines::FormattedLines(ViewOf view)
     : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
       m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}),
+      m_rules(view.owner.m_rules),
       m_view(true) {}
 
 void FormattedLines::begin() {
@@ -123,6 +125,8 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
 FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::string_view port,
                                                const TypedAddress& typed, std::int64_t lineNumber) {
     Verdict verdict;
+    // A line filtered out gives nothing, as a line without a country does.
+    if (!m_rules.admits(typed)) return verdict;
     const auto leave = [&] {
         verdict.kind = Verdict::Kind::Left;
         verdict.left = {LeftLine::Need::Lookup, lineNumber, address, port, typed};
@@ -154,6 +158,9 @@ FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::st
     if (country) {
         verdict.kind = Verdict::Kind::Row;
         verdict.row = {address, port, *country};
+    } else if (m_rules.withoutCountry) {
+        verdict.kind = Verdict::Kind::Row;
+        verdict.row = {address, port, {}, noCountryReason(typed)};
     }
     return verdict;
 }
@@ -169,7 +176,7 @@ FormattedLines::Verdict FormattedLines::settle(const LeftLine& left) {
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
-    FormattedLines lines(context.table, context.ranges, context.ranges6);
+    FormattedLines lines(context.table, context.ranges, context.ranges6, context.rows);
     return runLines(path, context, lines, RunError::AsFailingLine);
 }
 
