@@ -242,8 +242,11 @@ void StatsMerger::closeBlock() {
         for (int slot = 0; slot < lookup::kSlotCount; ++slot)
             m_counts[slot] += m_block.counts[slot];
         for (std::size_t i = 0; i < m_reasons.size(); ++i) m_reasons[i] += m_block.reasons[i];
-        ++m_blocksAlone;
-        m_distinctAlone = m_block.distinct;
+        // A block of no rows (an empty shard) tells nothing of distinct addresses.
+        if (m_block.total > 0) {
+            ++m_blocksAlone;
+            m_distinctAlone = m_block.distinct;
+        }
     }
     m_sinceBlock = {};
     m_reasonsSinceBlock = {};
