@@ -6,10 +6,11 @@
 #include <string_view>
 
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/statistics.h"
 #include "lookup/country_table.h"
+#include "lookup/error.h"
 #include "lookup/network_set.h"
 #include "lookup/range_file.h"
 #include "report/address_tally.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/country_resolver.h"
+#include "analysis/address_finder.h"
 #include "formats/row_writer.h"
 
 namespace ipcountry::batch {

@@ -19,7 +19,7 @@ namespace {
 struct ListedAddress {
     std::string_view address;  // the IP cell
     std::string_view port;     // the Port cell, its colon kept
-    TypedAddress typed;
+    lookup::TypedAddress typed;
 };
 
 // A line in an IPv6 form: "[address]:port", "[address]", or a whole address
@@ -35,7 +35,8 @@ std::optional<ListedAddress> readIpv6Line(std::string_view line) {
         if (!listed.port.empty() && !isWholePort(listed.port)) return std::nullopt;
         text = line.substr(0, close + 1);
     }
-    const std::optional<TypedAddress> typed = typedAddressOf(lookup::parseIpv6Text(text));
+    const std::optional<lookup::TypedAddress> typed =
+        lookup::typedAddressOf(lookup::parseIpv6Text(text));
     if (!typed) return std::nullopt;
     listed.typed = *typed;
     listed.address = text.starts_with('[') ? text.substr(1, text.size() - 2) : text;
@@ -53,7 +54,7 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
             return ListedAddress{
                 line.substr(0, colon),
                 line.substr(colon),
-                {TypedAddress::Kind::Ipv4, readAddress(line.substr(0, colon)), {}}};
+                {lookup::TypedAddress::Kind::Ipv4, lookup::readAddress(line.substr(0, colon)), {}}};
         } catch (const lookup::Error& error) {
             failure = error.what();
         }
@@ -123,7 +124,8 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
 }
 
 FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::string_view port,
-                                               const TypedAddress& typed, std::int64_t lineNumber) {
+                                               const lookup::TypedAddress& typed,
+                                               std::int64_t lineNumber) {
     Verdict verdict;
     // A line filtered out gives nothing, as a line without a country does.
     if (!m_rules.admits(typed)) return verdict;
@@ -135,19 +137,19 @@ FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::st
     std::optional<Resolution> country;
     try {
         switch (typed.kind) {
-            case TypedAddress::Kind::Ipv4:
+            case lookup::TypedAddress::Kind::Ipv4:
                 if (const CountryResolver* resolver = m_ipv4.resolver())
                     country = resolver->resolve(typed.ipv4);
                 else if (m_ipv4.leftToOwner())
                     return leave();
                 break;
-            case TypedAddress::Kind::Ipv6:
+            case lookup::TypedAddress::Kind::Ipv6:
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     country = resolver->resolve(typed.ipv6);
                 else if (m_ipv6.leftToOwner())
                     return leave();
                 break;
-            case TypedAddress::Kind::LinkLocal:
+            case lookup::TypedAddress::Kind::LinkLocal:
                 break;  // no country: no row, as for an address no range holds
         }
     } catch (const lookup::Error& error) {

@@ -5,9 +5,10 @@
 #include <string_view>
 #include <utility>
 
-#include "analysis/country_resolver.h"
+#include "analysis/range_data.h"
 #include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
+#include "lookup/address_text.h"
 
 namespace ipcountry::analysis {
 
@@ -66,8 +67,8 @@ private:
     }
 
     Verdict judge(std::string_view piece, const LinePlace& at);
-    Verdict lookUp(std::string_view address, std::string_view port, const TypedAddress& typed,
-                   std::int64_t lineNumber);
+    Verdict lookUp(std::string_view address, std::string_view port,
+                   const lookup::TypedAddress& typed, std::int64_t lineNumber);
     Verdict settle(const LeftLine& left);
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;

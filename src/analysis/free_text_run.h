@@ -6,9 +6,10 @@
 #include <utility>
 
 #include "analysis/both_families_scanner.h"
-#include "analysis/country_resolver.h"
+#include "analysis/range_data.h"
 #include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
+#include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -79,7 +80,7 @@ public:
 private:
     template <class Out>
     void add(std::string_view text, std::string_view port, const std::optional<Resolution>& country,
-             const TypedAddress& typed, Out& out) {
+             const lookup::TypedAddress& typed, Out& out) {
         // After a Stop the rest of the line is read past.
         if (m_flow != Flow::GoOn) return;
         if (country)
@@ -92,7 +93,7 @@ private:
     // to look up; a missing optional file's is not looked up.
     template <class Family, class Out>
     void leave(const RangeData<Family>& data, std::string_view text, std::string_view port,
-               const TypedAddress& typed, Out& out) {
+               const lookup::TypedAddress& typed, Out& out) {
         if (data.leftToOwner() && m_flow == Flow::GoOn)
             m_flow =
                 leaveLine(LeftLine{LeftLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
@@ -101,7 +102,7 @@ private:
     template <class Out>
     void addIpv4(std::string_view text, std::string_view port, std::uint32_t address, Out& out) {
         if (!m_rules.admits(address)) return;
-        const TypedAddress typed{TypedAddress::Kind::Ipv4, address, {}};
+        const lookup::TypedAddress typed{lookup::TypedAddress::Kind::Ipv4, address, {}};
         if (const CountryResolver* resolver = m_ipv4.resolver())
             add(text, port, resolver->resolve(address), typed, out);
         else
@@ -109,20 +110,20 @@ private:
     }
 
     template <class Out>
-    void addTyped(std::string_view text, std::string_view port, const TypedAddress& typed,
+    void addTyped(std::string_view text, std::string_view port, const lookup::TypedAddress& typed,
                   Out& out) {
         switch (typed.kind) {
-            case TypedAddress::Kind::Ipv4:
+            case lookup::TypedAddress::Kind::Ipv4:
                 addIpv4(text, port, typed.ipv4, out);
                 break;
-            case TypedAddress::Kind::Ipv6:
+            case lookup::TypedAddress::Kind::Ipv6:
                 if (!m_rules.admits(typed.ipv6)) break;
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     add(text, port, resolver->resolve(typed.ipv6), typed, out);
                 else
                     leave(m_ipv6, text, port, typed, out);
                 break;
-            case TypedAddress::Kind::LinkLocal:
+            case lookup::TypedAddress::Kind::LinkLocal:
                 if (m_rules.admits(typed.ipv6)) add(text, port, std::nullopt, typed, out);
                 break;
         }
@@ -132,8 +133,8 @@ private:
     void addIpv6(const FoundAddress6& found, Out& out) {
         // The scanner leaves dotted tails to the IPv4 scan; a hex one
         // (::ffff:c000:201) is still an IPv4 address.
-        const std::optional<TypedAddress> typed =
-            typedAddressOf(lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
+        const std::optional<lookup::TypedAddress> typed = lookup::typedAddressOf(
+            lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
         if (!typed || (m_rules.firstOfLine && std::exchange(m_lineTaken, true))) return;
         addTyped(found.text, found.portText, *typed, out);
     }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "analysis/country_resolver.h"
+#include "lookup/address_text.h"
 #include "lookup/network_set.h"
 
 namespace ipcountry::analysis {
@@ -33,8 +33,9 @@ struct RowRules {
         return (only == nullptr || only->contains(address)) &&
                (exclude == nullptr || !exclude->contains(address));
     }
-    bool admits(const TypedAddress& typed) const noexcept {
-        return typed.kind == TypedAddress::Kind::Ipv4 ? admits(typed.ipv4) : admits(typed.ipv6);
+    bool admits(const lookup::TypedAddress& typed) const noexcept {
+        return typed.kind == lookup::TypedAddress::Kind::Ipv4 ? admits(typed.ipv4)
+                                                              : admits(typed.ipv6);
     }
 };
 
@@ -42,7 +43,7 @@ struct RowRules {
 // special-purpose block that holds it (private, loopback, link-local, ...),
 // else "unknown" (no range holds it, or its code is not in the country list).
 // A zone makes an address link-local wherever it lies.
-std::string_view noCountryReason(const TypedAddress& typed);
+std::string_view noCountryReason(const lookup::TypedAddress& typed);
 
 // The word for an address that no special block and no country explains.
 inline constexpr std::string_view kUnknownReason = "unknown";

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
 #include "analysis/interfaces.h"
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
+#include "lookup/address_text.h"
 
 namespace ipcountry::analysis {
 
@@ -67,7 +67,7 @@ struct LeftLine {
     std::int64_t lineNumber = 0;
     std::string_view address;  // the row's texts, valid during the call
     std::string_view port;
-    TypedAddress typed;
+    lookup::TypedAddress typed;
 };
 
 // Hands a left line on. Only views leave lines, and a view's Out is a log
@@ -207,7 +207,7 @@ private:
     };
     struct Left {
         LeftLine::Need need;
-        TypedAddress typed;
+        lookup::TypedAddress typed;
     };
 
     TextRef keep(std::string_view text) {

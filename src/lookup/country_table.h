@@ -13,6 +13,7 @@ inline constexpr int kSlotCount = 237;
 // The analyses count every address whose range code is "US" here, whatever
 // Country.dbf put in this slot.
 inline constexpr int kUsSlot = 222;
+inline constexpr std::string_view kUsCode = "US";
 inline constexpr std::string_view kCountryFileName = "Country.dbf";
 
 struct CountryEntry {

@@ -1,11 +1,13 @@
 #include "lookup/special_blocks.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "lookup/address_text.h"
+#include "lookup/ipv6_text.h"
 
 namespace ipcountry::lookup {
 
@@ -101,18 +103,18 @@ std::pair<std::string, int> splitCidr(std::string_view network) {
 
 Cidr4 readCidr(std::string_view network, std::uint32_t /*family*/) {
     const auto [text, bits] = splitCidr(network);
-    in_addr raw{};
-    if (inet_pton(AF_INET, text.c_str(), &raw) != 1) throw std::logic_error("bad table row");
-    const std::uint32_t address = ntohl(raw.s_addr);
+    const std::optional<std::uint32_t> read = readPlainAddress(text);
+    if (!read) throw std::logic_error("bad table row");
+    const std::uint32_t address = *read;
     const std::uint32_t hostMask = bits == 0 ? ~0u : (bits == 32 ? 0u : (~0u >> bits));
     return {address & ~hostMask, address | hostMask};
 }
 
 Cidr6 readCidr(std::string_view network, Address6 /*family*/) {
     const auto [text, bits] = splitCidr(network);
-    unsigned char raw[16];
-    if (inet_pton(AF_INET6, text.c_str(), raw) != 1) throw std::logic_error("bad table row");
-    const Address6 address = Address6::fromBytes(raw);
+    const std::optional<Address6> read = readIpv6Value(text);
+    if (!read) throw std::logic_error("bad table row");
+    const Address6 address = *read;
     const auto maskOf = [](int keep) -> std::uint64_t {  // the host bits of one half
         return keep <= 0 ? ~std::uint64_t{0} : (keep >= 64 ? 0 : (~std::uint64_t{0} >> keep));
     };

@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 
-#include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 
 namespace ipcountry::ui {
 

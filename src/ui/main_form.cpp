@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
+#include "analysis/address_finder.h"
 #include "analysis/analysis.h"
-#include "analysis/country_resolver.h"
 #include "lookup/error.h"
 #include "ui/app_icon.h"
 #include "ui/batch_bridge.h"

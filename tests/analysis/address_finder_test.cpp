@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/country_resolver.h"
+#include "analysis/address_finder.h"
 #include "lookup/error.h"
 
 namespace ipcountry::analysis {

@@ -80,18 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "*line 1: Error due to wrong data entered! File not found: " + kDir + "/IP6_db.dbf\n", 0},
         DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "*is a directory", 1},
         DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "", "*File not found", 1},
-        DriverCase{"optionAfterCommand", kData + "unformatted " + file("access.log") + " --stats", "", "*usage", 2},
-        DriverCase{"noFile", kData + "formatted", "", "*usage", 2},
-        DriverCase{"unknownOption", kData + "--fast unformatted " + file("access.log"), "", "*usage", 2},
         DriverCase{"oneThread", kData + "--threads 1 --stop-on-error formatted " + file("worked_example.txt"),
                    "10.1.2.3\t:8080\tGermany\n11.0.0.9\t:25\tUSA\n",
                    "line 5: Error due to wrong data entered! \n", 1},
         DriverCase{"fourThreads", kData + "--threads=4 --stats unformatted " + file("access.log"),
                    kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\n\tUS\t1\t20.0%\n",
-                   "", 0},
-        DriverCase{"noThreads", kData + "--threads 0 unformatted " + file("access.log"), "",
-                   "*--threads takes a number from 1 to 64, not '0'", 2},
-        DriverCase{"threadsNotANumber", kData + "--threads two unformatted " + file("access.log"), "", "*usage", 2}),
+                   "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

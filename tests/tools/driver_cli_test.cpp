@@ -86,11 +86,136 @@ INSTANTIATE_TEST_SUITE_P(
             "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0\r\n,US,1,20.0\r\n",
             "", 0},
         DriverCase{"jsonAnalysisWithStats",
-                   kData + "--stats --format json unformatted " + file("log.txt"), kLogJson, "", 0},
-        DriverCase{"unknownFormat", kData + "--format xml find 1.0.0.1", "",
-                   "*unknown format 'xml'", 2},
-        DriverCase{"formatWithoutName", "--format", "", "*--format needs", 2}),
+                   kData + "--stats --format json unformatted " + file("log.txt"), kLogJson, "",
+                   0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The command line as people expect it: options before, after or among the
+// operands, -- ending them, and every kind of wrong usage with exit 2.
+class DriverOptionsTest : public ::testing::TestWithParam<DriverCase> {};
+
+TEST_P(DriverOptionsTest, readsOptionsAnywhereUntilDoubleDash) { expectDriverAnswers(GetParam()); }
+
+const std::string kDe = "1.0.0.1\tDE\tGermany\n";
+const std::string kDeJson = R"({"ip":"1.0.0.1","code":"DE","country":"Germany"})"
+                            "\n";
+const std::string kKrJson = R"({"ip":"2.0.0.1","code":"KR","country":"Korea, Republic of"})"
+                            "\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Placement, DriverOptionsTest,
+    ::testing::Values(
+        DriverCase{"optionBeforeCommand", kData + "--format json find 1.0.0.1", kDeJson, "", 0},
+        DriverCase{"optionAfterCommand", "find 1.0.0.1 --format json " + kData, kDeJson, "", 0},
+        DriverCase{"optionBetweenOperands", "find 1.0.0.1 --format=json 2.0.0.1 " + kData,
+                   kDeJson + kKrJson, "", 0},
+        DriverCase{"optionAfterFiles", kData + "unformatted " + file("log.txt") + " --stats --format=json",
+                   kLogJson, "", 0},
+        DriverCase{"optionValueMayBeginWithDash", kData + "find --threads 1 1.0.0.1", kDe, "", 0},
+        // After --, what looks like an option is an operand.
+        DriverCase{"doubleDashEndsOptions", kData + "find 1.0.0.1 -- --format", kDe,
+                   "*--format", 1},
+        DriverCase{"doubleDashBeforeFileName", kData + "unformatted -- --stats", "",
+                   "*--stats", 1},
+        DriverCase{"dashAloneIsAnOperand", kData + "find - < " + file("addresses.txt") + " --format csv",
+                   "*IP,Code,Country\r\n1.0.0.1,DE,Germany\r\n", "*", 1},
+        // A page in a folder that does not exist: the message names it.
+        DriverCase{"reportPageJoined", kData + "report -o/nonexistent/p.html unformatted " + file("log.txt"),
+                   "", "*/nonexistent/p.html", 1},
+        DriverCase{"reportPageAfterFiles",
+                   kData + "report unformatted " + file("log.txt") + " --output /nonexistent/p.html", "",
+                   "*/nonexistent/p.html", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+const std::string kFindUsage =
+    "Usage: ipcountry-batch find [OPTION]... ADDRESS...\n"
+    "Try 'ipcountry-batch find --help' for more information.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    WrongUsage, DriverOptionsTest,
+    ::testing::Values(
+        DriverCase{"unknownFormat", kData + "find 1.0.0.1 --format xml", "",
+                   "ipcountry-batch: --format takes tsv, csv or json, not 'xml'\n" + kFindUsage, 2},
+        DriverCase{"unknownInputFormat", "stats --input-format yaml", "",
+                   "*--input-format takes tsv, csv or json, not 'yaml'\n", 2},
+        DriverCase{"valueMissingAtTheEnd", "find 1.0.0.1 --format", "",
+                   "*ipcountry-batch: option --format needs a value (FORMAT)\n", 2},
+        DriverCase{"valueForAFlag", "--stats=yes unformatted x", "",
+                   "*ipcountry-batch: option --stats takes no value\n", 2},
+        DriverCase{"unknownLongOption", kData + "--fast unformatted " + file("log.txt"), "",
+                   "*ipcountry-batch: unknown option --fast\n", 2},
+        DriverCase{"unknownShortOption", "find -1.2.3.4", "",
+                   "*ipcountry-batch: unknown option -1.2.3.4 (an operand that begins with - goes after --)\n", 2},
+        DriverCase{"flagsAreNotBundled", "-hx", "", "*unknown option -hx", 2},
+        DriverCase{"noThreads", "--threads 0 unformatted x", "",
+                   "*--threads takes a number from 1 up (at most 6 work at once), not '0'\n", 2},
+        DriverCase{"threadsNotANumber", "unformatted x --threads two", "", "*not 'two'\n", 2},
+        DriverCase{"threadsOverflow", "unformatted x --threads 99999999999", "", "*not '99999999999'\n", 2},
+        DriverCase{"optionOfAnotherCommand", "find 1.0.0.1 --stats", "",
+                   "ipcountry-batch: --stats does not apply to find\n" + kFindUsage, 2},
+        DriverCase{"reportTakesNoFormat", "--format json report unformatted x", "",
+                   "*ipcountry-batch: --format does not apply to report\n", 2},
+        DriverCase{"noCommand", kData, "", "*ipcountry-batch: no command given\nUsage: ", 2},
+        DriverCase{"unknownCommand", "look 1.0.0.1", "", "*ipcountry-batch: unknown command look\n", 2},
+        DriverCase{"findWithoutAddress", "find", "", "ipcountry-batch: find needs at least one address\n" + kFindUsage, 2},
+        DriverCase{"analysisWithoutFile", "formatted --stats", "", "*ipcountry-batch: formatted needs a file\n", 2},
+        DriverCase{"standardInputTwice", "unformatted - -", "", "*named more than once", 2},
+        DriverCase{"reportWithoutKind", "report x", "", "*report needs formatted or unformatted", 2},
+        DriverCase{"helpOfNoCommand", "help look", "", "*ipcountry-batch: no command look\n", 2},
+        DriverCase{"helpOfTwoCommands", "help find stats", "", "*help takes one command at most", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// Each command's help: its synopsis, and the options that apply to it and
+// no other; `help COMMAND` prints the same, `help` alone the whole help.
+TEST(DriverCli, eachCommandHasItsOwnHelp) {
+    const struct {
+        const char* command;
+        std::string synopsis;
+        std::vector<std::string> has;
+        std::vector<std::string> hasNot;
+    } cases[] = {
+        {"find",
+         "Usage: ipcountry-batch find [OPTION]... ADDRESS...\n",
+         {"--format FORMAT", "--threads N", "--data-dir DIR", "paste"},
+         {"--stats", "--input-format", "--output", "or:"}},
+        {"formatted",
+         "Usage: ipcountry-batch formatted [OPTION]... FILE...\n",
+         {"--stats", "--stop-on-error", "--threads N", "--format FORMAT"},
+         {"--input-format", "--output"}},
+        {"stats",
+         "Usage: ipcountry-batch stats [OPTION]... [FILE]...\n",
+         {"--input-format FORMAT", "--format FORMAT"},
+         {"--threads", "--stop-on-error", "--output"}},
+        {"report",
+         "Usage: ipcountry-batch report [OPTION]... KIND FILE...\n",
+         {"-o, --output PAGE", "--stop-on-error", "--threads N"},
+         {"--format", "--stats "}},
+    };
+    for (const auto& c : cases) {
+        const DriverResult help = runDriver(std::string(c.command) + " --help");
+        EXPECT_EQ(help.status, 0) << c.command;
+        EXPECT_TRUE(help.out.starts_with(c.synopsis)) << help.out;
+        for (const std::string& text : c.has)
+            EXPECT_NE(help.out.find(text), std::string::npos) << c.command << ": " << text;
+        for (const std::string& text : c.hasNot)
+            EXPECT_EQ(help.out.find(text), std::string::npos) << c.command << ": " << text;
+        // The help wins over whatever else is wrong on the line.
+        EXPECT_EQ(runDriver(std::string("-h ") + c.command + " --data-dir /nonexistent").out,
+                  help.out);
+        EXPECT_EQ(runDriver(std::string("help ") + c.command).out, help.out);
+    }
+    const DriverResult whole = runDriver("help");
+    EXPECT_EQ(whole.status, 0);
+    EXPECT_EQ(whole.out, runDriver("--help").out);
+    for (const char* section :
+         {"\nCommands:\n", "\nOptions:\n", "\nExit status:\n", "  help [COMMAND]"})
+        EXPECT_NE(whole.out.find(section), std::string::npos) << section;
+    // The manual page is made from it: no line wider than a terminal.
+    std::istringstream lines(whole.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
+}
 
 // An RFC 4180 reader, as a spreadsheet or a script reads the file.
 std::vector<std::vector<std::string>> readCsv(std::string_view text) {

@@ -264,7 +264,7 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
          "id=\"no-addresses\"", ""},
         {"outputFolderMissing",
          "report -o " + quoted("none/page.html") + " unformatted " + quoted("empty.log"), 1, "",
-         "cannot write"},
+         "none/page.html: No such file or directory\n"},
         {"standardOutputFull", "report unformatted " + quoted("empty.log") + " >/dev/full", 1, "",
          "cannot write the page to standard output"},
         {"kindMissing", "report " + quoted("empty.log"), 2, "",

@@ -1,9 +1,6 @@
 // ipcountry-make-ip-db: a country database's CSV ranges into the range file
 // the program reads. `--help` tells how to use it; the manual page is made
 // from that text.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -13,12 +10,14 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "common/output_file.h"
 #include "ip_db_builder.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -53,7 +52,9 @@ constexpr const char* kHelp =
     "  --version           print the version and exit\n"
     "\n"
     "OUTPUT.dbf is written beside its final name and renamed into place only\n"
-    "when it is whole, so a failed run leaves any earlier file as it was. The\n"
+    "when it is whole, so a failed run leaves any earlier file as it was; it\n"
+    "keeps that file's mode, and a symbolic link there stays a link to the\n"
+    "new file. A device or FIFO is written in place. The\n"
     "optional COUNTS.tsv (IPv4 only) receives CODE<TAB>ADDRESSES per country,\n"
     "most first. A summary goes to standard error; a malformed line is named\n"
     "with its number and nothing is written.\n"
@@ -71,32 +72,14 @@ int usageError(const std::string& problem) {
     return 2;
 }
 
-// Writes `target` through a temporary file in its own folder, renamed over
-// it once complete: a reader never sees half a file, and a failure leaves
-// the old one.
+// Writes what `write` puts out to `target` as every output file of ours is
+// written: whole or not at all, into the file a link names, in place on a
+// device.
 bool writeBeside(const std::string& target, const std::function<void(std::ostream&)>& write) {
-    const std::filesystem::path path(target);
-    std::string temporary =
-        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        std::cerr << target << ": cannot write: " << std::strerror(errno) << '\n';
-        return false;
-    }
-    ::close(fd);
-    errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    std::ostringstream out;
     write(out);
-    out.close();
-    // The file is read by others: the permissions a new file would get, not mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    std::error_code ec;
-    std::filesystem::permissions(temporary, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
-    if (!out || ec || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::cerr << target << ": cannot write"
-                  << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
-        std::remove(temporary.c_str());
+    if (const auto problem = ipcountry::output::writeOutputFile(target, out.str())) {
+        std::cerr << target << ": cannot write: " << problem->reason << '\n';
         return false;
     }
     return true;

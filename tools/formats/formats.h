@@ -16,10 +16,8 @@
 // them; the `stats` reader (StatsMerger) reads them back with the same words.
 namespace ipcountry::batch {
 
-// How messages name an input: "-" is standard input.
-inline std::string inputName(const std::string& path) {
-    return path == "-" ? "standard input" : path;
-}
+// How messages name an input: "-" is standard input, everywhere.
+inline std::string inputName(const std::string& path) { return path; }
 
 enum class Format { Tsv, Csv, Json };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 #include "formats/formats.h"
 
 namespace ipcountry::batch {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/line_reader.h"
 #include "formats/stats_lines.h"

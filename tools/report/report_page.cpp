@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "address_tally.h"
-#include "analysis/country_resolver.h"
+#include "analysis/flag_code.h"
 #include "analysis/statistics.h"
 #include "report.h"
 

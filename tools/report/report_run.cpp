@@ -1,9 +1,5 @@
 #include "report_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +8,7 @@
 
 #include "address_tally.h"
 #include "analysis/analysis.h"
+#include "common/output_file.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 #include "report.h"
@@ -39,35 +36,6 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 }
 
 }  // namespace
-
-std::string writeWhole(const std::filesystem::path& path, const std::string& content) {
-    std::string temporary = path.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return std::strerror(errno);
-    // mkstemp makes the file private; a report is as readable as any file
-    // the user creates.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    std::size_t written = 0;
-    int error = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        std::remove(temporary.c_str());
-        return std::strerror(error);
-    }
-    return {};
-}
 
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
     auto table = lookup::loadCountryTable(request.dataDir);
@@ -121,8 +89,8 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
         }
         return status;
     }
-    if (const std::string problem = writeWhole(request.output, page); !problem.empty()) {
-        std::cerr << "ipcountry-batch: cannot write " << request.output << ": " << problem << '\n';
+    if (const auto problem = output::writeOutputFile(request.output, page)) {
+        std::cerr << "ipcountry-batch: " << request.output << ": " << problem->reason << '\n';
         return 1;
     }
     return status;

@@ -1,0 +1,92 @@
+#include "analysis/address_finder.h"
+
+namespace ipcountry::analysis {
+
+Answer findCountry(std::string_view text, const lookup::CountryTable& table,
+                   lookup::RangeFile& ranges, lookup::Range6File& ranges6) {
+    return AddressFinder(table, ranges, ranges6).find(text);
+}
+
+template <class Family>
+const BasicCountryResolver<Family>* AddressFinder::resolver(RangeData<Family>& own,
+                                                            Tried<Family>& tried,
+                                                            RangeData<Family>& owners) {
+    if (m_owner == nullptr) return own.resolver();
+    if (!tried.done) {
+        // The owner's answer never changes once given (TriedOnce), so it is
+        // asked once per finder and kept.
+        const std::lock_guard lock(m_owner->m_trying);
+        try {
+            tried.resolver = owners.resolver();
+        } catch (const lookup::Error& e) {
+            tried.failure = e;
+        }
+        tried.done = true;
+    }
+    if (tried.failure) throw *tried.failure;
+    return tried.resolver;
+}
+
+const CountryResolver* AddressFinder::ipv4() {
+    return resolver(m_ipv4, m_tried4, m_owner ? m_owner->m_ipv4 : m_ipv4);
+}
+
+const Country6Resolver* AddressFinder::ipv6() {
+    return resolver(m_ipv6, m_tried6, m_owner ? m_owner->m_ipv6 : m_ipv6);
+}
+
+Answer AddressFinder::find(std::string_view text) {
+    const lookup::TypedAddress address = lookup::readTypedAddress(text);
+    switch (address.kind) {
+        case lookup::TypedAddress::Kind::Ipv4:
+            return ipv4()->answer(address.ipv4);
+        case lookup::TypedAddress::Kind::Ipv6:
+            return ipv6()->answer(address.ipv6);
+        case lookup::TypedAddress::Kind::LinkLocal:
+            break;
+    }
+    return {};
+}
+
+void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
+    found.resize(texts.size());
+    m_typed.resize(texts.size());
+    // Read each text and open its family's file, as find does; each stays
+    // marked with its error, and link-local addresses need no lookup.
+    const auto usable = [&](std::size_t i) {
+        return !found[i].error && m_typed[i].kind != lookup::TypedAddress::Kind::LinkLocal;
+    };
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        found[i].error.reset();
+        try {
+            m_typed[i] = lookup::readTypedAddress(texts[i]);
+            if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4)
+                ipv4()->prefetch(m_typed[i].ipv4, 0);
+            else if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv6)
+                ipv6()->prefetch(m_typed[i].ipv6, 0);
+        } catch (const lookup::Error& e) {
+            found[i].error = e;
+        }
+    }
+    // The first node of each lookup, then the one below it (most often the leaf).
+    for (unsigned level = 1; level <= 2; ++level) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (!usable(i)) continue;
+            if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4)
+                ipv4()->prefetch(m_typed[i].ipv4, level);
+            else
+                ipv6()->prefetch(m_typed[i].ipv6, level);
+        }
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (!usable(i)) {
+            found[i].answer = {};
+            continue;
+        }
+        found[i].answer = m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4
+                              ? ipv4()->answer(m_typed[i].ipv4)
+                              : ipv6()->answer(m_typed[i].ipv6);
+    }
+}
+
+}  // namespace ipcountry::analysis
