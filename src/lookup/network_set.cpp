@@ -40,7 +40,8 @@ std::optional<int> readBits(std::string_view text, int most) {
 
 // The lowest and highest address under a prefix of `bits`.
 void spanOf(std::uint32_t address, int bits, Network& network) {
-    const std::uint32_t host = bits == 0 ? ~std::uint32_t{0} : ~std::uint32_t{0} >> bits;
+    // A shift by the whole width is undefined: /32 has no host bits at all.
+    const std::uint32_t host = bits >= 32 ? 0 : ~std::uint32_t{0} >> bits;
     network.first4 = address & ~host;
     network.last4 = address | host;
 }
