@@ -89,8 +89,8 @@ RowChoice::RowChoice(const Options& options) {
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
     const RowChoice choice(options);
     auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     Output out;
     RowWriter writer(out, options.format, options.withoutCountry);
     PrintingGrid grid(writer, table, options.stats);
@@ -127,8 +127,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     const bool partial = !unread.empty() && (ended || paths.size() == 1);
     if (options.stats && !partial) {
         Summary summary;
-        summary.countries =
-            analysis::buildStatistics(table, rows, elapsed, analysis::StatsLocale{});
+        summary.countries = analysis::buildStatistics(table, rows, elapsed);
         summary.elapsed = elapsed;
         grid.addTo(summary);
         writer.statistics(summary, table, Listing{options.order, options.orderGiven, options.top});

@@ -8,13 +8,20 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
-#include "analysis/messages.h"
 #include "analysis/row_rules.h"
 #include "batch_options.h"
 #include "formats/row_writer.h"
 #include "lookup/network_set.h"
 
 namespace ipcountry::batch {
+
+// The driver's words for a failing line or a run-time error: the window's
+// prompt without its question.
+inline std::string wrongDataMessage(std::string_view reason) {
+    std::string text = "Error due to wrong data entered! ";
+    text += reason;
+    return text;
+}
 
 // Prompts become messages on standard error; the answer comes from the
 // options. With several files each message names its file first.
@@ -32,7 +39,7 @@ public:
         m_out.flush();  // rows before the message stay before it when both streams go to one place
         if (!m_file.empty()) std::cerr << m_file << ": ";
         if (line.lineNumber > 0) std::cerr << "line " << line.lineNumber << ": ";
-        std::cerr << analysis::wrongDataMessage(line.reason) << '\n';
+        std::cerr << wrongDataMessage(line.reason) << '\n';
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
@@ -40,7 +47,7 @@ public:
         m_toldToStop = m_stopOnError;
         m_out.flush();
         if (!m_file.empty()) std::cerr << m_file << ": ";
-        std::cerr << analysis::wrongDataMessage(reason) << '\n';
+        std::cerr << wrongDataMessage(reason) << '\n';
     }
 
 private:

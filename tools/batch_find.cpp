@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "analysis/messages.h"
+#include "batch_analysis.h"
 
 namespace ipcountry::batch {
 
@@ -215,8 +215,8 @@ void Pipeline::answer(analysis::AddressFinder& finder, RowWriter& writer, Output
             if (!found[i].error)
                 writer.findRow(addresses[i], found[i].answer);
             else
-                block.wrong.push_back({rows.buffer().size(), numbers[i],
-                                       analysis::wrongDataMessage(found[i].error->what())});
+                block.wrong.push_back(
+                    {rows.buffer().size(), numbers[i], wrongDataMessage(found[i].error->what())});
         }
         addresses.clear();
         numbers.clear();

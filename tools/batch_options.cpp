@@ -110,9 +110,13 @@ bool setThreads(Options& options, const std::string& value, std::string& problem
 const OptionSpec kOptions[] = {
     {"--data-dir", "", "DIR", kEveryCommand,
      "read Country.dbf, IP_db.dbf, IP6_db.dbf and provenance.txt from DIR (default: "
-     "the folder of this program)",
+     "the first of $XDG_DATA_HOME/ipcountry (else ~/.local/share/ipcountry) and "
+     "/var/lib/ipcountry whose range files are whole, else the folder of this program; "
+     "Country.dbf, world_map.txt and flags come from the program's folder unless that "
+     "folder holds its own)",
      [](Options& o, const std::string& value, std::string&) {
          o.dataDir = value;
+         o.dataDirGiven = true;
          return true;
      }},
     {"--format", "", "FORMAT", kFindBit | kAnalysesBits | kStatsBit,
@@ -240,7 +244,9 @@ const OptionSpec kOptions[] = {
          o.help = true;
          return true;
      }},
-    {"--version", "", "", kEveryCommand, "print the version and the sources of the data, and exit",
+    {"--version", "", "", kEveryCommand,
+     "print the version, the data folder, the sources of the data and the age of "
+     "the ranges, and exit",
      [](Options& o, const std::string&, std::string&) {
          o.version = true;
          return true;

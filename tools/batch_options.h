@@ -16,7 +16,11 @@ enum class Command { None, Find, Formatted, Unformatted, Stats, Report, Help };
 // What the command line asked for. Options may stand anywhere among the
 // command and its operands; "--" ends them.
 struct Options {
+    // Country.dbf and world_map.txt; where the ranges come from too, unless
+    // rangesDir says otherwise (lookup::chooseDataFolders decides both).
     std::filesystem::path dataDir;
+    std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
+    bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
     // What `stats` reads; nullopt: recognised from each file's first line.
     std::optional<Format> inputFormat;
@@ -39,6 +43,10 @@ struct Options {
     Command command = Command::None;
     std::string commandName;            // as typed, for messages
     std::vector<std::string> operands;  // after the command, options taken out
+
+    const std::filesystem::path& rangesFolder() const {
+        return rangesDir.empty() ? dataDir : rangesDir;
+    }
 };
 
 // One row of the option table, which drives both the parser and the help.

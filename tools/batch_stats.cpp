@@ -43,8 +43,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     for (int slot = 0; slot < lookup::kSlotCount; ++slot)
         for (std::int64_t n = merger.counts()[slot]; n > 0; --n) counted.addHit(slot);
     Summary summary;
-    summary.countries =
-        analysis::buildStatistics(counted, merger.total(), elapsed, analysis::StatsLocale{});
+    summary.countries = analysis::buildStatistics(counted, merger.total(), elapsed);
     summary.elapsed = elapsed;
     summary.reasons = merger.reasons();
     summary.distinct = merger.distinct();

@@ -17,13 +17,13 @@
 
 #include "analysis/address_finder.h"
 #include "analysis/analysis.h"
-#include "analysis/messages.h"
 #include "batch_analysis.h"
 #include "batch_find.h"
 #include "batch_options.h"
 #include "batch_stats.h"
 #include "formats/row_writer.h"
 #include "lookup/country_table.h"
+#include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "provenance.h"
@@ -53,10 +53,36 @@ int printText(std::string_view text) {
     return 0;
 }
 
+// Which folders the data files come from: a --data-dir as given, else the
+// first folder of whole range files among the user's, the system's and the
+// packaged one.
+void chooseData(Options& options) {
+    lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
+    if (options.dataDirGiven) places.given = options.dataDir;
+    const lookup::DataFolders folders = lookup::chooseDataFolders(places);
+    options.dataDir = folders.countries;
+    options.rangesDir = folders.ranges;
+}
+
+std::vector<std::string> describeData(const Options& options) {
+    return batch::describeData(options.rangesFolder(), options.dataDir, batch::today());
+}
+
 int printVersion(const Options& options) {
     std::string text = std::string("ipcountry-batch ") + IPCOUNTRY_VERSION + "\n";
-    for (const std::string& line : batch::describeData(options.dataDir)) text += line + "\n";
+    for (const std::string& line : describeData(options)) text += line + "\n";
     return printText(text);
+}
+
+// A folder given without IPv6 ranges answers no IPv6 address: say so, rather
+// than let an analysis drop every IPv6 row from a run that seems to succeed.
+void warnOfMissingRanges(const Options& options) {
+    if (!options.dataDirGiven) return;
+    const fs::path ipv6 = options.rangesFolder() / lookup::kRange6FileName;
+    std::error_code ec;
+    if (fs::exists(options.rangesFolder() / lookup::kRangeFileName, ec) && !fs::exists(ipv6, ec))
+        std::cerr << "ipcountry-batch: warning: " << ipv6.string()
+                  << " is missing: IPv6 addresses get no country\n";
 }
 
 // Calls onLines with the lines of standard input (without their line ends,
@@ -112,8 +138,8 @@ bool forEachInputLines(OnLines onLines) {
 
 int runFind(const Options& options, const std::vector<std::string>& operands) {
     const auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.dataDir);
-    lookup::Range6File ranges6(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
     analysis::AddressFinder finder(table, ranges, ranges6);
     batch::Output out;
@@ -138,7 +164,7 @@ int runFind(const Options& options, const std::vector<std::string>& operands) {
             else
                 std::cerr << address << ": ";
         }
-        std::cerr << analysis::wrongDataMessage(found.error->what()) << '\n';
+        std::cerr << batch::wrongDataMessage(found.error->what()) << '\n';
         failed = true;
     };
     std::vector<analysis::AddressFinder::Found> found;
@@ -202,11 +228,12 @@ int runReport(const Options& options) {
     report::ReportRequest request;
     if (options.page) request.output = *options.page;
     request.dataDir = options.dataDir;
+    request.rangesDir = options.rangesFolder();
     request.formatted = operands[0] == "formatted";
     request.files.assign(operands.begin() + 1, operands.end());
     request.stopOnError = options.stopOnError;
     request.threads = options.threads;
-    request.provenance = batch::describeData(options.dataDir);
+    request.provenance = describeData(options);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
     if (options.firstOfLine && request.formatted)
         return batch::usageError(Command::Report,
@@ -233,6 +260,7 @@ int runCommand(const Options& options) {
                 return batch::usageError(Command::Find, "find needs at least one address");
             return runFind(options, operands);
         case Command::Report:
+            warnOfMissingRanges(options);
             return runReport(options);
         case Command::Formatted:
         case Command::Unformatted:
@@ -244,6 +272,8 @@ int runCommand(const Options& options) {
                 return batch::usageError(options.command,
                                          "- (standard input) is named more than once");
             if (options.command == Command::Stats) return batch::runStats(options, operands);
+            // find names the missing file itself, for the IPv6 address it concerns.
+            warnOfMissingRanges(options);
             return batch::runAnalysis(options, options.command == Command::Formatted, operands);
     }
     return 0;
@@ -277,6 +307,7 @@ int main(int argc, char** argv) {
         return finish(printText(batch::commandHelp(*command)));
     }
     if (options.help) return finish(printText(batch::commandHelp(options.command)));
+    chooseData(options);
     if (options.version) return finish(printVersion(options));
     int status = 1;
     try {

@@ -47,10 +47,6 @@ struct RunResult {
     std::int64_t rowsAdded = 0;
 };
 
-// The prompt's fixed texts.
-inline constexpr std::string_view kWrongDataText = "Error due to wrong data entered! ";
-inline constexpr std::string_view kContinueQuestion = "Do you want continue?";
-
 // A formatted list's line longer than this is a failing line, read past
 // without being held: a thousand times the longest address and port, so no
 // list that a person or a program writes comes near it, while a file that is

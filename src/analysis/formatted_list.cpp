@@ -93,17 +93,18 @@ std::string tooLongReason(std::int64_t lineNumber) {
 
 }  // namespace
 
-FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const LinePlace& at) {
-    Verdict verdict;
+FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece,
+                                                          const LinePlace& at) {
+    LineOutcome outcome;
     if (!at.ends || piece.size() > kLongestFormattedLine) {
         if (m_view) {
-            verdict.kind = Verdict::Kind::Left;
-            verdict.left = {LeftLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
+            outcome.kind = LineOutcome::Kind::Deferred;
+            outcome.deferred = {DeferredLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
         } else {
-            verdict.kind = Verdict::Kind::Failing;
-            verdict.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
+            outcome.kind = LineOutcome::Kind::Failing;
+            outcome.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
         }
-        return verdict;
+        return outcome;
     }
     std::string_view line = piece;
     if (std::memchr(line.data(), '\t', line.size()) != nullptr) {
@@ -116,23 +117,23 @@ FormattedLines::Verdict FormattedLines::judge(std::string_view piece, const Line
     std::string failure;
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {at.lineNumber, std::move(failure)};
-        return verdict;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = {at.lineNumber, std::move(failure)};
+        return outcome;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
 }
 
-FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::string_view port,
-                                               const lookup::TypedAddress& typed,
-                                               std::int64_t lineNumber) {
-    Verdict verdict;
+FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std::string_view port,
+                                                   const lookup::TypedAddress& typed,
+                                                   std::int64_t lineNumber) {
+    LineOutcome outcome;
     // A line filtered out gives nothing, as a line without a country does.
-    if (!m_rules.admits(typed)) return verdict;
-    const auto leave = [&] {
-        verdict.kind = Verdict::Kind::Left;
-        verdict.left = {LeftLine::Need::Lookup, lineNumber, address, port, typed};
-        return verdict;
+    if (!m_rules.admits(typed)) return outcome;
+    const auto defer = [&] {
+        outcome.kind = LineOutcome::Kind::Deferred;
+        outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
+        return outcome;
     };
     std::optional<Resolution> country;
     try {
@@ -140,41 +141,41 @@ FormattedLines::Verdict FormattedLines::lookUp(std::string_view address, std::st
             case lookup::TypedAddress::Kind::Ipv4:
                 if (const CountryResolver* resolver = m_ipv4.resolver())
                     country = resolver->resolve(typed.ipv4);
-                else if (m_ipv4.leftToOwner())
-                    return leave();
+                else if (m_ipv4.deferToOwner())
+                    return defer();
                 break;
             case lookup::TypedAddress::Kind::Ipv6:
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     country = resolver->resolve(typed.ipv6);
-                else if (m_ipv6.leftToOwner())
-                    return leave();
+                else if (m_ipv6.deferToOwner())
+                    return defer();
                 break;
             case lookup::TypedAddress::Kind::LinkLocal:
                 break;  // no country: no row, as for an address no range holds
         }
     } catch (const lookup::Error& error) {
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {lineNumber, error.what()};
-        return verdict;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = {lineNumber, error.what()};
+        return outcome;
     }
     if (country) {
-        verdict.kind = Verdict::Kind::Row;
-        verdict.row = {address, port, *country};
+        outcome.kind = LineOutcome::Kind::Row;
+        outcome.row = {address, port, *country};
     } else if (m_rules.withoutCountry) {
-        verdict.kind = Verdict::Kind::Row;
-        verdict.row = {address, port, {}, noCountryReason(typed)};
+        outcome.kind = LineOutcome::Kind::Row;
+        outcome.row = {address, port, {}, noCountryReason(typed)};
     }
-    return verdict;
+    return outcome;
 }
 
-FormattedLines::Verdict FormattedLines::settle(const LeftLine& left) {
-    if (left.need == LeftLine::Need::LineNumber) {
-        Verdict verdict;
-        verdict.kind = Verdict::Kind::Failing;
-        verdict.failing = {left.lineNumber, tooLongReason(left.lineNumber)};
-        return verdict;
+FormattedLines::LineOutcome FormattedLines::outcomeOfDeferred(const DeferredLine& deferred) {
+    if (deferred.need == DeferredLine::Need::LineNumber) {
+        LineOutcome outcome;
+        outcome.kind = LineOutcome::Kind::Failing;
+        outcome.failing = {deferred.lineNumber, tooLongReason(deferred.lineNumber)};
+        return outcome;
     }
-    return lookUp(left.address, left.port, left.typed, left.lineNumber);
+    return lookUp(deferred.address, deferred.port, deferred.typed, deferred.lineNumber);
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {

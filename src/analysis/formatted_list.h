@@ -32,44 +32,44 @@ public:
     template <class Out>
     Flow piece(std::string_view piece, const LinePlace& at, Out& out) {
         if (!at.starts) return Flow::GoOn;  // the rest of a line already told of as too long
-        return tell(judge(piece, at), out);
+        return deliver(outcomeOfLine(piece, at), out);
     }
 
-    // A line that a view left, finished on the calling thread.
+    // A line that a view deferred, finished on the calling thread.
     template <class Out>
-    Flow finish(const LeftLine& left, Out& out) {
-        return tell(settle(left), out);
+    Flow finish(const DeferredLine& deferred, Out& out) {
+        return deliver(outcomeOfDeferred(deferred), out);
     }
 
 private:
     // What one line gives; the row's texts are views into the line.
-    struct Verdict {
-        enum class Kind { Nothing, Row, Failing, Left };
+    struct LineOutcome {
+        enum class Kind { Nothing, Row, Failing, Deferred };
         Kind kind = Kind::Nothing;
         ResultRow row;
         FailingLine failing;
-        LeftLine left;
+        DeferredLine deferred;
     };
 
     template <class Out>
-    static Flow tell(Verdict&& verdict, Out& out) {
-        switch (verdict.kind) {
-            case Verdict::Kind::Row:
-                return out.row(verdict.row);
-            case Verdict::Kind::Failing:
-                return out.failingLine(std::move(verdict.failing));
-            case Verdict::Kind::Left:
-                return leaveLine(verdict.left, out);
-            case Verdict::Kind::Nothing:
+    static Flow deliver(LineOutcome&& outcome, Out& out) {
+        switch (outcome.kind) {
+            case LineOutcome::Kind::Row:
+                return out.row(outcome.row);
+            case LineOutcome::Kind::Failing:
+                return out.failingLine(std::move(outcome.failing));
+            case LineOutcome::Kind::Deferred:
+                return deferLine(outcome.deferred, out);
+            case LineOutcome::Kind::Nothing:
                 break;
         }
         return Flow::GoOn;
     }
 
-    Verdict judge(std::string_view piece, const LinePlace& at);
-    Verdict lookUp(std::string_view address, std::string_view port,
-                   const lookup::TypedAddress& typed, std::int64_t lineNumber);
-    Verdict settle(const LeftLine& left);
+    LineOutcome outcomeOfLine(std::string_view piece, const LinePlace& at);
+    LineOutcome lookUp(std::string_view address, std::string_view port,
+                       const lookup::TypedAddress& typed, std::int64_t lineNumber);
+    LineOutcome outcomeOfDeferred(const DeferredLine& deferred);
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;

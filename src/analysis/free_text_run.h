@@ -68,12 +68,12 @@ public:
         return m_flow;
     }
 
-    // An address that a view left, looked up on the calling thread.
+    // An address that a view deferred, looked up on the calling thread.
     template <class Out>
-    Flow finish(const LeftLine& left, Out& out) {
+    Flow finish(const DeferredLine& deferred, Out& out) {
         m_flow = Flow::GoOn;
-        m_lineNumber = left.lineNumber;
-        addTyped(left.address, left.port, left.typed, out);
+        m_lineNumber = deferred.lineNumber;
+        addTyped(deferred.address, deferred.port, deferred.typed, out);
         return m_flow;
     }
 
@@ -92,11 +92,11 @@ private:
     // An address whose family has no resolver here: a view's is the owner's
     // to look up; a missing optional file's is not looked up.
     template <class Family, class Out>
-    void leave(const RangeData<Family>& data, std::string_view text, std::string_view port,
+    void defer(const RangeData<Family>& data, std::string_view text, std::string_view port,
                const lookup::TypedAddress& typed, Out& out) {
-        if (data.leftToOwner() && m_flow == Flow::GoOn)
-            m_flow =
-                leaveLine(LeftLine{LeftLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
+        if (data.deferToOwner() && m_flow == Flow::GoOn)
+            m_flow = deferLine(
+                DeferredLine{DeferredLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
     }
 
     template <class Out>
@@ -106,7 +106,7 @@ private:
         if (const CountryResolver* resolver = m_ipv4.resolver())
             add(text, port, resolver->resolve(address), typed, out);
         else
-            leave(m_ipv4, text, port, typed, out);
+            defer(m_ipv4, text, port, typed, out);
     }
 
     template <class Out>
@@ -121,7 +121,7 @@ private:
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
                     add(text, port, resolver->resolve(typed.ipv6), typed, out);
                 else
-                    leave(m_ipv6, text, port, typed, out);
+                    defer(m_ipv6, text, port, typed, out);
                 break;
             case lookup::TypedAddress::Kind::LinkLocal:
                 if (m_rules.admits(typed.ipv6)) add(text, port, std::nullopt, typed, out);

@@ -19,8 +19,10 @@ struct Resolution {
     friend bool operator==(const Resolution&, const Resolution&) = default;
 };
 
-// The country a row shows, as Country.dbf writes it (8-bit text): the one
-// place that knows that US is shown as "USA".
+// The country a row shows, as Country.dbf writes it (8-bit text). The rule
+// for a country's name lives here: US is shown as "USA" whatever the slot
+// holds; whoever names a country (a row, the statistics, the driver's
+// formats, the report) names it through this.
 inline std::string_view countryName(const lookup::CountryTable& table, Resolution country) {
     return country.usa ? std::string_view("USA") : std::string_view(table.slotName(country.slot));
 }

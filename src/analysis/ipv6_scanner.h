@@ -62,9 +62,8 @@ inline bool isWord(char c) noexcept { return (classOf(c) & (kHex | kLetter)) != 
 inline constexpr std::size_t kMaxAddressText = 39;
 inline constexpr std::size_t kMaxRun = kMaxAddressText + 1;
 
-// A run read as an address. Times and MAC addresses, the runs logs are full
-// of, are turned away before the text is read by their colons: an address
-// has seven, or at most eight with one "::".
+// The value of a run of at most kMaxAddressText characters that is an
+// address; false for any other run.
 bool parse(const char* text, std::size_t length, std::uint64_t& high, std::uint64_t& low) noexcept;
 
 // Whether a line may hold an address at all. Every address the scan reports

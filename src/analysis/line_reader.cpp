@@ -67,8 +67,8 @@ InputSource::Status LineReader::fill() {
     return status;
 }
 
-LineReader::Next LineReader::hand(std::size_t end, std::size_t resume, bool lineEnds,
-                                  std::string_view& piece, bool& ends) noexcept {
+LineReader::Next LineReader::takePiece(std::size_t end, std::size_t resume, bool lineEnds,
+                                       std::string_view& piece, bool& ends) noexcept {
     piece = std::string_view(m_buffer + m_begin, end - m_begin);
     ends = lineEnds;
     m_begin = resume;
@@ -82,21 +82,21 @@ LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
     for (;;) {
         const std::size_t lf = locate('\n', m_lf);
         const std::size_t cr = locate('\r', m_cr);
-        if (lf < m_end && lf < cr) return hand(lf, lf + 1, true, piece, lineEnds);
+        if (lf < m_end && lf < cr) return takePiece(lf, lf + 1, true, piece, lineEnds);
         // Whether a LF follows a CR at the end of the buffer is in the next read.
         const bool crAtEnd = cr + 1 == m_end && !m_eof;
         if (cr < m_end && !crAtEnd) {
-            return hand(cr, lookup::afterLineEnd(m_buffer, cr, m_end), true, piece, lineEnds);
+            return takePiece(cr, lookup::afterLineEnd(m_buffer, cr, m_end), true, piece, lineEnds);
         }
         if (m_eof) {
-            if (m_begin < m_end || m_inLine) return hand(m_end, m_end, true, piece, lineEnds);
+            if (m_begin < m_end || m_inLine) return takePiece(m_end, m_end, true, piece, lineEnds);
             return Next::End;
         }
         if (m_end - m_begin > m_capacity - m_blockSize) {
             // The unfinished line leaves less than a block of room: it goes
             // out as it stands, all but a CR whose LF may still come.
             const std::size_t end = crAtEnd ? m_end - 1 : m_end;
-            return hand(end, end, false, piece, lineEnds);
+            return takePiece(end, end, false, piece, lineEnds);
         }
         if (fill() == InputSource::Status::Idle) return Next::Idle;
     }

@@ -80,8 +80,8 @@ private:
     InputSource::Status fill();
     std::size_t locate(char c, std::size_t& from) const noexcept;
     std::size_t resumeAfter(std::size_t at) const noexcept;
-    Next hand(std::size_t end, std::size_t resume, bool lineEnds, std::string_view& piece,
-              bool& ends) noexcept;
+    Next takePiece(std::size_t end, std::size_t resume, bool lineEnds, std::string_view& piece,
+                   bool& ends) noexcept;
 
     std::unique_ptr<InputSource> m_source;
     Buffer* freeBuffer();

@@ -50,7 +50,7 @@ public:
     RangeData& operator=(const RangeData&) = delete;
 
     // The resolver; null for a missing OptionalFile, and in a view until the
-    // owner has one (leftToOwner() tells which).
+    // owner has one (deferToOwner() tells which).
     const Resolver* resolver() {
         if (m_owner != nullptr) {
             if (m_viewed == nullptr) m_viewed = m_owner->m_shared.load(std::memory_order_acquire);
@@ -63,7 +63,7 @@ public:
 
     // Whether an address that resolver() had no resolver for is the owner's
     // to look up: in a view, until the owner has found the file missing.
-    bool leftToOwner() const {
+    bool deferToOwner() const {
         return m_owner != nullptr && !m_owner->m_sharedMissing.load(std::memory_order_acquire);
     }
 

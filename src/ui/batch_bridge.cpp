@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "analysis/messages.h"
 #include "lookup/country_table.h"
+#include "ui/messages.h"
 
 namespace ipcountry::ui {
 
@@ -65,14 +65,13 @@ void GridSink::showAll() {
 
 bool DialogPrompter::askContinue(const analysis::FailingLine& line) {
     m_sink.showAll();
-    return m_dialogs.askYesNo(m_parent, messageText(analysis::continuePrompt(line.reason)),
+    return m_dialogs.askYesNo(m_parent, messageText(continuePrompt(line.reason)),
                               Dialogs::Icon::Critical);
 }
 
 void DialogPrompter::showError(std::string_view reason) {
     m_sink.showAll();
-    m_dialogs.message(m_parent, messageText(analysis::wrongDataMessage(reason)),
-                      Dialogs::Icon::None);
+    m_dialogs.message(m_parent, messageText(wrongDataMessage(reason)), Dialogs::Icon::None);
 }
 
 bool BatchProgress::update(std::uint64_t bytesRead, std::uint64_t bytesTotal) {

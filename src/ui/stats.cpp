@@ -17,9 +17,9 @@ constexpr int kClientWidth = 4695;
 constexpr int kClientHeight = 4440;
 }  // namespace
 
-analysis::StatsLocale systemStatsLocale() {
+StatsLocale systemStatsLocale() {
     const QLocale locale = QLocale::system();
-    analysis::StatsLocale result;
+    StatsLocale result;
     const QString pattern = locale.timeFormat(QLocale::LongFormat);
     if (!pattern.isEmpty()) {
         result.longTimePattern = pattern.toStdString();
@@ -36,7 +36,7 @@ analysis::StatsLocale systemStatsLocale() {
 }
 
 Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
-             const analysis::StatsLocale& locale)
+             const StatsLocale& locale)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint),
       m_source(source),
@@ -92,13 +92,14 @@ Stats::Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
 void Stats::onStatisticsLoad() {
     m_statsGrid.setCols(3);
     const auto stats = analysis::buildStatistics(m_source.table, addressCount(m_source.results),
-                                                 m_source.elapsed, m_locale);
+                                                 m_source.elapsed, m_locale.decimalSeparator);
     m_total = stats.total;
     const auto sentence = [](std::string_view text) {
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     };
-    m_label1->setText(sentence(analysis::kElapsedSentence) +
-                      QString::fromStdString(stats.elapsedText));
+    m_label1->setText(
+        sentence(analysis::kElapsedSentence) +
+        QString::fromStdString(formatElapsed(stats.elapsed, m_locale.longTimePattern, m_locale)));
     m_label2->setText(sentence(analysis::kTotalSentence) + QString::number(stats.total));
     m_statsGrid.addItem("Country\tNumber of IPs\tPercentage", 0);
     m_statsGrid.setFixedRows(1);

@@ -4,6 +4,7 @@
 
 #include "analysis/statistics.h"
 #include "ui/dialogs.h"
+#include "ui/elapsed_time.h"
 #include "ui/result_grid.h"
 
 class QLabel;
@@ -13,7 +14,7 @@ namespace ipcountry::ui {
 class GridView;
 
 // How the user's locale writes times and decimals, for the statistics.
-analysis::StatsLocale systemStatsLocale();
+StatsLocale systemStatsLocale();
 
 // "Analysis Statistics": the elapsed time, the number of addresses in the
 // results grid and one row per country with hits. Built afresh for every
@@ -22,7 +23,7 @@ class Stats : public QDialog {
     Q_OBJECT
 public:
     Stats(QWidget* owner, const StatisticsSource& source, Dialogs& dialogs,
-          const analysis::StatsLocale& locale = systemStatsLocale());
+          const StatsLocale& locale = systemStatsLocale());
 
     const ResultGrid& statsGrid() const { return m_statsGrid; }
 
@@ -34,7 +35,7 @@ private:
 
     StatisticsSource m_source;
     Dialogs& m_dialogs;
-    analysis::StatsLocale m_locale;
+    StatsLocale m_locale;
     std::int64_t m_total = 0;
     ResultGrid m_statsGrid;
     QLabel* m_label1 = nullptr;

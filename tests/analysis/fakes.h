@@ -11,7 +11,6 @@
 
 #include "analysis/analysis.h"
 #include "analysis/interfaces.h"
-#include "analysis/messages.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 
@@ -43,18 +42,19 @@ private:
 };
 
 // Answers prompts from a script (Yes when the script runs out) and records
-// them as the window words them.
+// what the analysis hands on: each failing line's reason and number, each
+// error's reason (the words around them are each front end's own).
 class FakePrompter final : public Prompter {
 public:
     bool askContinue(const FailingLine& line) override {
-        questions.push_back(continuePrompt(line.reason));
+        questions.push_back(line.reason);
         questionLines.push_back(line.lineNumber);
         if (answers.empty()) return true;
         const bool answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    void showError(std::string_view reason) override { errors.push_back(wrongDataMessage(reason)); }
+    void showError(std::string_view reason) override { errors.emplace_back(reason); }
 
     std::deque<bool> answers;
     std::vector<std::string> questions;

@@ -76,7 +76,7 @@ void ScriptedDialogs::showStatistics(QWidget* owner, const ui::StatisticsSource&
     // Builds the real window, as the program does, and reads what it shows;
     // a fixed locale keeps the texts independent of the machine.
     const int beepsBefore = m_beeps;
-    ui::Stats stats(owner, source, *this, analysis::StatsLocale{});
+    ui::Stats stats(owner, source, *this, ui::StatsLocale{});
     StatsShown shown;
     shown.caption = stats.windowTitle();
     shown.label1 = stats.findChild<QLabel*>(QStringLiteral("Label1"))->text();

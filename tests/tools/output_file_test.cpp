@@ -84,6 +84,8 @@ class FifoReader {
 public:
     explicit FifoReader(const fs::path& fifo)
         : m_fd(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+        // A reader that gives up must fail the test, not kill it.
+        std::signal(SIGPIPE, SIG_IGN);
         m_thread = std::thread([this] { run(); });
     }
     ~FifoReader() { finish(); }
@@ -168,6 +170,8 @@ fs::path device(const fs::path& dir, const char* name, unsigned minor) {
     return dir / name;
 }
 
+const std::string kLongestName(255, 'n');
+
 // The machine's /dev/full, except for root: a faulty writer run as root would
 // rename a regular file over the real device, so root gets a node of its own.
 fs::path fullDevice(const fs::path& dir) { return isRoot() ? device(dir, "full", 7) : "/dev/full"; }
@@ -180,6 +184,9 @@ const WriteCase kWriteCases[] = {
      "page", 0600},
     {"replacedFileKeepsItsModeNotTheUmasks",
      [](const fs::path& d) { return oldFile(d, "page", 0664); }, 077, 0, "page", 0664},
+    {"nameAtTheFileSystemsLimitReplaced",
+     [](const fs::path& d) { return oldFile(d, kLongestName.c_str(), 0640); }, 022, 0,
+     kLongestName.c_str(), 0640},
     {"relativeLinkFollowedAndKept",
      [](const fs::path& d) {
          oldFile(d, "real", 0600);
@@ -194,6 +201,13 @@ const WriteCase kWriteCases[] = {
          return link(d, "second", "first");
      },
      022, 0, "sub/real", 0640, "second"},
+    {"linkInAFolderNamesAPlaceFromThatFolder",
+     [](const fs::path& d) {
+         fs::create_directory(d / "sub");
+         oldFile(d, "real", 0644);
+         return link(d / "sub", "link", "../real");
+     },
+     022, 0, "real", 0644, "sub/link"},
     {"danglingLinkMakesItsFile",
      [](const fs::path& d) {
          fs::create_directory(d / "sub");
@@ -227,6 +241,9 @@ const WriteCase kWriteCases[] = {
          return d / "ro/page";
      },
      022, EACCES, "ro/page", 0644, "", false, true},
+    {"readOnlyFileRefusedInAWritableFolder",
+     [](const fs::path& d) { return oldFile(d, "page", 0444); }, 022, EACCES, "page", 0444, "",
+     false, true},
     {"fullDeviceReportsTheFullDisk", fullDevice, 022, ENOSPC},
     {"linkToTheFullDeviceStaysALink",
      [](const fs::path& d) {
@@ -379,15 +396,25 @@ TEST_F(OutputDriverTest, reportIntoAFifoIsReadWhole) {
     EXPECT_TRUE(S_ISFIFO(modeOf(m_scratch.path() / "fifo")));
 }
 
-// /dev/stdout names the file the shell opened: after `>>` the page follows
-// what was there, as any program's output would.
+// /dev/stdout names what the shell opened: a pipe is written as it is, and
+// after `>>` the page follows what the file held, as any program's output
+// would. The test's own link to /proc/self/fd/1 takes the path /dev/stdout
+// takes: a faulty writer run as root would replace the machine's /dev/stdout
+// with a regular file, as the one before this did.
 TEST_F(OutputDriverTest, reportToStandardOutputWritesWhereTheShellOpened) {
+    fs::create_symlink("/proc/self/fd/1", m_scratch.path() / "stdout");
+    const SplitDriverResult piped = runDriverSplit(report(quoted("stdout")));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out.rfind("<!DOCTYPE html>", 0), 0u) << piped.out.substr(0, 100);
+
     writeFile(m_scratch.path() / "log", "before\n", 0600);
-    const SplitDriverResult result = runDriverSplit(report("/dev/stdout") + " >>" + quoted("log"));
+    const SplitDriverResult result =
+        runDriverSplit(report(quoted("stdout")) + " >>" + quoted("log"));
     EXPECT_EQ(result.status, 0) << result.err;
     const std::string log = readFile(m_scratch.path() / "log");
     EXPECT_EQ(log.rfind("before\n<!DOCTYPE html>", 0), 0u) << log.substr(0, 100);
     EXPECT_EQ(modeOf(m_scratch.path() / "log") & 07777, 0600u);
+    EXPECT_TRUE(fs::is_symlink(m_scratch.path() / "stdout"));
 }
 
 // The converter into a link, as a folder of range files kept elsewhere is:

@@ -49,7 +49,7 @@ protected:
 };
 
 TEST_F(StatsTest, showsTheWorkedExample) {
-    Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(), m_dialogs, StatsLocale{});
     EXPECT_EQ(stats.windowTitle(), "Analysis Statistics");
     EXPECT_EQ(label(stats, "Label1"), "Analysis took 0:00:02");
     EXPECT_EQ(label(stats, "Label2"), "Total number of IPs is 3");
@@ -73,7 +73,7 @@ TEST_F(StatsTest, showsTheWorkedExample) {
 }
 
 TEST_F(StatsTest, usesTheLocalesLongTimeAndDecimalSeparator) {
-    analysis::StatsLocale locale;
+    StatsLocale locale;
     locale.longTimePattern = "h:mm:ss AP";
     locale.decimalSeparator = ",";
     Stats stats(nullptr, source(65s), m_dialogs, locale);
@@ -84,14 +84,14 @@ TEST_F(StatsTest, usesTheLocalesLongTimeAndDecimalSeparator) {
 TEST_F(StatsTest, withNoRowsShowsOnlyHeaderAndBlankRow) {
     m_results.setRows(2);
     m_table.clearHits();
-    Stats stats(nullptr, source(0s), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(0s), m_dialogs, StatsLocale{});
     EXPECT_EQ(label(stats, "Label2"), "Total number of IPs is 0");
     EXPECT_EQ(stats.statsGrid().rows(), 2);
     EXPECT_EQ(m_dialogs.beeps(), 1);
 }
 
 TEST_F(StatsTest, countryRowsCarryTheirFlagsAndTheShareBar) {
-    Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(), m_dialogs, StatsLocale{});
     auto* view = stats.findChild<QTableView*>(QStringLiteral("MSHFlexGrid1"));
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->accessibleName(), "MSHFlexGrid1");
@@ -107,7 +107,7 @@ TEST_F(StatsTest, countryRowsCarryTheirFlagsAndTheShareBar) {
 TEST_F(StatsTest, countryWithoutAPictureShowsNoFlag) {
     m_table.addHit(1);  // France: no FR.gif in the data
     m_results.appendResult("12.0.0.1", ":80", m_results.addCountry("France", 1));
-    Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(), m_dialogs, StatsLocale{});
     auto* view = stats.findChild<QTableView*>(QStringLiteral("MSHFlexGrid1"));
     EXPECT_EQ(view->model()->index(2, 0).data().toString(), "France");
     EXPECT_TRUE(view->model()->index(2, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -121,7 +121,7 @@ struct StatsControl {
 class StatsLayout : public StatsTest, public ::testing::WithParamInterface<StatsControl> {};
 
 TEST_P(StatsLayout, placesEachControlAsTheLayoutSays) {
-    Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(), m_dialogs, StatsLocale{});
     ASSERT_EQ(stats.logicalDpiX(), 96);
     auto* widget = stats.findChild<QWidget*>(QString::fromLatin1(GetParam().name));
     ASSERT_NE(widget, nullptr);
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Stats, StatsLayout, ::testing::ValuesIn(kStatsControls)
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StatsTest, isAModalFixedWindowWithOnlyACloseBox) {
-    Stats stats(nullptr, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(nullptr, source(), m_dialogs, StatsLocale{});
     EXPECT_EQ(stats.size(), QSize(313, 296));
     EXPECT_TRUE(stats.isModal());
     EXPECT_FALSE(stats.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -153,7 +153,7 @@ TEST_F(StatsTest, opensCentredOnItsOwnerWithTheGridFocused) {
     owner.setGeometry(100, 100, 402, 398);
     owner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
-    Stats stats(&owner, source(), m_dialogs, analysis::StatsLocale{});
+    Stats stats(&owner, source(), m_dialogs, StatsLocale{});
     stats.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stats));
     EXPECT_LE((stats.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength(),
@@ -169,7 +169,7 @@ TEST_F(StatsTest, eachShowingIsBuiltFromTheDataOfThatMoment) {
     dialogs.showStatistics(&owner, source());
     // Once closed nothing of it survives: a second showing reads the new data.
     addRow("10.1.2.5", 0);
-    Stats again(&owner, source(), m_dialogs, analysis::StatsLocale{});
+    Stats again(&owner, source(), m_dialogs, StatsLocale{});
     EXPECT_EQ(label(again, "Label2"), "Total number of IPs is 4");
     EXPECT_EQ(test::shownText(again.statsGrid(), 2, 1), "3");
     EXPECT_TRUE(owner.findChildren<Stats*>().size() == 1) << "the closed window was discarded";

@@ -68,6 +68,9 @@ std::optional<OutputError> resolve(const std::string& target, Destination& desti
             continue;
         }
         if (S_ISDIR(status.st_mode)) return failure(EISDIR);
+        // A file the user may not write stays as it is, although the rename
+        // in its folder could replace it, as `>` would refuse it.
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return failure(errno);
         destination = {!S_ISREG(status.st_mode), path, S_ISREG(status.st_mode), false, status};
         return std::nullopt;
     }
@@ -124,7 +127,11 @@ std::optional<OutputError> replace(const Destination& destination, std::string_v
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        temporary = (folder / ("." + path.filename().string() + "." + randomSuffix())).string();
+        // Shortened, so that a name at the file system's limit (255 bytes)
+        // still has room for the dots and the suffix.
+        temporary =
+            (folder / ("." + path.filename().string().substr(0, 200) + "." + randomSuffix()))
+                .string();
         // A new file asks for 0666 and lets the kernel apply the umask and
         // the folder's default ACL, as for any file a program creates; a
         // replacement starts private and gets the old file's mode below.

@@ -127,7 +127,7 @@ void RowWriter::analysisHeader() {
         row({h[0], h[1], h[2], h[3]});
 }
 
-void RowWriter::text8(std::string_view bytes) {
+void RowWriter::field1252(std::string_view bytes) {
     std::string& out = m_out.buffer();
     // Plain ASCII is the same in Windows-1252 and UTF-8 and needs no quoting.
     if (m_format == Format::Json ? plainJsonText(bytes) : plainCsvText(bytes)) {
@@ -165,7 +165,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
             "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
         const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
         out += before[0];
-        text8(ip);
+        field1252(ip);
         out += before[1];
         // Programs want the port, not the grid's way of showing it: the text
         // after the colon, and in JSON a number where it is one.
@@ -175,7 +175,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
         else if (m_format == Format::Json && isPortNumber(portText))
             appendPortNumber(out, portText);
         else
-            text8(portText);
+            field1252(portText);
         out += before[2];
         if (m_format == Format::Json && !reason.empty()) {
             // No country: null, as find writes it; the reason says why.
@@ -189,9 +189,9 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
             m_out.rowDone();
             return;
         }
-        text8(country);
+        field1252(country);
         out += before[3];
-        text8(code);
+        field1252(code);
         if (m_format == Format::Csv && m_reasons) {
             out += ',';
             out += reason;  // one of a few plain words, never quoted
@@ -221,7 +221,7 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
         case Format::Tsv: {
             out += "\n";
             out += analysis::kElapsedSentence;
-            out += stats.elapsedText + "\n";
+            out += analysis::durationText(stats.elapsed) + "\n";
             out += analysis::kTotalSentence;
             out += std::to_string(total);
             if (summary.distinct) {

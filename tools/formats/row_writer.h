@@ -72,14 +72,14 @@ public:
                     const Listing& listing);
 
     void findHeader();
-    // `address` as typed; the answer of analysis::findCountry.
+    // `address` as typed; the answer of analysis::AddressFinder::find.
     void findRow(std::string_view address, const analysis::Answer& answer);
 
 private:
     // Fields already UTF-8, separated and quoted as the format says, then the line end.
     void row(std::initializer_list<std::string_view> utf8Fields);
-    // A text from a file, as a csv field or a JSON string.
-    void text8(std::string_view bytes);
+    // A Windows-1252 text from a file, as a csv field or a JSON string in UTF-8.
+    void field1252(std::string_view bytes);
 
     Output& m_out;
     Format m_format;

@@ -313,9 +313,8 @@ private:
         // Seconds say more than 0:00:00 for the short runs most are.
         char secondsText[32];
         std::snprintf(secondsText, sizeof secondsText, "%.2f\u202Fs", seconds);
-        const std::string elapsed = seconds < 60
-                                        ? std::string(secondsText)
-                                        : text(analysis::formatElapsed(m_in.elapsed, "H:mm:ss"));
+        const std::string elapsed =
+            seconds < 60 ? std::string(secondsText) : text(analysis::durationText(m_in.elapsed));
         m_out += "<ul class=\"facts\">\n<li><b id=\"total\">" + grouped(m_in.total) +
                  "</b><span>addresses</span></li>\n<li><b id=\"countries\">" + grouped(countries) +
                  "</b><span>" + (countries == 1 ? "country" : "countries") +

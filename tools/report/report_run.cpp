@@ -39,8 +39,9 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
     auto table = lookup::loadCountryTable(request.dataDir);
-    lookup::RangeFile ranges(request.dataDir);
-    lookup::Range6File ranges6(request.dataDir);
+    const auto& rangesDir = request.rangesDir.empty() ? request.dataDir : request.rangesDir;
+    lookup::RangeFile ranges(rangesDir);
+    lookup::Range6File ranges6(rangesDir);
     AddressTally tally;
     analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
     context.dashIsStandardInput = true;

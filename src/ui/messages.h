@@ -3,9 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "analysis/analysis.h"
+namespace ipcountry::ui {
 
-namespace ipcountry::analysis {
+// The prompt's fixed texts.
+inline constexpr std::string_view kWrongDataText = "Error due to wrong data entered! ";
+inline constexpr std::string_view kContinueQuestion = "Do you want continue?";
 
 // "Error due to wrong data entered! " and the description, directly joined.
 inline std::string wrongDataMessage(std::string_view description) {
@@ -14,7 +16,8 @@ inline std::string wrongDataMessage(std::string_view description) {
     return text;
 }
 
-// The Yes/No prompt of a failing line of a formatted list.
+// The Yes/No prompt of a failing line of a formatted list; the window's
+// message boxes break lines as CR LF.
 inline std::string continuePrompt(std::string_view description) {
     std::string text = wrongDataMessage(description);
     text += "\r\n";
@@ -22,4 +25,4 @@ inline std::string continuePrompt(std::string_view description) {
     return text;
 }
 
-}  // namespace ipcountry::analysis
+}  // namespace ipcountry::ui
