@@ -10,6 +10,7 @@
 #include "analysis/row_rules.h"
 #include "formats/stats_lines.h"
 #include "formats/stats_merger.h"
+#include "lookup/csv_fields.h"
 
 namespace ipcountry::batch {
 
@@ -18,25 +19,6 @@ using stats_lines::Malformed;
 using stats_lines::wholeNumber;
 
 namespace {
-
-// Splits an RFC 4180 line into its fields (the driver never breaks a field
-// across lines). False for a quote left open.
-bool splitCsv(std::string_view line, std::vector<std::string>& fields) {
-    fields.assign(1, std::string());
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
-            fields.back() += line[++i];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && c == ',')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return !quoted;
-}
 
 double decimalNumber(const std::string& text) {
     double value = NAN;
@@ -47,7 +29,9 @@ double decimalNumber(const std::string& text) {
 }  // namespace
 
 void StatsMerger::csvLine(std::string_view text) {
-    if (!splitCsv(text, m_fields)) throw Malformed("a quote is left open");
+    // The driver never breaks a field across lines: a quote left open is a fault here.
+    if (const std::string_view problem = lookup::splitCsvRecord(text, m_fields); !problem.empty())
+        throw Malformed(std::string(problem));
     const auto& f = m_fields;
     const auto& rowHead = words::kRowHeader;
     const auto& runHead = words::kRunHeader;
