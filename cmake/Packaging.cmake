@@ -105,7 +105,8 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# As the first entry of packaging/changelog says.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 2)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # One source, one changelog (packaging/changelog) for all three.
 set(CPACK_DEBIAN_PACKAGE_SOURCE ipcountry)
@@ -123,6 +124,13 @@ set(CPACK_DEBIAN_DATA_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DATA_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME ipcountry-cli)
 set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "ipcountry-data (= ${ipcountry_deb_version})")
+# ipcountry 1.0.0-1 held the driver and the data itself: dpkg lets the new
+# packages take its files over instead of refusing to overwrite them.
+set(ipcountry_took_over "ipcountry (<< 1.0.0-2)")
+foreach(component DATA CLI)
+  set(CPACK_DEBIAN_${component}_PACKAGE_BREAKS "${ipcountry_took_over}")
+  set(CPACK_DEBIAN_${component}_PACKAGE_REPLACES "${ipcountry_took_over}")
+endforeach()
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME ipcountry)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS
     "ipcountry-data (= ${ipcountry_deb_version}), ipcountry-cli (= ${ipcountry_deb_version})")

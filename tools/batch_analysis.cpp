@@ -108,8 +108,6 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     std::vector<std::string> unread;
     bool ended = false;
     for (const std::string& path : paths) {
-        // One file keeps the messages the driver always printed.
-        if (paths.size() > 1) prompter.setFile(inputName(path));
         const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
                                                      : analysis::runFreeTextScan(path, context);
         rows += result.rowsAdded;

@@ -9,45 +9,34 @@
 
 #include "analysis/interfaces.h"
 #include "analysis/row_rules.h"
+#include "batch_messages.h"
 #include "batch_options.h"
 #include "formats/row_writer.h"
 #include "lookup/network_set.h"
 
 namespace ipcountry::batch {
 
-// The driver's words for a failing line or a run-time error: the window's
-// prompt without its question.
-inline std::string wrongDataMessage(std::string_view reason) {
-    std::string text = "Error due to wrong data entered! ";
-    text += reason;
-    return text;
-}
-
-// Prompts become messages on standard error; the answer comes from the
-// options. With several files each message names its file first.
+// Prompts become messages on standard error, each naming its file (and its
+// line); the answer comes from the options.
 class BatchPrompter final : public analysis::Prompter {
 public:
     BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
 
-    void setFile(std::string name) { m_file = std::move(name); }
+    void startFile(std::string_view path) override { m_file = path; }
     // True once a prompt was answered No, or a file failed under
     // --stop-on-error: the whole run ends there.
     bool toldToStop() const { return m_toldToStop; }
 
     bool askContinue(const analysis::FailingLine& line) override {
         // "Do you want continue?" is answered by the options.
-        m_out.flush();  // rows before the message stay before it when both streams go to one place
-        if (!m_file.empty()) std::cerr << m_file << ": ";
-        if (line.lineNumber > 0) std::cerr << "line " << line.lineNumber << ": ";
-        std::cerr << wrongDataMessage(line.reason) << '\n';
+        sayProblem(m_out, m_file, line.lineNumber, line.problem);
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
-    void showError(std::string_view reason) override {
+    void showError(std::string_view reason) override { showRunError(reason, reason); }
+    void showRunError(std::string_view, std::string_view problem) override {
         m_toldToStop = m_stopOnError;
-        m_out.flush();
-        if (!m_file.empty()) std::cerr << m_file << ": ";
-        std::cerr << wrongDataMessage(reason) << '\n';
+        sayProblem(m_out, m_file, 0, problem);
     }
 
 private:

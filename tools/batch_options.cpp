@@ -34,7 +34,8 @@ constexpr std::array<CommandSpec, 5> kCommands{{
      "the input: a line that is not an address still gets its row, the line as\n"
      "written with an empty code and country (json: null), and its reason goes to\n"
      "standard error as ipcountry-batch: -:LINE: reason. Blanks around an address\n"
-     "are no part of it. Lines end with LF, CR LF or CR.\n"},
+     "are no part of it. Lines end with LF, CR LF or CR; standard input may be\n"
+     "gzip, bzip2, xz or zstd.\n"},
     {Command::Formatted, "formatted", kFormattedBit, "FILE...",
      "  formatted FILE...   resolve lists of one address:port per line\n",
      "Resolve lists of one address:port per line ([address]:port for IPv6) and\n"
@@ -232,9 +233,8 @@ const OptionSpec kOptions[] = {
          return true;
      }},
     {"--threads", "", "N", kFindBit | kAnalysesBits | kReportBit,
-     "read, scan and resolve on N threads; 1 does everything on one, and at most 6 "
-     "scan at once, so a larger N works as 6 (default: one per core); the rows come in "
-     "the same order for any N",
+     "scan and resolve on N threads, at most 6: a larger N works as 6 (default: one "
+     "per core, at most 6); the rows and messages come in the same order for any N",
      [](Options& o, const std::string& value, std::string& problem) {
          return setThreads(o, value, problem);
      }},

@@ -1,11 +1,8 @@
 // ipcountry-batch: the whole road from an address to its country, without a
 // window. `--help` tells how to use it; the manual page is made from that text.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -85,138 +82,6 @@ void warnOfMissingRanges(const Options& options) {
                   << " is missing: IPv6 addresses get no country\n";
 }
 
-// Calls onLines with the lines of standard input (without their line ends,
-// CR LF or LF), a few dozen at a time, read in large blocks: a read per
-// line, or getline's call per byte, would cost more than the lookup. A
-// terminal hands over each line as it is typed, and every line of a block is
-// handed on before the next read, so answers still come at once. Returns
-// false, with errno set, when the input cannot be read.
-template <class OnLines>
-bool forEachInputLines(OnLines onLines) {
-    constexpr std::size_t kBatch = 64;
-    std::vector<char> block(1 << 16);
-    std::vector<std::string_view> lines;
-    std::string partial;  // a line cut by the end of a block, so far
-    std::string joined;   // that line whole, in the next block's first batch
-    const auto add = [&](std::string_view text) {
-        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        lines.push_back(text);
-        if (lines.size() == kBatch) {
-            onLines(std::span<const std::string_view>(lines));
-            lines.clear();
-        }
-    };
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, block.data(), block.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) break;
-        std::string_view rest(block.data(), static_cast<std::size_t>(got));
-        for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos;
-             rest.remove_prefix(end + 1)) {
-            if (partial.empty()) {
-                add(rest.substr(0, end));
-            } else {
-                joined = std::move(partial);
-                joined.append(rest.data(), end);
-                partial.clear();
-                add(joined);
-            }
-        }
-        partial.append(rest);
-        // The views point into the block, which the next read overwrites.
-        onLines(std::span<const std::string_view>(lines));
-        lines.clear();
-    }
-    // The last line needs no line end.
-    if (!partial.empty()) {
-        add(partial);
-        onLines(std::span<const std::string_view>(lines));
-    }
-    return true;
-}
-
-int runFind(const Options& options, const std::vector<std::string>& operands) {
-    const auto table = lookup::loadCountryTable(options.dataDir);
-    lookup::RangeFile ranges(options.rangesFolder());
-    lookup::Range6File ranges6(options.rangesFolder());
-    // One snapshot of the range files for the whole run, as the analyses take.
-    analysis::AddressFinder finder(table, ranges, ranges6);
-    batch::Output out;
-    batch::RowWriter writer(out, options.format);
-    writer.findHeader();
-    // A single address keeps the message the program always printed; with
-    // more, each message says which address it is about.
-    const bool several = operands.size() > 1 || operands[0] == "-";
-    bool failed = false;
-    // lineNumber 0: the address is an operand and names itself.
-    const auto answer = [&](std::string_view address, std::int64_t lineNumber,
-                            const analysis::AddressFinder::Found& found) {
-        if (!found.error) {
-            writer.findRow(address, found.answer);
-            return;
-        }
-        // Answers before the message stay before it when both streams go to one place.
-        out.flush();
-        if (several) {
-            if (lineNumber > 0)
-                std::cerr << "line " << lineNumber << ": ";
-            else
-                std::cerr << address << ": ";
-        }
-        std::cerr << batch::wrongDataMessage(found.error->what()) << '\n';
-        failed = true;
-    };
-    std::vector<analysis::AddressFinder::Found> found;
-    for (const std::string& operand : operands) {
-        if (operand != "-") {
-            const std::string_view address = operand;
-            finder.findEach({&address, 1}, found);
-            answer(address, 0, found[0]);
-            continue;
-        }
-        // Someone typing addresses wants each answer at once, not at the end.
-        const bool typed = ::isatty(STDIN_FILENO) != 0;
-        const unsigned threads =
-            options.threads != 0 ? options.threads : analysis::defaultThreadCount();
-        if (!typed && threads > 1) {
-            if (const int error = batch::findStandardInputOnThreads(finder, options.format, threads,
-                                                                    out, failed)) {
-                out.flush();
-                std::cerr << "ipcountry-batch: cannot read standard input: " << std::strerror(error)
-                          << '\n';
-                return 1;
-            }
-            continue;
-        }
-        std::int64_t number = 0;
-        std::vector<std::string_view> addresses;
-        std::vector<std::int64_t> numbers;
-        const bool read = forEachInputLines([&](std::span<const std::string_view> lines) {
-            addresses.clear();
-            numbers.clear();
-            for (const std::string_view line : lines) {
-                ++number;
-                if (line.empty()) continue;
-                addresses.push_back(line);
-                numbers.push_back(number);
-            }
-            finder.findEach(addresses, found);
-            for (std::size_t i = 0; i < addresses.size(); ++i)
-                answer(addresses[i], numbers[i], found[i]);
-            if (typed) out.flush();
-        });
-        if (!read) {
-            const int error = errno;
-            out.flush();
-            std::cerr << "ipcountry-batch: cannot read standard input: " << std::strerror(error)
-                      << '\n';
-            return 1;
-        }
-    }
-    return failed ? 1 : 0;
-}
-
 // report [-o PAGE] formatted|unformatted FILE...: the statistics as a page.
 int runReport(const Options& options) {
     const std::vector<std::string>& operands = options.operands;
@@ -258,7 +123,7 @@ int runCommand(const Options& options) {
         case Command::Find:
             if (operands.empty())
                 return batch::usageError(Command::Find, "find needs at least one address");
-            return runFind(options, operands);
+            return batch::runFind(options);
         case Command::Report:
             warnOfMissingRanges(options);
             return runReport(options);
@@ -318,7 +183,7 @@ int main(int argc, char** argv) {
         status = 2;
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
-        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+        std::cerr << "ipcountry-batch: " << e.problem() << '\n';
     } catch (const std::bad_alloc&) {
         std::cerr << "ipcountry-batch: out of memory\n";
     } catch (const std::exception& e) {

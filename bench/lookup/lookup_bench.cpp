@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "lookup/address_key.h"
+#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
-#include "lookup/text_file.h"
 #include "previous_range_index.h"
 
 namespace {

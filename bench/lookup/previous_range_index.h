@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
-#include "lookup/text_file.h"
 
 namespace ipcountry::bench {
 

@@ -31,8 +31,9 @@ public:
     }
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
-        if (m_reasons.empty() || m_reasons.back() != line.reason)
-            m_reasons.push_back(std::move(line.reason));
+        if (m_reasons.empty() || m_reasons.back().first != line.reason ||
+            m_reasons.back().second != line.problem)
+            m_reasons.emplace_back(std::move(line.reason), std::move(line.problem));
         m_events.push_back({Kind::Failing,
                             false,
                             0,
@@ -71,7 +72,8 @@ public:
                         event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1]});
                     break;
                 case Kind::Failing:
-                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
+                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra].first,
+                                                       m_reasons[event.extra].second});
                     break;
                 case Kind::Deferred: {
                     const Deferred& deferred = m_deferred[event.extra];
@@ -153,7 +155,7 @@ private:
     std::int64_t m_line = 0;
     std::vector<Event> m_events;
     std::string m_copies;
-    std::vector<std::string> m_reasons;
+    std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
     std::vector<std::string_view> m_rowReasons;
     std::vector<Deferred> m_deferred;
     std::exception_ptr m_error;

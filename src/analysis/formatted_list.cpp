@@ -9,6 +9,7 @@
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/port_text.h"
+#include "lookup/address_reading.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -86,9 +87,10 @@ void FormattedLines::begin() {
 
 namespace {
 
-std::string tooLongReason(std::int64_t lineNumber) {
-    return "Line " + std::to_string(lineNumber) + " is longer than " +
-           std::to_string(kLongestFormattedLine) + " characters";
+FailingLine tooLong(std::int64_t lineNumber) {
+    const std::string length = std::to_string(kLongestFormattedLine) + " characters";
+    return {lineNumber, "Line " + std::to_string(lineNumber) + " is longer than " + length,
+            "line is longer than " + length};
 }
 
 }  // namespace
@@ -102,7 +104,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
             outcome.deferred = {DeferredLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
         } else {
             outcome.kind = LineOutcome::Kind::Failing;
-            outcome.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
+            outcome.failing = tooLong(at.lineNumber);
         }
         return outcome;
     }
@@ -118,7 +120,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {at.lineNumber, std::move(failure)};
+        outcome.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
         return outcome;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
@@ -155,7 +157,7 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
         }
     } catch (const lookup::Error& error) {
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {lineNumber, error.what()};
+        outcome.failing = {lineNumber, error.what(), error.problem()};
         return outcome;
     }
     if (country) {
@@ -172,7 +174,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfDeferred(const DeferredLine
     if (deferred.need == DeferredLine::Need::LineNumber) {
         LineOutcome outcome;
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {deferred.lineNumber, tooLongReason(deferred.lineNumber)};
+        outcome.failing = tooLong(deferred.lineNumber);
         return outcome;
     }
     return lookUp(deferred.address, deferred.port, deferred.typed, deferred.lineNumber);

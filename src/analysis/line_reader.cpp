@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "lookup/text_file.h"
+#include "lookup/line_ends.h"
 
 namespace ipcountry::analysis {
 
@@ -126,7 +126,7 @@ void LineReader::release(Buffer* held) noexcept {
 std::size_t LineReader::resumeAfter(std::size_t at) const noexcept {
     // 0 when no line ends at `at`: a CR at the end of the buffer ends a line
     // only at the end of the input, since a LF may still follow it.
-    if (m_buffer[at] != '\n' && m_buffer[at] != '\r') return 0;
+    if (!lookup::isLineEnd(m_buffer[at])) return 0;
     if (m_buffer[at] == '\r' && at + 1 == m_end && !m_eof) return 0;
     return lookup::afterLineEnd(m_buffer, at, m_end);
 }
@@ -150,6 +150,8 @@ LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines,
             const char* last = static_cast<const char*>(std::max(lf, cr, std::less<>()));
             below = static_cast<std::size_t>(last - m_buffer);
             cut = resumeAfter(below);  // none only for a CR whose LF may still come
+            // A CR LF across the limit: the lines before it, or none.
+            if (cut > window) cut = 0;
         }
         if (cut == 0 && m_eof && m_begin < m_end && m_end - m_begin <= limit)
             cut = m_end;  // the last line, without an end

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/input_source.h"
-#include "lookup/text_file.h"
+#include "lookup/line_ends.h"
 
 namespace ipcountry::analysis {
 
@@ -98,41 +98,6 @@ private:
     bool m_eof = false;
     bool m_inLine = false;  // pieces of the current line were handed out
     bool m_blockWasRead = false;
-};
-
-// The lines of a text of whole lines as nextLines() hands them: each ended
-// by CRLF, LF or CR, but the last, which may have no end.
-class WholeLines {
-public:
-    explicit WholeLines(std::string_view text) noexcept
-        : m_text(text), m_lf(find('\n', 0)), m_cr(find('\r', 0)) {}
-
-    bool next(std::string_view& line) noexcept {
-        if (m_at >= m_text.size()) return false;
-        // Each kind of line end is looked for again only once passed, so a
-        // text with one kind is searched once for the other.
-        if (m_lf < m_at) m_lf = find('\n', m_at);
-        if (m_cr < m_at) m_cr = find('\r', m_at);
-        const std::size_t end = std::min(m_lf, m_cr);
-        line = m_text.substr(m_at, end - m_at);
-        m_at = end < m_text.size() ? lookup::afterLineEnd(m_text.data(), end, m_text.size())
-                                   : m_text.size();
-        return true;
-    }
-
-private:
-    std::size_t find(char c, std::size_t from) const noexcept {
-        if (from >= m_text.size()) return m_text.size();
-        const void* hit = std::memchr(m_text.data() + from, c, m_text.size() - from);
-        return hit != nullptr
-                   ? static_cast<std::size_t>(static_cast<const char*>(hit) - m_text.data())
-                   : m_text.size();
-    }
-
-    std::string_view m_text;
-    std::size_t m_at = 0;
-    std::size_t m_lf;  // the first LF at or after m_at, or the end
-    std::size_t m_cr;
 };
 
 }  // namespace ipcountry::analysis

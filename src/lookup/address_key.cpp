@@ -93,28 +93,6 @@ std::string makeAddressKey(std::string_view text) {
     return key;
 }
 
-std::optional<std::uint32_t> readIpv4Value(std::string_view text) noexcept {
-    std::uint32_t address = 0;
-    std::size_t pos = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        if (octet > 0) {
-            if (pos >= text.size() || text[pos] != '.') return std::nullopt;
-            ++pos;
-        }
-        unsigned value = 0;
-        std::size_t digits = 0;
-        while (pos < text.size() && digits < 4 && text[pos] >= '0' && text[pos] <= '9') {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
-        address = (address << 8) | value;
-    }
-    if (pos != text.size()) return std::nullopt;
-    return address;
-}
-
 bool isValidAddressKey(std::string_view key) noexcept {
     if (key.size() != kAddressKeyLength) return false;
     for (char c : key) {

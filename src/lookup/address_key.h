@@ -18,12 +18,6 @@ inline constexpr std::size_t kAddressKeyLength = 8;
 // Error(InvalidArgument) when fewer than three dots are present.
 std::string makeAddressKey(std::string_view text);
 
-// The value of an IPv4 address in its plain dotted form: four decimal octets
-// of one to three digits, each at most 255, nothing before or after ("01" is
-// 1, "0001" is refused); nullopt for anything else. The strict reading that
-// data files get; what a person types goes through makeAddressKey.
-std::optional<std::uint32_t> readIpv4Value(std::string_view text) noexcept;
-
 // True when `key` is a valid key: 8 characters, all 0-9 or A-F.
 bool isValidAddressKey(std::string_view key) noexcept;
 

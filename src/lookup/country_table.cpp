@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lookup/error.h"
+#include "lookup/line_ends.h"
 #include "lookup/text_file.h"
 
 namespace ipcountry::lookup {

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "lookup/range_file.h"
+#include "lookup/line_ends.h"
 #include "lookup/text_file.h"
 
 namespace ipcountry::lookup {

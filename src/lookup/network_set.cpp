@@ -7,6 +7,7 @@
 
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
+#include "lookup/line_ends.h"
 #include "lookup/text_file.h"
 
 namespace ipcountry::lookup {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lookup/error.h"
+#include "lookup/line_ends.h"
 #include "lookup/text_file.h"
 
 namespace ipcountry::lookup {

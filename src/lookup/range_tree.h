@@ -77,7 +77,9 @@ public:
     // holds the keys from separator c-1 on (child 0 the rest).
     static constexpr std::size_t kInnerKeys = (64 - sizeof(std::uint32_t)) / sizeof(Key);
     // A leaf: its starts' keys (padded) and codes[i], the code after the i-th
-    // key; codes[0] is the code of the line before the leaf.
+    // key; in a bucket's first leaf, codes[0] is the code of the last line
+    // before the bucket. A later leaf is only reached for keys from its first
+    // on, so its codes[0] is never read, and left 0.
     static constexpr std::size_t kLeafKeys = Family::kLeafKeys;
     static constexpr std::size_t kLeafCapacity = Family::kLeafCapacity;
     static constexpr std::uint32_t kUnsure = 0x10000;
@@ -225,14 +227,14 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
             m_buckets[b] = kNoKeys | before;
             continue;
         }
-        // Leaves, each with the code before it.
+        // Leaves; the first with the code before the bucket.
         below.clear();
         belowMin.clear();
         for (std::size_t i = first; i < line; i += kLeafCapacity) {
             Leaf leaf;
             std::fill(std::begin(leaf.keys), std::end(leaf.keys), kPad);
             std::fill(std::begin(leaf.codes), std::end(leaf.codes), std::uint16_t{0});
-            leaf.codes[0] = i == first ? before : codeOf(i - 1);
+            if (i == first) leaf.codes[0] = before;
             const std::size_t n = std::min(kLeafCapacity, line - i);
             for (std::size_t k = 0; k < n; ++k) {
                 leaf.keys[k] = Family::treeKey(starts[i + k]);

@@ -8,30 +8,6 @@
 
 namespace ipcountry::lookup {
 
-// The line-end rule of every text the program reads: CRLF, LF or CR ends a
-// line. Given a line end at text[end], where the next line begins.
-inline std::size_t afterLineEnd(const char* text, std::size_t end, std::size_t size) noexcept {
-    return end + (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n' ? 2 : 1);
-}
-
-// Calls `onLine` for each line of `content`. Lines end with CRLF, LF or CR;
-// a line end at the very end does not start another (empty) line.
-template <typename OnLine>
-void forEachLine(std::string_view content, OnLine&& onLine) {
-    // A plain byte loop: the range file has hundreds of thousands of short
-    // lines, and a search call per line cost more than the line itself.
-    const char* const text = content.data();
-    const std::size_t size = content.size();
-    std::size_t pos = 0;
-    while (pos < size) {
-        std::size_t end = pos;
-        while (end < size && text[end] != '\n' && text[end] != '\r') ++end;
-        onLine(content.substr(pos, end - pos));
-        if (end == size) return;
-        pos = afterLineEnd(text, end, size);
-    }
-}
-
 // Reads a whole data file. Throws Error(FileNotFound / FileUnreadable) naming
 // the file, or Error(BadData) when it is larger than `maxBytes`.
 std::string readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes);
@@ -62,6 +38,8 @@ public:
     OpenedFile& operator=(const OpenedFile&) = delete;
 
     const std::string& name() const noexcept { return m_name; }
+    // How the command line names it in its messages: the path, or "-".
+    const std::string& file() const noexcept { return m_file; }
     bool isRegular() const noexcept { return m_regular; }
     std::uint64_t device() const noexcept { return m_device; }
     std::uint64_t inode() const noexcept { return m_inode; }
@@ -83,6 +61,7 @@ private:
     void describe(Accept accept);
 
     std::string m_name;
+    std::string m_file;
     int m_fd = -1;
     bool m_regular = false;
     std::uint64_t m_device = 0, m_inode = 0, m_size = 0;

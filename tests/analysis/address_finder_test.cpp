@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/address_finder.h"
+#include "fakes.h"
 #include "lookup/error.h"
 
 namespace ipcountry::analysis {
@@ -19,9 +20,8 @@ namespace fs = std::filesystem;
 // analysis does; "Find" in the window (findCountry) reads the file again
 // for each address.
 TEST(AddressFinder, answersARunFromOneSnapshotOfEachRangeFile) {
-    const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const testing::TempDir scratch;
+    const fs::path& dir = scratch.path();
     const auto writeRanges = [&](const char* name, const char* content) {
         std::ofstream(dir / name, std::ios::binary | std::ios::trunc) << content;
     };
@@ -62,15 +62,13 @@ TEST(AddressFinder, answersARunFromOneSnapshotOfEachRangeFile) {
     AddressFinder next(table, freshRanges, ranges6);
     EXPECT_EQ(next.find("2001:db8::1").country->slot, 1);
     EXPECT_EQ(next.find("10.0.0.1").code, "BB");
-    fs::remove_all(dir);
 }
 
 // Many addresses at once give what each gives alone, errors in their place:
 // good and wrong texts of both families, link-local, a family without its file.
 TEST(AddressFinder, answersManyAtOnceAsOneByOne) {
-    const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder-each";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const testing::TempDir scratch;
+    const fs::path& dir = scratch.path();
     std::ofstream(dir / "IP_db.dbf", std::ios::binary)
         << "00000000ZZ\r\n0A000000AA\r\n0A0000FFBB\r\n0B000000ZZ\r\n";
     lookup::CountryTable table;
@@ -117,16 +115,14 @@ TEST(AddressFinder, answersManyAtOnceAsOneByOne) {
     EXPECT_EQ(expected[0].answer.code, "AA");
     EXPECT_EQ(expected[2].answer.code, "BB");
     EXPECT_TRUE(expected[3].error.has_value());
-    fs::remove_all(dir);
 }
 
 // Finders on other threads share their owner's one try of each file: what
 // the first of them found (a file, or its absence) answers every finder for
 // the rest of the run, whatever happens to the files meanwhile.
 TEST(AddressFinder, sharingFindersOnThreadsAnswerFromTheOwnersOneTry) {
-    const fs::path dir = fs::temp_directory_path() / "ipcountry-address-finder-shared";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const testing::TempDir scratch;
+    const fs::path& dir = scratch.path();
     std::ofstream(dir / "IP_db.dbf", std::ios::binary)
         << "00000000ZZ\r\n0A000000AA\r\n0B000000ZZ\r\n";
     lookup::CountryTable table;
@@ -166,7 +162,6 @@ TEST(AddressFinder, sharingFindersOnThreadsAnswerFromTheOwnersOneTry) {
     }
     EXPECT_THROW(owner.find("2001:db8::1"), lookup::Error);
     EXPECT_EQ(owner.find("10.0.0.1").code, "AA");
-    fs::remove_all(dir);
 }
 
 }  // namespace

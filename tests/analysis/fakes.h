@@ -110,8 +110,12 @@ struct Fixture {
           ranges6(dir.path()) {
         dir.write("IP_db.dbf", rangeLines);
     }
+    // With the fixture's own thread count, never the machine's: 1 runs the
+    // single loop, more the ordered pipeline.
     AnalysisContext context() {
-        return AnalysisContext{table, ranges, ranges6, grid, prompter, clock, nullptr};
+        AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, nullptr};
+        context.threads = threads;
+        return context;
     }
     RunResult formatted(std::string_view list) {
         auto ctx = context();
@@ -122,6 +126,7 @@ struct Fixture {
         return runFreeTextScan(dir.write("log.txt", text), ctx);
     }
 
+    unsigned threads = 1;
     TempDir dir;
     lookup::CountryTable table;
     lookup::RangeFile ranges;

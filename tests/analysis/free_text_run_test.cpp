@@ -159,12 +159,21 @@ TEST(FreeTextRun, addressThatEndsTheFileIsFoundAtEveryBlockBorder) {
         std::vector<Row> rows;
         std::vector<std::int64_t> questionLines;
     };
+    // On one thread the reader's blocks meet the scanners; on two, the
+    // pipeline's blocks of whole lines and the pieces of longer lines.
     const auto run = [&f](auto analysis, std::string_view text) {
-        testing::FakeGrid grid(f.table);
-        testing::FakePrompter prompter;
-        AnalysisContext context{f.table, f.ranges, f.ranges6, grid, prompter, f.clock, nullptr};
-        analysis(f.dir.write("input.txt", text), context);
-        return Answer{grid.rows, prompter.questionLines};
+        std::vector<Answer> answers;
+        for (const unsigned threads : {1u, 2u}) {
+            testing::FakeGrid grid(f.table);
+            testing::FakePrompter prompter;
+            AnalysisContext context{f.table, f.ranges, f.ranges6, grid, prompter, f.clock, nullptr};
+            context.threads = threads;
+            analysis(f.dir.write("input.txt", text), context);
+            answers.push_back(Answer{grid.rows, prompter.questionLines});
+        }
+        EXPECT_EQ(answers[1].rows, answers[0].rows) << "on two threads";
+        EXPECT_EQ(answers[1].questionLines, answers[0].questionLines) << "on two threads";
+        return answers[0];
     };
     const std::string line = "10.1.2.3:1\r\n";
     const Row lineRow{"10.1.2.3", ":1", "Germany", 0};

@@ -301,6 +301,15 @@ std::vector<ArchiveCase> archiveCases() {
                                  bytes.insert(0, skippable);
                              }),
                       "", Rows::All},
+                     // Sixteen magics mark a skippable frame: 0x184D2A50 to 0x184D2A5F.
+                     {"skippable_frame_of_the_last_magic_first_zst",
+                      edited(Format::Zstd,
+                             [](std::string& bytes, std::size_t first) {
+                                 const std::string last("\x5E\x2A\x4D\x18\x03\0\0\0abc", 11);
+                                 bytes.insert(first, last);
+                                 bytes.insert(0, last);
+                             }),
+                      "", Rows::All},
                  });
     return cases;
 }

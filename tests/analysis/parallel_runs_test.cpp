@@ -17,6 +17,7 @@
 #include "analysis/analysis.h"
 #include "analysis/line_reader.h"
 #include "fakes.h"
+#include "support/deadline.h"
 
 namespace ipcountry::analysis::testing {
 namespace {
@@ -311,6 +312,7 @@ TEST(ParallelRuns, pipeGivesTheRowsOfTheSameText) {
                 }
                 std::fclose(out);
             });
+            const test_support::Deadline deadline("a run over a pipe");
             const Outcome piped = run(analysis, fifo, {threads, 4096, {}, {}});
             writer.join();
             EXPECT_EQ(piped, expected) << nameOf(analysis) << ", " << threads << " threads";

@@ -28,11 +28,14 @@ public:
 };
 
 TEST(RunBoundary, noMemoryEndsEitherRunWithAMessageAndKeepsTheRowsBefore) {
-    for (const bool formatted : {true, false}) {
-        SCOPED_TRACE(formatted ? "formatted" : "free text");
+    for (const auto& [formatted, threads] :
+         {std::pair{true, 1u}, {false, 1u}, {true, 2u}, {false, 2u}}) {
+        SCOPED_TRACE(std::string(formatted ? "formatted" : "free text") + " on " +
+                     std::to_string(threads));
         Fixture f(kExampleRanges);
         ExhaustedGrid grid;
         AnalysisContext context{f.table, f.ranges, f.ranges6, grid, f.prompter, f.clock, nullptr};
+        context.threads = threads;
         const std::string path =
             f.dir.write("in.txt", "10.1.2.3:1\r\n10.1.2.4:2\r\n10.1.2.5:3\r\n10.1.2.6:4\r\n");
 
@@ -109,7 +112,7 @@ TEST(RunSeam, replayStopsAtTheAnswerNoAndRethrowsTheWorksError) {
     RunConsumer consumer(context);
     EventLog log;
     log.row({"10.1.2.3", ":1", {0, false}});
-    log.failingLine({2, "bad"});
+    log.failingLine({2, "bad", "the problem"});
     log.row({"10.1.2.4", ":1", {0, false}});
     log.fail(std::make_exception_ptr(std::bad_alloc()));
     EXPECT_EQ(log.replay(consumer), Flow::Stop);

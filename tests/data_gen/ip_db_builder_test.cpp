@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "lookup/address_key.h"
+#include "lookup/address_text.h"
 #include "lookup/ipv6_text.h"
 #include "support/special_addresses.h"
 
@@ -234,7 +234,7 @@ TEST(BuildRangeFileLines, cutsTheSpecialPurposeBlocksOutOfEverySource) {
     for (const bool keep : {false, true}) {
         const auto lines4 = buildRangeFileLines(whole4, ConvertOptions{keep});
         for (const auto& row : kSpecialAddresses4) {
-            const auto address = ipcountry::lookup::readIpv4Value(row.address);
+            const auto address = ipcountry::lookup::readPlainAddress(row.address);
             ASSERT_TRUE(address) << row.address;
             const bool kept = row.keepsCountry || (keep && *address != 0xFFFFFFFF);
             EXPECT_EQ(codeOf(lines4, *address), kept ? "DE" : "ZZ")

@@ -68,6 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Yes prompter;
     analysis::SteadyClock clock;
     analysis::AnalysisContext context{table, ranges, ranges6, sink, prompter, clock, nullptr};
+    // The first byte picks the engine and a small block, so that every run
+    // is cheap (the default started a thread per core and took 2 MiB of
+    // buffer per run) and lines cross block borders: odd, the ordered
+    // pipeline on two threads; even, the single loop.
+    const unsigned pick = size > 0 ? data[0] : 0;
+    context.threads = (pick & 1) != 0 ? 2 : 1;
+    context.blockSize = std::size_t{16} << (pick >> 1 & 7);
 
     const auto formatted = analysis::runFormattedList(input.string(), context);
     if (formatted.status != analysis::RunStatus::Completed && prompter.told == 0) std::abort();

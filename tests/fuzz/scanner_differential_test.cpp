@@ -13,7 +13,7 @@
 #include "analysis/ipv4_scanner.h"
 #include "analysis/line_reader.h"
 #include "fuzz/reference_scanner.h"
-#include "lookup/text_file.h"
+#include "lookup/line_ends.h"
 
 namespace {
 

@@ -60,9 +60,13 @@ protected:
     }
 };
 
+// On one thread the single loop reads, on two the pipeline's reader thread.
 TEST_P(UnusableInput, formattedListAsksOnceAndEndsWhateverTheAnswer) {
-    for (bool answer : {true, false}) {
+    for (const auto& [answer, threads] :
+         {std::pair{true, 1u}, {false, 1u}, {true, 2u}, {false, 2u}}) {
+        SCOPED_TRACE(threads);
         Fixture f(kExampleRanges);
+        f.threads = threads;
         seedEarlierResults(f);
         f.prompter.answers = {answer};
         auto context = f.context();
@@ -76,14 +80,18 @@ TEST_P(UnusableInput, formattedListAsksOnceAndEndsWhateverTheAnswer) {
 }
 
 TEST_P(UnusableInput, freeTextShowsTheErrorAndEnds) {
-    Fixture f(kExampleRanges);
-    seedEarlierResults(f);
-    auto context = f.context();
-    const auto result = runFreeTextScan(pathFor(f), context);
-    EXPECT_EQ(result.status, RunStatus::Stopped);
-    ASSERT_EQ(f.prompter.errors.size(), 1u);
-    EXPECT_FALSE(f.prompter.errors[0].empty());
-    expectEarlierResultsKept(f);
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        Fixture f(kExampleRanges);
+        f.threads = threads;
+        seedEarlierResults(f);
+        auto context = f.context();
+        const auto result = runFreeTextScan(pathFor(f), context);
+        EXPECT_EQ(result.status, RunStatus::Stopped);
+        ASSERT_EQ(f.prompter.errors.size(), 1u);
+        EXPECT_FALSE(f.prompter.errors[0].empty());
+        expectEarlierResultsKept(f);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, UnusableInput,
@@ -181,14 +189,6 @@ TEST(HostileRangeFile, brokenRangeFilesAnswerByTheRuleWithoutFailing) {
             EXPECT_EQ(f.grid.rows[0].country, c.country) << c.what;
         }
     }
-}
-
-TEST(HostileRangeFile, rangeFileIsNeverWritten) {
-    Fixture f(kExampleRanges);
-    const auto before = fs::last_write_time(f.dir.path() / "IP_db.dbf");
-    f.freeText("10.1.2.3\r\n");
-    f.formatted("10.1.2.3:80\r\n");
-    EXPECT_EQ(fs::last_write_time(f.dir.path() / "IP_db.dbf"), before);
 }
 
 }  // namespace

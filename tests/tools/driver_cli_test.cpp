@@ -21,7 +21,6 @@ class DriverCliTest : public ::testing::TestWithParam<DriverCase> {};
 
 TEST_P(DriverCliTest, answersAsDocumented) { expectDriverAnswers(GetParam()); }
 
-const std::string kWrong = "Error due to wrong data entered! ";
 const std::string kLogJson =
     R"({"ip":"2.9.9.9","port":443,"country":"Korea, Republic of","code":"KR"})"
     "\n"
@@ -56,12 +55,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "", 0},
         DriverCase{"failingAddressAmongGoodOnes", kData + "find 1.0.0.1 1.2.3.999 2.0.0.1",
                    "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n",
-                   "1.2.3.999: " + kWrong + "\n", 1},
-        DriverCase{
-            "standardInputList", kData + "find - < " + file("addresses.txt"),
-            "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n7.0.0.1\t\tUnknown\n"
-            "4.0.0.1\tQQ\tThe \"Quoted\" Isles\n",
-            "line 4: " + kWrong + "Invalid argument: the address has fewer than three dots\n", 1},
+                   "ipcountry-batch: 1.2.3.999: octet 4 is 999\n", 1},
+        DriverCase{"standardInputList", kData + "find - < " + file("addresses.txt"),
+                   "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n\t\t\n1.2.3\t\t\n"
+                   "7.0.0.1\t\tUnknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n",
+                   "ipcountry-batch: -:3: empty line\nipcountry-batch: -:4: 3 octets, not 4\n", 1},
         DriverCase{"csvFindQuotesNames",
                    kData + "--format csv find 2.0.0.1 4.0.0.1 6.0.0.1 7.0.0.1",
                    "IP,Code,Country\r\n2.0.0.1,KR,\"Korea, Republic of\"\r\n"
@@ -70,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"jsonFindNullsWhatIsUnknown",
                    kData + "--format=json find 3.0.0.1 6.0.0.1 7.0.0.1 5.0.0.1",
                    "{\"ip\":\"3.0.0.1\",\"code\":\"CI\",\"country\":\"C\xC3\xB4te d'Ivoire\"}\n"
-                   "{\"ip\":\"6.0.0.1\",\"code\":\"XX\",\"country\":null}\n"
+                   "{\"ip\":\"6.0.0.1\",\"code\":null,\"country\":null}\n"
                    "{\"ip\":\"7.0.0.1\",\"code\":null,\"country\":null}\n"
                    "{\"ip\":\"5.0.0.1\",\"code\":\"US\",\"country\":\"USA\"}\n",
                    "", 0},
@@ -115,9 +113,9 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"optionValueMayBeginWithDash", kData + "find --threads 1 1.0.0.1", kDe, "", 0},
         // After --, what looks like an option is an operand.
         DriverCase{"doubleDashEndsOptions", kData + "find 1.0.0.1 -- --format", kDe,
-                   "*--format", 1},
+                   "ipcountry-batch: --format: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"doubleDashBeforeFileName", kData + "unformatted -- --stats", "",
-                   "*--stats", 1},
+                   "ipcountry-batch: --stats: No such file or directory\n", 1},
         DriverCase{"dashAloneIsAnOperand", kData + "find - < " + file("addresses.txt") + " --format csv",
                    "*IP,Code,Country\r\n1.0.0.1,DE,Germany\r\n", "*", 1},
         // A page in a folder that does not exist: the message names it.
@@ -156,6 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: --stats does not apply to find\n" + kFindUsage, 2},
         DriverCase{"reportTakesNoFormat", "--format json report unformatted x", "",
                    "*ipcountry-batch: --format does not apply to report\n", 2},
+        DriverCase{"dataDirWithoutFolder", "--data-dir", "", "*option --data-dir needs a value (DIR)\n", 2},
         DriverCase{"noCommand", kData, "", "*ipcountry-batch: no command given\nUsage: ", 2},
         DriverCase{"unknownCommand", "look 1.0.0.1", "", "*ipcountry-batch: unknown command look\n", 2},
         DriverCase{"findWithoutAddress", "find", "", "ipcountry-batch: find needs at least one address\n" + kFindUsage, 2},
@@ -164,6 +163,69 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"reportWithoutKind", "report x", "", "*report needs formatted or unformatted", 2},
         DriverCase{"helpOfNoCommand", "help look", "", "*ipcountry-batch: no command look\n", 2},
         DriverCase{"helpOfTwoCommands", "help find stats", "", "*help takes one command at most", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// `printf FORMAT | ipcountry-batch ARGUMENTS` as runDriver's arguments.
+std::string piped(const std::string& printfFormat, const std::string& arguments) {
+    return "--version > /dev/null; printf '" + printfFormat + "' | '" + IPCOUNTRY_BIN_DIR +
+           "/ipcountry-batch' " + arguments;
+}
+
+// Every message in the driver's own voice, one line each, naming the input
+// (and its line) and saying what is wrong with it.
+class DriverMessagesTest : public ::testing::TestWithParam<DriverCase> {};
+
+TEST_P(DriverMessagesTest, nameTheInputAndTheReason) { expectDriverAnswers(GetParam()); }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DriverMessagesTest,
+    ::testing::Values(
+        DriverCase{"findOctetAbove255", kData + "find 256.1.1.1", "", "ipcountry-batch: 256.1.1.1: octet 1 is 256\n", 1},
+        DriverCase{"findEmptyOctet", kData + "find 1..2.3", "", "ipcountry-batch: 1..2.3: octet 2 is empty\n", 1},
+        DriverCase{"findLetterInOctet", kData + "find 1.2.3.4x", "",
+                   "ipcountry-batch: 1.2.3.4x: octet 4 (\"4x\") is not a number\n", 1},
+        DriverCase{"findFiveOctets", kData + "find 1.2.3.4.5", "", "ipcountry-batch: 1.2.3.4.5: more than 4 octets\n", 1},
+        DriverCase{"findIpv6Text", kData + "find 2001:zz::1", "",
+                   "ipcountry-batch: 2001:zz::1: not an IPv4 or IPv6 address\n", 1},
+        DriverCase{"findPortNotANumber", kData + "find 8.8.8.8:5x", "",
+                   "ipcountry-batch: 8.8.8.8:5x: port is not a number\n", 1},
+        DriverCase{"findPortTooLong", kData + "find 1.0.0.1:123456", "",
+                   "ipcountry-batch: 1.0.0.1:123456: port has more than 5 digits\n", 1},
+        DriverCase{"findIpv4InBrackets", kData + "find '[1.0.0.1]:80'", "",
+                   "ipcountry-batch: [1.0.0.1]:80: not an IPv6 address in brackets\n", 1},
+        DriverCase{"findUnclosedBracket", kData + "find '[::1'", "", "ipcountry-batch: [::1: no ] after [\n", 1},
+        DriverCase{"findLines", piped("1.0.0.1\\nbad line\\n 1.0.0.1:x\\n", kData + "find -"),
+                   "1.0.0.1\tDE\tGermany\nbad line\t\t\n1.0.0.1:x\t\t\n",
+                   "ipcountry-batch: -:2: not an IPv4 or IPv6 address\nipcountry-batch: -:3: port is not a number\n", 1},
+        DriverCase{"formattedLines",
+                   piped("1.0.0.1:80\\r\\nbad line\\r\\n256.0.0.1:80\\r\\n1.0.0.1\\r\\n:80\\r\\n[2001:db8::1]:http\\r\\n"
+                         "2001:zz::1\\r\\n", kData + "formatted -"),
+                   "1.0.0.1\t:80\tGermany\n",
+                   "ipcountry-batch: -:2: not an IPv4 or IPv6 address\n"
+                   "ipcountry-batch: -:3: octet 1 is 256\n"
+                   "ipcountry-batch: -:4: no port after the address (address:port)\n"
+                   "ipcountry-batch: -:5: no address before the colon\n"
+                   "ipcountry-batch: -:6: port is not a number\n"
+                   "ipcountry-batch: -:7: not an IPv4 or IPv6 address\n", 0},
+        // The list's own rule takes "4.4.4.4:80 then ...": a port of any text.
+        DriverCase{"formattedLineOfAFile", kData + "formatted " + file("log.txt"),
+                   "4.4.4.4\t:80 then 3.1.2.3 and 5.0.0.5:22\tThe \"Quoted\" Isles\n",
+                   "ipcountry-batch: " + kDir + "/log.txt:1: not an IPv4 or IPv6 address\n"
+                   "ipcountry-batch: " + kDir + "/log.txt:2: not an IPv4 or IPv6 address\n", 0},
+        DriverCase{"missingFile", kData + "unformatted " + file("missing.log"), "",
+                   "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
+        DriverCase{"missingFileAmongOthers", kData + "formatted " + file("missing.log") + " -- -", "",
+                   "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
+        DriverCase{"folderForAFile", kData + "unformatted '" + kDir + "'", "",
+                   "ipcountry-batch: " + kDir + ": Is a directory\n", 1},
+        DriverCase{"archiveCutShort",
+                   "--version > /dev/null; printf '1.0.0.1\\n' | gzip | head -c 12 | '" +
+                       std::string(IPCOUNTRY_BIN_DIR) + "/ipcountry-batch' " + kData + "unformatted -",
+                   "", "ipcountry-batch: -: the file is cut short (its gzip data ends before it is complete)\n", 1},
+        DriverCase{"dataFileMissing", "--data-dir /nonexistent find 1.2.3.4", "",
+                   "ipcountry-batch: /nonexistent/Country.dbf: No such file or directory\n", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

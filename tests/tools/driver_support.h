@@ -12,6 +12,12 @@
 
 #include <cstdlib>
 
+// The driver as the tests start it: under a deadline of its own, so that a
+// driver that hangs fails its test (status 124) instead of holding the suite.
+inline std::string driverCommand() {
+    return std::string("timeout 300 '") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' ";
+}
+
 // Runs the built driver through the shell and captures its standard output
 // and standard error (merged when `mergeStderr`), with the exit status.
 struct DriverResult {
@@ -20,8 +26,8 @@ struct DriverResult {
 };
 
 inline DriverResult runDriver(const std::string& arguments, bool mergeStderr = false) {
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
-                                arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
+    const std::string command =
+        driverCommand() + arguments + (mergeStderr ? " 2>&1" : " 2>/dev/null");
     DriverResult result;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return result;
@@ -46,8 +52,7 @@ inline SplitDriverResult runDriverSplit(const std::string& arguments) {
     char errPath[] = "/tmp/ipcountry-driver-err-XXXXXX";
     const int fd = ::mkstemp(errPath);
     if (fd >= 0) ::close(fd);
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
-                                arguments + " 2>'" + errPath + "'";
+    const std::string command = driverCommand() + arguments + " 2>'" + errPath + "'";
     SplitDriverResult result;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
         std::array<char, 4096> buffer{};

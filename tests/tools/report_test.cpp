@@ -140,6 +140,15 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  {"id=\"no-map\">No map: world_map.txt cannot be read", "countries-table"},
                  {"<svg"}},
+        // A text of 120 characters is shown whole; one more and it is cut there.
+        PageCase{"fileNamesCutAfter120Characters",
+                 [](ReportInput& in) {
+                     in.files = {{std::string(120, 'n'), 1, true},
+                                 {std::string(119, 'm') + "ab", 1, true}};
+                 },
+                 {"<td class=\"addr\">" + std::string(120, 'n') + "</td>",
+                  "<td class=\"addr\">" + std::string(119, 'm') + "a\u2026</td>"},
+                 {std::string(119, 'm') + "ab"}},
         // Whatever the input, the page stays small: long texts are cut, long
         // lists of files folded into one line.
         PageCase{"hugeInputsStayUnderAMegabyte",
@@ -259,7 +268,7 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
         {"severalFilesOneMissing",
          page + "unformatted " + quoted("empty.log") + " " + quoted("gone.log") + " " +
              quoted("<script>.log"),
-         1, "<b>not to the end</b>", "gone.log: not read to the end"},
+         1, "<b>not to the end</b>", "gone.log: No such file or directory\n"},
         {"joinedOutputOption",
          "report -o" + quoted("page.html") + " formatted " + quoted("empty.log"), 0,
          "id=\"no-addresses\"", ""},

@@ -67,12 +67,17 @@ TEST(ProgressDialog, appearsAndTakesCancelWhenItsValueCannotMove) {
             }
         });
         clicker.start(100);
+        // A deadline against a dialog that never shows, far above the second
+        // it takes; how soon it shows is not this test's to time.
         QElapsedTimer clock;
         clock.start();
         std::uint64_t read = c.read;
-        while (progress->update(read, c.total) && clock.elapsed() < 10000)
+        bool cancelled = false;
+        while (!cancelled && clock.elapsed() < 120000) {
+            cancelled = !progress->update(read, c.total);
             read += c.growing ? std::uint64_t{1} << 20 : 0;
-        EXPECT_LT(clock.elapsed(), 3000) << "total " << c.total;
+        }
+        EXPECT_TRUE(cancelled) << "total " << c.total;
         if (c.growing) {
             EXPECT_TRUE(labelShown.contains(QStringLiteral("MB read"))) << labelShown.toStdString();
         }

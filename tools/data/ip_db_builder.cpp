@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "lookup/address_key.h"
+#include "lookup/address_text.h"
 #include "lookup/csv_fields.h"
 #include "lookup/ipv6_text.h"
 #include "lookup/special_blocks.h"
@@ -52,7 +53,7 @@ bool readDecimal(std::string_view text, Wide max, Wide& value) {
 }
 
 std::optional<std::uint32_t> readAddress(std::string_view text, std::uint32_t /*family*/) {
-    if (text.find('.') != std::string_view::npos) return lookup::readIpv4Value(text);
+    if (text.find('.') != std::string_view::npos) return lookup::readPlainAddress(text);
     Wide value = 0;
     if (text.size() > 10 || !readDecimal(text, 0xFFFFFFFFu, value)) return std::nullopt;
     return static_cast<std::uint32_t>(value);

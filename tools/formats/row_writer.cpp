@@ -340,7 +340,9 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
         out += "{\"ip\":";
         appendJsonString(out, address);
         out += ",\"code\":";
-        stringOrNull(code.empty() ? nullptr : &code);
+        // One form for "no country": a code no country of the list holds
+        // names none.
+        stringOrNull(code.empty() || !country ? nullptr : &code);
         out += ",\"country\":";
         stringOrNull(country ? &*country : nullptr);
         out += "}\n";
@@ -350,6 +352,25 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     // The address exactly as typed, as the program always printed it; tsv
     // names no country "Unknown", as it always did.
     row({address, code, country ? *country : m_format == Format::Tsv ? "Unknown" : ""});
+}
+
+void RowWriter::findWrongRow(std::string_view line) {
+    std::string& out = m_out.buffer();
+    if (m_format == Format::Tsv) {
+        // A TAB in the line would make a column of its own.
+        const std::size_t start = out.size();
+        lookup::appendWindows1252AsUtf8(out, line);
+        std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t', ' ');
+        out += "\t\t\n";
+    } else if (m_format == Format::Csv) {
+        field1252(line);
+        out += ",,\r\n";
+    } else {
+        out += "{\"ip\":";
+        field1252(line);
+        out += ",\"code\":null,\"country\":null}\n";
+    }
+    m_out.rowDone();
 }
 
 }  // namespace ipcountry::batch

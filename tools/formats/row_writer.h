@@ -74,6 +74,9 @@ public:
     void findHeader();
     // `address` as typed; the answer of analysis::AddressFinder::find.
     void findRow(std::string_view address, const analysis::Answer& answer);
+    // A line of find - that is no address, in its place: the line as
+    // written (Windows-1252) with an empty code and country, null in json.
+    void findWrongRow(std::string_view line);
 
 private:
     // Fields already UTF-8, separated and quoted as the format says, then the line end.

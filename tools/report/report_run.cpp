@@ -60,8 +60,8 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
             const analysis::RunResult result = request.formatted
                                                    ? analysis::runFormattedList(file, context)
                                                    : analysis::runFreeTextScan(file, context);
+            // The prompter said why; the page says the file is incomplete.
             if (result.status != analysis::RunStatus::Completed) {
-                std::cerr << "ipcountry-batch: " << file << ": not read to the end\n";
                 facts.complete = false;
                 status = 1;
             }
