@@ -160,15 +160,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "Korea, Republic of\tKR\t2\t50.0%\n", "", 0},
         DriverCase{"statsNamesEachMalformedLine", kData + "stats " + at("bad.tsv"), "",
                    "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
-                       ": line 2: not a row (IP, Port and Country separated by TABs)\n"
+                       ":2: not a row (IP, Port and Country separated by TABs)\n"
                        "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
-                       ": line 3: the country 'Atlantis' is not one of " + kDir + "/Country.dbf\n", 1},
+                       ":3: the country 'Atlantis' is not one of " + kDir + "/Country.dbf\n", 1},
         DriverCase{"statsBlockMustAgreeWithItsRows", kData + "stats " + at("block-disagrees.tsv"), "",
-                   "*block-disagrees.tsv: line 3: the statistics block does not agree with the 1 rows before it\n", 1},
+                   "*block-disagrees.tsv:3: the statistics block does not agree with the 1 rows before it\n", 1},
         DriverCase{"statsInputEndsInsideABlock", kData + "stats " + at("block-cut.tsv"), "",
-                   "*block-cut.tsv: line 4: the file ends inside a statistics block\n", 1},
+                   "*block-cut.tsv:4: the file ends inside a statistics block\n", 1},
         DriverCase{"statsInputFormatNamed", kData + "--input-format json stats " + at("rows.tsv"), "",
-                   "*rows.tsv: line 1: not a JSON object\n", 1},
+                   "*rows.tsv:1: not a JSON object\n", 1},
         DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*File not found", 1},
         // Inputs a mutation run showed nothing caught.
         DriverCase{"statsAddsTheElapsedTimesOfBlocks", kData + "stats " + at("two-blocks.tsv"),
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"statsReadsAnEmptyBlockBack", kData + "stats " + at("zero.tsv") + " " + at("zero-distinct.tsv"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n", "", 0},
         DriverCase{"statsRefusesAnEmptyJsonValue", kData + "stats " + at("empty-port.json"), "",
-                   "*empty-port.json: line 1: not a JSON object\n", 1},
+                   "*empty-port.json:1: not a JSON object\n", 1},
         DriverCase{"statsTakesTheFirstSlotOfAName", "--data-dir " + at("uk") + " stats " + at("uk-row.tsv"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 1 (1 distinct)\nUnited Kingdom\tGB\t1\t100.0%\n",
                    "", 0},
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"statsRefusesStatisticsCutByTop",
                    kData + "--top 1 stats " + at("three.tsv") + " | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
                        kData + "stats",
-                   "", "*line 5: the statistics were cut by --top: the countries left out cannot be merged\n", 1},
+                   "", "*-:5: the statistics were cut by --top: the countries left out cannot be merged\n", 1},
         DriverCase{"statsOfFilesReadBesideAMissingOne", kData + "stats " + at("rows.tsv") + " " + at("missing.tsv"),
                    kSecondStats, "*the statistics are incomplete: they leave out " +
                        (scratch() / "missing.tsv").string() + ", not read to the end\n", 1},

@@ -137,7 +137,8 @@ StatsMerger::Read StatsMerger::readText(std::string_view content, const std::str
 
 void StatsMerger::report(const std::string& why) {
     ++m_reports;
-    m_messages << "ipcountry-batch: " << m_name << ": line " << m_lineNumber << ": " << why << '\n';
+    // As the analyses and compilers write them: FILE:LINE: reason.
+    m_messages << "ipcountry-batch: " << m_name << ':' << m_lineNumber << ": " << why << '\n';
 }
 
 void StatsMerger::line(std::string_view text) {
