@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <exception>
 
-#include "lookup/range_file.h"
 #include "lookup/line_ends.h"
+#include "lookup/range_file.h"
 #include "lookup/text_file.h"
 
 namespace ipcountry::lookup {
