@@ -77,7 +77,7 @@ RowChoice::RowChoice(const Options& options) {
         read(options.only, m_only);
         read(options.exclude, m_exclude);
     } catch (const lookup::Error& error) {
-        throw BadNetwork(error.what());
+        throw BadNetwork(error.problem());
     }
     rules.firstOfLine = options.firstOfLine;
     rules.withoutCountry = options.withoutCountry;

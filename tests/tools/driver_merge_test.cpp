@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "*block-cut.tsv:4: the file ends inside a statistics block\n", 1},
         DriverCase{"statsInputFormatNamed", kData + "--input-format json stats " + at("rows.tsv"), "",
                    "*rows.tsv:1: not a JSON object\n", 1},
-        DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*File not found", 1},
+        DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*missing.tsv: No such file or directory\n", 1},
         // Inputs a mutation run showed nothing caught.
         DriverCase{"statsAddsTheElapsedTimesOfBlocks", kData + "stats " + at("two-blocks.tsv"),
                    "\nAnalysis took 0:00:03\nTotal number of IPs is 2\nGermany\tDE\t2\t100.0%\n", "", 0},

@@ -120,7 +120,7 @@ StatsMerger::Read StatsMerger::read(const std::string& path) {
             if (m_reports >= kMostReports) return Read::Malformed;
         }
     } catch (const lookup::Error& error) {
-        m_messages << "ipcountry-batch: " << error.what() << '\n';
+        m_messages << "ipcountry-batch: " << error.problem() << '\n';
         return Read::Unreadable;
     }
     return end();
