@@ -48,6 +48,13 @@ inline constexpr std::string_view kCount = "count";
 inline constexpr std::string_view kShare = "share";
 inline constexpr std::string_view kReasons = "reasons";
 inline constexpr std::string_view kOtherCountries = "other_countries";
+// What stands before each field of a json row, in the order rows write them
+// (find's rows: ip, code, country).
+inline constexpr std::string_view kJsonIp = "{\"ip\":";
+inline constexpr std::string_view kJsonPort = ",\"port\":";
+inline constexpr std::string_view kJsonCountry = ",\"country\":";
+inline constexpr std::string_view kJsonCode = ",\"code\":";
+inline constexpr std::string_view kJsonReason = ",\"reason\":";
 // tsv and csv: the line that stands for the countries --top left out.
 inline constexpr std::string_view kOtherCountriesName = "(other countries)";
 // tsv: the distinct addresses, after the total on its line.

@@ -32,15 +32,17 @@ bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view&
         line.remove_prefix(quote + 1);
         return true;
     };
-    if (!skip("{\"ip\":\"") || !string(ip) || ip.empty() || !skip(",\"port\":")) return false;
+    if (!skip(words::kJsonIp) || !skip("\"") || !string(ip) || ip.empty() ||
+        !skip(words::kJsonPort))
+        return false;
     std::string_view port;
     if (!skip("null") && !(skip("\"") && string(port))) {
         const std::size_t digits = line.find_first_not_of("0123456789");
         if (digits == 0 || digits == std::string_view::npos) return false;
         line.remove_prefix(digits);
     }
-    return skip(",\"country\":\"") && string(country) && skip(",\"code\":\"") && string(code) &&
-           line == "}";
+    return skip(words::kJsonCountry) && skip("\"") && string(country) && skip(words::kJsonCode) &&
+           skip("\"") && string(code) && line == "}";
 }
 
 const std::string* stringAt(const Json& object, std::string_view key) {

@@ -161,8 +161,8 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
     } else {
         // What goes before each field: the csv separator or the JSON key.
         static constexpr std::string_view kCsv[] = {"", ",", ",", ","};
-        static constexpr std::string_view kJson[] = {
-            "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
+        static constexpr std::string_view kJson[] = {words::kJsonIp, words::kJsonPort,
+                                                     words::kJsonCountry, words::kJsonCode};
         const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
         out += before[0];
         field1252(ip);
@@ -181,9 +181,9 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
             // No country: null, as find writes it; the reason says why.
             out += "null";
             out += before[3];
-            out += "null,\"";
-            out += words::kReason;
-            out += "\":\"";
+            out += "null";
+            out += words::kJsonReason;
+            out += '"';
             out += reason;
             out += "\"}\n";
             m_out.rowDone();
@@ -337,13 +337,13 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
             else
                 out += "null";
         };
-        out += "{\"ip\":";
+        out += words::kJsonIp;
         appendJsonString(out, address);
-        out += ",\"code\":";
+        out += words::kJsonCode;
         // One form for "no country": a code no country of the list holds
         // names none.
         stringOrNull(code.empty() || !country ? nullptr : &code);
-        out += ",\"country\":";
+        out += words::kJsonCountry;
         stringOrNull(country ? &*country : nullptr);
         out += "}\n";
         m_out.rowDone();
@@ -366,9 +366,12 @@ void RowWriter::findWrongRow(std::string_view line) {
         field1252(line);
         out += ",,\r\n";
     } else {
-        out += "{\"ip\":";
+        out += words::kJsonIp;
         field1252(line);
-        out += ",\"code\":null,\"country\":null}\n";
+        out += words::kJsonCode;
+        out += "null";
+        out += words::kJsonCountry;
+        out += "null}\n";
     }
     m_out.rowDone();
 }
