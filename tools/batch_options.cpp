@@ -63,7 +63,10 @@ constexpr std::array<CommandSpec, 5> kCommands{{
      "formats, and print the statistics that --stats would have printed for those\n"
      "rows; no FILE, or -, reads standard input. A statistics block in the input\n"
      "must agree with the rows before it, and counts in their place when it stands\n"
-     "alone, so stats also merges the outputs of stats.\n"},
+     "alone, so stats also merges the outputs of stats. Rows and statistics of --all\n"
+     "merge their reasons too; statistics cut by --top cannot be merged. A FILE that\n"
+     "cannot be read is named, the others are counted, and a note says the\n"
+     "statistics leave it out (exit status 1).\n"},
     {Command::Report, "report", kReportBit, "KIND FILE...",
      "  report KIND FILE...\n"
      "                      read the FILEs as the command KIND (formatted or\n"
@@ -486,9 +489,10 @@ std::string helpText() {
         "      every file without a malformed line\n"
         "  1   some address was wrong, a file could not be read whole, a line given\n"
         "      to stats was not one this program prints, standard output could not\n"
-        "      be written, or the data files cannot be used (nothing is printed for\n"
-        "      stats then, and an analysis prints no statistics)\n"
-        "  2   wrong usage\n";
+        "      be written, or the data files cannot be used (no statistics then,\n"
+        "      but of several files the statistics of those read, with a note on\n"
+        "      standard error naming the others)\n"
+        "  2   wrong usage, a NETWORK of --only or --exclude that cannot be read\n";
     return text;
 }
 
