@@ -41,7 +41,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
                                        std::chrono::steady_clock::now() - started);
     lookup::CountryTable counted = table;
     for (int slot = 0; slot < lookup::kSlotCount; ++slot)
-        for (std::int64_t n = merger.counts()[slot]; n > 0; --n) counted.addHit(slot);
+        counted.addHits(slot, merger.counts()[slot]);
     Summary summary;
     summary.countries = analysis::buildStatistics(counted, merger.total(), elapsed);
     summary.elapsed = elapsed;

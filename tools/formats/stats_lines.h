@@ -39,7 +39,8 @@ inline std::optional<double> clockSeconds(std::string_view text) {
     const auto minutes = wholeNumber(text.substr(colon + 1, 2));
     const auto seconds = wholeNumber(text.substr(colon + 4, 2));
     if (!hours || !minutes || !seconds || *minutes > 59 || *seconds > 59) return std::nullopt;
-    return static_cast<double>(*hours * 3600 + *minutes * 60 + *seconds);
+    // In floating point: hours of any size must not overflow.
+    return static_cast<double>(*hours) * 3600 + static_cast<double>(*minutes * 60 + *seconds);
 }
 
 // Whether `fields` are exactly `names`.

@@ -178,6 +178,7 @@ void StatsMerger::countRow(std::string_view ip, std::optional<int> slot, std::st
     }
     m_addresses.appendRow(analysis::ResultRow{ip, {}, analysis::Resolution{*slot, false}});
     ++m_rowsRead;
+    ++m_total;
     ++m_counts[*slot];
     ++m_sinceBlock[*slot];
     ++m_rowsSinceBlock;
@@ -188,6 +189,7 @@ void StatsMerger::countReasonRow(std::string_view ip, std::string_view reason) {
     if (!index) throw Malformed("'" + std::string(reason) + "' is not a reason for no country");
     m_addresses.appendRow(analysis::ResultRow{ip, {}, {}});
     ++m_rowsRead;
+    ++m_total;
     ++m_reasons[*index];
     ++m_reasonsSinceBlock[*index];
     ++m_rowsSinceBlock;
@@ -209,20 +211,20 @@ void StatsMerger::blockCountry(std::optional<int> slot, std::optional<std::int64
     if (!slot)
         throw Malformed("the country '" + std::string(name) + "' is not one of " + m_dataDir +
                         "/Country.dbf");
+    if (*count > m_block.total - m_block.listed)
+        throw Malformed("the statistics block's counts add up to more than its total");
     m_block.counts[*slot] += *count;
     m_block.listed += *count;
-    if (m_block.listed > m_block.total)
-        throw Malformed("the statistics block's counts add up to more than its total");
 }
 
 void StatsMerger::blockReason(std::string_view reason, std::optional<std::int64_t> count) {
     const auto index = analysis::noCountryReasonIndex(reason);
     if (!index) throw Malformed("'" + std::string(reason) + "' is not a reason for no country");
     if (!count || *count == 0) throw Malformed("the statistics block's count is not a number");
+    if (*count > m_block.total - m_block.listed)
+        throw Malformed("the statistics block's counts add up to more than its total");
     m_block.reasons[*index] += *count;
     m_block.listed += *count;
-    if (m_block.listed > m_block.total)
-        throw Malformed("the statistics block's counts add up to more than its total");
 }
 
 void StatsMerger::closeBlockWhenFull() {
@@ -240,6 +242,9 @@ void StatsMerger::closeBlock() {
                " rows before it");
         m_lineNumber = line;
     } else if (m_rowsSinceBlock == 0) {
+        // Each count is at most the whole, so no count overflows once the whole does not.
+        if (__builtin_add_overflow(m_total, m_block.total, &m_total))
+            throw Malformed("the statistics add up to more addresses than can be counted");
         for (int slot = 0; slot < lookup::kSlotCount; ++slot)
             m_counts[slot] += m_block.counts[slot];
         for (std::size_t i = 0; i < m_reasons.size(); ++i) m_reasons[i] += m_block.reasons[i];
@@ -254,13 +259,6 @@ void StatsMerger::closeBlock() {
     m_rowsSinceBlock = 0;
     m_blockSeconds += m_block.seconds;
     ++m_blocks;
-}
-
-std::int64_t StatsMerger::total() const {
-    std::int64_t total = 0;
-    for (const std::int64_t count : m_counts) total += count;
-    for (const std::int64_t count : m_reasons) total += count;
-    return total;
 }
 
 std::optional<std::int64_t> StatsMerger::distinct() {

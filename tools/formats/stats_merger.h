@@ -67,7 +67,7 @@ public:
 
     const Counts& counts() const { return m_counts; }
     const ReasonCounts& reasons() const { return m_reasons; }
-    std::int64_t total() const;
+    std::int64_t total() const { return m_total; }
     // The sum of the elapsed times of the statistics blocks read; nullopt when there were none.
     std::optional<double> blockSeconds() const {
         return m_blocks > 0 ? std::optional(m_blockSeconds) : std::nullopt;
@@ -129,6 +129,7 @@ private:
     std::ostream& m_messages;
     Counts m_counts{};
     ReasonCounts m_reasons{};
+    std::int64_t m_total = 0;  // every count above
     double m_blockSeconds = 0;
     std::int64_t m_blocks = 0;
     report::AddressTally m_addresses;  // of the rows read, for the distinct count
