@@ -1,5 +1,6 @@
 #include "batch_stats.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 
@@ -35,8 +36,11 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     if (malformed || (!unread.empty() && inputs.size() == 1)) return 1;
 
     const auto seconds = merger.blockSeconds();
+    // Elapsed times read from outside may pass what a count of nanoseconds
+    // holds (292 years): such a sum stops there instead of overflowing.
+    const double most = std::chrono::duration<double>(std::chrono::nanoseconds::max()).count();
     const auto elapsed = seconds ? std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                       std::chrono::duration<double>(*seconds))
+                                       std::chrono::duration<double>(std::min(*seconds, most / 2)))
                                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
                                        std::chrono::steady_clock::now() - started);
     lookup::CountryTable counted = table;

@@ -77,6 +77,11 @@ const fs::path& scratch() {
         write("two-blocks.tsv",
               "\nAnalysis took 0:00:01\nTotal number of IPs is 1\nGermany\t1\t100.0%\n"
               "\nAnalysis took 0:00:02\nTotal number of IPs is 1\nGermany\tDE\t1\t100.0%\n");
+        const std::string huge =
+            "\nAnalysis took 1000:00:00\nTotal number of IPs is 9000000000000000000\n"
+            "Germany\tDE\t9000000000000000000\t100.0%\n";
+        write("huge.tsv", huge);
+        write("two-huge.tsv", huge + huge);
         write("zero.tsv", "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n");
         write("zero-distinct.tsv",
               "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n");
@@ -180,6 +185,12 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"statsTakesTheFirstSlotOfAName", "--data-dir " + at("uk") + " stats " + at("uk-row.tsv"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 1 (1 distinct)\nUnited Kingdom\tGB\t1\t100.0%\n",
                    "", 0},
+        // Counts near the largest: merged at once, refused where they overflow.
+        DriverCase{"statsOfAHugeBlock", kData + "stats " + at("huge.tsv"),
+                   "\nAnalysis took 1000:00:00\nTotal number of IPs is 9000000000000000000\n"
+                   "Germany\tDE\t9000000000000000000\t100.0%\n", "", 0},
+        DriverCase{"statsOfTwoHugeBlocks", kData + "stats " + at("two-huge.tsv"), "",
+                   "*two-huge.tsv:8: the statistics add up to more addresses than can be counted\n", 1},
         DriverCase{"jsonPortOfFiveDigits", kData + "--format json formatted " + at("port.txt"),
                    "{\"ip\":\"1.0.0.1\",\"port\":65535,\"country\":\"Germany\",\"code\":\"DE\"}\n", "", 0},
         // Statistics for people: the biggest first, a few only, by name.
