@@ -124,6 +124,8 @@ set(CPACK_DEBIAN_DATA_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DATA_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME ipcountry-cli)
 set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "ipcountry-data (= ${ipcountry_deb_version})")
+# The updater fetches over HTTPS: without the certificate store every download fails.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "ca-certificates")
 # ipcountry 1.0.0-1 held the driver and the data itself: dpkg lets the new
 # packages take its files over instead of refusing to overwrite them.
 set(ipcountry_took_over "ipcountry (<< 1.0.0-2)")

@@ -14,9 +14,10 @@
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
-#include "lookup/address_reading.h"
+#include "lookup/address_text.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
+#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::batch {
@@ -35,6 +36,13 @@ constexpr std::size_t kBatch = 64;
 
 std::string tooLongProblem() {
     return "line is longer than " + std::to_string(kLongestFindLine) + " characters";
+}
+
+// Blanks around an address are no part of it, nor of its row.
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
 }
 
 // A line's problem, to go out right after its row.
@@ -56,26 +64,21 @@ public:
     LineAnswers(AddressFinder& finder, Format format)
         : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format) {}
 
-    // `line` stays valid until flush().
+    // `line` stays valid until flush(). Its row shows it without the blanks
+    // around it, which are no part of an address.
     void add(std::string_view line, std::int64_t number) {
-        Pending pending{number, {}, {}, {}};
+        Pending pending{number, trimmed(line), {}};
         if (line.size() > kLongestFindLine) {
+            pending.shown = {};
             pending.problem = tooLongProblem();
+        } else if (pending.shown.empty()) {
+            pending.problem = "empty line";
         } else {
-            lookup::AddressReading reading = lookup::readAddressText(line);
-            if (reading.reason.empty()) {
-                // The row shows the address as written, blanks around it left out.
-                const char* end = reading.port.empty()
-                                      ? reading.address.data() + reading.address.size()
-                                      : reading.port.data() + reading.port.size();
-                pending.shown = std::string_view(
-                    reading.address.data(), static_cast<std::size_t>(end - reading.address.data()));
-                pending.address = reading.address;
+            lookup::AddressReading reading = lookup::readAddressText(pending.shown);
+            if (reading.reason.empty())
                 m_addresses.push_back(reading.address);
-            } else {
-                pending.shown = trimmedForRow(line);
-                pending.problem = reading.reason == "no address" ? "empty line" : reading.reason;
-            }
+            else
+                pending.problem = std::move(reading.reason);
         }
         m_pending.push_back(std::move(pending));
         if (m_pending.size() == kBatch) flush();
@@ -113,17 +116,9 @@ public:
 private:
     struct Pending {
         std::int64_t number;
-        std::string_view shown;    // the row's text
-        std::string_view address;  // what is looked up; empty for a wrong line
-        std::string problem;       // why the line has no answer
+        std::string_view shown;  // the row's text
+        std::string problem;     // why the line has no answer; empty: it is looked up
     };
-
-    static std::string_view trimmedForRow(std::string_view line) {
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
-            line.remove_prefix(1);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-        return line;
-    }
 
     AddressFinder& m_finder;
     Output m_rows;
@@ -221,6 +216,21 @@ private:
     bool m_failed = false;
 };
 
+// Told after each block read and whenever the input pauses: the rows so far
+// go out then, so that a pipe fed now and then (tail -f | find -) gets its
+// answers as its lines come, not when 64 KiB of rows have gathered.
+class FlushWhileWaiting final : public analysis::Progress {
+public:
+    explicit FlushWhileWaiting(Output& out) : m_out(out) {}
+    bool update(std::uint64_t, std::uint64_t) override {
+        m_out.flush();
+        return Output::writeError() == 0;
+    }
+
+private:
+    Output& m_out;
+};
+
 // Standard input on the pipeline; false when a line was wrong. Throws what
 // the reader or a worker threw, after the rows before it.
 bool findStandardInput(AddressFinder& finder, const Options& options, Output& out) {
@@ -229,7 +239,8 @@ bool findStandardInput(AddressFinder& finder, const Options& options, Output& ou
     FindWork work(finder, options.format, out, ::isatty(STDIN_FILENO) != 0);
     analysis::PipelineSettings settings;
     settings.threads = options.threads != 0 ? options.threads : analysis::defaultThreadCount();
-    analysis::runOrderedPipeline(reader, work, settings, nullptr);
+    FlushWhileWaiting flush(out);
+    analysis::runOrderedPipeline(reader, work, settings, &flush);
     return !work.failed();
 }
 
@@ -258,17 +269,17 @@ int runFind(const Options& options) {
         }
         const lookup::AddressReading reading = lookup::readAddressText(operand);
         if (!reading.reason.empty()) {
-            sayProblem(out, operand, 0, reading.reason);
+            sayProblem(out, operandInMessage(operand), 0, reading.reason);
             failed = true;
             continue;
         }
         finder.findEach({&reading.address, 1}, found);
         if (found[0].error) {
-            sayProblem(out, operand, 0, found[0].error->problem());
+            sayProblem(out, operandInMessage(operand), 0, found[0].error->problem());
             failed = true;
             continue;
         }
-        writer.findRow(operand, found[0].answer);
+        writer.findRow(trimmed(operand), found[0].answer);
     }
     return failed ? 1 : 0;
 }

@@ -9,13 +9,13 @@
 
 namespace ipcountry::batch {
 
-// A name in a message cut to this many characters: an operand or a line
-// can be huge, a message stays one short line.
-inline constexpr std::size_t kLongestNameInMessage = 64;
+// An operand of find in a message, cut to this many characters: a message
+// stays one short line whatever was typed. File names are given whole.
+inline constexpr std::size_t kLongestOperandInMessage = 64;
 
-inline std::string nameInMessage(std::string_view name) {
-    if (name.size() <= kLongestNameInMessage) return std::string(name);
-    return std::string(name.substr(0, kLongestNameInMessage)) + "...";
+inline std::string operandInMessage(std::string_view operand) {
+    if (operand.size() <= kLongestOperandInMessage) return std::string(operand);
+    return std::string(operand.substr(0, kLongestOperandInMessage)) + "...";
 }
 
 // The driver's one form of message, as compilers and grep write theirs:
@@ -29,10 +29,9 @@ inline void sayProblem(Output& out, std::string_view file, std::int64_t line,
     out.flush();
     std::string text = "ipcountry-batch: ";
     if (!file.empty()) {
-        const std::string name = nameInMessage(file);
-        const bool named = problem.starts_with(name + ": ");
-        if (named) problem.remove_prefix(name.size() + 2);
-        text += name;
+        if (problem.starts_with(file) && problem.substr(file.size()).starts_with(": "))
+            problem.remove_prefix(file.size() + 2);
+        text += file;
         if (line > 0) text += ":" + std::to_string(line);
         text += ": ";
     }

@@ -123,6 +123,9 @@ int runCommand(const Options& options) {
         case Command::Find:
             if (operands.empty())
                 return batch::usageError(Command::Find, "find needs at least one address");
+            if (std::count(operands.begin(), operands.end(), "-") > 1)
+                return batch::usageError(Command::Find,
+                                         "- (standard input) is named more than once");
             return batch::runFind(options);
         case Command::Report:
             warnOfMissingRanges(options);

@@ -9,7 +9,7 @@
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/port_text.h"
-#include "lookup/address_reading.h"
+#include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 

@@ -160,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"findWithoutAddress", "find", "", "ipcountry-batch: find needs at least one address\n" + kFindUsage, 2},
         DriverCase{"analysisWithoutFile", "formatted --stats", "", "*ipcountry-batch: formatted needs a file\n", 2},
         DriverCase{"standardInputTwice", "unformatted - -", "", "*named more than once", 2},
+        DriverCase{"standardInputTwiceForFind", "find - 1.0.0.1 -", "", "*named more than once", 2},
         DriverCase{"reportWithoutKind", "report x", "", "*report needs formatted or unformatted", 2},
         DriverCase{"helpOfNoCommand", "help look", "", "*ipcountry-batch: no command look\n", 2},
         DriverCase{"helpOfTwoCommands", "help find stats", "", "*help takes one command at most", 2}),
@@ -216,6 +217,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: " + kDir + "/log.txt:2: not an IPv4 or IPv6 address\n", 0},
         DriverCase{"missingFile", kData + "unformatted " + file("missing.log"), "",
                    "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
+        // A file's name is given whole, however long; only a typed operand is cut.
+        DriverCase{"missingFileOfALongName", kData + "unformatted " + file(std::string(100, 'x')), "",
+                   "ipcountry-batch: " + kDir + "/" + std::string(100, 'x') + ": No such file or directory\n", 1},
+        DriverCase{"longOperandCut", kData + "find " + std::string(70, '9'), "",
+                   "ipcountry-batch: " + std::string(64, '9') + "...: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"missingFileAmongOthers", kData + "formatted " + file("missing.log") + " -- -", "",
                    "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
         DriverCase{"folderForAFile", kData + "unformatted '" + kDir + "'", "",
@@ -267,6 +273,8 @@ TEST(DriverCli, eachCommandHasItsOwnHelp) {
         EXPECT_EQ(runDriver(std::string("-h ") + c.command + " --data-dir /nonexistent").out,
                   help.out);
         EXPECT_EQ(runDriver(std::string("help ") + c.command).out, help.out);
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
     }
     const DriverResult whole = runDriver("help");
     EXPECT_EQ(whole.status, 0);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,6 +49,7 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         // A port is no part of the address; the row shows what was typed.
         {kData + "find 1.2.3.4:8080", "1.2.3.4:8080\tDE\tGermany\n", 0},
         {kData + "find [2001:db8::1]:443", "[2001:db8::1]:443\tUS\tUSA\n", 0},
+        {kData + "find ' 1.2.3.4\t'", "1.2.3.4\tDE\tGermany\n", 0},
         {"--data-dir /nonexistent find 1.2.3.4", "ipcountry-batch: /nonexistent/Country.dbf: No such file or directory\n", 1},
     };
     // clang-format on
@@ -196,6 +198,29 @@ TEST(DriverFind, standardInputGivesOneRowPerLine) {
         EXPECT_EQ(toldLines, wrongLines) << threads;
         EXPECT_EQ(result.status, 1);
     }
+}
+
+// A pipe fed now and then gets each answer while the next line is still to
+// come: the writer sends its second line only once the first answer has
+// been read (and gives up, saying "late", after 30 s of its own deadline).
+TEST(DriverFind, answersAPipeAsItsLinesCome) {
+    const ScratchFolder scratch;
+    ASSERT_FALSE(scratch.name.empty());
+    const std::string seen = "'" + scratch.name + "/seen'";
+    const std::string first = scratch.name + "/first";
+    const std::string rest = scratch.name + "/rest";
+    const std::string feed = "(echo 1.2.3.4; i=0; while [ ! -e " + seen +
+                             " ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done; [ -e " + seen +
+                             " ] || echo late; echo 2.0.0.1)";
+    const std::string take = "{ IFS= read -r line; printf '%s\\n' \"$line\" > '" + first +
+                             "'; touch " + seen + "; cat > '" + rest + "'; }";
+    runDriver("--version > /dev/null; " + feed + " | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+              kData + "find - | " + take);
+    std::ifstream firstFile(first), restFile(rest);
+    const std::string firstRow((std::istreambuf_iterator<char>(firstFile)), {});
+    const std::string restRows((std::istreambuf_iterator<char>(restFile)), {});
+    EXPECT_EQ(firstRow, "1.2.3.4\tDE\tGermany\n");
+    EXPECT_EQ(restRows, "2.0.0.1\tUS\tUSA\n");
 }
 
 // No message grows with the text it is about: a line of megabytes (worked

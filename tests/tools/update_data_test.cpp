@@ -205,6 +205,21 @@ const std::string kExpectedIpv6 =
     "20010200200000000000000000000000ZZ\r\n2A000000000000000000000000000000DE\r\n"
     "2A100000000000000000000000000000ZZ\r\n";
 
+// Packed by the gzip program, not by the reader's own libraries.
+std::string ipcountryGzip(const std::string& text) {
+    char name[] = "/tmp/ipcountry-gzip-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0) return {};
+    ::close(fd);
+    writeFile(name, text);
+    const std::string command = std::string("gzip -nc '") + name + "' > '" + name + ".gz'";
+    const bool packed = std::system(command.c_str()) == 0;
+    std::string out = packed ? readFile(std::string(name) + ".gz") : std::string();
+    std::remove(name);
+    std::remove((std::string(name) + ".gz").c_str());
+    return out;
+}
+
 std::string md5sum(const fs::path& file) {
     const std::string command = "md5sum '" + file.string() + "'";
     std::string out;
@@ -314,6 +329,58 @@ TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
                         "20010200000000000000000000010000JP\r\n"),
               std::string::npos);
 }
+
+// The named CSV sources through their --url names: ip-location-db's two
+// files, DB-IP's one packed file of both families; the date of the data is
+// the server's Last-Modified (the oldest of the files).
+struct CsvSource {
+    const char* name;
+    std::string source;
+    std::map<std::string, std::pair<std::string, std::string>> files;  // url name -> file, date
+    std::string date;
+};
+
+void PrintTo(const CsvSource& c, std::ostream* os) { *os << c.name; }
+
+class NamedCsvSourceTest : public UpdateDataTest,
+                           public ::testing::WithParamInterface<CsvSource> {};
+
+const std::string kCsv4 = "1.0.0.0,1.0.0.255,AU\n1.0.1.0,1.0.3.255,CN\n";
+const std::string kCsv6 = "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n";
+
+TEST_P(NamedCsvSourceTest, installsBothFamiliesWithTheServersDate) {
+    std::string urls;
+    for (const auto& [name, file] : GetParam().files) {
+        const auto& [text, date] = file;
+        const fs::path path = m_served / name;
+        writeFile(path, name == "dbip-lite" ? ipcountryGzip(text) : text);
+        ASSERT_EQ(
+            std::system(("touch -d '" + date + "T12:00:00Z' '" + path.string() + "'").c_str()), 0);
+        urls += " --url " + name + "=" + m_server->url(name);
+    }
+    const UpdaterRun run = update(urls + " " + GetParam().source);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"),
+              "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n");
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"),
+              "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+              "20010201000000000000000000000000ZZ\r\n");
+    EXPECT_NE(readFile(m_data / "provenance.txt").find("\nranges-date=" + GetParam().date + "\n"),
+              std::string::npos)
+        << readFile(m_data / "provenance.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NamedCsvSourceTest,
+    testing::Values(CsvSource{"ipLocationDb",
+                              "ip-location-db",
+                              {{"ip-location-db-ipv4", {kCsv4, "2026-11-30"}},
+                               {"ip-location-db-ipv6", {kCsv6, "2026-11-29"}}},
+                              "2026-11-29"},
+                    CsvSource{"dbipLite",
+                              "dbip-lite",
+                              {{"dbip-lite", {"\xEF\xBB\xBF" + kCsv6 + kCsv4, "2026-11-01"}}},
+                              "2026-11-01"}));
 
 struct Failure {
     const char* name;

@@ -1,4 +1,4 @@
-#include "lookup/address_reading.h"
+#include "lookup/address_text.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
