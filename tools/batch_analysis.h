@@ -2,14 +2,17 @@
 
 #include <cstdint>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
 #include "batch_messages.h"
 #include "batch_options.h"
-#include "batch_output.h"
+#include "formats/row_writer.h"
+#include "lookup/network_set.h"
 
 namespace ipcountry::batch {
 
@@ -43,11 +46,31 @@ private:
     std::string m_file;
 };
 
+// A network of --only or --exclude that cannot be read: wrong usage.
+class BadNetwork : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The row rules the options ask for, with the network sets they point into.
+// Throws BadNetwork naming the network, or the file and line of a list.
+class RowChoice {
+public:
+    explicit RowChoice(const Options& options);
+    RowChoice(const RowChoice&) = delete;
+    RowChoice& operator=(const RowChoice&) = delete;
+    analysis::RowRules rules;
+
+private:
+    lookup::NetworkSet m_only;
+    lookup::NetworkSet m_exclude;
+};
+
 // `formatted` and `unformatted`: the files in the order given, their rows one
 // after the other as if they were one file, and one statistics block over all
-// of them when every file was read to its end. A file that cannot be read is
-// reported and the next one is read; the result is then 1. Returns the exit
-// status.
+// of them. A file that cannot be read is reported and the next one is read;
+// the result is then 1, and the statistics count the others and say which
+// they leave out (none when the run ended early). Returns the exit status.
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths);
 
 }  // namespace ipcountry::batch

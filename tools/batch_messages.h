@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
 namespace ipcountry::batch {
 

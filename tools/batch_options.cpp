@@ -63,7 +63,10 @@ constexpr std::array<CommandSpec, 5> kCommands{{
      "formats, and print the statistics that --stats would have printed for those\n"
      "rows; no FILE, or -, reads standard input. A statistics block in the input\n"
      "must agree with the rows before it, and counts in their place when it stands\n"
-     "alone, so stats also merges the outputs of stats.\n"},
+     "alone, so stats also merges the outputs of stats. Rows and statistics of --all\n"
+     "merge their reasons too; statistics cut by --top cannot be merged. A FILE that\n"
+     "cannot be read is named, the others are counted, and a note says the\n"
+     "statistics leave it out (exit status 1).\n"},
     {Command::Report, "report", kReportBit, "KIND FILE...",
      "  report KIND FILE...\n"
      "                      read the FILEs as the command KIND (formatted or\n"
@@ -152,14 +155,77 @@ const OptionSpec kOptions[] = {
          return true;
      }},
     {"--stats", "", "", kAnalysesBits,
-     "after the rows, print the statistics of the analysis (only when every FILE was "
-     "read to its end);\n"
-     "csv: two more tables, each after a blank line (Elapsed seconds,Total and "
-     "Country,Code,Count,Share);\n"
-     "json: one last object with elapsed_seconds, total and countries (country, code, "
-     "count, share in percent)",
+     "after the rows, print the statistics of the analysis: the total of rows and the "
+     "distinct addresses among them, then each country with its code, count and share "
+     "(of several FILEs, those read to their end, and a note on standard error naming "
+     "the others);\n"
+     "csv: more tables, each after a blank line (Elapsed seconds,Total,Distinct and "
+     "Country,Code,Count,Share, with --all Reason,Count,Share);\n"
+     "json: one last object with elapsed_seconds, total, distinct and countries "
+     "(country, code, count, share in percent), with --all reasons (reason, count, "
+     "share)",
      [](Options& o, const std::string&, std::string&) {
          o.stats = true;
+         return true;
+     }},
+    {"--first", "", "", kUnformattedBit | kReportBit,
+     "count only the first address of each line: the client in web, auth, mail and "
+     "firewall logs, where the addresses further on are versions, proxies and servers "
+     "(unformatted and report unformatted)",
+     [](Options& o, const std::string&, std::string&) {
+         o.firstOfLine = true;
+         return true;
+     }},
+    {"--only", "", "NETWORK", kAnalysesBits | kReportBit,
+     "count only the addresses in NETWORK (repeatable, both families): an address, "
+     "ADDRESS/BITS, FIRST-LAST, or @FILE for a file of them, one a line, # starting a "
+     "comment",
+     [](Options& o, const std::string& value, std::string&) {
+         o.only.push_back(value);
+         return true;
+     }},
+    {"--exclude", "", "NETWORK", kAnalysesBits | kReportBit,
+     "leave out the addresses in NETWORK, as --only reads it; both apply before "
+     "anything is counted",
+     [](Options& o, const std::string& value, std::string&) {
+         o.exclude.push_back(value);
+         return true;
+     }},
+    {"--all", "", "", kAnalysesBits | kReportBit,
+     "also give a row to each address without a country, with the reason in its place: "
+     "private, loopback, link-local, shared, documentation, multicast, reserved, or "
+     "unknown (no range holds it, or its code is not in the country list); csv adds a "
+     "Reason column, json a reason with a null country and code; the statistics end "
+     "with a count per reason",
+     [](Options& o, const std::string&, std::string&) {
+         o.withoutCountry = true;
+         return true;
+     }},
+    {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
+     "list the countries of the statistics by count (most first), name, or list (the "
+     "country list's order, the default)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         const std::optional<CountryOrder> order = parseCountryOrder(value);
+         if (!order) {
+             problem = "--sort takes count, name or list, not '" + value + "'";
+             return false;
+         }
+         o.order = *order;
+         o.orderGiven = true;
+         return true;
+     }},
+    {"--top", "", "N", kAnalysesBits | kStatsBit,
+     "list only the N countries with the most addresses in the statistics, most first, "
+     "and the others together on one line (such statistics cannot be merged)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         const bool digits = !value.empty() && value.size() <= 3 &&
+                             value.find_first_not_of("0123456789") == std::string::npos;
+         const int n = digits ? std::stoi(value) : 0;
+         if (n < 1) {
+             problem = "--top takes a number of countries from 1 to 999, not '" + value + "'";
+             return false;
+         }
+         o.top = static_cast<std::size_t>(n);
          return true;
      }},
     {"--stop-on-error", "", "", kAnalysesBits | kReportBit,
@@ -423,9 +489,10 @@ std::string helpText() {
         "      every file without a malformed line\n"
         "  1   some address was wrong, a file could not be read whole, a line given\n"
         "      to stats was not one this program prints, standard output could not\n"
-        "      be written, or the data files cannot be used (nothing is printed for\n"
-        "      stats then, and an analysis prints no statistics)\n"
-        "  2   wrong usage\n";
+        "      be written, or the data files cannot be used (no statistics then,\n"
+        "      but of several files the statistics of those read, with a note on\n"
+        "      standard error naming the others)\n"
+        "  2   wrong usage, a NETWORK of --only or --exclude that cannot be read\n";
     return text;
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
 namespace ipcountry::batch {
 
@@ -28,6 +28,16 @@ struct Options {
     bool stopOnError = false;
     unsigned threads = 0;             // for find -, the analyses and report; 0: one per core
     std::optional<std::string> page;  // report's -o
+    // Which addresses give rows (see analysis::RowRules): --first, --all and
+    // the networks of --only and --exclude, each CIDR or @FILE as given.
+    bool firstOfLine = false;
+    bool withoutCountry = false;
+    std::vector<std::string> only;
+    std::vector<std::string> exclude;
+    // How the statistics list the countries: --sort and --top.
+    CountryOrder order = CountryOrder::List;
+    bool orderGiven = false;
+    std::size_t top = 0;  // 0: every country
     bool help = false;
     bool version = false;
     Command command = Command::None;
@@ -79,8 +89,5 @@ std::string commandHelp(Command command);
 // Wrong usage, said on standard error with the synopsis of `command` (all
 // of them for None) and where to read more. Returns 2, the exit status.
 int usageError(Command command, std::string_view problem);
-
-// How messages name an input: "-" is standard input, everywhere.
-inline std::string inputName(const std::string& path) { return path; }
 
 }  // namespace ipcountry::batch

@@ -17,8 +17,8 @@
 #include "batch_analysis.h"
 #include "batch_find.h"
 #include "batch_options.h"
-#include "batch_output.h"
 #include "batch_stats.h"
+#include "formats/row_writer.h"
 #include "lookup/country_table.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
@@ -100,6 +100,12 @@ int runReport(const Options& options) {
     request.threads = options.threads;
     request.provenance = describeData(options);
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
+    if (options.firstOfLine && request.formatted)
+        return batch::usageError(Command::Report,
+                                 "--first applies to unformatted: a formatted list has one "
+                                 "address a line");
+    const batch::RowChoice choice(options);
+    request.rows = choice.rules;
     batch::Output out;
     batch::BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
@@ -174,6 +180,10 @@ int main(int argc, char** argv) {
     int status = 1;
     try {
         status = runCommand(options);
+    } catch (const batch::BadNetwork& e) {
+        // A network of --only or --exclude: wrong usage, told before anything is read.
+        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+        status = 2;
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
         std::cerr << "ipcountry-batch: " << e.problem() << '\n';

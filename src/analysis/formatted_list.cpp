@@ -66,13 +66,15 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
 }  // namespace
 
 FormattedLines::FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
-                               lookup::Range6File& ranges6)
+                               lookup::Range6File& ranges6, const RowRules& rules)
     : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
-      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead) {}
+      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead),
+      m_rules(rules) {}
 
 FormattedLines::FormattedLines(ViewOf view)
     : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
       m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}),
+      m_rules(view.owner.m_rules),
       m_view(true) {}
 
 void FormattedLines::begin() {
@@ -128,6 +130,8 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
                                                    const lookup::TypedAddress& typed,
                                                    std::int64_t lineNumber) {
     LineOutcome outcome;
+    // A line filtered out gives nothing, as a line without a country does.
+    if (!m_rules.admits(typed)) return outcome;
     const auto defer = [&] {
         outcome.kind = LineOutcome::Kind::Deferred;
         outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
@@ -159,6 +163,9 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
     if (country) {
         outcome.kind = LineOutcome::Kind::Row;
         outcome.row = {address, port, *country};
+    } else if (m_rules.withoutCountry) {
+        outcome.kind = LineOutcome::Kind::Row;
+        outcome.row = {address, port, {}, noCountryReason(typed)};
     }
     return outcome;
 }
@@ -174,7 +181,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfDeferred(const DeferredLine
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
-    FormattedLines lines(context.table, context.ranges, context.ranges6);
+    FormattedLines lines(context.table, context.ranges, context.ranges6, context.rows);
     return runLines(path, context, lines, RunError::AsFailingLine);
 }
 

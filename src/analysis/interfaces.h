@@ -34,6 +34,10 @@ struct ResultRow {
     std::string_view address;  // the IP cell
     std::string_view port;     // the Port cell: a colon and the port's digits, or empty
     Resolution country;
+    // Why the address has no country, in a run that keeps such rows
+    // (RowRules::withoutCountry): then `country` means nothing and nothing
+    // is counted. Static text; empty for a row with a country.
+    std::string_view reason = {};
 };
 
 // A line of a formatted list that gives no row and asks whether to go on.

@@ -25,7 +25,7 @@ public:
 
     Flow row(const ResultRow& row) {
         m_context.grid.appendRow(row);
-        m_context.table.addHit(row.country.slot);
+        if (row.reason.empty()) m_context.table.addHit(row.country.slot);
         ++m_rowsAdded;
         return Flow::GoOn;
     }

@@ -31,12 +31,12 @@ const std::string kLogJson =
     "{\"ip\":\"3.1.2.3\",\"port\":null,\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n"
     R"({"ip":"5.0.0.5","port":22,"country":"USA","code":"US"})"
     "\n"
-    R"({"elapsed_seconds":S,"total":5,"countries":[)"
+    R"({"elapsed_seconds":S,"total":5,"distinct":5,"countries":[)"
     R"({"country":"Germany","code":"DE","count":1,"share":20.0},)"
     R"({"country":"Korea, Republic of","code":"KR","count":1,"share":20.0},)"
     "{\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\",\"count\":1,\"share\":20.0},"
     R"({"country":"The \"Quoted\" Isles","code":"QQ","count":1,"share":20.0},)"
-    R"({"country":"","code":"","count":1,"share":20.0}]})"
+    R"({"country":"","code":"US","count":1,"share":20.0}]})"
     "\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,10 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
             "of\",KR\r\n1.1.1.1,,Germany,DE\r\n"
             "4.4.4.4,80,\"The \"\"Quoted\"\" Isles\",QQ\r\n3.1.2.3,,C\xC3\xB4te d'Ivoire,CI\r\n"
             "5.0.0.5,22,USA,US\r\n\r\nElapsed "
-            "seconds,Total\r\nS,5\r\n\r\nCountry,Code,Count,Share\r\n"
+            "seconds,Total,Distinct\r\nS,5,5\r\n\r\nCountry,Code,Count,Share\r\n"
             "Germany,DE,1,20.0\r\n\"Korea, Republic of\",KR,1,20.0\r\nC\xC3\xB4te "
             "d'Ivoire,CI,1,20.0\r\n"
-            "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0\r\n,,1,20.0\r\n",
+            "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0\r\n,US,1,20.0\r\n",
             "", 0},
         DriverCase{"jsonAnalysisWithStats",
                    kData + "--stats --format json unformatted " + file("log.txt"), kLogJson, "",

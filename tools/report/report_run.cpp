@@ -46,6 +46,7 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
     analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
     context.dashIsStandardInput = true;
     if (request.threads != 0) context.threads = request.threads;
+    context.rows = request.rows;
 
     ReportInput input;
     input.startedAt = localTimeNow();

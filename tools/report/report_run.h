@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
 
 namespace ipcountry::report {
 
@@ -17,6 +18,7 @@ struct ReportRequest {
     std::string output = "-";             // "-": standard output
     bool stopOnError = false;             // the first file not read to its end ends the run
     unsigned threads = 0;                 // as AnalysisContext::threads; 0: its default
+    analysis::RowRules rows;              // which addresses count, as for the analyses
     std::vector<std::string> provenance;  // the lines `--version` prints
 };
 
