@@ -410,6 +410,7 @@ private:
             if (!chunk.data) chunk.data.reset(new char[kChunkSize]);
             chunk.size = chunk.used = 0;
             Status status = Status::Data;
+            std::exception_ptr failure;
             try {
                 while (chunk.size < kChunkSize) {
                     std::size_t got = 0;
@@ -422,9 +423,15 @@ private:
                     if (status == Status::Idle && (chunk.size > 0 || stopping())) break;
                 }
             } catch (...) {
+                failure = std::current_exception();
+            }
+            // Handed on only once this thread's catch is over: from then on
+            // the reader holds the exception's last reference, so the thread
+            // that reads its message also frees it.
+            if (failure) {
                 const std::lock_guard lock(m_mutex);
                 if (chunk.size > 0) m_full.push_back(std::move(chunk));
-                m_failure = std::current_exception();
+                m_failure = std::move(failure);
                 m_changed.notify_all();
                 return;
             }
