@@ -194,9 +194,15 @@ public:
     }
 
 private:
+    // The header is read with a header record of our own: inflate's own
+    // reading of it (ISAL_GZIP) took a name's flag from memory it had not
+    // set (seen by valgrind in 2.30), so a member with a file name, as gzip
+    // writes one, was now and then damaged. Inflate then checks the trailer.
     void startMember() {
         isal_inflate_init(&m_state);
-        m_state.crc_flag = ISAL_GZIP;
+        isal_gzip_header_init(&m_header);
+        m_state.crc_flag = ISAL_GZIP_NO_HDR_VER;
+        m_headerRead = false;
         m_memberDone = false;
     }
 
@@ -204,6 +210,16 @@ private:
         if (m_memberDone) {
             if (inputLeft() == 0) return inputEnded();
             startMember();
+        }
+        if (!m_headerRead) {
+            m_state.next_in = const_cast<std::uint8_t*>(input());
+            m_state.avail_in = static_cast<std::uint32_t>(inputLeft());
+            const std::uint32_t availIn = m_state.avail_in;
+            const int header = isal_read_gzip_header(&m_state, &m_header);
+            consume(availIn - m_state.avail_in);
+            if (header == ISAL_END_INPUT) return false;  // the rest of the header comes later
+            if (header != ISAL_DECOMP_OK) damaged();
+            m_headerRead = true;
         }
         m_state.next_in = const_cast<std::uint8_t*>(input());
         m_state.avail_in = static_cast<std::uint32_t>(inputLeft());
@@ -220,6 +236,8 @@ private:
     }
 
     inflate_state m_state{};
+    isal_gzip_header m_header{};
+    bool m_headerRead = false;
     bool m_memberDone = false;
 };
 
@@ -414,6 +432,7 @@ private:
             if (!chunk.data) chunk.data.reset(new char[kChunkSize]);
             chunk.size = chunk.used = 0;
             Status status = Status::Data;
+            std::exception_ptr failure;
             try {
                 while (chunk.size < kChunkSize) {
                     std::size_t got = 0;
@@ -426,9 +445,15 @@ private:
                     if (status == Status::Idle && (chunk.size > 0 || stopping())) break;
                 }
             } catch (...) {
+                failure = std::current_exception();
+            }
+            // Handed on only once this thread's catch is over: from then on
+            // the reader holds the exception's last reference, so the thread
+            // that reads its message also frees it.
+            if (failure) {
                 const std::lock_guard lock(m_mutex);
                 if (chunk.size > 0) m_full.push_back(std::move(chunk));
-                m_failure = std::current_exception();
+                m_failure = std::move(failure);
                 m_changed.notify_all();
                 return;
             }

@@ -28,7 +28,10 @@ inline std::string pack(Format format, std::string_view text) {
     bool ok = false;
     switch (format) {
         case Format::Gzip: {
-            isal_zstream stream;
+            // Zeroed first: the init leaves fields that the header is written
+            // from, and a member's flags byte then held whatever the stack
+            // held (a name added to it read as damage, now and then).
+            isal_zstream stream{};
             isal_deflate_stateless_init(&stream);
             stream.gzip_flag = IGZIP_GZIP;
             stream.end_of_stream = 1;

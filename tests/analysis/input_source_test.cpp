@@ -412,8 +412,11 @@ private:
 // 8 KB of bzip2 that unpack to 10 GB of zeros, one line without an end: the
 // run reports progress as it unpacks, Cancel stops it, memory stays flat.
 TEST(Archive, bombIsCancelledWithFlatMemory) {
-    for (const bool formatted : {false, true}) {
+    for (const auto& [formatted, threads] :
+         {std::pair{false, 1u}, {true, 1u}, {false, 2u}, {true, 2u}}) {
+        SCOPED_TRACE(threads);
         Fixture f(kRanges);
+        f.threads = threads;
         WatchingProgress progress(100);
         auto context = f.context();
         context.progress = &progress;
@@ -423,7 +426,9 @@ TEST(Archive, bombIsCancelledWithFlatMemory) {
         EXPECT_EQ(result.status, RunStatus::Stopped);
         EXPECT_EQ(progress.updates, 100);
         EXPECT_LE(progress.lastRead, progress.lastTotal);
+#if !defined(__SANITIZE_THREAD__)  // its shadow grows with every byte touched
         EXPECT_LT(progress.growth, std::uint64_t{16} << 20);
+#endif
         // The formatted list asked about the overlong line once, at its start.
         EXPECT_EQ(f.prompter.questions.size(), formatted ? 1u : 0u);
     }
