@@ -59,14 +59,6 @@ auto readText(const std::filesystem::path& file, std::uint64_t limit, Read read)
     return read(in);
 }
 
-std::string isoDate(std::time_t seconds) {
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-    return text;
-}
-
 // The start of the text: enough to tell a MaxMind DB (binary) from a
 // registry file (its version line) from a CSV.
 std::string head(const std::filesystem::path& file, std::uint64_t limit) {
@@ -120,6 +112,14 @@ std::filesystem::path unpacked(const std::filesystem::path& file,
 }
 
 }  // namespace
+
+std::string isoDate(std::time_t seconds) {
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+    return text;
+}
 
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -26,5 +27,8 @@ struct SourceRows {
 // named with its number, a cut or empty file) or lookup::Error (cannot read).
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes);
+
+// A time as the provenance writes dates: YYYY-MM-DD, in UTC.
+std::string isoDate(std::time_t seconds);
 
 }  // namespace ipcountry::data

@@ -164,15 +164,7 @@ struct Collected {
     std::vector<Provenance> provenance;
 };
 
-std::string isoDate(std::time_t seconds) {
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
-    return text;
-}
-
-std::string today() { return isoDate(std::time(nullptr)); }
+std::string today() { return data::isoDate(std::time(nullptr)); }
 
 int usageError(const std::string& problem) {
     std::cerr << kProgram << ": " << problem << '\n'
@@ -239,7 +231,7 @@ public:
         } else {
             struct stat info {};
             const std::string date =
-                ::stat(source.c_str(), &info) == 0 ? isoDate(info.st_mtime) : today();
+                ::stat(source.c_str(), &info) == 0 ? data::isoDate(info.st_mtime) : today();
             takeFile(source, fs::absolute(source).string(), date, out);
         }
     }
@@ -250,8 +242,9 @@ private:
     }
 
     static std::string dateOf(const data::Fetched& fetched) {
-        return fetched.lastModified > 0 ? isoDate(static_cast<std::time_t>(fetched.lastModified))
-                                        : today();
+        return fetched.lastModified > 0
+                   ? data::isoDate(static_cast<std::time_t>(fetched.lastModified))
+                   : today();
     }
 
     static void append(data::SourceRows& rows, Collected& out) {
