@@ -2,49 +2,41 @@
 
 #include <cstdint>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
+#include "batch_messages.h"
 #include "batch_options.h"
-#include "batch_output.h"
+#include "formats/row_writer.h"
+#include "lookup/network_set.h"
 
 namespace ipcountry::batch {
 
-// The driver's words for a failing line or a run-time error: the window's
-// prompt without its question.
-inline std::string wrongDataMessage(std::string_view reason) {
-    std::string text = "Error due to wrong data entered! ";
-    text += reason;
-    return text;
-}
-
-// Prompts become messages on standard error; the answer comes from the
-// options. With several files each message names its file first.
+// Prompts become messages on standard error, each naming its file (and its
+// line); the answer comes from the options.
 class BatchPrompter final : public analysis::Prompter {
 public:
     BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
 
-    void setFile(std::string name) { m_file = std::move(name); }
+    void startFile(std::string_view path) override { m_file = path; }
     // True once a prompt was answered No, or a file failed under
     // --stop-on-error: the whole run ends there.
     bool toldToStop() const { return m_toldToStop; }
 
     bool askContinue(const analysis::FailingLine& line) override {
         // "Do you want continue?" is answered by the options.
-        m_out.flush();  // rows before the message stay before it when both streams go to one place
-        if (!m_file.empty()) std::cerr << m_file << ": ";
-        if (line.lineNumber > 0) std::cerr << "line " << line.lineNumber << ": ";
-        std::cerr << wrongDataMessage(line.reason) << '\n';
+        sayProblem(m_out, m_file, line.lineNumber, line.problem);
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
-    void showError(std::string_view reason) override {
+    void showError(std::string_view reason) override { showRunError(reason, reason); }
+    void showRunError(std::string_view, std::string_view problem) override {
         m_toldToStop = m_stopOnError;
-        m_out.flush();
-        if (!m_file.empty()) std::cerr << m_file << ": ";
-        std::cerr << wrongDataMessage(reason) << '\n';
+        sayProblem(m_out, m_file, 0, problem);
     }
 
 private:
@@ -54,11 +46,31 @@ private:
     std::string m_file;
 };
 
+// A network of --only or --exclude that cannot be read: wrong usage.
+class BadNetwork : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The row rules the options ask for, with the network sets they point into.
+// Throws BadNetwork naming the network, or the file and line of a list.
+class RowChoice {
+public:
+    explicit RowChoice(const Options& options);
+    RowChoice(const RowChoice&) = delete;
+    RowChoice& operator=(const RowChoice&) = delete;
+    analysis::RowRules rules;
+
+private:
+    lookup::NetworkSet m_only;
+    lookup::NetworkSet m_exclude;
+};
+
 // `formatted` and `unformatted`: the files in the order given, their rows one
 // after the other as if they were one file, and one statistics block over all
-// of them when every file was read to its end. A file that cannot be read is
-// reported and the next one is read; the result is then 1. Returns the exit
-// status.
+// of them. A file that cannot be read is reported and the next one is read;
+// the result is then 1, and the statistics count the others and say which
+// they leave out (none when the run ended early). Returns the exit status.
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths);
 
 }  // namespace ipcountry::batch

@@ -2,251 +2,286 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <exception>
-#include <iostream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
-#include "batch_analysis.h"
+#include "analysis/address_finder.h"
+#include "analysis/analysis.h"
+#include "analysis/line_reader.h"
+#include "analysis/ordered_pipeline.h"
+#include "batch_messages.h"
+#include "lookup/address_text.h"
+#include "lookup/country_table.h"
+#include "lookup/error.h"
+#include "lookup/line_ends.h"
+#include "lookup/range_file.h"
 
 namespace ipcountry::batch {
 
 namespace {
 
-constexpr std::size_t kReadSize = std::size_t{1} << 16;
+using analysis::AddressFinder;
+
+// A line of find - longer than this is no address whatever it holds (the
+// longest address with a zone and a port is a few dozen characters): its row
+// shows no text, so that neither a row nor a message grows with the line.
+constexpr std::size_t kLongestFindLine = 4096;
 // Addresses read before their lookups start, so that the memory reads of
 // the lookups overlap.
 constexpr std::size_t kBatch = 64;
 
-// A wrong line's message, to go out between the rows around it.
+std::string tooLongProblem() {
+    return "line is longer than " + std::to_string(kLongestFindLine) + " characters";
+}
+
+// Blanks around an address are no part of it, nor of its row.
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// A line's problem, to go out right after its row.
 struct WrongLine {
-    std::size_t position;  // in the block's rows
+    std::size_t position;  // in the block's rows, after the line's own row
     std::int64_t line;     // in the block, from 1
-    std::string message;
+    std::string problem;
 };
 
-struct Block {
-    std::string text;  // whole lines, each ended by LF but the input's last
+struct FoundBlock final : analysis::BlockResult {
     std::string rows;
     std::vector<WrongLine> wrong;
     std::int64_t lines = 0;
-    std::exception_ptr failure;  // the worker's, thrown when the block's turn comes
-    bool done = false;
 };
 
-class Pipeline {
+// Answers lines in batches into rows and the problems of the wrong ones.
+class LineAnswers {
 public:
-    Pipeline(analysis::AddressFinder& finder, Format format, unsigned threads)
-        : m_finder(finder), m_format(format), m_threads(threads), m_limit(2 * threads + 2) {}
+    LineAnswers(AddressFinder& finder, Format format)
+        : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format) {}
 
-    // Whatever ends the run, no thread outlives it.
-    ~Pipeline() {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
+    // `line` stays valid until flush(). Its row shows it without the blanks
+    // around it, which are no part of an address.
+    void add(std::string_view line, std::int64_t number) {
+        Pending pending{number, trimmed(line), {}};
+        if (line.size() > kLongestFindLine) {
+            pending.shown = {};
+            pending.problem = tooLongProblem();
+        } else if (pending.shown.empty()) {
+            pending.problem = "empty line";
+        } else {
+            lookup::AddressReading reading = lookup::readAddressText(pending.shown);
+            if (reading.reason.empty())
+                m_addresses.push_back(reading.address);
+            else
+                pending.problem = std::move(reading.reason);
         }
-        m_changed.notify_all();
-        for (std::thread& thread : m_running) thread.join();
+        m_pending.push_back(std::move(pending));
+        if (m_pending.size() == kBatch) flush();
     }
 
-    int run(Output& out, bool& failed);
+    // Writes the rows of every line added, in order.
+    void flush() {
+        m_finder.findEach(m_addresses, m_found);
+        std::size_t next = 0;
+        for (Pending& pending : m_pending) {
+            if (pending.problem.empty()) {
+                const AddressFinder::Found& found = m_found[next++];
+                if (!found.error) {
+                    m_writer.findRow(pending.shown, found.answer);
+                    continue;
+                }
+                pending.problem = found.error->problem();
+            }
+            m_writer.findWrongRow(pending.shown);
+            m_wrong.push_back({m_rows.buffer().size(), pending.number, std::move(pending.problem)});
+        }
+        m_pending.clear();
+        m_addresses.clear();
+    }
+
+    // The rows and problems so far, handed over.
+    void takeInto(FoundBlock& block) {
+        flush();
+        block.rows.swap(m_rows.buffer());
+        m_rows.buffer().clear();
+        block.wrong.swap(m_wrong);
+        m_wrong.clear();
+    }
 
 private:
-    void read();
-    bool push(std::unique_ptr<Block> block);
-    void readEnded(int error, std::exception_ptr failure);
-    void work();
-    void answer(analysis::AddressFinder& finder, RowWriter& writer, Output& rows, Block& block);
+    struct Pending {
+        std::int64_t number;
+        std::string_view shown;  // the row's text
+        std::string problem;     // why the line has no answer; empty: it is looked up
+    };
 
-    analysis::AddressFinder& m_finder;
-    const Format m_format;
-    const unsigned m_threads;
-    const std::size_t m_limit;  // blocks read and not yet written
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::unique_ptr<Block>> m_blocks;  // read and not yet written, in input order
-    std::size_t m_unclaimed = 0;                  // in m_blocks, the first no worker took
-    bool m_readAll = false;
-    int m_readError = 0;
-    std::exception_ptr m_readFailure;
-    bool m_stop = false;
-    std::vector<std::thread> m_running;
+    AddressFinder& m_finder;
+    Output m_rows;
+    RowWriter m_writer;
+    std::vector<Pending> m_pending;
+    std::vector<std::string_view> m_addresses;
+    std::vector<AddressFinder::Found> m_found;
+    std::vector<WrongLine> m_wrong;
 };
 
-int Pipeline::run(Output& out, bool& failed) {
-    for (unsigned i = 0; i < m_threads; ++i) m_running.emplace_back([this] { work(); });
-    m_running.emplace_back([this] { read(); });
-    std::int64_t linesBefore = 0;
-    for (;;) {
-        std::unique_ptr<Block> block;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] {
-                return (!m_blocks.empty() && m_blocks.front()->done) ||
-                       (m_readAll && m_blocks.empty());
-            });
-            if (m_blocks.empty()) break;
-            block = std::move(m_blocks.front());
-            m_blocks.pop_front();
-            --m_unclaimed;
-        }
-        m_changed.notify_all();
-        if (block->failure) std::rethrow_exception(block->failure);
+// A worker's side: whole lines into a block of rows, with its own finder
+// over the run's one snapshot of the range files.
+class FindScanner final : public analysis::BlockScanner {
+public:
+    FindScanner(AddressFinder& owner, Format format)
+        : m_finder(owner), m_answers(m_finder, format) {}
+
+    void scanLines(std::string_view text, analysis::BlockResult& result) override {
+        auto& block = static_cast<FoundBlock&>(result);
+        lookup::WholeLines lines(text);
+        std::string_view line;
+        while (lines.next(line)) m_answers.add(line, ++block.lines);
+        m_answers.takeInto(block);
+    }
+
+private:
+    AddressFinder m_finder;
+    LineAnswers m_answers;
+};
+
+// The calling thread's side: each block's rows and messages in the order of
+// the input, line numbers counted on from the blocks before.
+class FindWork final : public analysis::OrderedWork {
+public:
+    FindWork(AddressFinder& finder, Format format, Output& out, bool typed)
+        : m_finder(finder), m_format(format), m_out(out), m_writer(out, format), m_typed(typed) {}
+
+    bool failed() const { return m_failed; }
+
+    std::unique_ptr<analysis::BlockScanner> makeScanner() override {
+        return std::make_unique<FindScanner>(m_finder, m_format);
+    }
+    std::unique_ptr<analysis::BlockResult> makeResult() override {
+        return std::make_unique<FoundBlock>();
+    }
+
+    bool apply(analysis::BlockResult& result) override {
+        auto& block = static_cast<FoundBlock&>(result);
         std::size_t from = 0;
-        for (const WrongLine& wrong : block->wrong) {
-            out.buffer().append(block->rows, from, wrong.position - from);
+        for (const WrongLine& wrong : block.wrong) {
+            m_out.buffer().append(block.rows, from, wrong.position - from);
             from = wrong.position;
-            // Answers before the message stay before it when both streams go to one place.
-            out.flush();
-            std::cerr << "line " << linesBefore + wrong.line << ": " << wrong.message << '\n';
-            failed = true;
+            sayProblem(m_out, "-", m_linesBefore + wrong.line, wrong.problem);
+            m_failed = true;
         }
-        out.buffer().append(block->rows, from);
-        out.rowDone();
-        linesBefore += block->lines;
+        m_out.buffer().append(block.rows, from);
+        m_out.rowDone();
+        m_linesBefore += block.lines;
+        block.rows.clear();
+        block.wrong.clear();
+        block.lines = 0;
+        return goOn();
     }
-    if (m_readFailure) std::rethrow_exception(m_readFailure);
-    return m_readError;
-}
 
-// A line cut by the end of a read goes whole with the next block.
-void Pipeline::read() {
-    try {
-        std::vector<char> buffer(kReadSize);
-        std::string carried;
-        for (;;) {
-            const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return readEnded(errno, nullptr);
-            if (got == 0) break;
-            const std::string_view data(buffer.data(), static_cast<std::size_t>(got));
-            const std::size_t end = data.rfind('\n');
-            if (end == std::string_view::npos) {
-                carried.append(data);
-                continue;
-            }
-            auto block = std::make_unique<Block>();
-            block->text.reserve(carried.size() + end + 1);
-            block->text.append(carried).append(data.substr(0, end + 1));
-            carried.assign(data.substr(end + 1));
-            if (!push(std::move(block))) return;
+    // A line longer than a block of lines: no address, told once it ends.
+    bool piece(std::string_view, bool lineEnds) override {
+        if (!m_inLongLine) {
+            ++m_linesBefore;
+            m_inLongLine = true;
         }
-        // The last line needs no line end.
-        if (!carried.empty()) {
-            auto block = std::make_unique<Block>();
-            block->text = std::move(carried);
-            if (!push(std::move(block))) return;
+        if (lineEnds) {
+            m_inLongLine = false;
+            m_writer.findWrongRow({});
+            sayProblem(m_out, "-", m_linesBefore, tooLongProblem());
+            m_failed = true;
         }
-        readEnded(0, nullptr);
-    } catch (...) {
-        readEnded(0, std::current_exception());
+        return goOn();
     }
-}
 
-bool Pipeline::push(std::unique_ptr<Block> block) {
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_stop || m_blocks.size() < m_limit; });
-        if (m_stop) return false;
-        m_blocks.push_back(std::move(block));
+private:
+    // Someone typing addresses wants each answer at once; a run whose rows
+    // nobody takes any more (a full disk, a reader that left) ends here.
+    bool goOn() {
+        if (m_typed) m_out.flush();
+        return Output::writeError() == 0;
     }
-    m_changed.notify_all();
-    return true;
-}
 
-void Pipeline::readEnded(int error, std::exception_ptr failure) {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_readAll = true;
-        m_readError = error;
-        m_readFailure = std::move(failure);
-    }
-    m_changed.notify_all();
-}
+    AddressFinder& m_finder;
+    Format m_format;
+    Output& m_out;
+    RowWriter m_writer;
+    bool m_typed;
+    std::int64_t m_linesBefore = 0;
+    bool m_inLongLine = false;
+    bool m_failed = false;
+};
 
-void Pipeline::work() {
-    analysis::AddressFinder finder(m_finder);
-    Output rows(Output::Kept{});
-    RowWriter writer(rows, m_format);
-    for (;;) {
-        Block* block = nullptr;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock,
-                           [&] { return m_stop || m_readAll || m_unclaimed < m_blocks.size(); });
-            if (m_stop || m_unclaimed == m_blocks.size()) return;
-            block = m_blocks[m_unclaimed++].get();
-        }
-        try {
-            answer(finder, writer, rows, *block);
-        } catch (...) {
-            block->failure = std::current_exception();
-            rows.buffer().clear();
-        }
-        {
-            const std::lock_guard lock(m_mutex);
-            block->done = true;
-        }
-        m_changed.notify_all();
+// Told after each block read and whenever the input pauses: the rows so far
+// go out then, so that a pipe fed now and then (tail -f | find -) gets its
+// answers as its lines come, not when 64 KiB of rows have gathered.
+class FlushWhileWaiting final : public analysis::Progress {
+public:
+    explicit FlushWhileWaiting(Output& out) : m_out(out) {}
+    bool update(std::uint64_t, std::uint64_t) override {
+        m_out.flush();
+        return Output::writeError() == 0;
     }
-}
 
-// As the single thread answers its lines: empty lines are counted and not
-// answered, a CR before the LF is no part of the line.
-void Pipeline::answer(analysis::AddressFinder& finder, RowWriter& writer, Output& rows,
-                      Block& block) {
-    std::vector<std::string_view> addresses;
-    std::vector<std::int64_t> numbers;
-    std::vector<analysis::AddressFinder::Found> found;
-    addresses.reserve(kBatch);
-    numbers.reserve(kBatch);
-    const auto answerBatch = [&] {
-        finder.findEach(addresses, found);
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-            if (!found[i].error)
-                writer.findRow(addresses[i], found[i].answer);
-            else
-                block.wrong.push_back(
-                    {rows.buffer().size(), numbers[i], wrongDataMessage(found[i].error->what())});
-        }
-        addresses.clear();
-        numbers.clear();
-    };
-    rows.buffer().reserve(block.text.size() * 2);
-    std::string_view rest = block.text;
-    std::int64_t number = 0;
-    while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        ++number;
-        if (line.empty()) continue;
-        addresses.push_back(line);
-        numbers.push_back(number);
-        if (addresses.size() == kBatch) answerBatch();
-    }
-    if (!addresses.empty()) answerBatch();
-    block.lines = number;
-    block.rows.swap(rows.buffer());
-    rows.buffer().clear();
+private:
+    Output& m_out;
+};
+
+// Standard input on the pipeline; false when a line was wrong. Throws what
+// the reader or a worker threw, after the rows before it.
+bool findStandardInput(AddressFinder& finder, const Options& options, Output& out) {
+    analysis::LineReader reader;
+    reader.open("-", analysis::LineReader::kBlockSize, true);
+    FindWork work(finder, options.format, out, ::isatty(STDIN_FILENO) != 0);
+    analysis::PipelineSettings settings;
+    settings.threads = options.threads != 0 ? options.threads : analysis::defaultThreadCount();
+    FlushWhileWaiting flush(out);
+    analysis::runOrderedPipeline(reader, work, settings, &flush);
+    return !work.failed();
 }
 
 }  // namespace
 
-int findStandardInputOnThreads(analysis::AddressFinder& finder, Format format, unsigned threads,
-                               Output& out, bool& failed) {
-    Pipeline pipeline(finder, format, threads);
-    return pipeline.run(out, failed);
+int runFind(const Options& options) {
+    const auto table = lookup::loadCountryTable(options.dataDir);
+    lookup::RangeFile ranges(options.rangesFolder());
+    lookup::Range6File ranges6(options.rangesFolder());
+    // One snapshot of the range files for the whole run, as the analyses take.
+    AddressFinder finder(table, ranges, ranges6);
+    Output out;
+    RowWriter writer(out, options.format);
+    writer.findHeader();
+    bool failed = false;
+    std::vector<AddressFinder::Found> found;
+    for (const std::string& operand : options.operands) {
+        if (operand == "-") {
+            try {
+                failed = !findStandardInput(finder, options, out) || failed;
+            } catch (const lookup::Error& error) {
+                sayProblem(out, "", 0, error.problem());
+                return 1;
+            }
+            continue;
+        }
+        const lookup::AddressReading reading = lookup::readAddressText(operand);
+        if (!reading.reason.empty()) {
+            sayProblem(out, operandInMessage(operand), 0, reading.reason);
+            failed = true;
+            continue;
+        }
+        finder.findEach({&reading.address, 1}, found);
+        if (found[0].error) {
+            sayProblem(out, operandInMessage(operand), 0, found[0].error->problem());
+            failed = true;
+            continue;
+        }
+        writer.findRow(trimmed(operand), found[0].answer);
+    }
+    return failed ? 1 : 0;
 }
 
 }  // namespace ipcountry::batch

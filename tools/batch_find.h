@@ -1,21 +1,17 @@
 #pragma once
 
-#include "analysis/address_finder.h"
-#include "batch_output.h"
+#include "batch_options.h"
 
 namespace ipcountry::batch {
 
-// `find -` on `threads` threads (2 or more) for standard input that is not a
-// terminal: a reader thread cuts the input into blocks of whole lines, each
-// worker answers whole blocks with its own finder over `finder`'s snapshot,
-// and the calling thread writes the blocks in the order of the input. Rows,
-// their order and each wrong line's message ("line N: ..." on standard
-// error, after the rows before it) are those of one thread; a few blocks at
-// most are in flight, whatever the input. Sets `failed` when a line was
-// wrong. Returns 0, or the errno of a read that failed (every row read
-// before it is written); throws what a thread threw, after the rows before
-// it, once every thread has ended.
-int findStandardInputOnThreads(analysis::AddressFinder& finder, Format format, unsigned threads,
-                               Output& out, bool& failed);
+// `find ADDRESS...`: a row per address in the order given, an operand that
+// is no address told on standard error as "ipcountry-batch: OPERAND:
+// reason" and left without a row. An operand "-" reads standard input on the
+// ordered pipeline: exactly one row per line, in order, for any number of
+// threads; a line that is no address keeps its place with an empty code
+// and country, and its reason goes to standard error as
+// "ipcountry-batch: -:LINE: reason". Memory stays that of the pipeline's
+// few blocks, whatever the lines. Returns the exit status.
+int runFind(const Options& options);
 
 }  // namespace ipcountry::batch

@@ -2,30 +2,92 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
 namespace ipcountry::batch {
 
-// What the command line asked for; options stand before the command.
+enum class Command { None, Find, Formatted, Unformatted, Stats, Report, Help };
+
+// What the command line asked for. Options may stand anywhere among the
+// command and its operands; "--" ends them.
 struct Options {
+    // Country.dbf and world_map.txt; where the ranges come from too, unless
+    // rangesDir says otherwise (lookup::chooseDataFolders decides both).
     std::filesystem::path dataDir;
+    std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
+    bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
     // What `stats` reads; nullopt: recognised from each file's first line.
     std::optional<Format> inputFormat;
     bool stats = false;
     bool stopOnError = false;
-    unsigned threads = 0;  // for the analyses and report; 0: one per core
+    unsigned threads = 0;             // for find -, the analyses and report; 0: one per core
+    std::optional<std::string> page;  // report's -o
+    // Which addresses give rows (see analysis::RowRules): --first, --all and
+    // the networks of --only and --exclude, each CIDR or @FILE as given.
+    bool firstOfLine = false;
+    bool withoutCountry = false;
+    std::vector<std::string> only;
+    std::vector<std::string> exclude;
+    // How the statistics list the countries: --sort and --top.
+    CountryOrder order = CountryOrder::List;
+    bool orderGiven = false;
+    std::size_t top = 0;  // 0: every country
     bool help = false;
     bool version = false;
-    std::vector<std::string> arguments;  // the command and its operands
+    Command command = Command::None;
+    std::string commandName;            // as typed, for messages
+    std::vector<std::string> operands;  // after the command, options taken out
+
+    const std::filesystem::path& rangesFolder() const {
+        return rangesDir.empty() ? dataDir : rangesDir;
+    }
 };
 
-// How messages name an input: "-" is standard input.
-inline std::string inputName(const std::string& path) {
-    return path == "-" ? "standard input" : path;
-}
+// One row of the option table, which drives both the parser and the help.
+struct OptionSpec {
+    std::string_view name;       // "--format"
+    std::string_view shortName;  // "-o", or empty
+    std::string_view value;      // the value as the help names it ("FORMAT"); empty: takes none
+    unsigned commands;           // the commands it applies to: CommandBit values or'ed
+    // Paragraphs separated by '\n', wrapped by the help to its columns.
+    std::string_view help;
+    // Takes the option's value (empty for one that takes none) into
+    // `options`; false, with `problem` saying what is wrong with the value.
+    bool (*set)(Options& options, const std::string& value, std::string& problem);
+};
+
+enum CommandBit : unsigned {
+    kFindBit = 1u << 0,
+    kFormattedBit = 1u << 1,
+    kUnformattedBit = 1u << 2,
+    kStatsBit = 1u << 3,
+    kReportBit = 1u << 4,
+    kAnalysesBits = kFormattedBit | kUnformattedBit,
+    kEveryCommand = kFindBit | kAnalysesBits | kStatsBit | kReportBit,
+};
+
+std::span<const OptionSpec> optionTable();
+
+// The command of that name; nullopt for none.
+std::optional<Command> commandNamed(std::string_view name);
+
+// Reads argv (without argv[0]) into `options`, whose dataDir is the default.
+// False with `problem` for wrong usage: an unknown option, a missing or bad
+// value, an option that does not apply to the command, an unknown command.
+bool parseCommandLine(std::span<char* const> args, Options& options, std::string& problem);
+
+// The whole help (the source of the manual page), or one command's.
+std::string helpText();
+std::string commandHelp(Command command);
+
+// Wrong usage, said on standard error with the synopsis of `command` (all
+// of them for None) and where to read more. Returns 2, the exit status.
+int usageError(Command command, std::string_view problem);
 
 }  // namespace ipcountry::batch

@@ -1,42 +1,137 @@
 #include "provenance.h"
 
+#include <cstdio>
 #include <fstream>
-#include <map>
+#include <utility>
 
 namespace ipcountry::batch {
+namespace {
 
-std::vector<std::string> describeData(const std::filesystem::path& dataDir) {
-    const std::filesystem::path path = dataDir / kProvenanceFileName;
-    std::ifstream in(path);
-    if (!in) return {"Data: unknown, " + path.string() + " cannot be read"};
+namespace fs = std::filesystem;
+using Entries = std::vector<std::pair<std::string, std::string>>;
 
-    // KEY=VALUE lines; '#' starts a comment. Keys this version does not know
-    // are left alone, so that newer data works with an older program.
-    std::map<std::string, std::string> values;
+// KEY=VALUE lines in file order; '#' starts a comment. A key may stand more
+// than once (one `ranges` per source). Keys this version does not know are
+// left alone, so that newer data works with an older program.
+std::optional<Entries> readProvenance(const fs::path& dataDir) {
+    std::ifstream in(dataDir / kProvenanceFileName);
+    if (!in) return std::nullopt;
+    Entries entries;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const auto equals = line.find('=');
         if (line.empty() || line[0] == '#' || equals == std::string::npos) continue;
-        values[line.substr(0, equals)] = line.substr(equals + 1);
+        entries.emplace_back(line.substr(0, equals), line.substr(equals + 1));
     }
+    return entries;
+}
 
-    static const std::pair<const char*, const char*> kSources[] = {{"ranges", "Address ranges"},
-                                                                   {"names", "Country names"},
-                                                                   {"flags", "Flags"},
-                                                                   {"map", "Map"}};
-    std::vector<std::string> lines;
-    for (const auto& [key, label] : kSources) {
-        const auto source = values.find(key);
-        if (source == values.end()) continue;
-        std::string text = std::string(label) + ": " + source->second;
-        if (const auto licence = values.find(std::string(key) + "-licence");
-            licence != values.end())
-            text += " (" + licence->second + ")";
+std::vector<std::string> valuesOf(const Entries& entries, const std::string& key) {
+    std::vector<std::string> values;
+    for (const auto& [k, v] : entries)
+        if (k == key) values.push_back(v);
+    return values;
+}
+
+std::optional<std::chrono::year_month_day> readDate(const std::string& text) {
+    // Exactly YYYY-MM-DD, a day the calendar has.
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    const std::chrono::year_month_day date{
+        std::chrono::year{std::stoi(text.substr(0, 4))},
+        std::chrono::month{static_cast<unsigned>(std::stoi(text.substr(5, 2)))},
+        std::chrono::day{static_cast<unsigned>(std::stoi(text.substr(8, 2)))}};
+    if (!date.ok()) return std::nullopt;
+    return date;
+}
+
+std::string dateText(std::chrono::year_month_day date) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return text;
+}
+
+// "LABEL: VALUE (LICENCE)" per source; the n-th licence goes with the n-th source.
+void describeSources(const Entries& entries, const std::string& key, const char* label,
+                     std::vector<std::string>& lines) {
+    const auto sources = valuesOf(entries, key);
+    const auto licences = valuesOf(entries, key + "-licence");
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        std::string text = std::string(label) + ": " + sources[i];
+        if (i < licences.size()) text += " (" + licences[i] + ")";
         lines.push_back(std::move(text));
     }
-    if (lines.empty()) lines.push_back("Data: unknown, " + path.string() + " names no source");
+}
+
+}  // namespace
+
+std::chrono::sys_days today() {
+    return std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+}
+
+std::optional<std::chrono::year_month_day> rangesDate(const fs::path& dataDir) {
+    const auto entries = readProvenance(dataDir);
+    if (!entries) return std::nullopt;
+    const auto dates = valuesOf(*entries, "ranges-date");
+    // Several sources of several dates are as old as the oldest of them.
+    std::optional<std::chrono::year_month_day> oldest;
+    for (const std::string& text : dates) {
+        const auto date = readDate(text);
+        if (!date) return std::nullopt;
+        if (!oldest || *date < *oldest) oldest = date;
+    }
+    return oldest;
+}
+
+std::optional<long> dataAgeDays(const fs::path& dataDir, std::chrono::sys_days today) {
+    const auto date = rangesDate(dataDir);
+    if (!date) return std::nullopt;
+    return static_cast<long>((today - std::chrono::sys_days(*date)).count());
+}
+
+std::string describeAge(std::chrono::year_month_day date, std::chrono::sys_days today) {
+    const long days = static_cast<long>((today - std::chrono::sys_days(date)).count());
+    std::string text = "as of " + dateText(date) + ", ";
+    if (days == 0) return text + "today";
+    const long count = days < 0 ? -days : days;
+    text += std::to_string(count) + (count == 1 ? " day" : " days");
+    return text + (days < 0 ? " after today" : " ago");
+}
+
+std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path& countriesDir,
+                                      std::chrono::sys_days today) {
+    std::vector<std::string> lines{"Data folder: " + rangesDir.string()};
+    const auto ranges = readProvenance(rangesDir);
+    const fs::path rangesFile = rangesDir / kProvenanceFileName;
+    if (!ranges) {
+        lines.push_back("Data: unknown, " + rangesFile.string() + " cannot be read");
+    } else {
+        describeSources(*ranges, "ranges", "Address ranges", lines);
+        if (!valuesOf(*ranges, "ranges-date").empty()) {
+            const auto date = rangesDate(rangesDir);
+            lines.push_back(date ? "Address ranges " + describeAge(*date, today)
+                                 : "Address ranges of an unknown date: " + rangesFile.string() +
+                                       " holds a ranges-date that is not YYYY-MM-DD");
+        }
+    }
+    const bool apart = countriesDir != rangesDir;
+    if (apart) lines.push_back("Country list folder: " + countriesDir.string());
+    const auto names = apart ? readProvenance(countriesDir) : ranges;
+    if (names) {
+        describeSources(*names, "names", "Country names", lines);
+        describeSources(*names, "flags", "Flags", lines);
+        describeSources(*names, "map", "Map", lines);
+    }
+    if (ranges && lines.size() == 1 + (apart ? 1 : 0))
+        lines.push_back("Data: unknown, " + rangesFile.string() + " names no source");
     return lines;
+}
+
+std::vector<std::string> describeData(const fs::path& dataDir) {
+    return describeData(dataDir, dataDir, today());
 }
 
 }  // namespace ipcountry::batch

@@ -1,18 +1,45 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ipcountry::batch {
 
-// Where the data files come from, as scripts/build-data records it beside
-// them, so that a reported figure can name the data it was made with.
+// Where the data files come from, as scripts/build-data or the updater
+// records it beside them, so that a reported figure can name the data it was
+// made with and say how old it is.
 inline constexpr const char* kProvenanceFileName = "provenance.txt";
 
-// The lines `--version` prints for the data folder `dataDir`: one per source
-// ("Address ranges: PACKAGE VERSION (LICENCE)"), or one line saying that the
-// folder holds no provenance file. Never throws.
+// The day the program runs on, in UTC.
+std::chrono::sys_days today();
+
+// The date of the ranges in `dataDir`: its provenance file's ranges-date
+// (YYYY-MM-DD). nullopt when the file, the key or a valid date is missing.
+std::optional<std::chrono::year_month_day> rangesDate(const std::filesystem::path& dataDir);
+
+// How many days old the ranges in `dataDir` are on `today` (negative for a
+// date after it); nullopt when their date is not known. What a monitor
+// compares with its limit.
+std::optional<long> dataAgeDays(const std::filesystem::path& dataDir, std::chrono::sys_days today);
+
+// "as of 2026-06-17, 174 days ago" ("1 day ago", "today", "3 days after today").
+std::string describeAge(std::chrono::year_month_day date, std::chrono::sys_days today);
+
+// The lines `--version` prints for the data of a run: the folder of the
+// ranges, then one line per source of the ranges ("Address ranges: PACKAGE
+// VERSION (LICENCE)"; a folder made from several sources names each), the
+// date of the ranges and their age on `today`, and the sources of the
+// country names, flags and map from `countriesDir` (where they differ from
+// the ranges' folder, that folder is named too). A folder without a
+// provenance file is said to be of unknown origin. Never throws.
+std::vector<std::string> describeData(const std::filesystem::path& rangesDir,
+                                      const std::filesystem::path& countriesDir,
+                                      std::chrono::sys_days today);
+
+// The same for everything in one folder, on the current day.
 std::vector<std::string> describeData(const std::filesystem::path& dataDir);
 
 }  // namespace ipcountry::batch

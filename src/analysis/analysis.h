@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 
@@ -29,6 +30,8 @@ struct AnalysisContext {
     // Threads that work blocks of lines while the calling thread hands on
     // their rows in order: 1 does everything on the calling thread.
     unsigned threads = defaultThreadCount();
+    // Which addresses give rows (the driver's --first, --only, --exclude, --all).
+    RowRules rows{};
     // The reader's block; tests make it tiny so that lines cross its borders.
     std::size_t blockSize = std::size_t{1} << 20;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -24,14 +25,15 @@ public:
     void setLine(std::int64_t lineNumber) noexcept { m_line = lineNumber; }
 
     Flow row(const ResultRow& row) {
-        m_events.push_back({Kind::Row, row.country.usa, row.country.slot, 0, m_line,
-                            keep(row.address), keep(row.port)});
+        m_events.push_back({Kind::Row, row.country.usa, row.country.slot, reasonIndex(row.reason),
+                            m_line, keep(row.address), keep(row.port)});
         return Flow::GoOn;
     }
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
-        if (m_reasons.empty() || m_reasons.back() != line.reason)
-            m_reasons.push_back(std::move(line.reason));
+        if (m_reasons.empty() || m_reasons.back().first != line.reason ||
+            m_reasons.back().second != line.problem)
+            m_reasons.emplace_back(std::move(line.reason), std::move(line.problem));
         m_events.push_back({Kind::Failing,
                             false,
                             0,
@@ -65,11 +67,13 @@ public:
             Flow flow = Flow::GoOn;
             switch (event.kind) {
                 case Kind::Row:
-                    flow = out.row(ResultRow{text(event.address), text(event.port),
-                                             Resolution{event.slot, event.usa}});
+                    flow = out.row(ResultRow{
+                        text(event.address), text(event.port), Resolution{event.slot, event.usa},
+                        event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1]});
                     break;
                 case Kind::Failing:
-                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
+                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra].first,
+                                                       m_reasons[event.extra].second});
                     break;
                 case Kind::Deferred: {
                     const Deferred& deferred = m_deferred[event.extra];
@@ -93,6 +97,7 @@ public:
         m_events.clear();
         m_copies.clear();
         m_reasons.clear();
+        m_rowReasons.clear();
         m_deferred.clear();
         m_error = nullptr;
         m_text = {};
@@ -110,7 +115,7 @@ private:
         Kind kind;
         bool usa;
         int slot;
-        std::uint32_t extra;  // into m_reasons or m_deferred
+        std::uint32_t extra;  // into m_reasons or m_deferred; a row's reason + 1 (0: none)
         std::int64_t line;
         TextRef address;  // or none
         TextRef port;
@@ -132,6 +137,15 @@ private:
         m_copies += text;
         return ref;
     }
+    // A row's reason is static text, one of a few words: kept once per log.
+    std::uint32_t reasonIndex(std::string_view reason) {
+        if (reason.empty()) return 0;
+        const auto found = std::find(m_rowReasons.begin(), m_rowReasons.end(), reason);
+        if (found != m_rowReasons.end())
+            return static_cast<std::uint32_t>(found - m_rowReasons.begin()) + 1;
+        m_rowReasons.push_back(reason);
+        return static_cast<std::uint32_t>(m_rowReasons.size());
+    }
     std::string_view text(TextRef ref) const noexcept {
         if (ref.at < m_text.size()) return m_text.substr(ref.at, ref.size);
         return std::string_view(m_copies).substr(ref.at - m_text.size(), ref.size);
@@ -141,7 +155,8 @@ private:
     std::int64_t m_line = 0;
     std::vector<Event> m_events;
     std::string m_copies;
-    std::vector<std::string> m_reasons;
+    std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
+    std::vector<std::string_view> m_rowReasons;
     std::vector<Deferred> m_deferred;
     std::exception_ptr m_error;
     std::int64_t m_errorLine = 0;

@@ -9,6 +9,7 @@
 #include "analysis/analysis.h"
 #include "analysis/country_resolver.h"
 #include "analysis/port_text.h"
+#include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 
@@ -65,13 +66,15 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
 }  // namespace
 
 FormattedLines::FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
-                               lookup::Range6File& ranges6)
+                               lookup::Range6File& ranges6, const RowRules& rules)
     : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
-      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead) {}
+      m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::KeepOnceRead),
+      m_rules(rules) {}
 
 FormattedLines::FormattedLines(ViewOf view)
     : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
       m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}),
+      m_rules(view.owner.m_rules),
       m_view(true) {}
 
 void FormattedLines::begin() {
@@ -84,9 +87,10 @@ void FormattedLines::begin() {
 
 namespace {
 
-std::string tooLongReason(std::int64_t lineNumber) {
-    return "Line " + std::to_string(lineNumber) + " is longer than " +
-           std::to_string(kLongestFormattedLine) + " characters";
+FailingLine tooLong(std::int64_t lineNumber) {
+    const std::string length = std::to_string(kLongestFormattedLine) + " characters";
+    return {lineNumber, "Line " + std::to_string(lineNumber) + " is longer than " + length,
+            "line is longer than " + length};
 }
 
 }  // namespace
@@ -100,7 +104,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
             outcome.deferred = {DeferredLine::Need::LineNumber, at.lineNumber, {}, {}, {}};
         } else {
             outcome.kind = LineOutcome::Kind::Failing;
-            outcome.failing = {at.lineNumber, tooLongReason(at.lineNumber)};
+            outcome.failing = tooLong(at.lineNumber);
         }
         return outcome;
     }
@@ -116,7 +120,7 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {at.lineNumber, std::move(failure)};
+        outcome.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
         return outcome;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
@@ -126,6 +130,8 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
                                                    const lookup::TypedAddress& typed,
                                                    std::int64_t lineNumber) {
     LineOutcome outcome;
+    // A line filtered out gives nothing, as a line without a country does.
+    if (!m_rules.admits(typed)) return outcome;
     const auto defer = [&] {
         outcome.kind = LineOutcome::Kind::Deferred;
         outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
@@ -151,12 +157,15 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
         }
     } catch (const lookup::Error& error) {
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {lineNumber, error.what()};
+        outcome.failing = {lineNumber, error.what(), error.problem()};
         return outcome;
     }
     if (country) {
         outcome.kind = LineOutcome::Kind::Row;
         outcome.row = {address, port, *country};
+    } else if (m_rules.withoutCountry) {
+        outcome.kind = LineOutcome::Kind::Row;
+        outcome.row = {address, port, {}, noCountryReason(typed)};
     }
     return outcome;
 }
@@ -165,14 +174,14 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfDeferred(const DeferredLine
     if (deferred.need == DeferredLine::Need::LineNumber) {
         LineOutcome outcome;
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {deferred.lineNumber, tooLongReason(deferred.lineNumber)};
+        outcome.failing = tooLong(deferred.lineNumber);
         return outcome;
     }
     return lookUp(deferred.address, deferred.port, deferred.typed, deferred.lineNumber);
 }
 
 RunResult runFormattedList(const std::string& path, AnalysisContext& context) {
-    FormattedLines lines(context.table, context.ranges, context.ranges6);
+    FormattedLines lines(context.table, context.ranges, context.ranges6, context.rows);
     return runLines(path, context, lines, RunError::AsFailingLine);
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "analysis/range_data.h"
+#include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
 #include "lookup/address_text.h"
 
@@ -19,7 +20,7 @@ namespace ipcountry::analysis {
 class FormattedLines {
 public:
     FormattedLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
-                   lookup::Range6File& ranges6);
+                   lookup::Range6File& ranges6, const RowRules& rules = {});
     // A view for another thread (see run_loop.h); `owner` outlives it.
     struct ViewOf {
         const FormattedLines& owner;
@@ -72,6 +73,7 @@ private:
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
+    RowRules m_rules;
     bool m_view = false;
     std::string m_withoutTabs;
 };

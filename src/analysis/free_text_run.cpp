@@ -7,7 +7,7 @@
 namespace ipcountry::analysis {
 
 RunResult runFreeTextScan(const std::string& path, AnalysisContext& context) {
-    FreeTextLines lines(context.table, context.ranges, context.ranges6);
+    FreeTextLines lines(context.table, context.ranges, context.ranges6, context.rows);
     return runLines(path, context, lines, RunError::AsMessage);
 }
 

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "analysis/both_families_scanner.h"
 #include "analysis/range_data.h"
+#include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
 #include "lookup/address_text.h"
 #include "lookup/error.h"
@@ -19,16 +21,18 @@ namespace ipcountry::analysis {
 class FreeTextLines {
 public:
     FreeTextLines(const lookup::CountryTable& table, lookup::RangeFile& ranges,
-                  lookup::Range6File& ranges6)
+                  lookup::Range6File& ranges6, const RowRules& rules = {})
         : m_ipv4(table, ranges, RangeData<lookup::Ipv4Ranges>::Policy::KeepOnceRead),
-          m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::OptionalFile) {}
+          m_ipv6(table, ranges6, RangeData<lookup::Ipv6Ranges>::Policy::OptionalFile),
+          m_rules(rules) {}
     // A view for another thread (see run_loop.h); `owner` outlives it.
     struct ViewOf {
         const FreeTextLines& owner;
     };
     explicit FreeTextLines(ViewOf view)
         : m_ipv4(RangeData<lookup::Ipv4Ranges>::ViewOf{view.owner.m_ipv4}),
-          m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}) {}
+          m_ipv6(RangeData<lookup::Ipv6Ranges>::ViewOf{view.owner.m_ipv6}),
+          m_rules(view.owner.m_rules) {}
 
     // IP_db.dbf is read before the first line. A file without addresses
     // needs no lookup, so a missing range file only ends the run at the first
@@ -47,7 +51,11 @@ public:
     Flow piece(std::string_view piece, const LinePlace& at, Out& out) {
         m_flow = Flow::GoOn;
         m_lineNumber = at.lineNumber;
+        if (at.starts) m_lineTaken = false;
+        // The scanner hands addresses on in the order they start on the line,
+        // so the first one handed on is the line's first, in either family.
         const auto on4 = [&](const FoundAddress& found) {
+            if (m_rules.firstOfLine && std::exchange(m_lineTaken, true)) return;
             addIpv4(found.dottedText, found.portText, found.address, out);
         };
         const auto on6 = [&](const FoundAddress6& found) { addIpv6(found, out); };
@@ -72,9 +80,13 @@ public:
 private:
     template <class Out>
     void add(std::string_view text, std::string_view port, const std::optional<Resolution>& country,
-             Out& out) {
+             const lookup::TypedAddress& typed, Out& out) {
         // After a Stop the rest of the line is read past.
-        if (country && m_flow == Flow::GoOn) m_flow = out.row({text, port, *country});
+        if (m_flow != Flow::GoOn) return;
+        if (country)
+            m_flow = out.row({text, port, *country});
+        else if (m_rules.withoutCountry)
+            m_flow = out.row({text, port, {}, noCountryReason(typed)});
     }
 
     // An address whose family has no resolver here: a view's is the owner's
@@ -89,10 +101,12 @@ private:
 
     template <class Out>
     void addIpv4(std::string_view text, std::string_view port, std::uint32_t address, Out& out) {
+        if (!m_rules.admits(address)) return;
+        const lookup::TypedAddress typed{lookup::TypedAddress::Kind::Ipv4, address, {}};
         if (const CountryResolver* resolver = m_ipv4.resolver())
-            add(text, port, resolver->resolve(address), out);
+            add(text, port, resolver->resolve(address), typed, out);
         else
-            defer(m_ipv4, text, port, {lookup::TypedAddress::Kind::Ipv4, address, {}}, out);
+            defer(m_ipv4, text, port, typed, out);
     }
 
     template <class Out>
@@ -103,12 +117,14 @@ private:
                 addIpv4(text, port, typed.ipv4, out);
                 break;
             case lookup::TypedAddress::Kind::Ipv6:
+                if (!m_rules.admits(typed.ipv6)) break;
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
-                    add(text, port, resolver->resolve(typed.ipv6), out);
+                    add(text, port, resolver->resolve(typed.ipv6), typed, out);
                 else
                     defer(m_ipv6, text, port, typed, out);
                 break;
             case lookup::TypedAddress::Kind::LinkLocal:
+                if (m_rules.admits(typed.ipv6)) add(text, port, std::nullopt, typed, out);
                 break;
         }
     }
@@ -119,12 +135,15 @@ private:
         // (::ffff:c000:201) is still an IPv4 address.
         const std::optional<lookup::TypedAddress> typed = lookup::typedAddressOf(
             lookup::classifyIpv6({found.high, found.low}, false, found.zoned));
-        if (typed) addTyped(found.text, found.portText, *typed, out);
+        if (!typed || (m_rules.firstOfLine && std::exchange(m_lineTaken, true))) return;
+        addTyped(found.text, found.portText, *typed, out);
     }
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
     BothFamiliesScanner m_scanner;
+    RowRules m_rules;
+    bool m_lineTaken = false;  // firstOfLine: the line's first address was handed on
     Flow m_flow = Flow::GoOn;
     std::int64_t m_lineNumber = 0;
 };

@@ -51,6 +51,7 @@ public:
     }
 
     const std::string& name() const noexcept { return m_file->name(); }
+    const std::string& file() const noexcept { return m_file->file(); }
     std::uint64_t bytesRead() const noexcept { return m_bytesRead; }
     std::uint64_t size() const noexcept { return m_file->size(); }
 
@@ -149,19 +150,22 @@ protected:
     virtual bool unpack(unsigned char* out, std::size_t capacity, std::size_t& got) = 0;
 
     [[noreturn]] void damaged() const {
-        throw Error(ErrorKind::FileUnreadable,
-                    "Cannot read " + m_file.name() + ": its " + m_format + " data is damaged");
+        const std::string reason = std::string("its ") + m_format + " data is damaged";
+        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
+                    m_file.file(), reason);
     }
     [[noreturn]] void cutShort() const {
-        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() +
-                                                   ": the file is cut short (its " + m_format +
-                                                   " data ends before it is complete)");
+        const std::string reason = std::string("the file is cut short (its ") + m_format +
+                                   " data ends before it is complete)";
+        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
+                    m_file.file(), reason);
     }
     [[noreturn]] void needsTooMuchMemory() const {
-        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": unpacking its " +
-                                                   m_format + " data would need more than " +
-                                                   std::to_string(kUnpackMemoryLimit >> 20) +
-                                                   " MB of memory");
+        const std::string reason = std::string("unpacking its ") + m_format +
+                                   " data would need more than " +
+                                   std::to_string(kUnpackMemoryLimit >> 20) + " MB of memory";
+        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
+                    m_file.file(), reason);
     }
 
     const unsigned char* input() const noexcept { return m_in.get() + m_inPos; }
@@ -492,7 +496,9 @@ public:
             // The file went to an unpacker that could not start (no thread,
             // no memory): there is nothing left to read it with.
             if (!m_file) std::rethrow_exception(m_failure);
-            while (m_head.size < Head::kSize) {
+            // Text that can no longer be a packed format goes on at once: a
+            // terminal hands over a short first line and waits.
+            while (m_head.size < Head::kSize && mayBePacked(m_head)) {
                 std::size_t n = 0;
                 const Status status =
                     m_file->read(reinterpret_cast<char*>(m_head.bytes) + m_head.size,
@@ -520,6 +526,22 @@ public:
     }
 
 private:
+    // Whether the bytes so far begin any magic that choose() looks for.
+    static bool mayBePacked(const Head& head) {
+        if (head.size == 0) return true;
+        const auto begins = [&](std::initializer_list<unsigned char> magic) {
+            const std::size_t n = std::min(head.size, magic.size());
+            return std::equal(magic.begin(), magic.begin() + n, head.bytes);
+        };
+        // A skippable zstd frame: 0x184D2A5? written little-endian, any low nibble first.
+        static constexpr unsigned char kSkippable[] = {0x2A, 0x4D, 0x18};
+        const std::size_t n = std::min<std::size_t>(head.size - 1, 3);
+        const bool skippable = (head.bytes[0] & 0xF0) == 0x50 &&
+                               std::equal(kSkippable, kSkippable + n, head.bytes + 1);
+        return skippable || begins({0x1F, 0x8B}) || begins({0xFD, '7', 'z', 'X', 'Z', 0x00}) ||
+               begins({0x28, 0xB5, 0x2F, 0xFD}) || begins({'B', 'Z', 'h'});
+    }
+
     static std::unique_ptr<InputSource> choose(RawFile file, const Head& head) {
         if (head.startsWith({0x1F, 0x8B}))
             return std::make_unique<ReadAhead>(

@@ -34,12 +34,19 @@ struct ResultRow {
     std::string_view address;  // the IP cell
     std::string_view port;     // the Port cell: a colon and the port's digits, or empty
     Resolution country;
+    // Why the address has no country, in a run that keeps such rows
+    // (RowRules::withoutCountry): then `country` means nothing and nothing
+    // is counted. Static text; empty for a row with a country.
+    std::string_view reason = {};
 };
 
 // A line of a formatted list that gives no row and asks whether to go on.
 struct FailingLine {
     std::int64_t lineNumber = 0;  // from 1; 0 when the list itself cannot be read
     std::string reason;           // empty for a line in no address form (no description of its own)
+    // What is wrong, always said, in the command line's words: "octet 1 is
+    // 256", or "FILE: reason" for a file that cannot be read.
+    std::string problem;
 };
 
 // The results grid as the analyses see it.
@@ -53,10 +60,17 @@ public:
 class Prompter {
 public:
     virtual ~Prompter() = default;
+    // The file a run reads (as named to it), told before anything about it.
+    virtual void startFile(std::string_view /*path*/) {}
     // A failing line of a formatted list. True = Yes, go on.
     virtual bool askContinue(const FailingLine& line) = 0;
     // A run-time error that ends the free-text scan (OK button only).
     virtual void showError(std::string_view reason) = 0;
+    // What the runs call: the same, with the error also in the command
+    // line's words ("FILE: reason") for a front end that names its files so.
+    virtual void showRunError(std::string_view reason, std::string_view /*problem*/) {
+        showError(reason);
+    }
 };
 
 // Monotonic time, so that a run across midnight has its true duration.

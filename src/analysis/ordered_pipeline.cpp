@@ -21,7 +21,7 @@ namespace {
 // Blocks read, scanned or waiting to be applied at any one time, whatever
 // the thread count: each holds one of the reader's buffers of two blocks
 // and the results of an eighth of a block.
-constexpr unsigned kMostBlocksInFlight = 6;
+constexpr unsigned kMostBlocksInFlight = kMostWorkerThreads;
 
 struct Unit {
     enum class Kind {

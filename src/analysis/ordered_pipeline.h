@@ -46,6 +46,10 @@ public:
     virtual bool piece(std::string_view piece, bool lineEnds) = 0;
 };
 
+// The most worker threads a run has, whatever it asks for: each works a
+// block in flight, and the blocks in flight are few to bound the memory.
+inline constexpr unsigned kMostWorkerThreads = 6;
+
 struct PipelineSettings {
     unsigned threads = 2;                            // scanning threads
     std::size_t blockSize = LineReader::kBlockSize;  // the reader's, as it was opened

@@ -14,6 +14,7 @@
 #include "analysis/line_reader.h"
 #include "analysis/line_work.h"
 #include "analysis/ordered_pipeline.h"
+#include "lookup/error.h"
 
 namespace ipcountry::analysis {
 
@@ -24,7 +25,7 @@ public:
 
     Flow row(const ResultRow& row) {
         m_context.grid.appendRow(row);
-        m_context.table.addHit(row.country.slot);
+        if (row.reason.empty()) m_context.table.addHit(row.country.slot);
         ++m_rowsAdded;
         return Flow::GoOn;
     }
@@ -139,6 +140,13 @@ inline std::string runErrorText(const std::exception& error) {
     return error.what();
 }
 
+// The same error in the command line's words.
+inline std::string runErrorProblem(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+    if (const auto* failure = dynamic_cast<const lookup::Error*>(&error)) return failure->problem();
+    return error.what();
+}
+
 // Reads `path` and hands every piece of every line to `work`, reporting
 // progress once per block read; a cancel or a Stop ends the run where it
 // stands. Any exception ends it with one message (RunError); whatever was
@@ -157,6 +165,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
         if (status == RunStatus::Completed) result.elapsed = context.clock.now() - started;
         return result;
     };
+    context.prompter.startFile(path);
     try {
         LineReader reader;
         reader.open(path, context.blockSize, context.dashIsStandardInput);
@@ -185,9 +194,10 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
         }
     } catch (const std::exception& error) {
         if (errors == RunError::AsMessage) {
-            context.prompter.showError(runErrorText(error));
+            context.prompter.showRunError(runErrorText(error), runErrorProblem(error));
         } else {
-            context.prompter.askContinue(FailingLine{place.lineOfError, runErrorText(error)});
+            context.prompter.askContinue(
+                FailingLine{place.lineOfError, runErrorText(error), runErrorProblem(error)});
         }
         return stop(RunStatus::Stopped);
     }

@@ -10,6 +10,11 @@
 
 namespace ipcountry::analysis {
 
+// The statistics' two sentences, each followed by its value: the window
+// shows them, the driver prints them, and `stats` reads them back.
+inline constexpr std::string_view kElapsedSentence = "Analysis took ";
+inline constexpr std::string_view kTotalSentence = "Total number of IPs is ";
+
 // One country row of the statistics window. Texts are UTF-8.
 struct StatsRow {
     int slot = 0;

@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "lookup/data_folder.h"
 #include "ui/dialogs.h"
 #include "ui/export/xdg_desktop.h"
 #include "ui/main_form.h"
@@ -11,9 +12,11 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("ipcountry"));
 
     ui::QtDialogs dialogs;
-    // The data files stand beside the program.
-    const auto dataDir = QApplication::applicationDirPath().toStdString();
-    auto form = ui::startMainWindow(dataDir, dialogs);
+    // The packaged data stands beside the program; newer ranges that the
+    // user or the system's updater installed win when they are whole.
+    const auto packaged = QApplication::applicationDirPath().toStdString();
+    auto form = ui::startMainWindow(
+        lookup::chooseDataFolders(lookup::standardDataFolderPlaces(packaged)), dialogs);
     if (!form) {
         return 1;
     }

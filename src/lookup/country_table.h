@@ -37,6 +37,8 @@ public:
     bool slotFilled(int slot) const { return m_slots.at(slot).filled; }
 
     void addHit(int slot) { ++m_slots.at(slot).hits; }
+    // Many at once, as merged statistics count them; `hits` is not negative.
+    void addHits(int slot, std::int64_t hits) { m_slots.at(slot).hits += hits; }
     // Takes back one count, as when a counted row leaves the grid; never below 0.
     void removeHit(int slot);
     void clearHits() noexcept;

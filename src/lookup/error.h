@@ -19,11 +19,19 @@ enum class ErrorKind {
 class Error : public std::runtime_error {
 public:
     Error(ErrorKind kind, const std::string& description)
-        : std::runtime_error(description), m_kind(kind) {}
+        : std::runtime_error(description), m_kind(kind), m_problem(description) {}
+    // An error about one file: the command line names the file and the
+    // reason alone (strerror's text for a system error), as cat and grep do.
+    Error(ErrorKind kind, const std::string& description, const std::string& file,
+          const std::string& reason)
+        : std::runtime_error(description), m_kind(kind), m_problem(file + ": " + reason) {}
     ErrorKind kind() const noexcept { return m_kind; }
+    // "FILE: reason" for an error about a file, else the description.
+    const std::string& problem() const noexcept { return m_problem; }
 
 private:
     ErrorKind m_kind;
+    std::string m_problem;
 };
 
 }  // namespace ipcountry::lookup

@@ -14,33 +14,39 @@ namespace ipcountry::lookup {
 
 namespace {
 
-[[noreturn]] void throwOpenError(const std::string& name, int error) {
+[[noreturn]] void throwOpenError(const std::string& name, const std::string& file, int error) {
+    const std::string reason = std::strerror(error);
     if (error == ENOENT || error == ENOTDIR)
-        throw Error(ErrorKind::FileNotFound, "File not found: " + name);
+        throw Error(ErrorKind::FileNotFound, "File not found: " + name, file, reason);
     if (error == EACCES || error == EPERM)
-        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + name);
-    throw Error(ErrorKind::FileUnreadable, "Cannot open " + name + ": " + std::strerror(error));
+        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + name, file, reason);
+    throw Error(ErrorKind::FileUnreadable, "Cannot open " + name + ": " + reason, file, reason);
 }
 
 }  // namespace
 
-OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept) : m_name(path.string()) {
-    if (m_name.empty())
-        throw Error(ErrorKind::FileNotFound, "File not found: no file name was given");
+OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept)
+    : m_name(path.string()), m_file(m_name) {
+    if (m_name.empty()) {
+        throw Error(ErrorKind::FileNotFound, "File not found: no file name was given", m_file,
+                    std::strerror(ENOENT));
+    }
     // The system would open the name only up to the NUL: another file.
-    if (m_name.find('\0') != std::string::npos)
-        throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name);
+    if (m_name.find('\0') != std::string::npos) {
+        throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name, m_file,
+                    "the name holds a NUL character");
+    }
     // Opening a pipe that nobody writes to would otherwise wait for a writer.
     const int nonBlocking = accept == Accept::AnyButFolder ? O_NONBLOCK : 0;
     m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC | nonBlocking);
-    if (m_fd < 0) throwOpenError(m_name, errno);
+    if (m_fd < 0) throwOpenError(m_name, m_file, errno);
     describe(accept);
 }
 
-OpenedFile::OpenedFile(StandardInput) : m_name("standard input") {
+OpenedFile::OpenedFile(StandardInput) : m_name("standard input"), m_file("-") {
     // A descriptor of our own, so that closing it leaves standard input open.
     m_fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (m_fd < 0) throwOpenError(m_name, errno);
+    if (m_fd < 0) throwOpenError(m_name, m_file, errno);
     describe(Accept::AnyButFolder);
 }
 
@@ -49,15 +55,16 @@ void OpenedFile::describe(Accept accept) {
     if (::fstat(m_fd, &st) != 0) {
         const int error = errno;
         ::close(m_fd);
-        throwOpenError(m_name, error);
+        throwOpenError(m_name, m_file, error);
     }
     m_regular = S_ISREG(st.st_mode);
     if (!m_regular && (S_ISDIR(st.st_mode) || accept == Accept::RegularFile)) {
         ::close(m_fd);
+        const bool folder = S_ISDIR(st.st_mode);
         throw Error(ErrorKind::FileUnreadable,
-                    S_ISDIR(st.st_mode)
-                        ? "Cannot read " + m_name + ": it is a directory, not a file"
-                        : "Cannot read " + m_name + ": it is not a regular file");
+                    folder ? "Cannot read " + m_name + ": it is a directory, not a file"
+                           : "Cannot read " + m_name + ": it is not a regular file",
+                    m_file, folder ? std::strerror(EISDIR) : "not a regular file");
     }
     m_device = static_cast<std::uint64_t>(st.st_dev);
     m_inode = static_cast<std::uint64_t>(st.st_ino);
@@ -77,9 +84,11 @@ std::size_t OpenedFile::read(char* buffer, std::size_t capacity) {
             ::poll(&ready, 1, -1);
             continue;
         }
-        if (errno != EINTR)
-            throw Error(ErrorKind::FileUnreadable,
-                        "Cannot read " + m_name + ": " + std::strerror(errno));
+        if (errno != EINTR) {
+            const std::string reason = std::strerror(errno);
+            throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_name + ": " + reason, m_file,
+                        reason);
+        }
     }
 }
 

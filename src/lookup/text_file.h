@@ -38,6 +38,8 @@ public:
     OpenedFile& operator=(const OpenedFile&) = delete;
 
     const std::string& name() const noexcept { return m_name; }
+    // How the command line names it in its messages: the path, or "-".
+    const std::string& file() const noexcept { return m_file; }
     bool isRegular() const noexcept { return m_regular; }
     std::uint64_t device() const noexcept { return m_device; }
     std::uint64_t inode() const noexcept { return m_inode; }
@@ -59,6 +61,7 @@ private:
     void describe(Accept accept);
 
     std::string m_name;
+    std::string m_file;
     int m_fd = -1;
     bool m_regular = false;
     std::uint64_t m_device = 0, m_inode = 0, m_size = 0;

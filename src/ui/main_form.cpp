@@ -34,18 +34,18 @@ struct ButtonLayout {
 
 }  // namespace
 
-MainForm::MainForm(std::filesystem::path dataDir, Dialogs& dialogs, analysis::Clock* clock,
+MainForm::MainForm(lookup::DataFolders folders, Dialogs& dialogs, analysis::Clock* clock,
                    QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_dataDir(std::move(dataDir)),
+      m_folders(std::move(folders)),
       m_dialogs(dialogs),
       m_ownClock(clock ? nullptr : std::make_unique<analysis::SteadyClock>()),
       m_clock(clock ? *clock : *m_ownClock),
-      m_ranges(m_dataDir),
-      m_ranges6(m_dataDir),
-      m_flags(m_dataDir) {
+      m_ranges(m_folders.ranges),
+      m_ranges6(m_folders.ranges),
+      m_flags(m_folders.flags) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Find country by IP"));
     setWindowIcon(appIcon());
@@ -148,7 +148,7 @@ void MainForm::buildControls() {
 void MainForm::onMainWindowLoad() {
     setUpResultGrid();
     // The country table is filled only after the grid is set up.
-    m_table = lookup::loadCountryTable(m_dataDir);
+    m_table = lookup::loadCountryTable(m_folders.countries);
 }
 
 void MainForm::setUpResultGrid() {
@@ -318,9 +318,9 @@ void MainForm::exportToExcel() {
     }
 }
 
-std::unique_ptr<MainForm> startMainWindow(const std::filesystem::path& dataDir, Dialogs& dialogs) {
+std::unique_ptr<MainForm> startMainWindow(const lookup::DataFolders& folders, Dialogs& dialogs) {
     try {
-        return std::make_unique<MainForm>(dataDir, dialogs);
+        return std::make_unique<MainForm>(folders, dialogs);
     } catch (const lookup::Error& e) {
         dialogs.message(
             nullptr,

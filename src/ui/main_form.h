@@ -9,6 +9,7 @@
 
 #include "analysis/interfaces.h"
 #include "lookup/country_table.h"
+#include "lookup/data_folder.h"
 #include "lookup/range_file.h"
 #include "ui/dialogs.h"
 #include "ui/flag_cache.h"
@@ -32,9 +33,13 @@ public:
         std::function<void(const ResultGrid& grid, QWidget* owner, Dialogs& dialogs)>;
 
     // Builds the window and runs onMainWindowLoad. Throws lookup::Error when
-    // the country list of `dataDir` cannot be loaded.
-    MainForm(std::filesystem::path dataDir, Dialogs& dialogs, analysis::Clock* clock = nullptr,
+    // the country list cannot be loaded.
+    MainForm(lookup::DataFolders folders, Dialogs& dialogs, analysis::Clock* clock = nullptr,
              QWidget* parent = nullptr);
+    // Every data file from `dataDir`.
+    MainForm(const std::filesystem::path& dataDir, Dialogs& dialogs,
+             analysis::Clock* clock = nullptr, QWidget* parent = nullptr)
+        : MainForm(lookup::DataFolders::allIn(dataDir), dialogs, clock, parent) {}
     ~MainForm() override;
 
     ResultGrid& resultGrid() { return m_grid; }
@@ -64,7 +69,7 @@ private:
     void showFlag(const QImage& image);
     void showWrongData(const QString& description);
 
-    std::filesystem::path m_dataDir;
+    lookup::DataFolders m_folders;
     Dialogs& m_dialogs;
     std::unique_ptr<analysis::Clock> m_ownClock;
     analysis::Clock& m_clock;
@@ -86,6 +91,10 @@ private:
 
 // Creates the main window for the program: on a country list that cannot be
 // loaded it shows a message naming the file and the problem and returns null.
-std::unique_ptr<MainForm> startMainWindow(const std::filesystem::path& dataDir, Dialogs& dialogs);
+std::unique_ptr<MainForm> startMainWindow(const lookup::DataFolders& folders, Dialogs& dialogs);
+inline std::unique_ptr<MainForm> startMainWindow(const std::filesystem::path& dataDir,
+                                                 Dialogs& dialogs) {
+    return startMainWindow(lookup::DataFolders::allIn(dataDir), dialogs);
+}
 
 }  // namespace ipcountry::ui

@@ -94,10 +94,13 @@ void Stats::onStatisticsLoad() {
     const auto stats = analysis::buildStatistics(m_source.table, addressCount(m_source.results),
                                                  m_source.elapsed, m_locale.decimalSeparator);
     m_total = stats.total;
+    const auto sentence = [](std::string_view text) {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    };
     m_label1->setText(
-        QStringLiteral("Analysis took ") +
+        sentence(analysis::kElapsedSentence) +
         QString::fromStdString(formatElapsed(stats.elapsed, m_locale.longTimePattern, m_locale)));
-    m_label2->setText(QStringLiteral("Total number of IPs is ") + QString::number(stats.total));
+    m_label2->setText(sentence(analysis::kTotalSentence) + QString::number(stats.total));
     m_statsGrid.addItem("Country\tNumber of IPs\tPercentage", 0);
     m_statsGrid.setFixedRows(1);
     m_statsGrid.setColWidth(0, 2000);

@@ -32,8 +32,11 @@ class FakeGrid final : public ResultSink {
 public:
     explicit FakeGrid(const lookup::CountryTable& table) : m_table(table) {}
     void appendRow(const ResultRow& row) override {
+        // A row without a country shows its reason where the country would be.
         rows.push_back(Row{std::string(row.address), std::string(row.port),
-                           std::string(countryName(m_table, row.country)), row.country.slot});
+                           row.reason.empty() ? std::string(countryName(m_table, row.country))
+                                              : "(" + std::string(row.reason) + ")",
+                           row.country.slot});
     }
     std::vector<Row> rows;
 

@@ -75,6 +75,7 @@ struct RunSetup {
     std::size_t blockSize = LineReader::kBlockSize;
     std::deque<bool> answers;  // Yes once they run out
     DataFiles data;
+    RowRules rows;
 };
 
 Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
@@ -85,6 +86,7 @@ Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
     AnalysisContext context = f.context();
     context.threads = setup.threads;
     context.blockSize = setup.blockSize;
+    context.rows = setup.rows;
     const RunResult result = analysis == Analysis::Formatted ? runFormattedList(path, context)
                                                              : runFreeTextScan(path, context);
     Outcome o{std::move(f.grid.rows),
@@ -214,6 +216,41 @@ TEST(ParallelRuns, randomTextGivesTheSameOutcome) {
         const std::string path = dir.write("random.txt", content);
         for (const Analysis analysis : {Analysis::FreeText, Analysis::Formatted})
             expectSameOnEveryThreadCount(analysis, path);
+        if (HasFailure()) return;
+    }
+}
+
+// The row rules on random text: the first address of a line cut into
+// pieces by every block size is the first of the whole line, and the filters
+// and the rows without a country hold on every thread count.
+TEST(ParallelRuns, rowRulesGiveTheSameOutcome) {
+    std::mt19937 rng(2412);
+    const std::string fragments[] = {"10.1.2.3", ":8080",  " ",    "1.2.3.4",  "\n",        "x",
+                                     "192.168.", "7",      "\r\n", "2001:db8", "::1",       "]:443",
+                                     "[",        "fe80::", "%e0",  "64.0.0.9", "127.0.0.1 "};
+    std::string why;
+    lookup::NetworkSet only;
+    only.add(*lookup::parseNetwork("0.0.0.0/1", why));
+    only.add(*lookup::parseNetwork("2001:db8::/33", why));
+    only.seal();
+    lookup::NetworkSet exclude;
+    exclude.add(*lookup::parseNetwork("10.1.0.0/16", why));
+    exclude.seal();
+    TempDir dir;
+    for (int round = 0; round < 2; ++round) {
+        std::string content;
+        const int count = 2000 + static_cast<int>(rng() % 3000);
+        for (int n = 0; n < count; ++n) content += fragments[rng() % std::size(fragments)];
+        // A line far longer than any block, whose first address comes late.
+        content += "\n" + std::string(5000, 'x') + " 64.1.2.3 then 1.2.3.4\n";
+        const std::string path = dir.write("rules.txt", content);
+        RunSetup setup;
+        setup.rows = RowRules{true, nullptr, nullptr, true};
+        expectSameOnEveryThreadCount(Analysis::FreeText, path, setup);
+        setup.rows = RowRules{true, &only, &exclude, false};
+        expectSameOnEveryThreadCount(Analysis::FreeText, path, setup);
+        setup.rows = RowRules{false, &only, &exclude, true};
+        expectSameOnEveryThreadCount(Analysis::Formatted, path, setup);
         if (HasFailure()) return;
     }
 }

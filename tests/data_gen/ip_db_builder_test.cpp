@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "lookup/address_text.h"
+#include "lookup/ipv6_text.h"
+#include "support/special_addresses.h"
+
 namespace {
 
 using ipcountry::data::Address6;
+using ipcountry::data::buildRangeFileLines;
+using ipcountry::data::ConvertOptions;
 using ipcountry::data::countAddresses;
 using ipcountry::data::CsvRange;
 using ipcountry::data::flattenRanges;
@@ -177,6 +183,108 @@ TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
             ADD_FAILURE() << "accepted: " << row;
         } catch (const SourceError& e) {
             EXPECT_EQ(std::string(e.what()).rfind("line 2: ", 0), 0u) << row << " -> " << e.what();
+        }
+    }
+}
+
+// A fault must be named by the line it stands on, counted as an editor
+// counts: blank lines and the lines a quoted field runs over count too.
+TEST(ParseRangeCsv, namesTheLineOfTheFaultAsAnEditorCountsIt) {
+    const struct {
+        const char* csv;
+        const char* line;
+    } cases[] = {
+        {"1.0.0.0,1.0.0.255,DE\n\n1.0.1.0,1.0.1.255,de\n", "line 3: "},
+        {"1.0.0.0,1.0.0.255,DE\r\n\r\n\r\n1.0.1.0,1.0.1.255\r\n", "line 4: "},
+        {"1.0.0.0,1.0.0.255,DE,\"two\nlines\"\n1.0.1.0,1.0.1.255,de\n", "line 3: "},
+        {"start,end,country\n1.0.0.0,1.0.0.255,DE\n1.0.1.0,1.0.1.255,DE,\"open\n", "line 3: "},
+        {"1.0.0.0,1.0.0.255,DE\n1.0.1.0,1.0.1.255,\"D\"E\"\n", "line 2: "},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.csv);
+        try {
+            (void)parseRangeCsv(in);
+            ADD_FAILURE() << "accepted: " << c.csv;
+        } catch (const SourceError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(c.line, 0), 0u) << c.csv << " -> " << e.what();
+        }
+    }
+}
+
+// The code a range file gives an address, by the file's own rule: the last
+// line that starts at or below it, unless that is the closing line.
+template <class Address>
+std::string codeOf(const std::vector<ipcountry::data::BasicIpDbLine<Address>>& lines,
+                   Address address) {
+    std::size_t found = lines.size();
+    for (std::size_t i = 0; i < lines.size() && lines[i].start <= address; ++i) found = i;
+    if (found + 1 >= lines.size()) return "ZZ";
+    return lines[found].code;
+}
+
+// A source that gives a country to the whole address space, as the bundled
+// data's upstream did for private and documentation blocks: every address of
+// the registries' table loses it, the globally reachable rows and the
+// neighbours keep it, and --keep-special keeps everything the file can hold.
+TEST(BuildRangeFileLines, cutsTheSpecialPurposeBlocksOutOfEverySource) {
+    using ipcountry::test::kSpecialAddresses4;
+    using ipcountry::test::kSpecialAddresses6;
+    const std::vector<CsvRange> whole4{{0, 0xFFFFFFFF, "DE"}};
+    const std::vector<ipcountry::data::CsvRange6> whole6{{Address6{}, Address6::max(), "DE"}};
+    for (const bool keep : {false, true}) {
+        const auto lines4 = buildRangeFileLines(whole4, ConvertOptions{keep});
+        for (const auto& row : kSpecialAddresses4) {
+            const auto address = ipcountry::lookup::readPlainAddress(row.address);
+            ASSERT_TRUE(address) << row.address;
+            const bool kept = row.keepsCountry || (keep && *address != 0xFFFFFFFF);
+            EXPECT_EQ(codeOf(lines4, *address), kept ? "DE" : "ZZ")
+                << row.address << " in " << row.block << (keep ? ", kept" : "");
+        }
+        const auto lines6 = buildRangeFileLines(whole6, ConvertOptions{keep});
+        for (const auto& row : kSpecialAddresses6) {
+            const auto address = ipcountry::lookup::readIpv6Value(row.address);
+            ASSERT_TRUE(address) << row.address;
+            const bool kept = row.keepsCountry || (keep && *address != Address6::max());
+            EXPECT_EQ(codeOf(lines6, *address), kept ? "DE" : "ZZ")
+                << row.address << " in " << row.block << (keep ? ", kept" : "");
+        }
+    }
+}
+
+// A source that leaves nothing would make a file answering "unknown" for
+// every address: refused, unless the special blocks are what it is for.
+TEST(BuildRangeFileLines, refusesASourceThatYieldsNoRange) {
+    const struct {
+        const char* name;
+        std::string csv;
+        bool ipv6;
+        bool keepSpecial;
+        const char* error;  // nullptr: lines are built
+    } cases[] = {
+        {"empty", "", false, false, "the source yields no IPv4 range"},
+        {"headerOnly", "start,end,country\n", false, false, "the source yields no IPv4 range"},
+        {"noCountryOnly", "1.0.0.0,1.0.0.255,-\n", false, false, "yields no IPv4 range"},
+        {"privateOnly", "192.168.0.0,192.168.255.255,AU\n10.0.0.0,10.0.0.255,AU\n", false, false,
+         "outside the special-purpose address blocks (--keep-special keeps them)"},
+        {"privateKept", "192.168.0.0,192.168.255.255,AU\n", false, true, nullptr},
+        {"emptyIpv6", "", true, false, "the source yields no IPv6 range"},
+        {"documentationOnly", "2001:db8::,2001:db8:ffff::,JP\nfd00::,fd00::ff,JP\n", true, false,
+         "yields no IPv6 range outside"},
+        {"documentationKept", "2001:db8::,2001:db8:ffff::,JP\n", true, true, nullptr},
+        {"aReachableExceptionIsARange", "192.0.0.9,192.0.0.9,DE\n", false, false, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.csv);
+        try {
+            const std::size_t lines =
+                c.ipv6 ? buildRangeFileLines(parseRangeCsv<Address6>(in), {c.keepSpecial}).size()
+                       : buildRangeFileLines(parseRangeCsv(in), {c.keepSpecial}).size();
+            EXPECT_EQ(c.error, nullptr) << c.name;
+            EXPECT_GE(lines, 3u) << c.name;  // gap, range, closing line
+        } catch (const SourceError& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos)
+                << c.name << ": " << e.what();
         }
     }
 }

@@ -21,7 +21,6 @@ namespace fs = std::filesystem;
 
 const std::string kDir = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/driver";
 const std::string kData = "--data-dir '" + kDir + "' ";
-const std::string kWrong = "Error due to wrong data entered! ";
 
 const std::string kLogRows =
     "2.9.9.9\t:443\tKorea, Republic of\n1.1.1.1\t\tGermany\n4.4.4.4\t:80\tThe \"Quoted\" Isles\n"
@@ -29,10 +28,14 @@ const std::string kLogRows =
 const std::string kSecondRows = "2.0.0.7\t:8080\tKorea, Republic of\n1.0.0.9\t\tGermany\n";
 // The statistics of log.txt and second.log together.
 const std::string kBothStats =
-    "\nAnalysis took 0:00:00\nTotal number of IPs is 7\nGermany\t2\t28.6%\n"
-    "Korea, Republic of\t2\t28.6%\nC\xC3\xB4te d'Ivoire\t1\t14.3%\n"
-    "The \"Quoted\" Isles\t1\t14.3%\n\t1\t14.3%\n";
+    "\nAnalysis took 0:00:00\nTotal number of IPs is 7 (7 distinct)\nGermany\tDE\t2\t28.6%\n"
+    "Korea, Republic of\tKR\t2\t28.6%\nC\xC3\xB4te d'Ivoire\tCI\t1\t14.3%\n"
+    "The \"Quoted\" Isles\tQQ\t1\t14.3%\n\tUS\t1\t14.3%\n";
 const std::string kSecondStats =
+    "\nAnalysis took 0:00:00\nTotal number of IPs is 2 (2 distinct)\nGermany\tDE\t1\t50.0%\n"
+    "Korea, Republic of\tKR\t1\t50.0%\n";
+// The same as the driver printed it before codes and distinct addresses.
+const std::string kSecondStatsWithoutCodes =
     "\nAnalysis took 0:00:00\nTotal number of IPs is 2\nGermany\t1\t50.0%\n"
     "Korea, Republic of\t1\t50.0%\n";
 
@@ -71,7 +74,28 @@ const fs::path& scratch() {
               "Total number of IPs is 1\nUnited States\t1\t100.0%\n");
         write("block-cut.tsv", "1.0.0.9\t\tGermany\n\nAnalysis took 0:00:01\n");
         write("empty.txt", "");
-        write("stats.tsv", kSecondStats);
+        write("two-blocks.tsv",
+              "\nAnalysis took 0:00:01\nTotal number of IPs is 1\nGermany\t1\t100.0%\n"
+              "\nAnalysis took 0:00:02\nTotal number of IPs is 1\nGermany\tDE\t1\t100.0%\n");
+        const std::string huge =
+            "\nAnalysis took 1000:00:00\nTotal number of IPs is 9000000000000000000\n"
+            "Germany\tDE\t9000000000000000000\t100.0%\n";
+        write("huge.tsv", huge);
+        write("two-huge.tsv", huge + huge);
+        write("zero.tsv", "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n");
+        write("zero-distinct.tsv",
+              "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n");
+        write("empty-port.json",
+              "{\"ip\":\"1.0.0.1\",\"port\":,\"country\":\"Germany\",\"code\":\"DE\"}\n");
+        write("port.txt", "1.0.0.1:65535\n");
+        write("uk-row.tsv", "1.2.3.4\t\tUnited Kingdom\n");
+        fs::create_directories(d / "uk");
+        write("uk/Country.dbf", "GBUnited Kingdom\r\nUKUnited Kingdom\r\n");
+        write(
+            "three.tsv",
+            "1.0.0.1\t\tGermany\n2.0.0.7\t\tKorea, Republic of\n1.0.0.2\t\tGermany\n"
+            "3.0.0.1\t\tC\xC3\xB4te d'Ivoire\n1.0.0.3\t\tGermany\n2.0.0.8\t\tKorea, Republic of\n");
+        write("stats.tsv", kSecondStatsWithoutCodes);
         std::system(("gzip -c '" + (d / "second.log").string() + "' > '" +
                      (d / "second.log.gz").string() + "'")
                         .c_str());
@@ -96,24 +120,28 @@ INSTANTIATE_TEST_SUITE_P(
                    kLogRows + kSecondRows + kBothStats, "", 0},
         DriverCase{"standardInputAmongFiles", kData + "unformatted " + at("second.log") + " - < " + at("second.log.gz"),
                    kSecondRows + kSecondRows, "", 0},
-        // A file that cannot be read is named; the others are read; no statistics.
+        // A file that cannot be read is named; the others are read and
+        // counted, and the statistics say they are incomplete.
         DriverCase{"missingFileAmongGoodOnes",
                    kData + "--stats unformatted " + at("second.log") + " " + at("missing.log") + " " + at("second.log"),
-                   kSecondRows + kSecondRows,
-                   (scratch() / "missing.log").string() + ": " + kWrong + "File not found: " +
-                       (scratch() / "missing.log").string() + "\n", 1},
+                   kSecondRows + kSecondRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 4 (2 distinct)\n"
+                   "Germany\tDE\t2\t50.0%\nKorea, Republic of\tKR\t2\t50.0%\n",
+                   "ipcountry-batch: " + (scratch() / "missing.log").string() + ": No such file or directory\n"
+                   "ipcountry-batch: the statistics are incomplete: they leave out " +
+                       (scratch() / "missing.log").string() + ", not read to the end\n", 1},
         DriverCase{"stopOnErrorEndsAtAFileThatCannotBeRead",
                    kData + "--stop-on-error unformatted " + at("missing.log") + " " + at("second.log"), "",
-                   "*missing.log: " + kWrong + "File not found", 1},
+                   "*missing.log: No such file or directory\n", 1},
         DriverCase{"standardInputOnlyOnce", kData + "unformatted - " + at("second.log") + " -", "",
                    "*- (standard input) is named more than once", 2},
         DriverCase{"failingLinesNameTheirFile", kData + "formatted " + at("list1.txt") + " " + at("list2.txt"),
                    "1.0.0.1\t:25\tGermany\n5.0.0.1\t:\tUSA\n2.0.0.1\t:0080\tKorea, Republic of\n"
                    "4.0.0.1\t:123456\tThe \"Quoted\" Isles\n3.0.0.1\t:ab\tC\xC3\xB4te d'Ivoire\n",
-                   (scratch() / "list1.txt").string() + ": line 2: " + kWrong + "\n", 0},
+                   "ipcountry-batch: " + (scratch() / "list1.txt").string() + ":2: not an IPv4 or IPv6 address\n", 0},
         DriverCase{"stopOnErrorEndsTheWholeRun",
                    kData + "--stats --stop-on-error formatted " + at("list1.txt") + " " + at("list2.txt"),
-                   "1.0.0.1\t:25\tGermany\n", (scratch() / "list1.txt").string() + ": line 2: " + kWrong + "\n", 1},
+                   "1.0.0.1\t:25\tGermany\n",
+                   "ipcountry-batch: " + (scratch() / "list1.txt").string() + ":2: not an IPv4 or IPv6 address\n", 1},
         // Ports for programs: the text after the colon; in json a number
         // where it is 1 to 5 digits, null where there is none.
         DriverCase{"csvPortsWithoutTheirColon", kData + "--format csv formatted " + at("list2.txt"),
@@ -127,26 +155,64 @@ INSTANTIATE_TEST_SUITE_P(
                    "{\"ip\":\"2.0.0.1\",\"port\":80,\"country\":\"Korea, Republic of\",\"code\":\"KR\"}\n"
                    "{\"ip\":\"4.0.0.1\",\"port\":\"123456\",\"country\":\"The \\\"Quoted\\\" Isles\",\"code\":\"QQ\"}\n"
                    "{\"ip\":\"3.0.0.1\",\"port\":\"ab\",\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n",
-                   "*line 2: ", 0},
+                   "*list1.txt:2: ", 0},
         DriverCase{"statsOfTsvRows", kData + "stats " + at("rows.tsv"), kSecondStats, "", 0},
         DriverCase{"statsOfNothing", kData + "stats " + at("empty.txt"),
-                   "\nAnalysis took 0:00:00\nTotal number of IPs is 0\n", "", 0},
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n", "", 0},
         // A block that follows no rows counts in their place: stats merges stats.
         DriverCase{"statsOfStatistics", kData + "stats - " + at("rows.tsv") + " < " + at("stats.tsv"),
-                   "\nAnalysis took 0:00:00\nTotal number of IPs is 4\nGermany\t2\t50.0%\n"
-                   "Korea, Republic of\t2\t50.0%\n", "", 0},
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 4\nGermany\tDE\t2\t50.0%\n"
+                   "Korea, Republic of\tKR\t2\t50.0%\n", "", 0},
         DriverCase{"statsNamesEachMalformedLine", kData + "stats " + at("bad.tsv"), "",
                    "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
-                       ": line 2: not a row (IP, Port and Country separated by TABs)\n"
+                       ":2: not a row (IP, Port and Country separated by TABs)\n"
                        "ipcountry-batch: " + (scratch() / "bad.tsv").string() +
-                       ": line 3: the country 'Atlantis' is not one of " + kDir + "/Country.dbf\n", 1},
+                       ":3: the country 'Atlantis' is not one of " + kDir + "/Country.dbf\n", 1},
         DriverCase{"statsBlockMustAgreeWithItsRows", kData + "stats " + at("block-disagrees.tsv"), "",
-                   "*block-disagrees.tsv: line 3: the statistics block does not agree with the 1 rows before it\n", 1},
+                   "*block-disagrees.tsv:3: the statistics block does not agree with the 1 rows before it\n", 1},
         DriverCase{"statsInputEndsInsideABlock", kData + "stats " + at("block-cut.tsv"), "",
-                   "*block-cut.tsv: line 4: the file ends inside a statistics block\n", 1},
+                   "*block-cut.tsv:4: the file ends inside a statistics block\n", 1},
         DriverCase{"statsInputFormatNamed", kData + "--input-format json stats " + at("rows.tsv"), "",
-                   "*rows.tsv: line 1: not a JSON object\n", 1},
-        DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*File not found", 1},
+                   "*rows.tsv:1: not a JSON object\n", 1},
+        DriverCase{"statsMissingFile", kData + "stats " + at("missing.tsv"), "", "*missing.tsv: No such file or directory\n", 1},
+        // Inputs a mutation run showed nothing caught.
+        DriverCase{"statsAddsTheElapsedTimesOfBlocks", kData + "stats " + at("two-blocks.tsv"),
+                   "\nAnalysis took 0:00:03\nTotal number of IPs is 2\nGermany\tDE\t2\t100.0%\n", "", 0},
+        DriverCase{"statsReadsAnEmptyBlockBack", kData + "stats " + at("zero.tsv") + " " + at("zero-distinct.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n", "", 0},
+        DriverCase{"statsRefusesAnEmptyJsonValue", kData + "stats " + at("empty-port.json"), "",
+                   "*empty-port.json:1: not a JSON object\n", 1},
+        DriverCase{"statsTakesTheFirstSlotOfAName", "--data-dir " + at("uk") + " stats " + at("uk-row.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 1 (1 distinct)\nUnited Kingdom\tGB\t1\t100.0%\n",
+                   "", 0},
+        // Counts near the largest: merged at once, refused where they overflow.
+        DriverCase{"statsOfAHugeBlock", kData + "stats " + at("huge.tsv"),
+                   "\nAnalysis took 1000:00:00\nTotal number of IPs is 9000000000000000000\n"
+                   "Germany\tDE\t9000000000000000000\t100.0%\n", "", 0},
+        DriverCase{"statsOfTwoHugeBlocks", kData + "stats " + at("two-huge.tsv"), "",
+                   "*two-huge.tsv:8: the statistics add up to more addresses than can be counted\n", 1},
+        DriverCase{"jsonPortOfFiveDigits", kData + "--format json formatted " + at("port.txt"),
+                   "{\"ip\":\"1.0.0.1\",\"port\":65535,\"country\":\"Germany\",\"code\":\"DE\"}\n", "", 0},
+        // Statistics for people: the biggest first, a few only, by name.
+        DriverCase{"statsTopTwo", kData + "--top 2 stats " + at("three.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 6 (6 distinct)\nGermany\tDE\t3\t50.0%\n"
+                   "Korea, Republic of\tKR\t2\t33.3%\n(other countries)\t\t1\t16.7%\n", "", 0},
+        DriverCase{"statsTopTwoByName", kData + "--sort name --top 2 stats " + at("three.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 6 (6 distinct)\nGermany\tDE\t3\t50.0%\n"
+                   "Korea, Republic of\tKR\t2\t33.3%\n(other countries)\t\t1\t16.7%\n", "", 0},
+        DriverCase{"statsByCount", kData + "--sort count stats " + at("three.tsv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 6 (6 distinct)\nGermany\tDE\t3\t50.0%\n"
+                   "Korea, Republic of\tKR\t2\t33.3%\nC\xC3\xB4te d'Ivoire\tCI\t1\t16.7%\n", "", 0},
+        DriverCase{"statsByName", kData + "--format csv --sort name stats " + at("three.tsv"),
+                   "\r\nElapsed seconds,Total,Distinct\r\nS,6,6\r\n\r\nCountry,Code,Count,Share\r\n"
+                   "C\xC3\xB4te d'Ivoire,CI,1,16.7\r\nGermany,DE,3,50.0\r\n\"Korea, Republic of\",KR,2,33.3\r\n", "", 0},
+        DriverCase{"statsRefusesStatisticsCutByTop",
+                   kData + "--top 1 stats " + at("three.tsv") + " | '" + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' " +
+                       kData + "stats",
+                   "", "*-:5: the statistics were cut by --top: the countries left out cannot be merged\n", 1},
+        DriverCase{"statsOfFilesReadBesideAMissingOne", kData + "stats " + at("rows.tsv") + " " + at("missing.tsv"),
+                   kSecondStats, "*the statistics are incomplete: they leave out " +
+                       (scratch() / "missing.tsv").string() + ", not read to the end\n", 1},
         DriverCase{"findIntoAFullDisk", kData + "find 1.0.0.1 > /dev/full", "",
                    "ipcountry-batch: write error: No space left on device\n", 1},
         DriverCase{"analysisIntoAFullDisk", kData + "--stats unformatted " + inDriverDir("log.txt") + " > /dev/full", "",
@@ -156,6 +222,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
+// The driver's own statistics read back whole in every format, with the US
+// slot of the country list left empty, as the test data's list leaves it:
+// its statistics row has the empty name of every unfilled slot.
+class StatsRoundTrip : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StatsRoundTrip, readsTheDriversOwnStatisticsBack) {
+    const std::string driver = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-batch' ";
+    const DriverCase c{"roundTrip",
+                       kData + "--stats --format " + GetParam() + " unformatted " +
+                           inDriverDir("log.txt") + " | " + driver + kData + "stats",
+                       kLogRows.substr(0, 0) +
+                           "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 "
+                           "distinct)\nGermany\tDE\t1\t20.0%\n"
+                           "Korea, Republic of\tKR\t1\t20.0%\nC\xC3\xB4te d'Ivoire\tCI\t1\t20.0%\n"
+                           "The \"Quoted\" Isles\tQQ\t1\t20.0%\n\tUS\t1\t20.0%\n",
+                       "", 0};
+    expectDriverAnswers(c);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, StatsRoundTrip, ::testing::Values("tsv", "csv", "json"));
+
 // Answers and the message of a wrong address on one stream keep the order
 // of the addresses, however the two streams are buffered.
 TEST(DriverMerge, answersAndErrorsKeepTheirOrderOnOneStream) {
@@ -163,16 +250,11 @@ TEST(DriverMerge, answersAndErrorsKeepTheirOrderOnOneStream) {
         kData + "find 1.0.0.1 1.2.3.999 2.0.0.1 a.b - 5.0.0.1 < " + inDriverDir("addresses.txt"),
         true);
     EXPECT_EQ(result.out,
-              "1.0.0.1\tDE\tGermany\n1.2.3.999: " + kWrong +
-                  "\n2.0.0.1\tKR\tKorea, Republic of\n"
-                  "a.b: " +
-                  kWrong +
-                  "Type mismatch: octet 1 (\"a\") is not a number\n"
-                  "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n"
-                  "line 4: " +
-                  kWrong +
-                  "Invalid argument: the address has fewer than three dots\n"
-                  "7.0.0.1\t\tUnknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n5.0.0.1\tUS\tUSA\n");
+              "1.0.0.1\tDE\tGermany\nipcountry-batch: 1.2.3.999: octet 4 is 999\n"
+              "2.0.0.1\tKR\tKorea, Republic of\nipcountry-batch: a.b: not an IPv4 or IPv6 address\n"
+              "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n\t\t\n"
+              "ipcountry-batch: -:3: empty line\n1.2.3\t\t\nipcountry-batch: -:4: 3 octets, not 4\n"
+              "7.0.0.1\t\tUnknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n5.0.0.1\tUS\tUSA\n");
     EXPECT_EQ(result.status, 1);
 }
 
@@ -202,8 +284,7 @@ TEST(DriverMerge, runningOutOfMemoryIsAMessageNotAnAbort) {
         EXPECT_EQ(err.find("terminate"), std::string::npos) << kib << " KiB: " << err;
         if (status == 1) {
             ++messages;
-            EXPECT_TRUE(err.starts_with("ipcountry-batch: ") || err.starts_with(kWrong))
-                << kib << " KiB: " << err;
+            EXPECT_TRUE(err.starts_with("ipcountry-batch: ")) << kib << " KiB: " << err;
         }
     }
     EXPECT_GT(messages, 0);
@@ -239,9 +320,20 @@ TEST(DriverMerge, aReaderThatLeavesEndsTheRunQuietly) {
 std::string statisticsOf(const std::string& output) {
     static const std::regex took("Analysis took [0-9:]+");
     std::size_t start = output.rfind("\nAnalysis took ");
-    if (start == std::string::npos) start = output.rfind("\r\nElapsed seconds,Total\r\n");
+    if (start == std::string::npos) start = output.rfind("\r\nElapsed seconds,Total,");
     if (start == std::string::npos) start = output.rfind("\n{\"elapsed_seconds\":") + 1;
     return std::regex_replace(withoutElapsed(output.substr(start)), took, "Analysis took S");
+}
+
+// The statistics without their count of distinct addresses, which a merge
+// of statistics blocks without their rows cannot know.
+std::string withoutDistinct(const std::string& statistics) {
+    static const std::regex tsv(R"( \([0-9]+ distinct\))");
+    static const std::regex csv("(Elapsed seconds,Total,Distinct\r\nS,[0-9]+,)[0-9]+");
+    static const std::regex json(R"("distinct":[0-9]+)");
+    return std::regex_replace(
+        std::regex_replace(std::regex_replace(statistics, tsv, ""), csv, "$1"), json,
+        "\"distinct\":null");
 }
 
 // A log of the kinds of lines servers write, with the real data's countries.
@@ -289,6 +381,7 @@ TEST(DriverMerge, mergedStatisticsOfShardsAreThoseOfTheWhole) {
         for (auto n = 1 + random() % 7; n > 0; --n) cuts.push_back(random() % (log.size() + 1));
         std::sort(cuts.begin(), cuts.end());
         std::string outputs;
+        bool blocksAlone = false;  // a shard's rows merged away
         for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
             const std::string shard = (dir / ("shard" + std::to_string(k))).string();
             std::ofstream(shard, std::ios::binary)
@@ -303,6 +396,7 @@ TEST(DriverMerge, mergedStatisticsOfShardsAreThoseOfTheWhole) {
                 run("--format " + std::string(kFormats[random() % 3]) + " stats '" + printed +
                     "' > '" + combined + "'");
                 outputs += " '" + combined + "'";
+                blocksAlone = true;
             } else if (random() % 3 == 0) {
                 std::system(("gzip '" + printed + "'").c_str());
                 outputs += " '" + printed + ".gz'";
@@ -313,8 +407,14 @@ TEST(DriverMerge, mergedStatisticsOfShardsAreThoseOfTheWhole) {
         for (const char* format : kFormats) {
             const std::string whole = run(std::string("--stats --format ") + format +
                                           " unformatted '" + (dir / "whole.log").string() + "'");
-            EXPECT_EQ(statisticsOf(run(std::string("--format ") + format + " stats" + outputs)),
-                      statisticsOf(whole))
+            // Blocks merged without their rows leave the distinct addresses
+            // unknown, unless they are the only ones with addresses.
+            const std::string expected = statisticsOf(whole);
+            const std::string merged =
+                statisticsOf(run(std::string("--format ") + format + " stats" + outputs));
+            EXPECT_EQ(merged, blocksAlone && merged == withoutDistinct(merged)
+                                  ? withoutDistinct(expected)
+                                  : expected)
                 << "trial " << trial << ", " << format << ":" << outputs;
         }
     }

@@ -2,9 +2,13 @@
 // driver answering from it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+
+#include "support/special_addresses.h"
 
 #include "tools/driver_support.h"
 
@@ -22,34 +26,39 @@ struct ConverterRun {
     int status = -1;
 };
 
-ConverterRun makeIpDb(const std::string& arguments) {
-    const fs::path err = fs::temp_directory_path() / "ipcountry-make-ip-db.err";
-    const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR + "/ipcountry-make-ip-db' " +
-                                arguments + " 2>'" + err.string() + "' >/dev/null";
-    const int raw = std::system(command.c_str());
-    return {readFile(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
-}
-
 class MakeIpDbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::remove_all(m_dir);
+        std::string pattern = (fs::temp_directory_path() / "ipcountry-make-ip-db-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        m_dir = m_root / "data";
         fs::create_directories(m_dir);
         fs::copy_file(std::string(IPCOUNTRY_TEST_DATA_DIR) + "/driver/Country.dbf",
                       m_dir / "Country.dbf");
     }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    ConverterRun makeIpDb(const std::string& arguments) const {
+        const fs::path err = m_root / "make-ip-db.err";
+        const std::string command = std::string("'") + IPCOUNTRY_BIN_DIR +
+                                    "/ipcountry-make-ip-db' " + arguments + " 2>'" + err.string() +
+                                    "' >/dev/null";
+        const int raw = std::system(command.c_str());
+        return {readFile(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+    }
 
     std::string source(const std::string& text) {
-        std::ofstream(m_dir / "source.csv", std::ios::binary) << text;
-        return "'" + (m_dir / "source.csv").string() + "'";
+        std::ofstream(m_root / "source.csv", std::ios::binary) << text;
+        return "'" + (m_root / "source.csv").string() + "'";
     }
     std::string target(const char* name) const { return "'" + (m_dir / name).string() + "'"; }
     std::string find(const std::string& addresses) const {
         return runDriver("--data-dir '" + m_dir.string() + "' find " + addresses, true).out;
     }
 
-    const fs::path m_dir = fs::temp_directory_path() / "ipcountry-make-ip-db-test";
+    fs::path m_root;  // unique per run; the source and messages stay out of the data folder
+    fs::path m_dir;
 };
 
 // One source holding both families, as a database's CSV often does, in the
@@ -61,15 +70,15 @@ TEST_F(MakeIpDbTest, bothFamiliesOfOneSourceServeTheDriver) {
         "\"1.0.0.0\",\"1.0.0.255\",\"DE\",\"Germany, Federal Republic\"\r\n"
         "2.0.0.0,2.0.0.255,KR\r\n"
         "\"0.0.0.0\",\"0.0.0.1\",\"-\",\"-\"\r\n"
-        "2001:db8::,2001:db8::ffff,US,x\r\n"
-        "\"2001:db8::\",\"2001:db8::\",QQ\r\n");
+        "2a00:db8::,2a00:db8::ffff,US,x\r\n"
+        "\"2a00:db8::\",\"2a00:db8::\",QQ\r\n");
     ASSERT_EQ(makeIpDb(csv + " " + target("IP_db.dbf")).status, 0);
     const ConverterRun ipv6 = makeIpDb("--ipv6 " + csv + " " + target("IP6_db.dbf"));
     ASSERT_EQ(ipv6.status, 0) << ipv6.err;
-    EXPECT_EQ(ipv6.err, "2 rows, 2 disjoint ranges, 4 lines; 3 IPv4 rows passed over\n");
-    EXPECT_EQ(find("1.0.0.7 2.0.0.255 2.0.1.0 2001:db8::1 2001:db8::"),
+    EXPECT_EQ(ipv6.err, "2 rows, 4 lines; 3 IPv4 rows passed over\n");
+    EXPECT_EQ(find("1.0.0.7 2.0.0.255 2.0.1.0 2a00:db8::1 2a00:db8::"),
               "1.0.0.7\tDE\tGermany\n2.0.0.255\tKR\tKorea, Republic of\n2.0.1.0\t\tUnknown\n"
-              "2001:db8::1\tUS\tUSA\n2001:db8::\tQQ\tThe \"Quoted\" Isles\n");
+              "2a00:db8::1\tUS\tUSA\n2a00:db8::\tQQ\tThe \"Quoted\" Isles\n");
 }
 
 // A malformed source is named with its line, and the file that was there
@@ -88,6 +97,12 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
          "line 1: the start is not an IPv4 address (an IPv6 number? use --ipv6)", 1},
         {"2001:db8::,2001:db8::ff,DE\n", "", "no IPv4 rows, but 1 IPv6 rows (use --ipv6)", 1},
         {"1.0.0.0,1.0.0.255,DE\n", "--fast", "unknown option --fast", 2},
+        {"1.0.0.0,1.0.0.255,DE\n\n1.0.1.0,1.0.1.255,de\n", "",
+         "source.csv: line 3: the country code is not two upper-case letters", 1},
+        // Nothing left to write: a file of unknowns would look like a success.
+        {"", "", "source.csv: the source yields no IPv4 range\n", 1},
+        {"10.0.0.0,10.255.255.255,DE\n192.168.0.0,192.168.255.255,DE\n", "",
+         "yields no IPv4 range outside the special-purpose address blocks", 1},
     };
     for (const auto& c : cases) {
         const ConverterRun run =
@@ -98,10 +113,47 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
     }
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
-    EXPECT_EQ(files, 3);  // Country.dbf, IP_db.dbf and the source: no temporary left
+    EXPECT_EQ(files, 2);  // Country.dbf and IP_db.dbf: no temporary left
     EXPECT_EQ(makeIpDb(source("1.0.0.0,1.0.0.255,DE\n") + " '" + m_dir.string() + "/no/IP_db.dbf'")
                   .status,
               1);
+}
+
+// A source that claims the whole address space, as the bundled data's
+// upstream claimed private and documentation blocks: the driver finds no
+// country in any special-purpose block, in every form of the address, and
+// the source's own where the registry says the block is globally reachable;
+// --keep-special keeps the source's word.
+TEST_F(MakeIpDbTest, specialPurposeBlocksLoseTheSourcesCountryUnlessKept) {
+    const std::string csv =
+        source("0.0.0.0,255.255.255.255,DE\n::,ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,DE\n");
+    std::string addresses;
+    const auto forms = ipcountry::test::specialAddressForms();
+    for (const auto& form : forms) addresses += " " + form.text;
+    for (const bool keep : {false, true}) {
+        const std::string options = keep ? "--keep-special " : "";
+        ASSERT_EQ(makeIpDb(options + csv + " " + target("IP_db.dbf")).status, 0);
+        const ConverterRun ipv6 = makeIpDb(options + "--ipv6 " + csv + " " + target("IP6_db.dbf"));
+        ASSERT_EQ(ipv6.status, 0) << ipv6.err;
+        std::istringstream answers(find(addresses));
+        for (const auto& form : forms) {
+            std::string line;
+            ASSERT_TRUE(std::getline(answers, line)) << form.text;
+            // The last address of each family cannot start a range of its own.
+            const bool last = std::string(form.row->address) == "255.255.255.255" ||
+                              std::string(form.row->address).starts_with("ffff:ffff");
+            // Nor is a link-local address ever looked up: it names a host on one link.
+            const bool linkLocal = std::string_view(form.row->block).starts_with("fe80::/10");
+            const bool country = form.row->keepsCountry || (keep && !last && !linkLocal);
+            // No country: a ZZ line's code, or none past the closing line.
+            if (country)
+                EXPECT_EQ(line, form.text + "\tDE\tGermany") << form.row->block;
+            else
+                EXPECT_TRUE(line == form.text + "\tZZ\tUnknown" ||
+                            line == form.text + "\t\tUnknown")
+                    << line << ": " << form.row->block << (keep ? ", --keep-special" : "");
+        }
+    }
 }
 
 }  // namespace

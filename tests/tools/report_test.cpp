@@ -238,6 +238,7 @@ protected:
                  m_dir / "data/world_map.txt");
         fs::copy(source / "access.log", m_dir / "<script>.log");
         std::ofstream(m_dir / "empty.log").close();
+        std::ofstream(m_dir / "reasons.log") << "12.0.0.1 and 10.0.0.7\n";
     }
     void TearDown() override { fs::remove_all(m_dir); }
     std::string quoted(const fs::path& p) const { return "'" + (m_dir / p).string() + "'"; }
@@ -267,18 +268,33 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
         {"severalFilesOneMissing",
          page + "unformatted " + quoted("empty.log") + " " + quoted("gone.log") + " " +
              quoted("<script>.log"),
-         1, "<b>not to the end</b>", "gone.log: not read to the end"},
+         1, "<b>not to the end</b>", "gone.log: No such file or directory\n"},
         {"joinedOutputOption",
          "report -o" + quoted("page.html") + " formatted " + quoted("empty.log"), 0,
          "id=\"no-addresses\"", ""},
         {"outputFolderMissing",
          "report -o " + quoted("none/page.html") + " unformatted " + quoted("empty.log"), 1, "",
-         "cannot write"},
+         "none/page.html: No such file or directory\n"},
         {"standardOutputFull", "report unformatted " + quoted("empty.log") + " >/dev/full", 1, "",
          "cannot write the page to standard output"},
         {"kindMissing", "report " + quoted("empty.log"), 2, "",
          "report needs formatted or unformatted"},
         {"fileMissing", "report unformatted", 2, "", "report needs at least one file"},
+        {"usNamedAsItsRows", page + "unformatted " + quoted("<script>.log"), 0,
+         "<td class=\"addr\">11.46.118.87</td><td class=\"place\">USA</td>", ""},
+        {"reasonsInATableOfTheirOwn", page + "--all unformatted " + quoted("reasons.log"), 0,
+         "<h2>Addresses without a country</h2>\n<table id=\"reasons-table\">\n<thead><tr>"
+         "<th>Reason</th><th class=\"n\">Addresses</th><th class=\"n\">Share</th></tr>"
+         "</thead>\n<tbody>\n<tr><td>unknown</td><td class=\"n\">1</td><td class=\"n\">50.0%</td>",
+         ""},
+        {"firstAddressOfEachLine", page + "--first unformatted " + quoted("reasons.log"), 0,
+         "id=\"no-addresses\"", ""},
+        {"onlyTheNetworksAsked", page + "--only 11.0.0.0/8 unformatted " + quoted("<script>.log"),
+         0, "<b id=\"total\">1</b>", ""},
+        {"firstOfAFormattedList", page + "--first formatted " + quoted("empty.log"), 2, "",
+         "--first applies to unformatted"},
+        {"badNetwork", page + "--exclude 10.0.0.0/99 unformatted " + quoted("empty.log"), 2, "",
+         "'10.0.0.0/99': the prefix length of an IPv4 network is 0 to 32"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

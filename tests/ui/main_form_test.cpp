@@ -18,6 +18,7 @@
 
 #include "support/deadline.h"
 #include "support/scripted_dialogs.h"
+#include "support/special_addresses.h"
 #include "ui/grid_view.h"
 #include "ui/main_form.h"
 #include "ui/test_data_dir.h"
@@ -305,6 +306,32 @@ const FindCase kFindCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(MainForm, FindPaths, ::testing::ValuesIn(kFindCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// With the bundled data, an address that no country holds shows "Unknown"
+// and no flag, as 10.0.0.1 always did, in every form it may be typed in.
+TEST(MainFormBundledData, findShowsUnknownInEverySpecialPurposeBlock) {
+    ScriptedDialogs dialogs;
+    MainForm form(std::filesystem::path(IPCOUNTRY_BIN_DIR), dialogs);
+    auto* text1 = form.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    auto* find = form.findChild<QPushButton*>(QStringLiteral("Command1"));
+    auto* label3 = form.findChild<QLabel*>(QStringLiteral("Label3"));
+    auto* image1 = form.findChild<QLabel*>(QStringLiteral("Image1"));
+    ASSERT_TRUE(text1 && find && label3 && image1);
+    const auto findCountry = [&](const std::string& address) {
+        text1->setText(QString::fromStdString(address));
+        QTest::mouseClick(find, Qt::LeftButton);
+        return label3->text().toStdString();
+    };
+    ASSERT_EQ(findCountry("8.8.8.8"), "USA");  // the data answers at all
+    for (const auto& address : test::specialAddressForms()) {
+        if (address.row->keepsCountry) continue;
+        EXPECT_EQ(findCountry("8.8.8.8"), "USA");
+        EXPECT_EQ(findCountry(address.text), "Unknown")
+            << address.text << ": " << address.row->block;
+        EXPECT_TRUE(image1->pixmap().isNull()) << address.text;
+    }
+    EXPECT_TRUE(dialogs.messages().empty());
+}
 
 TEST_F(MainFormTest, findWithErrorsSaysExactlyTheFixedTextForABadKey) {
     find("1.2.3.999");

@@ -1,14 +1,18 @@
 #include "ip_db_builder.h"
 
-#include <arpa/inet.h>
-
-#include <charconv>
-#include <cstdio>
+#include <algorithm>
 #include <istream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <string_view>
 #include <type_traits>
+
+#include "lookup/address_key.h"
+#include "lookup/address_text.h"
+#include "lookup/csv_fields.h"
+#include "lookup/ipv6_text.h"
+#include "lookup/special_blocks.h"
 
 namespace ipcountry::data {
 namespace {
@@ -17,16 +21,12 @@ namespace {
     throw SourceError("line " + std::to_string(lineNo) + ": " + what);
 }
 
-bool parseNumber(std::string_view text, std::uint64_t max, std::uint64_t& value) {
-    if (text.empty() || text.size() > 10) {
-        return false;
-    }
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value <= max;
-}
-
 bool allDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool hasDigit(std::string_view text) {
+    return text.find_first_of("0123456789") != std::string_view::npos;
 }
 
 // What a field says of its family by its form: IPv6 text has a colon, IPv4
@@ -36,95 +36,34 @@ bool looksIpv4(std::string_view text) {
     return !looksIpv6(text) && text.find('.') != std::string_view::npos;
 }
 
-bool parseAddress(std::string_view text, std::uint32_t& address) {
-    if (text.find('.') == std::string_view::npos) {
-        std::uint64_t value = 0;
-        if (!parseNumber(text, 0xFFFFFFFFULL, value)) {
-            return false;
-        }
-        address = static_cast<std::uint32_t>(value);
-        return true;
+// GCC and Clang both have a 128-bit integer; __extension__ says we know it
+// is theirs, not the standard's.
+__extension__ using Wide = unsigned __int128;
+
+// The decimal number some databases write for an address instead of its text.
+bool readDecimal(std::string_view text, Wide max, Wide& value) {
+    if (!allDigits(text) || text.size() > 39) return false;
+    value = 0;
+    for (const char c : text) {
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        if (value > (max - digit) / 10) return false;
+        value = value * 10 + digit;
     }
-    std::uint32_t result = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        const std::size_t dot = text.find('.');
-        const bool last = octet == 3;
-        if (last != (dot == std::string_view::npos)) {
-            return false;
-        }
-        std::uint64_t value = 0;
-        if (!parseNumber(text.substr(0, dot), 255, value) ||
-            (dot != std::string_view::npos && dot > 3)) {
-            return false;
-        }
-        result = (result << 8) | static_cast<std::uint32_t>(value);
-        text = last ? std::string_view() : text.substr(dot + 1);
-    }
-    address = result;
     return true;
 }
 
-bool parseAddress(std::string_view text, Address6& address) {
-    if (allDigits(text)) {
-        // The 128-bit number some databases write for an IPv6 address.
-        if (text.size() > 39) return false;
-        // GCC and Clang both have a 128-bit integer; __extension__ says we
-        // know it is theirs, not the standard's.
-        __extension__ using Wide = unsigned __int128;
-        Wide value = 0;
-        constexpr Wide kMax = ~static_cast<Wide>(0);
-        for (const char c : text) {
-            const unsigned digit = static_cast<unsigned>(c - '0');
-            if (value > (kMax - digit) / 10) return false;
-            value = value * 10 + digit;
-        }
-        address.high = static_cast<std::uint64_t>(value >> 64);
-        address.low = static_cast<std::uint64_t>(value);
-        return true;
-    }
-    // inet_pton wants a terminated string; no IPv6 text form is longer than 45 characters.
-    char buffer[64];
-    if (text.empty() || text.size() >= sizeof buffer) {
-        return false;
-    }
-    text.copy(buffer, text.size());
-    buffer[text.size()] = '\0';
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, buffer, bytes) != 1) {
-        return false;
-    }
-    address = Address6::fromBytes(bytes);
-    return true;
+std::optional<std::uint32_t> readAddress(std::string_view text, std::uint32_t /*family*/) {
+    if (text.find('.') != std::string_view::npos) return lookup::readPlainAddress(text);
+    Wide value = 0;
+    if (text.size() > 10 || !readDecimal(text, 0xFFFFFFFFu, value)) return std::nullopt;
+    return static_cast<std::uint32_t>(value);
 }
 
-// The first three fields of a CSV line, each with or without quotes; the
-// columns after them (a country's name, which may hold commas) are not read.
-bool firstThreeFields(std::string_view line, std::string_view (&fields)[3]) {
-    std::size_t pos = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (pos < line.size() && line[pos] == '"') {
-            const std::size_t close = line.find('"', pos + 1);
-            if (close == std::string_view::npos) {
-                return false;
-            }
-            fields[i] = line.substr(pos + 1, close - pos - 1);
-            pos = close + 1;
-            if (pos < line.size() && line[pos] != ',') {
-                return false;
-            }
-        } else {
-            const std::size_t comma = line.find(',', pos);
-            fields[i] = line.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
-            pos = comma == std::string_view::npos ? line.size() : comma;
-        }
-        if (i < 2) {
-            if (pos >= line.size()) {
-                return false;
-            }
-            ++pos;  // the comma
-        }
-    }
-    return true;
+std::optional<Address6> readAddress(std::string_view text, Address6 /*family*/) {
+    if (!allDigits(text)) return lookup::readIpv6Value(text);
+    Wide value = 0;
+    if (!readDecimal(text, ~static_cast<Wide>(0), value)) return std::nullopt;
+    return Address6{static_cast<std::uint64_t>(value >> 64), static_cast<std::uint64_t>(value)};
 }
 
 // What the generic steps need to know of each address family.
@@ -135,11 +74,7 @@ template <>
 struct Family<std::uint32_t> {
     static constexpr const char* kName = "IPv4";
     static constexpr std::uint32_t kLast = 0xFFFFFFFF;
-    static std::string key(std::uint32_t a) {
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(a));
-        return hex;
-    }
+    static std::string key(std::uint32_t a) { return lookup::addressToKey(a); }
     static std::string text(std::uint32_t a) { return std::to_string(a); }
 };
 
@@ -173,26 +108,26 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
     constexpr bool kIpv6 = std::is_same_v<Address, Address6>;
     ParseSummary counted;
     std::vector<BasicCsvRange<Address>> rows;
-    std::string line;
-    std::size_t lineNo = 0;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (lineNo == 1 && line.starts_with("\xEF\xBB\xBF")) {
-            line.erase(0, 3);  // the byte order mark some programs write before UTF-8
-        }
-        if (line.empty()) {
-            continue;
-        }
-        std::string_view field[3];
-        if (!firstThreeFields(line, field)) {
-            if (lineNo == 1 && line.find_first_of("0123456789") == std::string::npos) {
+    lookup::CsvReader reader(in);
+    lookup::CsvRecord record;
+    while (reader.next(record)) {
+        const std::size_t lineNo = record.line;
+        if (record.problem.empty() && record.blank()) continue;
+        const std::vector<std::string>& field = record.fields;
+        // A first line of names (start,end,country) is a header.
+        const auto header = [&] {
+            return lineNo == 1 && std::none_of(field.begin(), field.end(),
+                                               [](const std::string& f) { return hasDigit(f); });
+        };
+        if (!record.problem.empty() || field.size() < 3) {
+            if (header()) {
                 counted.header = true;
                 continue;
             }
-            fail(lineNo, "expected comma-separated fields start,end,country");
+            fail(lineNo, record.problem.empty()
+                             ? std::string("expected comma-separated fields start,end,country")
+                             : "expected comma-separated fields start,end,country: " +
+                                   std::string(record.problem));
         }
         // Rows of the other family, by the form of their text: a source that
         // holds both is converted once for each.
@@ -202,9 +137,9 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
             continue;
         }
         BasicCsvRange<Address> row;
-        if (!parseAddress(field[0], row.first)) {
-            // A first line of names (start,end,country) is a header.
-            if (lineNo == 1 && field[0].find_first_of("0123456789") == std::string_view::npos) {
+        const auto first = readAddress(field[0], Address{});
+        if (!first) {
+            if (header()) {
                 counted.header = true;
                 continue;
             }
@@ -212,20 +147,17 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
                  std::string("the start is not an ") + F::kName + " address" +
                      (!kIpv6 && allDigits(field[0]) ? " (an IPv6 number? use --ipv6)" : ""));
         }
-        if (!parseAddress(field[1], row.last)) {
-            fail(lineNo, std::string("the end is not an ") + F::kName + " address");
-        }
-        if (row.last < row.first) {
-            fail(lineNo, "the range ends before it starts");
-        }
+        const auto last = readAddress(field[1], Address{});
+        if (!last) fail(lineNo, std::string("the end is not an ") + F::kName + " address");
+        row.first = *first;
+        row.last = *last;
+        if (row.last < row.first) fail(lineNo, "the range ends before it starts");
         if (field[2] == "-") {
             ++counted.noCountry;  // a range the source names no country for
             continue;
         }
-        row.code = std::string(field[2]);
-        if (!isCode(row.code)) {
-            fail(lineNo, "the country code is not two upper-case letters");
-        }
+        row.code = field[2];
+        if (!isCode(row.code)) fail(lineNo, "the country code is not two upper-case letters");
         rows.push_back(std::move(row));
     }
     if (summary != nullptr) {
@@ -314,6 +246,35 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
     return lines;
 }
 
+namespace {
+
+template <class Address>
+const auto& specialRanges() {
+    if constexpr (std::is_same_v<Address, Address6>)
+        return lookup::specialRanges6();
+    else
+        return lookup::specialRanges4();
+}
+
+}  // namespace
+
+template <class Address>
+std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
+    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options) {
+    std::vector<BasicCsvRange<Address>> flat = flattenRanges(rows);
+    const bool any = !flat.empty();
+    if (!options.keepSpecial) flat = lookup::cutSpecialRanges(flat, specialRanges<Address>());
+    if (flat.empty()) {
+        // A file of nothing but ZZ would answer "unknown" for every address
+        // and look like a success.
+        throw SourceError(std::string("the source yields no ") + Family<Address>::kName + " range" +
+                          (any ? " outside the special-purpose address blocks (--keep-special "
+                                 "keeps them)"
+                               : ""));
+    }
+    return makeIpDbLines(flat);
+}
+
 template <class Address>
 void writeIpDb(std::ostream& out, const std::vector<BasicIpDbLine<Address>>& lines) {
     for (const BasicIpDbLine<Address>& line : lines) {
@@ -335,6 +296,10 @@ template std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>&);
 template std::vector<CsvRange6> flattenRanges(const std::vector<CsvRange6>&);
 template std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>&);
 template std::vector<IpDbLine6> makeIpDbLines(const std::vector<CsvRange6>&);
+template std::vector<IpDbLine> buildRangeFileLines(const std::vector<CsvRange>&,
+                                                   const ConvertOptions&);
+template std::vector<IpDbLine6> buildRangeFileLines(const std::vector<CsvRange6>&,
+                                                    const ConvertOptions&);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine>&);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine6>&);
 

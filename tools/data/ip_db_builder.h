@@ -57,8 +57,9 @@ struct ParseSummary {
 };
 
 // Parses "start,end,CC" rows, the CSV forms of the free country databases:
-// fields with or without double quotes, more columns after the three (not
-// read), a first line of column names, CRLF or LF. Addresses are IPv4 dotted
+// fields with or without double quotes (RFC 4180, as lookup::CsvReader reads
+// them), more columns after the three (not read), a first line of column
+// names, CRLF or LF. Addresses are IPv4 dotted
 // text or a 32-bit number; for IPv6 any text form inet_pton reads or a
 // 128-bit decimal number. Rows whose text is of the other family are passed
 // over, so that a source holding both is read once per family; a country of
@@ -84,6 +85,24 @@ std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRang
 // holds, and for IPv6 ffff:...:ffff lies in reserved space nobody is assigned.
 template <class Address>
 std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat);
+
+// How a source becomes a range file.
+struct ConvertOptions {
+    // Keep the countries a source gives to special-purpose address blocks
+    // (private networks, documentation, multicast, ...: lookup/special_blocks.h),
+    // for a file that maps internal networks to offices on purpose. By
+    // default they are cut out: the registries assign them to no country.
+    bool keepSpecial = false;
+};
+
+// The one way from a source's rows to a range file's lines, whatever the
+// source: flattenRanges, then the special-purpose blocks cut out unless
+// options.keepSpecial, then makeIpDbLines. Throws SourceError ("... yields no
+// IPv4 range") when no range is left, so that no file answering "unknown"
+// for every address is written.
+template <class Address>
+std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
+    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options);
 
 // Writes the lines as the upper-case hex start (8 digits for IPv4, 32 for
 // IPv6) followed by the code, with CRLF line ends.

@@ -1,9 +1,6 @@
 // ipcountry-make-ip-db: a country database's CSV ranges into the range file
 // the program reads. `--help` tells how to use it; the manual page is made
 // from that text.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -13,12 +10,14 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "common/output_file.h"
 #include "ip_db_builder.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -31,7 +30,7 @@ namespace {
 
 // Also the source of the manual page (help2man, with ipcountry-make-ip-db.h2m).
 constexpr const char* kHelp =
-    "Usage: ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+    "Usage: ipcountry-make-ip-db [--ipv6] [--keep-special] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
     "Convert the address ranges of a country database, in CSV form, into the\n"
     "range file that ipcountry and ipcountry-batch read: IP_db.dbf from the IPv4\n"
     "rows, or with --ipv6 IP6_db.dbf from the IPv6 rows.\n"
@@ -47,56 +46,53 @@ constexpr const char* kHelp =
     "  - leaves its range unknown, as are the addresses no row holds. Where\n"
     "  rows overlap, a later row wins for its own addresses.\n"
     "\n"
+    "  The special-purpose address blocks of the IANA registries (private\n"
+    "  networks such as 10.0.0.0/8 and 192.168.0.0/16, loopback, link-local,\n"
+    "  shared address space, documentation such as 192.0.2.0/24 and\n"
+    "  2001:db8::/32, benchmarking, unique-local fc00::/7, multicast, reserved\n"
+    "  240.0.0.0/4, ...) belong to no country: they are cut out of the ranges,\n"
+    "  whatever the source says, except for the few blocks that the registries\n"
+    "  call globally reachable (such as 192.0.0.9/32). A source that leaves no\n"
+    "  range is refused.\n"
+    "\n"
     "Options:\n"
     "  --ipv6              read the IPv6 rows and write IP6_db.dbf\n"
+    "  --keep-special      keep the countries the source gives to special-purpose\n"
+    "                      blocks, for a file that maps internal networks to\n"
+    "                      offices on purpose\n"
     "  -h, --help          print this help and exit\n"
     "  --version           print the version and exit\n"
     "\n"
     "OUTPUT.dbf is written beside its final name and renamed into place only\n"
-    "when it is whole, so a failed run leaves any earlier file as it was. The\n"
+    "when it is whole, so a failed run leaves any earlier file as it was; it\n"
+    "keeps that file's mode, and a symbolic link there stays a link to the\n"
+    "new file. A device or FIFO is written in place. The\n"
     "optional COUNTS.tsv (IPv4 only) receives CODE<TAB>ADDRESSES per country,\n"
     "most first. A summary goes to standard error; a malformed line is named\n"
     "with its number and nothing is written.\n"
     "\n"
     "Exit status:\n"
     "  0   the range file was written\n"
-    "  1   the source could not be read or held a malformed line, or the output\n"
-    "      could not be written\n"
+    "  1   the source could not be read, held a malformed line or left no range,\n"
+    "      or the output could not be written\n"
     "  2   wrong usage\n";
 
 int usageError(const std::string& problem) {
     std::cerr << "ipcountry-make-ip-db: " << problem
-              << "\nUsage: ipcountry-make-ip-db [--ipv6] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+              << "\nUsage: ipcountry-make-ip-db [--ipv6] [--keep-special] SOURCE.csv OUTPUT.dbf "
+                 "[COUNTS.tsv]\n"
                  "Try 'ipcountry-make-ip-db --help' for more information.\n";
     return 2;
 }
 
-// Writes `target` through a temporary file in its own folder, renamed over
-// it once complete: a reader never sees half a file, and a failure leaves
-// the old one.
+// Writes what `write` puts out to `target` as every output file of ours is
+// written: whole or not at all, into the file a link names, in place on a
+// device.
 bool writeBeside(const std::string& target, const std::function<void(std::ostream&)>& write) {
-    const std::filesystem::path path(target);
-    std::string temporary =
-        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        std::cerr << target << ": cannot write: " << std::strerror(errno) << '\n';
-        return false;
-    }
-    ::close(fd);
-    errno = 0;
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    std::ostringstream out;
     write(out);
-    out.close();
-    // The file is read by others: the permissions a new file would get, not mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    std::error_code ec;
-    std::filesystem::permissions(temporary, static_cast<std::filesystem::perms>(0666 & ~mask), ec);
-    if (!out || ec || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::cerr << target << ": cannot write"
-                  << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << '\n';
-        std::remove(temporary.c_str());
+    if (const auto problem = ipcountry::output::writeOutputFile(target, out.str())) {
+        std::cerr << target << ": cannot write: " << problem->reason << '\n';
         return false;
     }
     return true;
@@ -104,7 +100,7 @@ bool writeBeside(const std::string& target, const std::function<void(std::ostrea
 
 // Converts and writes; false after reporting a failure.
 template <class Address>
-bool convert(const char* source, const char* output,
+bool convert(const char* source, const char* output, const data::ConvertOptions& options,
              std::vector<data::BasicIpDbLine<Address>>& lines) {
     constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
     std::ifstream in(source, std::ios::binary);
@@ -114,7 +110,6 @@ bool convert(const char* source, const char* output,
     }
     data::ParseSummary summary;
     std::size_t rowCount = 0;
-    std::size_t rangeCount = 0;
     try {
         const auto rows = data::parseRangeCsv<Address>(in, &summary);
         if (in.bad()) {
@@ -128,18 +123,16 @@ bool convert(const char* source, const char* output,
                       << (kIpv6 ? "" : " (use --ipv6)") << '\n';
             return false;
         }
-        const auto flat = data::flattenRanges(rows);
         rowCount = rows.size();
-        rangeCount = flat.size();
-        lines = data::makeIpDbLines(flat);
+        lines = data::buildRangeFileLines(rows, options);
     } catch (const data::SourceError& e) {
         std::cerr << source << ": " << e.what() << '\n';
         return false;
     }
     if (!writeBeside(output, [&lines](std::ostream& out) { data::writeIpDb(out, lines); }))
         return false;
-    std::cerr << rowCount << " rows, " << rangeCount << " disjoint ranges, " << lines.size()
-              << " lines";
+    std::cerr << rowCount << " rows, " << lines.size() << " lines";
+    if (options.keepSpecial) std::cerr << "; special-purpose blocks kept";
     if (summary.otherFamily > 0)
         std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
                   << " rows passed over";
@@ -153,6 +146,7 @@ bool convert(const char* source, const char* output,
 int main(int argc, char** argv) {
     std::vector<std::string_view> operands;
     bool ipv6 = false;
+    data::ConvertOptions convertOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
@@ -165,6 +159,8 @@ int main(int argc, char** argv) {
         }
         if (arg == "--ipv6") {
             ipv6 = true;
+        } else if (arg == "--keep-special") {
+            convertOptions.keepSpecial = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return usageError("unknown option " + std::string(arg));
         } else {
@@ -178,10 +174,10 @@ int main(int argc, char** argv) {
     const char* output = operands[1].data();
     if (ipv6) {
         std::vector<data::IpDbLine6> lines;
-        return convert(source, output, lines) ? 0 : 1;
+        return convert(source, output, convertOptions, lines) ? 0 : 1;
     }
     std::vector<data::IpDbLine> lines;
-    if (!convert(source, output, lines)) {
+    if (!convert(source, output, convertOptions, lines)) {
         return 1;
     }
     if (operands.size() == 3) {

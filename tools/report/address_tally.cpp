@@ -1,5 +1,8 @@
 #include "address_tally.h"
 
+#include "analysis/row_rules.h"
+#include "lookup/country_table.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -68,9 +71,22 @@ void AddressTally::grow() {
     }
 }
 
+// A row's country or reason in one number: the slot (0 and up), the US as
+// its rows name it, or a reason without a country.
+namespace {
+constexpr std::int32_t kUsa = -1;
+constexpr std::int32_t kFirstReason = -2;
+}  // namespace
+
 void AddressTally::appendRow(const analysis::ResultRow& result) {
     const std::string_view ip = result.address;
-    const int slot = result.country.slot;
+    std::int32_t slot = result.country.usa ? kUsa : result.country.slot;
+    if (!result.reason.empty()) {
+        const std::size_t reason = analysis::noCountryReasonIndex(result.reason)
+                                       .value_or(analysis::kNoCountryReasons.size() - 1);
+        ++m_reasons[reason];
+        slot = kFirstReason - static_cast<std::int32_t>(reason);
+    }
     ++m_rows;
     if (m_waiting == kAhead) {
         count(m_pending[m_first]);
@@ -154,7 +170,17 @@ std::vector<AddressTally::Entry> AddressTally::top(std::size_t n) {
     std::sort_heap(best.begin(), best.end(), before);
     std::vector<Entry> out;
     for (const Cell* cell : best)
-        out.push_back(Entry{std::string(textOf(*cell)), cell->slot, cell->rows});
+        out.push_back(Entry{std::string(textOf(*cell)), cell->slot, cell->rows, false, {}});
+    for (Entry& entry : out) {
+        if (entry.slot == kUsa) {
+            entry.slot = lookup::kUsSlot;
+            entry.usa = true;
+        } else if (entry.slot <= kFirstReason) {
+            entry.reason =
+                analysis::kNoCountryReasons[static_cast<std::size_t>(kFirstReason - entry.slot)];
+            entry.slot = 0;
+        }
+    }
     return out;
 }
 

@@ -21,11 +21,15 @@ public:
         std::string address;  // the file's 8-bit text
         int slot = 0;         // where its first row was counted
         std::int64_t rows = 0;
+        bool usa = false;         // its rows name the US as countryName does
+        std::string_view reason;  // its first row had no country, for this reason
     };
 
     void appendRow(const analysis::ResultRow& row) override;
 
     std::int64_t rows() const { return m_rows; }
+    // The rows without a country (--all), by reason, as in kNoCountryReasons.
+    const std::array<std::int64_t, 8>& reasons() const { return m_reasons; }
     std::size_t distinct();
     // The `n` addresses with the most rows, most first; equal counts in the
     // order of their text, so that the page is the same on every run.
@@ -87,6 +91,7 @@ private:
     std::size_t m_used = 0;
     std::string m_long;
     std::int64_t m_rows = 0;
+    std::array<std::int64_t, 8> m_reasons{};
     // Most rows of a big log find their cell outside the processor's caches;
     // counted a few rows later, each finds it already fetched. Rows of one
     // address stay in order, so each keeps the slot of its first row.

@@ -30,6 +30,8 @@ struct CountryFacts {
 
 struct AddressFacts {
     std::string address;
+    // As the driver's rows name it (countryName: "USA" for the US), or the
+    // reason it has none.
     std::string country;
     std::string code;
     std::int64_t count = 0;
@@ -40,9 +42,11 @@ struct ReportInput {
     std::vector<FileFacts> files;
     std::string startedAt;  // when the run began, as the page shows it
     std::chrono::nanoseconds elapsed{0};
-    std::int64_t total = 0;                    // the addresses found, rows of all files
-    std::vector<CountryFacts> countries;       // those with a count, in any order
-    std::vector<AddressFacts> topAddresses;    // the most rows first
+    std::int64_t total = 0;                  // the addresses found, rows of all files
+    std::vector<CountryFacts> countries;     // those with a count, in any order
+    std::vector<AddressFacts> topAddresses;  // the most rows first
+    // Rows without a country (--all), by reason, in the driver's order.
+    std::vector<std::pair<std::string, std::int64_t>> reasons;
     std::map<std::string, std::string> names;  // every known code's name, for the map's shapes
     std::vector<std::string> provenance;       // the lines `--version` prints
     const WorldMap* map = nullptr;             // none: `mapProblem` says why

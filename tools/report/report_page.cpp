@@ -4,6 +4,7 @@
 
 #include "address_tally.h"
 #include "analysis/flag_code.h"
+#include "analysis/row_rules.h"
 #include "analysis/statistics.h"
 #include "report.h"
 
@@ -437,6 +438,15 @@ private:
                      "</td><td class=\"n\">" + grouped(address.count) + "</td></tr>\n";
         }
         m_out += "</tbody>\n</table>\n</section>\n</div>\n";
+        if (m_in.reasons.empty()) return;
+        m_out +=
+            "<section>\n<h2>Addresses without a country</h2>\n"
+            "<table id=\"reasons-table\">\n<thead><tr><th>Reason</th>"
+            "<th class=\"n\">Addresses</th><th class=\"n\">Share</th></tr></thead>\n<tbody>\n";
+        for (const auto& [reason, count] : m_in.reasons)
+            m_out += "<tr><td>" + text(reason) + "</td><td class=\"n\">" + grouped(count) +
+                     "</td><td class=\"n\">" + share(count, m_in.total) + "</td></tr>\n";
+        m_out += "</tbody>\n</table>\n</section>\n";
     }
 
     void files() {
@@ -502,10 +512,18 @@ void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTal
             input.countries.push_back(CountryFacts{code, name, table.slotHits(slot)});
     }
     input.total = tally.rows();
+    // An address is named as the driver's rows name it; the countries above
+    // as the statistics do (the slot's own name, the US's too).
     for (const AddressTally::Entry& entry : tally.top(kTopAddresses))
         input.topAddresses.push_back(AddressFacts{
             lookup::windows1252ToUtf8(entry.address),
-            lookup::windows1252ToUtf8(table.slotName(entry.slot)), codeOf(entry.slot), entry.rows});
+            entry.reason.empty() ? lookup::windows1252ToUtf8(analysis::countryName(
+                                       table, analysis::Resolution{entry.slot, entry.usa}))
+                                 : std::string(entry.reason),
+            entry.reason.empty() ? codeOf(entry.slot) : std::string(), entry.rows});
+    for (std::size_t i = 0; i < tally.reasons().size(); ++i)
+        if (tally.reasons()[i] > 0)
+            input.reasons.emplace_back(analysis::kNoCountryReasons[i], tally.reasons()[i]);
 }
 
 std::string renderReport(const ReportInput& input) { return Page(input).render(); }

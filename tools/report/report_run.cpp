@@ -1,9 +1,5 @@
 #include "report_run.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +8,7 @@
 
 #include "address_tally.h"
 #include "analysis/analysis.h"
+#include "common/output_file.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 #include "report.h"
@@ -40,43 +37,16 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 
 }  // namespace
 
-std::string writeWhole(const std::filesystem::path& path, const std::string& content) {
-    std::string temporary = path.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return std::strerror(errno);
-    // mkstemp makes the file private; a report is as readable as any file
-    // the user creates.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    std::size_t written = 0;
-    int error = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) {
-        std::remove(temporary.c_str());
-        return std::strerror(error);
-    }
-    return {};
-}
-
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
     auto table = lookup::loadCountryTable(request.dataDir);
-    lookup::RangeFile ranges(request.dataDir);
-    lookup::Range6File ranges6(request.dataDir);
+    const auto& rangesDir = request.rangesDir.empty() ? request.dataDir : request.rangesDir;
+    lookup::RangeFile ranges(rangesDir);
+    lookup::Range6File ranges6(rangesDir);
     AddressTally tally;
     analysis::AnalysisContext context{table, ranges, ranges6, tally, prompter, clock, nullptr};
     context.dashIsStandardInput = true;
     if (request.threads != 0) context.threads = request.threads;
+    context.rows = request.rows;
 
     ReportInput input;
     input.startedAt = localTimeNow();
@@ -90,8 +60,8 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
             const analysis::RunResult result = request.formatted
                                                    ? analysis::runFormattedList(file, context)
                                                    : analysis::runFreeTextScan(file, context);
+            // The prompter said why; the page says the file is incomplete.
             if (result.status != analysis::RunStatus::Completed) {
-                std::cerr << "ipcountry-batch: " << file << ": not read to the end\n";
                 facts.complete = false;
                 status = 1;
             }
@@ -120,8 +90,8 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
         }
         return status;
     }
-    if (const std::string problem = writeWhole(request.output, page); !problem.empty()) {
-        std::cerr << "ipcountry-batch: cannot write " << request.output << ": " << problem << '\n';
+    if (const auto problem = output::writeOutputFile(request.output, page)) {
+        std::cerr << "ipcountry-batch: " << request.output << ": " << problem->reason << '\n';
         return 1;
     }
     return status;

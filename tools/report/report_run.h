@@ -5,31 +5,29 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
 
 namespace ipcountry::report {
 
 // One `ipcountry-batch report` run: what to read and where the page goes.
 struct ReportRequest {
-    std::filesystem::path dataDir;
+    std::filesystem::path dataDir;        // Country.dbf and world_map.txt
+    std::filesystem::path rangesDir;      // IP_db.dbf and IP6_db.dbf; empty: dataDir
     bool formatted = false;               // address:port lists, else free text
     std::vector<std::string> files;       // "-" reads standard input
     std::string output = "-";             // "-": standard output
     bool stopOnError = false;             // the first file not read to its end ends the run
     unsigned threads = 0;                 // as AnalysisContext::threads; 0: its default
+    analysis::RowRules rows;              // which addresses count, as for the analyses
     std::vector<std::string> provenance;  // the lines `--version` prints
 };
 
 // Reads every file, then writes the page. A file that is not read to its end
 // is named on standard error and marked on the page, and the other files are
-// still read; the page is written all the same. A page written to a file
-// replaces it only when whole. Returns the exit status: 0, or 1 when a file
-// was not read to its end or the page could not be written. Throws
-// lookup::Error when the data files cannot be used.
+// still read; the page is written all the same, as output::writeOutputFile
+// writes (a file replaced only when whole, a device or FIFO in place). Returns the exit status: 0,
+// or 1 when a file was not read to its end or the page could not be written. Throws lookup::Error
+// when the data files cannot be used.
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock);
-
-// Writes `content` to `path` through a temporary file beside it, so that
-// `path` holds either its old content or all of the new. Returns an empty
-// text, or what went wrong.
-std::string writeWhole(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace ipcountry::report

@@ -1,20 +1,19 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/country_resolver.h"
-#include "analysis/statistics.h"
+#include "analysis/flag_code.h"
+#include "formats/formats.h"
 
 namespace ipcountry::batch {
-
-enum class Format { Tsv, Csv, Json };
-
-// "tsv", "csv" or "json"; nullopt for anything else.
-std::optional<Format> parseFormat(std::string_view name);
 
 // Standard output in large pieces: a log of millions of addresses prints
 // millions of rows.
@@ -60,17 +59,24 @@ private:
 // that come from files are Windows-1252 and printed as UTF-8.
 class RowWriter {
 public:
-    RowWriter(Output& out, Format format) : m_out(out), m_format(format) {}
+    // `reasons`: rows may have no country and a reason instead (--all),
+    // which csv gives a column of its own.
+    RowWriter(Output& out, Format format, bool reasons = false)
+        : m_out(out), m_format(format), m_reasons(reasons) {}
 
     void analysisHeader();
+    // A row without a country has an empty country and code, and its reason.
     void analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                     std::string_view code);
-    void statistics(const analysis::Statistics& stats, const lookup::CountryTable& table,
-                    std::chrono::nanoseconds elapsed);
+                     std::string_view code, std::string_view reason = {});
+    void statistics(const Summary& summary, const lookup::CountryTable& table,
+                    const Listing& listing);
 
     void findHeader();
     // `address` as typed; the answer of analysis::AddressFinder::find.
     void findRow(std::string_view address, const analysis::Answer& answer);
+    // A line of find - that is no address, in its place: the line as
+    // written (Windows-1252) with an empty code and country, null in json.
+    void findWrongRow(std::string_view line);
 
 private:
     // Fields already UTF-8, separated and quoted as the format says, then the line end.
@@ -80,6 +86,7 @@ private:
 
     Output& m_out;
     Format m_format;
+    bool m_reasons;
     std::string m_scratch;
 };
 

@@ -1,5 +1,6 @@
-#include "batch_output.h"
+#include "formats/row_writer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -78,13 +79,6 @@ void appendPortNumber(std::string& out, std::string_view digits) {
 
 }  // namespace
 
-std::optional<Format> parseFormat(std::string_view name) {
-    if (name == "tsv") return Format::Tsv;
-    if (name == "csv") return Format::Csv;
-    if (name == "json") return Format::Json;
-    return std::nullopt;
-}
-
 namespace {
 // One standard output per process, so one memory of its failure.
 std::atomic<int> g_writeError{0};
@@ -125,7 +119,12 @@ void RowWriter::row(std::initializer_list<std::string_view> utf8Fields) {
 }
 
 void RowWriter::analysisHeader() {
-    if (m_format == Format::Csv) row({"IP", "Port", "Country", "Code"});
+    if (m_format != Format::Csv) return;
+    const auto& h = words::kRowHeader;
+    if (m_reasons)
+        row({h[0], h[1], h[2], h[3], words::kReasonColumn});
+    else
+        row({h[0], h[1], h[2], h[3]});
 }
 
 void RowWriter::field1252(std::string_view bytes) {
@@ -146,20 +145,24 @@ void RowWriter::field1252(std::string_view bytes) {
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                            std::string_view code) {
+                            std::string_view code, std::string_view reason) {
     std::string& out = m_out.buffer();
     if (m_format == Format::Tsv) {
         lookup::appendWindows1252AsUtf8(out, ip);
         out += '\t';
         lookup::appendWindows1252AsUtf8(out, port);
         out += '\t';
-        lookup::appendWindows1252AsUtf8(out, country);
+        // The reason stands where the country would: it is what a person reads there.
+        if (reason.empty())
+            lookup::appendWindows1252AsUtf8(out, country);
+        else
+            out += reason;
         out += '\n';
     } else {
         // What goes before each field: the csv separator or the JSON key.
         static constexpr std::string_view kCsv[] = {"", ",", ",", ","};
-        static constexpr std::string_view kJson[] = {
-            "{\"ip\":", ",\"port\":", ",\"country\":", ",\"code\":"};
+        static constexpr std::string_view kJson[] = {words::kJsonIp, words::kJsonPort,
+                                                     words::kJsonCountry, words::kJsonCode};
         const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
         out += before[0];
         field1252(ip);
@@ -174,47 +177,125 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
         else
             field1252(portText);
         out += before[2];
+        if (m_format == Format::Json && !reason.empty()) {
+            // No country: null, as find writes it; the reason says why.
+            out += "null";
+            out += before[3];
+            out += "null";
+            out += words::kJsonReason;
+            out += '"';
+            out += reason;
+            out += "\"}\n";
+            m_out.rowDone();
+            return;
+        }
         field1252(country);
         out += before[3];
         field1252(code);
+        if (m_format == Format::Csv && m_reasons) {
+            out += ',';
+            out += reason;  // one of a few plain words, never quoted
+        }
         out += m_format == Format::Csv ? "\r\n" : "}\n";
     }
     m_out.rowDone();
 }
 
-void RowWriter::statistics(const analysis::Statistics& stats, const lookup::CountryTable& table,
-                           std::chrono::nanoseconds elapsed) {
+void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& table,
+                           const Listing& listing) {
     std::string& out = m_out.buffer();
-    const double seconds = std::chrono::duration<double>(elapsed).count();
+    const analysis::Statistics& stats = summary.countries;
+    const std::int64_t total = stats.total;
+    const double seconds = std::chrono::duration<double>(summary.elapsed).count();
+    std::int64_t leftOut = 0;
+    const std::vector<analysis::StatsRow> countries = listCountries(stats.rows, listing, leftOut);
+    const auto codeOf = [&table](int slot) {
+        return lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
+    };
+    // The reasons that have rows, in their fixed order.
+    std::vector<std::pair<std::string_view, std::int64_t>> reasons;
+    for (std::size_t i = 0; i < summary.reasons.size(); ++i)
+        if (summary.reasons[i] > 0)
+            reasons.emplace_back(analysis::kNoCountryReasons[i], summary.reasons[i]);
     switch (m_format) {
-        case Format::Tsv:
-            out += "\nAnalysis took " + analysis::durationText(stats.elapsed) +
-                   "\nTotal number of IPs is " + std::to_string(stats.total) + "\n";
-            for (const auto& row : stats.rows)
-                out += row.name + "\t" + row.count + "\t" + row.share + "\n";
+        case Format::Tsv: {
+            out += "\n";
+            out += analysis::kElapsedSentence;
+            out += analysis::durationText(stats.elapsed) + "\n";
+            out += analysis::kTotalSentence;
+            out += std::to_string(total);
+            if (summary.distinct) {
+                out += words::kDistinctBefore;
+                out += std::to_string(*summary.distinct);
+                out += words::kDistinctAfter;
+            }
+            out += "\n";
+            const auto line = [&out, total](std::string_view name, std::string_view code,
+                                            std::int64_t count) {
+                out += name;
+                out += '\t';
+                out += code;
+                out += '\t' + std::to_string(count) + '\t' +
+                       analysis::formatShare(count, total, ".") + '\n';
+            };
+            for (const auto& row : countries) line(row.name, codeOf(row.slot), row.hits);
+            if (leftOut > 0) line(words::kOtherCountriesName, {}, leftOut);
+            for (const auto& [reason, count] : reasons) line(reason, {}, count);
             break;
-        case Format::Csv:
-            // Two more tables after a blank line each: the run, then the countries.
+        }
+        case Format::Csv: {
+            // More tables after a blank line each: the run, the countries, the reasons.
+            const auto& run = words::kRunHeader;
+            const auto& head = words::kCountryHeader;
             out += "\r\n";
-            row({"Elapsed seconds", "Total"});
-            row({Json(seconds).dump(), std::to_string(stats.total)});
+            row({run[0], run[1], run[2]});
+            row({Json(seconds).dump(), std::to_string(total),
+                 summary.distinct ? std::to_string(*summary.distinct) : std::string()});
             out += "\r\n";
-            row({"Country", "Code", "Count", "Share"});
-            for (const auto& country : stats.rows)
-                row({country.name, lookup::windows1252ToUtf8(table.slotCode(country.slot)),
-                     country.count, country.share.substr(0, country.share.find('%'))});
+            row({head[0], head[1], head[2], head[3]});
+            for (const auto& country : countries)
+                row({country.name, codeOf(country.slot), country.count,
+                     shareNumber(country.hits, total)});
+            if (leftOut > 0)
+                row({words::kOtherCountriesName, "", std::to_string(leftOut),
+                     shareNumber(leftOut, total)});
+            if (!reasons.empty()) {
+                const auto& reasonHead = words::kReasonHeader;
+                out += "\r\n";
+                row({reasonHead[0], reasonHead[1], reasonHead[2]});
+                for (const auto& [reason, count] : reasons)
+                    row({reason, std::to_string(count), shareNumber(count, total)});
+            }
             break;
+        }
         case Format::Json: {
-            Json countries = Json::array();
-            for (const auto& row : stats.rows)
-                countries.push_back(
-                    Json{{"country", row.name},
-                         {"code", lookup::windows1252ToUtf8(table.slotCode(row.slot))},
-                         {"count", row.hits},
-                         {"share", static_cast<double>(row.shareTenths) / 10.0}});
-            const Json object{{"elapsed_seconds", seconds},
-                              {"total", stats.total},
-                              {"countries", std::move(countries)}};
+            using namespace words;
+            const auto share = [total](std::int64_t count) {
+                return total > 0 ? static_cast<double>(analysis::shareTenths(count, total)) / 10.0
+                                 : 0.0;
+            };
+            Json countryList = Json::array();
+            for (const auto& row : countries)
+                countryList.push_back(Json{{kCountry, row.name},
+                                           {kCode, codeOf(row.slot)},
+                                           {kCount, row.hits},
+                                           {kShare, share(row.hits)}});
+            Json object{{kElapsedSeconds, seconds}, {kTotal, total}};
+            if (summary.distinct)
+                object[std::string(kDistinct)] = *summary.distinct;
+            else
+                object[std::string(kDistinct)] = nullptr;
+            object[std::string(kCountries)] = std::move(countryList);
+            if (leftOut > 0)
+                object[std::string(kOtherCountries)] =
+                    Json{{kCount, leftOut}, {kShare, share(leftOut)}};
+            if (!reasons.empty()) {
+                Json reasonList = Json::array();
+                for (const auto& [reason, count] : reasons)
+                    reasonList.push_back(
+                        Json{{kReason, reason}, {kCount, count}, {kShare, share(count)}});
+                object[std::string(kReasons)] = std::move(reasonList);
+            }
             out += object.dump();
             out += '\n';
             break;
@@ -224,7 +305,8 @@ void RowWriter::statistics(const analysis::Statistics& stats, const lookup::Coun
 }
 
 void RowWriter::findHeader() {
-    if (m_format == Format::Csv) row({"IP", "Code", "Country"});
+    const auto& h = words::kFindHeader;
+    if (m_format == Format::Csv) row({h[0], h[1], h[2]});
 }
 
 void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
@@ -255,11 +337,13 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
             else
                 out += "null";
         };
-        out += "{\"ip\":";
+        out += words::kJsonIp;
         appendJsonString(out, address);
-        out += ",\"code\":";
-        stringOrNull(code.empty() ? nullptr : &code);
-        out += ",\"country\":";
+        out += words::kJsonCode;
+        // One form for "no country": a code no country of the list holds
+        // names none.
+        stringOrNull(code.empty() || !country ? nullptr : &code);
+        out += words::kJsonCountry;
         stringOrNull(country ? &*country : nullptr);
         out += "}\n";
         m_out.rowDone();
@@ -268,6 +352,28 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     // The address exactly as typed, as the program always printed it; tsv
     // names no country "Unknown", as it always did.
     row({address, code, country ? *country : m_format == Format::Tsv ? "Unknown" : ""});
+}
+
+void RowWriter::findWrongRow(std::string_view line) {
+    std::string& out = m_out.buffer();
+    if (m_format == Format::Tsv) {
+        // A TAB in the line would make a column of its own.
+        const std::size_t start = out.size();
+        lookup::appendWindows1252AsUtf8(out, line);
+        std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t', ' ');
+        out += "\t\t\n";
+    } else if (m_format == Format::Csv) {
+        field1252(line);
+        out += ",,\r\n";
+    } else {
+        out += words::kJsonIp;
+        field1252(line);
+        out += words::kJsonCode;
+        out += "null";
+        out += words::kJsonCountry;
+        out += "null}\n";
+    }
+    m_out.rowDone();
 }
 
 }  // namespace ipcountry::batch

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "lookup/address_text.h"
+#include "lookup/network_set.h"
+
+namespace ipcountry::analysis {
+
+// Which addresses give rows. The window takes the defaults (every address
+// that has a country); the driver's options choose the rest. The sets are
+// the caller's and outlive the run; they are only read, from every thread.
+struct RowRules {
+    // The free-text scan takes only the first address of each line: in web,
+    // auth, mail and firewall logs that is the client, and the addresses
+    // further on (a version string, a proxy, the server) are not.
+    bool firstOfLine = false;
+    const lookup::NetworkSet* only = nullptr;     // null: every address
+    const lookup::NetworkSet* exclude = nullptr;  // null: none left out
+    // An address without a country still gives a row, with the reason in
+    // place of the country (see noCountryReason).
+    bool withoutCountry = false;
+
+    bool admits(std::uint32_t address) const noexcept {
+        return (only == nullptr || only->contains(address)) &&
+               (exclude == nullptr || !exclude->contains(address));
+    }
+    bool admits(lookup::Address6 address) const noexcept {
+        return (only == nullptr || only->contains(address)) &&
+               (exclude == nullptr || !exclude->contains(address));
+    }
+    bool admits(const lookup::TypedAddress& typed) const noexcept {
+        return typed.kind == lookup::TypedAddress::Kind::Ipv4 ? admits(typed.ipv4)
+                                                              : admits(typed.ipv6);
+    }
+};
+
+// Why an address that got no country has none: the word of the
+// special-purpose block that holds it (private, loopback, link-local, ...),
+// else "unknown" (no range holds it, or its code is not in the country list).
+// A zone makes an address link-local wherever it lies.
+std::string_view noCountryReason(const lookup::TypedAddress& typed);
+
+// The word for an address that no special block and no country explains.
+inline constexpr std::string_view kUnknownReason = "unknown";
+
+// Every word noCountryReason gives, in the order the statistics list them:
+// the commonest in a log first, "unknown" last.
+inline constexpr std::array<std::string_view, 8> kNoCountryReasons = {
+    "private",       "loopback",  "link-local", "shared",
+    "documentation", "multicast", "reserved",   kUnknownReason};
+
+// The place of `reason` in kNoCountryReasons; nullopt for any other text.
+inline std::optional<std::size_t> noCountryReasonIndex(std::string_view reason) {
+    for (std::size_t i = 0; i < kNoCountryReasons.size(); ++i)
+        if (kNoCountryReasons[i] == reason) return i;
+    return std::nullopt;
+}
+
+}  // namespace ipcountry::analysis

@@ -1,0 +1,60 @@
+// Which folder the data files of a run are read from: the one rule for the
+// window and the driver. Range files a user or an updater installed win over
+// the ones packaged with the program, but only when they are whole.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace ipcountry::lookup {
+
+// The system-wide folder that an administrator's updater fills.
+inline constexpr std::string_view kSystemDataFolder = "/var/lib/ipcountry";
+
+// Where each data file of a run comes from.
+struct DataFolders {
+    std::filesystem::path ranges;     // IP_db.dbf, IP6_db.dbf and the provenance.txt of the ranges
+    std::filesystem::path countries;  // Country.dbf and world_map.txt
+    std::filesystem::path flags;      // the folder that holds flags/
+
+    // Everything from one folder, as a folder given on the command line is read.
+    static DataFolders allIn(const std::filesystem::path& folder) {
+        return {folder, folder, folder};
+    }
+    friend bool operator==(const DataFolders&, const DataFolders&) = default;
+};
+
+// The places a data folder may be, in the order they are tried. An empty
+// path is no place.
+struct DataFolderPlaces {
+    std::optional<std::filesystem::path> given;  // --data-dir: used as given, whatever it holds
+    std::filesystem::path user;                  // the user's: $XDG_DATA_HOME/ipcountry
+    std::filesystem::path system;                // the system's: /var/lib/ipcountry
+    std::filesystem::path packaged;              // beside the program
+};
+
+// The user's folder by the XDG base directory rules: $XDG_DATA_HOME/ipcountry
+// when that is an absolute path, else $HOME/.local/share/ipcountry; empty
+// when neither is set. Either argument may be null (unset).
+std::filesystem::path userDataFolder(const char* xdgDataHome, const char* home);
+
+// The places for a program whose packaged data is `packaged`: the user's
+// folder from this process's environment, and the system folder.
+DataFolderPlaces standardDataFolderPlaces(std::filesystem::path packaged);
+
+// True when `folder` holds both range files, each whole and valid: a regular
+// file of lines of a start and a code, the starts rising from address 0, the
+// last line a ZZ line ended by a line end, as the converter writes them. A
+// folder a download left half filled does not count.
+bool holdsWholeRangeFiles(const std::filesystem::path& folder);
+
+// The folders of a run. A given folder is used for everything, as given (its
+// errors are the run's). Otherwise the first of the user's, the system's and
+// the packaged folder whose range files are whole gives the ranges (the
+// packaged folder when none is: its errors are the run's); Country.dbf and
+// world_map.txt come from that folder when it holds Country.dbf, flags when it
+// holds flags/, else from the packaged folder.
+DataFolders chooseDataFolders(const DataFolderPlaces& places);
+
+}  // namespace ipcountry::lookup

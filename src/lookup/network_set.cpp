@@ -1,0 +1,192 @@
+#include "lookup/network_set.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+
+#include "lookup/error.h"
+#include "lookup/ipv6_text.h"
+#include "lookup/line_ends.h"
+#include "lookup/text_file.h"
+
+namespace ipcountry::lookup {
+
+namespace {
+
+// Dotted quad only, as inet_pton takes it: grepcidr reads no other IPv4 form.
+std::optional<std::uint32_t> readIpv4(std::string_view text) {
+    if (text.empty() || text.size() > 15) return std::nullopt;
+    char buffer[16] = {};
+    text.copy(buffer, text.size());
+    in_addr address{};
+    if (::inet_pton(AF_INET, buffer, &address) != 1) return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
+std::optional<Address6> readIpv6(std::string_view text) {
+    // The one reading of IPv6 text; a dotted tail is still IPv6 here.
+    if (text.find(':') == std::string_view::npos) return std::nullopt;
+    return readIpv6Value(text);
+}
+
+std::optional<int> readBits(std::string_view text, int most) {
+    int bits = -1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bits);
+    if (text.empty() || text.size() > 3 || ec != std::errc() || end != text.data() + text.size() ||
+        bits < 0 || bits > most)
+        return std::nullopt;
+    return bits;
+}
+
+// The lowest and highest address under a prefix of `bits`.
+void spanOf(std::uint32_t address, int bits, Network& network) {
+    // A shift by the whole width is undefined: /32 has no host bits at all.
+    const std::uint32_t host = bits >= 32 ? 0 : ~std::uint32_t{0} >> bits;
+    network.first4 = address & ~host;
+    network.last4 = address | host;
+}
+
+void spanOf(Address6 address, int bits, Network& network) {
+    const auto hostBits = [](int prefix) -> std::uint64_t {
+        if (prefix <= 0) return ~std::uint64_t{0};
+        if (prefix >= 64) return 0;
+        return ~std::uint64_t{0} >> prefix;
+    };
+    const std::uint64_t highHost = hostBits(bits);
+    const std::uint64_t lowHost = hostBits(bits - 64);
+    network.first6 = {address.high & ~highHost, address.low & ~lowHost};
+    network.last6 = {address.high | highHost, address.low | lowHost};
+}
+
+}  // namespace
+
+std::optional<Network> parseNetwork(std::string_view text, std::string& why) {
+    Network network;
+    if (const std::size_t dash = text.find('-'); dash != std::string_view::npos) {
+        const std::string_view from = text.substr(0, dash);
+        const std::string_view to = text.substr(dash + 1);
+        if (const auto first = readIpv4(from)) {
+            const auto last = readIpv4(to);
+            if (!last || *last < *first) {
+                why = "the range's end is not an IPv4 address after its start";
+                return std::nullopt;
+            }
+            network.first4 = *first;
+            network.last4 = *last;
+            return network;
+        }
+        const auto first = readIpv6(from);
+        const auto last = first ? readIpv6(to) : std::nullopt;
+        if (!first || !last || *last < *first) {
+            why = "not a range FIRST-LAST of two addresses of one family, the smaller first";
+            return std::nullopt;
+        }
+        network.ipv6 = true;
+        network.first6 = *first;
+        network.last6 = *last;
+        return network;
+    }
+    const std::size_t slash = text.find('/');
+    const std::string_view address = text.substr(0, slash);
+    const std::optional<std::string_view> bits =
+        slash == std::string_view::npos ? std::nullopt : std::optional(text.substr(slash + 1));
+    if (const auto ipv4 = readIpv4(address)) {
+        const auto prefix = bits ? readBits(*bits, 32) : std::optional(32);
+        if (!prefix) {
+            why = "the prefix length of an IPv4 network is 0 to 32";
+            return std::nullopt;
+        }
+        spanOf(*ipv4, *prefix, network);
+        return network;
+    }
+    if (const auto ipv6 = readIpv6(address)) {
+        const auto prefix = bits ? readBits(*bits, 128) : std::optional(128);
+        if (!prefix) {
+            why = "the prefix length of an IPv6 network is 0 to 128";
+            return std::nullopt;
+        }
+        network.ipv6 = true;
+        spanOf(*ipv6, *prefix, network);
+        return network;
+    }
+    why = "not an IPv4 or IPv6 address";
+    return std::nullopt;
+}
+
+void NetworkSet::add(const Network& network) {
+    if (network.ipv6)
+        m_ranges6.push_back({network.first6, network.last6});
+    else
+        m_ranges4.push_back({network.first4, network.last4});
+}
+
+template <class Address>
+void NetworkSet::merge(std::vector<Range<Address>>& ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range<Address>& a, const Range<Address>& b) { return a.first < b.first; });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (kept > 0) {
+            Range<Address>& last = ranges[kept - 1];
+            Address next = last.last;
+            ++next;
+            // Touching ranges merge too; the end of the address space wraps to 0.
+            if (ranges[i].first <= last.last || (ranges[i].first == next && next != Address{})) {
+                last.last = std::max(last.last, ranges[i].last);
+                continue;
+            }
+        }
+        ranges[kept++] = ranges[i];
+    }
+    ranges.resize(kept);
+}
+
+template <class Address>
+bool NetworkSet::holds(const std::vector<Range<Address>>& ranges, Address address) noexcept {
+    // The last range that starts at or before the address.
+    const auto after = std::upper_bound(
+        ranges.begin(), ranges.end(), address,
+        [](const Address& a, const Range<Address>& range) { return a < range.first; });
+    return after != ranges.begin() && address <= std::prev(after)->last;
+}
+
+void NetworkSet::seal() {
+    merge(m_ranges4);
+    merge(m_ranges6);
+}
+
+bool NetworkSet::contains(std::uint32_t address) const noexcept {
+    return holds(m_ranges4, address);
+}
+
+bool NetworkSet::contains(Address6 address) const noexcept { return holds(m_ranges6, address); }
+
+void readNetworkList(std::string_view content, const std::string& fileName, NetworkSet& set) {
+    std::int64_t lineNumber = 0;
+    std::string why;
+    forEachLine(content, [&](std::string_view line) {
+        ++lineNumber;
+        line = line.substr(0, line.find('#'));
+        constexpr std::string_view kBetween = " \t,";
+        for (std::size_t at = line.find_first_not_of(kBetween); at != std::string_view::npos;) {
+            const std::size_t end = std::min(line.find_first_of(kBetween, at), line.size());
+            const std::string_view text = line.substr(at, end - at);
+            const std::optional<Network> network = parseNetwork(text, why);
+            if (!network)
+                throw Error(ErrorKind::BadData, fileName + ":" + std::to_string(lineNumber) +
+                                                    ": '" + std::string(text) + "': " + why);
+            set.add(*network);
+            at = line.find_first_not_of(kBetween, end);
+        }
+    });
+}
+
+void readNetworkFile(const std::string& path, NetworkSet& set) {
+    OpenedFile file(path, OpenedFile::Accept::AnyButFolder);
+    // A list of every network there is would still be far below this.
+    constexpr std::uint64_t kLargestList = std::uint64_t{1} << 30;
+    readNetworkList(file.readAll(kLargestList), path, set);
+}
+
+}  // namespace ipcountry::lookup

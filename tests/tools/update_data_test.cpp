@@ -1,0 +1,580 @@
+// ipcountry-update-data as an unattended updater runs it: registry files in
+// their real form served over HTTP on 127.0.0.1, and every way a download or
+// a source can fail, after which the installed data must be byte for byte
+// what they were.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kServerScript =
+    std::string(IPCOUNTRY_TEST_DATA_DIR) + "/../tools/test_http_server.py";
+const std::string kMmdbWriter = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/../data_gen/write_mmdb.pl";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char name[] = "/tmp/ipcountry-update-XXXXXX";
+        if (::mkdtemp(name) != nullptr) m_path = name;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// The test's own HTTP server (Python's http.server) on a free port of
+// 127.0.0.1; it ends when its standard input closes.
+class Server {
+public:
+    explicit Server(const fs::path& root) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        const std::string rootText = root.string();
+        char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(kServerScript.c_str()),
+                        const_cast<char*>(rootText.c_str()), nullptr};
+        if (posix_spawnp(&m_pid, "python3", &actions, nullptr, argv, environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        m_stdin = in[1];
+        // The port, with a deadline of its own.
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_pid > 0 && line.find('\n') == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out[0], POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buffer[64];
+            const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            line.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        if (line.find('\n') != std::string::npos) m_port = std::stoi(line);
+    }
+    ~Server() {
+        if (m_stdin >= 0) ::close(m_stdin);
+        if (m_pid <= 0) return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    int port() const { return m_port; }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    int m_port = 0;
+};
+
+struct UpdaterRun {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+// `shell` goes before the command: limits for the run, say.
+UpdaterRun runUpdater(const std::string& arguments, const fs::path& scratch,
+                      const std::string& shell = "") {
+    const fs::path out = scratch / "stdout", err = scratch / "stderr";
+    const std::string command = shell + " '" + IPCOUNTRY_BIN_DIR + "/ipcountry-update-data' " +
+                                arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    return {readFile(out), readFile(err), WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+}
+
+// Everything a reader of the data folder can see: the generation .current
+// names and each file, through the links.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    files["->"] = fs::read_symlink(folder / ".current", ec).string();
+    if (!fs::is_directory(folder)) return files;
+    // The updater's hidden entries are not the data: a killed run may leave some.
+    for (auto it = fs::recursive_directory_iterator(folder);
+         it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename().string().starts_with(".")) {
+            if (it->is_directory() && !it->is_symlink()) it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file())
+            files[fs::relative(it->path(), folder).string()] = readFile(it->path());
+    }
+    return files;
+}
+
+// The five registries' files in their real form: comments, version and
+// summary lines, asn records, available and reserved space, EU and AP codes,
+// IPv4 counts that are not powers of two, IPv6 prefixes, and a private
+// block a registry claims (cut out by default).
+const std::map<std::string, std::string> kRegistryFiles = {
+    {"afrinic",
+     "2|afrinic|20241204|3|00000000|20241203|+0000\n"
+     "afrinic|*|asn|*|1|summary\n"
+     "afrinic|*|ipv4|*|2|summary\n"
+     "afrinic|ZA|asn|37000|1|20050101|allocated|F1\n"
+     "afrinic|ZA|ipv4|41.0.0.0|4194304|20071119|allocated|F1\n"
+     "afrinic||ipv4|102.0.0.0|65536||available|\n"},
+    {"apnic",
+     "2|apnic|20241204|4|19830613|20241204|+1000\n"
+     "apnic|*|ipv4|*|2|summary\n"
+     "apnic|*|ipv6|*|2|summary\n"
+     "apnic|AU|ipv4|1.0.0.0|256|20110811|assigned|A1\n"
+     "apnic|AP|ipv4|1.0.1.0|768|20110414|allocated|A2\n"
+     "apnic|JP|ipv6|2001:200::|35|19990813|allocated|A3\n"
+     "apnic||ipv6|2001:200:e000::|35||reserved|\n"},
+    {"arin",
+     "# ARIN statistics\n"
+     "#\n"
+     "2.3|arin|20241204|2|19700101|20241202|-0500\n"
+     "arin|*|ipv4|*|2|summary\n"
+     "arin|US|ipv4|3.0.0.0|16777216|19880223|allocated|B1\n"
+     "arin|ZZ|ipv4|4.0.0.0|100|00000000|reserved|\n"},
+    {"lacnic",
+     "2|lacnic|20241204|2|19870101|20241203|-0300\n"
+     "lacnic|*|ipv4|*|1|summary\n"
+     "lacnic|*|asn|*|1|summary\n"
+     "lacnic|BR|ipv4|177.0.0.0|1000|20090101|allocated|C1\n"
+     "lacnic|BR|asn|28000|1|20000101|assigned|C1\n"},
+    {"ripencc",
+     "2|ripencc|1733353199|4|19830705|20241203|+0100\n"
+     "ripencc|*|ipv4|*|3|summary\n"
+     "ripencc|*|ipv6|*|1|summary\n"
+     "ripencc|EU|ipv4|2.16.0.0|768|20100910|assigned|D1\n"
+     "ripencc|NL|ipv4|192.168.0.0|65536|20100910|assigned|D2\n"
+     "ripencc|FR|ipv4|2.0.0.0|1048576|20100712|allocated|D3\n"
+     "ripencc|DE|ipv6|2a00::|12|20080101|allocated|D4\n"},
+};
+
+// Worked out by hand from the files above.
+const std::string kExpectedIpv4 =
+    "00000000ZZ\r\n01000000AU\r\n01000100AP\r\n01000400ZZ\r\n02000000FR\r\n02100000EU\r\n"
+    "02100300ZZ\r\n03000000US\r\n04000000ZZ\r\n29000000ZA\r\n29400000ZZ\r\nB1000000BR\r\n"
+    "B10003E8ZZ\r\n";
+const std::string kExpectedIpv6 =
+    "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+    "20010200200000000000000000000000ZZ\r\n2A000000000000000000000000000000DE\r\n"
+    "2A100000000000000000000000000000ZZ\r\n";
+
+// Packed by the gzip program, not by the reader's own libraries.
+std::string ipcountryGzip(const std::string& text) {
+    char name[] = "/tmp/ipcountry-gzip-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0) return {};
+    ::close(fd);
+    writeFile(name, text);
+    const std::string command = std::string("gzip -nc '") + name + "' > '" + name + ".gz'";
+    const bool packed = std::system(command.c_str()) == 0;
+    std::string out = packed ? readFile(std::string(name) + ".gz") : std::string();
+    std::remove(name);
+    std::remove((std::string(name) + ".gz").c_str());
+    return out;
+}
+
+std::string md5sum(const fs::path& file) {
+    const std::string command = "md5sum '" + file.string() + "'";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        std::array<char, 256> buffer{};
+        while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) out += buffer.data();
+        ::pclose(pipe);
+    }
+    return out.substr(0, 32);
+}
+
+class UpdateDataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_served = m_dir.path() / "served";
+        m_scratch = m_dir.path() / "scratch";
+        m_data = m_dir.path() / "home" / "ipcountry";
+        fs::create_directories(m_served);
+        fs::create_directories(m_scratch);
+        for (const auto& [name, text] : kRegistryFiles) serve(name, text);
+        m_server = std::make_unique<Server>(m_served);
+        ASSERT_GT(m_server->port(), 0) << "the test's HTTP server did not start";
+    }
+
+    // Serves a registry file with its checksum file, in the BSD form for
+    // some registries and in md5sum's for others; ARIN's has none.
+    void serve(const std::string& name, const std::string& text) {
+        writeFile(m_served / name, text);
+        const std::string sum = md5sum(m_served / name);
+        if (name == "arin") return;
+        writeFile(m_served / (name + ".md5"), name == "apnic" || name == "ripencc"
+                                                  ? sum + "  " + name + "\n"
+                                                  : "MD5 (" + name + ") = " + sum + "\n");
+    }
+
+    std::string registryUrls(const std::map<std::string, std::string>& paths = {}) const {
+        std::string args;
+        for (const auto& [name, text] : kRegistryFiles) {
+            const auto path = paths.find(name);
+            args +=
+                " --url " + name + "=" + m_server->url(path != paths.end() ? path->second : name);
+        }
+        return args;
+    }
+
+    UpdaterRun update(const std::string& arguments, const std::string& shell = "") {
+        return runUpdater("--data-dir '" + m_data.string() +
+                              "' --connect-timeout 10 --timeout 60 --stall-timeout 2 " + arguments,
+                          m_scratch, shell);
+    }
+
+    // The updater's own entries in the folder: .current and its generation
+    // when nothing is left over.
+    int hiddenEntries() const {
+        int hidden = 0;
+        for (const auto& entry : fs::directory_iterator(m_data))
+            hidden += entry.path().filename().string().starts_with(".") ? 1 : 0;
+        return hidden;
+    }
+
+    TempDir m_dir;
+    fs::path m_served, m_scratch, m_data;
+    std::unique_ptr<Server> m_server;
+};
+
+TEST_F(UpdateDataTest, installsTheRegistriesFilesAsBothRangeFiles) {
+    const UpdaterRun run = update(registryUrls() + " registries");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(fs::read_symlink(m_data / "IP_db.dbf"), ".current/IP_db.dbf");
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"), kExpectedIpv6);
+    const std::string provenance = readFile(m_data / "provenance.txt");
+    for (const auto& [name, text] : kRegistryFiles)
+        EXPECT_NE(provenance.find("ranges=registry " + name + " " + m_server->url(name) + "\n"),
+                  std::string::npos)
+            << provenance;
+    EXPECT_NE(provenance.find("ranges-licence=statistics published for public use by RIPE NCC"),
+              std::string::npos);
+    // The oldest of the five: ARIN's.
+    EXPECT_NE(provenance.find("\nranges-date=2024-12-02\n"), std::string::npos) << provenance;
+    // Only the installed generation is left beside the link.
+    EXPECT_EQ(hiddenEntries(), 2);
+}
+
+TEST_F(UpdateDataTest, keepsTheSpecialBlocksCountryWhenAsked) {
+    const UpdaterRun run = update(registryUrls() + " --keep-special registries");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(readFile(m_data / "IP_db.dbf").find("C0A80000NL\r\nC0A90000ZZ\r\n"),
+              std::string::npos);
+}
+
+// A second update replaces the first whole and removes its generation.
+TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const fs::path first = fs::read_symlink(m_data / ".current");
+    writeFile(m_scratch / "later.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    const UpdaterRun run =
+        update(registryUrls() + " registries '" + (m_scratch / "later.csv").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(fs::read_symlink(m_data / ".current"), first);
+    EXPECT_FALSE(fs::exists(m_data / first));
+    // The later source wins where the two overlap.
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf").substr(0, 36),
+              "00000000ZZ\r\n01000000NZ\r\n01000100AP\r\n");
+    EXPECT_NE(readFile(m_data / "IP6_db.dbf")
+                  .find("20010200000000000000000000000000KR\r\n"
+                        "20010200000000000000000000010000JP\r\n"),
+              std::string::npos);
+}
+
+// The named CSV sources through their --url names: ip-location-db's two
+// files, DB-IP's one packed file of both families; the date of the data is
+// the server's Last-Modified (the oldest of the files).
+struct CsvSource {
+    const char* name;
+    std::string source;
+    std::map<std::string, std::pair<std::string, std::string>> files;  // url name -> file, date
+    std::string date;
+};
+
+void PrintTo(const CsvSource& c, std::ostream* os) { *os << c.name; }
+
+class NamedCsvSourceTest : public UpdateDataTest,
+                           public ::testing::WithParamInterface<CsvSource> {};
+
+const std::string kCsv4 = "1.0.0.0,1.0.0.255,AU\n1.0.1.0,1.0.3.255,CN\n";
+const std::string kCsv6 = "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n";
+
+TEST_P(NamedCsvSourceTest, installsBothFamiliesWithTheServersDate) {
+    std::string urls;
+    for (const auto& [name, file] : GetParam().files) {
+        const auto& [text, date] = file;
+        const fs::path path = m_served / name;
+        writeFile(path, name == "dbip-lite" ? ipcountryGzip(text) : text);
+        ASSERT_EQ(
+            std::system(("touch -d '" + date + "T12:00:00Z' '" + path.string() + "'").c_str()), 0);
+        urls += " --url " + name + "=" + m_server->url(name);
+    }
+    const UpdaterRun run = update(urls + " " + GetParam().source);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"),
+              "00000000ZZ\r\n01000000AU\r\n01000100CN\r\n01000400ZZ\r\n");
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"),
+              "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+              "20010201000000000000000000000000ZZ\r\n");
+    EXPECT_NE(readFile(m_data / "provenance.txt").find("\nranges-date=" + GetParam().date + "\n"),
+              std::string::npos)
+        << readFile(m_data / "provenance.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NamedCsvSourceTest,
+    testing::Values(CsvSource{"ipLocationDb",
+                              "ip-location-db",
+                              {{"ip-location-db-ipv4", {kCsv4, "2026-11-30"}},
+                               {"ip-location-db-ipv6", {kCsv6, "2026-11-29"}}},
+                              "2026-11-29"},
+                    CsvSource{"dbipLite",
+                              "dbip-lite",
+                              {{"dbip-lite", {"\xEF\xBB\xBF" + kCsv6 + kCsv4, "2026-11-01"}}},
+                              "2026-11-01"}));
+
+struct Failure {
+    const char* name;
+    std::function<void(const fs::path& served)> spoil;  // what goes wrong on the server
+    std::map<std::string, std::string> paths;           // registry -> path served for it
+    std::string message;                                // what stderr must say ($ = server)
+};
+
+void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+
+class UpdateFailureTest : public UpdateDataTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(UpdateFailureTest, leavesTheInstalledDataAsTheyWere) {
+    // A folder the user made, with a file of their own, then one good update.
+    fs::create_directories(m_data / "flags");
+    writeFile(m_data / "Country.dbf", "AUAustralia\r\n");
+    writeFile(m_data / "flags" / "AU.gif", "GIF89a");
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const auto before = snapshot(m_data);
+    ASSERT_EQ(before.at("Country.dbf"), "AUAustralia\r\n");
+    ASSERT_EQ(before.at("flags/AU.gif"), "GIF89a");
+
+    GetParam().spoil(m_served);
+    const UpdaterRun run = update(registryUrls(GetParam().paths) + " registries");
+    EXPECT_EQ(run.status, 1);
+    std::string message = GetParam().message;
+    if (const auto at = message.find('$'); at != std::string::npos)
+        message.replace(at, 1, m_server->url(""));
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(m_data.string() + ": left as it was"), std::string::npos) << run.err;
+    EXPECT_EQ(snapshot(m_data), before);
+    // Nothing of the failed run is left beside the data.
+    EXPECT_EQ(hiddenEntries(), 2);
+}
+
+std::string cutAfter(const std::string& text, std::size_t lines) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lines; ++i) at = text.find('\n', at) + 1;
+    return text.substr(0, at);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateFailureTest,
+    testing::Values(
+        Failure{"notFound",
+                [](const fs::path& served) { fs::remove(served / "lacnic"); },
+                {},
+                "registries: $lacnic: the server answered HTTP 404"},
+        Failure{"stalledServer",
+                [](const fs::path&) {},
+                {{"arin", "stall/arin"}},
+                "registries: $stall/arin: the server stopped sending: nothing arrived for 2 "
+                "seconds"},
+        // Without a checksum file only the record counts can tell.
+        Failure{"cutFile",
+                [](const fs::path& served) {
+                    writeFile(served / "arin", cutAfter(kRegistryFiles.at("arin"), 5));
+                },
+                {},
+                "registries: $arin: the version line announces 2 records, the file holds 1: "
+                "the file is cut short or damaged"},
+        Failure{"cutFileWithItsChecksum",
+                [](const fs::path& served) {
+                    writeFile(served / "ripencc", cutAfter(kRegistryFiles.at("ripencc"), 5));
+                },
+                {},
+                "registries: $ripencc: the checksum does not match"},
+        Failure{"wrongChecksum",
+                [](const fs::path& served) {
+                    writeFile(served / "apnic.md5", "0123456789abcdef0123456789abcdef  apnic\n");
+                },
+                {},
+                "registries: $apnic: the checksum does not match: MD5 "},
+        Failure{"checksumFileWithoutAChecksum",
+                [](const fs::path& served) {
+                    writeFile(served / "afrinic.md5", "<html>moved</html>\n");
+                },
+                {},
+                "registries: $afrinic.md5: holds no checksum in either form"},
+        Failure{"malformedLine",
+                [](const fs::path& served) {
+                    std::string text = kRegistryFiles.at("lacnic");
+                    text.replace(text.find("177.0.0.0"), 9, "177.0.0");
+                    writeFile(served / "lacnic", text);
+                    writeFile(served / "lacnic.md5", "MD5 (lacnic) = " + md5sum(served / "lacnic"));
+                },
+                {},
+                "registries: $lacnic: line 4: the start is not an IPv4 address"},
+        Failure{"emptyFile",
+                [](const fs::path& served) { writeFile(served / "arin", ""); },
+                {},
+                "registries: $arin: the file is empty"},
+        Failure{
+            "notARegistryFile",
+            [](const fs::path& served) { writeFile(served / "arin", "1.0.0.0,1.0.0.255,AU\n"); },
+            {},
+            "registries: $arin: not a registry statistics file"}));
+
+// A file size limit (ulimit -f) stops the writing of the new range files:
+// SIGXFSZ kills the updater in the middle of a file, or, ignored, makes the
+// write fail as a full disk does.
+struct Interruption {
+    const char* name;
+    const char* shell;
+    bool killed;
+};
+
+void PrintTo(const Interruption& i, std::ostream* os) { *os << i.name; }
+
+class UpdateInterruptedTest : public UpdateDataTest,
+                              public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(UpdateInterruptedTest, leavesTheInstalledDataAndTheNextRunCleansUp) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const auto before = snapshot(m_data);
+    // Some 72 KB of range lines, far past the limit of 4 KB.
+    std::string csv;
+    for (int i = 0; i < 3000; ++i)
+        csv += "1." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0,1." +
+               std::to_string(i / 250) + "." + std::to_string(i % 250) + ".127," +
+               (i % 2 == 0 ? "DE" : "FR") + "\n";
+    csv += "2001:200::,2001:200::ffff,JP\n";
+    writeFile(m_scratch / "big.csv", csv);
+    const std::string source = " '" + (m_scratch / "big.csv").string() + "'";
+
+    const UpdaterRun run = update(source, GetParam().shell);
+    if (GetParam().killed) {
+        EXPECT_EQ(run.status, 128 + SIGXFSZ) << run.err;  // as the shell reports a killed command
+    } else {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+        EXPECT_EQ(hiddenEntries(), 2);
+    }
+    EXPECT_EQ(snapshot(m_data), before);
+
+    const UpdaterRun next = update(source);
+    ASSERT_EQ(next.status, 0) << next.err;
+    // A first ZZ line, then each range and the gap after it.
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf").size(), 12u * 6001);
+    EXPECT_EQ(hiddenEntries(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateInterruptedTest,
+                         testing::Values(Interruption{"killedWhileWriting", "ulimit -f 8;", true},
+                                         Interruption{"writeFailsAsOnAFullDisk",
+                                                      "trap '' XFSZ; ulimit -f 8;", false}));
+
+TEST_F(UpdateDataTest, aFolderTheUserMadeKeepsItsOtherFiles) {
+    fs::create_directories(m_data);
+    writeFile(m_data / "Country.dbf", "AUAustralia\r\n");
+    writeFile(m_data / "IP_db.dbf", "00000000ZZ\r\n");
+    const UpdaterRun run = update(registryUrls() + " registries");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(m_data / "Country.dbf"), "AUAustralia\r\n");
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"), kExpectedIpv6);
+    EXPECT_NE(run.err.find("its own range files were replaced"), std::string::npos) << run.err;
+}
+
+TEST_F(UpdateDataTest, checkTellsTheAgeOfTheInstalledData) {
+    UpdaterRun run = update("--check 30");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              m_data.string() + ": the age of the data is not known (no provenance.txt)\n");
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    // The files are from 2024-12-02: far more than a day old, less than a hundred years.
+    run = update("--check 1");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(": ranges as of 2024-12-02, "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" days ago, older than 1 day\n"), std::string::npos) << run.out;
+    run = update("--check 36500");
+    EXPECT_EQ(run.status, 0) << run.out;
+}
+
+// Any source given by address: a MaxMind DB, compressed, from the server.
+TEST_F(UpdateDataTest, readsACompressedMaxMindDatabaseFromAnAddress) {
+    if (std::system("perl -MMaxMind::DB::Writer::Tree -e 1 2>/dev/null") != 0)
+        GTEST_SKIP() << "libmaxmind-db-writer-perl is not installed";
+    const std::string command =
+        "printf '1.0.0.0 1.0.0.255 AU\\n10.0.0.0 10.0.0.255 AU\\n"
+        "2001:200:: 2001:200::ffff JP\\n' | perl '" +
+        kMmdbWriter + "' '" + (m_served / "country.mmdb").string() + "' iso 6 1 && gzip '" +
+        (m_served / "country.mmdb").string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const UpdaterRun run = update(m_server->url("country.mmdb.gz"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    // 10.0.0.0/24 is private: no country.
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"), "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n");
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"),
+              "00000000000000000000000000000000ZZ\r\n20010200000000000000000000000000JP\r\n"
+              "20010200000000000000000000010000ZZ\r\n");
+    EXPECT_NE(readFile(m_data / "provenance.txt")
+                  .find("ranges=Test-Country " + m_server->url("country.mmdb.gz") + "\n"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "formats/row_writer.h"
+
+namespace ipcountry::batch {
+
+// An operand of find in a message, cut to this many characters: a message
+// stays one short line whatever was typed. File names are given whole.
+inline constexpr std::size_t kLongestOperandInMessage = 64;
+
+inline std::string operandInMessage(std::string_view operand) {
+    if (operand.size() <= kLongestOperandInMessage) return std::string(operand);
+    return std::string(operand.substr(0, kLongestOperandInMessage)) + "...";
+}
+
+// The driver's one form of message, as compilers and grep write theirs:
+// "ipcountry-batch: WHERE: problem", where WHERE is FILE or FILE:LINE (an
+// operand of find names itself; standard input is "-"), or nothing when the
+// problem names its own file. A `problem` that already begins with WHERE's
+// file ("FILE: reason") is not named twice. The rows written before go out
+// first, so that both streams in one place keep their order.
+inline void sayProblem(Output& out, std::string_view file, std::int64_t line,
+                       std::string_view problem) {
+    out.flush();
+    std::string text = "ipcountry-batch: ";
+    if (!file.empty()) {
+        if (problem.starts_with(file) && problem.substr(file.size()).starts_with(": "))
+            problem.remove_prefix(file.size() + 2);
+        text += file;
+        if (line > 0) text += ":" + std::to_string(line);
+        text += ": ";
+    }
+    text += problem;
+    text += '\n';
+    std::cerr << text << std::flush;
+}
+
+}  // namespace ipcountry::batch

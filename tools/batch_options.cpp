@@ -1,0 +1,517 @@
+#include "batch_options.h"
+
+#include <array>
+#include <iostream>
+
+#include "analysis/ordered_pipeline.h"
+
+namespace ipcountry::batch {
+
+namespace {
+
+struct CommandSpec {
+    Command command;
+    std::string_view name;
+    unsigned bit;
+    std::string_view operands;  // as the synopsis writes them
+    // The Commands section of the whole help: its lines, indented.
+    std::string_view summary;
+    // A command's own help, after its synopsis.
+    std::string_view description;
+};
+
+constexpr std::array<CommandSpec, 5> kCommands{{
+    {Command::Find, "find", kFindBit, "ADDRESS...",
+     "  find ADDRESS...     print each ADDRESS with its country code and country\n"
+     "                      name, one line each in the order given; an ADDRESS of\n"
+     "                      - reads one address per line from standard input\n",
+     "Print each ADDRESS with its country code and country name, one row each, in\n"
+     "the order given. An ADDRESS is IPv4 (1.2.3.4) or IPv6 (2001:db8::1, in brackets\n"
+     "or not, with a zone or not); an operand that begins with - goes after --.\n"
+     "\n"
+     "An ADDRESS of - reads one address per line from standard input and writes\n"
+     "exactly one row per line, in order, so that `paste` lines the answers up with\n"
+     "the input: a line that is not an address still gets its row, the line as\n"
+     "written with an empty code and country (json: null), and its reason goes to\n"
+     "standard error as ipcountry-batch: -:LINE: reason. Blanks around an address\n"
+     "are no part of it. Lines end with LF, CR LF or CR; standard input may be\n"
+     "gzip, bzip2, xz or zstd.\n"},
+    {Command::Formatted, "formatted", kFormattedBit, "FILE...",
+     "  formatted FILE...   resolve lists of one address:port per line\n",
+     "Resolve lists of one address:port per line ([address]:port for IPv6) and\n"
+     "print one row per address: IP, Port, Country. Several FILEs are read in the\n"
+     "order given, as if they were one; a FILE may be gzip, bzip2, xz or zstd, and\n"
+     "- reads standard input, once. A line that names no address is reported with\n"
+     "its line number and reason, and the list read on.\n"},
+    {Command::Unformatted, "unformatted", kUnformattedBit, "FILE...",
+     "  unformatted FILE...\n"
+     "                      resolve every address found anywhere in texts\n"
+     "                      (both print one row per address: IP, Port, Country;\n"
+     "                      several FILEs are read in the order given, as if they\n"
+     "                      were one; a FILE may be gzip, bzip2, xz or zstd, and\n"
+     "                      - reads standard input, once)\n",
+     "Resolve every IPv4 and IPv6 address found anywhere in texts such as logs,\n"
+     "with the port right behind it, and print one row per address: IP, Port,\n"
+     "Country. Several FILEs are read in the order given, as if they were one; a\n"
+     "FILE may be gzip, bzip2, xz or zstd, and - reads standard input, once.\n"},
+    {Command::Stats, "stats", kStatsBit, "[FILE]...",
+     "  stats [FILE]...     read rows as formatted and unformatted print them, in\n"
+     "                      any of the three formats, and print the statistics\n"
+     "                      that --stats would have printed for those rows; no\n"
+     "                      FILE, or -, reads standard input\n",
+     "Read rows as formatted and unformatted print them, in any of the three\n"
+     "formats, and print the statistics that --stats would have printed for those\n"
+     "rows; no FILE, or -, reads standard input. A statistics block in the input\n"
+     "must agree with the rows before it, and counts in their place when it stands\n"
+     "alone, so stats also merges the outputs of stats. Rows and statistics of --all\n"
+     "merge their reasons too; statistics cut by --top cannot be merged. A FILE that\n"
+     "cannot be read is named, the others are counted, and a note says the\n"
+     "statistics leave it out (exit status 1).\n"},
+    {Command::Report, "report", kReportBit, "KIND FILE...",
+     "  report KIND FILE...\n"
+     "                      read the FILEs as the command KIND (formatted or\n"
+     "                      unformatted) does and write one HTML page of their\n"
+     "                      statistics instead of rows: a world map shaded by\n"
+     "                      share, the countries, the 20 busiest addresses, the\n"
+     "                      files and the sources of the data; self-contained,\n"
+     "                      it works offline (to PAGE with -o, else to standard\n"
+     "                      output)\n",
+     "Read the FILEs as the command KIND (formatted or unformatted) does and write\n"
+     "one HTML page of their statistics instead of rows: a world map shaded by\n"
+     "share, the countries, the 20 busiest addresses, the files and the sources of\n"
+     "the data. The page is self-contained and works offline.\n"},
+}};
+
+const CommandSpec* specOf(Command command) {
+    for (const CommandSpec& spec : kCommands)
+        if (spec.command == command) return &spec;
+    return nullptr;
+}
+
+bool setFormat(std::optional<Format>& format, const std::string& value, std::string& problem,
+               std::string_view what) {
+    format = parseFormat(value);
+    if (!format) problem = std::string(what) + " takes tsv, csv or json, not '" + value + "'";
+    return format.has_value();
+}
+
+// Say it when the engine's cap changes: the help of --threads names it.
+static_assert(analysis::kMostWorkerThreads == 6);
+
+bool setThreads(Options& options, const std::string& value, std::string& problem) {
+    const bool digits = !value.empty() && value.size() <= 3 &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    const int n = digits ? std::stoi(value) : 0;
+    if (n < 1 || n > 999) {
+        problem =
+            "--threads takes a number from 1 up (at most 6 work at once), not '" + value + "'";
+        return false;
+    }
+    options.threads = static_cast<unsigned>(n);
+    return true;
+}
+
+const OptionSpec kOptions[] = {
+    {"--data-dir", "", "DIR", kEveryCommand,
+     "read Country.dbf, IP_db.dbf, IP6_db.dbf and provenance.txt from DIR (default: "
+     "the first of $XDG_DATA_HOME/ipcountry (else ~/.local/share/ipcountry) and "
+     "/var/lib/ipcountry whose range files are whole, else the folder of this program; "
+     "Country.dbf, world_map.txt and flags come from the program's folder unless that "
+     "folder holds its own)",
+     [](Options& o, const std::string& value, std::string&) {
+         o.dataDir = value;
+         o.dataDirGiven = true;
+         return true;
+     }},
+    {"--format", "", "FORMAT", kFindBit | kAnalysesBits | kStatsBit,
+     "what to print:\n"
+     "tsv (default): tab-separated rows, no header, the port as the window shows it "
+     "(:8080);\n"
+     "csv: a header row, fields quoted as RFC 4180 says, rows ended by CR LF, with a "
+     "Code column; Port is the text after the colon (8080);\n"
+     "json: JSON Lines, one object per row with ip, port, country and code; port is a "
+     "number when it is 1 to 5 digits, the text after the colon otherwise, and null "
+     "when there is none; code and country are both null for an address without a "
+     "country (find: ip, code and country)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         std::optional<Format> format;
+         if (!setFormat(format, value, problem, "--format")) return false;
+         o.format = *format;
+         return true;
+     }},
+    {"--input-format", "", "FORMAT", kStatsBit,
+     "what stats reads: tsv, csv or json (default: recognised from the first line of "
+     "each FILE)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         return setFormat(o.inputFormat, value, problem, "--input-format");
+     }},
+    {"--output", "-o", "PAGE", kReportBit, "write the page to PAGE (default: standard output)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         if (value.empty()) {
+             problem = "--output needs a file name";
+             return false;
+         }
+         o.page = value;
+         return true;
+     }},
+    {"--stats", "", "", kAnalysesBits,
+     "after the rows, print the statistics of the analysis: the total of rows and the "
+     "distinct addresses among them, then each country with its code, count and share "
+     "(of several FILEs, those read to their end, and a note on standard error naming "
+     "the others);\n"
+     "csv: more tables, each after a blank line (Elapsed seconds,Total,Distinct and "
+     "Country,Code,Count,Share, with --all Reason,Count,Share);\n"
+     "json: one last object with elapsed_seconds, total, distinct and countries "
+     "(country, code, count, share in percent), with --all reasons (reason, count, "
+     "share)",
+     [](Options& o, const std::string&, std::string&) {
+         o.stats = true;
+         return true;
+     }},
+    {"--first", "", "", kUnformattedBit | kReportBit,
+     "count only the first address of each line: the client in web, auth, mail and "
+     "firewall logs, where the addresses further on are versions, proxies and servers "
+     "(unformatted and report unformatted)",
+     [](Options& o, const std::string&, std::string&) {
+         o.firstOfLine = true;
+         return true;
+     }},
+    {"--only", "", "NETWORK", kAnalysesBits | kReportBit,
+     "count only the addresses in NETWORK (repeatable, both families): an address, "
+     "ADDRESS/BITS, FIRST-LAST, or @FILE for a file of them, one a line, # starting a "
+     "comment",
+     [](Options& o, const std::string& value, std::string&) {
+         o.only.push_back(value);
+         return true;
+     }},
+    {"--exclude", "", "NETWORK", kAnalysesBits | kReportBit,
+     "leave out the addresses in NETWORK, as --only reads it; both apply before "
+     "anything is counted",
+     [](Options& o, const std::string& value, std::string&) {
+         o.exclude.push_back(value);
+         return true;
+     }},
+    {"--all", "", "", kAnalysesBits | kReportBit,
+     "also give a row to each address without a country, with the reason in its place: "
+     "private, loopback, link-local, shared, documentation, multicast, reserved, or "
+     "unknown (no range holds it, or its code is not in the country list); csv adds a "
+     "Reason column, json a reason with a null country and code; the statistics end "
+     "with a count per reason",
+     [](Options& o, const std::string&, std::string&) {
+         o.withoutCountry = true;
+         return true;
+     }},
+    {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
+     "list the countries of the statistics by count (most first), name, or list (the "
+     "country list's order, the default)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         const std::optional<CountryOrder> order = parseCountryOrder(value);
+         if (!order) {
+             problem = "--sort takes count, name or list, not '" + value + "'";
+             return false;
+         }
+         o.order = *order;
+         o.orderGiven = true;
+         return true;
+     }},
+    {"--top", "", "N", kAnalysesBits | kStatsBit,
+     "list only the N countries with the most addresses in the statistics, most first, "
+     "and the others together on one line (such statistics cannot be merged)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         const bool digits = !value.empty() && value.size() <= 3 &&
+                             value.find_first_not_of("0123456789") == std::string::npos;
+         const int n = digits ? std::stoi(value) : 0;
+         if (n < 1) {
+             problem = "--top takes a number of countries from 1 to 999, not '" + value + "'";
+             return false;
+         }
+         o.top = static_cast<std::size_t>(n);
+         return true;
+     }},
+    {"--stop-on-error", "", "", kAnalysesBits | kReportBit,
+     "end the run at the first failing line of a formatted list, or at the first FILE "
+     "that cannot be read",
+     [](Options& o, const std::string&, std::string&) {
+         o.stopOnError = true;
+         return true;
+     }},
+    {"--threads", "", "N", kFindBit | kAnalysesBits | kReportBit,
+     "scan and resolve on N threads, at most 6: a larger N works as 6 (default: one "
+     "per core, at most 6); the rows and messages come in the same order for any N",
+     [](Options& o, const std::string& value, std::string& problem) {
+         return setThreads(o, value, problem);
+     }},
+    {"--help", "-h", "", kEveryCommand,
+     "print this help and exit; after a command, that command's help",
+     [](Options& o, const std::string&, std::string&) {
+         o.help = true;
+         return true;
+     }},
+    {"--version", "", "", kEveryCommand,
+     "print the version, the data folder, the sources of the data and the age of "
+     "the ranges, and exit",
+     [](Options& o, const std::string&, std::string&) {
+         o.version = true;
+         return true;
+     }},
+};
+
+constexpr std::size_t kHelpColumn = 22;
+constexpr std::size_t kHelpWidth = 79;
+
+// "  -o, --output PAGE" or "  --stats", then the help wrapped beside it.
+void appendOption(std::string& text, const OptionSpec& spec) {
+    std::string head = "  ";
+    if (!spec.shortName.empty()) head.append(spec.shortName).append(", ");
+    head.append(spec.name);
+    if (!spec.value.empty()) head.append(" ").append(spec.value);
+    text += head;
+    std::size_t column = head.size();
+    if (column + 2 > kHelpColumn) {
+        text += '\n';
+        column = 0;
+    }
+    std::string_view rest = spec.help;
+    bool lineStarted = false;
+    const auto newLine = [&] {
+        text += '\n';
+        column = 0;
+        lineStarted = false;
+    };
+    while (!rest.empty()) {
+        if (rest.front() == '\n') {
+            newLine();
+            rest.remove_prefix(1);
+            continue;
+        }
+        if (rest.front() == ' ') {
+            rest.remove_prefix(1);
+            continue;
+        }
+        const std::size_t end = std::min(rest.find_first_of(" \n"), rest.size());
+        const std::string_view word = rest.substr(0, end);
+        rest.remove_prefix(end);
+        if (lineStarted && column + 1 + word.size() > kHelpWidth) newLine();
+        if (!lineStarted) {
+            text.append(kHelpColumn - column, ' ');
+            column = kHelpColumn;
+        } else {
+            text += ' ';
+            ++column;
+        }
+        text += word;
+        column += word.size();
+        lineStarted = true;
+    }
+    text += '\n';
+}
+
+std::string synopsis(Command only) {
+    std::string text;
+    for (const CommandSpec& spec : kCommands) {
+        if (only != Command::None && spec.command != only) continue;
+        text += text.empty() ? "Usage: " : "  or:  ";
+        text.append("ipcountry-batch ").append(spec.name).append(" [OPTION]... ");
+        text.append(spec.operands).append("\n");
+    }
+    if (only == Command::None) text += "  or:  ipcountry-batch help [COMMAND]\n";
+    return text;
+}
+
+std::string optionsOf(unsigned bits) {
+    std::string text = "Options:\n";
+    for (const OptionSpec& spec : optionTable())
+        if ((spec.commands & bits) != 0) appendOption(text, spec);
+    return text;
+}
+
+const OptionSpec* findLong(std::string_view name) {
+    for (const OptionSpec& spec : optionTable())
+        if (spec.name == name) return &spec;
+    return nullptr;
+}
+
+const OptionSpec* findShort(std::string_view name) {
+    for (const OptionSpec& spec : optionTable())
+        if (!spec.shortName.empty() && spec.shortName == name) return &spec;
+    return nullptr;
+}
+
+}  // namespace
+
+std::span<const OptionSpec> optionTable() { return kOptions; }
+
+std::optional<Command> commandNamed(std::string_view name) {
+    if (name == "help") return Command::Help;
+    for (const CommandSpec& spec : kCommands)
+        if (spec.name == name) return spec.command;
+    return std::nullopt;
+}
+
+namespace {
+
+bool readArguments(std::span<char* const> args, Options& options, std::string& problem) {
+    std::vector<std::string> positional;
+    std::vector<const OptionSpec*> given;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            positional.push_back(std::move(arg));
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::optional<std::string> value;
+        if (arg.starts_with("--")) {
+            // "--name=value" as well as "--name value".
+            if (const std::size_t equals = arg.find('='); equals != std::string::npos) {
+                value = arg.substr(equals + 1);
+                arg.resize(equals);
+            }
+            spec = findLong(arg);
+        } else {
+            // "-oPAGE" as well as "-o PAGE"; flags are not bundled.
+            spec = findShort(arg.substr(0, 2));
+            if (spec != nullptr && arg.size() > 2) {
+                if (spec->value.empty())
+                    spec = nullptr;
+                else
+                    value = arg.substr(2);
+            }
+        }
+        if (spec == nullptr) {
+            problem = "unknown option " + arg;
+            if (arg.size() > 1 && arg[1] != '-')
+                problem += " (an operand that begins with - goes after --)";
+            return false;
+        }
+        if (spec->value.empty() && value) {
+            problem = "option " + arg + " takes no value";
+            return false;
+        }
+        if (!spec->value.empty() && !value) {
+            if (i + 1 >= args.size()) {
+                problem = "option " + arg + " needs a value (" + std::string(spec->value) + ")";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!spec->set(options, value.value_or(std::string()), problem)) return false;
+        given.push_back(spec);
+    }
+    if (!positional.empty()) {
+        options.commandName = positional.front();
+        positional.erase(positional.begin());
+        const std::optional<Command> command = commandNamed(options.commandName);
+        if (!command) {
+            problem = "unknown command " + options.commandName;
+            return false;
+        }
+        options.command = *command;
+    }
+    options.operands = std::move(positional);
+    if (const CommandSpec* command = specOf(options.command)) {
+        for (const OptionSpec* spec : given) {
+            if ((spec->commands & command->bit) == 0) {
+                problem = std::string(spec->name) + " does not apply to " + options.commandName;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseCommandLine(std::span<char* const> args, Options& options, std::string& problem) {
+    if (readArguments(args, options, problem)) return true;
+    // The synopsis of the command the user meant, if any stands on the line.
+    if (options.command == Command::None) {
+        for (const char* arg : args) {
+            const std::optional<Command> command = commandNamed(arg);
+            if (command && *command != Command::Help) {
+                options.command = *command;
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+// Also the source of the manual page (help2man, with ipcountry-batch.h2m):
+// lines that end with a colon become its sections.
+std::string helpText() {
+    std::string text = synopsis(Command::None);
+    text +=
+        "Tell the country of IPv4 and IPv6 addresses without a window: one by one,\n"
+        "from a list of address:port lines ([address]:port for IPv6), or wherever\n"
+        "they stand in a text such as a log.\n"
+        "\n"
+        "Commands:\n";
+    for (const CommandSpec& spec : kCommands) text += spec.summary;
+    text +=
+        "  help [COMMAND]      print this help, or the help of COMMAND\n"
+        "\n";
+    text += optionsOf(kEveryCommand);
+    text +=
+        "\n"
+        "Options may come before or after the command and among its operands; --\n"
+        "ends them, so that an operand may begin with - (find -- -1.2.3.4). Each\n"
+        "command's help (ipcountry-batch COMMAND --help) names the options that\n"
+        "apply to it; another is wrong usage.\n"
+        "\n"
+        "Texts read from files are taken as Windows-1252 and printed as UTF-8.\n"
+        "\n"
+        "Messages:\n"
+        "  Problems go to standard error, one line each, as compilers and grep write\n"
+        "  them: ipcountry-batch: FILE: reason, or ipcountry-batch: FILE:LINE: reason\n"
+        "  for a line of a file; standard input is named -, and an ADDRESS of find\n"
+        "  names itself. The other addresses, lines and files are still read.\n"
+        "\n"
+        "Merging statistics:\n"
+        "  The statistics of a whole are the statistics of its parts merged: run\n"
+        "  unformatted on each part (each log, shard or machine), then stats over\n"
+        "  all their outputs. stats counts the rows; a statistics block in its input\n"
+        "  (from a run with --stats) must agree with the rows before it, and counts\n"
+        "  in their place when it stands alone, so stats also merges the outputs of\n"
+        "  stats. The elapsed time stats reports is the sum of the elapsed times of\n"
+        "  the statistics blocks it read or, when its input holds none, the time it\n"
+        "  took itself to read its input.\n"
+        "\n"
+        "Exit status:\n"
+        "  0   find answered every address (a country may be unknown); an analysis\n"
+        "      read every file to its end (a formatted list's failing lines are\n"
+        "      reported and skipped unless --stop-on-error is given); stats read\n"
+        "      every file without a malformed line\n"
+        "  1   some address was wrong, a file could not be read whole, a line given\n"
+        "      to stats was not one this program prints, standard output could not\n"
+        "      be written, or the data files cannot be used (no statistics then,\n"
+        "      but of several files the statistics of those read, with a note on\n"
+        "      standard error naming the others)\n"
+        "  2   wrong usage, a NETWORK of --only or --exclude that cannot be read\n";
+    return text;
+}
+
+std::string commandHelp(Command command) {
+    const CommandSpec* spec = specOf(command);
+    if (spec == nullptr) return helpText();
+    std::string text = synopsis(command);
+    text += spec->description;
+    text += "\n";
+    text += optionsOf(spec->bit);
+    return text;
+}
+
+int usageError(Command command, std::string_view problem) {
+    std::cerr << "ipcountry-batch: " << problem << '\n' << synopsis(command);
+    const CommandSpec* spec = specOf(command);
+    std::cerr << "Try 'ipcountry-batch " << (spec ? std::string(spec->name) + " " : std::string())
+              << "--help' for more information.\n";
+    return 2;
+}
+
+}  // namespace ipcountry::batch

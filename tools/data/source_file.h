@@ -1,0 +1,30 @@
+// One local file of country ranges, whatever its kind: a registry statistics
+// file, a MaxMind DB or a CSV of ranges, plain or compressed (gzip, bzip2, xz,
+// zstd: the input layer recognises them by their first bytes). The kind is
+// told from the content, never from the name.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "ip_db_builder.h"
+
+namespace ipcountry::data {
+
+struct SourceRows {
+    enum class Kind { Registry, Mmdb, Csv };
+    Kind kind = Kind::Csv;
+    std::vector<CsvRange> ipv4;  // in the source's order: later rows win where they overlap
+    std::vector<CsvRange6> ipv6;
+    std::string date;         // YYYY-MM-DD when the data tell their own date, else empty
+    std::string description;  // what the source says it is (a MaxMind DB's type), else empty
+};
+
+// Reads `file`; a compressed MaxMind DB is unpacked into `scratch` first. No
+// more than `maxBytes` are unpacked. Throws SourceError (a malformed line
+// named with its number, a cut or empty file) or lookup::Error (cannot read).
+SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
+                          std::uint64_t maxBytes);
+
+}  // namespace ipcountry::data

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/row_rules.h"
+#include "analysis/statistics.h"
+
+// The driver's formats, in one place: what the rows and statistics of tsv,
+// csv and json hold and the words they are written with. RowWriter writes
+// them; the `stats` reader (StatsMerger) reads them back with the same words.
+namespace ipcountry::batch {
+
+// How messages name an input: "-" is standard input, everywhere.
+inline std::string inputName(const std::string& path) { return path; }
+
+enum class Format { Tsv, Csv, Json };
+
+// "tsv", "csv" or "json"; nullopt for anything else.
+std::optional<Format> parseFormat(std::string_view name);
+
+// The words of the driver's formats, written by RowWriter and read back by
+// `stats`: csv headers, json keys and the statistics' own lines.
+namespace words {
+inline constexpr std::array<std::string_view, 4> kRowHeader = {"IP", "Port", "Country", "Code"};
+inline constexpr std::string_view kReasonColumn = "Reason";  // --all's fifth csv column
+inline constexpr std::array<std::string_view, 3> kFindHeader = {"IP", "Code", "Country"};
+inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds", "Total",
+                                                               "Distinct"};
+inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
+                                                                   "Share"};
+inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
+inline constexpr std::string_view kIp = "ip";
+inline constexpr std::string_view kPort = "port";
+inline constexpr std::string_view kCountry = "country";
+inline constexpr std::string_view kCode = "code";
+inline constexpr std::string_view kReason = "reason";
+inline constexpr std::string_view kElapsedSeconds = "elapsed_seconds";
+inline constexpr std::string_view kTotal = "total";
+inline constexpr std::string_view kDistinct = "distinct";
+inline constexpr std::string_view kCountries = "countries";
+inline constexpr std::string_view kCount = "count";
+inline constexpr std::string_view kShare = "share";
+inline constexpr std::string_view kReasons = "reasons";
+inline constexpr std::string_view kOtherCountries = "other_countries";
+// What stands before each field of a json row, in the order rows write them
+// (find's rows: ip, code, country).
+inline constexpr std::string_view kJsonIp = "{\"ip\":";
+inline constexpr std::string_view kJsonPort = ",\"port\":";
+inline constexpr std::string_view kJsonCountry = ",\"country\":";
+inline constexpr std::string_view kJsonCode = ",\"code\":";
+inline constexpr std::string_view kJsonReason = ",\"reason\":";
+// tsv and csv: the line that stands for the countries --top left out.
+inline constexpr std::string_view kOtherCountriesName = "(other countries)";
+// tsv: the distinct addresses, after the total on its line.
+inline constexpr std::string_view kDistinctBefore = " (";
+inline constexpr std::string_view kDistinctAfter = " distinct)";
+}  // namespace words
+
+// How the statistics list the countries.
+enum class CountryOrder {
+    List,   // the country list's order, as the window shows them
+    Count,  // the most addresses first; equal counts in list order
+    Name,
+};
+// "list", "count" or "name"; nullopt for anything else.
+std::optional<CountryOrder> parseCountryOrder(std::string_view name);
+
+// What the driver's statistics tell: the window's (the countries in list
+// order, the total of every row, shares of that total) and more.
+struct Summary {
+    analysis::Statistics countries;
+    std::chrono::nanoseconds elapsed{0};
+    // Rows without a country (--all), by reason, as in kNoCountryReasons.
+    std::array<std::int64_t, analysis::kNoCountryReasons.size()> reasons{};
+    // The distinct address texts among the rows; unknown when they were
+    // merged from statistics blocks without their rows.
+    std::optional<std::int64_t> distinct;
+};
+
+// Which countries the statistics list, and in which order: --top keeps the
+// `top` with the most addresses (0: all), listed most first unless an order
+// was asked for too.
+struct Listing {
+    CountryOrder order = CountryOrder::List;
+    bool orderGiven = false;
+    std::size_t top = 0;
+};
+
+// The countries as `listing` lists them, and the addresses of those it leaves out.
+std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
+                                              const Listing& listing, std::int64_t& leftOut);
+
+// A share as csv and json give it: "6.3" for 1 of 16 (percent, one decimal).
+std::string shareNumber(std::int64_t hits, std::int64_t total);
+
+}  // namespace ipcountry::batch

@@ -1,0 +1,100 @@
+// StatsMerger's reader of csv: a header, then IP,Port,Country,Code rows (with
+// --all a fifth column, Reason, and no country or code where it is given);
+// then after a blank line "Elapsed seconds,Total,Distinct" and its values,
+// after another "Country,Code,Count,Share" and a row per country, and after
+// another, when some rows had no country, "Reason,Count,Share" and a row per
+// reason. Older outputs have no Distinct column: it is taken without.
+#include <charconv>
+#include <cmath>
+
+#include "analysis/row_rules.h"
+#include "formats/stats_lines.h"
+#include "formats/stats_merger.h"
+#include "lookup/csv_fields.h"
+
+namespace ipcountry::batch {
+
+using stats_lines::fieldsAre;
+using stats_lines::Malformed;
+using stats_lines::wholeNumber;
+
+namespace {
+
+double decimalNumber(const std::string& text) {
+    double value = NAN;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() ? value : NAN;
+}
+
+}  // namespace
+
+void StatsMerger::csvLine(std::string_view text) {
+    // The driver never breaks a field across lines: a quote left open is a fault here.
+    if (const std::string_view problem = lookup::splitCsvRecord(text, m_fields); !problem.empty())
+        throw Malformed(std::string(problem));
+    const auto& f = m_fields;
+    const auto& rowHead = words::kRowHeader;
+    const auto& runHead = words::kRunHeader;
+    switch (m_expect) {
+        case Expect::Rows:
+            if (text.empty() || fieldsAre(f, rowHead) ||
+                fieldsAre(f, std::array{rowHead[0], rowHead[1], rowHead[2], rowHead[3],
+                                        words::kReasonColumn}))
+                return;
+            if (fieldsAre(f, runHead) || fieldsAre(f, std::array{runHead[0], runHead[1]})) {
+                m_expect = Expect::CsvRunValues;
+                return;
+            }
+            if ((f.size() != 4 && f.size() != 5) || f[0].empty())
+                throw Malformed("not a row (IP,Port,Country,Code)");
+            if (f.size() == 5 && !f[4].empty()) {
+                if (!f[2].empty() || !f[3].empty())
+                    throw Malformed("a row with a reason has no country and no code");
+                countReasonRow(f[0], f[4]);
+                return;
+            }
+            countRow(f[0], m_slots.byCode(f[3], f[2]), f[2], f[3]);
+            return;
+        case Expect::CsvRunValues: {
+            const bool fits = f.size() == 2 || f.size() == 3;
+            std::optional<std::int64_t> distinct;
+            if (f.size() == 3 && !f[2].empty()) {
+                distinct = wholeNumber(f[2]);
+                if (!distinct) throw Malformed("the number of distinct addresses is not a number");
+            }
+            openBlock(fits ? decimalNumber(f[0]) : NAN, fits ? wholeNumber(f[1]) : std::nullopt,
+                      distinct);
+            m_expect = Expect::CsvCountryHead;
+            return;
+        }
+        case Expect::CsvCountryHead:
+            if (text.empty()) return;
+            if (!fieldsAre(f, words::kCountryHeader))
+                throw Malformed("\"Country,Code,Count,Share\" should follow the run's values");
+            m_expect = Expect::BlockCountries;
+            break;
+        case Expect::BlockCountries:
+            if (text.empty()) {
+                m_expect = Expect::CsvReasonHead;
+                return;
+            }
+            if (f.size() != 4)
+                throw Malformed("not a row of the statistics (Country,Code,Count,Share)");
+            blockCountry(m_slots.ofStatistics(f[0], f[1]), wholeNumber(f[2]), f[0]);
+            break;
+        case Expect::CsvReasonHead:
+            if (!fieldsAre(f, words::kReasonHeader))
+                throw Malformed("\"Reason,Count,Share\" should follow the countries");
+            m_expect = Expect::BlockReasons;
+            return;
+        case Expect::BlockReasons:
+            if (f.size() != 3) throw Malformed("not a row of the reasons (Reason,Count,Share)");
+            blockReason(f[0], wholeNumber(f[1]));
+            break;
+        default:
+            break;
+    }
+    closeBlockWhenFull();
+}
+
+}  // namespace ipcountry::batch

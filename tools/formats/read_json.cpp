@@ -1,0 +1,132 @@
+// StatsMerger's reader of json: one object per line, a row with ip, port,
+// country and code (with --all, country and code null and a reason), or the
+// statistics with elapsed_seconds, total, distinct, countries and reasons.
+#include <nlohmann/json.hpp>
+
+#include "analysis/row_rules.h"
+#include "formats/stats_lines.h"
+#include "formats/stats_merger.h"
+
+namespace ipcountry::batch {
+
+using stats_lines::Malformed;
+using Json = nlohmann::json;
+
+namespace {
+
+// A row as the driver writes it when nothing in it needs an escape, read
+// without a JSON parser: most of what a merge reads, at several times the
+// parser's speed. False leaves the line to the parser.
+bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view& country,
+                  std::string_view& code) {
+    if (line.find('\\') != std::string_view::npos) return false;
+    const auto skip = [&line](std::string_view text) {
+        if (!line.starts_with(text)) return false;
+        line.remove_prefix(text.size());
+        return true;
+    };
+    const auto string = [&line](std::string_view& text) {
+        const std::size_t quote = line.find('"');
+        if (quote == std::string_view::npos) return false;
+        text = line.substr(0, quote);
+        line.remove_prefix(quote + 1);
+        return true;
+    };
+    if (!skip(words::kJsonIp) || !skip("\"") || !string(ip) || ip.empty() ||
+        !skip(words::kJsonPort))
+        return false;
+    std::string_view port;
+    if (!skip("null") && !(skip("\"") && string(port))) {
+        const std::size_t digits = line.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string_view::npos) return false;
+        line.remove_prefix(digits);
+    }
+    return skip(words::kJsonCountry) && skip("\"") && string(country) && skip(words::kJsonCode) &&
+           skip("\"") && string(code) && line == "}";
+}
+
+const std::string* stringAt(const Json& object, std::string_view key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get_ptr<const std::string*>()
+                                                       : nullptr;
+}
+
+bool nullAt(const Json& object, std::string_view key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_null();
+}
+
+std::optional<std::int64_t> countOf(const Json& value) {
+    if (!value.is_number_unsigned()) return std::nullopt;
+    return value.get<std::int64_t>();
+}
+
+}  // namespace
+
+void StatsMerger::jsonLine(std::string_view text) {
+    using namespace words;
+    if (text.empty()) return;
+    std::string_view ip;
+    std::string_view country;
+    std::string_view code;
+    if (plainJsonRow(text, ip, country, code)) {
+        countRow(ip, m_slots.byCode(code, country), country, code);
+        return;
+    }
+    const Json object = Json::parse(text, nullptr, false);
+    if (!object.is_object()) throw Malformed("not a JSON object");
+    if (object.contains(kIp)) {
+        const std::string* address = stringAt(object, kIp);
+        if (address == nullptr) throw Malformed("not a row (ip, port, country and code)");
+        if (const std::string* reason = stringAt(object, kReason)) {
+            if (!nullAt(object, kCountry) || !nullAt(object, kCode))
+                throw Malformed("a row with a reason has a null country and code");
+            countReasonRow(*address, *reason);
+            return;
+        }
+        const std::string* name = stringAt(object, kCountry);
+        const std::string* slotCode = stringAt(object, kCode);
+        if (name == nullptr || slotCode == nullptr)
+            throw Malformed("not a row (ip, port, country and code)");
+        countRow(*address, m_slots.byCode(*slotCode, *name), *name, *slotCode);
+        return;
+    }
+    const auto seconds = object.find(kElapsedSeconds);
+    const auto total = object.find(kTotal);
+    const auto countries = object.find(kCountries);
+    if (seconds == object.end() || total == object.end() || countries == object.end() ||
+        !seconds->is_number() || !countries->is_array())
+        throw Malformed(
+            "neither a row (ip, port, country, code) nor statistics "
+            "(elapsed_seconds, total, countries)");
+    std::optional<std::int64_t> distinct;
+    if (const auto found = object.find(kDistinct); found != object.end() && !found->is_null()) {
+        distinct = countOf(*found);
+        if (!distinct) throw Malformed("the number of distinct addresses is not a number");
+    }
+    if (object.contains(kOtherCountries))
+        throw Malformed(
+            "the statistics were cut by --top: the countries left out cannot be merged");
+    openBlock(seconds->get<double>(), countOf(*total), distinct);
+    for (const Json& entry : *countries) {
+        const std::string* name = entry.is_object() ? stringAt(entry, kCountry) : nullptr;
+        const std::string* slotCode = entry.is_object() ? stringAt(entry, kCode) : nullptr;
+        if (name == nullptr || slotCode == nullptr || !entry.contains(kCount))
+            throw Malformed("a country of the statistics needs country, code and count");
+        blockCountry(m_slots.ofStatistics(*name, *slotCode), countOf(entry.at(kCount)), *name);
+    }
+    if (const auto reasons = object.find(kReasons); reasons != object.end()) {
+        if (!reasons->is_array()) throw Malformed("the reasons of the statistics are not a list");
+        for (const Json& entry : *reasons) {
+            const std::string* reason = entry.is_object() ? stringAt(entry, kReason) : nullptr;
+            if (reason == nullptr || !entry.contains(kCount))
+                throw Malformed("a reason of the statistics needs reason and count");
+            blockReason(*reason, countOf(entry.at(kCount)));
+        }
+    }
+    if (m_block.listed != m_block.total)
+        throw Malformed("the statistics' counts do not add up to their total");
+    closeBlock();
+}
+
+}  // namespace ipcountry::batch

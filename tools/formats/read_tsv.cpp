@@ -1,0 +1,97 @@
+// StatsMerger's reader of tsv: IP<TAB>Port<TAB>Country rows (the reason in
+// place of the country for a row without one); then "", "Analysis took
+// H:mm:ss", "Total number of IPs is N (M distinct)" and
+// Country<TAB>Code<TAB>Count<TAB>Share rows, a reason's with no code. Older
+// outputs have no distinct count and no Code column: both are taken.
+#include <cmath>
+
+#include "analysis/row_rules.h"
+#include "formats/stats_lines.h"
+#include "formats/stats_merger.h"
+
+namespace ipcountry::batch {
+
+using stats_lines::Malformed;
+using stats_lines::wholeNumber;
+
+namespace {
+
+// "N" or "N (M distinct)".
+bool readTotal(std::string_view text, std::int64_t& total, std::optional<std::int64_t>& distinct) {
+    const std::size_t before = text.find(words::kDistinctBefore);
+    std::optional<std::int64_t> number = wholeNumber(text.substr(0, before));
+    if (!number) return false;
+    total = *number;
+    distinct.reset();
+    if (before == std::string_view::npos) return true;
+    std::string_view rest = text.substr(before + words::kDistinctBefore.size());
+    if (!rest.ends_with(words::kDistinctAfter)) return false;
+    rest.remove_suffix(words::kDistinctAfter.size());
+    distinct = wholeNumber(rest);
+    return distinct.has_value();
+}
+
+// The fields of a line split at its TABs.
+std::size_t splitTabs(std::string_view text, std::string_view (&fields)[5]) {
+    std::size_t count = 0;
+    for (std::size_t start = 0;; ++count) {
+        const std::size_t tab = text.find('\t', start);
+        if (count < 5) fields[count] = text.substr(start, tab - start);
+        if (tab == std::string_view::npos) return count + 1;
+        start = tab + 1;
+    }
+}
+
+}  // namespace
+
+void StatsMerger::tsvLine(std::string_view text) {
+    std::string_view fields[5];
+    switch (m_expect) {
+        case Expect::Rows: {
+            if (text.empty()) return;
+            if (text.starts_with(analysis::kElapsedSentence)) {
+                const auto seconds =
+                    stats_lines::clockSeconds(text.substr(analysis::kElapsedSentence.size()));
+                openBlock(seconds.value_or(NAN), 0, std::nullopt);
+                m_expect = Expect::TsvTotal;
+                return;
+            }
+            if (splitTabs(text, fields) != 3 || fields[0].empty())
+                throw Malformed("not a row (IP, Port and Country separated by TABs)");
+            if (analysis::noCountryReasonIndex(fields[2]))
+                countReasonRow(fields[0], fields[2]);
+            else
+                countRow(fields[0], m_slots.byCountry(fields[2]), fields[2], {});
+            return;
+        }
+        case Expect::TsvTotal: {
+            const bool read = text.starts_with(analysis::kTotalSentence) &&
+                              readTotal(text.substr(analysis::kTotalSentence.size()), m_block.total,
+                                        m_block.distinct);
+            if (!read)
+                throw Malformed("\"Total number of IPs is N\" should follow \"Analysis took\"");
+            m_expect = Expect::BlockCountries;
+            break;
+        }
+        case Expect::BlockCountries: {
+            const std::size_t count = splitTabs(text, fields);
+            if (count == 4 && fields[1].empty() && analysis::noCountryReasonIndex(fields[0])) {
+                blockReason(fields[0], wholeNumber(fields[2]));
+            } else if (count == 4) {
+                blockCountry(m_slots.ofStatistics(fields[0], fields[1]), wholeNumber(fields[2]),
+                             fields[0]);
+            } else if (count == 3) {
+                blockCountry(m_slots.ofStatistics(fields[0], std::nullopt), wholeNumber(fields[1]),
+                             fields[0]);
+            } else {
+                throw Malformed("not a row of the statistics (Country, Code, Count and Share)");
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    closeBlockWhenFull();
+}
+
+}  // namespace ipcountry::batch
