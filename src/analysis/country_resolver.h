@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,7 +56,8 @@ private:
     bool m_packed = false;
     // Packed two-letter code -> slot (-1: none), so that no lookup walks the
     // 237 slots. Built once per run; 128 KiB.
-    std::vector<std::int16_t> m_slotOfCode;
+    static constexpr std::size_t kCodes = std::size_t{1} << 16;
+    std::unique_ptr<std::int16_t[]> m_slotOfCode;
 };
 
 using CountryResolver = BasicCountryResolver<lookup::Ipv4Ranges>;
