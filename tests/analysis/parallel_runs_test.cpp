@@ -271,7 +271,7 @@ TEST(ParallelRuns, noAtAPromptEndsTheRunAtTheSameLine) {
         setup.answers.assign(stopAt - 1, true);
         setup.answers.push_back(false);
         expectSameOnEveryThreadCount(Analysis::Formatted, path, setup);
-        const Outcome outcome = run(Analysis::Formatted, path, {2, 61, setup.answers, {}});
+        const Outcome outcome = run(Analysis::Formatted, path, {2, 61, setup.answers, {}, {}});
         EXPECT_EQ(outcome.questions.size(), stopAt);
         EXPECT_EQ(outcome.status, RunStatus::Stopped);
     }
@@ -350,7 +350,7 @@ TEST(ParallelRuns, pipeGivesTheRowsOfTheSameText) {
                 std::fclose(out);
             });
             const test_support::Deadline deadline("a run over a pipe");
-            const Outcome piped = run(analysis, fifo, {threads, 4096, {}, {}});
+            const Outcome piped = run(analysis, fifo, {threads, 4096, {}, {}, {}});
             writer.join();
             EXPECT_EQ(piped, expected) << nameOf(analysis) << ", " << threads << " threads";
         }
