@@ -112,6 +112,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "<td>A &amp; B &lt;i&gt;&quot;q&quot; &#39;x&#39;</td>", "&lt;b&gt;1.2.3.4",
                   "Map: &lt;img src=x&gt;"},
                  {"<script>.log", "<i>\"q\"", "<b>1.2.3.4", "<img"}},
+        // A licence's attribution is longer than any file name the page shows whole.
+        PageCase{"sourcesShownWhole",
+                 [](ReportInput& in) {
+                     in.provenance = {"Address ranges: " + std::string(150, 'a') + " (CC BY 4.0, "
+                                      "IP address data \u00a9 Number Resource Organization)"};
+                 },
+                 {"Number Resource Organization)</p>"}, {"\u2026"}},
         PageCase{"bytesThatAreNoTextReplaced",
                  [](ReportInput& in) { in.files = {{"a\xFF\x01.log\xE2\x82", 5, true}}; },
                  {"a\uFFFD\uFFFD.log\uFFFD\uFFFD"}, {"\xFF"}},

@@ -16,6 +16,9 @@ namespace {
 // page stays small whatever they hold; a formatted list's address may be
 // tens of kilobytes.
 constexpr std::size_t kLongestText = 120;
+// The data's sources: an attribution that a licence asks for is shown whole,
+// though a data folder of the user's may hold any text.
+constexpr std::size_t kLongestSourceLine = 1000;
 // Files listed one by one; the rest are summed up in one line.
 constexpr std::size_t kListedFiles = 200;
 
@@ -66,11 +69,11 @@ std::size_t utf8Length(std::string_view text, std::size_t i) {
 }
 
 // Text as the page shows it: markup characters escaped, bytes that are not
-// UTF-8 and control characters as U+FFFD, at most kLongestText characters.
-void appendText(std::string& out, std::string_view text) {
+// UTF-8 and control characters as U+FFFD, at most `longest` characters.
+void appendText(std::string& out, std::string_view text, std::size_t longest = kLongestText) {
     std::size_t characters = 0;
     for (std::size_t i = 0; i < text.size();) {
-        if (++characters > kLongestText) {
+        if (++characters > longest) {
             out += "\u2026";
             return;
         }
@@ -104,9 +107,9 @@ void appendText(std::string& out, std::string_view text) {
     }
 }
 
-std::string text(std::string_view raw) {
+std::string text(std::string_view raw, std::size_t longest = kLongestText) {
     std::string out;
-    appendText(out, raw);
+    appendText(out, raw, longest);
     return out;
 }
 
@@ -483,7 +486,8 @@ private:
 
     void footer() {
         m_out += "<footer>\n";
-        for (const std::string& line : m_in.provenance) m_out += "<p>" + text(line) + "</p>\n";
+        for (const std::string& line : m_in.provenance)
+            m_out += "<p>" + text(line, kLongestSourceLine) + "</p>\n";
         if (m_in.map != nullptr && !m_in.map->source.empty())
             m_out += "<p>Map shapes: " + text(m_in.map->source) +
                      "; made with Natural Earth, free vector and raster map data "
