@@ -9,7 +9,7 @@ namespace ipcountry::batch {
 
 namespace {
 
-struct CommandSpec {
+struct CommandRow {
     Command command;
     std::string_view name;
     unsigned bit;
@@ -20,7 +20,7 @@ struct CommandSpec {
     std::string_view description;
 };
 
-constexpr std::array<CommandSpec, 5> kCommands{{
+constexpr std::array<CommandRow, 5> kCommands{{
     {Command::Find, "find", kFindBit, "ADDRESS...",
      "  find ADDRESS...     print each ADDRESS with its country code and country\n"
      "                      name, one line each in the order given; an ADDRESS of\n"
@@ -82,9 +82,9 @@ constexpr std::array<CommandSpec, 5> kCommands{{
      "the data. The page is self-contained and works offline.\n"},
 }};
 
-const CommandSpec* specOf(Command command) {
-    for (const CommandSpec& spec : kCommands)
-        if (spec.command == command) return &spec;
+const CommandRow* rowOf(Command command) {
+    for (const CommandRow& row : kCommands)
+        if (row.command == command) return &row;
     return nullptr;
 }
 
@@ -111,7 +111,7 @@ bool setThreads(Options& options, const std::string& value, std::string& problem
     return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--data-dir", "", "DIR", kEveryCommand,
      "read Country.dbf, IP_db.dbf, IP6_db.dbf and provenance.txt from DIR (default: "
      "the first of $XDG_DATA_HOME/ipcountry (else ~/.local/share/ipcountry) and "
@@ -260,18 +260,18 @@ constexpr std::size_t kHelpColumn = 22;
 constexpr std::size_t kHelpWidth = 79;
 
 // "  -o, --output PAGE" or "  --stats", then the help wrapped beside it.
-void appendOption(std::string& text, const OptionSpec& spec) {
+void appendOption(std::string& text, const OptionRow& row) {
     std::string head = "  ";
-    if (!spec.shortName.empty()) head.append(spec.shortName).append(", ");
-    head.append(spec.name);
-    if (!spec.value.empty()) head.append(" ").append(spec.value);
+    if (!row.shortName.empty()) head.append(row.shortName).append(", ");
+    head.append(row.name);
+    if (!row.value.empty()) head.append(" ").append(row.value);
     text += head;
     std::size_t column = head.size();
     if (column + 2 > kHelpColumn) {
         text += '\n';
         column = 0;
     }
-    std::string_view rest = spec.help;
+    std::string_view rest = row.help;
     bool lineStarted = false;
     const auto newLine = [&] {
         text += '\n';
@@ -308,11 +308,11 @@ void appendOption(std::string& text, const OptionSpec& spec) {
 
 std::string synopsis(Command only) {
     std::string text;
-    for (const CommandSpec& spec : kCommands) {
-        if (only != Command::None && spec.command != only) continue;
+    for (const CommandRow& row : kCommands) {
+        if (only != Command::None && row.command != only) continue;
         text += text.empty() ? "Usage: " : "  or:  ";
-        text.append("ipcountry-batch ").append(spec.name).append(" [OPTION]... ");
-        text.append(spec.operands).append("\n");
+        text.append("ipcountry-batch ").append(row.name).append(" [OPTION]... ");
+        text.append(row.operands).append("\n");
     }
     if (only == Command::None) text += "  or:  ipcountry-batch help [COMMAND]\n";
     return text;
@@ -320,31 +320,31 @@ std::string synopsis(Command only) {
 
 std::string optionsOf(unsigned bits) {
     std::string text = "Options:\n";
-    for (const OptionSpec& spec : optionTable())
-        if ((spec.commands & bits) != 0) appendOption(text, spec);
+    for (const OptionRow& row : optionTable())
+        if ((row.commands & bits) != 0) appendOption(text, row);
     return text;
 }
 
-const OptionSpec* findLong(std::string_view name) {
-    for (const OptionSpec& spec : optionTable())
-        if (spec.name == name) return &spec;
+const OptionRow* findLong(std::string_view name) {
+    for (const OptionRow& row : optionTable())
+        if (row.name == name) return &row;
     return nullptr;
 }
 
-const OptionSpec* findShort(std::string_view name) {
-    for (const OptionSpec& spec : optionTable())
-        if (!spec.shortName.empty() && spec.shortName == name) return &spec;
+const OptionRow* findShort(std::string_view name) {
+    for (const OptionRow& row : optionTable())
+        if (!row.shortName.empty() && row.shortName == name) return &row;
     return nullptr;
 }
 
 }  // namespace
 
-std::span<const OptionSpec> optionTable() { return kOptions; }
+std::span<const OptionRow> optionTable() { return kOptions; }
 
 std::optional<Command> commandNamed(std::string_view name) {
     if (name == "help") return Command::Help;
-    for (const CommandSpec& spec : kCommands)
-        if (spec.name == name) return spec.command;
+    for (const CommandRow& row : kCommands)
+        if (row.name == name) return row.command;
     return std::nullopt;
 }
 
@@ -352,7 +352,7 @@ namespace {
 
 bool readArguments(std::span<char* const> args, Options& options, std::string& problem) {
     std::vector<std::string> positional;
-    std::vector<const OptionSpec*> given;
+    std::vector<const OptionRow*> given;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -364,7 +364,7 @@ bool readArguments(std::span<char* const> args, Options& options, std::string& p
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionRow* row = nullptr;
         std::optional<std::string> value;
         if (arg.starts_with("--")) {
             // "--name=value" as well as "--name value".
@@ -372,36 +372,36 @@ bool readArguments(std::span<char* const> args, Options& options, std::string& p
                 value = arg.substr(equals + 1);
                 arg.resize(equals);
             }
-            spec = findLong(arg);
+            row = findLong(arg);
         } else {
             // "-oPAGE" as well as "-o PAGE"; flags are not bundled.
-            spec = findShort(arg.substr(0, 2));
-            if (spec != nullptr && arg.size() > 2) {
-                if (spec->value.empty())
-                    spec = nullptr;
+            row = findShort(arg.substr(0, 2));
+            if (row != nullptr && arg.size() > 2) {
+                if (row->value.empty())
+                    row = nullptr;
                 else
                     value = arg.substr(2);
             }
         }
-        if (spec == nullptr) {
+        if (row == nullptr) {
             problem = "unknown option " + arg;
             if (arg.size() > 1 && arg[1] != '-')
                 problem += " (an operand that begins with - goes after --)";
             return false;
         }
-        if (spec->value.empty() && value) {
+        if (row->value.empty() && value) {
             problem = "option " + arg + " takes no value";
             return false;
         }
-        if (!spec->value.empty() && !value) {
+        if (!row->value.empty() && !value) {
             if (i + 1 >= args.size()) {
-                problem = "option " + arg + " needs a value (" + std::string(spec->value) + ")";
+                problem = "option " + arg + " needs a value (" + std::string(row->value) + ")";
                 return false;
             }
             value = args[++i];
         }
-        if (!spec->set(options, value.value_or(std::string()), problem)) return false;
-        given.push_back(spec);
+        if (!row->set(options, value.value_or(std::string()), problem)) return false;
+        given.push_back(row);
     }
     if (!positional.empty()) {
         options.commandName = positional.front();
@@ -414,10 +414,10 @@ bool readArguments(std::span<char* const> args, Options& options, std::string& p
         options.command = *command;
     }
     options.operands = std::move(positional);
-    if (const CommandSpec* command = specOf(options.command)) {
-        for (const OptionSpec* spec : given) {
-            if ((spec->commands & command->bit) == 0) {
-                problem = std::string(spec->name) + " does not apply to " + options.commandName;
+    if (const CommandRow* command = rowOf(options.command)) {
+        for (const OptionRow* row : given) {
+            if ((row->commands & command->bit) == 0) {
+                problem = std::string(row->name) + " does not apply to " + options.commandName;
                 return false;
             }
         }
@@ -452,7 +452,7 @@ std::string helpText() {
         "they stand in a text such as a log.\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& spec : kCommands) text += spec.summary;
+    for (const CommandRow& row : kCommands) text += row.summary;
     text +=
         "  help [COMMAND]      print this help, or the help of COMMAND\n"
         "\n";
@@ -497,19 +497,19 @@ std::string helpText() {
 }
 
 std::string commandHelp(Command command) {
-    const CommandSpec* spec = specOf(command);
-    if (spec == nullptr) return helpText();
+    const CommandRow* row = rowOf(command);
+    if (row == nullptr) return helpText();
     std::string text = synopsis(command);
-    text += spec->description;
+    text += row->description;
     text += "\n";
-    text += optionsOf(spec->bit);
+    text += optionsOf(row->bit);
     return text;
 }
 
 int usageError(Command command, std::string_view problem) {
     std::cerr << "ipcountry-batch: " << problem << '\n' << synopsis(command);
-    const CommandSpec* spec = specOf(command);
-    std::cerr << "Try 'ipcountry-batch " << (spec ? std::string(spec->name) + " " : std::string())
+    const CommandRow* row = rowOf(command);
+    std::cerr << "Try 'ipcountry-batch " << (row ? std::string(row->name) + " " : std::string())
               << "--help' for more information.\n";
     return 2;
 }

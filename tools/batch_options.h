@@ -50,7 +50,7 @@ struct Options {
 };
 
 // One row of the option table, which drives both the parser and the help.
-struct OptionSpec {
+struct OptionRow {
     std::string_view name;       // "--format"
     std::string_view shortName;  // "-o", or empty
     std::string_view value;      // the value as the help names it ("FORMAT"); empty: takes none
@@ -72,7 +72,7 @@ enum CommandBit : unsigned {
     kEveryCommand = kFindBit | kAnalysesBits | kStatsBit | kReportBit,
 };
 
-std::span<const OptionSpec> optionTable();
+std::span<const OptionRow> optionTable();
 
 // The command of that name; nullopt for none.
 std::optional<Command> commandNamed(std::string_view name);

@@ -59,7 +59,7 @@ bool holds(const fs::path& folder, const fs::path& name) {
 }  // namespace
 
 fs::path userDataFolder(const char* xdgDataHome, const char* home) {
-    // The specification says a relative path in the variable is to be ignored.
+    // The XDG base directory rules ignore a relative path in the variable.
     if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return fs::path(xdgDataHome) / "ipcountry";
     if (home != nullptr && home[0] != '\0') return fs::path(home) / ".local/share/ipcountry";
     return {};

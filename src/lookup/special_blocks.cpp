@@ -6,8 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "lookup/address_text.h"
-#include "lookup/ipv6_text.h"
+#include "lookup/network_set.h"
 
 namespace ipcountry::lookup {
 
@@ -86,41 +85,21 @@ constexpr std::array kBlocks6{
     SpecialBlock{"ff00::/8", "Multicast", "RFC 4291", "multicast", No},
 };
 
-struct Cidr4 {
-    std::uint32_t first;
-    std::uint32_t last;
-};
-struct Cidr6 {
-    Address6 first;
-    Address6 last;
-};
-
-std::pair<std::string, int> splitCidr(std::string_view network) {
-    const auto slash = network.find('/');
-    return {std::string(network.substr(0, slash)),
-            std::stoi(std::string(network.substr(slash + 1)))};
+// A row's ends, read as the driver reads a network it is given.
+Network networkOf(const SpecialBlock& block) {
+    std::string why;
+    const std::optional<Network> network = parseNetwork(block.network, why);
+    if (!network)
+        throw std::logic_error("bad table row " + std::string(block.network) + ": " + why);
+    return *network;
 }
 
-Cidr4 readCidr(std::string_view network, std::uint32_t /*family*/) {
-    const auto [text, bits] = splitCidr(network);
-    const std::optional<std::uint32_t> read = readPlainAddress(text);
-    if (!read) throw std::logic_error("bad table row");
-    const std::uint32_t address = *read;
-    const std::uint32_t hostMask = bits == 0 ? ~0u : (bits == 32 ? 0u : (~0u >> bits));
-    return {address & ~hostMask, address | hostMask};
+std::pair<std::uint32_t, std::uint32_t> endsOf(const Network& network, std::uint32_t /*family*/) {
+    return {network.first4, network.last4};
 }
 
-Cidr6 readCidr(std::string_view network, Address6 /*family*/) {
-    const auto [text, bits] = splitCidr(network);
-    const std::optional<Address6> read = readIpv6Value(text);
-    if (!read) throw std::logic_error("bad table row");
-    const Address6 address = *read;
-    const auto maskOf = [](int keep) -> std::uint64_t {  // the host bits of one half
-        return keep <= 0 ? ~std::uint64_t{0} : (keep >= 64 ? 0 : (~std::uint64_t{0} >> keep));
-    };
-    const Address6 host{maskOf(bits), maskOf(bits - 64)};
-    return {{address.high & ~host.high, address.low & ~host.low},
-            {address.high | host.high, address.low | host.low}};
+std::pair<Address6, Address6> endsOf(const Network& network, Address6 /*family*/) {
+    return {network.first6, network.last6};
 }
 
 // Paints the rows onto the address space, wider rows first so that a more
@@ -135,14 +114,13 @@ std::vector<SpecialRange<Address>> resolve(std::span<const SpecialBlock> blocks)
     struct Row {
         Address first;
         Address last;
-        int bits;
         const SpecialBlock* block;
     };
     std::vector<Row> rows;
     for (const SpecialBlock& block : blocks) {
         if (block.reachable == Reachable::NotDefined) continue;
-        const auto cidr = readCidr(block.network, Address{});
-        rows.push_back({cidr.first, cidr.last, splitCidr(block.network).second, &block});
+        const auto [first, last] = endsOf(networkOf(block), Address{});
+        rows.push_back({first, last, &block});
     }
     std::vector<Painted> painted;
     const auto paint = [&](const Row& row) {
@@ -169,9 +147,11 @@ std::vector<SpecialRange<Address>> resolve(std::span<const SpecialBlock> blocks)
                   [](const Painted& a, const Painted& b) { return a.first < b.first; });
         painted = std::move(next);
     };
-    // Nested rows are painted after the rows around them: by width, widest first.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const Row& a, const Row& b) { return a.bits < b.bits; });
+    // Nested rows are painted after the rows around them: blocks either nest
+    // or are apart, and one that holds another starts no later and ends no sooner.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.first != b.first ? a.first < b.first : b.last < a.last;
+    });
     for (const Row& row : rows) paint(row);
     std::vector<SpecialRange<Address>> out;
     for (const Painted& p : painted) {

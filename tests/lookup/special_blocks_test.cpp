@@ -23,22 +23,26 @@ Address6 v6(const char* text) {
 
 // Written from the registries' pages, not from the table: the first, a middle
 // and the last address of blocks, and the globally reachable rows inside them.
-struct Case4 {
+struct Case {
     const char* address;
     const char* reason;  // nullptr: the source's country stands
 };
+using Case4 = Case;
+using Case6 = Case;
 
-class Ipv4Addresses : public testing::TestWithParam<Case4> {};
-
-TEST_P(Ipv4Addresses, getTheRegistrysAnswer) {
-    const Case4& c = GetParam();
-    const SpecialBlock* block = findSpecialBlock(v4(c.address));
+void expectAnswer(const SpecialBlock* block, const Case& c) {
     if (!c.reason) {
         EXPECT_EQ(block, nullptr) << c.address << " is in " << block->network;
     } else {
         ASSERT_NE(block, nullptr) << c.address;
         EXPECT_EQ(block->reason, c.reason) << c.address;
     }
+}
+
+class Ipv4Addresses : public testing::TestWithParam<Case> {};
+
+TEST_P(Ipv4Addresses, getTheRegistrysAnswer) {
+    expectAnswer(findSpecialBlock(v4(GetParam().address)), GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -69,22 +73,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Case4{"239.255.255.255", "multicast"}, Case4{"240.0.0.0", "reserved"},
                     Case4{"255.255.255.254", "reserved"}, Case4{"255.255.255.255", "reserved"}));
 
-struct Case6 {
-    const char* address;
-    const char* reason;
-};
-
-class Ipv6Addresses : public testing::TestWithParam<Case6> {};
+class Ipv6Addresses : public testing::TestWithParam<Case> {};
 
 TEST_P(Ipv6Addresses, getTheRegistrysAnswer) {
-    const Case6& c = GetParam();
-    const SpecialBlock* block = findSpecialBlock(v6(c.address));
-    if (!c.reason) {
-        EXPECT_EQ(block, nullptr) << c.address << " is in " << block->network;
-    } else {
-        ASSERT_NE(block, nullptr) << c.address;
-        EXPECT_EQ(block->reason, c.reason) << c.address;
-    }
+    expectAnswer(findSpecialBlock(v6(GetParam().address)), GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(
