@@ -107,6 +107,38 @@ void BM_IndexLookupPacked(benchmark::State& state) {
 }
 BENCHMARK(BM_IndexLookupPacked);
 
+// As the analyses look up a block's addresses: a batch at a time, the
+// lookups going down the tree side by side (findPackedCodes). Against
+// BM_IndexLookupChained, where each lookup waits for the one before, as one
+// did between the scans of a line's addresses.
+void BM_IndexLookupOverlapped(benchmark::State& state) {
+    const auto index = RangeIndex::fromContent(bundledContent());
+    const auto addresses = randomAddresses(1 << 16);
+    const std::size_t batch = static_cast<std::size_t>(state.range(0));
+    std::vector<std::uint16_t> codes(batch);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        index.findPackedCodes(addresses.data() + i, codes.data(), batch);
+        benchmark::DoNotOptimize(codes.data());
+        i = (i + batch) & 0xFFFF;
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * batch));
+}
+BENCHMARK(BM_IndexLookupOverlapped)->Arg(16)->Arg(64)->Arg(256);
+
+void BM_IndexLookupChained(benchmark::State& state) {
+    const auto index = RangeIndex::fromContent(bundledContent());
+    const auto addresses = randomAddresses(1 << 16);
+    std::size_t i = 0;
+    std::uint32_t code = 0;
+    for (auto _ : state) {
+        code = index.findPackedCode(addresses[(i++ + (code & 1)) & 0xFFFF]);
+        benchmark::DoNotOptimize(code);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_IndexLookupChained);
+
 void BM_Index6Build(benchmark::State& state) {
     const auto& content = bundled6Content();
     for (auto _ : state) {

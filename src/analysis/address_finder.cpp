@@ -50,43 +50,29 @@ Answer AddressFinder::find(std::string_view text) {
 
 void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
     found.resize(texts.size());
-    m_typed.resize(texts.size());
+    m_ipv4Batch.clear();
+    m_ipv6Batch.clear();
     // Read each text and open its family's file, as find does; each stays
-    // marked with its error, and link-local addresses need no lookup.
-    const auto usable = [&](std::size_t i) {
-        return !found[i].error && m_typed[i].kind != lookup::TypedAddress::Kind::LinkLocal;
-    };
+    // marked with its error, and link-local addresses need no lookup. The
+    // rest are looked up by family, their memory reads overlapped.
     for (std::size_t i = 0; i < texts.size(); ++i) {
         found[i].error.reset();
+        found[i].answer = {};
         try {
-            m_typed[i] = lookup::readTypedAddress(texts[i]);
-            if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4)
-                ipv4()->prefetch(m_typed[i].ipv4, 0);
-            else if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv6)
-                ipv6()->prefetch(m_typed[i].ipv6, 0);
+            const lookup::TypedAddress typed = lookup::readTypedAddress(texts[i]);
+            if (typed.kind == lookup::TypedAddress::Kind::Ipv4) {
+                ipv4();
+                m_ipv4Batch.add(typed.ipv4, i);
+            } else if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
+                ipv6();
+                m_ipv6Batch.add(typed.ipv6, i);
+            }
         } catch (const lookup::Error& e) {
             found[i].error = e;
         }
     }
-    // The first node of each lookup, then the one below it (most often the leaf).
-    for (unsigned level = 1; level <= 2; ++level) {
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            if (!usable(i)) continue;
-            if (m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4)
-                ipv4()->prefetch(m_typed[i].ipv4, level);
-            else
-                ipv6()->prefetch(m_typed[i].ipv6, level);
-        }
-    }
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (!usable(i)) {
-            found[i].answer = {};
-            continue;
-        }
-        found[i].answer = m_typed[i].kind == lookup::TypedAddress::Kind::Ipv4
-                              ? ipv4()->answer(m_typed[i].ipv4)
-                              : ipv6()->answer(m_typed[i].ipv6);
-    }
+    if (!m_ipv4Batch.addresses.empty()) m_ipv4Batch.answer(*ipv4(), found);
+    if (!m_ipv6Batch.addresses.empty()) m_ipv6Batch.answer(*ipv6(), found);
 }
 
 }  // namespace ipcountry::analysis

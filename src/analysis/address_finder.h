@@ -71,9 +71,31 @@ private:
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;  // a view, unused, in a sharing finder
     RangeData<lookup::Ipv6Ranges> m_ipv6;
-    std::vector<lookup::TypedAddress> m_typed;  // findEach's, kept for its capacity
-    AddressFinder* m_owner = nullptr;           // a sharing finder's
-    std::mutex m_trying;                        // the owner's: one try of its files at a time
+    // findEach's addresses of one family, where their answers go, and the
+    // answers; kept for their capacity.
+    template <class Family>
+    struct Batch {
+        std::vector<typename Family::Address> addresses;
+        std::vector<std::size_t> places;
+        std::vector<Answer> answers;
+        void clear() noexcept {
+            addresses.clear();
+            places.clear();
+        }
+        void add(typename Family::Address address, std::size_t place) {
+            addresses.push_back(address);
+            places.push_back(place);
+        }
+        void answer(const BasicCountryResolver<Family>& resolver, std::vector<Found>& found) {
+            answers.resize(addresses.size());
+            resolver.answerEach(addresses, answers);
+            for (std::size_t i = 0; i < places.size(); ++i) found[places[i]].answer = answers[i];
+        }
+    };
+    Batch<lookup::Ipv4Ranges> m_ipv4Batch;
+    Batch<lookup::Ipv6Ranges> m_ipv6Batch;
+    AddressFinder* m_owner = nullptr;  // a sharing finder's
+    std::mutex m_trying;               // the owner's: one try of its files at a time
     Tried<lookup::Ipv4Ranges> m_tried4;
     Tried<lookup::Ipv6Ranges> m_tried6;
 };

@@ -1,5 +1,6 @@
 #include "analysis/country_resolver.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ipcountry::analysis {
@@ -59,16 +60,43 @@ std::optional<Resolution> BasicCountryResolver<Family>::resolve(Address address)
 }
 
 template <class Family>
+void BasicCountryResolver<Family>::resolveEach(
+    std::span<const Address> addresses, std::span<std::optional<Resolution>> countries) const {
+    if (!m_packed) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) countries[i] = resolve(addresses[i]);
+        return;
+    }
+    forEachPackedCode(addresses, [&](std::size_t i, std::uint16_t packed) {
+        countries[i] = packed == 0 ? std::nullopt : resolvePacked(packed);
+    });
+}
+
+template <class Family>
+void BasicCountryResolver<Family>::answerEach(std::span<const Address> addresses,
+                                              std::span<Answer> answers) const {
+    if (!m_packed) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) answers[i] = answer(addresses[i]);
+        return;
+    }
+    forEachPackedCode(
+        addresses, [&](std::size_t i, std::uint16_t packed) { answers[i] = answerPacked(packed); });
+}
+
+template <class Family>
+Answer BasicCountryResolver<Family>::answerPacked(std::uint16_t packed) const {
+    Answer answer;
+    if (packed != 0) {
+        answer.code = lookup::unpackCode(packed);
+        answer.country = resolvePacked(packed);
+        if (answer.country) answer.countryName = countryName(m_table, *answer.country);
+    }
+    return answer;
+}
+
+template <class Family>
 Answer BasicCountryResolver<Family>::answer(Address address) const {
     Answer answer;
-    if (m_packed) {
-        if (const std::uint16_t packed = m_index.findPackedCode(address)) {
-            answer.code = lookup::unpackCode(packed);
-            answer.country = resolvePacked(packed);
-            if (answer.country) answer.countryName = countryName(m_table, *answer.country);
-        }
-        return answer;
-    }
+    if (m_packed) return answerPacked(m_index.findPackedCode(address));
     if (std::optional<lookup::CountryCode> code = m_index.findCountryCode(address)) {
         answer.country = resolveCode(*code);
         if (answer.country) answer.countryName = countryName(m_table, *answer.country);

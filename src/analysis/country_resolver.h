@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,13 +45,29 @@ public:
     std::optional<Resolution> resolve(Address address) const;
     std::optional<Resolution> resolveCode(std::string_view code) const;
     Answer answer(Address address) const;
-    // See BasicRangeIndex::prefetch.
-    void prefetch(Address address, unsigned level) const noexcept {
-        m_index.prefetch(address, level);
-    }
+    // resolve() and answer() for each of `addresses`, into the span of the
+    // same size after it, the memory reads of the lookups overlapped
+    // (BasicRangeIndex::findPackedCodes).
+    void resolveEach(std::span<const Address> addresses,
+                     std::span<std::optional<Resolution>> countries) const;
+    void answerEach(std::span<const Address> addresses, std::span<Answer> answers) const;
 
 private:
     std::optional<Resolution> resolvePacked(std::uint16_t packed) const;
+    Answer answerPacked(std::uint16_t packed) const;
+    // `each(i, packed)` for the packed code of every address, looked up
+    // overlapped, a stack-held batch at a time: the resolver is shared by
+    // every thread of a run and keeps nothing of a call.
+    template <class Each>
+    void forEachPackedCode(std::span<const Address> addresses, Each each) const {
+        constexpr std::size_t kBatch = 256;
+        std::uint16_t codes[kBatch];
+        for (std::size_t first = 0; first < addresses.size(); first += kBatch) {
+            const std::size_t count = std::min(kBatch, addresses.size() - first);
+            m_index.findPackedCodes(addresses.data() + first, codes, count);
+            for (std::size_t i = 0; i < count; ++i) each(first + i, codes[i]);
+        }
+    }
 
     const lookup::CountryTable& m_table;
     const lookup::BasicRangeIndex<Family>& m_index;

@@ -4,13 +4,16 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "analysis/country_resolver.h"
 #include "analysis/interfaces.h"
 #include "analysis/line_work.h"
+#include "analysis/row_rules.h"
 
 namespace ipcountry::analysis {
 
@@ -29,6 +32,31 @@ public:
                             m_line, keep(row.address), keep(row.port)});
         return Flow::GoOn;
     }
+    // A row whose country is looked up later with the rest of the block's
+    // (resolveRows), so that the memory reads of the lookups overlap. Only
+    // addresses whose family has a resolver are kept this way.
+    Flow rowToResolve(std::string_view address, std::string_view port,
+                      const lookup::TypedAddress& typed) {
+        const auto event = static_cast<std::uint32_t>(m_events.size());
+        if (typed.kind == lookup::TypedAddress::Kind::Ipv4) {
+            m_ipv4.addresses.push_back(typed.ipv4);
+            m_ipv4.events.push_back(event);
+        } else {
+            m_ipv6.addresses.push_back(typed.ipv6);
+            m_ipv6.events.push_back(event);
+        }
+        m_events.push_back({Kind::ToResolve, false, 0, 0, m_line, keep(address), keep(port)});
+        return Flow::GoOn;
+    }
+    // Looks up the rows kept by rowToResolve: each becomes a row with its
+    // country, a row with the reason it has none (`withoutCountry`), or
+    // nothing, as the line work would have made it at once.
+    void resolveRows(const CountryResolver* ipv4, const Country6Resolver* ipv6,
+                     bool withoutCountry) {
+        m_ipv4.resolve(ipv4, *this, withoutCountry);
+        m_ipv6.resolve(ipv6, *this, withoutCountry);
+    }
+
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
         if (m_reasons.empty() || m_reasons.back().first != line.reason ||
@@ -66,6 +94,9 @@ public:
             if (lineOfError != nullptr) *lineOfError = lineNumber;
             Flow flow = Flow::GoOn;
             switch (event.kind) {
+                case Kind::ToResolve:  // resolveRows was not called: no lookup, no row
+                case Kind::Dropped:
+                    break;
                 case Kind::Row:
                     flow = out.row(ResultRow{
                         text(event.address), text(event.port), Resolution{event.slot, event.usa},
@@ -99,13 +130,15 @@ public:
         m_reasons.clear();
         m_rowReasons.clear();
         m_deferred.clear();
+        m_ipv4.clear();
+        m_ipv6.clear();
         m_error = nullptr;
         m_text = {};
         m_line = 0;
     }
 
 private:
-    enum class Kind : std::uint8_t { Row, Failing, Deferred };
+    enum class Kind : std::uint8_t { Row, Failing, Deferred, ToResolve, Dropped };
     // A text in m_text, or past its end in m_copies.
     struct TextRef {
         std::uint32_t at = 0;
@@ -123,6 +156,46 @@ private:
     struct Deferred {
         DeferredLine::Need need;
         lookup::TypedAddress typed;
+    };
+
+    // One family's rows to resolve: their addresses side by side, as the
+    // overlapped lookup takes them, and their events.
+    template <class Family>
+    struct ToResolve {
+        using Address = typename Family::Address;
+        std::vector<Address> addresses;
+        std::vector<std::uint32_t> events;
+        std::vector<std::optional<Resolution>> countries;
+
+        void resolve(const BasicCountryResolver<Family>* resolver, EventLog& log,
+                     bool withoutCountry) {
+            if (addresses.empty()) return;
+            countries.resize(addresses.size());
+            if (resolver != nullptr) resolver->resolveEach(addresses, countries);
+            for (std::size_t i = 0; i < addresses.size(); ++i) {
+                Event& event = log.m_events[events[i]];
+                if (countries[i]) {
+                    event.kind = Kind::Row;
+                    event.slot = countries[i]->slot;
+                    event.usa = countries[i]->usa;
+                } else if (withoutCountry) {
+                    event.kind = Kind::Row;
+                    event.extra = log.reasonIndex(noCountryReason(typed(addresses[i])));
+                } else {
+                    event.kind = Kind::Dropped;
+                }
+            }
+        }
+        void clear() noexcept {
+            addresses.clear();
+            events.clear();
+        }
+        static lookup::TypedAddress typed(std::uint32_t address) {
+            return {lookup::TypedAddress::Kind::Ipv4, address, {}};
+        }
+        static lookup::TypedAddress typed(lookup::Address6 address) {
+            return {lookup::TypedAddress::Kind::Ipv6, 0, address};
+        }
     };
 
     TextRef keep(std::string_view text) {
@@ -158,6 +231,8 @@ private:
     std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
     std::vector<std::string_view> m_rowReasons;
     std::vector<Deferred> m_deferred;
+    ToResolve<lookup::Ipv4Ranges> m_ipv4;
+    ToResolve<lookup::Ipv6Ranges> m_ipv6;
     std::exception_ptr m_error;
     std::int64_t m_errorLine = 0;
 };

@@ -137,20 +137,30 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
         outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
         return outcome;
     };
+    // A view leaves the lookup to EventLog::resolveRows, with the block's others.
+    const auto toResolve = [&] {
+        outcome.kind = LineOutcome::Kind::ToResolve;
+        outcome.deferred = {DeferredLine::Need::Lookup, lineNumber, address, port, typed};
+        return outcome;
+    };
     std::optional<Resolution> country;
     try {
         switch (typed.kind) {
             case lookup::TypedAddress::Kind::Ipv4:
-                if (const CountryResolver* resolver = m_ipv4.resolver())
+                if (const CountryResolver* resolver = m_ipv4.resolver()) {
+                    if (m_view) return toResolve();
                     country = resolver->resolve(typed.ipv4);
-                else if (m_ipv4.deferToOwner())
+                } else if (m_ipv4.deferToOwner()) {
                     return defer();
+                }
                 break;
             case lookup::TypedAddress::Kind::Ipv6:
-                if (const Country6Resolver* resolver = m_ipv6.resolver())
+                if (const Country6Resolver* resolver = m_ipv6.resolver()) {
+                    if (m_view) return toResolve();
                     country = resolver->resolve(typed.ipv6);
-                else if (m_ipv6.deferToOwner())
+                } else if (m_ipv6.deferToOwner()) {
                     return defer();
+                }
                 break;
             case lookup::TypedAddress::Kind::LinkLocal:
                 break;  // no country: no row, as for an address no range holds

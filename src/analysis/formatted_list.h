@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/event_log.h"
 #include "analysis/range_data.h"
 #include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
@@ -35,6 +36,11 @@ public:
         return deliver(outcomeOfLine(piece, at), out);
     }
 
+    // The lookups of the rows a view's block kept, all at once.
+    void resolveRows(EventLog& log) {
+        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry);
+    }
+
     // A line that a view deferred, finished on the calling thread.
     template <class Out>
     Flow finish(const DeferredLine& deferred, Out& out) {
@@ -44,7 +50,9 @@ public:
 private:
     // What one line gives; the row's texts are views into the line.
     struct LineOutcome {
-        enum class Kind { Nothing, Row, Failing, Deferred };
+        // ToResolve: a view's row whose lookup waits for the rest of the
+        // block's (EventLog::rowToResolve), its texts and address in `deferred`.
+        enum class Kind { Nothing, Row, Failing, Deferred, ToResolve };
         Kind kind = Kind::Nothing;
         ResultRow row;
         FailingLine failing;
@@ -60,6 +68,15 @@ private:
                 return out.failingLine(std::move(outcome.failing));
             case LineOutcome::Kind::Deferred:
                 return deferLine(outcome.deferred, out);
+            case LineOutcome::Kind::ToResolve:
+                // Only views keep rows to resolve, and their Out is a log.
+                if constexpr (requires {
+                                  out.rowToResolve(outcome.deferred.address, outcome.deferred.port,
+                                                   outcome.deferred.typed);
+                              })
+                    return out.rowToResolve(outcome.deferred.address, outcome.deferred.port,
+                                            outcome.deferred.typed);
+                break;
             case LineOutcome::Kind::Nothing:
                 break;
         }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "analysis/both_families_scanner.h"
+#include "analysis/event_log.h"
 #include "analysis/range_data.h"
 #include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
@@ -77,6 +78,11 @@ public:
         return m_flow;
     }
 
+    // The lookups of the rows a block's log kept (see lookUp), all at once.
+    void resolveRows(EventLog& log) {
+        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry);
+    }
+
 private:
     template <class Out>
     void add(std::string_view text, std::string_view port, const std::optional<Resolution>& country,
@@ -99,12 +105,24 @@ private:
                 DeferredLine{DeferredLine::Need::Lookup, m_lineNumber, text, port, typed}, out);
     }
 
+    // An address with a resolver: looked up at once, or, where `out` keeps
+    // rows for the lookups of a whole block (EventLog::rowToResolve), later.
+    template <class Resolver, class Out>
+    void lookUp(const Resolver& resolver, std::string_view text, std::string_view port,
+                const lookup::TypedAddress& typed, typename Resolver::Address address, Out& out) {
+        if constexpr (requires { out.rowToResolve(text, port, typed); }) {
+            if (m_flow == Flow::GoOn) m_flow = out.rowToResolve(text, port, typed);
+        } else {
+            add(text, port, resolver.resolve(address), typed, out);
+        }
+    }
+
     template <class Out>
     void addIpv4(std::string_view text, std::string_view port, std::uint32_t address, Out& out) {
         if (!m_rules.admits(address)) return;
         const lookup::TypedAddress typed{lookup::TypedAddress::Kind::Ipv4, address, {}};
         if (const CountryResolver* resolver = m_ipv4.resolver())
-            add(text, port, resolver->resolve(address), typed, out);
+            lookUp(*resolver, text, port, typed, address, out);
         else
             defer(m_ipv4, text, port, typed, out);
     }
@@ -119,7 +137,7 @@ private:
             case lookup::TypedAddress::Kind::Ipv6:
                 if (!m_rules.admits(typed.ipv6)) break;
                 if (const Country6Resolver* resolver = m_ipv6.resolver())
-                    add(text, port, resolver->resolve(typed.ipv6), typed, out);
+                    lookUp(*resolver, text, port, typed, typed.ipv6, out);
                 else
                     defer(m_ipv6, text, port, typed, out);
                 break;

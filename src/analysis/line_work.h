@@ -33,6 +33,11 @@ namespace ipcountry::analysis {
 //     Flow out.deferredLine(const DeferredLine&)    see DeferredLine
 // which finishes it there, in its place, as
 //     Flow work.finish(const DeferredLine&, Out& out);
+// A log takes a row before its lookup,
+//     Flow out.rowToResolve(address, port, const lookup::TypedAddress&)
+// and the worker has all of a block's looked up at once after its lines,
+//     void work.resolveRows(EventLog&);
+// so that the memory reads of the lookups overlap (BasicRangeIndex::findPackedCodes).
 // A line longer than a worker's block (linesPerBlock) comes to the calling
 // thread in pieces, and is worked there in its place as on one thread.
 enum class Flow { GoOn, Stop };

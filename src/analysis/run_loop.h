@@ -112,6 +112,7 @@ private:
                     log.setLine(++at.lineNumber);
                     m_view.piece(line, at, log);
                 }
+                if constexpr (requires { m_view.resolveRows(log); }) m_view.resolveRows(log);
             } catch (...) {
                 log.fail(std::current_exception(), at.lineNumber);
             }

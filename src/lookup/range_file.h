@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -102,11 +104,22 @@ public:
 
     bool usesIndex() const noexcept { return m_indexed; }
 
-    // Lookups of many addresses overlap their memory reads when each is
-    // announced before it is looked up: every one at level 0, then every
-    // one at level 1, and so on (see RangeTree::prefetch).
-    void prefetch(Address address, unsigned level) const noexcept {
-        if (m_treed) m_tree.prefetch(address, level);
+    // findPackedCode for each of `addresses`, into `codes` (same size), the
+    // memory reads of the lookups overlapped (RangeTree::findEach).
+    void findPackedCodes(const Address* addresses, std::uint16_t* codes, std::size_t n) const {
+        constexpr std::size_t kBatch = 64;
+        std::uint32_t found[kBatch];
+        for (std::size_t first = 0; first < n; first += kBatch) {
+            const std::size_t count = std::min(kBatch, n - first);
+            if (m_treed)
+                m_tree.findEach(addresses + first, found, count);
+            else
+                std::fill_n(found, count, RangeTree<Family>::kUnsure);
+            for (std::size_t i = 0; i < count; ++i)
+                codes[first + i] = found[i] != RangeTree<Family>::kUnsure
+                                       ? static_cast<std::uint16_t>(found[i])
+                                       : findPackedCodeExactly(addresses[first + i]);
+        }
     }
 
 private:

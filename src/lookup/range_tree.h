@@ -54,6 +54,18 @@ struct HugePageAllocator {
     friend bool operator==(const HugePageAllocator&, const HugePageAllocator&) { return true; }
 };
 
+// Asks for the cache line at `address` without waiting for it. GCC 12 drops
+// __builtin_prefetch where the address depends on a branch (as findEach's
+// levels do), so on x86 the instruction is written out; it reads nothing and
+// cannot fault.
+inline void prefetchLine(const void* address) noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(address)));
+#else
+    __builtin_prefetch(address);
+#endif
+}
+
 // The sorted starts of a range file laid out so that one lookup reads about
 // two cache lines: a table entry for the address's upper 16 bits, then a small
 // static B-tree of that bucket whose nodes are one cache line each, the leaves
@@ -114,41 +126,69 @@ public:
             const Inner& inner = m_inner[node];
             node = inner.firstChild + countNotAbove(inner.keys, key);
         }
-        const Leaf& leaf = m_leaves[node];
+        return inLeaf(m_leaves[node], address);
+    }
+
+    // find() for many addresses at once, into `codes` (same size): in
+    // groups whose lookups go down the tree level by level together, each
+    // level's lines asked for (prefetchLine) before any is read, so that a
+    // group waits about once per level instead of once per address and level.
+    void findEach(const Address* addresses, std::uint32_t* codes, std::size_t n) const noexcept {
+        constexpr std::size_t kGroup = 32;
+        // Where each lookup of a group stands: its node, and the inner levels
+        // still above the leaves; answered lookups hold kAnswered.
+        std::uint32_t node[kGroup];
+        unsigned depth[kGroup];
+        constexpr unsigned kAnswered = ~0u;
+        for (std::size_t first = 0; first < n; first += kGroup) {
+            const std::size_t count = std::min(kGroup, n - first);
+            const Address* group = addresses + first;
+            std::uint32_t* out = codes + first;
+            for (std::size_t i = 0; i < count; ++i)
+                prefetchLine(&m_buckets[Family::bucketOf(group[i])]);
+            unsigned deepest = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t bucket = m_buckets[Family::bucketOf(group[i])];
+                if (bucket & kNoKeys) {
+                    out[i] = bucket & 0xFFFF;
+                    depth[i] = kAnswered;
+                } else if (Family::treeKey(group[i]) == kPad) {
+                    out[i] = kUnsure;
+                    depth[i] = kAnswered;
+                } else {
+                    node[i] = bucket & kNodeMask;
+                    depth[i] = bucket >> kDepthShift;
+                    deepest = std::max(deepest, depth[i]);
+                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&m_inner[node[i]])
+                                              : static_cast<const void*>(&m_leaves[node[i]]));
+                }
+            }
+            for (; deepest > 0; --deepest) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (depth[i] == kAnswered || depth[i] == 0) continue;
+                    const Inner& inner = m_inner[node[i]];
+                    node[i] =
+                        inner.firstChild + countNotAbove(inner.keys, Family::treeKey(group[i]));
+                    --depth[i];
+                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&m_inner[node[i]])
+                                              : static_cast<const void*>(&m_leaves[node[i]]));
+                }
+            }
+            for (std::size_t i = 0; i < count; ++i)
+                if (depth[i] != kAnswered) out[i] = inLeaf(m_leaves[node[i]], group[i]);
+        }
+    }
+
+private:
+    // The code after the last of the leaf's keys not above the address's.
+    static std::uint32_t inLeaf(const Leaf& leaf, Address address) noexcept {
+        const Key key = Family::treeKey(address);
         const std::size_t n = countNotAbove(leaf.keys, key);
         // A prefix equal to a start's may hide a start above the address.
         const bool unsure = !Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key;
         return unsure ? kUnsure : leaf.codes[n];
     }
 
-    // For a caller with many addresses at hand: the node `level` steps below
-    // the bucket table toward the cache (level 0: the address's bucket). The
-    // steps above it are read, so a caller fetches every address's level 0,
-    // then every address's level 1, and so on, and the reads of all of them
-    // overlap instead of waiting in turn.
-    void prefetch(Address address, unsigned level) const noexcept {
-        const std::uint32_t* entry = &m_buckets[Family::bucketOf(address)];
-        if (level == 0) {
-            __builtin_prefetch(entry);
-            return;
-        }
-        const std::uint32_t bucket = *entry;
-        if (bucket & kNoKeys) return;
-        const Key key = Family::treeKey(address);
-        if (key == kPad) return;
-        std::uint32_t node = bucket & kNodeMask;
-        unsigned depth = bucket >> kDepthShift;
-        for (; level > 1 && depth > 0; --level, --depth) {
-            const Inner& inner = m_inner[node];
-            node = inner.firstChild + countNotAbove(inner.keys, key);
-        }
-        if (depth > 0)
-            __builtin_prefetch(&m_inner[node]);
-        else
-            __builtin_prefetch(&m_leaves[node]);
-    }
-
-private:
     // A bucket in four bytes, so that the table of all 65536 stays within
     // the second-level cache: the depth of its tree (the inner levels above
     // the leaves) and its root (an inner node, or a leaf at depth 0); or, for

@@ -56,8 +56,8 @@ TEST(RunBoundary, noMemoryEndsEitherRunWithAMessageAndKeepsTheRowsBefore) {
 }
 
 // The seam for working blocks of lines elsewhere: the line work recorded
-// into an EventLog a few lines at a time and replayed in order gives the
-// rows, counts and prompts of the run itself.
+// into an EventLog a few lines at a time, its rows resolved, and replayed in
+// order gives the rows, counts and prompts of the run itself.
 template <class Work>
 void expectReplayGivesTheRun(std::string_view text, bool formatted) {
     Fixture direct(kExampleRanges);
@@ -82,6 +82,8 @@ void expectReplayGivesTheRun(std::string_view text, bool formatted) {
         if (at.lineNumber % 2 == 0) blocks.emplace_back();
         start = end;
     }
+    // A log's rows are looked up together once its lines are worked.
+    for (EventLog& block : blocks) work.resolveRows(block);
     for (const EventLog& block : blocks)
         if (block.replay(consumer) == Flow::Stop) break;
 
