@@ -140,12 +140,18 @@ public:
         std::uint32_t node[kGroup];
         unsigned depth[kGroup];
         constexpr unsigned kAnswered = ~0u;
+        // The buckets are asked for a group ahead: read right after being
+        // asked for, they would still be on their way.
+        const auto askBuckets = [&](std::size_t first) {
+            for (std::size_t i = first; i < std::min(n, first + kGroup); ++i)
+                prefetchLine(&m_buckets[Family::bucketOf(addresses[i])]);
+        };
+        askBuckets(0);
         for (std::size_t first = 0; first < n; first += kGroup) {
             const std::size_t count = std::min(kGroup, n - first);
             const Address* group = addresses + first;
             std::uint32_t* out = codes + first;
-            for (std::size_t i = 0; i < count; ++i)
-                prefetchLine(&m_buckets[Family::bucketOf(group[i])]);
+            askBuckets(first + kGroup);
             unsigned deepest = 0;
             for (std::size_t i = 0; i < count; ++i) {
                 const std::uint32_t bucket = m_buckets[Family::bucketOf(group[i])];
