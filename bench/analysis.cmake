@@ -12,3 +12,9 @@ add_executable(ipcountry_corpus ${CMAKE_CURRENT_SOURCE_DIR}/analysis/corpus_main
 ipcountry_configure_target(ipcountry_corpus)
 target_link_libraries(ipcountry_corpus PRIVATE ipcountry_bench_corpus)
 set_target_properties(ipcountry_corpus PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+
+# The parts of a run one at a time, for the limit table (bench/analysis/limits).
+add_executable(ipcountry_limits ${CMAKE_CURRENT_SOURCE_DIR}/analysis/limits_main.cpp)
+ipcountry_configure_target(ipcountry_limits)
+target_link_libraries(ipcountry_limits PRIVATE ipcountry::analysis)
+set_target_properties(ipcountry_limits PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)

@@ -132,5 +132,36 @@ TEST(ScanLine, findsAddressesInALineOfOneMegabyte) {
     EXPECT_EQ(found.back().portText, ":443");
 }
 
+// The octet before a dot, read digit by digit, against its definition: the
+// widest of 3, 2 and 1 characters before the dot that octetValue accepts.
+// Every text of up to four characters from digits that straddle the limits
+// (0, 2, 5, 6, 9) and a letter, the dot after each of its prefixes' ends.
+TEST(ScanLine, octetBeforeADotIsTheWidestValidRun) {
+    const std::string alphabet = "02569x";
+    std::vector<std::string> texts{""};
+    for (int length = 1; length <= 4; ++length) {
+        const std::size_t before = texts.size();
+        for (std::size_t i = 0; i < before; ++i)
+            if (texts[i].size() == static_cast<std::size_t>(length - 1))
+                for (const char c : alphabet) texts.push_back(texts[i] + c);
+    }
+    for (const std::string& text : texts) {
+        const std::string line = text + ".";
+        const std::size_t dot = text.size();
+        int expected = -1;
+        std::size_t expectedWidth = 3;
+        for (; expectedWidth >= 1; --expectedWidth)
+            if (dot >= expectedWidth &&
+                (expected = detail::octetValue(line.data() + dot - expectedWidth, expectedWidth)) >=
+                    0)
+                break;
+        std::size_t width = 0;
+        ASSERT_EQ(detail::octetBefore(line.data(), dot, width), expected) << line;
+        if (expected >= 0) {
+            ASSERT_EQ(width, expectedWidth) << line;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ipcountry::analysis
