@@ -1,6 +1,6 @@
 #include "lookup/ipv6_text.h"
 
-#include <arpa/inet.h>
+#include <cstring>
 
 namespace ipcountry::lookup {
 namespace {
@@ -37,14 +37,102 @@ Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, bool zoned) {
     return result;
 }
 
+namespace {
+
+int hexValue(char c) noexcept {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A dotted IPv4 tail as inet_pton reads one: four octets of at most three
+// digits, none above 255, none with a leading zero; nothing after it.
+bool readDottedTail(std::string_view text, unsigned char* bytes) noexcept {
+    int octets = 0;
+    unsigned value = 0;
+    int digits = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (digits > 0 && value == 0) return false;  // a leading zero
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            if (value > 255) return false;
+            if (digits++ == 0 && ++octets > 4) return false;
+            bytes[octets - 1] = static_cast<unsigned char>(value);
+        } else if (c == '.' && digits > 0 && octets < 4) {
+            value = 0;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return octets == 4 && digits > 0;
+}
+
+}  // namespace
+
+// The forms inet_pton reads, read here without its copy of the text: the
+// free-text scan reads every candidate of a dual-stack log through it.
 std::optional<Address6> readIpv6Value(std::string_view text) noexcept {
     if (text.empty() || text.size() > kLongestIpv6Text) return std::nullopt;
-    // inet_pton wants a NUL-terminated text.
-    char buffer[kLongestIpv6Text + 1];
-    text.copy(buffer, text.size());
-    buffer[text.size()] = '\0';
-    unsigned char bytes[16];
-    if (inet_pton(AF_INET6, buffer, bytes) != 1) return std::nullopt;
+    unsigned char bytes[16] = {};
+    std::size_t filled = 0;             // bytes of groups read so far
+    constexpr std::size_t kNoGap = 17;  // past any place "::" can stand
+    std::size_t gap = kNoGap;           // where "::" stands among the bytes
+    std::size_t at = 0;
+    // A leading colon only as the first of "::".
+    if (text[0] == ':') {
+        if (text.size() < 2 || text[1] != ':') return std::nullopt;
+        at = 1;
+    }
+    std::size_t groupStart = at;  // where the group being read begins
+    unsigned value = 0;
+    int digits = 0;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (const int digit = hexValue(c); digit >= 0) {
+            if (digits == 4) return std::nullopt;
+            value = value << 4 | static_cast<unsigned>(digit);
+            ++digits;
+            continue;
+        }
+        if (c == ':') {
+            groupStart = at + 1;
+            if (digits == 0) {
+                if (gap != kNoGap) return std::nullopt;  // a second "::"
+                gap = filled;
+                continue;
+            }
+            if (at + 1 == text.size() || filled + 2 > 16) return std::nullopt;
+            bytes[filled++] = static_cast<unsigned char>(value >> 8);
+            bytes[filled++] = static_cast<unsigned char>(value);
+            value = 0;
+            digits = 0;
+            continue;
+        }
+        // A dotted tail takes the last four bytes, from the group's start on.
+        if (c == '.' && filled + 4 <= 16 &&
+            readDottedTail(text.substr(groupStart), bytes + filled)) {
+            filled += 4;
+            digits = 0;
+            break;
+        }
+        return std::nullopt;
+    }
+    if (digits > 0) {
+        if (filled + 2 > 16) return std::nullopt;
+        bytes[filled++] = static_cast<unsigned char>(value >> 8);
+        bytes[filled++] = static_cast<unsigned char>(value);
+    }
+    if (gap != kNoGap) {
+        // "::" stands for at least one group of zeros.
+        if (filled == 16) return std::nullopt;
+        const std::size_t after = filled - gap;
+        std::memmove(bytes + 16 - after, bytes + gap, after);
+        std::memset(bytes + gap, 0, 16 - after - gap);
+        filled = 16;
+    }
+    if (filled != 16) return std::nullopt;
     return Address6::fromBytes(bytes);
 }
 

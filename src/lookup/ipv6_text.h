@@ -28,8 +28,8 @@ struct Ipv6Address {
 // The longest IPv6 text: "0000:0000:0000:0000:0000:ffff:255.255.255.255".
 inline constexpr std::size_t kLongestIpv6Text = 45;
 
-// The value of an address text without brackets or zone, in any form
-// inet_pton reads (a dotted tail included); nullopt for anything else. The
+// The value of an address text without brackets or zone, in exactly the
+// forms inet_pton reads (a dotted tail included); nullopt for anything else. The
 // one reading of IPv6 text: parseIpv6Text and the free-text scan both use it.
 std::optional<Address6> readIpv6Value(std::string_view text) noexcept;
 

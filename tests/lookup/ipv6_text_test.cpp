@@ -1,7 +1,10 @@
 #include "lookup/ipv6_text.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <string>
 
 namespace ipcountry::lookup {
@@ -76,6 +79,77 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"1234:5678:9abc:def0:1234:5678:255.255.255.255",
                  Kind::Ipv6,
                  {0x123456789ABCDEF0ULL, 0x12345678FFFFFFFFULL}}));
+
+}  // namespace
+}  // namespace ipcountry::lookup
+
+namespace ipcountry::lookup {
+namespace {
+
+// The reading against the C library's inet_pton, which shares nothing with
+// it: random texts built from groups, colons, "::" and dotted tails (most
+// near-misses of an address), and random strings over their characters.
+TEST(ReadIpv6Value, readsExactlyWhatInetPtonReads) {
+    std::mt19937_64 rng(20261208);
+    const std::string pieces[] = {
+        "0",         "1",        "ff",    "FfFf",      "12345",   "abc",
+        ":",         "::",       ":::",   ".",         "1.2.3.4", "255.255.255.255",
+        "256.1.1.1", "01.2.3.4", "1.2.3", "1.2.3.4.5", "g",       "db8",
+        "0:0"};
+    const std::string characters = "0123456789abcdefABCDEF:.:.x";
+    for (int i = 0; i < 200000; ++i) {
+        std::string text;
+        if (i % 2 == 0) {
+            const int count = 1 + static_cast<int>(rng() % 12);
+            for (int k = 0; k < count; ++k) text += pieces[rng() % std::size(pieces)];
+        } else {
+            const std::size_t length = rng() % 48;
+            for (std::size_t k = 0; k < length; ++k) text += characters[rng() % characters.size()];
+        }
+        unsigned char expected[16];
+        const bool valid =
+            text.size() <= kLongestIpv6Text && ::inet_pton(AF_INET6, text.c_str(), expected) == 1;
+        const std::optional<Address6> got = readIpv6Value(text);
+        ASSERT_EQ(got.has_value(), valid) << '"' << text << '"';
+        if (valid) {
+            ASSERT_EQ(*got, Address6::fromBytes(expected)) << '"' << text << '"';
+        }
+    }
+}
+
+// Where the two readings could part: the edges of "::", of the group count
+// and of the dotted tail, and a NUL, which ends inet_pton's C string early
+// but is no part of any address.
+TEST(ReadIpv6Value, edgesOfTheForms) {
+    const struct {
+        std::string_view text;
+        bool valid;
+    } cases[] = {
+        {"::", true},
+        {":::", false},
+        {"::1", true},
+        {"1::", true},
+        {":1::", false},
+        {"1:", false},
+        {"1::2:", false},
+        {"1:2:3:4:5:6:7:8", true},
+        {"1:2:3:4:5:6:7:8:9", false},
+        {"1:2:3:4:5:6:7::", true},
+        {"1:2:3:4:5:6:7:8::", false},
+        {"::1:2:3:4:5:6:7", true},
+        {"1:2:3:4:5:6:1.2.3.4", true},
+        {"1:2:3:4:5:6:7:1.2.3.4", false},
+        {"::ffff:1.2.3.4", true},
+        {"::ffff:01.2.3.4", false},
+        {"::1.2.3.4.", false},
+        {"::1.2.3", false},
+        {"::a.2.3.4", false},
+        {"1::2::3", false},
+        {"12345::", false},
+        {std::string_view("::1\0ab", 6), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(readIpv6Value(c.text).has_value(), c.valid) << c.text;
+}
 
 }  // namespace
 }  // namespace ipcountry::lookup
