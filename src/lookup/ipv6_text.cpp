@@ -1,5 +1,6 @@
 #include "lookup/ipv6_text.h"
 
+#include <array>
 #include <cstring>
 
 namespace ipcountry::lookup {
@@ -39,11 +40,21 @@ Ipv6Address classifyIpv6(Address6 address, bool writtenDotted, bool zoned) {
 
 namespace {
 
+// Each byte's hex value, or kNotHex: one load per character instead of three
+// range tests, whose branches a log's mix of digits and letters mispredicts.
+constexpr unsigned char kNotHex = 0xFF;
+constexpr auto kHexValues = [] {
+    std::array<unsigned char, 256> values{};
+    values.fill(kNotHex);
+    for (int c = '0'; c <= '9'; ++c) values[c] = static_cast<unsigned char>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) values[c] = static_cast<unsigned char>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) values[c] = static_cast<unsigned char>(c - 'A' + 10);
+    return values;
+}();
+
 int hexValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    const unsigned char value = kHexValues[static_cast<unsigned char>(c)];
+    return value == kNotHex ? -1 : value;
 }
 
 // A dotted IPv4 tail as inet_pton reads one: four octets of at most three
