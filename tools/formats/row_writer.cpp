@@ -124,6 +124,10 @@ public:
     std::string& messages() { return m_shared ? m_rows : m_messages; }
 
     void flush() {
+        flushRows();
+        flushMessages();
+    }
+    void flushRows() {
         if (!m_rows.empty()) {
             if (g_writeError.load(std::memory_order_relaxed) == 0) {
                 if (const int error = writeAll(STDOUT_FILENO, m_rows)) {
@@ -133,7 +137,11 @@ public:
             }
             m_rows.clear();  // nobody takes it any more after a failure
         }
-        if (!m_messages.empty()) {
+    }
+    void flushMessages() {
+        if (m_shared) {
+            flushRows();
+        } else if (!m_messages.empty()) {
             // Nothing can be told of a standard error that fails.
             (void)writeAll(STDERR_FILENO, m_messages);
             m_messages.clear();
@@ -156,6 +164,8 @@ StandardStreams& standardStreams() {
 Output::Output() : m_rows(&standardStreams().rows()), m_messages(&standardStreams().messages()) {}
 
 void Output::flushAll() { standardStreams().flush(); }
+void Output::flushRows() { standardStreams().flushRows(); }
+void Output::flushMessages() { standardStreams().flushMessages(); }
 
 void Output::sayNow(std::string_view lines) {
     StandardStreams& streams = standardStreams();

@@ -47,13 +47,13 @@ public:
     std::string& buffer() { return *m_rows; }
     // Called after each row, so that memory stays bounded.
     void rowDone() {
-        if (!m_kept && m_rows->size() >= kBlock) flush();
+        if (!m_kept && m_rows->size() >= kBlock) flushRows();
     }
     // Where a message (whole lines) is put: after the rows before it when
     // both streams go to one place. messageDone() after each.
     std::string& messages() { return *m_messages; }
     void messageDone() {
-        if (m_messages->size() >= kBlock) flush();
+        if (!m_kept && m_messages->size() >= kBlock) flushMessages();
     }
     // Everything of both streams so far written out.
     void flush() { flushAll(); }
@@ -71,6 +71,10 @@ public:
 
 private:
     static constexpr std::size_t kBlock = std::size_t{1} << 16;
+    // One stream's buffer written, the other's left to fill (the same
+    // buffer when the streams are shared).
+    static void flushRows();
+    static void flushMessages();
     std::string m_own;
     std::string* m_rows;
     std::string* m_messages = nullptr;
