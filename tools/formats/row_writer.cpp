@@ -274,18 +274,13 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
                             const lookup::CountryTable& table, analysis::Resolution country) {
     std::string& out = m_out.buffer();
     analysisLead(out, ip, port);
-    if (country.slot < 0 || country.slot >= lookup::kSlotCount) {
-        analysisTail(out, analysis::countryName(table, country), {});
+    const std::string_view name = analysis::countryName(table, country);
+    const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
+    if (Tail* tail = tailOf(m_analysisTails, country, code, name)) {
+        if (tail->text.empty()) analysisTail(tail->text, name, code);
+        out += tail->text;
     } else {
-        if (m_tailTable != &table) {
-            m_tailTable = &table;
-            m_analysisTails.assign(std::size_t{2} * lookup::kSlotCount, std::string());
-        }
-        std::string& tail = m_analysisTails[tailIndex(country)];
-        if (tail.empty())
-            analysisTail(tail, analysis::countryName(table, country),
-                         analysis::flagCodeOfSlot(table, country.slot));
-        out += tail;
+        analysisTail(out, name, code);
     }
     m_out.rowDone();
 }
@@ -488,28 +483,32 @@ void RowWriter::findTail(std::string& out, std::string_view code, const std::str
     }
 }
 
+RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolution country,
+                                   std::string_view code, std::string_view name) {
+    if (country.slot < 0 || country.slot >= lookup::kSlotCount) return nullptr;
+    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kSlotCount);
+    Tail& tail = tails[static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0)];
+    // A tail serves the name and code it was made from: a writer handed
+    // another table (never within one run) makes it again.
+    if (tail.code != code || tail.name != name) {
+        tail.text.clear();
+        tail.code = code;
+        tail.name = name;
+    }
+    return &tail;
+}
+
 void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
     std::string& out = m_out.buffer();
     findLead(out, address);
-    const std::optional<analysis::Resolution> country = answer.country;
-    if (!country || country->slot < 0 || country->slot >= lookup::kSlotCount) {
-        const std::string_view name = answer.countryName;
-        findTail(out, answer.code, country ? &name : nullptr);
-        m_out.rowDone();
-        return;
+    const std::string_view name = answer.countryName;
+    Tail* tail = answer.country ? tailOf(m_findTails, *answer.country, answer.code, name) : nullptr;
+    if (tail == nullptr) {
+        findTail(out, answer.code, answer.country ? &name : nullptr);
+    } else {
+        if (tail->text.empty()) findTail(tail->text, answer.code, &name);
+        out += tail->text;
     }
-    if (m_findTails.empty()) m_findTails.resize(std::size_t{2} * lookup::kSlotCount);
-    Tail& tail = m_findTails[tailIndex(*country)];
-    // A tail serves the answers it was made from; a country met under
-    // another code or name (never within one run's table) gets its own.
-    if (tail.text.empty() || tail.code != answer.code || tail.name != answer.countryName) {
-        tail.text.clear();
-        tail.code = answer.code;
-        tail.name = answer.countryName;
-        const std::string_view name = answer.countryName;
-        findTail(tail.text, answer.code, &name);
-    }
-    out += tail.text;
     m_out.rowDone();
 }
 

@@ -127,23 +127,21 @@ private:
 
     // The end of a row with a country, made once per country a run meets:
     // converting and quoting a name per row cost as much as the rest of
-    // the row. Indexed by slot, twice: once as itself, once shown as USA.
+    // the row. By slot, twice: once as itself, once shown as USA.
     struct Tail {
-        std::string text;  // empty: not made yet
-        // What a find tail was made from, to tell an answer it fits.
-        std::string code;
+        std::string text;  // empty: to be made
+        std::string code;  // what it was made from (Windows-1252)
         std::string name;
     };
-    static std::size_t tailIndex(analysis::Resolution country) {
-        return static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0);
-    }
+    // The tail of `country` to fill or use; null for a slot out of range.
+    static Tail* tailOf(std::vector<Tail>& tails, analysis::Resolution country,
+                        std::string_view code, std::string_view name);
 
     Output& m_out;
     Format m_format;
     bool m_reasons;
     std::string m_scratch;
-    const lookup::CountryTable* m_tailTable = nullptr;  // of m_analysisTails
-    std::vector<std::string> m_analysisTails;
+    std::vector<Tail> m_analysisTails;
     std::vector<Tail> m_findTails;
 };
 
