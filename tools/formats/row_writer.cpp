@@ -119,7 +119,6 @@ public:
     // Whatever a path out of main() left behind still goes out.
     ~StandardStreams() { flush(); }
 
-    bool shared() const { return m_shared; }
     std::string& rows() { return m_rows; }
     std::string& messages() { return m_shared ? m_rows : m_messages; }
 
@@ -179,8 +178,6 @@ void Output::sayNow(std::string_view lines) {
     streams.messages() += lines;
     streams.flush();
 }
-
-bool Output::streamsShared() { return standardStreams().shared(); }
 
 int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
 

@@ -56,14 +56,14 @@ public:
         if (!m_kept && m_messages->size() >= kBlock) flushMessages();
     }
     // Everything of both streams so far written out.
-    void flush() { flushAll(); }
+    void flush() {
+        if (!m_kept) flushAll();
+    }
     static void flushAll();
 
     // A message of the process's own (a warning, why it ends): written at
     // once, after everything before it.
     static void sayNow(std::string_view lines);
-    // Whether standard output and standard error go to one place.
-    static bool streamsShared();
 
     // The errno of the first write to standard output that failed, 0 while
     // all went out.
