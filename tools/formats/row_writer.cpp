@@ -109,10 +109,12 @@ public:
         struct stat out {};
         struct stat err {};
         // Same device and inode: one file (2>&1, or the same file named
-        // twice), one pipe or one terminal. Written through standard output
-        // alone, the text keeps its order however the two were opened.
+        // twice), one pipe or one terminal; or one terminal reached through
+        // two device files. Written through standard output alone, the text
+        // keeps its order however the two were opened.
         m_shared = ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
-                   out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+                   ((out.st_dev == err.st_dev && out.st_ino == err.st_ino) ||
+                    (S_ISCHR(out.st_mode) && S_ISCHR(err.st_mode) && out.st_rdev == err.st_rdev));
     }
     StandardStreams(const StandardStreams&) = delete;
     StandardStreams& operator=(const StandardStreams&) = delete;
