@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <iostream>
+#include <string>
 #include <string_view>
 
 #include "analysis/analysis.h"
@@ -34,8 +34,7 @@ public:
             m_writer.analysisRow(row.address, row.port, {}, {}, row.reason);
             return;
         }
-        m_writer.analysisRow(row.address, row.port, analysis::countryName(m_table, row.country),
-                             analysis::flagCodeOfSlot(m_table, row.country.slot));
+        m_writer.analysisRow(row.address, row.port, m_table, row.country);
     }
     void addTo(Summary& summary) {
         summary.reasons = m_reasons;
@@ -50,11 +49,21 @@ private:
     decltype(Summary::reasons) m_reasons{};
 };
 
-// Asked between blocks of the input: a run whose rows nobody can take any
-// more (a full disk, a closed output, a reader that left) ends there.
+// Asked after each block read and whenever the input pauses: what waits goes
+// out then, so that someone feeding a pipe or typing sees the rows and
+// messages of their lines without waiting for a buffer to fill. A run whose
+// rows nobody can take any more (a full disk, a closed output, a reader that
+// left) ends there.
 class OutputWatch final : public analysis::Progress {
 public:
-    bool update(std::uint64_t, std::uint64_t) override { return Output::writeError() == 0; }
+    explicit OutputWatch(Output& out) : m_out(out) {}
+    bool update(std::uint64_t, std::uint64_t) override {
+        m_out.flush();
+        return Output::writeError() == 0;
+    }
+
+private:
+    Output& m_out;
 };
 
 }  // namespace
@@ -96,7 +105,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     PrintingGrid grid(writer, table, options.stats);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
-    OutputWatch watch;
+    OutputWatch watch(out);
     analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, &watch};
     context.dashIsStandardInput = true;
     context.rows = choice.rules;
@@ -130,11 +139,14 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
         grid.addTo(summary);
         writer.statistics(summary, table, Listing{options.order, options.orderGiven, options.top});
         if (!unread.empty()) {
-            out.flush();
-            std::cerr << "ipcountry-batch: the statistics are incomplete: they leave out";
-            for (std::size_t i = 0; i < unread.size(); ++i)
-                std::cerr << (i == 0 ? " " : ", ") << unread[i];
-            std::cerr << ", not read to the end\n";
+            std::string& text = out.messages();
+            text += "ipcountry-batch: the statistics are incomplete: they leave out";
+            for (std::size_t i = 0; i < unread.size(); ++i) {
+                text += i == 0 ? " " : ", ";
+                text += unread[i];
+            }
+            text += ", not read to the end\n";
+            out.messageDone();
         }
     }
     return unread.empty() ? 0 : 1;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,10 +16,12 @@
 namespace ipcountry::batch {
 
 // Prompts become messages on standard error, each naming its file (and its
-// line); the answer comes from the options.
+// line); the answer comes from the options. `atOnce`: each message is written
+// as it comes, for a caller that writes standard output its own way.
 class BatchPrompter final : public analysis::Prompter {
 public:
-    BatchPrompter(Output& out, bool stopOnError) : m_out(out), m_stopOnError(stopOnError) {}
+    BatchPrompter(Output& out, bool stopOnError, bool atOnce = false)
+        : m_out(out), m_stopOnError(stopOnError), m_atOnce(atOnce) {}
 
     void startFile(std::string_view path) override { m_file = path; }
     // True once a prompt was answered No, or a file failed under
@@ -29,19 +30,25 @@ public:
 
     bool askContinue(const analysis::FailingLine& line) override {
         // "Do you want continue?" is answered by the options.
-        sayProblem(m_out, m_file, line.lineNumber, line.problem);
+        say(line.lineNumber, line.problem);
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
     void showError(std::string_view reason) override { showRunError(reason, reason); }
     void showRunError(std::string_view, std::string_view problem) override {
         m_toldToStop = m_stopOnError;
-        sayProblem(m_out, m_file, 0, problem);
+        say(0, problem);
     }
 
 private:
+    void say(std::int64_t line, std::string_view problem) {
+        sayProblem(m_out, m_file, line, problem);
+        if (m_atOnce) m_out.flush();
+    }
+
     Output& m_out;
     bool m_stopOnError;
+    bool m_atOnce;
     bool m_toldToStop = false;
     std::string m_file;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
-#include <iostream>
 #include <string>
 #include <string_view>
 
@@ -22,22 +22,27 @@ inline std::string operandInMessage(std::string_view operand) {
 // "ipcountry-batch: WHERE: problem", where WHERE is FILE or FILE:LINE (an
 // operand of find names itself; standard input is "-"), or nothing when the
 // problem names its own file. A `problem` that already begins with WHERE's
-// file ("FILE: reason") is not named twice. The rows written before go out
-// first, so that both streams in one place keep their order.
+// file ("FILE: reason") is not named twice. It goes out after the rows
+// written before it when both streams go to one place (see Output).
 inline void sayProblem(Output& out, std::string_view file, std::int64_t line,
                        std::string_view problem) {
-    out.flush();
-    std::string text = "ipcountry-batch: ";
+    std::string& text = out.messages();
+    text += "ipcountry-batch: ";
     if (!file.empty()) {
         if (problem.starts_with(file) && problem.substr(file.size()).starts_with(": "))
             problem.remove_prefix(file.size() + 2);
         text += file;
-        if (line > 0) text += ":" + std::to_string(line);
+        if (line > 0) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, line).ptr;
+            text += ':';
+            text.append(digits, end);
+        }
         text += ": ";
     }
     text += problem;
     text += '\n';
-    std::cerr << text << std::flush;
+    out.messageDone();
 }
 
 }  // namespace ipcountry::batch

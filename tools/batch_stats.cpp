@@ -55,10 +55,14 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     RowWriter writer(out, options.format);
     writer.statistics(summary, counted, Listing{options.order, options.orderGiven, options.top});
     if (unread.empty()) return 0;
-    out.flush();
-    std::cerr << "ipcountry-batch: the statistics are incomplete: they leave out";
-    for (std::size_t i = 0; i < unread.size(); ++i) std::cerr << (i == 0 ? " " : ", ") << unread[i];
-    std::cerr << ", not read to the end\n";
+    std::string& text = out.messages();
+    text += "ipcountry-batch: the statistics are incomplete: they leave out";
+    for (std::size_t i = 0; i < unread.size(); ++i) {
+        text += i == 0 ? " " : ", ";
+        text += unread[i];
+    }
+    text += ", not read to the end\n";
+    out.messageDone();
     return 1;
 }
 

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <optional>
 #include <span>
 #include <string>
@@ -37,6 +36,14 @@ using namespace ipcountry;
 using batch::Command;
 using batch::Format;
 using batch::Options;
+
+// A message of the driver itself, after everything written before it.
+void say(std::string_view problem) {
+    std::string text = "ipcountry-batch: ";
+    text += problem;
+    text += '\n';
+    batch::Output::sayNow(text);
+}
 
 fs::path programDirectory() {
     std::error_code ec;
@@ -78,8 +85,7 @@ void warnOfMissingRanges(const Options& options) {
     const fs::path ipv6 = options.rangesFolder() / lookup::kRange6FileName;
     std::error_code ec;
     if (fs::exists(options.rangesFolder() / lookup::kRangeFileName, ec) && !fs::exists(ipv6, ec))
-        std::cerr << "ipcountry-batch: warning: " << ipv6.string()
-                  << " is missing: IPv6 addresses get no country\n";
+        say("warning: " + ipv6.string() + " is missing: IPv6 addresses get no country");
 }
 
 // report [-o PAGE] formatted|unformatted FILE...: the statistics as a page.
@@ -107,7 +113,8 @@ int runReport(const Options& options) {
     const batch::RowChoice choice(options);
     request.rows = choice.rules;
     batch::Output out;
-    batch::BatchPrompter prompter(out, options.stopOnError);
+    // The page goes to standard output its own way, after the messages.
+    batch::BatchPrompter prompter(out, options.stopOnError, true);
     analysis::SteadyClock clock;
     return report::runReport(request, prompter, clock);
 }
@@ -150,10 +157,11 @@ int runCommand(const Options& options) {
 // What could not be written is an error, as for cat, unless the reader left
 // early: `| head` ends a run quietly.
 int finish(int status) {
+    batch::Output::flushAll();
     const int error = batch::Output::writeError();
     if (error == 0) return status;
     if (error == EPIPE) return 0;
-    std::cerr << "ipcountry-batch: write error: " << std::strerror(error) << '\n';
+    say(std::string("write error: ") + std::strerror(error));
     return 1;
 }
 
@@ -182,16 +190,16 @@ int main(int argc, char** argv) {
         status = runCommand(options);
     } catch (const batch::BadNetwork& e) {
         // A network of --only or --exclude: wrong usage, told before anything is read.
-        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+        say(e.what());
         status = 2;
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
-        std::cerr << "ipcountry-batch: " << e.problem() << '\n';
+        say(e.problem());
     } catch (const std::bad_alloc&) {
-        std::cerr << "ipcountry-batch: out of memory\n";
+        say("out of memory");
     } catch (const std::exception& e) {
         // Whatever else ends a run: the rows printed so far stay.
-        std::cerr << "ipcountry-batch: " << e.what() << '\n';
+        say(e.what());
     }
     return finish(status);
 }

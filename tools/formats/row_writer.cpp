@@ -1,5 +1,8 @@
 #include "formats/row_writer.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -80,28 +83,105 @@ void appendPortNumber(std::string& out, std::string_view digits) {
 }  // namespace
 
 namespace {
+
+// Writes all of `text`; the errno of a write that failed, 0 when all went out.
+int writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno != 0 ? errno : EIO;
+        }
+        if (written == 0) return EIO;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return 0;
+}
+
 // One standard output per process, so one memory of its failure.
 std::atomic<int> g_writeError{0};
+
+// The two streams of the process and what waits to go to each. Only the
+// thread that writes rows (the calling thread of a run) touches it.
+class StandardStreams {
+public:
+    StandardStreams() {
+        struct stat out {};
+        struct stat err {};
+        // Same device and inode: one file (2>&1, or the same file named
+        // twice), one pipe or one terminal; or one terminal reached through
+        // two device files. Written through standard output alone, the text
+        // keeps its order however the two were opened.
+        m_shared = ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
+                   ((out.st_dev == err.st_dev && out.st_ino == err.st_ino) ||
+                    (S_ISCHR(out.st_mode) && S_ISCHR(err.st_mode) && out.st_rdev == err.st_rdev));
+    }
+    StandardStreams(const StandardStreams&) = delete;
+    StandardStreams& operator=(const StandardStreams&) = delete;
+    // Whatever a path out of main() left behind still goes out.
+    ~StandardStreams() { flush(); }
+
+    std::string& rows() { return m_rows; }
+    std::string& messages() { return m_shared ? m_rows : m_messages; }
+
+    void flush() {
+        flushRows();
+        flushMessages();
+    }
+    void flushRows() {
+        if (!m_rows.empty()) {
+            if (g_writeError.load(std::memory_order_relaxed) == 0) {
+                if (const int error = writeAll(STDOUT_FILENO, m_rows)) {
+                    int expected = 0;
+                    g_writeError.compare_exchange_strong(expected, error);
+                }
+            }
+            m_rows.clear();  // nobody takes it any more after a failure
+        }
+    }
+    void flushMessages() {
+        if (m_shared) {
+            flushRows();
+        } else if (!m_messages.empty()) {
+            // Nothing can be told of a standard error that fails.
+            (void)writeAll(STDERR_FILENO, m_messages);
+            m_messages.clear();
+        }
+    }
+
+private:
+    bool m_shared = false;
+    std::string m_rows;
+    std::string m_messages;
+};
+
+StandardStreams& standardStreams() {
+    static StandardStreams streams;
+    return streams;
+}
+
 }  // namespace
 
-int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
+Output::Output() : m_rows(&standardStreams().rows()), m_messages(&standardStreams().messages()) {}
 
-void Output::flush() {
-    if (g_writeError.load(std::memory_order_relaxed) != 0) {
-        m_buffer.clear();  // nobody takes it any more
+void Output::flushAll() { standardStreams().flush(); }
+void Output::flushRows() { standardStreams().flushRows(); }
+void Output::flushMessages() { standardStreams().flushMessages(); }
+
+void Output::sayNow(std::string_view lines) {
+    StandardStreams& streams = standardStreams();
+    if (writeError() != 0) {
+        // Standard output takes nothing more; standard error may still take
+        // why (a full disk, a closed output).
+        streams.flush();
+        (void)writeAll(STDERR_FILENO, lines);
         return;
     }
-    errno = 0;
-    const bool written = (m_buffer.empty() || std::fwrite(m_buffer.data(), 1, m_buffer.size(),
-                                                          stdout) == m_buffer.size()) &&
-                         std::fflush(stdout) == 0;
-    m_buffer.clear();
-    if (!written) {
-        // stdio keeps the errno of the write(2) that failed; EIO when it says nothing.
-        int expected = 0;
-        g_writeError.compare_exchange_strong(expected, errno != 0 ? errno : EIO);
-    }
+    streams.messages() += lines;
+    streams.flush();
 }
+
+int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
 
 void RowWriter::row(std::initializer_list<std::string_view> utf8Fields) {
     std::string& out = m_out.buffer();
@@ -127,8 +207,7 @@ void RowWriter::analysisHeader() {
         row({h[0], h[1], h[2], h[3]});
 }
 
-void RowWriter::field1252(std::string_view bytes) {
-    std::string& out = m_out.buffer();
+void RowWriter::field1252(std::string& out, std::string_view bytes) {
     // Plain ASCII is the same in Windows-1252 and UTF-8 and needs no quoting.
     if (m_format == Format::Json ? plainJsonText(bytes) : plainCsvText(bytes)) {
         if (m_format == Format::Json) out += '"';
@@ -144,59 +223,96 @@ void RowWriter::field1252(std::string_view bytes) {
         appendCsvField(out, m_scratch);
 }
 
-void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                            std::string_view code, std::string_view reason) {
-    std::string& out = m_out.buffer();
+void RowWriter::analysisLead(std::string& out, std::string_view ip, std::string_view port) {
     if (m_format == Format::Tsv) {
         lookup::appendWindows1252AsUtf8(out, ip);
         out += '\t';
         lookup::appendWindows1252AsUtf8(out, port);
-        out += '\t';
-        // The reason stands where the country would: it is what a person reads there.
-        if (reason.empty())
+        return;
+    }
+    if (m_format == Format::Json) out += words::kJsonIp;
+    field1252(out, ip);
+    out += m_format == Format::Csv ? std::string_view(",") : words::kJsonPort;
+    // Programs want the port, not the grid's way of showing it: the text
+    // after the colon, and in JSON a number where it is one.
+    const std::string_view portText = port.starts_with(':') ? port.substr(1) : port;
+    if (m_format == Format::Json && port.empty())
+        out += "null";
+    else if (m_format == Format::Json && isPortNumber(portText))
+        appendPortNumber(out, portText);
+    else
+        field1252(out, portText);
+}
+
+void RowWriter::analysisTail(std::string& out, std::string_view country, std::string_view code) {
+    switch (m_format) {
+        case Format::Tsv:
+            out += '\t';
             lookup::appendWindows1252AsUtf8(out, country);
-        else
-            out += reason;
-        out += '\n';
-    } else {
-        // What goes before each field: the csv separator or the JSON key.
-        static constexpr std::string_view kCsv[] = {"", ",", ",", ","};
-        static constexpr std::string_view kJson[] = {words::kJsonIp, words::kJsonPort,
-                                                     words::kJsonCountry, words::kJsonCode};
-        const std::string_view* before = m_format == Format::Csv ? kCsv : kJson;
-        out += before[0];
-        field1252(ip);
-        out += before[1];
-        // Programs want the port, not the grid's way of showing it: the text
-        // after the colon, and in JSON a number where it is one.
-        const std::string_view portText = port.starts_with(':') ? port.substr(1) : port;
-        if (m_format == Format::Json && port.empty())
-            out += "null";
-        else if (m_format == Format::Json && isPortNumber(portText))
-            appendPortNumber(out, portText);
-        else
-            field1252(portText);
-        out += before[2];
-        if (m_format == Format::Json && !reason.empty()) {
-            // No country: null, as find writes it; the reason says why.
-            out += "null";
-            out += before[3];
-            out += "null";
-            out += words::kJsonReason;
-            out += '"';
-            out += reason;
-            out += "\"}\n";
-            m_out.rowDone();
+            out += '\n';
             return;
-        }
-        field1252(country);
-        out += before[3];
-        field1252(code);
-        if (m_format == Format::Csv && m_reasons) {
+        case Format::Csv:
             out += ',';
-            out += reason;  // one of a few plain words, never quoted
+            field1252(out, country);
+            out += ',';
+            field1252(out, code);
+            // A row with a country has no reason: its column stays empty.
+            out += m_reasons ? ",\r\n" : "\r\n";
+            return;
+        case Format::Json:
+            out += words::kJsonCountry;
+            field1252(out, country);
+            out += words::kJsonCode;
+            field1252(out, code);
+            out += "}\n";
+            return;
+    }
+}
+
+void RowWriter::analysisRow(std::string_view ip, std::string_view port,
+                            const lookup::CountryTable& table, analysis::Resolution country) {
+    std::string& out = m_out.buffer();
+    analysisLead(out, ip, port);
+    const std::string_view name = analysis::countryName(table, country);
+    const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
+    if (Tail* tail = tailOf(m_analysisTails, country, code, name)) {
+        if (tail->text.empty()) analysisTail(tail->text, name, code);
+        out += tail->text;
+    } else {
+        analysisTail(out, name, code);
+    }
+    m_out.rowDone();
+}
+
+void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
+                            std::string_view code, std::string_view reason) {
+    std::string& out = m_out.buffer();
+    analysisLead(out, ip, port);
+    if (reason.empty()) {
+        analysisTail(out, country, code);
+    } else if (m_format == Format::Tsv) {
+        // The reason stands where the country would: it is what a person reads there.
+        out += '\t';
+        out += reason;
+        out += '\n';
+    } else if (m_format == Format::Csv) {
+        // Empty country and code; the reason is one of a few plain words, never quoted.
+        out += ",,";
+        if (m_reasons) {
+            out += ',';
+            out += reason;
         }
-        out += m_format == Format::Csv ? "\r\n" : "}\n";
+        out += "\r\n";
+    } else {
+        // No country: null, as find writes it; the reason says why.
+        out += words::kJsonCountry;
+        out += "null";
+        out += words::kJsonCode;
+        out += "null";
+        out += words::kJsonReason;
+        out += '"';
+        out += reason;
+        out += "\"}\n";
     }
     m_out.rowDone();
 }
@@ -309,49 +425,90 @@ void RowWriter::findHeader() {
     if (m_format == Format::Csv) row({h[0], h[1], h[2]});
 }
 
-void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
-    std::string& out = m_out.buffer();
-    if (m_format == Format::Tsv) {
-        // The fields converted straight into the output: a million addresses
-        // on standard input are a million rows.
-        out += address;
-        out += '\t';
-        lookup::appendWindows1252AsUtf8(out, answer.code);
-        out += '\t';
-        if (answer.country)
-            lookup::appendWindows1252AsUtf8(out, answer.countryName);
-        else
-            out += "Unknown";
-        out += '\n';
-        m_out.rowDone();
-        return;
+void RowWriter::findLead(std::string& out, std::string_view address) {
+    // The address exactly as typed, as the program always printed it.
+    switch (m_format) {
+        case Format::Tsv:
+            out += address;
+            return;
+        case Format::Csv:
+            appendCsvField(out, address);
+            return;
+        case Format::Json:
+            out += words::kJsonIp;
+            appendJsonString(out, address);
+            return;
     }
-    const std::string code = lookup::windows1252ToUtf8(answer.code);
-    const std::optional<std::string> country =
-        answer.country ? std::optional(lookup::windows1252ToUtf8(answer.countryName))
-                       : std::nullopt;
-    if (m_format == Format::Json) {
-        const auto stringOrNull = [&out](const std::string* text) {
-            if (text)
-                appendJsonString(out, *text);
+}
+
+void RowWriter::findTail(std::string& out, std::string_view code, const std::string_view* country) {
+    m_scratch.clear();
+    lookup::appendWindows1252AsUtf8(m_scratch, code);
+    const std::string codeText = m_scratch;
+    m_scratch.clear();
+    if (country) lookup::appendWindows1252AsUtf8(m_scratch, *country);
+    const std::string& countryText = m_scratch;
+    switch (m_format) {
+        case Format::Tsv:
+            out += '\t';
+            out += codeText;
+            out += '\t';
+            // tsv names no country "Unknown", as it always did.
+            out += country ? std::string_view(countryText) : std::string_view("Unknown");
+            out += '\n';
+            return;
+        case Format::Csv:
+            out += ',';
+            appendCsvField(out, codeText);
+            out += ',';
+            appendCsvField(out, countryText);
+            out += "\r\n";
+            return;
+        case Format::Json:
+            out += words::kJsonCode;
+            // One form for "no country": a code no country of the list holds
+            // names none.
+            if (codeText.empty() || !country)
+                out += "null";
+            else
+                appendJsonString(out, codeText);
+            out += words::kJsonCountry;
+            if (country)
+                appendJsonString(out, countryText);
             else
                 out += "null";
-        };
-        out += words::kJsonIp;
-        appendJsonString(out, address);
-        out += words::kJsonCode;
-        // One form for "no country": a code no country of the list holds
-        // names none.
-        stringOrNull(code.empty() || !country ? nullptr : &code);
-        out += words::kJsonCountry;
-        stringOrNull(country ? &*country : nullptr);
-        out += "}\n";
-        m_out.rowDone();
-        return;
+            out += "}\n";
+            return;
     }
-    // The address exactly as typed, as the program always printed it; tsv
-    // names no country "Unknown", as it always did.
-    row({address, code, country ? *country : m_format == Format::Tsv ? "Unknown" : ""});
+}
+
+RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolution country,
+                                   std::string_view code, std::string_view name) {
+    if (country.slot < 0 || country.slot >= lookup::kSlotCount) return nullptr;
+    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kSlotCount);
+    Tail& tail = tails[static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0)];
+    // A tail serves the name and code it was made from: a writer handed
+    // another table (never within one run) makes it again.
+    if (tail.code != code || tail.name != name) {
+        tail.text.clear();
+        tail.code = code;
+        tail.name = name;
+    }
+    return &tail;
+}
+
+void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
+    std::string& out = m_out.buffer();
+    findLead(out, address);
+    const std::string_view name = answer.countryName;
+    Tail* tail = answer.country ? tailOf(m_findTails, *answer.country, answer.code, name) : nullptr;
+    if (tail == nullptr) {
+        findTail(out, answer.code, answer.country ? &name : nullptr);
+    } else {
+        if (tail->text.empty()) findTail(tail->text, answer.code, &name);
+        out += tail->text;
+    }
+    m_out.rowDone();
 }
 
 void RowWriter::findWrongRow(std::string_view line) {
@@ -363,11 +520,11 @@ void RowWriter::findWrongRow(std::string_view line) {
         std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t', ' ');
         out += "\t\t\n";
     } else if (m_format == Format::Csv) {
-        field1252(line);
+        field1252(out, line);
         out += ",,\r\n";
     } else {
         out += words::kJsonIp;
-        field1252(line);
+        field1252(out, line);
         out += words::kJsonCode;
         out += "null";
         out += words::kJsonCountry;
