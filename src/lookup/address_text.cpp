@@ -179,7 +179,9 @@ AddressReading readAddressText(std::string_view text) {
         return reading;
     }
     const std::string_view address = text.substr(0, colon);
-    reading.reason = ipv4Problem(address);
+    // Most texts are plain addresses, read at once: the reasons are only
+    // sought for the rest (find - reads a million lines this way).
+    if (!readPlainAddress(address)) reading.reason = ipv4Problem(address);
     if (reading.reason.empty() && colon != std::string_view::npos) {
         reading.port = text.substr(colon);
         reading.reason = portProblem(reading.port);
