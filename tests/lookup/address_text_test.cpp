@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <regex>
 #include <string>
@@ -158,6 +159,44 @@ TEST(AddressReading, takesWhatAnIndependentReadingTakes) {
     // Both sides of the line are well visited.
     EXPECT_GT(accepted, 5000);
     EXPECT_GT(refused, 5000);
+}
+
+}  // namespace
+
+namespace {
+
+// The plain dotted reading against the regular expression, value and all:
+// texts of every length around the 7 to 15 characters it takes, octets of
+// 0 to 4 digits with leading zeros, values around 255, and stray characters.
+TEST(PlainAddress, readsWhatTheRegularExpressionReads) {
+    static const std::regex dotted(R"(^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$)");
+    std::mt19937 random(20261208);
+    const std::string octets[] = {"0",   "00",  "000", "1",   "01",  "9",   "25",   "99", "100",
+                                  "199", "255", "256", "299", "300", "999", "1000", "",   "x"};
+    const std::string strays = "0123456789..x: ";
+    for (int i = 0; i < 100000; ++i) {
+        std::string text;
+        const int parts = 3 + static_cast<int>(random() % 3);
+        for (int k = 0; k < parts; ++k) {
+            if (k > 0) text += '.';
+            text += octets[random() % std::size(octets)];
+        }
+        if (random() % 4 == 0)
+            text.insert(random() % (text.size() + 1), 1, strays[random() % strays.size()]);
+        std::smatch match;
+        std::optional<std::uint32_t> expected;
+        if (std::regex_match(text, match, dotted)) {
+            std::uint32_t value = 0;
+            bool small = true;
+            for (int k = 1; k <= 4; ++k) {
+                const int octet = std::stoi(match[k].str());
+                small = small && octet <= 255;
+                value = value << 8 | static_cast<std::uint32_t>(octet & 0xFF);
+            }
+            if (small) expected = value;
+        }
+        ASSERT_EQ(ipcountry::lookup::readPlainAddress(text), expected) << '"' << text << '"';
+    }
 }
 
 }  // namespace
