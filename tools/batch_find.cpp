@@ -76,7 +76,7 @@ public:
         } else {
             lookup::AddressReading reading = lookup::readAddressText(pending.shown);
             if (reading.reason.empty())
-                m_addresses.push_back(reading.address);
+                m_addresses.push_back(reading.typed);
             else
                 pending.problem = std::move(reading.reason);
         }
@@ -124,7 +124,7 @@ private:
     Output m_rows;
     RowWriter m_writer;
     std::vector<Pending> m_pending;
-    std::vector<std::string_view> m_addresses;
+    std::vector<lookup::TypedAddress> m_addresses;
     std::vector<AddressFinder::Found> m_found;
     std::vector<WrongLine> m_wrong;
 };
@@ -273,7 +273,7 @@ int runFind(const Options& options) {
             failed = true;
             continue;
         }
-        finder.findEach({&reading.address, 1}, found);
+        finder.findEach(std::span(&reading.typed, 1), found);
         if (found[0].error) {
             sayProblem(out, operandInMessage(operand), 0, found[0].error->problem());
             failed = true;

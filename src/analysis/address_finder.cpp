@@ -48,31 +48,54 @@ Answer AddressFinder::find(std::string_view text) {
     return {};
 }
 
-void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
-    found.resize(texts.size());
+void AddressFinder::batch(const lookup::TypedAddress& typed, std::size_t place,
+                          std::vector<Found>& found) {
+    found[place].error.reset();
+    found[place].answer = {};
+    // Each family's file is opened as find opens it; link-local addresses need none.
+    try {
+        if (typed.kind == lookup::TypedAddress::Kind::Ipv4) {
+            ipv4();
+            m_ipv4Batch.add(typed.ipv4, place);
+        } else if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
+            ipv6();
+            m_ipv6Batch.add(typed.ipv6, place);
+        }
+    } catch (const lookup::Error& e) {
+        found[place].error = e;
+    }
+}
+
+void AddressFinder::lookUpBatches(std::vector<Found>& found) {
+    // The lookups of each family together, their memory reads overlapped.
+    if (!m_ipv4Batch.addresses.empty()) m_ipv4Batch.answer(*ipv4(), found);
+    if (!m_ipv6Batch.addresses.empty()) m_ipv6Batch.answer(*ipv6(), found);
     m_ipv4Batch.clear();
     m_ipv6Batch.clear();
-    // Read each text and open its family's file, as find does; each stays
-    // marked with its error, and link-local addresses need no lookup. The
-    // rest are looked up by family, their memory reads overlapped.
+}
+
+void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
+    found.resize(texts.size());
+    m_ipv4Batch.clear();  // what a call that threw may have left
+    m_ipv6Batch.clear();
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        found[i].error.reset();
-        found[i].answer = {};
         try {
-            const lookup::TypedAddress typed = lookup::readTypedAddress(texts[i]);
-            if (typed.kind == lookup::TypedAddress::Kind::Ipv4) {
-                ipv4();
-                m_ipv4Batch.add(typed.ipv4, i);
-            } else if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
-                ipv6();
-                m_ipv6Batch.add(typed.ipv6, i);
-            }
+            batch(lookup::readTypedAddress(texts[i]), i, found);
         } catch (const lookup::Error& e) {
+            found[i].answer = {};
             found[i].error = e;
         }
     }
-    if (!m_ipv4Batch.addresses.empty()) m_ipv4Batch.answer(*ipv4(), found);
-    if (!m_ipv6Batch.addresses.empty()) m_ipv6Batch.answer(*ipv6(), found);
+    lookUpBatches(found);
+}
+
+void AddressFinder::findEach(std::span<const lookup::TypedAddress> addresses,
+                             std::vector<Found>& found) {
+    found.resize(addresses.size());
+    m_ipv4Batch.clear();
+    m_ipv6Batch.clear();
+    for (std::size_t i = 0; i < addresses.size(); ++i) batch(addresses[i], i, found);
+    lookUpBatches(found);
 }
 
 }  // namespace ipcountry::analysis

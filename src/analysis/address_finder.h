@@ -54,6 +54,8 @@ public:
     // find for each of `texts`, into `found` (same order and size): all are
     // read first, so that the memory reads of their lookups overlap.
     void findEach(std::span<const std::string_view> texts, std::vector<Found>& found);
+    // The same for addresses already read (lookup::readAddressText's).
+    void findEach(std::span<const lookup::TypedAddress> addresses, std::vector<Found>& found);
 
 private:
     // What the owner's try of one family's file gave, kept by a sharing finder.
@@ -68,6 +70,10 @@ private:
                                                  RangeData<Family>& owners);
     const CountryResolver* ipv4();
     const Country6Resolver* ipv6();
+    // findEach's steps: each address to its family's batch (its file opened,
+    // or `found`'s error set), then the batches looked up.
+    void batch(const lookup::TypedAddress& typed, std::size_t place, std::vector<Found>& found);
+    void lookUpBatches(std::vector<Found>& found);
 
     RangeData<lookup::Ipv4Ranges> m_ipv4;  // a view, unused, in a sharing finder
     RangeData<lookup::Ipv6Ranges> m_ipv6;

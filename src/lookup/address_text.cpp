@@ -128,8 +128,9 @@ std::string portProblem(std::string_view port) {
     return {};
 }
 
-bool isIpv6(std::string_view text) {
-    return parseIpv6Text(text).kind != Ipv6Address::Kind::Invalid;
+// The address an IPv6 text names, if it names one.
+std::optional<TypedAddress> readIpv6(std::string_view text) {
+    return typedAddressOf(parseIpv6Text(text));
 }
 
 // "[address]" or "[address]:port".
@@ -142,7 +143,8 @@ AddressReading readBracketed(std::string_view text) {
     }
     const std::string_view address = text.substr(0, close + 1);
     const std::string_view rest = text.substr(close + 1);
-    if (!isIpv6(address)) {
+    const std::optional<TypedAddress> typed = readIpv6(address);
+    if (!typed) {
         reading.reason = "not an IPv6 address in brackets";
         return reading;
     }
@@ -156,6 +158,7 @@ AddressReading readBracketed(std::string_view text) {
         reading.port = rest;
     }
     reading.address = address;
+    reading.typed = *typed;
     return reading;
 }
 
@@ -172,24 +175,29 @@ AddressReading readAddressText(std::string_view text) {
     const std::size_t colon = text.find(':');
     // An IPv6 address has two colons at least; one colon is an IPv4 port's.
     if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
-        if (isIpv6(text))
+        if (const std::optional<TypedAddress> typed = readIpv6(text)) {
             reading.address = text;
-        else
+            reading.typed = *typed;
+        } else {
             reading.reason = kNoAddress;
+        }
         return reading;
     }
     const std::string_view address = text.substr(0, colon);
     // Most texts are plain addresses, read at once: the reasons are only
     // sought for the rest (find - reads a million lines this way).
-    if (!readPlainAddress(address)) reading.reason = ipv4Problem(address);
+    const std::optional<std::uint32_t> plain = readPlainAddress(address);
+    if (!plain) reading.reason = ipv4Problem(address);
     if (reading.reason.empty() && colon != std::string_view::npos) {
         reading.port = text.substr(colon);
         reading.reason = portProblem(reading.port);
     }
-    if (reading.reason.empty())
+    if (reading.reason.empty()) {
         reading.address = address;
-    else
+        reading.typed = {TypedAddress::Kind::Ipv4, plain ? *plain : readAddress(address), {}};
+    } else {
         reading.port = {};
+    }
     return reading;
 }
 

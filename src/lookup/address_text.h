@@ -69,6 +69,7 @@ struct AddressReading {
     std::string_view address;
     std::string_view port;  // ":80", or empty
     std::string reason;     // empty when the text is an address
+    TypedAddress typed;     // the address read, when `reason` is empty
 };
 
 AddressReading readAddressText(std::string_view text);
