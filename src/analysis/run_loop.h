@@ -168,7 +168,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
     context.prompter.startFile(path);
     try {
         LineReader reader;
-        reader.open(path, context.blockSize, context.dashIsStandardInput);
+        reader.open(path, context.blockSize, context.dashIsStandardInput, context.readInPlace);
         work.begin();
         if (context.threads > 1) {
             place.lineOfError = 1;
