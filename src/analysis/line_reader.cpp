@@ -16,6 +16,35 @@
 
 namespace ipcountry::analysis {
 
+namespace {
+
+std::uint64_t sizeNow(const lookup::OpenedFile& file) {
+    struct stat status {};
+    if (::fstat(file.descriptor(), &status) != 0) {
+        const std::string reason = std::strerror(errno);
+        throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                            "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+    }
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+[[noreturn]] void throwUnreadable(const lookup::OpenedFile& file, bool shrank) {
+    const std::string reason =
+        shrank ? "the file shrank while it was read"
+               : "a part of it could not be read (" + std::string(std::strerror(EIO)) + ")";
+    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+}
+
+// A page cut off reads as zeros and is recorded; a file cut inside a page
+// reads as zeros from its new end on without a fault, so its size tells.
+void checkFaults(const LineReader::Buffer& held, std::string_view text) {
+    const std::optional<std::uint64_t> fault = held.window.faultBefore(text.data() + text.size());
+    if (fault) throwUnreadable(*held.file, sizeNow(*held.file) <= *fault);
+}
+
+}  // namespace
+
 void LineReader::open(const std::string& path, std::size_t blockSize, bool dashIsStandardInput,
                       bool inPlace) {
     open(openInput(path, dashIsStandardInput), blockSize, inPlace);
@@ -142,20 +171,14 @@ InputSource::Status LineReader::fillInPlace() {
         m_begin = 0;
         if (m_file == nullptr) return fill();
     }
-    // As read() finds it now: a file that shrank ends where it ends now, one
-    // that grows goes on.
-    struct stat status {};
-    if (::fstat(m_file->descriptor(), &status) != 0) {
-        const std::string reason = std::strerror(errno);
-        throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                            "Cannot read " + m_file->name() + ": " + reason, m_file->file(),
-                            reason);
-    }
-    const auto size = static_cast<std::uint64_t>(status.st_size);
+    // As read() finds it now: a file that grows goes on, and one that shrank
+    // ends where it ends now, unless it shrank below what the window took
+    // as read: that text may be zeros now, where read() had a copy.
+    const std::uint64_t size = sizeNow(*m_file);
     const std::uint64_t at = m_origin + m_end;
-    const std::size_t got = size > at ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                            std::min(m_capacity - m_end, m_blockSize), size - at))
-                                      : 0;
+    if (size < at) throwUnreadable(*m_file, true);
+    const std::size_t got = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::min(m_capacity - m_end, m_blockSize), size - at));
     m_end += got;
     if (got > 0) return InputSource::Status::Data;
     m_eof = true;
@@ -164,25 +187,24 @@ InputSource::Status LineReader::fillInPlace() {
 
 void LineReader::handOut(std::string_view text) {
     // Zeros in place of the file's bytes never go out when the reader's own
-    // search for line ends came upon them; the caller's reading of the text
-    // is checked at the next call (or by its holder, see checkRead()).
-    checkRead(m_current, text);
+    // search for line ends came upon them: zeros end no line, so the search
+    // runs on into a page cut off, or to the end of what was read, where
+    // fillInPlace() finds the file shorter.
+    if (!text.empty()) checkFaults(*m_current, text);
     m_handedOut = text;
+}
+
+void LineReader::checkHandedOut() const {
+    if (m_file != nullptr) checkRead(m_current, m_handedOut);
 }
 
 void LineReader::checkRead(const Buffer* held, std::string_view text) {
     if (held == nullptr || held->file == nullptr || text.empty()) return;
-    const std::optional<std::uint64_t> fault = held->window.faultBefore(text.data() + text.size());
-    if (!fault) return;
-    const lookup::OpenedFile& file = *held->file;
-    struct stat status {};
-    const bool shrank = ::fstat(file.descriptor(), &status) == 0 &&
-                        static_cast<std::uint64_t>(status.st_size) <= *fault;
-    const std::string reason =
-        shrank ? "the file shrank while it was read"
-               : "a part of it could not be read (" + std::string(std::strerror(EIO)) + ")";
-    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+    checkFaults(*held, text);
+    const char* end = text.data() + text.size();
+    if (sizeNow(*held->file) <
+        held->window.offset() + static_cast<std::uint64_t>(end - held->window.data()))
+        throwUnreadable(*held->file, true);
 }
 
 LineReader::Next LineReader::takePiece(std::size_t end, std::size_t resume, bool lineEnds,
@@ -198,7 +220,8 @@ LineReader::Next LineReader::takePiece(std::size_t end, std::size_t resume, bool
 LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
     m_blockWasRead = false;
     if (!m_source) return Next::End;
-    if (m_file != nullptr) checkRead(m_current, std::exchange(m_handedOut, {}));
+    if (m_file != nullptr && !m_handedOut.empty())
+        checkFaults(*m_current, std::exchange(m_handedOut, {}));
     for (;;) {
         const std::size_t lf = locate('\n', m_lf);
         const std::size_t cr = locate('\r', m_cr);
@@ -277,7 +300,8 @@ LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines,
     // The rest of a line already begun comes in pieces, as next() hands it.
     if (!m_source || m_inLine) return next(text, lineEnds);
     m_blockWasRead = false;
-    if (m_file != nullptr) checkRead(m_current, std::exchange(m_handedOut, {}));
+    if (m_file != nullptr && !m_handedOut.empty())
+        checkFaults(*m_current, std::exchange(m_handedOut, {}));
     for (;;) {
         // The last line end within the limit, looked for from the back: the
         // lines before it are whole whatever comes later.

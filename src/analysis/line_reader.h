@@ -83,6 +83,11 @@ public:
     // the disk failed. The text then holds zeros where the file's bytes were.
     static void checkRead(const Buffer* held, std::string_view text);
 
+    // Throws as checkRead() does when the text last handed out no longer
+    // reads as the file's (it was cut short since): for a caller that did
+    // something else (reported progress) between taking and using it.
+    void checkHandedOut() const;
+
     // True when the last call to next() read from the input: the moment to
     // report progress, once per block rather than once per line.
     bool blockWasRead() const noexcept { return m_blockWasRead; }

@@ -99,7 +99,10 @@ public:
                 !m_progress->update(unit.bytesRead, unit.fileSize))
                 return PipelineEnd::Stopped;
             if (unit.failure) std::rethrow_exception(unit.failure);
-            if (unit.kind == Unit::Kind::Piece) LineReader::checkRead(unit.held, unit.text);
+            // A result keeps places in the text, read again as it is applied:
+            // text that reads as zeros now (a file cut short under its map)
+            // never reaches the rows.
+            LineReader::checkRead(unit.held, unit.text);
             const bool goOn = unit.kind == Unit::Kind::Lines
                                   ? m_work.apply(*unit.result)
                                   : m_work.piece(unit.text, unit.lineEnds);
@@ -193,9 +196,6 @@ private:
             }
             try {
                 scanner.scanLines(unit->text, *unit->result);
-                // The scan was the first to read most of the text: what it
-                // made of zeros in place of a file's bytes is never applied.
-                LineReader::checkRead(unit->held, unit->text);
             } catch (...) {
                 unit->failure = std::current_exception();
             }

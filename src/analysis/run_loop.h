@@ -186,6 +186,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
                 !context.progress->update(reader.bytesRead(), reader.fileSize()))
                 return stop(RunStatus::Stopped);
             if (next == LineReader::Next::Idle) continue;
+            if (reader.blockWasRead()) reader.checkHandedOut();
             if (at.starts) ++at.lineNumber;
             place.lineOfError = at.lineNumber;
             const Flow flow = work.piece(piece, at, consumer);
