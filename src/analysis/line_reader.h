@@ -17,7 +17,8 @@
 namespace ipcountry::analysis {
 
 // Reads a text line by line in large blocks, from a file, a compressed file or
-// standard input (see InputSource). Memory is two blocks whatever the input:
+// standard input (see InputSource). Memory is two blocks whatever the input
+// (a regular file is read in place, in windows of two blocks mapped in turn):
 // a line of at most one block comes whole, as one piece; a longer line comes
 // in pieces of more than a block each (the last one may be shorter), so that a
 // file without any line end is read like any other.
