@@ -280,7 +280,7 @@ struct Cut {
 };
 
 Cut readWhileCutting(const std::string& path, std::size_t blockSize, bool inPlace, int at,
-                     std::uint64_t (*cut)(std::uint64_t bytesRead, std::size_t blockSize)) {
+                     std::uint64_t (*cut)(std::uint64_t bytesRead)) {
     Cut result;
     LineReader reader;
     reader.open(path, blockSize, false, inPlace);
@@ -293,7 +293,7 @@ Cut readWhileCutting(const std::string& path, std::size_t blockSize, bool inPlac
             result.lines.back() += piece;
             starts = lineEnds;
             if (lineEnds && static_cast<int>(result.lines.size()) == at)
-                cutTo(path, cut(reader.bytesRead(), blockSize));
+                cutTo(path, cut(reader.bytesRead()));
         }
     } catch (const lookup::Error& error) {
         EXPECT_EQ(error.kind(), lookup::ErrorKind::FileUnreadable);
@@ -305,21 +305,19 @@ Cut readWhileCutting(const std::string& path, std::size_t blockSize, bool inPlac
 // Where the file is cut, set against what the reader has read of it.
 struct CutCase {
     const char* name;
-    std::uint64_t (*cut)(std::uint64_t bytesRead, std::size_t blockSize);
+    std::uint64_t (*cut)(std::uint64_t bytesRead);
     bool endsAsRead;  // read() gives the same lines, no error
 };
 
 const CutCase kCuts[] = {
     // Not yet read: both end where the file now ends.
-    {"pastWhatWasRead", [](std::uint64_t read, std::size_t) { return read + 3 * kPage + 11; },
-     true},
-    {"rightAfterWhatWasRead", [](std::uint64_t read, std::size_t) { return read; }, true},
+    {"pastWhatWasRead", [](std::uint64_t read) { return read + 3 * kPage + 11; }, true},
+    {"rightAfterWhatWasRead", [](std::uint64_t read) { return read; }, true},
     // Read, its pages mapped and not yet searched: read() has a copy, the
     // map has nothing left.
-    {"insideTheWindow",
-     [](std::uint64_t read, std::size_t) { return read > 2 * kPage ? read - 2 * kPage : 0; },
+    {"insideTheWindow", [](std::uint64_t read) { return read > 2 * kPage ? read - 2 * kPage : 0; },
      false},
-    {"toNothing", [](std::uint64_t, std::size_t) { return std::uint64_t{0}; }, false},
+    {"toNothing", [](std::uint64_t) { return std::uint64_t{0}; }, false},
 };
 
 class FileCutWhileRead : public ::testing::TestWithParam<CutCase> {};
@@ -356,29 +354,6 @@ TEST_P(FileCutWhileRead, givesAnErrorOrTheEndButNeverZeros) {
 
 INSTANTIATE_TEST_SUITE_P(Cuts, FileCutWhileRead, ::testing::ValuesIn(kCuts),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A file that grows while it is read is read on, as read() reads on.
-TEST(InPlace, aFileThatGrowsIsReadToItsNewEnd) {
-    TempDir dir;
-    const std::string first = linesOfLength(3 * kPage + 5, 50, "\n") + "\n";
-    const std::string more = linesOfLength(40 * kPage, 70, "\r\n");
-    const std::string path = dir.write("grows.txt", first);
-    LineReader reader;
-    reader.open(path, 4 * kPage);
-    std::string joined;
-    std::string_view piece;
-    bool lineEnds = false;
-    bool grown = false;
-    while (reader.next(piece, lineEnds) == LineReader::Next::Piece) {
-        joined += std::string(piece) + (lineEnds ? "\n" : "");
-        if (!grown) {
-            std::ofstream(path, std::ios::binary | std::ios::app) << more;
-            grown = true;
-        }
-    }
-    EXPECT_EQ(referenceLines(joined), referenceLines(first + more));
-    EXPECT_EQ(reader.bytesRead(), first.size() + more.size());
-}
 
 }  // namespace
 }  // namespace ipcountry::analysis
