@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -46,7 +48,8 @@ std::ostream& operator<<(std::ostream& os, const Step& s) {
 
 // Whole lines and pieces in turn, at two limits, as the pipeline's reader
 // and the single loop ask for them.
-std::vector<Step> readSteps(const std::string& path, std::size_t blockSize, bool inPlace) {
+std::vector<Step> readSteps(const std::string& path, std::size_t blockSize, bool inPlace,
+                            const std::function<void(int call)>& between = {}) {
     LineReader reader;
     reader.open(path, blockSize, false, inPlace);
     std::vector<Step> steps;
@@ -66,6 +69,7 @@ std::vector<Step> readSteps(const std::string& path, std::size_t blockSize, bool
         step.blockWasRead = reader.blockWasRead();
         step.bytesRead = reader.bytesRead();
         steps.push_back(std::move(step));
+        if (between) between(call);
     }
     EXPECT_EQ(reader.fileSize(), std::filesystem::file_size(path));
     return steps;
@@ -169,6 +173,27 @@ TEST_P(InPlaceGeometry, givesWhatReadGivesStepByStep) {
 
 INSTANTIATE_TEST_SUITE_P(Files, InPlaceGeometry, ::testing::ValuesIn(kGeometries),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// With every window of the process taken midway (no memory, no address
+// space), read() takes over where the map stopped.
+TEST(InPlace, readGoesOnWhenNoMoreWindowsCanBeMapped) {
+    TempDir dir;
+    const std::string path = dir.write("input.txt", linesOfLength(40 * kPage + 3, 37, "\r\n"));
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<std::unique_ptr<MappedWindow>> taken;
+    const auto takeEveryWindow = [&](int call) {
+        if (call != 20) return;
+        for (auto window = std::make_unique<MappedWindow>(); window->map(fd, 0, 1);
+             window = std::make_unique<MappedWindow>())
+            taken.push_back(std::move(window));
+    };
+    EXPECT_EQ(readSteps(path, kPage, true, takeEveryWindow), readSteps(path, kPage, false));
+    EXPECT_GT(taken.size(), 0u);
+    EXPECT_LT(taken.size(), static_cast<std::size_t>(MappedWindow::kMostWindows));
+    taken.clear();
+    ::close(fd);
+}
 
 // Whether the process maps the file now: /proc/self/maps names every file it maps.
 bool isMapped(const std::string& path) {
