@@ -18,13 +18,15 @@ namespace ipcountry::analysis {
 
 namespace {
 
+[[noreturn]] void throwSystemError(const lookup::OpenedFile& file, int error) {
+    const std::string reason = std::strerror(error);
+    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+}
+
 std::uint64_t sizeNow(const lookup::OpenedFile& file) {
     struct stat status {};
-    if (::fstat(file.descriptor(), &status) != 0) {
-        const std::string reason = std::strerror(errno);
-        throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                            "Cannot read " + file.name() + ": " + reason, file.file(), reason);
-    }
+    if (::fstat(file.descriptor(), &status) != 0) throwSystemError(file, errno);
     return static_cast<std::uint64_t>(status.st_size);
 }
 
@@ -152,12 +154,8 @@ InputSource::Status LineReader::fillInPlace() {
             Buffer* next = freeBuffer();
             std::memcpy(next->bytes.get(), m_buffer + m_begin, m_end - m_begin);
             const std::uint64_t at = m_origin + m_end;
-            if (::lseek(m_file->descriptor(), static_cast<off_t>(at), SEEK_SET) < 0) {
-                const std::string reason = std::strerror(errno);
-                throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                                    "Cannot read " + m_file->name() + ": " + reason, m_file->file(),
-                                    reason);
-            }
+            if (::lseek(m_file->descriptor(), static_cast<off_t>(at), SEEK_SET) < 0)
+                throwSystemError(*m_file, errno);
             m_bytesBefore = at - m_source->bytesRead();
             m_file = nullptr;
             Buffer* old = std::exchange(m_current, next);
