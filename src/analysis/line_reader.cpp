@@ -177,7 +177,6 @@ InputSource::Status LineReader::fillInPlace() {
     if (size < at) throwUnreadable(*m_file, true);
     const std::size_t got = static_cast<std::size_t>(
         std::min<std::uint64_t>(std::min(m_capacity - m_end, m_blockSize), size - at));
-    m_current->window.prefault(m_buffer + m_end, got);
     m_end += got;
     if (got > 0) return InputSource::Status::Data;
     m_eof = true;

@@ -134,19 +134,6 @@ void MappedWindow::unmap() noexcept {
     m_slot = -1;
 }
 
-void MappedWindow::prefault(const char* from, std::size_t length) const noexcept {
-#ifdef MADV_POPULATE_READ
-    if (m_base == nullptr || length == 0) return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(from) & ~(g_pageSize - 1);
-    const auto end = reinterpret_cast<std::uintptr_t>(from) + length;
-    // Kernels before 5.14 say EINVAL, and the pages fault in as they are read.
-    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_READ);
-#else
-    (void)from;
-    (void)length;
-#endif
-}
-
 std::optional<std::uint64_t> MappedWindow::faultBefore(const char* end) const noexcept {
     if (m_base == nullptr) return std::nullopt;
     const std::uintptr_t fault = g_slots[m_slot].fault.load();

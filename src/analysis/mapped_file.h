@@ -31,12 +31,6 @@ public:
 
     // The byte at the offset the window was mapped from.
     const char* data() const noexcept { return m_data; }
-    // Maps the pages of [from, from + length) (a range in the window) into
-    // the page table at once, where the text will be read: one call on the
-    // reader's thread rather than a fault per few pages on the workers'.
-    // A page that cannot be read is left to fault when it is read.
-    void prefault(const char* from, std::size_t length) const noexcept;
-
     // The file offset of the first byte of `data()`.
     std::uint64_t offset() const noexcept { return m_offset; }
 
