@@ -110,6 +110,7 @@ private:
     Next takePiece(std::size_t end, std::size_t resume, bool lineEnds, std::string_view& piece,
                    bool& ends);
     void handOut(std::string_view text);
+    void warm(std::string_view text) noexcept;
 
     std::unique_ptr<InputSource> m_source;
     Buffer* freeBuffer();
@@ -128,6 +129,7 @@ private:
     bool m_inPlace = true;            // asked for
     bool m_placeTried = false;
     std::string_view m_handedOut;  // checked once its reader is done with it
+    unsigned char m_warmth = 0;    // what warm() read, kept so that it is read
     std::size_t m_capacity = 0;
     std::size_t m_blockSize = kBlockSize;
     std::size_t m_begin = 0;  // first unconsumed byte
