@@ -34,6 +34,9 @@ struct AnalysisContext {
     RowRules rows{};
     // The reader's block; tests make it tiny so that lines cross its borders.
     std::size_t blockSize = std::size_t{1} << 20;
+    // A regular file is read in place through a memory map; false reads it
+    // with read() as a pipe is read (both give the same answers).
+    bool readInPlace = true;
 };
 
 enum class RunStatus {

@@ -54,6 +54,7 @@ public:
     const std::string& file() const noexcept { return m_file->file(); }
     std::uint64_t bytesRead() const noexcept { return m_bytesRead; }
     std::uint64_t size() const noexcept { return m_file->size(); }
+    const lookup::OpenedFile& opened() const noexcept { return *m_file; }
 
 private:
     std::unique_ptr<lookup::OpenedFile> m_file;
@@ -86,6 +87,10 @@ public:
     }
     std::uint64_t bytesRead() const noexcept override { return m_file.bytesRead(); }
     std::uint64_t fileSize() const noexcept override { return m_file.size(); }
+    const lookup::OpenedFile* regularFile() const noexcept override {
+        const lookup::OpenedFile& file = m_file.opened();
+        return file.isRegular() && file.size() > 0 ? &file : nullptr;
+    }
 
 private:
     RawFile m_file;
@@ -488,7 +493,8 @@ private:
 // the unpacker that those bytes call for.
 class DetectingInput final : public InputSource {
 public:
-    explicit DetectingInput(RawFile file) : m_size(file.size()), m_file(std::move(file)) {}
+    DetectingInput(RawFile file, bool byName)
+        : m_size(file.size()), m_byName(byName), m_file(std::move(file)) {}
 
     Status read(char* buffer, std::size_t capacity, std::size_t& got) override {
         got = 0;
@@ -523,6 +529,11 @@ public:
     }
     std::uint64_t fileSize() const noexcept override {
         return m_chosen ? m_chosen->fileSize() : m_size;
+    }
+    // Standard input may have been read from before it came to us: only
+    // read() knows where it stands.
+    const lookup::OpenedFile* regularFile() const noexcept override {
+        return m_chosen && m_byName ? m_chosen->regularFile() : nullptr;
     }
 
 private:
@@ -569,6 +580,7 @@ private:
     }
 
     std::uint64_t m_size;
+    bool m_byName;
     std::uint64_t m_headRead = 0;
     std::optional<RawFile> m_file;  // until it goes to the reader chosen for it
     Head m_head;
@@ -579,11 +591,12 @@ private:
 }  // namespace
 
 std::unique_ptr<InputSource> openInput(const std::string& path, bool dashIsStandardInput) {
+    const bool standardInput = dashIsStandardInput && path == "-";
     auto file =
-        dashIsStandardInput && path == "-"
+        standardInput
             ? std::make_unique<lookup::OpenedFile>(lookup::OpenedFile::StandardInput{})
             : std::make_unique<lookup::OpenedFile>(path, lookup::OpenedFile::Accept::AnyButFolder);
-    return std::make_unique<DetectingInput>(RawFile(std::move(file)));
+    return std::make_unique<DetectingInput>(RawFile(std::move(file)), !standardInput);
 }
 
 }  // namespace ipcountry::analysis

@@ -5,6 +5,10 @@
 #include <memory>
 #include <string>
 
+namespace ipcountry::lookup {
+class OpenedFile;
+}
+
 namespace ipcountry::analysis {
 
 // The text an analysis reads: a file as it is, or the text inside a file
@@ -31,6 +35,12 @@ public:
     virtual std::uint64_t bytesRead() const noexcept = 0;
     // The file's size when it was opened; 0 for pipes, devices and standard input.
     virtual std::uint64_t fileSize() const noexcept = 0;
+
+    // The file itself once the first read has told that the text is its
+    // bytes as they stand (no archive) and that it is a regular file opened
+    // by its name, with a size: it may then be read in place from its
+    // start. Null for anything else.
+    virtual const lookup::OpenedFile* regularFile() const noexcept { return nullptr; }
 };
 
 // How long a read waits for a pipe or a device before it answers Idle.

@@ -1,18 +1,59 @@
 #include "analysis/line_reader.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <utility>
 
+#include "lookup/error.h"
 #include "lookup/line_ends.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::analysis {
 
-void LineReader::open(const std::string& path, std::size_t blockSize, bool dashIsStandardInput) {
-    open(openInput(path, dashIsStandardInput), blockSize);
+namespace {
+
+[[noreturn]] void throwSystemError(const lookup::OpenedFile& file, int error) {
+    const std::string reason = std::strerror(error);
+    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
 }
 
-void LineReader::open(std::unique_ptr<InputSource> source, std::size_t blockSize) {
+std::uint64_t sizeNow(const lookup::OpenedFile& file) {
+    struct stat status {};
+    if (::fstat(file.descriptor(), &status) != 0) throwSystemError(file, errno);
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+[[noreturn]] void throwUnreadable(const lookup::OpenedFile& file, bool shrank) {
+    const std::string reason =
+        shrank ? "the file shrank while it was read"
+               : "a part of it could not be read (" + std::string(std::strerror(EIO)) + ")";
+    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
+                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+}
+
+// A page cut off reads as zeros and is recorded; a file cut inside a page
+// reads as zeros from its new end on without a fault, so its size tells.
+void checkFaults(const LineReader::Buffer& held, std::string_view text) {
+    const std::optional<std::uint64_t> fault = held.window.faultBefore(text.data() + text.size());
+    if (fault) throwUnreadable(*held.file, sizeNow(*held.file) <= *fault);
+}
+
+}  // namespace
+
+void LineReader::open(const std::string& path, std::size_t blockSize, bool dashIsStandardInput,
+                      bool inPlace) {
+    open(openInput(path, dashIsStandardInput), blockSize, inPlace);
+}
+
+void LineReader::open(std::unique_ptr<InputSource> source, std::size_t blockSize, bool inPlace) {
+    for (const auto& buffer : m_buffers) buffer->window.unmap();
     m_source = std::move(source);
     m_blockSize = std::max<std::size_t>(blockSize, 16);
     // Room for one block and the unfinished line that came before it.
@@ -23,6 +64,11 @@ void LineReader::open(std::unique_ptr<InputSource> source, std::size_t blockSize
     m_current = nullptr;
     m_current = freeBuffer();
     m_buffer = m_current->bytes.get();
+    m_file = nullptr;
+    m_origin = m_bytesBefore = 0;
+    m_inPlace = inPlace;
+    m_placeTried = false;
+    m_handedOut = {};
     m_begin = m_end = 0;
     m_lf = m_cr = 0;
     m_eof = false;
@@ -43,11 +89,12 @@ std::size_t LineReader::locate(char c, std::size_t& from) const noexcept {
 
 InputSource::Status LineReader::fill() {
     m_blockWasRead = true;
+    if (m_file != nullptr) return fillInPlace();
     if (m_capacity - m_end < m_blockSize && m_begin > 0) {
         // Only the unfinished line moves to the front; finished lines are
         // gone, unless they are held: then it moves to another buffer.
-        if (m_current->holds.load(std::memory_order_acquire) == 0) {
-            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
+        if (m_current->bytes && m_current->holds.load(std::memory_order_acquire) == 0) {
+            std::memmove(m_current->bytes.get(), m_buffer + m_begin, m_end - m_begin);
         } else {
             Buffer* next = freeBuffer();
             std::memcpy(next->bytes.get(), m_buffer + m_begin, m_end - m_begin);
@@ -60,16 +107,119 @@ InputSource::Status LineReader::fill() {
         m_begin = 0;
     }
     std::size_t got = 0;
-    const InputSource::Status status =
-        m_source->read(m_buffer + m_end, std::min(m_capacity - m_end, m_blockSize), got);
+    const InputSource::Status status = m_source->read(
+        m_current->bytes.get() + m_end, std::min(m_capacity - m_end, m_blockSize), got);
     if (status == InputSource::Status::End) m_eof = true;
     m_end += got;
+    // The first read tells what the input is: the bytes it gave are the
+    // file's first, so a regular file goes on in place from there.
+    if (!m_placeTried && status == InputSource::Status::Data) {
+        m_placeTried = true;
+        if (m_inPlace) startInPlace();
+    }
     return status;
 }
 
+void LineReader::startInPlace() {
+    const lookup::OpenedFile* file = m_source->regularFile();
+    if (file == nullptr) return;
+    Buffer* window = freeWindow();
+    if (!window->window.map(file->descriptor(), 0, m_capacity)) return;  // read() goes on
+    window->file = file;
+    m_file = file;
+    m_origin = 0;
+    m_current = window;
+    m_buffer = window->window.data();
+}
+
+bool LineReader::moveWindow() {
+    // The unfinished line stays where it is in the file: the next window
+    // begins with it, as read() would have moved it to the buffer's front.
+    Buffer* window = freeWindow();
+    const std::uint64_t origin = m_origin + m_begin;
+    if (!window->window.map(m_file->descriptor(), origin, m_capacity)) return false;
+    window->file = m_file;
+    Buffer* old = std::exchange(m_current, window);
+    m_buffer = window->window.data();
+    m_origin = origin;
+    if (old->holds.load(std::memory_order_acquire) == 0) old->window.unmap();
+    return true;
+}
+
+InputSource::Status LineReader::fillInPlace() {
+    if (m_capacity - m_end < m_blockSize && m_begin > 0) {
+        if (!moveWindow()) {
+            // No more windows (no memory, no address space): read() takes
+            // over where the map stopped, with the unfinished line copied.
+            Buffer* next = freeBuffer();
+            std::memcpy(next->bytes.get(), m_buffer + m_begin, m_end - m_begin);
+            const std::uint64_t at = m_origin + m_end;
+            if (::lseek(m_file->descriptor(), static_cast<off_t>(at), SEEK_SET) < 0)
+                throwSystemError(*m_file, errno);
+            m_bytesBefore = at - m_source->bytesRead();
+            m_file = nullptr;
+            Buffer* old = std::exchange(m_current, next);
+            if (old->holds.load(std::memory_order_acquire) == 0) old->window.unmap();
+            m_buffer = next->bytes.get();
+            m_origin = 0;
+        }
+        m_end -= m_begin;
+        m_lf = m_lf > m_begin ? m_lf - m_begin : 0;
+        m_cr = m_cr > m_begin ? m_cr - m_begin : 0;
+        m_begin = 0;
+        if (m_file == nullptr) return fill();
+    }
+    // As read() finds it now: a file that grows goes on, and one that shrank
+    // ends where it ends now, unless it shrank below what the window took
+    // as read: that text may be zeros now, where read() had a copy.
+    const std::uint64_t size = sizeNow(*m_file);
+    const std::uint64_t at = m_origin + m_end;
+    if (size < at) throwUnreadable(*m_file, true);
+    const std::size_t got = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::min(m_capacity - m_end, m_blockSize), size - at));
+    m_end += got;
+    if (got > 0) return InputSource::Status::Data;
+    m_eof = true;
+    return InputSource::Status::End;
+}
+
+// Reads a byte of every cache line of `text` on the reader's thread, a
+// moment before a worker scans it: the pages are mapped and the text comes
+// into the shared cache here, as read()'s copy brought it there, instead of
+// stalling the scan line by line on main memory.
+void LineReader::warm(std::string_view text) noexcept {
+    unsigned char sum = 0;
+    for (std::size_t at = 0; at < text.size(); at += 64)
+        sum = static_cast<unsigned char>(sum + static_cast<unsigned char>(text[at]));
+    m_warmth = sum;
+}
+
+void LineReader::handOut(std::string_view text) {
+    // Zeros in place of the file's bytes never go out when the reader's own
+    // search for line ends came upon them: zeros end no line, so the search
+    // runs on into a page cut off, or to the end of what was read, where
+    // fillInPlace() finds the file shorter.
+    if (!text.empty()) checkFaults(*m_current, text);
+    m_handedOut = text;
+}
+
+void LineReader::checkHandedOut() const {
+    if (m_file != nullptr) checkRead(m_current, m_handedOut);
+}
+
+void LineReader::checkRead(const Buffer* held, std::string_view text) {
+    if (held == nullptr || held->file == nullptr || text.empty()) return;
+    checkFaults(*held, text);
+    const char* end = text.data() + text.size();
+    if (sizeNow(*held->file) <
+        held->window.offset() + static_cast<std::uint64_t>(end - held->window.data()))
+        throwUnreadable(*held->file, true);
+}
+
 LineReader::Next LineReader::takePiece(std::size_t end, std::size_t resume, bool lineEnds,
-                                       std::string_view& piece, bool& ends) noexcept {
+                                       std::string_view& piece, bool& ends) {
     piece = std::string_view(m_buffer + m_begin, end - m_begin);
+    if (m_file != nullptr) handOut(piece);
     ends = lineEnds;
     m_begin = resume;
     m_inLine = !lineEnds;
@@ -79,6 +229,8 @@ LineReader::Next LineReader::takePiece(std::size_t end, std::size_t resume, bool
 LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
     m_blockWasRead = false;
     if (!m_source) return Next::End;
+    if (m_file != nullptr && !m_handedOut.empty())
+        checkFaults(*m_current, std::exchange(m_handedOut, {}));
     for (;;) {
         const std::size_t lf = locate('\n', m_lf);
         const std::size_t cr = locate('\r', m_cr);
@@ -102,13 +254,33 @@ LineReader::Next LineReader::next(std::string_view& piece, bool& lineEnds) {
     }
 }
 
-LineReader::Buffer* LineReader::freeBuffer() {
+void LineReader::unmapUnheld() noexcept {
     for (const auto& buffer : m_buffers)
-        if (buffer.get() != m_current && buffer->holds.load(std::memory_order_acquire) == 0)
+        if (buffer.get() != m_current && buffer->window.isMapped() &&
+            buffer->holds.load(std::memory_order_acquire) == 0)
+            buffer->window.unmap();
+}
+
+LineReader::Buffer* LineReader::freeBuffer() {
+    unmapUnheld();
+    for (const auto& buffer : m_buffers)
+        if (buffer->bytes && buffer.get() != m_current &&
+            buffer->holds.load(std::memory_order_acquire) == 0)
             return buffer.get();
     auto buffer = std::make_unique<Buffer>();
     buffer->bytes.reset(new char[m_capacity]);
     m_buffers.push_back(std::move(buffer));
+    return m_buffers.back().get();
+}
+
+// A window is mapped afresh for every move, and unmapped as soon as nobody
+// holds it: the pages it has read count in the process's memory until then.
+LineReader::Buffer* LineReader::freeWindow() {
+    unmapUnheld();
+    for (const auto& buffer : m_buffers)
+        if (!buffer->bytes && buffer.get() != m_current && !buffer->window.isMapped())
+            return buffer.get();
+    m_buffers.push_back(std::make_unique<Buffer>());
     return m_buffers.back().get();
 }
 
@@ -137,6 +309,8 @@ LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines,
     // The rest of a line already begun comes in pieces, as next() hands it.
     if (!m_source || m_inLine) return next(text, lineEnds);
     m_blockWasRead = false;
+    if (m_file != nullptr && !m_handedOut.empty())
+        checkFaults(*m_current, std::exchange(m_handedOut, {}));
     for (;;) {
         // The last line end within the limit, looked for from the back: the
         // lines before it are whole whatever comes later.
@@ -157,6 +331,10 @@ LineReader::Next LineReader::nextLines(std::string_view& text, bool& wholeLines,
             cut = m_end;  // the last line, without an end
         if (cut != 0) {
             text = std::string_view(m_buffer + m_begin, cut - m_begin);
+            if (m_file != nullptr) {
+                warm(text);
+                handOut(text);
+            }
             m_begin = cut;
             wholeLines = lineEnds = true;
             return Next::Piece;

@@ -19,8 +19,8 @@ namespace ipcountry::analysis {
 namespace {
 
 // Blocks read, scanned or waiting to be applied at any one time, whatever
-// the thread count: each holds one of the reader's buffers of two blocks
-// and the results of an eighth of a block.
+// the thread count: each holds one of the reader's buffers of two blocks (or
+// a window of a mapped file, as large) and the results of an eighth of a block.
 constexpr unsigned kMostBlocksInFlight = kMostWorkerThreads;
 
 struct Unit {
@@ -99,6 +99,10 @@ public:
                 !m_progress->update(unit.bytesRead, unit.fileSize))
                 return PipelineEnd::Stopped;
             if (unit.failure) std::rethrow_exception(unit.failure);
+            // A result keeps places in the text, read again as it is applied:
+            // text that reads as zeros now (a file cut short under its map)
+            // never reaches the rows.
+            LineReader::checkRead(unit.held, unit.text);
             const bool goOn = unit.kind == Unit::Kind::Lines
                                   ? m_work.apply(*unit.result)
                                   : m_work.piece(unit.text, unit.lineEnds);

@@ -169,7 +169,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
     context.prompter.startFile(path);
     try {
         LineReader reader;
-        reader.open(path, context.blockSize, context.dashIsStandardInput);
+        reader.open(path, context.blockSize, context.dashIsStandardInput, context.readInPlace);
         work.begin();
         if (context.threads > 1) {
             place.lineOfError = 1;
@@ -187,6 +187,7 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
                 !context.progress->update(reader.bytesRead(), reader.fileSize()))
                 return stop(RunStatus::Stopped);
             if (next == LineReader::Next::Idle) continue;
+            if (reader.blockWasRead()) reader.checkHandedOut();
             if (at.starts) ++at.lineNumber;
             place.lineOfError = at.lineNumber;
             const Flow flow = work.piece(piece, at, consumer);

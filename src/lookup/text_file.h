@@ -45,6 +45,8 @@ public:
     std::uint64_t inode() const noexcept { return m_inode; }
     std::uint64_t size() const noexcept { return m_size; }
     std::int64_t mtimeNs() const noexcept { return m_mtimeNs; }
+    // For reading it in place (mmap); the descriptor stays this object's.
+    int descriptor() const noexcept { return m_fd; }
 
     // Up to `capacity` bytes; 0 at the end of the file. Error(FileUnreadable)
     // when reading fails.

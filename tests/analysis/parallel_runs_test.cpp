@@ -76,6 +76,7 @@ struct RunSetup {
     std::deque<bool> answers;  // Yes once they run out
     DataFiles data;
     RowRules rows;
+    bool inPlace = true;  // a regular file through a memory map, or read()
 };
 
 Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
@@ -87,6 +88,7 @@ Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
     context.threads = setup.threads;
     context.blockSize = setup.blockSize;
     context.rows = setup.rows;
+    context.readInPlace = setup.inPlace;
     const RunResult result = analysis == Analysis::Formatted ? runFormattedList(path, context)
                                                              : runFreeTextScan(path, context);
     Outcome o{std::move(f.grid.rows),
@@ -115,25 +117,32 @@ constexpr std::size_t kBlockSizes[] = {16, 61, 1000, LineReader::kBlockSize};
 // (a formatted line longer than a block fails, and a damaged archive is read
 // up to its damage in the reader's pieces), and free text against the
 // program's own blocks as well, since a complete text gives the same rows
-// whatever the blocks.
+// whatever the blocks. The single loop reads with read(); every run is made
+// again reading the file in place.
 void expectSameOnEveryThreadCount(Analysis analysis, const std::string& path, RunSetup setup = {},
                                   bool complete = true) {
     setup.threads = 1;
     setup.blockSize = LineReader::kBlockSize;
+    setup.inPlace = false;
     const Outcome whole = run(analysis, path, setup);
     for (const std::size_t blockSize : kBlockSizes) {
         setup.blockSize = blockSize;
         setup.threads = 1;
+        setup.inPlace = false;
         const Outcome single =
             blockSize == LineReader::kBlockSize ? whole : run(analysis, path, setup);
         if (analysis == Analysis::FreeText && complete) {
             EXPECT_EQ(single, whole) << nameOf(analysis) << ", block size " << blockSize;
         }
-        for (const unsigned threads : {2u, 4u}) {
-            setup.threads = threads;
-            EXPECT_EQ(run(analysis, path, setup), single)
-                << nameOf(analysis) << ", " << threads << " threads, block size " << blockSize
-                << ", " << path;
+        for (const bool inPlace : {false, true}) {
+            setup.inPlace = inPlace;
+            for (const unsigned threads : {1u, 2u, 4u}) {
+                if (threads == 1 && !inPlace) continue;
+                setup.threads = threads;
+                EXPECT_EQ(run(analysis, path, setup), single)
+                    << nameOf(analysis) << ", " << threads << " threads, block size " << blockSize
+                    << (inPlace ? ", in place, " : ", read(), ") << path;
+            }
         }
     }
 }

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "analysis/fakes.h"
 #include "lookup/error.h"
@@ -160,6 +162,99 @@ TEST(HostileContent, threeHundredMegabytesOnOneLine) {
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024);
 }
 #endif
+
+// Changes the file once, when the first block has been read: the run goes
+// on reading a file that is no longer the one it began with.
+class ChangeAfterFirstBlock final : public Progress {
+public:
+    ChangeAfterFirstBlock(std::string path, std::string append, std::uint64_t cutTo)
+        : m_path(std::move(path)), m_append(std::move(append)), m_cutTo(cutTo) {}
+    bool update(std::uint64_t, std::uint64_t) override {
+        if (std::exchange(m_done, true)) return true;
+        if (m_append.empty()) {
+            EXPECT_EQ(::truncate(m_path.c_str(), static_cast<off_t>(m_cutTo)), 0);
+        } else {
+            std::ofstream(m_path, std::ios::binary | std::ios::app) << m_append;
+        }
+        return true;
+    }
+
+private:
+    std::string m_path;
+    std::string m_append;
+    std::uint64_t m_cutTo;
+    bool m_done = false;
+};
+
+struct ChangedFile {
+    const char* what;
+    std::uint64_t cutTo;  // when nothing is appended
+    bool grows;
+};
+
+// A file cut short while it is read (through a memory map, pages of it gone)
+// never crashes the run and never gives a row or a question from text the
+// file did not hold: the rows are the first rows of the whole file, and the
+// run completes or stops with the error that says why. A file that grows is
+// read to its new end.
+TEST(HostileContent, aFileThatChangesWhileReadGivesOnlyItsOwnRows) {
+    std::string list;
+    for (int i = 0; list.size() < (std::size_t{3} << 20); ++i)
+        list += "1" + std::to_string(i % 3) + "." + std::to_string(i % 256) + ".7." +
+                std::to_string(i % 199) + ":" + std::to_string(i) + "\r\n";
+    const ChangedFile changes[] = {
+        {"cut in half", list.size() / 2, false},
+        {"cut to a line", 100, false},
+        {"cut to nothing", 0, false},
+        {"cut inside a page", 70001, false},
+        {"grown by a copy of itself", 0, true},
+    };
+    const std::size_t blockSize = 64 << 10;
+    for (const bool formatted : {true, false}) {
+        for (const ChangedFile& change : changes) {
+            for (const unsigned threads : {1u, 2u, 4u}) {
+                SCOPED_TRACE(std::string(change.what) + (formatted ? ", list, " : ", text, ") +
+                             std::to_string(threads) + " threads");
+                const auto runOver = [&](const std::string& content, bool changeIt) {
+                    auto f = std::make_unique<Fixture>(kExampleRanges);
+                    f->threads = threads;
+                    auto context = f->context();
+                    context.blockSize = blockSize;
+                    const std::string path = f->dir.write("changing.txt", content);
+                    // At a line's end, so that a partial last line (a question,
+                    // an address cut short) does not pass for damage.
+                    const std::uint64_t cutTo =
+                        change.cutTo == 0 ? 0 : content.rfind('\n', change.cutTo - 1) + 1;
+                    ChangeAfterFirstBlock changer(path, change.grows ? content : "", cutTo);
+                    if (changeIt) context.progress = &changer;
+                    const RunResult result = formatted ? runFormattedList(path, context)
+                                                       : runFreeTextScan(path, context);
+                    return std::pair{std::move(f), result};
+                };
+                const auto [whole, wholeResult] = runOver(change.grows ? list + list : list, false);
+                const auto [changed, result] = runOver(list, true);
+                if (change.grows) {
+                    EXPECT_EQ(result.status, RunStatus::Completed);
+                    EXPECT_EQ(changed->grid.rows, whole->grid.rows);
+                    continue;
+                }
+                const auto& rows = changed->grid.rows;
+                ASSERT_LE(rows.size(), whole->grid.rows.size());
+                EXPECT_TRUE(std::equal(rows.begin(), rows.end(), whole->grid.rows.begin()));
+                const auto& said =
+                    formatted ? changed->prompter.questions : changed->prompter.errors;
+                ASSERT_LE(said.size(), 1u) << said[0] << "\n" << said[1];
+                if (said.size() == 1) {
+                    EXPECT_NE(said[0].find("the file shrank while it was read"), std::string::npos)
+                        << said[0] << " after " << rows.size() << " rows";
+                    EXPECT_EQ(result.status, RunStatus::Stopped);
+                } else {
+                    EXPECT_EQ(result.status, RunStatus::Completed);
+                }
+            }
+        }
+    }
+}
 
 // Each answer is what the pairs of consecutive lines give, read in file order.
 struct RangeCase {
