@@ -20,7 +20,7 @@ namespace {
 
 // Blocks read, scanned or waiting to be applied at any one time, whatever
 // the thread count: each holds one of the reader's buffers of two blocks (or
-// a window of a mapped file, as large) and the results of an eighth of a block.
+// a window of a mapped file, as large) and the results of a quarter of a block.
 constexpr unsigned kMostBlocksInFlight = kMostWorkerThreads;
 
 struct Unit {
