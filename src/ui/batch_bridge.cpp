@@ -44,8 +44,10 @@ ResultGrid::CountryId GridSink::countryOf(analysis::Resolution country) {
 }
 
 void GridSink::appendRow(const analysis::ResultRow& row) {
-    m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port),
-                        countryOf(row.country));
+    const ResultGrid::CountryId country = countryOf(row.country);
+    if (!m_grid.appendPackedResult(row.address, row.port, country)) {
+        m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port), country);
+    }
     if (m_grid.heldRows() >= kBatchRows) {
         flush();
     }

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ui/packed_text.h"
+
 namespace ipcountry::ui {
 
 namespace {
@@ -17,46 +19,6 @@ constexpr char kTab = '\t';
 bool isPlainNumber(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The characters a packed text may hold, by their four-bit code; 0 ends it.
-constexpr char kPackedChars[16] = {'\0', '0', '1', '2', '3', '4', '5', '6',
-                                   '7',  '8', '9', '.', ':', ' ', '-', '/'};
-
-constexpr std::array<std::uint8_t, 256> makePackedCodes() {
-    std::array<std::uint8_t, 256> codes{};
-    for (std::uint8_t code = 1; code < 16; ++code) {
-        codes[static_cast<unsigned char>(kPackedChars[code])] = code;
-    }
-    return codes;
-}
-constexpr auto kPackedCodes = makePackedCodes();
-
-// Packs `text` into `packed` when every character has a code and it fits;
-// a text packs one way only, so equal packed values mean equal texts.
-template <class Int>
-bool pack(std::string_view text, Int& packed) {
-    constexpr std::size_t kRoom = sizeof(Int) * 2;
-    if (text.size() > kRoom) {
-        return false;
-    }
-    Int value = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const Int code = kPackedCodes[static_cast<unsigned char>(text[i])];
-        if (code == 0) {
-            return false;
-        }
-        value |= code << (4 * i);
-    }
-    packed = value;
-    return true;
-}
-
-template <class Int>
-void appendUnpacked(Int packed, std::string& out) {
-    for (; packed != 0; packed >>= 4) {
-        out.push_back(kPackedChars[packed & 0xF]);
-    }
 }
 
 // The pieces of an AddItem text: the cells between TABs.
@@ -73,15 +35,6 @@ std::vector<std::string_view> piecesOf(std::string_view text) {
 }
 
 }  // namespace
-
-ResultGrid::Stored ResultGrid::Stored::packed(std::uint64_t ip, std::uint32_t port,
-                                              CountryId country) noexcept {
-    Stored stored;
-    stored.m_ip = ip;
-    stored.m_port = port;
-    stored.m_country = country;
-    return stored;
-}
 
 ResultGrid::Stored ResultGrid::Stored::spilled(const std::vector<std::string_view>& cells,
                                                int slot) {
@@ -106,12 +59,6 @@ ResultGrid::Stored ResultGrid::Stored::spilled(const std::vector<std::string_vie
     stored.m_block = block;
     stored.m_country = kSpilled;
     return stored;
-}
-
-ResultGrid::Stored::Stored(Stored&& other) noexcept
-    : m_ip(other.m_ip), m_port(other.m_port), m_country(other.m_country) {
-    other.m_ip = 0;
-    other.m_country = 0;
 }
 
 ResultGrid::Stored& ResultGrid::Stored::operator=(Stored&& other) noexcept {
@@ -188,7 +135,7 @@ ResultGrid::Stored ResultGrid::store(std::vector<std::string_view> cells, int sl
     // Fewer countries than the marker of a spilled row: a grid of billions
     // of distinct names spills rather than confuse the two.
     if (m_cols == 3 && m_countries.size() < std::numeric_limits<CountryId>::max() - 1 &&
-        pack(cells[0], ip) && pack(cells[1], port)) {
+        packed::pack(cells[0], ip) && packed::pack(cells[1], port)) {
         return Stored::packed(ip, port, addCountry(cells[2], slot));
     }
     return Stored::spilled(cells, slot);
@@ -205,10 +152,10 @@ void ResultGrid::appendCell(const Stored& stored, int col, std::string& out) con
     }
     switch (col) {
         case 0:
-            appendUnpacked(stored.ip(), out);
+            packed::appendUnpacked(stored.ip(), out);
             break;
         case 1:
-            appendUnpacked(stored.port(), out);
+            packed::appendUnpacked(stored.port(), out);
             break;
         default:
             out.append(countryText(stored));
@@ -232,7 +179,7 @@ void ResultGrid::setCols(int cols) {
         }
         rows.emplace_back(std::move(cells), slotOf(r));
     }
-    m_rows.clear();
+    m_rows.truncate(0);
     m_cols = cols;
     for (const auto& [cells, slot] : rows) {
         m_rows.push_back(store({cells.begin(), cells.end()}, slot));
@@ -255,9 +202,8 @@ void ResultGrid::setRows(std::int64_t rows) {
     }
     const auto resize = [&] {
         if (rows < old) {
-            m_rows.erase(m_rows.begin() + rows, m_rows.end());
+            m_rows.truncate(static_cast<std::size_t>(rows));
         } else {
-            m_rows.reserve(static_cast<std::size_t>(rows));
             while (this->rows() < rows) {
                 m_rows.push_back(store({}, kNoSlot));
             }
@@ -315,30 +261,27 @@ void ResultGrid::addRow(std::initializer_list<std::string_view> cells, int slot)
 void ResultGrid::insertRow(Stored&& stored, std::int64_t index) {
     if (index < m_fixedRows) {
         beginResetModel();
-        m_rows.insert(m_rows.begin() + index, std::move(stored));
+        m_rows.insert(static_cast<std::size_t>(index), std::move(stored));
         m_announced = this->rows();
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginInsertRows({}, modelRow, modelRow);
-    m_rows.insert(m_rows.begin() + index, std::move(stored));
+    m_rows.insert(static_cast<std::size_t>(index), std::move(stored));
     m_announced = this->rows();
     endInsertRows();
 }
 
 void ResultGrid::appendResult(std::string_view ip, std::string_view port, CountryId country) {
-    if (m_cols != 3 || country >= m_countries.size()) {
-        throw std::logic_error("a result row needs a grid of three columns and a named country");
-    }
-    std::uint64_t packedIp = 0;
-    std::uint32_t packedPort = 0;
-    if (pack(ip, packedIp) && pack(port, packedPort)) {
-        m_rows.push_back(Stored::packed(packedIp, packedPort, country));
-    } else {
+    if (!appendPackedResult(ip, port, country)) {
         m_rows.push_back(
             Stored::spilled({ip, port, m_countries[country].text}, m_countries[country].slot));
     }
+}
+
+void ResultGrid::throwNotAResultRow() {
+    throw std::logic_error("a result row needs a grid of three columns and a named country");
 }
 
 void ResultGrid::announceRows() {
@@ -362,7 +305,10 @@ std::string ResultGrid::cell(std::int64_t row, int col) const {
 }
 
 int ResultGrid::slotOf(std::int64_t row) const {
-    const Stored& stored = m_rows.at(static_cast<std::size_t>(row));
+    if (row < 0 || row >= rows()) {
+        throw std::out_of_range("a row outside the grid");
+    }
+    const Stored& stored = m_rows[static_cast<std::size_t>(row)];
     return stored.isSpilled() ? stored.spilledSlot() : m_countries[stored.country()].slot;
 }
 
@@ -463,7 +409,7 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
             ++out;
         }
     }
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(out), m_rows.end());
+    m_rows.truncate(out);
     m_announced = this->rows();
     endResetModel();
     return removedSlots;

@@ -12,6 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ui/chunked_rows.h"
+#include "ui/packed_text.h"
+
 namespace ipcountry::ui {
 
 // A grid of text cells with the operations the windows apply to their grids:
@@ -67,6 +70,23 @@ public:
     // so that a long run costs them a few notifications rather than one per
     // row. The grid's own operations (rows(), cell(), ...) see them at once.
     void appendResult(std::string_view ip, std::string_view port, CountryId country);
+    // The same for texts in the file's 8-bit characters, when it costs no
+    // conversion: a row whose IP and Port hold only the characters a row
+    // packs (all ASCII, so the same in either encoding) is appended and true
+    // returned; for any other nothing is appended and the caller converts
+    // the texts and calls appendResult.
+    bool appendPackedResult(std::string_view ip, std::string_view port, CountryId country) {
+        if (m_cols != 3 || country >= m_countries.size()) {
+            throwNotAResultRow();
+        }
+        std::uint64_t packedIp = 0;
+        std::uint32_t packedPort = 0;
+        if (!packed::pack(ip, packedIp) || !packed::pack(port, packedPort)) {
+            return false;
+        }
+        m_rows.push_back(Stored::packed(packedIp, packedPort, country));
+        return true;
+    }
     void announceRows();
     std::int64_t heldRows() const noexcept { return rows() - m_announced; }
 
@@ -112,9 +132,19 @@ private:
     // that this value owns and frees.
     class Stored {
     public:
-        static Stored packed(std::uint64_t ip, std::uint32_t port, CountryId country) noexcept;
+        static Stored packed(std::uint64_t ip, std::uint32_t port, CountryId country) noexcept {
+            Stored stored;
+            stored.m_ip = ip;
+            stored.m_port = port;
+            stored.m_country = country;
+            return stored;
+        }
         static Stored spilled(const std::vector<std::string_view>& cells, int slot);
-        Stored(Stored&& other) noexcept;
+        Stored(Stored&& other) noexcept
+            : m_ip(other.m_ip), m_port(other.m_port), m_country(other.m_country) {
+            other.m_ip = 0;
+            other.m_country = 0;
+        }
         Stored& operator=(Stored&& other) noexcept;
         Stored(const Stored&) = delete;
         Stored& operator=(const Stored&) = delete;
@@ -150,6 +180,7 @@ private:
         return modelRow + static_cast<std::int64_t>(m_fixedRows);
     }
 
+    [[noreturn]] static void throwNotAResultRow();
     // Cells beyond cols() are dropped, missing ones are empty.
     Stored store(std::vector<std::string_view> cells, int slot);
     void insertRow(Stored&& stored, std::int64_t index);
@@ -157,7 +188,7 @@ private:
     void appendCell(const Stored& stored, int col, std::string& out) const;
     QString cellText(std::int64_t row, int col) const;
 
-    std::vector<Stored> m_rows;
+    ChunkedRows<Stored> m_rows;
     std::int64_t m_announced = 0;  // rows the views know of, fixed ones included
     std::vector<Country> m_countries;
     std::unordered_map<std::string, CountryId> m_countryIndex;  // slot, NUL, text
