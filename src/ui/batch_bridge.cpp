@@ -30,7 +30,7 @@ std::string_view utf8Of(std::string_view text, std::string& scratch) {
 GridSink::GridSink(ResultGrid& grid, const lookup::CountryTable& table)
     : m_grid(grid), m_table(table), m_countries(2 * lookup::kSlotCount, kUnnamed) {}
 
-ResultGrid::CountryId GridSink::countryOf(analysis::Resolution country) {
+ResultGrid::CountryId GridSink::nameCountry(analysis::Resolution country) {
     if (country.slot < 0 || country.slot >= lookup::kSlotCount) {
         throw std::out_of_range("a row counted outside the country table");
     }

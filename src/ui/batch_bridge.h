@@ -36,7 +36,15 @@ public:
     void showAll();
 
 private:
-    ResultGrid::CountryId countryOf(analysis::Resolution country);
+    ResultGrid::CountryId countryOf(analysis::Resolution country) {
+        if (country.slot >= 0 && country.slot < lookup::kSlotCount) {
+            const ResultGrid::CountryId id =
+                m_countries[static_cast<std::size_t>(2 * country.slot + (country.usa ? 1 : 0))];
+            if (id != kUnnamed) return id;
+        }
+        return nameCountry(country);
+    }
+    ResultGrid::CountryId nameCountry(analysis::Resolution country);
 
     ResultGrid& m_grid;
     const lookup::CountryTable& m_table;
