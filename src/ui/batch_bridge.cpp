@@ -44,7 +44,7 @@ ResultGrid::CountryId GridSink::nameCountry(analysis::Resolution country) {
 }
 
 void GridSink::appendRow(const analysis::ResultRow& row) {
-    const ResultGrid::CountryId country = countryOf(row.country);
+    const ResultGrid::CountryId country = countryOf(row.country.slot, row.country.usa);
     if (!m_grid.appendPackedResult(row.address, row.port, country)) {
         m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port), country);
     }

@@ -36,13 +36,15 @@ public:
     void showAll();
 
 private:
-    ResultGrid::CountryId countryOf(analysis::Resolution country) {
-        if (country.slot >= 0 && country.slot < lookup::kSlotCount) {
+    // Takes the slot and the USA mark apart: read as one word, right after
+    // the analysis stored them one by one, they stalled every row.
+    ResultGrid::CountryId countryOf(int slot, bool usa) {
+        if (slot >= 0 && slot < lookup::kSlotCount) {
             const ResultGrid::CountryId id =
-                m_countries[static_cast<std::size_t>(2 * country.slot + (country.usa ? 1 : 0))];
+                m_countries[static_cast<std::size_t>(2 * slot + (usa ? 1 : 0))];
             if (id != kUnnamed) return id;
         }
-        return nameCountry(country);
+        return nameCountry(analysis::Resolution{slot, usa});
     }
     ResultGrid::CountryId nameCountry(analysis::Resolution country);
 
