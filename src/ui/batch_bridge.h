@@ -31,7 +31,9 @@ public:
 
     void appendRow(const analysis::ResultRow& row) override;
     // Lets the views hear of the rows so far when there are enough of them.
-    void flush();
+    void flush() {
+        if (m_grid.heldRows() >= m_holdUpTo) showAll();
+    }
     // Lets the views show every row now.
     void showAll();
 
@@ -54,6 +56,8 @@ private:
     static constexpr ResultGrid::CountryId kUnnamed = 0xFFFFFFFF;
     std::vector<ResultGrid::CountryId> m_countries;
     std::string m_ip, m_port;  // UTF-8 of texts beyond ASCII
+    // The rows held back before the views hear of them, set as they do.
+    std::int64_t m_holdUpTo = kBatchRows;
 };
 
 // The analyses' questions as message boxes: "Error due to wrong data
