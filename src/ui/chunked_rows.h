@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <future>
 #include <new>
 #include <utility>
 #include <vector>
@@ -12,7 +14,12 @@ namespace ipcountry::ui {
 // grows and briefly needs its old and new blocks at once: for the millions
 // of rows of a gigabyte log that was a large share of the window's run and
 // half again of its peak memory. Here an append writes one row and, once
-// per chunk, allocates the next chunk.
+// per chunk, takes the next chunk.
+//
+// From the second chunk on, the one after it is allocated and its pages
+// touched on a thread of its own while the current one fills: the kernel's
+// work for a fresh page (a fault, zeroing it) then happens beside the thread
+// that appends, which is the window's, instead of once per 4 KiB on it.
 template <class T, std::size_t PerChunk = (std::size_t{2} << 20) / sizeof(T)>
 class ChunkedRows {
 public:
@@ -35,13 +42,14 @@ public:
     void push_back(T&& value) {
         const std::size_t chunk = m_size / kPerChunk;
         if (chunk == m_chunks.size()) {
-            T* fresh = allocate();
+            T* fresh = m_spare.valid() ? m_spare.get() : allocate();
             try {
                 m_chunks.push_back(fresh);
             } catch (...) {
                 release(fresh);
                 throw;
             }
+            if (m_chunks.size() >= 2) prepareSpare();
         }
         new (m_chunks[chunk] + m_size % kPerChunk) T(std::move(value));
         ++m_size;
@@ -67,14 +75,35 @@ public:
             release(m_chunks.back());
             m_chunks.pop_back();
         }
+        dropSpare();
     }
 
 private:
     static T* allocate() { return static_cast<T*>(::operator new(kPerChunk * sizeof(T))); }
     static void release(T* memory) noexcept { ::operator delete(memory); }
+    void prepareSpare() noexcept {
+        try {
+            m_spare = std::async(std::launch::async, [] {
+                T* spare = allocate();
+                std::memset(static_cast<void*>(spare), 0, kPerChunk * sizeof(T));
+                return spare;
+            });
+        } catch (...) {
+            // No thread to be had: the next chunk is allocated when it is needed.
+        }
+    }
+    void dropSpare() noexcept {
+        if (!m_spare.valid()) return;
+        try {
+            release(m_spare.get());
+        } catch (...) {
+            // It could not be allocated: nothing to give back.
+        }
+    }
 
     std::vector<T*> m_chunks;
     std::size_t m_size = 0;
+    std::future<T*> m_spare;  // the chunk after the last, being prepared
 };
 
 }  // namespace ipcountry::ui
