@@ -39,6 +39,21 @@ public:
         return m_chunks[i / kPerChunk][i % kPerChunk];
     }
 
+    // The rows by index while their count stays as it is: the chunks'
+    // addresses held in a local, where a loop that also writes elsewhere
+    // need not load them again for every row.
+    class Fixed {
+    public:
+        explicit Fixed(T* const* chunks) noexcept : m_chunks(chunks) {}
+        T& operator[](std::size_t i) const noexcept {
+            return m_chunks[i / kPerChunk][i % kPerChunk];
+        }
+
+    private:
+        T* const* m_chunks;
+    };
+    Fixed fixed() noexcept { return Fixed(m_chunks.data()); }
+
     void push_back(T&& value) {
         const std::size_t chunk = m_size / kPerChunk;
         if (chunk == m_chunks.size()) {

@@ -367,6 +367,8 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
                a.spilledCell(1) == b.spilledCell(1);
     };
 
+    // Neither loop below adds or drops a row, so the chunks stay where they are.
+    const auto row = m_rows.fixed();
     std::vector<bool> keep(count, true);
     std::size_t removed = 0;
     {
@@ -378,13 +380,13 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
         }
         std::vector<std::uint32_t> table(capacity, 0);  // row - begin + 1; 0 = empty
         for (std::size_t r = 0; r < count; ++r) {
-            const Stored& stored = m_rows[begin + r];
+            const Stored& stored = row[begin + r];
             for (std::size_t i = hashOf(stored) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
                 if (table[i] == 0) {
                     table[i] = static_cast<std::uint32_t>(r + 1);
                     break;
                 }
-                if (same(m_rows[begin + table[i] - 1], stored)) {
+                if (same(row[begin + table[i] - 1], stored)) {
                     keep[r] = false;
                     ++removed;
                     if (const int slot = slotOf(static_cast<std::int64_t>(begin + r));
@@ -404,7 +406,7 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
     for (std::size_t r = 0; r < count; ++r) {
         if (keep[r]) {
             if (out != begin + r) {
-                m_rows[out] = std::move(m_rows[begin + r]);
+                row[out] = std::move(row[begin + r]);
             }
             ++out;
         }
