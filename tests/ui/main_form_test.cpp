@@ -749,6 +749,8 @@ void expectSameRows(const std::vector<GridRow>& grid, const std::vector<GridRow>
     }
 }
 
+void PrintTo(const LogShape& shape, std::ostream* out) { *out << shape.name; }
+
 class GridAgainstDriver : public ::testing::TestWithParam<LogShape> {};
 
 TEST_P(GridAgainstDriver, holdsTheDriversRowsThroughKillDupesAndClear) {

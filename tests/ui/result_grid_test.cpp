@@ -423,5 +423,40 @@ TEST(ResultGrid, duplicateRemovalAgreesWithAPlainReference) {
     }
 }
 
+// IP texts that do not pack share blocks of text: rows whose texts cross a
+// block's end, the longest text a block takes and the first it does not,
+// then a Clear that gives the blocks back, new rows, and a new column count.
+TEST(ResultGrid, longIpTextsReadBackAcrossBlocksClearAndNewColumns) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    std::mt19937 random(7);
+    const auto fill = [&](int rows) {
+        Cells expected = cellsOf(grid);
+        std::vector<Result> batch;
+        for (int i = 0; i < rows; ++i) {
+            std::string ip = "2a00:1450:4001:" + std::to_string(random() % 100000);
+            ip.append(random() % 24, 'f');
+            const std::string port = i % 3 == 0 ? "" : ":" + std::to_string(random() % 65536);
+            batch.push_back({ip, port, i % 2 ? "USA" : "Ireland", i % 2 ? 222 : 100});
+            expected.push_back({ip, port, batch.back().country});
+        }
+        for (const std::size_t size : {std::size_t{255}, std::size_t{256}}) {
+            batch.push_back({std::string(size, 'a'), ":1", "x", 1});
+            expected.push_back({std::string(size, 'a'), ":1", "x"});
+        }
+        appendResults(grid, batch);
+        return expected;
+    };
+
+    EXPECT_EQ(cellsOf(grid), fill(60000)) << "over two blocks of text";
+    grid.setRows(kFirstAddressRow);
+    EXPECT_EQ(cellsOf(grid), fill(3000)) << "after Clear";
+
+    Cells wider = cellsOf(grid);
+    grid.setCols(4);
+    for (auto& row : wider) row.emplace_back();
+    EXPECT_EQ(cellsOf(grid), wider);
+}
+
 }  // namespace
 }  // namespace ipcountry::ui

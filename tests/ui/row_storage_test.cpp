@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ const PackCase kPackCases[] = {
     {"highBitTwins", "0123456789.:", std::string("\xAD\xAE\xB0\xB9\xBA\xA0\x80\xFF", 8)},
     {"controlAndNul", "0123456789.", std::string("\0\t\r\n\x7F", 5)},
 };
+
+void PrintTo(const PackCase& c, std::ostream* out) { *out << c.name; }
 
 class PackedText : public ::testing::TestWithParam<PackCase> {};
 
@@ -132,6 +135,8 @@ const ChunkCase kChunkCases[] = {
     {"truncateToNothingThenGrow", 9, -1, 0, 4},
     {"insertThenTruncate", 8, 2, 5, 1},
 };
+
+void PrintTo(const ChunkCase& c, std::ostream* out) { *out << c.name; }
 
 class ChunkedRowsOps : public ::testing::TestWithParam<ChunkCase> {};
 
