@@ -55,18 +55,8 @@ public:
     Fixed fixed() noexcept { return Fixed(m_chunks.data()); }
 
     void push_back(T&& value) {
-        const std::size_t chunk = m_size / kPerChunk;
-        if (chunk == m_chunks.size()) {
-            T* fresh = m_spare.valid() ? m_spare.get() : allocate();
-            try {
-                m_chunks.push_back(fresh);
-            } catch (...) {
-                release(fresh);
-                throw;
-            }
-            if (m_chunks.size() >= 2) prepareSpare();
-        }
-        new (m_chunks[chunk] + m_size % kPerChunk) T(std::move(value));
+        if (m_size / kPerChunk == m_chunks.size()) addChunk();
+        new (m_chunks[m_size / kPerChunk] + m_size % kPerChunk) T(std::move(value));
         ++m_size;
     }
 
@@ -94,6 +84,18 @@ public:
     }
 
 private:
+    // Apart from push_back, so that the append of a row stays small enough
+    // to be inlined where rows are appended one by one.
+    [[gnu::noinline]] void addChunk() {
+        T* fresh = m_spare.valid() ? m_spare.get() : allocate();
+        try {
+            m_chunks.push_back(fresh);
+        } catch (...) {
+            release(fresh);
+            throw;
+        }
+        if (m_chunks.size() >= 2) prepareSpare();
+    }
     static T* allocate() { return static_cast<T*>(::operator new(kPerChunk * sizeof(T))); }
     static void release(T* memory) noexcept { ::operator delete(memory); }
     void prepareSpare() noexcept {
