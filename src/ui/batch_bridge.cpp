@@ -28,9 +28,12 @@ std::string_view utf8Of(std::string_view text, std::string& scratch) {
 }  // namespace
 
 GridSink::GridSink(ResultGrid& grid, const lookup::CountryTable& table)
-    : m_grid(grid), m_table(table), m_countries(2 * lookup::kSlotCount, kUnnamed) {}
+    : m_grid(grid),
+      m_table(table),
+      m_countries(2 * lookup::kSlotCount, kUnnamed),
+      m_holdUpTo(std::max<std::int64_t>(kBatchRows, (grid.rows() - grid.heldRows()) / 4)) {}
 
-ResultGrid::CountryId GridSink::countryOf(analysis::Resolution country) {
+ResultGrid::CountryId GridSink::nameCountry(analysis::Resolution country) {
     if (country.slot < 0 || country.slot >= lookup::kSlotCount) {
         throw std::out_of_range("a row counted outside the country table");
     }
@@ -44,23 +47,16 @@ ResultGrid::CountryId GridSink::countryOf(analysis::Resolution country) {
 }
 
 void GridSink::appendRow(const analysis::ResultRow& row) {
-    m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port),
-                        countryOf(row.country));
-    if (m_grid.heldRows() >= kBatchRows) {
-        flush();
+    const ResultGrid::CountryId country = countryOf(row.country.slot, row.country.usa);
+    if (!m_grid.appendPackedResult(row.address, row.port, country)) {
+        m_grid.appendResult(utf8Of(row.address, m_ip), utf8Of(row.port, m_port), country);
     }
-}
-
-void GridSink::flush() {
-    const auto shown = m_grid.rows() - m_grid.heldRows();
-    if (m_grid.heldRows() >= std::max<std::int64_t>(kBatchRows, shown / 4)) {
-        m_grid.announceRows();
-    }
+    flush();
 }
 
 void GridSink::showAll() {
-    flush();
     m_grid.announceRows();
+    m_holdUpTo = std::max<std::int64_t>(kBatchRows, m_grid.rows() / 4);
 }
 
 bool DialogPrompter::askContinue(const analysis::FailingLine& line) {

@@ -31,12 +31,24 @@ public:
 
     void appendRow(const analysis::ResultRow& row) override;
     // Lets the views hear of the rows so far when there are enough of them.
-    void flush();
+    void flush() {
+        if (m_grid.heldRows() >= m_holdUpTo) showAll();
+    }
     // Lets the views show every row now.
     void showAll();
 
 private:
-    ResultGrid::CountryId countryOf(analysis::Resolution country);
+    // Takes the slot and the USA mark apart: read as one word, right after
+    // the analysis stored them one by one, they stalled every row.
+    ResultGrid::CountryId countryOf(int slot, bool usa) {
+        if (slot >= 0 && slot < lookup::kSlotCount) {
+            const ResultGrid::CountryId id =
+                m_countries[static_cast<std::size_t>(2 * slot + (usa ? 1 : 0))];
+            if (id != kUnnamed) return id;
+        }
+        return nameCountry(analysis::Resolution{slot, usa});
+    }
+    ResultGrid::CountryId nameCountry(analysis::Resolution country);
 
     ResultGrid& m_grid;
     const lookup::CountryTable& m_table;
@@ -44,6 +56,8 @@ private:
     static constexpr ResultGrid::CountryId kUnnamed = 0xFFFFFFFF;
     std::vector<ResultGrid::CountryId> m_countries;
     std::string m_ip, m_port;  // UTF-8 of texts beyond ASCII
+    // The rows held back before the views hear of them, set as they do.
+    std::int64_t m_holdUpTo = kBatchRows;
 };
 
 // The analyses' questions as message boxes: "Error due to wrong data

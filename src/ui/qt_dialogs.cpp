@@ -64,8 +64,12 @@ public:
         // while it is shown, lets the window repaint and take the Cancel click,
         // but only when the value changes: a small archive that unpacks to
         // gigabytes keeps its value for long, so the window is served here too.
-        m_dialog.setValue(view.value);
-        if (m_sinceEvents.elapsed() >= 50) {
+        // Once shown, twenty times a second is enough: a gigabyte log changes
+        // the value a thousand times, and each time the windows were repainted
+        // on the thread that the analysis hands its rows to.
+        const bool serve = m_sinceEvents.elapsed() >= 50;
+        if (serve || !m_dialog.isVisible()) m_dialog.setValue(view.value);
+        if (serve) {
             if (!m_dialog.isVisible() && m_sinceStart.elapsed() >= m_dialog.minimumDuration())
                 m_dialog.show();
             if (m_dialog.isVisible()) QCoreApplication::processEvents();

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "ui/packed_text.h"
+
 namespace ipcountry::ui {
 
 namespace {
@@ -17,46 +19,6 @@ constexpr char kTab = '\t';
 bool isPlainNumber(std::string_view text) {
     return !text.empty() &&
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The characters a packed text may hold, by their four-bit code; 0 ends it.
-constexpr char kPackedChars[16] = {'\0', '0', '1', '2', '3', '4', '5', '6',
-                                   '7',  '8', '9', '.', ':', ' ', '-', '/'};
-
-constexpr std::array<std::uint8_t, 256> makePackedCodes() {
-    std::array<std::uint8_t, 256> codes{};
-    for (std::uint8_t code = 1; code < 16; ++code) {
-        codes[static_cast<unsigned char>(kPackedChars[code])] = code;
-    }
-    return codes;
-}
-constexpr auto kPackedCodes = makePackedCodes();
-
-// Packs `text` into `packed` when every character has a code and it fits;
-// a text packs one way only, so equal packed values mean equal texts.
-template <class Int>
-bool pack(std::string_view text, Int& packed) {
-    constexpr std::size_t kRoom = sizeof(Int) * 2;
-    if (text.size() > kRoom) {
-        return false;
-    }
-    Int value = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const Int code = kPackedCodes[static_cast<unsigned char>(text[i])];
-        if (code == 0) {
-            return false;
-        }
-        value |= code << (4 * i);
-    }
-    packed = value;
-    return true;
-}
-
-template <class Int>
-void appendUnpacked(Int packed, std::string& out) {
-    for (; packed != 0; packed >>= 4) {
-        out.push_back(kPackedChars[packed & 0xF]);
-    }
 }
 
 // The pieces of an AddItem text: the cells between TABs.
@@ -74,17 +36,7 @@ std::vector<std::string_view> piecesOf(std::string_view text) {
 
 }  // namespace
 
-ResultGrid::Stored ResultGrid::Stored::packed(std::uint64_t ip, std::uint32_t port,
-                                              CountryId country) noexcept {
-    Stored stored;
-    stored.m_ip = ip;
-    stored.m_port = port;
-    stored.m_country = country;
-    return stored;
-}
-
-ResultGrid::Stored ResultGrid::Stored::spilled(const std::vector<std::string_view>& cells,
-                                               int slot) {
+ResultGrid::Stored ResultGrid::Stored::spilled(std::span<const std::string_view> cells, int slot) {
     std::size_t chars = 0;
     for (const auto cell : cells) {
         chars += cell.size();
@@ -106,12 +58,6 @@ ResultGrid::Stored ResultGrid::Stored::spilled(const std::vector<std::string_vie
     stored.m_block = block;
     stored.m_country = kSpilled;
     return stored;
-}
-
-ResultGrid::Stored::Stored(Stored&& other) noexcept
-    : m_ip(other.m_ip), m_port(other.m_port), m_country(other.m_country) {
-    other.m_ip = 0;
-    other.m_country = 0;
 }
 
 ResultGrid::Stored& ResultGrid::Stored::operator=(Stored&& other) noexcept {
@@ -185,13 +131,58 @@ ResultGrid::Stored ResultGrid::store(std::vector<std::string_view> cells, int sl
     cells.resize(static_cast<std::size_t>(m_cols));
     std::uint64_t ip = 0;
     std::uint32_t port = 0;
-    // Fewer countries than the marker of a spilled row: a grid of billions
-    // of distinct names spills rather than confuse the two.
-    if (m_cols == 3 && m_countries.size() < std::numeric_limits<CountryId>::max() - 1 &&
-        pack(cells[0], ip) && pack(cells[1], port)) {
-        return Stored::packed(ip, port, addCountry(cells[2], slot));
+    // Fewer countries than a row can number: a grid of billions of distinct
+    // names spills rather than confuse them. A pair of IP and Port texts is
+    // stored one way only (as removeDuplicateRows relies on): packed when both
+    // pack, else with a long IP when the Port packs, else spilled.
+    if (m_cols == 3 && m_countries.size() < kMostCountries && packed::pack(cells[1], port)) {
+        if (packed::pack(cells[0], ip)) {
+            return Stored::packed(ip, port, addCountry(cells[2], slot));
+        }
+        if (auto row = longIpRow(cells[0], port, addCountry(cells[2], slot))) {
+            return std::move(*row);
+        }
     }
     return Stored::spilled(cells, slot);
+}
+
+std::optional<ResultGrid::Stored> ResultGrid::longIpRow(std::string_view ip, std::uint32_t port,
+                                                        CountryId country) {
+    if (ip.size() > 0xFF || country > kMostCountries) {
+        return std::nullopt;
+    }
+    if (m_texts.empty() || m_textUsed + ip.size() > kTextBlock) {
+        m_texts.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+        m_textUsed = 0;
+    }
+    if (!ip.empty()) {
+        std::memcpy(m_texts.back().get() + m_textUsed, ip.data(), ip.size());
+    }
+    // The block, the offset in it (under 2^20) and the length (under 2^8).
+    const std::uint64_t place =
+        (std::uint64_t{m_texts.size() - 1} << 28) | (std::uint64_t{m_textUsed} << 8) | ip.size();
+    m_textUsed += ip.size();
+    ++m_longIpRows;
+    return Stored::longIp(place, port, country);
+}
+
+std::string_view ResultGrid::longIpText(const Stored& stored) const {
+    const std::uint64_t place = stored.ip();
+    return {m_texts[place >> 28].get() + ((place >> 8) & 0xFFFFF),
+            static_cast<std::size_t>(place & 0xFF)};
+}
+
+void ResultGrid::dropRowsFrom(std::size_t count) {
+    for (std::size_t r = count; r < m_rows.size(); ++r) {
+        if (m_rows[r].isLongIp()) {
+            --m_longIpRows;
+        }
+    }
+    m_rows.truncate(count);
+    if (m_longIpRows == 0) {
+        m_texts.clear();
+        m_textUsed = 0;
+    }
 }
 
 std::string_view ResultGrid::countryText(const Stored& stored) const {
@@ -205,10 +196,14 @@ void ResultGrid::appendCell(const Stored& stored, int col, std::string& out) con
     }
     switch (col) {
         case 0:
-            appendUnpacked(stored.ip(), out);
+            if (stored.isLongIp()) {
+                out.append(longIpText(stored));
+            } else {
+                packed::appendUnpacked(stored.ip(), out);
+            }
             break;
         case 1:
-            appendUnpacked(stored.port(), out);
+            packed::appendUnpacked(stored.port(), out);
             break;
         default:
             out.append(countryText(stored));
@@ -232,7 +227,7 @@ void ResultGrid::setCols(int cols) {
         }
         rows.emplace_back(std::move(cells), slotOf(r));
     }
-    m_rows.clear();
+    dropRowsFrom(0);
     m_cols = cols;
     for (const auto& [cells, slot] : rows) {
         m_rows.push_back(store({cells.begin(), cells.end()}, slot));
@@ -255,9 +250,8 @@ void ResultGrid::setRows(std::int64_t rows) {
     }
     const auto resize = [&] {
         if (rows < old) {
-            m_rows.erase(m_rows.begin() + rows, m_rows.end());
+            dropRowsFrom(static_cast<std::size_t>(rows));
         } else {
-            m_rows.reserve(static_cast<std::size_t>(rows));
             while (this->rows() < rows) {
                 m_rows.push_back(store({}, kNoSlot));
             }
@@ -315,30 +309,35 @@ void ResultGrid::addRow(std::initializer_list<std::string_view> cells, int slot)
 void ResultGrid::insertRow(Stored&& stored, std::int64_t index) {
     if (index < m_fixedRows) {
         beginResetModel();
-        m_rows.insert(m_rows.begin() + index, std::move(stored));
+        m_rows.insert(static_cast<std::size_t>(index), std::move(stored));
         m_announced = this->rows();
         endResetModel();
         return;
     }
     const int modelRow = static_cast<int>(index - m_fixedRows);
     beginInsertRows({}, modelRow, modelRow);
-    m_rows.insert(m_rows.begin() + index, std::move(stored));
+    m_rows.insert(static_cast<std::size_t>(index), std::move(stored));
     m_announced = this->rows();
     endInsertRows();
 }
 
 void ResultGrid::appendResult(std::string_view ip, std::string_view port, CountryId country) {
-    if (m_cols != 3 || country >= m_countries.size()) {
-        throw std::logic_error("a result row needs a grid of three columns and a named country");
+    if (appendPackedResult(ip, port, country)) {
+        return;
     }
-    std::uint64_t packedIp = 0;
     std::uint32_t packedPort = 0;
-    if (pack(ip, packedIp) && pack(port, packedPort)) {
-        m_rows.push_back(Stored::packed(packedIp, packedPort, country));
-    } else {
-        m_rows.push_back(
-            Stored::spilled({ip, port, m_countries[country].text}, m_countries[country].slot));
+    if (packed::pack(port, packedPort)) {
+        if (auto row = longIpRow(ip, packedPort, country)) {
+            m_rows.push_back(std::move(*row));
+            return;
+        }
     }
+    const std::string_view cells[] = {ip, port, m_countries[country].text};
+    m_rows.push_back(Stored::spilled(cells, m_countries[country].slot));
+}
+
+void ResultGrid::throwNotAResultRow() {
+    throw std::logic_error("a result row needs a grid of three columns and a named country");
 }
 
 void ResultGrid::announceRows() {
@@ -362,7 +361,10 @@ std::string ResultGrid::cell(std::int64_t row, int col) const {
 }
 
 int ResultGrid::slotOf(std::int64_t row) const {
-    const Stored& stored = m_rows.at(static_cast<std::size_t>(row));
+    if (row < 0 || row >= rows()) {
+        throw std::out_of_range("a row outside the grid");
+    }
+    const Stored& stored = m_rows[static_cast<std::size_t>(row)];
     return stored.isSpilled() ? stored.spilledSlot() : m_countries[stored.country()].slot;
 }
 
@@ -402,27 +404,36 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
     const auto begin = static_cast<std::size_t>(firstRow);
     const auto count = m_rows.size() - begin;
     // Packed rows repeat each other exactly when their packed IP and Port do;
-    // a spilled row never equals a packed one, since a text packs whenever it
-    // can. Spilled rows compare their IP and Port cells.
-    const auto hashOf = [](const Stored& stored) -> std::size_t {
+    // rows of two kinds never do, since a pair of texts is stored one way only
+    // (store()). Long IP rows compare their IP texts, spilled rows their cells.
+    const auto hashOf = [this](const Stored& stored) -> std::size_t {
+        const std::hash<std::string_view> hash;
         if (stored.isSpilled()) {
-            const std::hash<std::string_view> hash;
             return hash(stored.spilledCell(0)) * 31 + hash(stored.spilledCell(1));
+        }
+        if (stored.isLongIp()) {
+            return hash(longIpText(stored)) * 31 + stored.port();
         }
         std::uint64_t h =
             (stored.ip() ^ (std::uint64_t{stored.port()} << 7)) * 0x9E3779B97F4A7C15ull;
         return static_cast<std::size_t>(h ^ (h >> 29) ^ stored.port());
     };
-    const auto same = [](const Stored& a, const Stored& b) {
-        if (!a.isSpilled() && !b.isSpilled()) {
-            return a.ip() == b.ip() && a.port() == b.port();
+    const auto same = [this](const Stored& a, const Stored& b) {
+        if (a.isSpilled() || b.isSpilled()) {
+            return a.isSpilled() && b.isSpilled() && a.spilledCell(0) == b.spilledCell(0) &&
+                   a.spilledCell(1) == b.spilledCell(1);
         }
-        return a.isSpilled() && b.isSpilled() && a.spilledCell(0) == b.spilledCell(0) &&
-               a.spilledCell(1) == b.spilledCell(1);
+        if (a.isLongIp() != b.isLongIp() || a.port() != b.port()) {
+            return false;
+        }
+        return a.isLongIp() ? longIpText(a) == longIpText(b) : a.ip() == b.ip();
     };
 
+    // Neither loop below adds or drops a row, so the chunks stay where they are.
+    const auto row = m_rows.fixed();
     std::vector<bool> keep(count, true);
     std::size_t removed = 0;
+    std::int64_t removedLongIps = 0;
     {
         // An open-addressing set of the rows kept so far: one pass, no
         // allocation per row.
@@ -432,15 +443,16 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
         }
         std::vector<std::uint32_t> table(capacity, 0);  // row - begin + 1; 0 = empty
         for (std::size_t r = 0; r < count; ++r) {
-            const Stored& stored = m_rows[begin + r];
+            const Stored& stored = row[begin + r];
             for (std::size_t i = hashOf(stored) & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
                 if (table[i] == 0) {
                     table[i] = static_cast<std::uint32_t>(r + 1);
                     break;
                 }
-                if (same(m_rows[begin + table[i] - 1], stored)) {
+                if (same(row[begin + table[i] - 1], stored)) {
                     keep[r] = false;
                     ++removed;
+                    removedLongIps += stored.isLongIp() ? 1 : 0;
                     if (const int slot = slotOf(static_cast<std::int64_t>(begin + r));
                         slot != kNoSlot) {
                         removedSlots.push_back(slot);
@@ -458,12 +470,18 @@ std::vector<int> ResultGrid::removeDuplicateRows(std::int64_t firstRow) {
     for (std::size_t r = 0; r < count; ++r) {
         if (keep[r]) {
             if (out != begin + r) {
-                m_rows[out] = std::move(m_rows[begin + r]);
+                row[out] = std::move(row[begin + r]);
             }
             ++out;
         }
     }
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(out), m_rows.end());
+    // The rows past `out` were moved from or removed: none counts any more.
+    m_longIpRows -= removedLongIps;
+    m_rows.truncate(out);
+    if (m_longIpRows == 0) {
+        m_texts.clear();
+        m_textUsed = 0;
+    }
     m_announced = this->rows();
     endResetModel();
     return removedSlots;

@@ -7,10 +7,14 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "ui/chunked_rows.h"
+#include "ui/packed_text.h"
 
 namespace ipcountry::ui {
 
@@ -24,10 +28,12 @@ namespace ipcountry::ui {
 // bits a character when they hold nothing but digits, dots, colons, blanks,
 // dashes and slashes (every IPv4 address the free-text scan finds, and most
 // formatted lists), and its country cell as a number standing for one
-// (slot, text) pair that the grid keeps once. Any other row (a longer or
-// unusual text, a grid of other than three columns) keeps its cells in one
-// block of its own. Either way every cell reads back byte for byte as it was
-// added.
+// (slot, text) pair that the grid keeps once. An IP text that does not pack
+// (IPv6 written out, hexadecimal digits) beside a Port that does goes into
+// blocks of text the grid shares among such rows, given back when the last
+// of them is gone. Any other row (a longer or unusual text, a grid of other
+// than three columns) keeps its cells in one block of its own. Either way
+// every cell reads back byte for byte as it was added.
 class ResultGrid : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -67,6 +73,24 @@ public:
     // so that a long run costs them a few notifications rather than one per
     // row. The grid's own operations (rows(), cell(), ...) see them at once.
     void appendResult(std::string_view ip, std::string_view port, CountryId country);
+    // The same for texts in the file's 8-bit characters, when it costs no
+    // conversion: a row whose IP and Port hold only the characters a row
+    // packs (all ASCII, so the same in either encoding) is appended and true
+    // returned; for any other nothing is appended and the caller converts
+    // the texts and calls appendResult.
+    bool appendPackedResult(std::string_view ip, std::string_view port, CountryId country) {
+        if (m_cols != 3 || country >= m_countries.size()) {
+            throwNotAResultRow();
+        }
+        std::uint64_t packedIp = 0;
+        std::uint32_t packedPort = 0;
+        if (country > kMostCountries || !packed::pack(ip, packedIp) ||
+            !packed::pack(port, packedPort)) {
+            return false;
+        }
+        m_rows.push_back(Stored::packed(packedIp, packedPort, country));
+        return true;
+    }
     void announceRows();
     std::int64_t heldRows() const noexcept { return rows() - m_announced; }
 
@@ -108,28 +132,46 @@ signals:
 private:
     // A row as stored, 16 bytes. Packed: `ip` and `port` hold the texts a
     // character a nibble, first character lowest, and `country` numbers an
-    // entry of m_countries. Spilled: the cells and the slot live in one block
-    // that this value owns and frees.
+    // entry of m_countries. Long IP: as packed, but the IP text (an IPv6
+    // address written out, say) lies in the grid's text blocks and `ip` says
+    // where. Spilled: the cells and the slot live in one block that this
+    // value owns and frees.
     class Stored {
     public:
-        static Stored packed(std::uint64_t ip, std::uint32_t port, CountryId country) noexcept;
-        static Stored spilled(const std::vector<std::string_view>& cells, int slot);
-        Stored(Stored&& other) noexcept;
+        static Stored packed(std::uint64_t ip, std::uint32_t port, CountryId country) noexcept {
+            Stored stored;
+            stored.m_ip = ip;
+            stored.m_port = port;
+            stored.m_country = country;
+            return stored;
+        }
+        static Stored longIp(std::uint64_t place, std::uint32_t port, CountryId country) noexcept {
+            return packed(place, port, country | kLongIp);
+        }
+        static Stored spilled(std::span<const std::string_view> cells, int slot);
+        Stored(Stored&& other) noexcept
+            : m_ip(other.m_ip), m_port(other.m_port), m_country(other.m_country) {
+            other.m_ip = 0;
+            other.m_country = 0;
+        }
         Stored& operator=(Stored&& other) noexcept;
         Stored(const Stored&) = delete;
         Stored& operator=(const Stored&) = delete;
         ~Stored();
 
         bool isSpilled() const noexcept { return m_country == kSpilled; }
+        bool isLongIp() const noexcept { return (m_country & kLongIp) != 0 && !isSpilled(); }
+        // Packed rows: the IP text; long IP rows: where it lies.
         std::uint64_t ip() const noexcept { return m_ip; }
         std::uint32_t port() const noexcept { return m_port; }
-        CountryId country() const noexcept { return m_country; }
+        CountryId country() const noexcept { return m_country & ~kLongIp; }
         // Spilled rows only.
         std::string_view spilledCell(int col) const noexcept;
         int spilledSlot() const noexcept;
 
     private:
         static constexpr CountryId kSpilled = 0xFFFFFFFF;
+        static constexpr CountryId kLongIp = 0x80000000;
         Stored() = default;
 
         union {
@@ -150,6 +192,14 @@ private:
         return modelRow + static_cast<std::int64_t>(m_fixedRows);
     }
 
+    [[noreturn]] static void throwNotAResultRow();
+    // Countries a packed or long IP row can number (the rest spill).
+    static constexpr CountryId kMostCountries = 0x7FFFFFFE;
+    // A long IP row for `ip` when it fits a text block, else nullopt.
+    std::optional<Stored> longIpRow(std::string_view ip, std::uint32_t port, CountryId country);
+    std::string_view longIpText(const Stored& stored) const;
+    // Destroys the rows from `count` on, and the text blocks when no row needs them.
+    void dropRowsFrom(std::size_t count);
     // Cells beyond cols() are dropped, missing ones are empty.
     Stored store(std::vector<std::string_view> cells, int slot);
     void insertRow(Stored&& stored, std::int64_t index);
@@ -157,8 +207,13 @@ private:
     void appendCell(const Stored& stored, int col, std::string& out) const;
     QString cellText(std::int64_t row, int col) const;
 
-    std::vector<Stored> m_rows;
-    std::int64_t m_announced = 0;  // rows the views know of, fixed ones included
+    ChunkedRows<Stored> m_rows;
+    // The texts of long IP rows, one after another in blocks of kTextBlock.
+    static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
+    std::vector<std::unique_ptr<char[]>> m_texts;
+    std::size_t m_textUsed = 0;     // of the last block
+    std::int64_t m_longIpRows = 0;  // rows that need m_texts
+    std::int64_t m_announced = 0;   // rows the views know of, fixed ones included
     std::vector<Country> m_countries;
     std::unordered_map<std::string, CountryId> m_countryIndex;  // slot, NUL, text
     std::vector<CountryId> m_lastCountryOfSlot;                 // by slot + 1, a cache

@@ -7,10 +7,18 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
 
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +27,7 @@
 #include "support/deadline.h"
 #include "support/scripted_dialogs.h"
 #include "support/special_addresses.h"
+#include "tools/driver_support.h"
 #include "ui/grid_view.h"
 #include "ui/main_form.h"
 #include "ui/test_data_dir.h"
@@ -615,6 +624,184 @@ TEST_F(MainFormTest, statisticsAfterKillDupesNeverExceedAHundredPercent) {
     EXPECT_EQ(stats.rows[2], (QStringList{"Germany", "1", "50.0%"}));
     EXPECT_EQ(stats.rows[3], (QStringList{"United States", "1", "50.0%"}));
 }
+
+// --- the grid against the driver ---
+
+// A log drawn at random: lines of text with one to three addresses from a
+// pool (so that some repeat), IPv4 and IPv6, some with a port behind them.
+struct LogShape {
+    const char* name;
+    unsigned seed;
+    int lines;
+    int pool;         // distinct addresses
+    int ipv6Percent;  // of the pool
+    int portPercent;  // of the addresses written
+    int longLineKiB;  // one line this long in the middle (0: none)
+};
+
+std::string randomAddress(std::mt19937& random, bool ipv6) {
+    const auto below = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
+    if (!ipv6) {
+        return std::to_string(1 + below(222)) + "." + std::to_string(below(256)) + "." +
+               std::to_string(below(256)) + "." + std::to_string(below(256));
+    }
+    const auto group = [&] {
+        char text[8];
+        std::snprintf(text, sizeof text, "%x", below(0x10000));
+        return std::string(text);
+    };
+    switch (below(4)) {
+        case 0: {  // written in full: longer than a packed row holds
+            std::string address = "2a00:1450";
+            for (int i = 0; i < 6; ++i) address += ":" + group();
+            return address;
+        }
+        case 1:
+            return "2001:4860::" + group();
+        case 2:  // digits and colons only, short: packs like an IPv4 address
+            return "2001::" + std::to_string(below(10000));
+        default:
+            return "2620:0:" + group() + "::" + group();
+    }
+}
+
+std::string makeLog(const LogShape& shape) {
+    std::mt19937 random(shape.seed);
+    std::vector<std::string> pool;
+    for (int i = 0; i < shape.pool; ++i) {
+        pool.push_back(randomAddress(random, static_cast<int>(random() % 100) < shape.ipv6Percent));
+    }
+    const auto written = [&] {
+        const std::string& address = pool[random() % pool.size()];
+        if (static_cast<int>(random() % 100) >= shape.portPercent) return address;
+        const std::string port = std::to_string(1 + random() % 65535);
+        return address.find(':') == std::string::npos ? address + ":" + port
+                                                      : "[" + address + "]:" + port;
+    };
+    static const char* const kWords[] = {"connect from",
+                                         "sshd[412]: Failed password for root from",
+                                         "GET /index.html",
+                                         "src=",
+                                         "peer",
+                                         "and"};
+    std::string log;
+    for (int line = 0; line < shape.lines; ++line) {
+        if (shape.longLineKiB > 0 && line == shape.lines / 2) {
+            const std::size_t end = log.size() + static_cast<std::size_t>(shape.longLineKiB) * 1024;
+            while (log.size() < end) log += " x " + written();
+            log += "\n";
+        }
+        const int count = 1 + static_cast<int>(random() % 3);
+        for (int i = 0; i < count; ++i) {
+            log += kWords[random() % std::size(kWords)];
+            log += " " + written() + " ";
+        }
+        log += line % 7 == 0 ? "\r\n" : "\n";
+    }
+    return log;
+}
+
+using GridRow = std::array<std::string, 3>;
+
+// The driver's rows for the same file and data: IP, Port, Country.
+std::vector<GridRow> driverRows(const std::string& path) {
+    const auto result =
+        runDriver("unformatted --data-dir '" + std::string(IPCOUNTRY_BIN_DIR) + "' '" + path + "'");
+    EXPECT_EQ(result.status, 0);
+    std::vector<GridRow> rows;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        GridRow row;
+        const auto tab1 = line.find('\t');
+        const auto tab2 = line.find('\t', tab1 + 1);
+        row[0] = line.substr(0, tab1);
+        row[1] = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        row[2] = line.substr(tab2 + 1);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<GridRow> gridRows(const ResultGrid& grid) {
+    std::vector<GridRow> rows;
+    for (std::int64_t r = kFirstAddressRow; r < grid.rows(); ++r) {
+        rows.push_back({grid.cell(r, 0), grid.cell(r, 1), grid.cell(r, 2)});
+    }
+    return rows;
+}
+
+// The uppermost row of each IP and Port pair, in order.
+std::vector<GridRow> withoutRepeats(const std::vector<GridRow>& rows) {
+    std::set<std::pair<std::string, std::string>> seen;
+    std::vector<GridRow> kept;
+    for (const GridRow& row : rows) {
+        if (seen.insert({row[0], row[1]}).second) kept.push_back(row);
+    }
+    return kept;
+}
+
+// Reports the first row that differs rather than a million of them.
+void expectSameRows(const std::vector<GridRow>& grid, const std::vector<GridRow>& expected,
+                    const char* when) {
+    ASSERT_EQ(grid.size(), expected.size()) << when;
+    for (std::size_t i = 0; i < grid.size(); ++i) {
+        ASSERT_EQ(grid[i], expected[i]) << when << ": row " << i;
+    }
+}
+
+void PrintTo(const LogShape& shape, std::ostream* out) { *out << shape.name; }
+
+class GridAgainstDriver : public ::testing::TestWithParam<LogShape> {};
+
+TEST_P(GridAgainstDriver, holdsTheDriversRowsThroughKillDupesAndClear) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("log.txt")).toStdString();
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << makeLog(GetParam());
+    }
+    const std::vector<GridRow> expected = driverRows(path);
+    ASSERT_GT(expected.size(), 1000u) << "the data gives countries at all";
+
+    ScriptedDialogs dialogs;
+    MainForm form(std::filesystem::path(IPCOUNTRY_BIN_DIR), dialogs);
+    QAbstractItemModelTester tester(&form.resultGrid(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QString::fromStdString(path));
+    auto* unformatted = form.findChild<QPushButton*>(QStringLiteral("Command4"));
+    const auto& grid = form.resultGrid();
+
+    QTest::mouseClick(unformatted, Qt::LeftButton);
+    expectSameRows(gridRows(grid), expected, "after the run");
+    EXPECT_EQ(grid.rowCount(), grid.rows() - 1) << "the view knows of every row";
+    ASSERT_EQ(dialogs.statistics().size(), 1u);
+    EXPECT_EQ(dialogs.statistics()[0].label2,
+              QStringLiteral("Total number of IPs is %1").arg(expected.size()));
+
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command7")), Qt::LeftButton);
+    expectSameRows(gridRows(grid), withoutRepeats(expected), "after Kill dupes");
+
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command5")), Qt::LeftButton);
+    EXPECT_EQ(grid.rows(), kFirstAddressRow);
+    EXPECT_EQ(grid.rowCount(), 1);
+
+    // The storage given back by Clear fills again as it did the first time.
+    QTest::mouseClick(unformatted, Qt::LeftButton);
+    expectSameRows(gridRows(grid), expected, "after Clear and a second run");
+}
+
+// Rows beyond one chunk of the grid's storage (131072) and many batches of
+// the views; lines across the reader's blocks of 1 MiB and the workers'
+// 128 KiB; a line longer than a block, worked a piece at a time.
+const LogShape kLogShapes[] = {
+    {"ipv4WithPortsPastAChunk", 7, 90000, 200000, 0, 30, 0},
+    {"bothFamiliesAndALongLine", 11, 30000, 20000, 40, 50, 1536},
+    {"fewAddressesRepeatedOften", 13, 40000, 300, 20, 10, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(MainForm, GridAgainstDriver, ::testing::ValuesIn(kLogShapes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- export ---
 

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <set>
@@ -11,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "lookup/country_table.h"
+#include "ui/batch_bridge.h"
 #include "ui/result_grid_export.h"
 
 namespace ipcountry::ui {
@@ -240,6 +243,39 @@ TEST(ResultGrid, batchAppendIsOneInsertNotification) {
     EXPECT_EQ(grid.rows(), 1002);
 }
 
+// The views hear of a run's rows in few notifications, each costing them
+// time in proportion to all their rows; yet never lag by more than a quarter
+// of what they show (or a batch), and hear of every row when the run ends.
+TEST(GridSink, tellsTheViewsInFewNotificationsThatNeverLagFarBehind) {
+    const auto table = lookup::parseCountryTable("DEGermany\r\nUSUnited States\r\n", "Country.dbf");
+    for (const int before : {0, 100000}) {
+        ResultGrid grid;
+        setUpAsResults(grid);
+        appendResults(grid, std::vector<Result>(static_cast<std::size_t>(before),
+                                                {"1.2.3.4", "", "Germany", 0}));
+        std::int64_t viewedRowsSummed = 0;
+        QObject::connect(&grid, &QAbstractItemModel::rowsInserted,
+                         [&] { viewedRowsSummed += grid.rowCount(); });
+        constexpr int kRows = 400000;
+        int lagging = 0;
+        {
+            GridSink sink(grid, table);
+            for (int i = 0; i < kRows; ++i) {
+                sink.appendRow({"10.0.0.1", ":80", analysis::Resolution{i % 2, false}});
+                const std::int64_t shown = grid.rows() - grid.heldRows();
+                if (grid.heldRows() >= std::max<std::int64_t>(GridSink::kBatchRows, shown / 4)) {
+                    ++lagging;
+                }
+            }
+            EXPECT_EQ(lagging, 0) << before;
+            EXPECT_GT(grid.heldRows(), 0) << "the last rows wait for the end of the run";
+        }
+        EXPECT_EQ(grid.heldRows(), 0) << before;
+        EXPECT_EQ(grid.rowCount(), grid.rows() - 1);
+        EXPECT_LE(viewedRowsSummed, 8 * grid.rows()) << "notifications grow with the rows";
+    }
+}
+
 TEST(ResultGrid, heldRowsReachTheViewsInOneNotificationBeforeAnyOtherChange) {
     ResultGrid grid;
     setUpAsResults(grid);
@@ -385,6 +421,41 @@ TEST(ResultGrid, duplicateRemovalAgreesWithAPlainReference) {
         EXPECT_EQ(cellsOf(grid), expected) << "round " << round;
         EXPECT_EQ(removed.size(), 300 - (expected.size() - 2)) << "round " << round;
     }
+}
+
+// IP texts that do not pack share blocks of text: rows whose texts cross a
+// block's end, the longest text a block takes and the first it does not,
+// then a Clear that gives the blocks back, new rows, and a new column count.
+TEST(ResultGrid, longIpTextsReadBackAcrossBlocksClearAndNewColumns) {
+    ResultGrid grid;
+    setUpAsResults(grid);
+    std::mt19937 random(7);
+    const auto fill = [&](int rows) {
+        Cells expected = cellsOf(grid);
+        std::vector<Result> batch;
+        for (int i = 0; i < rows; ++i) {
+            std::string ip = "2a00:1450:4001:" + std::to_string(random() % 100000);
+            ip.append(random() % 24, 'f');
+            const std::string port = i % 3 == 0 ? "" : ":" + std::to_string(random() % 65536);
+            batch.push_back({ip, port, i % 2 ? "USA" : "Ireland", i % 2 ? 222 : 100});
+            expected.push_back({ip, port, batch.back().country});
+        }
+        for (const std::size_t size : {std::size_t{255}, std::size_t{256}}) {
+            batch.push_back({std::string(size, 'a'), ":1", "x", 1});
+            expected.push_back({std::string(size, 'a'), ":1", "x"});
+        }
+        appendResults(grid, batch);
+        return expected;
+    };
+
+    EXPECT_EQ(cellsOf(grid), fill(60000)) << "over two blocks of text";
+    grid.setRows(kFirstAddressRow);
+    EXPECT_EQ(cellsOf(grid), fill(3000)) << "after Clear";
+
+    Cells wider = cellsOf(grid);
+    grid.setCols(4);
+    for (auto& row : wider) row.emplace_back();
+    EXPECT_EQ(cellsOf(grid), wider);
 }
 
 }  // namespace
