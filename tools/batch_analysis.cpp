@@ -138,16 +138,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
         summary.elapsed = elapsed;
         grid.addTo(summary);
         writer.statistics(summary, table, Listing{options.order, options.orderGiven, options.top});
-        if (!unread.empty()) {
-            std::string& text = out.messages();
-            text += "ipcountry-batch: the statistics are incomplete: they leave out";
-            for (std::size_t i = 0; i < unread.size(); ++i) {
-                text += i == 0 ? " " : ", ";
-                text += unread[i];
-            }
-            text += ", not read to the end\n";
-            out.messageDone();
-        }
+        if (!unread.empty()) sayStatisticsIncomplete(out, unread);
     }
     return unread.empty() ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/row_writer.h"
 
@@ -43,6 +44,17 @@ inline void sayProblem(Output& out, std::string_view file, std::int64_t line,
     text += problem;
     text += '\n';
     out.messageDone();
+}
+
+// The note under statistics that leave out the inputs in `unread`.
+inline void sayStatisticsIncomplete(Output& out, const std::vector<std::string>& unread) {
+    std::string problem = "the statistics are incomplete: they leave out";
+    for (std::size_t i = 0; i < unread.size(); ++i) {
+        problem += i == 0 ? " " : ", ";
+        problem += unread[i];
+    }
+    problem += ", not read to the end";
+    sayProblem(out, "", 0, problem);
 }
 
 }  // namespace ipcountry::batch

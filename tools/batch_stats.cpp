@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "analysis/statistics.h"
+#include "batch_messages.h"
 #include "formats/row_writer.h"
 #include "formats/stats_merger.h"
 #include "lookup/country_table.h"
@@ -55,14 +56,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     RowWriter writer(out, options.format);
     writer.statistics(summary, counted, Listing{options.order, options.orderGiven, options.top});
     if (unread.empty()) return 0;
-    std::string& text = out.messages();
-    text += "ipcountry-batch: the statistics are incomplete: they leave out";
-    for (std::size_t i = 0; i < unread.size(); ++i) {
-        text += i == 0 ? " " : ", ";
-        text += unread[i];
-    }
-    text += ", not read to the end\n";
-    out.messageDone();
+    sayStatisticsIncomplete(out, unread);
     return 1;
 }
 
