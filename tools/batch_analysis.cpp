@@ -49,23 +49,6 @@ private:
     decltype(Summary::reasons) m_reasons{};
 };
 
-// Asked after each block read and whenever the input pauses: what waits goes
-// out then, so that someone feeding a pipe or typing sees the rows and
-// messages of their lines without waiting for a buffer to fill. A run whose
-// rows nobody can take any more (a full disk, a closed output, a reader that
-// left) ends there.
-class OutputWatch final : public analysis::Progress {
-public:
-    explicit OutputWatch(Output& out) : m_out(out) {}
-    bool update(std::uint64_t, std::uint64_t) override {
-        m_out.flush();
-        return Output::writeError() == 0;
-    }
-
-private:
-    Output& m_out;
-};
-
 }  // namespace
 
 RowChoice::RowChoice(const Options& options) {
@@ -105,7 +88,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     PrintingGrid grid(writer, table, options.stats);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
-    OutputWatch watch(out);
+    FlushWhileWaiting watch(out);
     analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, &watch};
     context.dashIsStandardInput = true;
     context.rows = choice.rules;

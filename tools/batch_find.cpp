@@ -216,21 +216,6 @@ private:
     bool m_failed = false;
 };
 
-// Told after each block read and whenever the input pauses: the rows so far
-// go out then, so that a pipe fed now and then (tail -f | find -) gets its
-// answers as its lines come, not when 64 KiB of rows have gathered.
-class FlushWhileWaiting final : public analysis::Progress {
-public:
-    explicit FlushWhileWaiting(Output& out) : m_out(out) {}
-    bool update(std::uint64_t, std::uint64_t) override {
-        m_out.flush();
-        return Output::writeError() == 0;
-    }
-
-private:
-    Output& m_out;
-};
-
 // Standard input on the pipeline; false when a line was wrong. Throws what
 // the reader or a worker threw, after the rows before it.
 bool findStandardInput(AddressFinder& finder, const Options& options, Output& out) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/interfaces.h"
 #include "formats/row_writer.h"
 
 namespace ipcountry::batch {
@@ -56,5 +57,22 @@ inline void sayStatisticsIncomplete(Output& out, const std::vector<std::string>&
     problem += ", not read to the end";
     sayProblem(out, "", 0, problem);
 }
+
+// Told after each block read and whenever the input pauses: what waits goes
+// out then, so that a pipe fed now and then (tail -f | find -) or someone
+// typing gets the rows and messages of their lines as the lines come, not
+// when 64 KiB have gathered. A run whose rows nobody can take any more (a
+// full disk, a closed output, a reader that left) ends there.
+class FlushWhileWaiting final : public analysis::Progress {
+public:
+    explicit FlushWhileWaiting(Output& out) : m_out(out) {}
+    bool update(std::uint64_t, std::uint64_t) override {
+        m_out.flush();
+        return Output::writeError() == 0;
+    }
+
+private:
+    Output& m_out;
+};
 
 }  // namespace ipcountry::batch

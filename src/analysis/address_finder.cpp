@@ -70,13 +70,11 @@ void AddressFinder::lookUpBatches(std::vector<Found>& found) {
     // The lookups of each family together, their memory reads overlapped.
     if (!m_ipv4Batch.addresses.empty()) m_ipv4Batch.answer(*ipv4(), found);
     if (!m_ipv6Batch.addresses.empty()) m_ipv6Batch.answer(*ipv6(), found);
-    m_ipv4Batch.clear();
-    m_ipv6Batch.clear();
 }
 
 void AddressFinder::findEach(std::span<const std::string_view> texts, std::vector<Found>& found) {
     found.resize(texts.size());
-    m_ipv4Batch.clear();  // what a call that threw may have left
+    m_ipv4Batch.clear();
     m_ipv6Batch.clear();
     for (std::size_t i = 0; i < texts.size(); ++i) {
         try {
