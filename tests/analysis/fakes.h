@@ -13,6 +13,7 @@
 #include "analysis/interfaces.h"
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
+#include "support/temp_dir.h"
 
 namespace ipcountry::analysis::testing {
 
@@ -80,29 +81,7 @@ private:
 };
 
 // A folder of its own under the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ipcountry-analysis-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-    std::string write(const std::string& name, std::string_view content) const {
-        const auto file = m_path / name;
-        std::ofstream out(file, std::ios::binary);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        return file.string();
-    }
-
-private:
-    std::filesystem::path m_path;
-};
+using TempDir = ipcountry::test::TempDir;
 
 // Everything a run needs, over a data folder with the given range file.
 struct Fixture {

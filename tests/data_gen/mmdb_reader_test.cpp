@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 using ipcountry::data::Address6;
@@ -23,21 +25,7 @@ using ipcountry::data::SourceError;
 
 const std::string kWriter = std::string(IPCOUNTRY_TEST_DATA_DIR) + "/../data_gen/write_mmdb.pl";
 
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/ipcountry-mmdb-XXXXXX";
-        if (::mkdtemp(name) != nullptr) m_path = name;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using ipcountry::test::TempDir;
 
 bool writerAvailable() {
     return std::system("perl -MMaxMind::DB::Writer::Tree -e 1 2>/dev/null") == 0;

@@ -8,11 +8,10 @@
 #include <numeric>
 #include <random>
 #include <regex>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "tools/driver_support.h"
 
 namespace {
@@ -42,24 +41,11 @@ const std::string kSecondStatsWithoutCodes =
 // Inputs written once per test run, beside each other in one folder.
 // A folder of its own per run (two runs at once must not share it), removed
 // when the tests end.
-struct ScratchFolder {
-    fs::path path;
-    ScratchFolder() {
-        std::string pattern =
-            (fs::temp_directory_path() / "ipcountry-driver-merge-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 const fs::path& scratch() {
-    static const ScratchFolder folder;
+    static const ipcountry::test::TempDir folder("ipcountry-driver-merge");
     static const fs::path dir = [] {
-        const fs::path d = folder.path;
+        const fs::path d = folder.path();
         const auto write = [&d](const char* name, const std::string& text) {
             std::ofstream(d / name, std::ios::binary) << text;
         };

@@ -21,6 +21,8 @@
 #include <string>
 #include <thread>
 
+#include "support/temp_dir.h"
+
 extern char** environ;
 
 namespace {
@@ -41,21 +43,7 @@ void writeFile(const fs::path& path, const std::string& text) {
     out << text;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/ipcountry-update-XXXXXX";
-        if (::mkdtemp(name) != nullptr) m_path = name;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using ipcountry::test::TempDir;
 
 // The test's own HTTP server (Python's http.server) on a free port of
 // 127.0.0.1; it ends when its standard input closes.
