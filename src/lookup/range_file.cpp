@@ -1,5 +1,7 @@
 #include "lookup/range_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "lookup/error.h"
@@ -32,6 +34,22 @@ Iterator firstStartAbove(Iterator first, Iterator last, const typename Family::A
     return first + (Family::notAbove(*first, address) ? 1 : 0);
 }
 
+// The stamp of the text as it is on disk: its first and last pages read, not
+// the whole. nullopt when they cannot be read (the text is then parsed,
+// which says why).
+std::optional<RangeTextStamp> stampOf(OpenedFile& file) {
+    const std::size_t edge =
+        static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), kFingerprintBytes));
+    char head[kFingerprintBytes], tail[kFingerprintBytes];
+    const auto readAt = [&](char* buffer, std::uint64_t offset) {
+        return ::pread(file.descriptor(), buffer, edge, static_cast<off_t>(offset)) ==
+               static_cast<ssize_t>(edge);
+    };
+    if (!readAt(head, 0) || !readAt(tail, file.size() - edge)) return std::nullopt;
+    return RangeTextStamp{file.size(), file.mtimeNs(),
+                          rangeTextFingerprint({head, edge}, {tail, edge})};
+}
+
 }  // namespace
 
 std::vector<std::string> splitRangeLines(std::string_view content) {
@@ -59,8 +77,8 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
     // A line is at least a key, a code and a line end: room for every line
     // at once, so that the vectors never move while they fill.
     const std::size_t mostLines = content.size() / (Family::kKeyLength + 3) + 1;
-    index.m_starts.reserve(mostLines);
-    index.m_codes.reserve(mostLines);
+    index.m_ownStarts.reserve(mostLines);
+    index.m_ownCodes.reserve(mostLines);
     bool wellFormed = true;
     forEachLine(content, [&](std::string_view line) {
         if (!wellFormed) return;
@@ -78,39 +96,43 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
             return;
         }
         // Repeated starts are fine for the binary search; descending ones are not.
-        if (!index.m_starts.empty() && start < index.m_starts.back()) {
+        if (!index.m_ownStarts.empty() && start < index.m_ownStarts.back()) {
             wellFormed = false;
             return;
         }
-        index.m_starts.push_back(start);
-        index.m_codes.push_back(packCode(code));
+        index.m_ownStarts.push_back(start);
+        index.m_ownCodes.push_back(packCode(code));
     });
     if (wellFormed) {
         index.m_indexed = true;
         // The room reserved beyond the last line is never touched, so it
         // costs no memory; shrinking would copy every start at start-up.
-        index.m_treed = index.m_tree.build(index.m_starts, index.m_codes);
+        index.m_treed = index.m_tree.build(index.m_ownStarts, index.m_ownCodes);
         // The tree sends IPv4 addresses here only for the last address of a
         // bucket, and only when it could not be built: those can search
         // every start. IPv6 prefixes that cannot tell are common enough to
         // narrow their search to the bucket.
         if (!index.m_treed || !Family::kExactTreeKey) {
-            index.m_buckets.resize(kBuckets + 1);
+            index.m_ownBuckets.resize(kBuckets + 1);
             std::size_t line = 0;
             for (std::uint32_t b = 0; b < kBuckets; ++b) {
-                while (line < index.m_starts.size() && Family::bucketOf(index.m_starts[line]) < b)
+                while (line < index.m_ownStarts.size() &&
+                       Family::bucketOf(index.m_ownStarts[line]) < b)
                     ++line;
-                index.m_buckets[b] = static_cast<std::uint32_t>(line);
+                index.m_ownBuckets[b] = static_cast<std::uint32_t>(line);
             }
-            index.m_buckets[kBuckets] = static_cast<std::uint32_t>(index.m_starts.size());
+            index.m_ownBuckets[kBuckets] = static_cast<std::uint32_t>(index.m_ownStarts.size());
         }
     } else {
-        index.m_starts.clear();
-        index.m_codes.clear();
-        index.m_starts.shrink_to_fit();
-        index.m_codes.shrink_to_fit();
+        index.m_ownStarts.clear();
+        index.m_ownCodes.clear();
+        index.m_ownStarts.shrink_to_fit();
+        index.m_ownCodes.shrink_to_fit();
         index.m_lines = splitRangeLines(content);
     }
+    index.m_starts = index.m_ownStarts;
+    index.m_codes = index.m_ownCodes;
+    index.m_buckets = index.m_ownBuckets;
     return index;
 }
 
@@ -165,17 +187,59 @@ template <class Family>
 BasicRangeFile<Family>::BasicRangeFile(std::filesystem::path dataDir)
     : m_path(std::move(dataDir) / std::string(Family::kFileName)) {}
 
+namespace {
+
+// The index of an open range file: its saved index where that matches the
+// text, else the text parsed, and its index saved anew where it can be.
+template <class Family>
+BasicRangeIndex<Family> readRanges(OpenedFile& file, const std::filesystem::path& indexPath,
+                                   SavedIndex& found, bool& saved) {
+    found = SavedIndex::Missing;
+    saved = false;
+    if (const auto stamp = stampOf(file))
+        if (auto index = BasicRangeIndex<Family>::fromSavedIndex(indexPath, *stamp, found))
+            return std::move(*index);
+    const std::string content = file.readAll(kMaxRangeFileBytes);
+    auto index = BasicRangeIndex<Family>::fromContent(content);
+    // Stamped from the bytes parsed, so that a file rewritten meanwhile gets
+    // an index that does not match it rather than a wrong one.
+    const std::string_view text(content);
+    const std::size_t edge = std::min(text.size(), kFingerprintBytes);
+    const RangeTextStamp stamp{
+        text.size(), file.mtimeNs(),
+        rangeTextFingerprint(text.substr(0, edge), text.substr(text.size() - edge))};
+    if (index.usesIndex() && text.size() == file.size()) saved = index.saveIndex(indexPath, stamp);
+    return index;
+}
+
+}  // namespace
+
 template <class Family>
 void BasicRangeFile<Family>::open() {
     OpenedFile file(m_path);
     const Identity identity{file.device(), file.inode(), file.size(), file.mtimeNs()};
     if (m_index && m_identity == identity) return;
-    auto index = std::make_shared<const BasicRangeIndex<Family>>(
-        BasicRangeIndex<Family>::fromContent(file.readAll(kMaxRangeFileBytes)));
-    m_index = std::move(index);
+    m_index = std::make_shared<const BasicRangeIndex<Family>>(
+        readRanges<Family>(file, rangeIndexPath(m_path), m_savedIndex, m_indexSaved));
     m_identity = identity;
     ++m_loads;
 }
+
+template <class Family>
+bool saveRangeIndexOf(const std::filesystem::path& rangeFile) {
+    try {
+        OpenedFile file(rangeFile);
+        SavedIndex found{};
+        bool saved = false;
+        readRanges<Family>(file, rangeIndexPath(rangeFile), found, saved);
+        return saved || found == SavedIndex::Used;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+template bool saveRangeIndexOf<Ipv4Ranges>(const std::filesystem::path&);
+template bool saveRangeIndexOf<Ipv6Ranges>(const std::filesystem::path&);
 
 template <class Family>
 std::optional<CountryCode> BasicRangeFile<Family>::findCountryCode(std::string_view key) const {

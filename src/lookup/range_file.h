@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,31 @@ struct Ipv6Ranges {
     }
 };
 
+// What ties a saved index to the text it was built from: the text's size
+// and modification time, and a hash of its first and last pages (which
+// catches a rewrite that kept both).
+struct RangeTextStamp {
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::uint64_t fingerprint = 0;
+    bool operator==(const RangeTextStamp&) const = default;
+};
+inline constexpr std::size_t kFingerprintBytes = 4096;
+std::uint64_t rangeTextFingerprint(std::string_view head, std::string_view tail) noexcept;
+
+// Where the saved index of a range file lives: beside the file, or beside
+// the file a link names, so that each generation the updater installs
+// carries its own.
+std::filesystem::path rangeIndexPath(const std::filesystem::path& rangeFile);
+
+// What was found where the saved index should be, at the last reading.
+enum class SavedIndex {
+    Missing,  // none (or none readable)
+    Used,     // it matched the text and answered
+    Stale,    // it was built from another text
+    Damaged,  // it is not an index this program wrote, or it was cut short
+};
+
 // The parsed range file: a sorted index when every line is well formed
 // (the start in upper-case hex digits, then a code) and the starts never
 // descend; otherwise the lines themselves, answered by the reference scan.
@@ -88,6 +114,24 @@ public:
     using Address = typename Family::Address;
 
     static BasicRangeIndex fromContent(std::string_view content);
+    // The index saved for the text `stamp` describes, mapped as it is:
+    // nothing to parse. nullopt, with `found` saying why, when there is none,
+    // it is stale or it is damaged.
+    static std::optional<BasicRangeIndex> fromSavedIndex(const std::filesystem::path& path,
+                                                         const RangeTextStamp& stamp,
+                                                         SavedIndex& found);
+    // Saves an indexed file's tables for fromSavedIndex, replacing the file
+    // at `path` in one step. False when it cannot be written (a read-only
+    // folder): the index is only a shortcut, the text stays the data.
+    bool saveIndex(const std::filesystem::path& path, const RangeTextStamp& stamp) const;
+
+    BasicRangeIndex() = default;
+    // The tables are read through spans into the index's own vectors, or
+    // into a mapped file it keeps: moved, never copied.
+    BasicRangeIndex(const BasicRangeIndex&) = delete;
+    BasicRangeIndex& operator=(const BasicRangeIndex&) = delete;
+    BasicRangeIndex(BasicRangeIndex&&) noexcept = default;
+    BasicRangeIndex& operator=(BasicRangeIndex&&) noexcept = default;
 
     std::optional<CountryCode> findCountryCode(std::string_view key) const;
     // Fast path for a numeric address (same answer as its key).
@@ -126,13 +170,18 @@ private:
     std::uint16_t findPackedCodeExactly(Address address) const;
 
     bool m_indexed = false;
-    bool m_treed = false;                // indexed, and m_tree answers
-    std::vector<Address> m_starts;       // indexed: the start of each line
-    std::vector<std::uint16_t> m_codes;  // indexed: the code of each line, packed
+    bool m_treed = false;                    // indexed, and m_tree answers
+    std::span<const Address> m_starts;       // indexed: the start of each line
+    std::span<const std::uint16_t> m_codes;  // indexed: the code of each line, packed
     // indexed, where built: for each value of an address's upper 16 bits, the
     // first line whose start has that value or more; narrows the exact
     // search to a bucket.
-    std::vector<std::uint32_t> m_buckets;
+    std::span<const std::uint32_t> m_buckets;
+    // What the spans point into: the tables parsed here, or a saved index.
+    std::vector<Address> m_ownStarts;
+    std::vector<std::uint16_t> m_ownCodes;
+    std::vector<std::uint32_t> m_ownBuckets;
+    std::shared_ptr<const void> m_mapping;
     // indexed: the same answers in about two cache lines, where it is sure.
     RangeTree<Family> m_tree;
     std::vector<std::string> m_lines;  // not indexed: the lines for the reference scan
@@ -157,7 +206,9 @@ inline CountryCode unpackCode(std::uint16_t packed) {
 // Every operation calls open() first: it opens the file (so a missing file is
 // that operation's FileNotFound error), checks its identity (device, inode,
 // size, modification time) and re-reads it only when that changed. Lookups in
-// between cost a binary search.
+// between cost a binary search. Reading maps the index saved beside the file
+// when it matches the text; otherwise the text is parsed and the index saved
+// anew where the folder allows.
 template <class Family>
 class BasicRangeFile {
 public:
@@ -174,8 +225,13 @@ public:
     const BasicRangeIndex<Family>& index() const;
 
     const std::filesystem::path& path() const noexcept { return m_path; }
-    // How often the file was parsed; for tests of the cache.
+    // How often the file was read (parsed, or its saved index mapped); for
+    // tests of the cache.
     int loadCount() const noexcept { return m_loads; }
+    // At the last reading: what was found where the saved index lives, and
+    // whether a new one was saved there.
+    SavedIndex savedIndex() const noexcept { return m_savedIndex; }
+    bool indexSaved() const noexcept { return m_indexSaved; }
 
 private:
     struct Identity {
@@ -187,7 +243,17 @@ private:
     std::optional<Identity> m_identity;
     std::shared_ptr<const BasicRangeIndex<Family>> m_index;
     int m_loads = 0;
+    SavedIndex m_savedIndex = SavedIndex::Missing;
+    bool m_indexSaved = false;
 };
+
+// Reads the range file at `rangeFile` and saves its index beside it, for the
+// tools that write range files; true when a matching index is there after.
+// A file that cannot be read or indexed is left to its readers to report.
+template <class Family>
+bool saveRangeIndexOf(const std::filesystem::path& rangeFile);
+extern template bool saveRangeIndexOf<Ipv4Ranges>(const std::filesystem::path&);
+extern template bool saveRangeIndexOf<Ipv6Ranges>(const std::filesystem::path&);
 
 using RangeFile = BasicRangeFile<Ipv4Ranges>;
 using Range6File = BasicRangeFile<Ipv6Ranges>;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,13 @@ public:
     static constexpr std::size_t kLeafCapacity = Family::kLeafCapacity;
     static constexpr std::uint32_t kUnsure = 0x10000;
 
+    RangeTree() = default;
+    // The spans point into the tables: moved along with them, never copied.
+    RangeTree(const RangeTree&) = delete;
+    RangeTree& operator=(const RangeTree&) = delete;
+    RangeTree(RangeTree&&) noexcept = default;
+    RangeTree& operator=(RangeTree&&) noexcept = default;
+
     struct alignas(64) Inner {
         Key keys[kInnerKeys];
         std::uint32_t firstChild;
@@ -112,6 +120,16 @@ public:
     // for more starts than a bucket's four bytes can point to (hundreds of
     // millions), which then need another search.
     bool build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
+
+    // The tables as built, to be saved; and tables saved before, which stay
+    // where they are (a mapped file) and must outlive the tree. adopt()
+    // refuses tables that could send a lookup outside them, so a damaged
+    // file gives at worst wrong codes, never a read out of bounds.
+    std::span<const std::uint32_t> buckets() const noexcept { return m_buckets; }
+    std::span<const Inner> inner() const noexcept { return m_inner; }
+    std::span<const Leaf> leaves() const noexcept { return m_leaves; }
+    bool adopt(std::span<const std::uint32_t> buckets, std::span<const Inner> inner,
+               std::span<const Leaf> leaves);
 
     // The packed code, 0 for none; or kUnsure when the exact search must decide.
     std::uint32_t find(Address address) const noexcept {
@@ -192,7 +210,9 @@ private:
         const std::size_t n = countNotAbove(leaf.keys, key);
         // A prefix equal to a start's may hide a start above the address.
         const bool unsure = !Family::kExactTreeKey && n > 0 && leaf.keys[n - 1] == key;
-        return unsure ? kUnsure : leaf.codes[n];
+        // A leaf as built ends with padding, so n stays within its codes; one
+        // read from a damaged file may not.
+        return unsure ? kUnsure : leaf.codes[std::min(n, kLeafCapacity)];
     }
 
     // A bucket in four bytes, so that the table of all 65536 stays within
@@ -236,18 +256,23 @@ private:
         return ((keys[I] <= key ? std::size_t{1} : 0) + ...);
     }
 
-    std::vector<std::uint32_t> m_buckets;
-    std::vector<Inner> m_inner;
-    std::vector<Leaf, HugePageAllocator<Leaf>> m_leaves;
+    // The tables built here; the lookups read the spans, which point into
+    // these or into an adopted file.
+    std::vector<std::uint32_t> m_ownBuckets;
+    std::vector<Inner> m_ownInner;
+    std::vector<Leaf, HugePageAllocator<Leaf>> m_ownLeaves;
+    std::span<const std::uint32_t> m_buckets;
+    std::span<const Inner> m_inner;
+    std::span<const Leaf> m_leaves;
 };
 
 template <class Family>
 bool RangeTree<Family>::build(const std::vector<Address>& starts,
                               const std::vector<std::uint16_t>& codes) {
     constexpr std::size_t kBucketCount = std::size_t{1} << 16;
-    m_buckets.assign(kBucketCount, 0);
-    m_inner.clear();
-    m_leaves.clear();
+    m_ownBuckets.assign(kBucketCount, 0);
+    m_ownInner.clear();
+    m_ownLeaves.clear();
     // Room for every leaf at once, so that the leaves never move.
     std::size_t leaves = 0;
     for (std::size_t i = 0; i < starts.size();) {
@@ -256,8 +281,8 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
         while (i < starts.size() && Family::bucketOf(starts[i]) == b) ++i;
         leaves += (i - first + kLeafCapacity - 1) / kLeafCapacity;
     }
-    m_leaves.reserve(leaves);
-    m_inner.reserve(m_leaves.capacity() / kInnerKeys + 1);
+    m_ownLeaves.reserve(leaves);
+    m_ownInner.reserve(m_ownLeaves.capacity() / kInnerKeys + 1);
     std::uint16_t before = 0;
     std::size_t line = 0;
     const auto codeOf = [&](std::size_t i) -> std::uint16_t {
@@ -270,7 +295,7 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
         const std::size_t first = line;
         while (line < starts.size() && Family::bucketOf(starts[line]) == b) ++line;
         if (line == first) {
-            m_buckets[b] = kNoKeys | before;
+            m_ownBuckets[b] = kNoKeys | before;
             continue;
         }
         // Leaves; the first with the code before the bucket.
@@ -286,9 +311,9 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
                 leaf.keys[k] = Family::treeKey(starts[i + k]);
                 leaf.codes[k + 1] = codeOf(i + k);
             }
-            below.push_back(static_cast<std::uint32_t>(m_leaves.size()));
+            below.push_back(static_cast<std::uint32_t>(m_ownLeaves.size()));
             belowMin.push_back(leaf.keys[0]);
-            m_leaves.push_back(leaf);
+            m_ownLeaves.push_back(leaf);
         }
         std::uint16_t depth = 0;
         // Inner levels until one node is left; a node's separators are the
@@ -302,19 +327,77 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
                 inner.firstChild = below[c];
                 const std::size_t n = std::min(kInnerKeys + 1, below.size() - c);
                 for (std::size_t k = 1; k < n; ++k) inner.keys[k - 1] = belowMin[c + k];
-                level.push_back(static_cast<std::uint32_t>(m_inner.size()));
+                level.push_back(static_cast<std::uint32_t>(m_ownInner.size()));
                 levelMin.push_back(belowMin[c]);
-                m_inner.push_back(inner);
+                m_ownInner.push_back(inner);
             }
             std::swap(level, below);
             std::swap(levelMin, belowMin);
             ++depth;
         }
-        if (m_leaves.size() > kNodeMask || m_inner.size() > kNodeMask) return false;
-        m_buckets[b] =
+        if (m_ownLeaves.size() > kNodeMask || m_ownInner.size() > kNodeMask) {
+            m_buckets = {}, m_inner = {}, m_leaves = {};
+            return false;
+        }
+        m_ownBuckets[b] =
             static_cast<std::uint32_t>(depth) << kDepthShift | (below.front() & kNodeMask);
         before = codeOf(line - 1);
     }
+    m_buckets = m_ownBuckets;
+    m_inner = m_ownInner;
+    m_leaves = m_ownLeaves;
+    return true;
+}
+
+template <class Family>
+bool RangeTree<Family>::adopt(std::span<const std::uint32_t> buckets, std::span<const Inner> inner,
+                              std::span<const Leaf> leaves) {
+    if (buckets.size() != std::size_t{1} << 16) return false;
+    // Keys ascend to the first padding and are padding after it, so a
+    // lookup (whose key is never the padding) counts at most that many.
+    const auto keysBeforePadding = [](const Key* keys, std::size_t n) -> std::size_t {
+        std::size_t m = 0;
+        while (m < n && keys[m] != kPad) ++m;
+        for (std::size_t k = m; k < n; ++k)
+            if (keys[k] != kPad) return n + 1;
+        return m;
+    };
+    // Each inner node sits at one level: its children are leaves at level 1,
+    // inner nodes above. Walked from every bucket's root, each node once.
+    std::vector<std::uint8_t> levelOf(inner.size(), 0);
+    std::vector<std::pair<std::uint32_t, unsigned>> pending;
+    for (const std::uint32_t bucket : buckets) {
+        if (bucket & kNoKeys) continue;
+        const unsigned depth = bucket >> kDepthShift;
+        const std::uint32_t root = bucket & kNodeMask;
+        if (depth == 0) {
+            if (root >= leaves.size()) return false;
+            continue;
+        }
+        // Deeper than any bucket of 2^48 starts could need.
+        if (depth > 24 || root >= inner.size()) return false;
+        pending.assign(1, {root, depth});
+        while (!pending.empty()) {
+            const auto [node, level] = pending.back();
+            pending.pop_back();
+            if (levelOf[node] == level) continue;
+            if (levelOf[node] != 0) return false;
+            levelOf[node] = static_cast<std::uint8_t>(level);
+            const std::size_t children = keysBeforePadding(inner[node].keys, kInnerKeys) + 1;
+            const std::uint64_t last = std::uint64_t{inner[node].firstChild} + children;
+            if (children > kInnerKeys + 1 || last > (level == 1 ? leaves.size() : inner.size()))
+                return false;
+            if (level > 1)
+                for (std::uint32_t c = inner[node].firstChild; c < last; ++c)
+                    pending.emplace_back(c, level - 1);
+        }
+    }
+    m_ownBuckets.clear();
+    m_ownInner.clear();
+    m_ownLeaves.clear();
+    m_buckets = buckets;
+    m_inner = inner;
+    m_leaves = leaves;
     return true;
 }
 

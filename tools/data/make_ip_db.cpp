@@ -19,12 +19,14 @@
 
 #include "common/output_file.h"
 #include "ip_db_builder.h"
+#include "lookup/range_file.h"
 
 #ifndef IPCOUNTRY_VERSION
 #define IPCOUNTRY_VERSION "(built outside CMake)"
 #endif
 
 namespace data = ipcountry::data;
+namespace lookup = ipcountry::lookup;
 
 namespace {
 
@@ -131,6 +133,10 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
     }
     if (!writeBeside(output, [&lines](std::ostream& out) { data::writeIpDb(out, lines); }))
         return false;
+    // Its index beside it, so that the first reader maps instead of parsing;
+    // a reader builds it too where this cannot.
+    using Family = std::conditional_t<kIpv6, lookup::Ipv6Ranges, lookup::Ipv4Ranges>;
+    lookup::saveRangeIndexOf<Family>(output);
     std::cerr << rowCount << " rows, " << lines.size() << " lines";
     if (options.keepSpecial) std::cerr << "; special-purpose blocks kept";
     if (summary.otherFamily > 0)

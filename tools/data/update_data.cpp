@@ -23,6 +23,7 @@
 #include "fetch.h"
 #include "ip_db_builder.h"
 #include "lookup/data_folder.h"
+#include "lookup/range_file.h"
 #include "provenance.h"
 #include "source_file.h"
 
@@ -538,6 +539,11 @@ int main(int argc, char** argv) {
             data::writeIpDb(v6, lines6);
             writeFile(folder / data::kIpv4FileName, v4.str());
             writeFile(folder / data::kIpv6FileName, v6.str());
+            // Each generation carries the indexes of its own range files.
+            ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv4Ranges>(folder /
+                                                                               data::kIpv4FileName);
+            ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv6Ranges>(folder /
+                                                                               data::kIpv6FileName);
             writeFile(folder / data::kProvenanceName, provenance);
         });
         if (note) std::cerr << kProgram << ": " << target.string() << ": " << *note << '\n';
