@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace ipcountry::analysis {
 
@@ -15,22 +16,20 @@ template <class Family>
 BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& table,
                                                    const lookup::BasicRangeFile<Family>& ranges)
     : m_table(table), m_index(ranges.index()), m_packed(m_index.usesIndex()) {
-    // All bytes 0xFF, -1 each: one memset, where a loop of 65536 stores per
-    // run was most of a fuzz target's time under its instrumentation.
-    m_slotOfCode.reset(new std::int16_t[kCodes]);
-    std::memset(m_slotOfCode.get(), 0xFF, kCodes * sizeof(std::int16_t));
+    m_slotOfCode.reset(static_cast<std::uint16_t*>(std::calloc(kCodes, sizeof(std::uint16_t))));
+    if (!m_slotOfCode) throw std::bad_alloc();
     // From the top down, so that the first slot of a code that stands twice wins.
     for (int slot = lookup::kSlotCount - 1; slot >= 0; --slot) {
         const std::string& code = table.slotCode(slot);
         if (table.slotFilled(slot) && code.size() == 2)
-            m_slotOfCode[lookup::packCode(code)] = static_cast<std::int16_t>(slot);
+            m_slotOfCode[lookup::packCode(code)] = static_cast<std::uint16_t>(slot + 1);
     }
 }
 
 template <class Family>
 std::optional<Resolution> BasicCountryResolver<Family>::resolvePacked(std::uint16_t packed) const {
     if (packed == kUsPacked) return Resolution{lookup::kUsSlot, true};
-    const int slot = m_slotOfCode[packed];
+    const int slot = static_cast<int>(m_slotOfCode[packed]) - 1;
     if (slot < 0) return std::nullopt;
     return Resolution{slot, false};
 }

@@ -151,9 +151,12 @@ std::uint16_t BasicRangeIndex<Family>::findPackedCodeExactly(Address address) co
     auto first = m_starts.begin();
     auto last = m_starts.end();
     if (!m_buckets.empty()) {
+        // Within the starts whatever a saved index holds.
         const std::uint32_t bucket = Family::bucketOf(address);
-        first = m_starts.begin() + m_buckets[bucket];
-        last = m_starts.begin() + m_buckets[bucket + 1];
+        const std::size_t from = std::min<std::size_t>(m_buckets[bucket], m_starts.size());
+        first = m_starts.begin() + static_cast<std::ptrdiff_t>(from);
+        last = m_starts.begin() + static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(
+                                      m_buckets[bucket + 1], from, m_starts.size()));
     }
     const auto it = firstStartAbove<Family>(first, last, address);
     if (it == m_starts.begin() || it == m_starts.end()) return 0;

@@ -122,9 +122,11 @@ public:
     bool build(const std::vector<Address>& starts, const std::vector<std::uint16_t>& codes);
 
     // The tables as built, to be saved; and tables saved before, which stay
-    // where they are (a mapped file) and must outlive the tree. adopt()
-    // refuses tables that could send a lookup outside them, so a damaged
-    // file gives at worst wrong codes, never a read out of bounds.
+    // where they are (a mapped file) and must outlive the tree. Nothing in
+    // adopted tables is checked, which would cost a pass over them at every
+    // start: every node a lookup reads is kept within its table instead
+    // (innerAt, leafAt), so a damaged file gives at worst wrong codes, never
+    // a read outside it.
     std::span<const std::uint32_t> buckets() const noexcept { return m_buckets; }
     std::span<const Inner> inner() const noexcept { return m_inner; }
     std::span<const Leaf> leaves() const noexcept { return m_leaves; }
@@ -141,10 +143,10 @@ public:
         if (key == kPad) return kUnsure;
         std::uint32_t node = bucket & kNodeMask;
         for (unsigned level = bucket >> kDepthShift; level > 0; --level) {
-            const Inner& inner = m_inner[node];
+            const Inner& inner = innerAt(node);
             node = inner.firstChild + countNotAbove(inner.keys, key);
         }
-        return inLeaf(m_leaves[node], address);
+        return inLeaf(leafAt(node), address);
     }
 
     // find() for many addresses at once, into `codes` (same size): in
@@ -183,27 +185,52 @@ public:
                     node[i] = bucket & kNodeMask;
                     depth[i] = bucket >> kDepthShift;
                     deepest = std::max(deepest, depth[i]);
-                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&m_inner[node[i]])
-                                              : static_cast<const void*>(&m_leaves[node[i]]));
+                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&innerAt(node[i]))
+                                              : static_cast<const void*>(&leafAt(node[i])));
                 }
             }
             for (; deepest > 0; --deepest) {
                 for (std::size_t i = 0; i < count; ++i) {
                     if (depth[i] == kAnswered || depth[i] == 0) continue;
-                    const Inner& inner = m_inner[node[i]];
+                    const Inner& inner = innerAt(node[i]);
                     node[i] =
                         inner.firstChild + countNotAbove(inner.keys, Family::treeKey(group[i]));
                     --depth[i];
-                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&m_inner[node[i]])
-                                              : static_cast<const void*>(&m_leaves[node[i]]));
+                    prefetchLine(depth[i] > 0 ? static_cast<const void*>(&innerAt(node[i]))
+                                              : static_cast<const void*>(&leafAt(node[i])));
                 }
             }
             for (std::size_t i = 0; i < count; ++i)
-                if (depth[i] != kAnswered) out[i] = inLeaf(m_leaves[node[i]], group[i]);
+                if (depth[i] != kAnswered) out[i] = inLeaf(leafAt(node[i]), group[i]);
         }
     }
 
 private:
+    // A node of the tables, or their last for an index beyond them: one
+    // compare a level, where a check of a saved file would cost a pass.
+    const Inner& innerAt(std::size_t node) const noexcept {
+        return m_inner[std::min(node, m_inner.size() - 1)];
+    }
+    const Leaf& leafAt(std::size_t node) const noexcept {
+        return m_leaves[std::min(node, m_leaves.size() - 1)];
+    }
+    // Tables without nodes get one of padding, so that innerAt and leafAt
+    // always have one to give.
+    void keepNodesInReach() {
+        static const Inner kNoInner = [] {
+            Inner inner{};
+            std::fill(std::begin(inner.keys), std::end(inner.keys), kPad);
+            return inner;
+        }();
+        static const Leaf kNoLeaf = [] {
+            Leaf leaf{};
+            std::fill(std::begin(leaf.keys), std::end(leaf.keys), kPad);
+            return leaf;
+        }();
+        if (m_inner.empty()) m_inner = std::span<const Inner>(&kNoInner, 1);
+        if (m_leaves.empty()) m_leaves = std::span<const Leaf>(&kNoLeaf, 1);
+    }
+
     // The code after the last of the leaf's keys not above the address's.
     static std::uint32_t inLeaf(const Leaf& leaf, Address address) noexcept {
         const Key key = Family::treeKey(address);
@@ -346,6 +373,7 @@ bool RangeTree<Family>::build(const std::vector<Address>& starts,
     m_buckets = m_ownBuckets;
     m_inner = m_ownInner;
     m_leaves = m_ownLeaves;
+    keepNodesInReach();
     return true;
 }
 
@@ -353,51 +381,13 @@ template <class Family>
 bool RangeTree<Family>::adopt(std::span<const std::uint32_t> buckets, std::span<const Inner> inner,
                               std::span<const Leaf> leaves) {
     if (buckets.size() != std::size_t{1} << 16) return false;
-    // Keys ascend to the first padding and are padding after it, so a
-    // lookup (whose key is never the padding) counts at most that many.
-    const auto keysBeforePadding = [](const Key* keys, std::size_t n) -> std::size_t {
-        std::size_t m = 0;
-        while (m < n && keys[m] != kPad) ++m;
-        for (std::size_t k = m; k < n; ++k)
-            if (keys[k] != kPad) return n + 1;
-        return m;
-    };
-    // Each inner node sits at one level: its children are leaves at level 1,
-    // inner nodes above. Walked from every bucket's root, each node once.
-    std::vector<std::uint8_t> levelOf(inner.size(), 0);
-    std::vector<std::pair<std::uint32_t, unsigned>> pending;
-    for (const std::uint32_t bucket : buckets) {
-        if (bucket & kNoKeys) continue;
-        const unsigned depth = bucket >> kDepthShift;
-        const std::uint32_t root = bucket & kNodeMask;
-        if (depth == 0) {
-            if (root >= leaves.size()) return false;
-            continue;
-        }
-        // Deeper than any bucket of 2^48 starts could need.
-        if (depth > 24 || root >= inner.size()) return false;
-        pending.assign(1, {root, depth});
-        while (!pending.empty()) {
-            const auto [node, level] = pending.back();
-            pending.pop_back();
-            if (levelOf[node] == level) continue;
-            if (levelOf[node] != 0) return false;
-            levelOf[node] = static_cast<std::uint8_t>(level);
-            const std::size_t children = keysBeforePadding(inner[node].keys, kInnerKeys) + 1;
-            const std::uint64_t last = std::uint64_t{inner[node].firstChild} + children;
-            if (children > kInnerKeys + 1 || last > (level == 1 ? leaves.size() : inner.size()))
-                return false;
-            if (level > 1)
-                for (std::uint32_t c = inner[node].firstChild; c < last; ++c)
-                    pending.emplace_back(c, level - 1);
-        }
-    }
     m_ownBuckets.clear();
     m_ownInner.clear();
     m_ownLeaves.clear();
     m_buckets = buckets;
     m_inner = inner;
     m_leaves = leaves;
+    keepNodesInReach();
     return true;
 }
 
