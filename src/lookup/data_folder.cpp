@@ -1,55 +1,13 @@
 #include "lookup/data_folder.h"
 
 #include <cstdlib>
-#include <exception>
 
-#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
-#include "lookup/text_file.h"
 
 namespace ipcountry::lookup {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Far above any real range file; a bigger one is not ours.
-constexpr std::uint64_t kMaxBytes = 512ull << 20;
-
-template <class Family>
-bool isWholeRangeFile(const fs::path& path) {
-    std::string content;
-    try {
-        content = readWholeFile(path, kMaxBytes);
-    } catch (const std::exception&) {
-        return false;  // missing, unreadable, a folder, too large
-    }
-    // A file cut short mostly ends inside a line, and every file the
-    // converter writes ends with a line end.
-    if (content.empty() || content.back() != '\n') return false;
-    bool valid = true;
-    bool first = true;
-    typename Family::Address previous{};
-    std::string_view lastCode;
-    forEachLine(content, [&](std::string_view line) {
-        if (!valid) return;
-        const auto start = line.size() == Family::kKeyLength + 2
-                               ? Family::fromKey(line.substr(0, Family::kKeyLength))
-                               : std::nullopt;
-        const std::string_view code = line.substr(std::min(line.size(), Family::kKeyLength));
-        const bool letters = code.size() == 2 && code[0] >= 'A' && code[0] <= 'Z' &&
-                             code[1] >= 'A' && code[1] <= 'Z';
-        if (!start || !letters ||
-            (first ? *start != typename Family::Address{} : !(previous < *start))) {
-            valid = false;
-            return;
-        }
-        first = false;
-        previous = *start;
-        lastCode = code;
-    });
-    // The closing line: no range reaches past it, so it has no country.
-    return valid && !first && lastCode == "ZZ";
-}
 
 bool holds(const fs::path& folder, const fs::path& name) {
     std::error_code ec;
@@ -74,8 +32,8 @@ DataFolderPlaces standardDataFolderPlaces(fs::path packaged) {
 }
 
 bool holdsWholeRangeFiles(const fs::path& folder) {
-    return isWholeRangeFile<Ipv4Ranges>(folder / kRangeFileName) &&
-           isWholeRangeFile<Ipv6Ranges>(folder / kRange6FileName);
+    return rangeFileIsWhole<Ipv4Ranges>(folder / kRangeFileName) &&
+           rangeFileIsWhole<Ipv6Ranges>(folder / kRange6FileName);
 }
 
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {

@@ -80,6 +80,10 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
     index.m_ownStarts.reserve(mostLines);
     index.m_ownCodes.reserve(mostLines);
     bool wellFormed = true;
+    // Whole as the converter writes a file: every line a start and two
+    // capital letters, the starts rising from 0, a ZZ line last, ended.
+    bool whole = !content.empty() && content.back() == '\n';
+    std::string_view lastCode;
     forEachLine(content, [&](std::string_view line) {
         if (!wellFormed) return;
         const auto parsed = line.size() < Family::kKeyLength + 2
@@ -100,9 +104,17 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
             wellFormed = false;
             return;
         }
+        if (whole) {
+            const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+            whole =
+                line.size() == Family::kKeyLength + 2 && capital(code[0]) && capital(code[1]) &&
+                (index.m_ownStarts.empty() ? start == Address{} : index.m_ownStarts.back() < start);
+        }
+        lastCode = code;
         index.m_ownStarts.push_back(start);
         index.m_ownCodes.push_back(packCode(code));
     });
+    index.m_whole = wellFormed && whole && lastCode == "ZZ";
     if (wellFormed) {
         index.m_indexed = true;
         // The room reserved beyond the last line is never touched, so it
@@ -259,6 +271,24 @@ const BasicRangeIndex<Family>& BasicRangeFile<Family>::index() const {
     static const BasicRangeIndex<Family> empty;
     return m_index ? *m_index : empty;
 }
+
+template <class Family>
+bool rangeFileIsWhole(const std::filesystem::path& rangeFile) {
+    // The usual answer for a place that holds no data, without an exception.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(rangeFile, ec)) return false;
+    try {
+        OpenedFile file(rangeFile);
+        SavedIndex found{};
+        bool saved = false;
+        return readRanges<Family>(file, rangeIndexPath(rangeFile), found, saved).wholeFile();
+    } catch (const Error&) {
+        return false;  // missing, unreadable, a folder, too large
+    }
+}
+
+template bool rangeFileIsWhole<Ipv4Ranges>(const std::filesystem::path&);
+template bool rangeFileIsWhole<Ipv6Ranges>(const std::filesystem::path&);
 
 template class BasicRangeIndex<Ipv4Ranges>;
 template class BasicRangeIndex<Ipv6Ranges>;

@@ -147,6 +147,10 @@ public:
     }
 
     bool usesIndex() const noexcept { return m_indexed; }
+    // Whole as the converter writes a range file: lines of a start and two
+    // capital letters, the starts rising from address 0, the last line a ZZ
+    // line ended by a line end. Kept in the saved index.
+    bool wholeFile() const noexcept { return m_whole; }
 
     // findPackedCode for each of `addresses`, into `codes` (same size), the
     // memory reads of the lookups overlapped (RangeTree::findEach).
@@ -170,6 +174,7 @@ private:
     std::uint16_t findPackedCodeExactly(Address address) const;
 
     bool m_indexed = false;
+    bool m_whole = false;
     bool m_treed = false;                    // indexed, and m_tree answers
     std::span<const Address> m_starts;       // indexed: the start of each line
     std::span<const std::uint16_t> m_codes;  // indexed: the code of each line, packed
@@ -254,6 +259,14 @@ template <class Family>
 bool saveRangeIndexOf(const std::filesystem::path& rangeFile);
 extern template bool saveRangeIndexOf<Ipv4Ranges>(const std::filesystem::path&);
 extern template bool saveRangeIndexOf<Ipv6Ranges>(const std::filesystem::path&);
+
+// Whether the range file at `rangeFile` is whole (wholeFile()); false for one
+// that cannot be read. Answered by its saved index where one matches, so
+// that choosing a data folder costs no parse.
+template <class Family>
+bool rangeFileIsWhole(const std::filesystem::path& rangeFile);
+extern template bool rangeFileIsWhole<Ipv4Ranges>(const std::filesystem::path&);
+extern template bool rangeFileIsWhole<Ipv6Ranges>(const std::filesystem::path&);
 
 using RangeFile = BasicRangeFile<Ipv4Ranges>;
 using Range6File = BasicRangeFile<Ipv6Ranges>;

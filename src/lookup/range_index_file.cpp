@@ -42,6 +42,7 @@ struct Header {
     std::uint64_t treeBuckets;  // 0 when the tree was not built
     std::uint64_t inner;
     std::uint64_t leaves;
+    std::uint64_t whole;  // 1 when the text is whole (wholeFile())
     std::uint64_t check;  // the hash of everything above
 };
 
@@ -150,6 +151,7 @@ std::optional<BasicRangeIndex<Family>> BasicRangeIndex<Family>::fromSavedIndex(
     };
     BasicRangeIndex index;
     index.m_indexed = true;
+    index.m_whole = header.whole == 1;
     index.m_starts = table(at.starts, header.starts, static_cast<Address*>(nullptr));
     index.m_codes = table(at.codes, header.starts, static_cast<std::uint16_t*>(nullptr));
     index.m_buckets = table(at.buckets, header.buckets, static_cast<std::uint32_t*>(nullptr));
@@ -182,6 +184,7 @@ bool BasicRangeIndex<Family>::saveIndex(const fs::path& path, const RangeTextSta
     header.text = stamp;
     header.starts = m_starts.size();
     header.buckets = m_buckets.size();
+    header.whole = m_whole ? 1 : 0;
     if (m_treed) {
         header.treeBuckets = m_tree.buckets().size();
         header.inner = m_tree.inner().size();

@@ -266,6 +266,36 @@ TEST_F(SavedIndexOnDisk, isSavedBesideTheFileALinkNames) {
     EXPECT_EQ(again.savedIndex(), SavedIndex::Used);
 }
 
+// Whether a file is whole is kept in its index: choosing a data folder
+// answers the same from the index as from the text, for files that are
+// indexed but not whole as well.
+TEST_F(SavedIndexOnDisk, keepsWhetherTheTextIsWhole) {
+    const struct {
+        const char* name;
+        std::string text;
+        bool whole;
+    } cases[] = {
+        {"as the converter writes", "00000000ZZ\r\n01000000AU\r\n01000100ZZ\r\n", true},
+        {"no line end at the end", "00000000ZZ\r\n01000000AU\r\n01000100ZZ", false},
+        {"no closing line", "00000000ZZ\r\n01000000AU\r\n", false},
+        {"a start repeated", "00000000ZZ\r\n01000000AU\r\n01000000ZZ\r\n", false},
+        {"a longer line", "00000000ZZ\r\n01000000xxAU\r\n01000100ZZ\r\n", false},
+        {"first start above 0", "01000000AU\r\n01000100ZZ\r\n", false},
+    };
+    for (const auto& c : cases) {
+        fs::remove(indexPath());
+        writeBytes(textPath(), c.text);
+        EXPECT_EQ(rangeFileIsWhole<Ipv4Ranges>(textPath()), c.whole) << c.name;
+        ASSERT_TRUE(fs::exists(indexPath())) << c.name;
+        RangeFile ranges(m_dir.path());
+        ranges.open();
+        EXPECT_EQ(ranges.savedIndex(), SavedIndex::Used) << c.name;
+        EXPECT_EQ(ranges.index().wholeFile(), c.whole) << c.name;
+        EXPECT_EQ(rangeFileIsWhole<Ipv4Ranges>(textPath()), c.whole) << c.name;
+    }
+    EXPECT_FALSE(rangeFileIsWhole<Ipv4Ranges>(m_dir.path() / "missing"));
+}
+
 // A text that cannot be indexed (its starts descend) gets no saved index:
 // the reference scan answers it each time, by its pairs of lines in order.
 TEST_F(SavedIndexOnDisk, textWithoutAnIndexSavesNone) {
