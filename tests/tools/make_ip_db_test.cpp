@@ -113,7 +113,10 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
     }
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
-    EXPECT_EQ(files, 2);  // Country.dbf and IP_db.dbf: no temporary left
+    // Country.dbf, IP_db.dbf and the index the converter saved beside it:
+    // no temporary left.
+    EXPECT_EQ(files, 3);
+    EXPECT_TRUE(fs::exists(m_dir / "IP_db.dbf.index"));
     EXPECT_EQ(makeIpDb(source("1.0.0.0,1.0.0.255,DE\n") + " '" + m_dir.string() + "/no/IP_db.dbf'")
                   .status,
               1);
