@@ -123,6 +123,8 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
         writer.statistics(summary, table, Listing{options.order, options.orderGiven, options.top});
         if (!unread.empty()) sayStatisticsIncomplete(out, unread);
     }
+    saySavedIndexDamaged(out, ranges);
+    saySavedIndexDamaged(out, ranges6);
     return unread.empty() ? 0 : 1;
 }
 

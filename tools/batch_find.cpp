@@ -266,6 +266,8 @@ int runFind(const Options& options) {
         }
         writer.findRow(trimmed(operand), found[0].answer);
     }
+    saySavedIndexDamaged(out, ranges);
+    saySavedIndexDamaged(out, ranges6);
     return failed ? 1 : 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "analysis/interfaces.h"
 #include "formats/row_writer.h"
+#include "lookup/range_file.h"
 
 namespace ipcountry::batch {
 
@@ -56,6 +57,19 @@ inline void sayStatisticsIncomplete(Output& out, const std::vector<std::string>&
     }
     problem += ", not read to the end";
     sayProblem(out, "", 0, problem);
+}
+
+// A damaged saved index beside a range file: the run read the text instead,
+// and says so once, with whether a sound index took its place. A warning:
+// the answers are the text's, so the exit status stays what the run made it.
+template <class Family>
+void saySavedIndexDamaged(Output& out, const lookup::BasicRangeFile<Family>& ranges) {
+    if (ranges.savedIndex() != lookup::SavedIndex::Damaged) return;
+    const std::string text = ranges.path().string();
+    sayProblem(out, lookup::rangeIndexPath(ranges.path()).string(), 0,
+               ranges.indexSaved()
+                   ? "damaged saved index, rebuilt from " + text
+                   : "damaged saved index, not used (" + text + " was read instead)");
 }
 
 // Told after each block read and whenever the input pauses: what waits goes

@@ -104,6 +104,41 @@ TEST(DriverFind, missingRangeFileIsTheLookupsError) {
     }
 }
 
+// A saved index cut short or overwritten: the answers come from the range
+// file, a sound index takes its place, and the run says so once, as a
+// warning that leaves the exit status alone.
+TEST(DriverFind, damagedSavedIndexIsRebuiltAndTold) {
+    const ScratchFolder scratch;
+    ASSERT_FALSE(scratch.name.empty());
+    const std::string dir = scratch.name + "/data";
+    const std::string lookup = std::string("'") + IPCOUNTRY_TEST_DATA_DIR + "/lookup/";
+    const std::string index = dir + "/IP_db.dbf.index";
+    const std::string told =
+        "ipcountry-batch: " + index + ": damaged saved index, rebuilt from " + dir + "/IP_db.dbf\n";
+    const struct {
+        const char* name;
+        std::string damage;  // a shell command run on the saved index
+    } cases[] = {
+        {"cut short", "truncate -s 100 '" + index + "'"},
+        {"emptied", ": > '" + index + "'"},
+        {"another file in its place", "cp " + lookup + "Country.dbf' '" + index + "'"},
+    };
+    for (const auto& c : cases) {
+        const std::string setup = "rm -rf " + dir + " && mkdir -p " + dir + " && cp " + lookup +
+                                  "Country.dbf' " + lookup + "IP_db.dbf' " + dir;
+        ASSERT_EQ(std::system(setup.c_str()), 0);
+        const std::string find = "--data-dir " + dir + " find 1.2.3.4";
+        const auto first = runDriver(find, true);
+        EXPECT_EQ(first.out, "1.2.3.4\tDE\tGermany\n") << c.name;
+        ASSERT_EQ(std::system(c.damage.c_str()), 0) << c.name;
+        const auto damaged = runDriver(find, true);
+        EXPECT_EQ(damaged.out, "1.2.3.4\tDE\tGermany\n" + told) << c.name;
+        EXPECT_EQ(damaged.status, 0) << c.name;
+        const auto after = runDriver(find, true);
+        EXPECT_EQ(after.out, "1.2.3.4\tDE\tGermany\n") << c.name;
+    }
+}
+
 // The lines of a text as a reader independent of the driver splits them:
 // LF, CR LF or CR end a line, and the last line needs no end.
 std::vector<std::string> splitLines(const std::string& text) {
