@@ -303,34 +303,34 @@ int runNetworks(const Options& options) {
     if (!options.allCountries && options.operands.empty())
         return usageError(Command::Networks, "networks needs a COUNTRY or --all-countries");
 
-    // The countries as the country list has them; a code it lacks is a typo.
-    const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
-    std::vector<std::string> listed;
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
-        if (!table.slotFilled(slot) || !lookup::isCountryCode(table.slotCode(slot))) continue;
-        if (std::find(listed.begin(), listed.end(), table.slotCode(slot)) == listed.end())
-            listed.push_back(table.slotCode(slot));
-    }
-    std::vector<std::string> codes;
-    if (options.allCountries) {
-        codes = listed;
-        std::sort(codes.begin(), codes.end());
-    }
-    for (const std::string& operand : options.operands) {
-        const std::string code = upper(operand);
-        if (std::find(listed.begin(), listed.end(), code) == listed.end())
-            return usageError(Command::Networks,
-                              "'" + operand + "' is not a country code of the country list (" +
-                                  (options.dataDir / lookup::kCountryFileName).string() + ")");
-        if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
-    }
-
     // The admin's own networks stay out of every set.
     const RowChoice choice(options);
     lookup::CountryRangeSets<std::uint32_t> ranges4;
     lookup::CountryRangeSets<Address6> ranges6;
     if (request.ipv4) ranges4 = lookup::readCountryRanges4(options.rangesFolder());
     if (request.ipv6) ranges6 = lookup::readCountryRanges6(options.rangesFolder());
+
+    // The countries of the country list, and those the range files give
+    // addresses to without the list naming them (find prints their codes
+    // too); a code neither knows is a typo.
+    const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    std::set<std::string> known;
+    for (int slot = 0; slot < lookup::kSlotCount; ++slot)
+        if (table.slotFilled(slot) && lookup::isCountryCode(table.slotCode(slot)))
+            known.insert(table.slotCode(slot));
+    for (const auto& entry : ranges4) known.insert(entry.first);
+    for (const auto& entry : ranges6) known.insert(entry.first);
+    std::vector<std::string> codes;
+    if (options.allCountries) codes.assign(known.begin(), known.end());
+    for (const std::string& operand : options.operands) {
+        const std::string code = upper(operand);
+        if (known.count(code) == 0)
+            return usageError(Command::Networks,
+                              "'" + operand + "' is not a country code of the country list (" +
+                                  (options.dataDir / lookup::kCountryFileName).string() +
+                                  ") or the range files");
+        if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
+    }
     std::vector<CountrySets> countries;
     for (const std::string& code : codes) {
         CountrySets country{code, {}, {}};
