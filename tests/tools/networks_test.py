@@ -490,7 +490,60 @@ def test_cli(batch, data):
     print("%d usage cases, headers and -o as expected" % len(cases))
 
 
-PARTS = {"cli": test_cli, "iprange": test_iprange, "nft": test_nft, "ipset": test_ipset, "nginx": test_nginx,
+# The shipped drop-in: systemd-analyze verify takes the service with it, and
+# its commands, run by hand, make the sets and load them.
+def test_dropin(batch, data):
+    import shlex
+    batch = os.path.abspath(batch)
+    packaging = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging")
+    with open(os.path.join(packaging, "examples", "ipcountry-update-data-networks.conf")) as f:
+        dropin = f.read()
+    with open(os.path.join(packaging, "ipcountry-update-data.service")) as f:
+        service = f.read()
+    nft = shutil.which("nft") or "/usr/sbin/nft"
+    updater = os.path.join(os.path.dirname(batch), "ipcountry-update-data")
+    with tempfile.TemporaryDirectory() as tmp:
+        etc = os.path.join(tmp, "etc")
+        os.makedirs(etc)
+        local = (dropin.replace("/usr/bin/ipcountry-batch", batch).replace("/etc/ipcountry", etc)
+                 .replace("/usr/sbin/nft", nft).replace(" XX", " LI"))
+        commands = [shlex.split(line.split("=", 1)[1]) for line in local.splitlines()
+                    if line.startswith("ExecStartPost=")]
+        assert len(commands) == 2, "the drop-in makes the sets and loads them"
+        if shutil.which("systemd-analyze"):
+            units = os.path.join(tmp, "units")
+            os.makedirs(os.path.join(units, "ipcountry-update-data.service.d"))
+            with open(os.path.join(units, "ipcountry-update-data.service"), "w") as f:
+                f.write(service.replace("/usr/bin/ipcountry-update-data",
+                                        updater if os.path.exists(updater) else "/bin/true"))
+            with open(os.path.join(units, "ipcountry-update-data.service.d", "networks.conf"),
+                      "w") as f:
+                f.write(local)
+            verified = run(["systemd-analyze", "verify", "--man=no",
+                            os.path.join(units, "ipcountry-update-data.service")],
+                           env=dict(os.environ, SYSTEMD_UNIT_PATH=units + ":"))
+            assert verified.returncode == 0 and "networks.conf" not in verified.stderr, \
+                "systemd-analyze verify: " + verified.stderr
+        else:
+            print("systemd-analyze is not installed: the unit is not verified")
+        made = run(commands[0])
+        assert made.returncode == 0, "%s: %s" % (commands[0], made.stderr)
+        assert os.path.exists(os.path.join(etc, "geo.nft"))
+        if run(["unshare", "-n", "true"]).returncode != 0 or shutil.which("nft") is None:
+            skip("the sets are made, but nft cannot load them here (no namespace or no nft)")
+        # The rule the drop-in's comment shows, then the load, twice.
+        with open(os.path.join(tmp, "rules.nft"), "w") as f:
+            f.write("table inet filter {\n\tchain input {\n\t\ttype filter hook input priority 0;\n"
+                    "\t}\n}\n")
+        steps = ["%s -f %s/etc/geo.nft" % (nft, tmp), "%s -f %s/rules.nft" % (nft, tmp),
+                 "%s add rule inet filter input ip saddr @geo_li_4 drop" % nft,
+                 " ".join(shlex.quote(a) for a in commands[1])]
+        done = in_namespace("\n".join(steps) + "\n", tmp)
+        assert done.returncode == 0, "the drop-in's load failed: " + done.stderr
+    print("the drop-in verifies and its commands make and load the sets")
+
+
+PARTS = {"dropin": test_dropin, "cli": test_cli, "iprange": test_iprange, "nft": test_nft, "ipset": test_ipset, "nginx": test_nginx,
          "haproxy": test_haproxy}
 
 if __name__ == "__main__":
