@@ -305,19 +305,26 @@ int runNetworks(const Options& options) {
 
     // The admin's own networks stay out of every set.
     const RowChoice choice(options);
-    lookup::CountryRangeSets<std::uint32_t> ranges4;
-    lookup::CountryRangeSets<Address6> ranges6;
-    if (request.ipv4) ranges4 = lookup::readCountryRanges4(options.rangesFolder());
-    if (request.ipv6) ranges6 = lookup::readCountryRanges6(options.rangesFolder());
-
     // The countries of the country list, and those the range files give
     // addresses to without the list naming them (find prints their codes
-    // too); a code neither knows is a typo.
+    // too); a code neither knows is a typo. A run for countries of the list
+    // reads only their sets.
     const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
     std::set<std::string> known;
     for (int slot = 0; slot < lookup::kSlotCount; ++slot)
         if (table.slotFilled(slot) && lookup::isCountryCode(table.slotCode(slot)))
             known.insert(table.slotCode(slot));
+    std::set<std::string> asked;
+    bool listedOnly = !options.allCountries;
+    for (const std::string& operand : options.operands) {
+        asked.insert(upper(operand));
+        listedOnly = listedOnly && known.count(upper(operand)) == 1;
+    }
+    if (!listedOnly) asked.clear();  // every set: the files' own codes count
+    lookup::CountryRangeSets<std::uint32_t> ranges4;
+    lookup::CountryRangeSets<Address6> ranges6;
+    if (request.ipv4) ranges4 = lookup::readCountryRanges4(options.rangesFolder(), asked);
+    if (request.ipv6) ranges6 = lookup::readCountryRanges6(options.rangesFolder(), asked);
     for (const auto& entry : ranges4) known.insert(entry.first);
     for (const auto& entry : ranges6) known.insert(entry.first);
     std::vector<std::string> codes;

@@ -102,7 +102,8 @@ constexpr std::array<CommandRow, 6> kCommands{{
      "                  swapped in whole (ipset swap)\n"
      "  nginx           a geo $country_code block for the http context (include it)\n"
      "  haproxy         a map file, NETWORK CODE per line, for map_ip\n"
-     "A COUNTRY not in the country list is wrong usage (exit status 2).\n"},
+     "A COUNTRY that neither the country list nor the range files know is wrong\n"
+     "usage (exit status 2).\n"},
 }};
 
 bool isSetFormat(std::string_view value) {
@@ -274,7 +275,8 @@ const OptionRow kOptions[] = {
          o.family = value == "4" ? 4 : 6;
          return true;
      }},
-    {"--all-countries", "", "", kNetworksBit, "the networks of every country of the country list",
+    {"--all-countries", "", "", kNetworksBit,
+     "the networks of every country of the country list and the range files",
      [](Options& o, const std::string&, std::string&) {
          o.allCountries = true;
          return true;
