@@ -136,14 +136,15 @@ void appendIpset(std::string& out, const std::string& name, const RangeSet<Addre
 }
 
 // Every block of the countries with its code, in address order: the lines
-// of the nginx geo block and of the HAProxy map.
+// of the nginx geo block and of the HAProxy map. The codes point into
+// `countries`: half a million strings would cost more to sort than the blocks.
 template <class Address>
-std::vector<std::pair<CidrBlock<Address>, std::string>> codedBlocks(
+std::vector<std::pair<CidrBlock<Address>, const std::string*>> codedBlocks(
     const std::vector<CountrySets>& countries) {
-    std::vector<std::pair<CidrBlock<Address>, std::string>> out;
+    std::vector<std::pair<CidrBlock<Address>, const std::string*>> out;
     for (const CountrySets& country : countries)
         for (const auto& block : setOf<Address>(country).cidrBlocks())
-            out.emplace_back(block, country.code);
+            out.emplace_back(block, &country.code);
     std::sort(out.begin(), out.end(),
               [](const auto& a, const auto& b) { return a.first.address < b.first.address; });
     return out;
@@ -251,20 +252,28 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
             out += "geo $country_code {\n\tdefault \"\";\n";
             if (request.ipv4)
                 for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out += "\t" + lookup::cidrText(block) + " " + code + ";\n";
+                    out.append("\t")
+                        .append(lookup::cidrText(block))
+                        .append(" ")
+                        .append(*code)
+                        .append(";\n");
             if (request.ipv6)
                 for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out += "\t" + lookup::cidrText(block) + " " + code + ";\n";
+                    out.append("\t")
+                        .append(lookup::cidrText(block))
+                        .append(" ")
+                        .append(*code)
+                        .append(";\n");
             out += "}\n";
             break;
         case SetFormat::Haproxy:
             appendHeader(out, request);
             if (request.ipv4)
                 for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out += lookup::cidrText(block) + " " + code + "\n";
+                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
             if (request.ipv6)
                 for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out += lookup::cidrText(block) + " " + code + "\n";
+                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
             break;
     }
     return out;
