@@ -67,6 +67,8 @@ public:
     RowChoice(const RowChoice&) = delete;
     RowChoice& operator=(const RowChoice&) = delete;
     analysis::RowRules rules;
+    // The networks of --exclude, sealed (empty when none was given).
+    const lookup::NetworkSet& excluded() const noexcept { return m_exclude; }
 
 private:
     lookup::NetworkSet m_only;

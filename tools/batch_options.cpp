@@ -20,7 +20,7 @@ struct CommandRow {
     std::string_view description;
 };
 
-constexpr std::array<CommandRow, 5> kCommands{{
+constexpr std::array<CommandRow, 6> kCommands{{
     {Command::Find, "find", kFindBit, "ADDRESS...",
      "  find ADDRESS...     print each ADDRESS with its country code and country\n"
      "                      name, one line each in the order given; an ADDRESS of\n"
@@ -80,7 +80,37 @@ constexpr std::array<CommandRow, 5> kCommands{{
      "one HTML page of their statistics instead of rows: a world map shaded by\n"
      "share, the countries, the 20 busiest addresses, the files and the sources of\n"
      "the data. The page is self-contained and works offline.\n"},
+    {Command::Networks, "networks", kNetworksBit, "[COUNTRY]...",
+     "  networks [COUNTRY]...\n"
+     "                      print the networks of the countries (codes such as DE,\n"
+     "                      or --all-countries) as the sets that firewalls and web\n"
+     "                      servers load: CIDR lists, nftables, ipset, nginx geo,\n"
+     "                      HAProxy maps\n",
+     "Print the networks of the COUNTRYs (codes of the country list, such as DE),\n"
+     "or of every country with --all-countries, as the range files the lookups read\n"
+     "assign them: overlapping and neighbouring ranges merged, each range cut into\n"
+     "the fewest CIDR blocks (nft reads ranges as they are), the special-purpose\n"
+     "blocks never among them, the networks of --exclude taken out of every set.\n"
+     "Each format begins with comment lines naming the data's source, licence and\n"
+     "date:\n"
+     "  cidr (default)  one block per line, IPv4 first; all COUNTRYs as one list\n"
+     "  nft             a file for nft -f: one interval set per country and family\n"
+     "                  in the table of --table, flushed and refilled in one\n"
+     "                  transaction, so it can be loaded again while rules use the\n"
+     "                  sets; a country without ranges of a family gets an empty set\n"
+     "  ipset           a script for ipset restore: each set filled apart and\n"
+     "                  swapped in whole (ipset swap)\n"
+     "  nginx           a geo $country_code block for the http context (include it)\n"
+     "  haproxy         a map file, NETWORK CODE per line, for map_ip\n"
+     "A COUNTRY that neither the country list nor the range files know is wrong\n"
+     "usage (exit status 2).\n"},
 }};
+
+bool isSetFormat(std::string_view value) {
+    for (const std::string_view name : {"cidr", "nft", "ipset", "nginx", "haproxy"})
+        if (value == name) return true;
+    return false;
+}
 
 const CommandRow* rowOf(Command command) {
     for (const CommandRow& row : kCommands)
@@ -91,7 +121,9 @@ const CommandRow* rowOf(Command command) {
 bool setFormat(std::optional<Format>& format, const std::string& value, std::string& problem,
                std::string_view what) {
     format = parseFormat(value);
-    if (!format) problem = std::string(what) + " takes tsv, csv or json, not '" + value + "'";
+    if (!format)
+        problem = std::string(what) + " takes tsv, csv or json (networks: cidr, nft, ipset, " +
+                  "nginx or haproxy), not '" + value + "'";
     return format.has_value();
 }
 
@@ -123,7 +155,7 @@ const OptionRow kOptions[] = {
          o.dataDirGiven = true;
          return true;
      }},
-    {"--format", "", "FORMAT", kFindBit | kAnalysesBits | kStatsBit,
+    {"--format", "", "FORMAT", kFindBit | kAnalysesBits | kStatsBit | kNetworksBit,
      "what to print:\n"
      "tsv (default): tab-separated rows, no header, the port as the window shows it "
      "(:8080);\n"
@@ -132,8 +164,11 @@ const OptionRow kOptions[] = {
      "json: JSON Lines, one object per row with ip, port, country and code; port is a "
      "number when it is 1 to 5 digits, the text after the colon otherwise, and null "
      "when there is none; code and country are both null for an address without a "
-     "country (find: ip, code and country)",
+     "country (find: ip, code and country);\n"
+     "networks: cidr (default), nft, ipset, nginx or haproxy",
      [](Options& o, const std::string& value, std::string& problem) {
+         o.formatText = value;
+         if (isSetFormat(value)) return true;  // networks' own
          std::optional<Format> format;
          if (!setFormat(format, value, problem, "--format")) return false;
          o.format = *format;
@@ -145,7 +180,9 @@ const OptionRow kOptions[] = {
      [](Options& o, const std::string& value, std::string& problem) {
          return setFormat(o.inputFormat, value, problem, "--input-format");
      }},
-    {"--output", "-o", "PAGE", kReportBit, "write the page to PAGE (default: standard output)",
+    {"--output", "-o", "FILE", kReportBit | kNetworksBit,
+     "write the page (report) or the sets (networks) to FILE, replaced in one step with "
+     "its mode kept (default: standard output)",
      [](Options& o, const std::string& value, std::string& problem) {
          if (value.empty()) {
              problem = "--output needs a file name";
@@ -184,9 +221,9 @@ const OptionRow kOptions[] = {
          o.only.push_back(value);
          return true;
      }},
-    {"--exclude", "", "NETWORK", kAnalysesBits | kReportBit,
+    {"--exclude", "", "NETWORK", kAnalysesBits | kReportBit | kNetworksBit,
      "leave out the addresses in NETWORK, as --only reads it; both apply before "
-     "anything is counted",
+     "anything is counted (networks: taken out of every set)",
      [](Options& o, const std::string& value, std::string&) {
          o.exclude.push_back(value);
          return true;
@@ -226,6 +263,35 @@ const OptionRow kOptions[] = {
              return false;
          }
          o.top = static_cast<std::size_t>(n);
+         return true;
+     }},
+    {"--family", "", "4|6", kNetworksBit,
+     "only the IPv4 (4) or the IPv6 (6) networks (default: both)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         if (value != "4" && value != "6") {
+             problem = "--family takes 4 or 6, not '" + value + "'";
+             return false;
+         }
+         o.family = value == "4" ? 4 : 6;
+         return true;
+     }},
+    {"--all-countries", "", "", kNetworksBit,
+     "the networks of every country of the country list and the range files",
+     [](Options& o, const std::string&, std::string&) {
+         o.allCountries = true;
+         return true;
+     }},
+    {"--name", "", "PATTERN", kNetworksBit,
+     "name the sets of nft and ipset after PATTERN: %c the country code in lower case, %f "
+     "4 or 6 (default: geo_%c_%f)",
+     [](Options& o, const std::string& value, std::string&) {
+         o.namePattern = value;
+         return true;
+     }},
+    {"--table", "", "'FAMILY NAME'", kNetworksBit,
+     "the nftables table the sets are declared in (default: 'inet filter')",
+     [](Options& o, const std::string& value, std::string&) {
+         o.table = value;
          return true;
      }},
     {"--stop-on-error", "", "", kAnalysesBits | kReportBit,
@@ -492,7 +558,8 @@ std::string helpText() {
         "      be written, or the data files cannot be used (no statistics then,\n"
         "      but of several files the statistics of those read, with a note on\n"
         "      standard error naming the others)\n"
-        "  2   wrong usage, a NETWORK of --only or --exclude that cannot be read\n";
+        "  2   wrong usage, a NETWORK of --only or --exclude that cannot be read, a\n"
+        "      COUNTRY of networks that is not in the country list\n";
     return text;
 }
 

@@ -11,7 +11,7 @@
 
 namespace ipcountry::batch {
 
-enum class Command { None, Find, Formatted, Unformatted, Stats, Report, Help };
+enum class Command { None, Find, Formatted, Unformatted, Stats, Report, Networks, Help };
 
 // What the command line asked for. Options may stand anywhere among the
 // command and its operands; "--" ends them.
@@ -22,12 +22,18 @@ struct Options {
     std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
     bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
+    std::string formatText;  // --format as given: networks reads its own formats
     // What `stats` reads; nullopt: recognised from each file's first line.
     std::optional<Format> inputFormat;
     bool stats = false;
     bool stopOnError = false;
     unsigned threads = 0;             // for find -, the analyses and report; 0: one per core
-    std::optional<std::string> page;  // report's -o
+    std::optional<std::string> page;  // report's and networks' -o
+    // networks: --family (0 both), --all-countries, --name, --table.
+    int family = 0;
+    bool allCountries = false;
+    std::string namePattern;
+    std::string table;
     // Which addresses give rows (see analysis::RowRules): --first, --all and
     // the networks of --only and --exclude, each CIDR or @FILE as given.
     bool firstOfLine = false;
@@ -68,8 +74,9 @@ enum CommandBit : unsigned {
     kUnformattedBit = 1u << 2,
     kStatsBit = 1u << 3,
     kReportBit = 1u << 4,
+    kNetworksBit = 1u << 5,
     kAnalysesBits = kFormattedBit | kUnformattedBit,
-    kEveryCommand = kFindBit | kAnalysesBits | kStatsBit | kReportBit,
+    kEveryCommand = kFindBit | kAnalysesBits | kStatsBit | kReportBit | kNetworksBit,
 };
 
 std::span<const OptionRow> optionTable();

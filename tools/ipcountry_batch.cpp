@@ -15,6 +15,7 @@
 #include "analysis/analysis.h"
 #include "batch_analysis.h"
 #include "batch_find.h"
+#include "batch_networks.h"
 #include "batch_options.h"
 #include "batch_stats.h"
 #include "formats/row_writer.h"
@@ -122,6 +123,9 @@ int runReport(const Options& options) {
 // Throws what the data files or the system throw; main() says it.
 int runCommand(const Options& options) {
     const auto& operands = options.operands;
+    if (options.command != Command::Networks && batch::parseSetFormat(options.formatText))
+        return batch::usageError(options.command,
+                                 "--format " + options.formatText + " applies to networks only");
     switch (options.command) {
         case Command::None:
             return batch::usageError(Command::None, "no command given");
@@ -137,6 +141,8 @@ int runCommand(const Options& options) {
         case Command::Report:
             warnOfMissingRanges(options);
             return runReport(options);
+        case Command::Networks:
+            return batch::runNetworks(options);
         case Command::Formatted:
         case Command::Unformatted:
         case Command::Stats:

@@ -130,6 +130,22 @@ std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path&
     return lines;
 }
 
+std::vector<std::string> describeRangesSource(const fs::path& rangesDir) {
+    std::vector<std::string> lines;
+    const auto ranges = readProvenance(rangesDir);
+    if (!ranges) {
+        lines.push_back("Address ranges of unknown origin: " +
+                        (rangesDir / kProvenanceFileName).string() + " cannot be read");
+        return lines;
+    }
+    describeSources(*ranges, "ranges", "Address ranges", lines);
+    if (lines.empty()) lines.push_back("Address ranges of unknown origin");
+    const auto date = rangesDate(rangesDir);
+    lines.push_back(date ? "Address ranges as of " + dateText(*date)
+                         : std::string("Address ranges of an unknown date"));
+    return lines;
+}
+
 std::vector<std::string> describeData(const fs::path& dataDir) {
     return describeData(dataDir, dataDir, today());
 }

@@ -39,6 +39,12 @@ std::vector<std::string> describeData(const std::filesystem::path& rangesDir,
                                       const std::filesystem::path& countriesDir,
                                       std::chrono::sys_days today);
 
+// What a file made from the ranges in `rangesDir` says of them in its
+// header: one line per source with its licence, then their date, each
+// without the age (a file outlives the day it was made on); a folder
+// without a provenance file is said to be of unknown origin. Never throws.
+std::vector<std::string> describeRangesSource(const std::filesystem::path& rangesDir);
+
 // The same for everything in one folder, on the current day.
 std::vector<std::string> describeData(const std::filesystem::path& dataDir);
 

@@ -151,6 +151,9 @@ public:
     // capital letters, the starts rising from address 0, the last line a ZZ
     // line ended by a line end. Kept in the saved index.
     bool wholeFile() const noexcept { return m_whole; }
+    // Indexed: each line's start and packed code, in file order.
+    std::span<const Address> starts() const noexcept { return m_starts; }
+    std::span<const std::uint16_t> codes() const noexcept { return m_codes; }
 
     // findPackedCode for each of `addresses`, into `codes` (same size), the
     // memory reads of the lookups overlapped (RangeTree::findEach).

@@ -258,8 +258,13 @@ TEST(DriverCli, eachCommandHasItsOwnHelp) {
          {"--threads", "--stop-on-error", "--output"}},
         {"report",
          "Usage: ipcountry-batch report [OPTION]... KIND FILE...\n",
-         {"-o, --output PAGE", "--stop-on-error", "--threads N"},
+         {"-o, --output FILE", "--stop-on-error", "--threads N"},
          {"--format", "--stats "}},
+        {"networks",
+         "Usage: ipcountry-batch networks [OPTION]... [COUNTRY]...\n",
+         {"--family 4|6", "--all-countries", "--name PATTERN", "-o, --output FILE",
+          "--exclude NETWORK", "--format FORMAT"},
+         {"--stats", "--threads", "--first", "--only"}},
     };
     for (const auto& c : cases) {
         const DriverResult help = runDriver(std::string(c.command) + " --help");
