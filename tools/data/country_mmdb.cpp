@@ -70,12 +70,13 @@ std::uint64_t dayStart(std::chrono::year_month_day date) {
                                           .count());
 }
 
-// The data's date: provenance's ranges-date, else when the range file was written.
+// The data's date: provenance's ranges-date, else when the range file was
+// written (never 0, which readers take for no date).
 std::uint64_t dataEpoch(const fs::path& rangesDir) {
     if (const auto date = batch::rangesDate(rangesDir)) return dayStart(*date);
     struct stat status {};
     const fs::path file = rangesDir / lookup::kRangeFileName;
-    if (::stat(file.c_str(), &status) != 0 || status.st_mtime < 0) return 0;
+    if (::stat(file.c_str(), &status) != 0 || status.st_mtime <= 0) return 1;
     return static_cast<std::uint64_t>(status.st_mtime);
 }
 

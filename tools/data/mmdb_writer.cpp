@@ -251,6 +251,8 @@ std::string encodeValue(const Value& value) {
 }
 
 std::string writeDatabase(const Database& db, WriteSummary* summary) {
+    // libmaxminddb takes a build_epoch of 0 for a missing one and refuses the file.
+    if (db.metadata.buildEpoch == 0) throw WriteError("the database needs a build time after 1970");
     checkRanges(db.ipv4, db.records.size(), "IPv4");
     checkRanges(db.ipv6, db.records.size(), "IPv6");
 

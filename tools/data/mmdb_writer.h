@@ -100,8 +100,8 @@ struct WriteSummary {
 };
 
 // The whole file. Throws WriteError when the ranges are not sorted and
-// disjoint, name a record that does not exist, or the tree would not fit in
-// 32-bit records.
+// disjoint, name a record that does not exist, the build time is 0, or the
+// tree would not fit in 32-bit records.
 std::string writeDatabase(const Database& database, WriteSummary* summary = nullptr);
 
 // One value as the data section encodes it (for tests of the encoding).
