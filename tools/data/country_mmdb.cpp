@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 using lookup::Error;
 using lookup::ErrorKind;
 
+#ifndef IPCOUNTRY_PACKAGED_DATA_FROM_BIN
+#define IPCOUNTRY_PACKAGED_DATA_FROM_BIN "../lib/ipcountry"
+#endif
+
 constexpr std::uint64_t kMostRangeFileBytes = std::uint64_t{1} << 30;
 constexpr std::string_view kNoCountry = "ZZ";
 
@@ -154,7 +158,36 @@ std::vector<mmdb::RecordRange<Address>> numbered(
     return out;
 }
 
+fs::path programDirectory() {
+    std::error_code ec;
+    const auto self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : self.parent_path();
+}
+
+// The packaged data lie beside the driver: beside this program in the build
+// tree, in lib/ipcountry when it is installed in bin/.
+fs::path packagedDataFolder() {
+    const fs::path self = programDirectory();
+    std::error_code ec;
+    if (fs::exists(self / lookup::kRangeFileName, ec)) return self;
+    return (self / IPCOUNTRY_PACKAGED_DATA_FROM_BIN).lexically_normal();
+}
+
 }  // namespace
+
+lookup::DataFolders foldersForRanges(const fs::path& rangesDir) {
+    lookup::DataFolderPlaces places;
+    places.system = rangesDir;
+    places.packaged = packagedDataFolder();
+    lookup::DataFolders folders = lookup::chooseDataFolders(places);
+    // Ranges the updater just installed are these, whole or not.
+    folders.ranges = rangesDir;
+    return folders;
+}
+
+lookup::DataFolders driverDataFolders() {
+    return lookup::chooseDataFolders(lookup::standardDataFolderPlaces(packagedDataFolder()));
+}
 
 CountryRanges readCountryRanges(const fs::path& rangesDir) {
     CountryRanges ranges;

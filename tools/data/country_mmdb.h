@@ -48,6 +48,15 @@ struct CountryDatabaseSummary {
     mmdb::WriteSummary tree;
 };
 
+// The folders a database of `rangesDir`'s ranges is written from: the
+// ranges from there, Country.dbf from there when it holds one, else from the
+// packaged data folder, as the driver would read them.
+lookup::DataFolders foldersForRanges(const std::filesystem::path& rangesDir);
+
+// The folders the driver reads when it is told no folder: the user's, the
+// system's or the packaged one (lookup::chooseDataFolders).
+lookup::DataFolders driverDataFolders();
+
 // The database of the folders' ranges and country names, its metadata naming
 // the sources and licences that provenance.txt records and the data's date
 // (build_epoch: that day at 00:00 UTC; the range file's modification time

@@ -27,9 +27,6 @@
 #ifndef IPCOUNTRY_VERSION
 #define IPCOUNTRY_VERSION "(built outside CMake)"
 #endif
-#ifndef IPCOUNTRY_PACKAGED_DATA_FROM_BIN
-#define IPCOUNTRY_PACKAGED_DATA_FROM_BIN "../lib/ipcountry"
-#endif
 
 namespace data = ipcountry::data;
 namespace fs = std::filesystem;
@@ -164,25 +161,6 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
     return true;
 }
 
-fs::path programDirectory() {
-    std::error_code ec;
-    const auto self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path() : self.parent_path();
-}
-
-// The folders the driver reads when it is not told: the user's, the
-// system's, else the packaged data, which lies beside the driver (in the
-// build tree, beside this program too).
-ipcountry::lookup::DataFolders driverDataFolders() {
-    const fs::path self = programDirectory();
-    fs::path packaged = self;
-    std::error_code ec;
-    if (!fs::exists(self / "IP_db.dbf", ec))
-        packaged = (self / IPCOUNTRY_PACKAGED_DATA_FROM_BIN).lexically_normal();
-    return ipcountry::lookup::chooseDataFolders(
-        ipcountry::lookup::standardDataFolderPlaces(packaged));
-}
-
 int writeMmdb(const std::string& output, const ipcountry::lookup::DataFolders& folders) {
     data::CountryDatabaseSummary summary;
     std::string bytes;
@@ -242,7 +220,7 @@ int main(int argc, char** argv) {
             return usageError(
                 "--mmdb writes both families from range files: no --ipv6 or --keep-special");
         if (operands.size() > 1) return usageError("--mmdb takes at most one DATA_DIR");
-        return writeMmdb(*mmdbOutput, operands.empty() ? driverDataFolders()
+        return writeMmdb(*mmdbOutput, operands.empty() ? data::driverDataFolders()
                                                        : ipcountry::lookup::DataFolders::allIn(
                                                              fs::path(operands[0])));
     }
