@@ -18,7 +18,6 @@ that share nothing with it, answers what ipcountry-batch find answers.
 usage: mmdb_roundtrip_test.py MAKE_IP_DB BATCH DATA_DIR WRITE_MMDB_PL
 """
 import datetime
-import ipaddress
 import os
 import random
 import shutil
@@ -33,6 +32,8 @@ try:
 except ImportError as e:
     print(f"SKIP: python3-maxminddb with its libmaxminddb extension is not installed ({e})")
     sys.exit(77)
+
+from range_probes import address, find_codes, read_range_file
 
 MAKE_IP_DB, BATCH, DATA_DIR, PERL_WRITER = sys.argv[1:5]
 RANDOM_PROBES = 100_000
@@ -51,21 +52,6 @@ def run(args, **kwargs):
     return subprocess.run(args, capture_output=True, timeout=DEADLINE, **kwargs)
 
 
-def read_range_file(path, family):
-    """[(start, code)] of a range file, as the range files are written."""
-    key = 8 if family == 4 else 32
-    lines = []
-    with open(path, "rb") as f:
-        for raw in f.read().decode("latin-1").splitlines():
-            if raw:
-                lines.append((int(raw[:key], 16), raw[-2:]))
-    return lines
-
-
-def address(n, family):
-    return str(ipaddress.IPv4Address(n) if family == 4 else ipaddress.IPv6Address(n))
-
-
 def probes_of(lines, family, rng):
     top = (1 << (32 if family == 4 else 128)) - 1
     probes = set()
@@ -82,19 +68,6 @@ def probes_of(lines, family, rng):
         else:
             probes.add(rng.getrandbits(32 if family == 4 else 128))
     return sorted(p for p in probes if 0 <= p <= top)
-
-
-def find_codes(data_dir, addresses):
-    """What ipcountry-batch find answers: the code, None for no country."""
-    out = run([BATCH, "--data-dir", data_dir, "find", "-"], input="\n".join(addresses).encode() + b"\n")
-    if out.returncode != 0:
-        raise SystemExit(f"find failed: {out.stderr.decode()}")
-    answers = {}
-    for line in out.stdout.decode().splitlines():
-        ip, code, _name = line.split("\t", 2)
-        # ZZ, and no code at all past the last range, are no country.
-        answers[ip] = None if code in ("ZZ", "") else code
-    return answers
 
 
 def iso_code(record):
@@ -130,7 +103,7 @@ def round_trip(tmp, rng):
         if family == 6:
             numbers = [n for n in numbers if not in_ipv4_places(n)]
         texts = [address(n, family) for n in numbers]
-        want = find_codes(DATA_DIR, texts)
+        want = find_codes(BATCH, DATA_DIR, texts)
         compare(f"libmaxminddb IPv{family}", texts, want, ext)
         compare(f"pure Python IPv{family}", rng.sample(texts, min(50_000, len(texts))), want, pure)
         checked += len(texts)
@@ -226,7 +199,7 @@ def against_perl_writer(tmp, rng):
         mine, its = iso_code(a.get(p)), iso_code(b.get(p))
         if mine != its:
             fail(f"Perl writer: {p}: ours says {mine}, the Perl writer's says {its}")
-    want = find_codes(folder, probes)
+    want = find_codes(BATCH, folder, probes)
     compare("subset against find", probes, want, a)
     print(f"same networks ({len(perl_input)} ranges, {len(probes)} probes): ours "
           f"{os.path.getsize(ours)} bytes ({a.metadata().record_size}-bit records), the Perl writer's "
