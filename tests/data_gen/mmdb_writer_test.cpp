@@ -267,25 +267,25 @@ TEST(MmdbWriter, valuesReadBackAtEverySizeBorder) {
     const std::uint64_t numbers[] = {
         0, 1, 255, 256, 65535, 65536, 0xFFFFFF, 0xFFFFFFFFull, 0x100000000ull, ~std::uint64_t{0}};
     mmdb::Database db = database();
-    std::vector<std::pair<std::string, Value>> fields;
+    std::vector<Value::Entry> fields;
     for (const std::size_t n : lengths) {
         std::string text(n, 'x');
         if (n > 0) text.back() = 'y';
-        fields.emplace_back("s" + std::to_string(n), Value::string(text));
+        fields.push_back({"s" + std::to_string(n), Value::string(text)});
     }
     for (const std::uint64_t n : numbers) {
-        fields.emplace_back("u64_" + std::to_string(n), Value::uint64(n));
+        fields.push_back({"u64_" + std::to_string(n), Value::uint64(n)});
         if (n <= 0xFFFFFFFFull)
-            fields.emplace_back("u32_" + std::to_string(n),
-                                Value::uint32(static_cast<std::uint32_t>(n)));
+            fields.push_back(
+                {"u32_" + std::to_string(n), Value::uint32(static_cast<std::uint32_t>(n))});
         if (n <= 0xFFFF)
-            fields.emplace_back("u16_" + std::to_string(n),
-                                Value::uint16(static_cast<std::uint16_t>(n)));
+            fields.push_back(
+                {"u16_" + std::to_string(n), Value::uint16(static_cast<std::uint16_t>(n))});
     }
     std::vector<Value> many;
     for (int i = 0; i < 300; ++i) many.push_back(Value::uint32(static_cast<std::uint32_t>(i)));
-    fields.emplace_back("array", Value::arrayOf(many));
-    for (int i = 0; i < 40; ++i) fields.emplace_back("k" + std::to_string(i), Value::string("v"));
+    fields.push_back({"array", Value::arrayOf(many)});
+    for (int i = 0; i < 40; ++i) fields.push_back({"k" + std::to_string(i), Value::string("v")});
     db.records.push_back(Value::mapOf(fields));
     db.ipv4 = {{0x01000000, 0x01FFFFFF, 0}};
     Opened opened(mmdb::writeDatabase(db));

@@ -130,21 +130,21 @@ std::string describe(const lookup::DataFolders& folders) {
 
 mmdb::Value countryRecord(const std::string& code, const lookup::CountryTable& names) {
     using mmdb::Value;
-    std::vector<std::pair<std::string, Value>> country{{"iso_code", Value::string(code)}};
+    std::vector<Value::Entry> country{{"iso_code", Value::string(code)}};
     if (const auto slot = names.findSlot(code); slot && names.slotFilled(*slot)) {
         const std::string name = lookup::windows1252ToUtf8(names.slotName(*slot));
         if (!name.empty())
-            country.emplace_back("names", Value::mapOf({{"en", Value::string(name)}}));
+            country.push_back({"names", Value::mapOf({{"en", Value::string(name)}})});
     }
-    std::vector<std::pair<std::string, Value>> record;
+    std::vector<Value::Entry> record;
     if (const auto continent = continentOf(code)) {
-        record.emplace_back(
-            "continent",
-            Value::mapOf(
-                {{"code", Value::string(std::string(continent->code))},
-                 {"names", Value::mapOf({{"en", Value::string(std::string(continent->name))}})}}));
+        record.push_back(
+            {"continent",
+             Value::mapOf({{"code", Value::string(std::string(continent->code))},
+                           {"names", Value::mapOf({{"en", Value::string(
+                                                              std::string(continent->name))}})}})});
     }
-    record.emplace_back("country", Value::mapOf(std::move(country)));
+    record.push_back({"country", Value::mapOf(std::move(country))});
     return Value::mapOf(std::move(record));
 }
 

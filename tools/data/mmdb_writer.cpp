@@ -242,7 +242,35 @@ void putBigEndian(std::string& out, std::uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(value >> (8 * i)));
 }
 
+Value numberOf(Value::Type type, std::uint64_t n) {
+    Value v;
+    v.type = type;
+    v.number = n;
+    return v;
+}
+
 }  // namespace
+
+Value Value::string(std::string s) {
+    Value v;
+    v.text = std::move(s);
+    return v;
+}
+Value Value::uint16(std::uint16_t n) { return numberOf(Type::Uint16, n); }
+Value Value::uint32(std::uint32_t n) { return numberOf(Type::Uint32, n); }
+Value Value::uint64(std::uint64_t n) { return numberOf(Type::Uint64, n); }
+Value Value::mapOf(std::vector<Entry> entries) {
+    Value v;
+    v.type = Type::Map;
+    v.map = std::move(entries);
+    return v;
+}
+Value Value::arrayOf(std::vector<Value> items) {
+    Value v;
+    v.type = Type::Array;
+    v.array = std::move(items);
+    return v;
+}
 
 std::string encodeValue(const Value& value) {
     std::string out;
@@ -302,9 +330,9 @@ std::string writeDatabase(const Database& db, WriteSummary* summary) {
     out += std::string_view("\xAB\xCD\xEFMaxMind.com");
     std::vector<Value> languages;
     for (const auto& language : db.metadata.languages) languages.push_back(Value::string(language));
-    std::vector<std::pair<std::string, Value>> description;
+    std::vector<Value::Entry> description;
     for (const auto& [language, text] : db.metadata.description)
-        description.emplace_back(language, Value::string(text));
+        description.push_back({language, Value::string(text)});
     putValue(out, Value::mapOf({
                       {"binary_format_major_version", Value::uint16(2)},
                       {"binary_format_minor_version", Value::uint16(0)},

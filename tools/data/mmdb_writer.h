@@ -27,39 +27,23 @@ namespace ipcountry::data::mmdb {
 struct Value {
     enum class Type { String, Uint16, Uint32, Uint64, Map, Array };
     Type type = Type::String;
-    std::string text;                                // String (UTF-8)
-    std::uint64_t number = 0;                        // Uint16, Uint32, Uint64
-    std::vector<std::pair<std::string, Value>> map;  // Map: keys in the order written
-    std::vector<Value> array;                        // Array
+    std::string text;          // String (UTF-8)
+    std::uint64_t number = 0;  // Uint16, Uint32, Uint64
+    struct Entry;
+    std::vector<Entry> map;    // Map: keys in the order written
+    std::vector<Value> array;  // Array
 
-    static Value string(std::string s) {
-        Value v;
-        v.text = std::move(s);
-        return v;
-    }
-    static Value uint16(std::uint16_t n) { return numberOf(Type::Uint16, n); }
-    static Value uint32(std::uint32_t n) { return numberOf(Type::Uint32, n); }
-    static Value uint64(std::uint64_t n) { return numberOf(Type::Uint64, n); }
-    static Value mapOf(std::vector<std::pair<std::string, Value>> entries) {
-        Value v;
-        v.type = Type::Map;
-        v.map = std::move(entries);
-        return v;
-    }
-    static Value arrayOf(std::vector<Value> items) {
-        Value v;
-        v.type = Type::Array;
-        v.array = std::move(items);
-        return v;
-    }
+    static Value string(std::string s);
+    static Value uint16(std::uint16_t n);
+    static Value uint32(std::uint32_t n);
+    static Value uint64(std::uint64_t n);
+    static Value mapOf(std::vector<Entry> entries);
+    static Value arrayOf(std::vector<Value> items);
+};
 
-private:
-    static Value numberOf(Type type, std::uint64_t n) {
-        Value v;
-        v.type = type;
-        v.number = n;
-        return v;
-    }
+struct Value::Entry {
+    std::string key;
+    Value value;
 };
 
 // An inclusive range of addresses and the index of its record.
