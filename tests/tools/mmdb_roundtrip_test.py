@@ -165,6 +165,9 @@ def against_perl_writer(tmp, rng):
         lines = read_range_file(os.path.join(DATA_DIR, name), family)
         top = (1 << (32 if family == 4 else 128)) - 1
         ranges = [(s, lines[i + 1][0] - 1, c) for i, (s, c) in enumerate(lines[:-1]) if c != "ZZ"]
+        # IPv6 ranges where the IPv4 space and its aliases stand are not
+        # written (and the Perl writer refuses them).
+        ranges = [r for r in ranges if family == 4 or not (in_ipv4_places(r[0]) or in_ipv4_places(r[1]))]
         ranges = [r for i, r in enumerate(ranges) if i % 25 == 0 or rng.random() < 0.01]
         out = [f"{0:0{key}X}ZZ"]
         for first, last, code in ranges:
