@@ -116,51 +116,20 @@ std::optional<Network> parseNetwork(std::string_view text, std::string& why) {
 
 void NetworkSet::add(const Network& network) {
     if (network.ipv6)
-        m_ranges6.push_back({network.first6, network.last6});
+        m_added6.push_back({network.first6, network.last6});
     else
-        m_ranges4.push_back({network.first4, network.last4});
-}
-
-template <class Address>
-void NetworkSet::merge(std::vector<Range<Address>>& ranges) {
-    std::sort(ranges.begin(), ranges.end(),
-              [](const Range<Address>& a, const Range<Address>& b) { return a.first < b.first; });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-        if (kept > 0) {
-            Range<Address>& last = ranges[kept - 1];
-            Address next = last.last;
-            ++next;
-            // Touching ranges merge too; the end of the address space wraps to 0.
-            if (ranges[i].first <= last.last || (ranges[i].first == next && next != Address{})) {
-                last.last = std::max(last.last, ranges[i].last);
-                continue;
-            }
-        }
-        ranges[kept++] = ranges[i];
-    }
-    ranges.resize(kept);
-}
-
-template <class Address>
-bool NetworkSet::holds(const std::vector<Range<Address>>& ranges, Address address) noexcept {
-    // The last range that starts at or before the address.
-    const auto after = std::upper_bound(
-        ranges.begin(), ranges.end(), address,
-        [](const Address& a, const Range<Address>& range) { return a < range.first; });
-    return after != ranges.begin() && address <= std::prev(after)->last;
+        m_added4.push_back({network.first4, network.last4});
 }
 
 void NetworkSet::seal() {
-    merge(m_ranges4);
-    merge(m_ranges6);
+    // What was sealed before stays in: seal() may follow more add()s.
+    m_added4.insert(m_added4.end(), m_set4.ranges().begin(), m_set4.ranges().end());
+    m_added6.insert(m_added6.end(), m_set6.ranges().begin(), m_set6.ranges().end());
+    m_set4 = RangeSet4(std::move(m_added4));
+    m_set6 = RangeSet6(std::move(m_added6));
+    m_added4.clear();
+    m_added6.clear();
 }
-
-bool NetworkSet::contains(std::uint32_t address) const noexcept {
-    return holds(m_ranges4, address);
-}
-
-bool NetworkSet::contains(Address6 address) const noexcept { return holds(m_ranges6, address); }
 
 void readNetworkList(std::string_view content, const std::string& fileName, NetworkSet& set) {
     std::int64_t lineNumber = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lookup/address6.h"
+#include "lookup/range_set.h"
 
 namespace ipcountry::lookup {
 
@@ -34,23 +35,19 @@ public:
     // Sorts the ranges and merges those that overlap or touch.
     void seal();
 
-    bool empty() const noexcept { return m_ranges4.empty() && m_ranges6.empty(); }
-    bool contains(std::uint32_t address) const noexcept;
-    bool contains(Address6 address) const noexcept;
+    bool empty() const noexcept { return m_set4.empty() && m_set6.empty(); }
+    bool contains(std::uint32_t address) const noexcept { return m_set4.contains(address); }
+    bool contains(Address6 address) const noexcept { return m_set6.contains(address); }
+
+    // The sealed sets of each family.
+    const RangeSet4& ranges4() const noexcept { return m_set4; }
+    const RangeSet6& ranges6() const noexcept { return m_set6; }
 
 private:
-    template <class Address>
-    struct Range {
-        Address first{};
-        Address last{};
-    };
-    template <class Address>
-    static void merge(std::vector<Range<Address>>& ranges);
-    template <class Address>
-    static bool holds(const std::vector<Range<Address>>& ranges, Address address) noexcept;
-
-    std::vector<Range<std::uint32_t>> m_ranges4;
-    std::vector<Range<Address6>> m_ranges6;
+    std::vector<AddressRange<std::uint32_t>> m_added4;
+    std::vector<AddressRange<Address6>> m_added6;
+    RangeSet4 m_set4;
+    RangeSet6 m_set6;
 };
 
 // Adds the networks of a list to `set`: one a line (several separated by

@@ -103,6 +103,9 @@ public:
     }
 
     bool usesIndex() const noexcept { return m_indexed; }
+    // Indexed: each line's start and packed code, in file order.
+    const std::vector<Address>& starts() const noexcept { return m_starts; }
+    const std::vector<std::uint16_t>& codes() const noexcept { return m_codes; }
 
     // findPackedCode for each of `addresses`, into `codes` (same size), the
     // memory reads of the lookups overlapped (RangeTree::findEach).

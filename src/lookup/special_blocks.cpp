@@ -102,59 +102,24 @@ std::pair<Address6, Address6> endsOf(const Network& network, Address6 /*family*/
     return {network.first6, network.last6};
 }
 
-// Paints the rows onto the address space, wider rows first so that a more
-// specific row overrides the one around it, then keeps what has no country.
+// Lays the rows over each other, wider rows first so that a more specific
+// row overrides the one around it, then keeps what has no country.
 template <class Address>
 std::vector<SpecialRange<Address>> resolve(std::span<const SpecialBlock> blocks) {
-    struct Painted {
-        Address first;
-        Address last;
-        const SpecialBlock* block;  // nullptr: reachable, the source's country
-    };
-    struct Row {
-        Address first;
-        Address last;
-        const SpecialBlock* block;
-    };
-    std::vector<Row> rows;
+    std::vector<SpecialRange<Address>> rows;
     for (const SpecialBlock& block : blocks) {
         if (block.reachable == Reachable::NotDefined) continue;
         const auto [first, last] = endsOf(networkOf(block), Address{});
-        rows.push_back({first, last, &block});
+        // A reachable row keeps the source's country: it paints "no block".
+        rows.push_back({first, last, block.reachable == Reachable::Yes ? nullptr : &block});
     }
-    std::vector<Painted> painted;
-    const auto paint = [&](const Row& row) {
-        std::vector<Painted> next;
-        for (const Painted& p : painted) {
-            if (p.last < row.first || p.first > row.last) {
-                next.push_back(p);
-                continue;
-            }
-            if (p.first < row.first) {
-                Address end = row.first;
-                --end;
-                next.push_back({p.first, end, p.block});
-            }
-            if (p.last > row.last) {
-                Address start = row.last;
-                ++start;
-                next.push_back({start, p.last, p.block});
-            }
-        }
-        const SpecialBlock* block = row.block->reachable == Reachable::Yes ? nullptr : row.block;
-        next.push_back({row.first, row.last, block});
-        std::sort(next.begin(), next.end(),
-                  [](const Painted& a, const Painted& b) { return a.first < b.first; });
-        painted = std::move(next);
-    };
-    // Nested rows are painted after the rows around them: blocks either nest
-    // or are apart, and one that holds another starts no later and ends no sooner.
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    // Blocks either nest or are apart, and one that holds another starts no
+    // later and ends no sooner: this order paints the outer one first.
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : b.last < a.last;
     });
-    for (const Row& row : rows) paint(row);
     std::vector<SpecialRange<Address>> out;
-    for (const Painted& p : painted) {
+    for (const SpecialRange<Address>& p : paintRanges(rows)) {
         if (!p.block) continue;
         if (!out.empty() && out.back().block == p.block) {
             Address next = out.back().last;
@@ -164,9 +129,18 @@ std::vector<SpecialRange<Address>> resolve(std::span<const SpecialBlock> blocks)
                 continue;
             }
         }
-        out.push_back({p.first, p.last, p.block});
+        out.push_back(p);
     }
     return out;
+}
+
+// Every range of a resolved table as one set.
+template <class Address>
+RangeSet<Address> setOf(const std::vector<SpecialRange<Address>>& ranges) {
+    std::vector<AddressRange<Address>> plain;
+    plain.reserve(ranges.size());
+    for (const auto& range : ranges) plain.push_back({range.first, range.last});
+    return RangeSet<Address>(std::move(plain));
 }
 
 template <class Address>
@@ -192,6 +166,16 @@ const std::vector<SpecialRange<std::uint32_t>>& specialRanges4() {
 const std::vector<SpecialRange<Address6>>& specialRanges6() {
     static const auto ranges = resolve<Address6>(kBlocks6);
     return ranges;
+}
+
+const RangeSet4& specialSet4() {
+    static const RangeSet4 set = setOf(specialRanges4());
+    return set;
+}
+
+const RangeSet6& specialSet6() {
+    static const RangeSet6 set = setOf(specialRanges6());
+    return set;
 }
 
 const SpecialBlock* findSpecialBlock(std::uint32_t address) {

@@ -9,9 +9,11 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "lookup/address6.h"
+#include "lookup/range_set.h"
 
 namespace ipcountry::lookup {
 
@@ -54,36 +56,19 @@ const std::vector<SpecialRange<Address6>>& specialRanges6();
 const SpecialBlock* findSpecialBlock(std::uint32_t address);
 const SpecialBlock* findSpecialBlock(Address6 address);
 
+// The same addresses as one set per family.
+const RangeSet4& specialSet4();
+const RangeSet6& specialSet6();
+
 // Cuts the special ranges out of sorted, disjoint inclusive ranges of any
 // record type with `first` and `last` members: a range inside a special one
 // goes, a range that straddles one is split around it. Ranges keep their order.
-template <class Range, class Address>
-std::vector<Range> cutSpecialRanges(const std::vector<Range>& ranges,
-                                    const std::vector<SpecialRange<Address>>& special) {
-    std::vector<Range> out;
-    out.reserve(ranges.size());
-    auto hole = special.begin();
-    for (const Range& range : ranges) {
-        Range rest = range;
-        bool open = true;
-        while (hole != special.end() && hole->last < rest.first) ++hole;
-        for (auto h = hole; open && h != special.end() && h->first <= rest.last; ++h) {
-            if (h->first > rest.first) {
-                Range before = rest;
-                before.last = h->first;
-                --before.last;
-                out.push_back(before);
-            }
-            if (h->last >= rest.last) {
-                open = false;
-            } else {
-                rest.first = h->last;
-                ++rest.first;
-            }
-        }
-        if (open) out.push_back(rest);
-    }
-    return out;
+template <class Record>
+std::vector<Record> cutSpecialRanges(const std::vector<Record>& records) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(Record{}.first)>, Address6>)
+        return RangeSet6::cutOut(records, specialSet6());
+    else
+        return RangeSet4::cutOut(records, specialSet4());
 }
 
 }  // namespace ipcountry::lookup

@@ -12,6 +12,7 @@
 #include "lookup/address_text.h"
 #include "lookup/csv_fields.h"
 #include "lookup/ipv6_text.h"
+#include "lookup/range_set.h"
 #include "lookup/special_blocks.h"
 
 namespace ipcountry::data {
@@ -168,48 +169,8 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
 
 template <class Address>
 std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows) {
-    using Range = BasicCsvRange<Address>;
-    // Disjoint ranges keyed by their first address; each row is painted over
-    // what the rows before it left, cutting the pieces it overlaps.
-    std::map<Address, Range> painted;
-    for (const Range& row : rows) {
-        auto it = painted.upper_bound(row.first);
-        if (it != painted.begin()) {
-            auto before = std::prev(it);
-            if (before->second.last >= row.first) {
-                Range left = before->second;
-                if (left.last > row.last) {
-                    // The row sits inside a wider one: the wider one resumes after it.
-                    Range right = left;
-                    right.first = oneAfter(row.last);
-                    painted[right.first] = right;
-                }
-                if (left.first < row.first) {
-                    before->second.last = oneBefore(row.first);
-                } else {
-                    painted.erase(before);
-                }
-            }
-        }
-        it = painted.lower_bound(row.first);
-        while (it != painted.end() && it->second.first <= row.last) {
-            if (it->second.last > row.last) {
-                Range right = it->second;
-                right.first = oneAfter(row.last);
-                painted.erase(it);
-                painted[right.first] = right;
-                break;
-            }
-            it = painted.erase(it);
-        }
-        painted[row.first] = row;
-    }
-    std::vector<Range> flat;
-    flat.reserve(painted.size());
-    for (auto& [first, range] : painted) {
-        flat.push_back(std::move(range));
-    }
-    return flat;
+    // Each row is painted over what the rows before it left.
+    return lookup::paintRanges(rows);
 }
 
 template <class Address>
@@ -246,24 +207,12 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
     return lines;
 }
 
-namespace {
-
-template <class Address>
-const auto& specialRanges() {
-    if constexpr (std::is_same_v<Address, Address6>)
-        return lookup::specialRanges6();
-    else
-        return lookup::specialRanges4();
-}
-
-}  // namespace
-
 template <class Address>
 std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
     const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options) {
     std::vector<BasicCsvRange<Address>> flat = flattenRanges(rows);
     const bool any = !flat.empty();
-    if (!options.keepSpecial) flat = lookup::cutSpecialRanges(flat, specialRanges<Address>());
+    if (!options.keepSpecial) flat = lookup::cutSpecialRanges(flat);
     if (flat.empty()) {
         // A file of nothing but ZZ would answer "unknown" for every address
         // and look like a success.

@@ -1,0 +1,37 @@
+// The addresses each country holds, as the range files the lookups read
+// assign them: the one place that turns a range file back into sets.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "lookup/range_file.h"
+#include "lookup/range_set.h"
+
+namespace ipcountry::lookup {
+
+template <class Address>
+using CountryRangeSets = std::map<CountryCode, RangeSet<Address>>;
+
+// Every country's set from a parsed range file: line i gives its code to
+// the addresses from its start up to the next line's start, and the last
+// line to none, exactly as a lookup answers. Codes that name no country
+// (ZZ, or anything but two upper-case letters) are left out, and so are the
+// special-purpose blocks, whatever country a file gives them. Throws
+// Error(BadData) naming `fileName` when the file is not in order, which a
+// lookup still answers line by line but no set can be read from.
+template <class Family>
+CountryRangeSets<typename Family::Address> countryRangesOf(const BasicRangeIndex<Family>& index,
+                                                           const std::string& fileName);
+
+// The same, read from IP_db.dbf or IP6_db.dbf in `folder`; throws Error
+// (FileNotFound, FileUnreadable, BadData) naming the file.
+CountryRangeSets<std::uint32_t> readCountryRanges4(const std::filesystem::path& folder);
+CountryRangeSets<Address6> readCountryRanges6(const std::filesystem::path& folder);
+
+// Whether a code names a country: two upper-case letters other than ZZ.
+bool isCountryCode(std::string_view code) noexcept;
+
+}  // namespace ipcountry::lookup
