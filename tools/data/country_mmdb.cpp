@@ -11,60 +11,29 @@
 #include <utility>
 
 #include "continents.h"
+#include "lookup/country_ranges.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
-#include "lookup/line_ends.h"
 #include "lookup/range_file.h"
-#include "lookup/special_blocks.h"
-#include "lookup/text_file.h"
 #include "provenance.h"
 
 namespace ipcountry::data {
 namespace {
 
 namespace fs = std::filesystem;
-using lookup::Error;
-using lookup::ErrorKind;
 
 #ifndef IPCOUNTRY_PACKAGED_DATA_FROM_BIN
 #define IPCOUNTRY_PACKAGED_DATA_FROM_BIN "../lib/ipcountry"
 #endif
 
-constexpr std::uint64_t kMostRangeFileBytes = std::uint64_t{1} << 30;
-constexpr std::string_view kNoCountry = "ZZ";
-
-// A range file's lines as ranges: a line's range runs from its start to the
-// address before the next line's start; the last line starts no range.
-template <class Family>
-std::vector<CountryRange<typename Family::Address>> readRangeFile(const fs::path& dir) {
-    using Address = typename Family::Address;
-    const fs::path path = dir / Family::kFileName;
-    const std::string content = lookup::readWholeFile(path, kMostRangeFileBytes);
-    std::vector<std::pair<Address, std::string_view>> lines;
-    std::size_t number = 0;
-    lookup::forEachLine(content, [&](std::string_view line) {
-        ++number;
-        const auto start = line.size() >= Family::kKeyLength + 2
-                               ? Family::fromKey(line.substr(0, Family::kKeyLength))
-                               : std::nullopt;
-        const auto bad = [&](const std::string& why) {
-            return Error(ErrorKind::BadData,
-                         path.string() + ", line " + std::to_string(number) + ": " + why,
-                         path.string(), "line " + std::to_string(number) + ": " + why);
-        };
-        if (!start) throw bad("not a start address and a country code");
-        if (!lines.empty() && !(lines.back().first < *start))
-            throw bad("the start is not above the one before it");
-        lines.emplace_back(*start, line.substr(line.size() - 2));
-    });
+// Every country's ranges as one list in address order.
+template <class Address>
+std::vector<CountryRange<Address>> flatten(const lookup::CountryRangeSets<Address>& sets) {
     std::vector<CountryRange<Address>> ranges;
-    ranges.reserve(lines.size());
-    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-        if (lines[i].second == kNoCountry) continue;
-        Address last = lines[i + 1].first;
-        --last;
-        ranges.push_back({lines[i].first, last, std::string(lines[i].second)});
-    }
+    for (const auto& [code, set] : sets)
+        for (const auto& r : set.ranges()) ranges.push_back({r.first, r.last, code});
+    std::sort(ranges.begin(), ranges.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     return ranges;
 }
 
@@ -136,7 +105,9 @@ mmdb::Value countryRecord(const std::string& code, const lookup::CountryTable& n
         if (!name.empty())
             country.push_back({"names", Value::mapOf({{"en", Value::string(name)}})});
     }
-    std::vector<Value::Entry> record;
+    // The country first: a reader asking for country.iso_code, the common
+    // question, then need not step over the continent.
+    std::vector<Value::Entry> record{{"country", Value::mapOf(std::move(country))}};
     if (const auto continent = continentOf(code)) {
         record.push_back(
             {"continent",
@@ -144,7 +115,6 @@ mmdb::Value countryRecord(const std::string& code, const lookup::CountryTable& n
                            {"names", Value::mapOf({{"en", Value::string(
                                                               std::string(continent->name))}})}})});
     }
-    record.push_back({"country", Value::mapOf(std::move(country))});
     return Value::mapOf(std::move(record));
 }
 
@@ -191,10 +161,8 @@ lookup::DataFolders driverDataFolders() {
 
 CountryRanges readCountryRanges(const fs::path& rangesDir) {
     CountryRanges ranges;
-    ranges.ipv4 = lookup::cutSpecialRanges(readRangeFile<lookup::Ipv4Ranges>(rangesDir),
-                                           lookup::specialRanges4());
-    ranges.ipv6 = lookup::cutSpecialRanges(readRangeFile<lookup::Ipv6Ranges>(rangesDir),
-                                           lookup::specialRanges6());
+    ranges.ipv4 = flatten(lookup::readCountryRanges4(rangesDir));
+    ranges.ipv6 = flatten(lookup::readCountryRanges6(rangesDir));
     return ranges;
 }
 

@@ -38,9 +38,10 @@ struct CountryRanges {
 };
 
 // The ranges that have a country, read from IP_db.dbf and IP6_db.dbf of
-// `rangesDir`: ZZ and the special-purpose blocks left out. Throws
-// lookup::Error naming the file when one is missing, unreadable or not a
-// range file of rising starts.
+// `rangesDir` through lookup's ranges of a country (lookup/country_ranges.h):
+// ZZ, codes that name no country and the special-purpose blocks left out.
+// Throws lookup::Error naming the file when one is missing, unreadable or
+// not a well-formed range file.
 CountryRanges readCountryRanges(const std::filesystem::path& rangesDir);
 
 struct CountryDatabaseSummary {

@@ -4,7 +4,7 @@
 #include <array>
 #include <string_view>
 
-#include "lookup/special_blocks.h"
+#include "lookup/range_set.h"
 
 namespace ipcountry::data::mmdb {
 namespace {
@@ -209,18 +209,18 @@ void checkRanges(const std::vector<Range>& ranges, std::size_t recordCount, cons
 // Both families as one sorted list in the IPv6 space, the IPv4 ranges at
 // ::/96, neighbours of one record joined so that whole blocks become one.
 std::vector<RecordRange6> combinedRanges(const Database& db) {
-    static const std::vector<lookup::SpecialRange<Address6>> kIpv4Places = [] {
-        std::vector<lookup::SpecialRange<Address6>> places;
+    static const lookup::RangeSet6 kIpv4Places = [] {
+        std::vector<lookup::AddressRange<Address6>> places;
         for (const auto& [start, depth] :
              {std::pair{kIpv4Block, kIpv4Depth}, std::pair{kMappedBlock, kMappedDepth},
               std::pair{k6to4Block, k6to4Depth}})
-            places.push_back({start, blockEnd(start, depth), nullptr});
-        return places;
+            places.push_back({start, blockEnd(start, depth)});
+        return lookup::RangeSet6(std::move(places));
     }();
     std::vector<RecordRange6> all;
     all.reserve(db.ipv4.size() + db.ipv6.size());
     for (const auto& r : db.ipv4) all.push_back({mapped4(r.first), mapped4(r.last), r.record});
-    const auto rest = lookup::cutSpecialRanges(db.ipv6, kIpv4Places);
+    const auto rest = lookup::RangeSet6::cutOut(db.ipv6, kIpv4Places);
     all.insert(all.end(), rest.begin(), rest.end());
     std::vector<RecordRange6> joined;
     joined.reserve(all.size());
