@@ -13,9 +13,11 @@ that share nothing with it, answers what ipcountry-batch find answers.
 - Debian's Perl writer (MaxMind::DB::Writer) writing the same networks gives
   the same answers; the sizes are printed side by side;
 - the converter's wrong usage and an unreadable data folder are told, and an
-  earlier database is left as it was.
+  earlier database is left as it was;
+- ipcountry-update-data --mmdb writes the database of what it installed,
+  and only after a successful update.
 
-usage: mmdb_roundtrip_test.py MAKE_IP_DB BATCH DATA_DIR WRITE_MMDB_PL
+usage: mmdb_roundtrip_test.py MAKE_IP_DB BATCH DATA_DIR WRITE_MMDB_PL UPDATE_DATA
 """
 import datetime
 import os
@@ -35,7 +37,7 @@ except ImportError as e:
 
 from range_probes import address, find_codes, read_range_file
 
-MAKE_IP_DB, BATCH, DATA_DIR, PERL_WRITER = sys.argv[1:5]
+MAKE_IP_DB, BATCH, DATA_DIR, PERL_WRITER, UPDATE_DATA = sys.argv[1:6]
 RANDOM_PROBES = 100_000
 DEADLINE = 300  # seconds, for every program the test runs
 
@@ -233,6 +235,42 @@ def usage_and_errors(tmp):
                 fail(f"{label}: the earlier file was changed")
 
 
+def updater(tmp):
+    """The updater's --mmdb, from a local CSV source: no network."""
+    folder = os.path.join(tmp, "updated")
+    source = os.path.join(tmp, "source.csv")
+    database = os.path.join(tmp, "updated.mmdb")
+    with open(source, "w") as f:
+        f.write("1.0.0.0,1.0.0.255,AU\n8.8.8.0,8.8.8.255,US\n10.0.0.0,10.255.255.255,DE\n"
+                "2001:200::,2001:200:ffff:ffff:ffff:ffff:ffff:ffff,JP\n")
+    env = dict(os.environ, HOME=tmp, XDG_DATA_HOME=os.path.join(tmp, "xdg"))
+    out = run([UPDATE_DATA, "--data-dir", folder, "--mmdb", database, source], env=env)
+    if out.returncode != 0:
+        fail(f"update-data --mmdb: status {out.returncode}: {out.stderr.decode()}")
+        return
+    reader = maxminddb.open_database(database, maxminddb.MODE_MMAP_EXT)
+    for a, want in (("1.0.0.7", "AU"), ("8.8.8.8", "US"), ("10.1.1.1", None), ("1.0.1.0", None),
+                    ("2001:200::1", "JP"), ("::ffff:8.8.8.8", "US"), ("2001:300::", None)):
+        if iso_code(reader.get(a)) != want:
+            fail(f"update-data --mmdb: {a}: {iso_code(reader.get(a))}, expected {want}")
+    reader.close()
+    with open(database, "rb") as f:
+        before = f.read()
+    # A source that fails leaves the data and the database as they were.
+    out = run([UPDATE_DATA, "--data-dir", folder, "--mmdb", database, os.path.join(tmp, "none.csv")], env=env)
+    with open(database, "rb") as f:
+        if out.returncode != 1 or f.read() != before:
+            fail(f"update-data --mmdb after a failed update: status {out.returncode}, database changed?")
+    # A database that cannot be written is told, the data stay installed.
+    out = run([UPDATE_DATA, "--data-dir", folder, "--mmdb", os.path.join(tmp, "no", "such.mmdb"), source],
+              env=env)
+    if out.returncode != 1 or "the new data are installed" not in out.stderr.decode():
+        fail(f"update-data --mmdb to a missing folder: status {out.returncode}: {out.stderr.decode()}")
+    out = run([UPDATE_DATA, "--data-dir", folder, "--check", "1", "--mmdb", database], env=env)
+    if out.returncode != 2:
+        fail(f"update-data --check with --mmdb: status {out.returncode}")
+
+
 def timed(label, part, *args):
     began = time.monotonic()
     part(*args)
@@ -245,6 +283,7 @@ def main():
         timed("round trip", round_trip, tmp, rng)
         timed("against the Perl writer", against_perl_writer, tmp, rng)
         timed("usage and errors", usage_and_errors, tmp)
+        timed("the updater", updater, tmp)
     if failures:
         print(f"{len(failures)} failures")
         return 1
