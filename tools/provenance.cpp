@@ -150,4 +150,8 @@ std::vector<std::string> describeData(const fs::path& dataDir) {
     return describeData(dataDir, dataDir, today());
 }
 
+std::optional<Entries> provenanceEntries(const fs::path& dataDir) {
+    return readProvenance(dataDir);
+}
+
 }  // namespace ipcountry::batch

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ipcountry::batch {
@@ -47,5 +48,10 @@ std::vector<std::string> describeRangesSource(const std::filesystem::path& range
 
 // The same for everything in one folder, on the current day.
 std::vector<std::string> describeData(const std::filesystem::path& dataDir);
+
+// The KEY=VALUE lines of `dataDir`'s provenance file in file order (a key
+// may stand more than once); nullopt when the file cannot be read.
+std::optional<std::vector<std::pair<std::string, std::string>>> provenanceEntries(
+    const std::filesystem::path& dataDir);
 
 }  // namespace ipcountry::batch

@@ -1,7 +1,9 @@
 /* The peer of the whole-run comparisons: libmaxminddb answering the same
  * inputs as ipcountry-batch, one MMDB_lookup_string per line, with output.
- *   mmdb_peer DATABASE find        < addresses      address TAB code
- *   mmdb_peer DATABASE formatted   < address:port   address TAB port TAB code
+ *   mmdb_peer DATABASE find [iso]      < addresses      address TAB code
+ *   mmdb_peer DATABASE formatted [iso] < address:port   address TAB port TAB code
+ * The code is the top-level country_code (ip-location-db's layout), or with
+ * iso country.iso_code (GeoLite2-Country's, and ours).
  * Built by compare-whole-runs; libmaxminddb is no dependency of the project. */
 #include <maxminddb.h>
 #include <stdio.h>
@@ -11,10 +13,11 @@
 static char output[1 << 16];
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: mmdb_peer DATABASE find|formatted < input\n");
+    if (argc != 3 && !(argc == 4 && strcmp(argv[3], "iso") == 0)) {
+        fprintf(stderr, "usage: mmdb_peer DATABASE find|formatted [iso] < input\n");
         return 2;
     }
+    const int iso = argc == 4;
     const int formatted = strcmp(argv[2], "formatted") == 0;
     MMDB_s db;
     int status = MMDB_open(argv[1], MMDB_MODE_MMAP, &db);
@@ -41,7 +44,9 @@ int main(int argc, char **argv) {
         char code[3] = "";
         if (gaiError == 0 && mmdbError == 0 && result.found_entry) {
             MMDB_entry_data_s data;
-            if (MMDB_get_value(&result.entry, &data, "country_code", NULL) == MMDB_SUCCESS &&
+            const int got = iso ? MMDB_get_value(&result.entry, &data, "country", "iso_code", NULL)
+                                : MMDB_get_value(&result.entry, &data, "country_code", NULL);
+            if (got == MMDB_SUCCESS &&
                 data.has_data && data.type == MMDB_DATA_TYPE_UTF8_STRING && data.data_size == 2) {
                 memcpy(code, data.utf8_string, 2);
                 code[2] = 0;

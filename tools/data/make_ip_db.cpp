@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -18,8 +19,11 @@
 #include <vector>
 
 #include "common/output_file.h"
+#include "country_mmdb.h"
 #include "ip_db_builder.h"
 #include "lookup/range_file.h"
+#include "lookup/data_folder.h"
+#include "lookup/error.h"
 
 #ifndef IPCOUNTRY_VERSION
 #define IPCOUNTRY_VERSION "(built outside CMake)"
@@ -27,12 +31,14 @@
 
 namespace data = ipcountry::data;
 namespace lookup = ipcountry::lookup;
+namespace fs = std::filesystem;
 
 namespace {
 
 // Also the source of the manual page (help2man, with ipcountry-make-ip-db.h2m).
 constexpr const char* kHelp =
     "Usage: ipcountry-make-ip-db [--ipv6] [--keep-special] SOURCE.csv OUTPUT.dbf [COUNTS.tsv]\n"
+    "  or:  ipcountry-make-ip-db --mmdb OUTPUT.mmdb [DATA_DIR]\n"
     "Convert the address ranges of a country database, in CSV form, into the\n"
     "range file that ipcountry and ipcountry-batch read: IP_db.dbf from the IPv4\n"
     "rows, or with --ipv6 IP6_db.dbf from the IPv6 rows.\n"
@@ -57,7 +63,20 @@ constexpr const char* kHelp =
     "  call globally reachable (such as 192.0.0.9/32). A source that leaves no\n"
     "  range is refused.\n"
     "\n"
+    "MaxMind DB:\n"
+    "  With --mmdb, write the ranges of a data folder (IP_db.dbf, IP6_db.dbf,\n"
+    "  Country.dbf and provenance.txt of DATA_DIR; by default the folder that\n"
+    "  ipcountry-batch reads) as one MaxMind DB country database of both\n"
+    "  families, the file that nginx's geoip2 module, syslog-ng's geoip2 parser,\n"
+    "  GoAccess and the MaxMind DB readers of many languages read. It answers\n"
+    "  what ipcountry-batch find answers: country.iso_code, country.names.en,\n"
+    "  continent.code and continent.names.en, as GeoLite2-Country lays them out,\n"
+    "  and no record for an address without a country. IPv4 addresses are\n"
+    "  found as such and in their ::ffff:a.b.c.d and 2002:: (6to4) forms. Its\n"
+    "  metadata names the sources of the data, their licences and its date.\n"
+    "\n"
     "Options:\n"
+    "  --mmdb OUTPUT.mmdb  write a MaxMind DB from a data folder (see above)\n"
     "  --ipv6              read the IPv6 rows and write IP6_db.dbf\n"
     "  --keep-special      keep the countries the source gives to special-purpose\n"
     "                      blocks, for a file that maps internal networks to\n"
@@ -74,7 +93,7 @@ constexpr const char* kHelp =
     "with its number and nothing is written.\n"
     "\n"
     "Exit status:\n"
-    "  0   the range file was written\n"
+    "  0   the range file (or the database) was written\n"
     "  1   the source could not be read, held a malformed line or left no range,\n"
     "      or the output could not be written\n"
     "  2   wrong usage\n";
@@ -83,6 +102,7 @@ int usageError(const std::string& problem) {
     std::cerr << "ipcountry-make-ip-db: " << problem
               << "\nUsage: ipcountry-make-ip-db [--ipv6] [--keep-special] SOURCE.csv OUTPUT.dbf "
                  "[COUNTS.tsv]\n"
+                 "  or:  ipcountry-make-ip-db --mmdb OUTPUT.mmdb [DATA_DIR]\n"
                  "Try 'ipcountry-make-ip-db --help' for more information.\n";
     return 2;
 }
@@ -147,11 +167,35 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
     return true;
 }
 
+int writeMmdb(const std::string& output, const ipcountry::lookup::DataFolders& folders) {
+    data::CountryDatabaseSummary summary;
+    std::string bytes;
+    try {
+        bytes = data::buildCountryDatabase(folders, &summary);
+    } catch (const ipcountry::lookup::Error& e) {
+        std::cerr << "ipcountry-make-ip-db: " << e.problem() << '\n';
+        return 1;
+    } catch (const data::mmdb::WriteError& e) {
+        std::cerr << "ipcountry-make-ip-db: " << output << ": " << e.what() << '\n';
+        return 1;
+    }
+    if (const auto problem = ipcountry::output::writeOutputFile(output, bytes)) {
+        std::cerr << output << ": cannot write: " << problem->reason << '\n';
+        return 1;
+    }
+    std::cerr << summary.ipv4Ranges << " IPv4 and " << summary.ipv6Ranges << " IPv6 ranges of "
+              << summary.countries << " countries from " << folders.ranges.string() << "; "
+              << summary.tree.nodeCount << " nodes of " << summary.tree.recordSize
+              << "-bit records, " << bytes.size() << " bytes\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> operands;
     bool ipv6 = false;
+    std::optional<std::string> mmdbOutput;
     data::ConvertOptions convertOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -163,7 +207,11 @@ int main(int argc, char** argv) {
             std::cout << "ipcountry-make-ip-db " << IPCOUNTRY_VERSION << '\n';
             return std::cout.flush() ? 0 : 1;
         }
-        if (arg == "--ipv6") {
+        if (arg == "--mmdb") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return usageError("--mmdb needs an OUTPUT.mmdb");
+            mmdbOutput = argv[++i];
+        } else if (arg == "--ipv6") {
             ipv6 = true;
         } else if (arg == "--keep-special") {
             convertOptions.keepSpecial = true;
@@ -172,6 +220,15 @@ int main(int argc, char** argv) {
         } else {
             operands.push_back(arg);
         }
+    }
+    if (mmdbOutput) {
+        if (ipv6 || convertOptions.keepSpecial)
+            return usageError(
+                "--mmdb writes both families from range files: no --ipv6 or --keep-special");
+        if (operands.size() > 1) return usageError("--mmdb takes at most one DATA_DIR");
+        return writeMmdb(*mmdbOutput, operands.empty() ? data::driverDataFolders()
+                                                       : ipcountry::lookup::DataFolders::allIn(
+                                                             fs::path(operands[0])));
     }
     if (operands.size() < 2 || operands.size() > 3)
         return usageError("a SOURCE and an OUTPUT are needed");

@@ -19,11 +19,13 @@
 
 #include "checksum.h"
 #include "common/output_file.h"
+#include "country_mmdb.h"
 #include "data_install.h"
 #include "fetch.h"
 #include "ip_db_builder.h"
 #include "lookup/data_folder.h"
 #include "lookup/range_file.h"
+#include "lookup/error.h"
 #include "provenance.h"
 #include "source_file.h"
 
@@ -80,6 +82,12 @@ constexpr const char* kHelp =
     "Options:\n"
     "  --check DAYS        fetch nothing: print the age of the installed data and\n"
     "                      exit with 1 when it is older than DAYS days\n"
+    "  --mmdb FILE         after a successful update, also write the installed\n"
+    "                      ranges to FILE as a MaxMind DB country database (as\n"
+    "                      ipcountry-make-ip-db --mmdb does), replaced in one step\n"
+    "                      so that a reader such as nginx never sees half a file;\n"
+    "                      if only FILE cannot be written, the exit status is 1\n"
+    "                      but the new data stay installed\n"
     "  --keep-special      keep the countries a source gives to special-purpose\n"
     "                      blocks (a file mapping internal networks on purpose)\n"
     "  --url NAME=URL      fetch NAME from URL instead of its published address;\n"
@@ -150,6 +158,7 @@ struct Options {
     std::map<std::string, std::string, std::less<>> urls;  // from --url
     data::FetchOptions fetch;
     std::vector<std::string> sources;
+    std::optional<fs::path> mmdb;  // from --mmdb
 };
 
 // One source as provenance.txt records it.
@@ -426,6 +435,30 @@ int check(const fs::path& target, long days) {
     return 0;
 }
 
+// The installed ranges as a MaxMind DB, after the update itself succeeded.
+int writeMmdb(const fs::path& file, const fs::path& target) {
+    try {
+        data::CountryDatabaseSummary summary;
+        const std::string bytes =
+            data::buildCountryDatabase(data::foldersForRanges(target), &summary);
+        if (const auto error = ipcountry::output::writeOutputFile(file, bytes)) {
+            std::cerr << kProgram << ": " << file.string() << ": cannot write: " << error->reason
+                      << '\n';
+            std::cerr << kProgram << ": " << target.string() << ": the new data are installed\n";
+            return 1;
+        }
+        std::cout << file.string() << ": " << summary.countries << " countries, " << bytes.size()
+                  << " bytes\n";
+        return 0;
+    } catch (const ipcountry::lookup::Error& e) {
+        std::cerr << kProgram << ": " << file.string() << ": not written: " << e.problem() << '\n';
+    } catch (const std::exception& e) {
+        std::cerr << kProgram << ": " << file.string() << ": not written: " << e.what() << '\n';
+    }
+    std::cerr << kProgram << ": " << target.string() << ": the new data are installed\n";
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -469,6 +502,10 @@ int main(int argc, char** argv) {
             if (!options.checkDays) return usageError("--check needs a number of days");
         } else if (arg == "--keep-special") {
             options.keepSpecial = true;
+        } else if (arg == "--mmdb") {
+            const auto file = value();
+            if (!file || file->empty()) return usageError("--mmdb needs a FILE");
+            options.mmdb = fs::path(*file);
         } else if (arg == "--url") {
             const auto text = value();
             const std::size_t equals = text ? text->find('=') : std::string_view::npos;
@@ -504,6 +541,7 @@ int main(int argc, char** argv) {
         return usageError("neither XDG_DATA_HOME nor HOME is set: name the folder with --data-dir");
     if (options.checkDays) {
         if (!options.sources.empty()) return usageError("--check fetches nothing: no SOURCE");
+        if (options.mmdb) return usageError("--check writes nothing: no --mmdb");
         return check(target, *options.checkDays);
     }
     if (options.sources.empty()) options.sources.emplace_back("ip-location-db");
@@ -553,7 +591,7 @@ int main(int argc, char** argv) {
                   << (date ? ", " + ipcountry::batch::describeAge(*date, ipcountry::batch::today())
                            : "")
                   << '\n';
-        return 0;
+        return options.mmdb ? writeMmdb(*options.mmdb, target) : 0;
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << '\n'
                   << kProgram << ": " << target.string() << ": left as it was\n";
