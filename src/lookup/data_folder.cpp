@@ -12,16 +12,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Far above any real range file; a bigger one is not ours.
-constexpr std::uint64_t kMaxBytes = 512ull << 20;
-
+// Whether the range file at `path` is whole; one larger than the program
+// reads is added to `oversized`.
 template <class Family>
-bool isWholeRangeFile(const fs::path& path) {
+bool isWholeRangeFile(const fs::path& path, std::vector<fs::path>& oversized) {
     std::string content;
     try {
-        content = readWholeFile(path, kMaxBytes);
+        OpenedFile file(path);
+        if (file.size() > kMaxRangeFileBytes) {
+            oversized.push_back(path);
+            return false;
+        }
+        content = file.readAll(kMaxRangeFileBytes);
     } catch (const std::exception&) {
-        return false;  // missing, unreadable, a folder, too large
+        return false;  // missing, unreadable, a folder, not a regular file
     }
     // A file cut short mostly ends inside a line, and every file the
     // converter writes ends with a line end.
@@ -73,21 +77,27 @@ DataFolderPlaces standardDataFolderPlaces(fs::path packaged) {
     return places;
 }
 
-bool holdsWholeRangeFiles(const fs::path& folder) {
-    return isWholeRangeFile<Ipv4Ranges>(folder / kRangeFileName) &&
-           isWholeRangeFile<Ipv6Ranges>(folder / kRange6FileName);
+bool holdsWholeRangeFiles(const fs::path& folder, std::vector<fs::path>* oversized) {
+    std::vector<fs::path> found;
+    // Both are looked at, so that each file too large is named.
+    const bool ipv4 = isWholeRangeFile<Ipv4Ranges>(folder / kRangeFileName, found);
+    const bool ipv6 = isWholeRangeFile<Ipv6Ranges>(folder / kRange6FileName, found);
+    if (oversized != nullptr) oversized->insert(oversized->end(), found.begin(), found.end());
+    return ipv4 && ipv6;
 }
 
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     if (places.given) return DataFolders::allIn(*places.given);
     fs::path chosen = places.packaged;
+    std::vector<fs::path> oversized;
     for (const fs::path& place : {places.user, places.system}) {
-        if (!place.empty() && holdsWholeRangeFiles(place)) {
+        if (!place.empty() && holdsWholeRangeFiles(place, &oversized)) {
             chosen = place;
             break;
         }
     }
     DataFolders folders;
+    folders.oversized = std::move(oversized);
     folders.ranges = chosen;
     folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
     folders.flags = holds(chosen, "flags") ? chosen : places.packaged;

@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
+#include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lookup/error.h"
 #include "lookup/network_set.h"
+#include "support/deadline.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -177,5 +183,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"\n\n\n1.2.3.4/40", "nets.txt:4: '1.2.3.4/40'"},
                       ListCase{"1.2.3.4\r\n\r\nx", "nets.txt:3: "}),
     [](const auto& info) { return "list" + std::to_string(info.index); });
+
+// A list read from a FIFO whose writer opens it only later is read whole, as
+// `cat` reads it, not taken for an empty list.
+TEST(NetworkListFile, fromAFifoWhoseWriterComesLateIsReadWhole) {
+    const ipcountry::test::TempDir dir("ipcountry-nets");
+    const std::string fifo = (dir.path() / "nets").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const ipcountry::test_support::Deadline deadline("reading a list from a FIFO");
+    std::thread writer([&fifo] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::ofstream(fifo) << "10.0.0.0/8\n192.168.0.0/16\n";
+    });
+    NetworkSet set;
+    ipcountry::lookup::readNetworkFile(fifo, set);
+    writer.join();
+    EXPECT_TRUE(set.contains(0xC0A80001u));
+    EXPECT_TRUE(set.contains(0x0A000001u));
+}
 
 }  // namespace
