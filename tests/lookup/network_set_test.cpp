@@ -75,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"255.255.255.255/32", "255.255.255.255", "255.255.255.255"},
         NetworkCase{"1.2.3.4/31", "1.2.3.4", "1.2.3.5"},
         NetworkCase{"1.2.3.4-1.2.4.0", "1.2.3.4", "1.2.4.0"},
+        NetworkCase{"1.0.0.1-1.0.0.1", "1.0.0.1", "1.0.0.1"},  // a range of one address
         NetworkCase{"2001:db8::/32", "2001:db8::", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff"},
         NetworkCase{"2001:db8::1/64", "2001:db8::", "2001:db8::ffff:ffff:ffff:ffff"},
         NetworkCase{"2001:db8::1/65", "2001:db8::", "2001:db8::7fff:ffff:ffff:ffff"},
