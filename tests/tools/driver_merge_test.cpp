@@ -86,8 +86,9 @@ const fs::path& scratch() {
               "{\"elapsed_seconds\":0.1,\"total\":3,\"distinct\":2,\"countries\":["
               "{\"country\":\"Germany\",\"code\":\"DE\",\"count\":1,\"share\":50.0},"
               "{\"country\":\"Spain\",\"code\":\"ES\",\"count\":1,\"share\":50.0}]}\n");
-        write("reason-disagrees.tsv", "1.0.0.9\t\tprivate\n\nAnalysis took 0:00:00\n"
-                                      "Total number of IPs is 1\nloopback\t1\t100.0%\n");
+        write("reason-disagrees.tsv",
+              "1.0.0.9\t\tprivate\n\nAnalysis took 0:00:00\n"
+              "Total number of IPs is 1\nloopback\t1\t100.0%\n");
         write("fourth-field.tsv", "1.0.0.9\t\tGermany\tx\n");
         write("no-ip.csv", "IP,Port,Country,Code\r\n,,Germany,DE\r\n");
         write("after-row.json",
