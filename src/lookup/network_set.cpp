@@ -177,9 +177,14 @@ void readNetworkList(std::string_view content, const std::string& fileName, Netw
             const std::size_t end = std::min(line.find_first_of(kBetween, at), line.size());
             const std::string_view text = line.substr(at, end - at);
             const std::optional<Network> network = parseNetwork(text, why);
-            if (!network)
+            if (!network) {
+                // A NUL would end the message where a terminal or a C caller reads it.
+                std::string shown;
+                for (const char c : text)
+                    shown += c == '\0' ? std::string("\\0") : std::string(1, c);
                 throw Error(ErrorKind::BadData, fileName + ":" + std::to_string(lineNumber) +
-                                                    ": '" + std::string(text) + "': " + why);
+                                                    ": '" + shown + "': " + why);
+            }
             set.add(*network);
             at = line.find_first_not_of(kBetween, end);
         }

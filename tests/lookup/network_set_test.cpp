@@ -193,7 +193,7 @@ TEST(NetworkSet, anIpv6NetworkOverMappedAddressesHoldsTheirIpv4Addresses) {
 }
 
 struct ListCase {
-    const char* content;
+    std::string_view content;
     const char* error;  // null: read; else what the message holds
 };
 
@@ -218,6 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"10.0.0.0/8\nnot-a-net\n", "nets.txt:2: "},
                       ListCase{"\n\n\n1.2.3.4/40", "nets.txt:4: '1.2.3.4/40'"},
                       ListCase{"1.2.3.4\r\n\r\nx", "nets.txt:3: "},
+                      ListCase{std::string_view("1.2.\0.4\n", 8), "nets.txt:1: '1.2.\\0.4': "},
                       ListCase{"\xEF\xBB\xBF"
                                "10.0.0.0/8\n",
                                nullptr}),
