@@ -65,6 +65,10 @@ void chooseData(Options& options) {
     lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
     if (options.dataDirGiven) places.given = options.dataDir;
     const lookup::DataFolders folders = lookup::chooseDataFolders(places);
+    for (const fs::path& file : folders.oversized)
+        say("warning: " + file.string() + " is larger than the " +
+            std::to_string(lookup::kMaxRangeFileBytes >> 20) +
+            " MB a range file may be: its folder is passed over");
     options.dataDir = folders.countries;
     options.rangesDir = folders.ranges;
 }

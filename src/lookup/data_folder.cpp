@@ -31,21 +31,35 @@ DataFolderPlaces standardDataFolderPlaces(fs::path packaged) {
     return places;
 }
 
-bool holdsWholeRangeFiles(const fs::path& folder) {
-    return rangeFileIsWhole<Ipv4Ranges>(folder / kRangeFileName) &&
-           rangeFileIsWhole<Ipv6Ranges>(folder / kRange6FileName);
+bool holdsWholeRangeFiles(const fs::path& folder, std::vector<fs::path>* oversized) {
+    // Both are looked at, so that each file too large is named.
+    const auto tooLarge = [oversized](const fs::path& path) {
+        std::error_code ec;
+        const auto size = fs::file_size(path, ec);
+        if (ec || size <= kMaxRangeFileBytes) return false;
+        if (oversized != nullptr) oversized->push_back(path);
+        return true;
+    };
+    const fs::path ipv4 = folder / kRangeFileName;
+    const fs::path ipv6 = folder / kRange6FileName;
+    const bool large4 = tooLarge(ipv4);
+    const bool large6 = tooLarge(ipv6);
+    return !large4 && !large6 && rangeFileIsWhole<Ipv4Ranges>(ipv4) &&
+           rangeFileIsWhole<Ipv6Ranges>(ipv6);
 }
 
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     if (places.given) return DataFolders::allIn(*places.given);
     fs::path chosen = places.packaged;
+    std::vector<fs::path> oversized;
     for (const fs::path& place : {places.user, places.system}) {
-        if (!place.empty() && holdsWholeRangeFiles(place)) {
+        if (!place.empty() && holdsWholeRangeFiles(place, &oversized)) {
             chosen = place;
             break;
         }
     }
     DataFolders folders;
+    folders.oversized = std::move(oversized);
     folders.ranges = chosen;
     folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
     folders.flags = holds(chosen, "flags") ? chosen : places.packaged;

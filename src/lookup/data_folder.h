@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace ipcountry::lookup {
 
@@ -17,10 +18,14 @@ struct DataFolders {
     std::filesystem::path ranges;     // IP_db.dbf, IP6_db.dbf and the provenance.txt of the ranges
     std::filesystem::path countries;  // Country.dbf and world_map.txt
     std::filesystem::path flags;      // the folder that holds flags/
+    // Range files of the user's or the system's folder passed over for being
+    // larger than the program reads (lookup::kMaxRangeFileBytes): the front
+    // ends name them, since the folder is otherwise passed over in silence.
+    std::vector<std::filesystem::path> oversized;
 
     // Everything from one folder, as a folder given on the command line is read.
     static DataFolders allIn(const std::filesystem::path& folder) {
-        return {folder, folder, folder};
+        return {folder, folder, folder, {}};
     }
     friend bool operator==(const DataFolders&, const DataFolders&) = default;
 };
@@ -47,7 +52,9 @@ DataFolderPlaces standardDataFolderPlaces(std::filesystem::path packaged);
 // file of lines of a start and a code, the starts rising from address 0, the
 // last line a ZZ line ended by a line end, as the converter writes them. A
 // folder a download left half filled does not count.
-bool holdsWholeRangeFiles(const std::filesystem::path& folder);
+// Range files larger than the program reads are added to `oversized` when given.
+bool holdsWholeRangeFiles(const std::filesystem::path& folder,
+                          std::vector<std::filesystem::path>* oversized = nullptr);
 
 // The folders of a run. A given folder is used for everything, as given (its
 // errors are the run's). Otherwise the first of the user's, the system's and

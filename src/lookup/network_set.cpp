@@ -1,10 +1,9 @@
 #include "lookup/network_set.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 
+#include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
 #include "lookup/line_ends.h"
@@ -14,15 +13,8 @@ namespace ipcountry::lookup {
 
 namespace {
 
-// Dotted quad only, as inet_pton takes it: grepcidr reads no other IPv4 form.
-std::optional<std::uint32_t> readIpv4(std::string_view text) {
-    if (text.empty() || text.size() > 15) return std::nullopt;
-    char buffer[16] = {};
-    text.copy(buffer, text.size());
-    in_addr address{};
-    if (::inet_pton(AF_INET, buffer, &address) != 1) return std::nullopt;
-    return ntohl(address.s_addr);
-}
+// The one reading of IPv4 text, as find and the scanners read an address.
+std::optional<std::uint32_t> readIpv4(std::string_view text) { return readPlainAddress(text); }
 
 std::optional<Address6> readIpv6(std::string_view text) {
     // The one reading of IPv6 text; a dotted tail is still IPv6 here.
@@ -115,10 +107,20 @@ std::optional<Network> parseNetwork(std::string_view text, std::string& why) {
 }
 
 void NetworkSet::add(const Network& network) {
-    if (network.ipv6)
-        m_added6.push_back({network.first6, network.last6});
-    else
+    if (!network.ipv6) {
         m_added4.push_back({network.first4, network.last4});
+        return;
+    }
+    m_added6.push_back({network.first6, network.last6});
+    // An address written ::ffff:a.b.c.d is read as the IPv4 address it holds:
+    // the part of the network in ::ffff:0:0/96 holds those IPv4 addresses.
+    constexpr Address6 kMappedFirst{0, 0x0000FFFF00000000ULL};
+    constexpr Address6 kMappedLast{0, 0x0000FFFFFFFFFFFFULL};
+    const Address6 first = std::max(network.first6, kMappedFirst);
+    const Address6 last = std::min(network.last6, kMappedLast);
+    if (!(last < first))
+        m_added4.push_back(
+            {static_cast<std::uint32_t>(first.low), static_cast<std::uint32_t>(last.low)});
 }
 
 void NetworkSet::seal() {
@@ -134,6 +136,8 @@ void NetworkSet::seal() {
 void readNetworkList(std::string_view content, const std::string& fileName, NetworkSet& set) {
     std::int64_t lineNumber = 0;
     std::string why;
+    // A byte order mark, as an editor may put first, as the CSV reader skips it.
+    if (content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
     forEachLine(content, [&](std::string_view line) {
         ++lineNumber;
         line = line.substr(0, line.find('#'));
@@ -142,9 +146,14 @@ void readNetworkList(std::string_view content, const std::string& fileName, Netw
             const std::size_t end = std::min(line.find_first_of(kBetween, at), line.size());
             const std::string_view text = line.substr(at, end - at);
             const std::optional<Network> network = parseNetwork(text, why);
-            if (!network)
+            if (!network) {
+                // A NUL would end the message where a terminal or a C caller reads it.
+                std::string shown;
+                for (const char c : text)
+                    shown += c == '\0' ? std::string("\\0") : std::string(1, c);
                 throw Error(ErrorKind::BadData, fileName + ":" + std::to_string(lineNumber) +
-                                                    ": '" + std::string(text) + "': " + why);
+                                                    ": '" + shown + "': " + why);
+            }
             set.add(*network);
             at = line.find_first_not_of(kBetween, end);
         }

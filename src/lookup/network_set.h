@@ -22,8 +22,9 @@ struct Network {
 
 // A network as grepcidr reads one: ADDRESS (a /32 or /128), ADDRESS/BITS, or
 // FIRST-LAST, of either family. Bits of ADDRESS past the prefix are ignored,
-// so 192.168.1.7/24 is 192.168.1.0/24, as a pasted host address means. Sets
-// `why` and gives nullopt for anything else.
+// so 192.168.1.7/24 is 192.168.1.0/24, as a pasted host address means. An
+// address is read as find reads it (010.0.0.1 is 10.0.0.1). Sets `why` and
+// gives nullopt for anything else.
 std::optional<Network> parseNetwork(std::string_view text, std::string& why);
 
 // Networks of both families as sorted, disjoint ranges: whether an address
@@ -31,6 +32,8 @@ std::optional<Network> parseNetwork(std::string_view text, std::string& why);
 // everything, then seal() once before asking.
 class NetworkSet {
 public:
+    // An IPv6 network's part in ::ffff:0:0/96 also holds the IPv4 addresses
+    // it maps, since the program reads ::ffff:a.b.c.d as a.b.c.d.
     void add(const Network& network);
     // Sorts the ranges and merges those that overlap or touch.
     void seal();

@@ -11,8 +11,6 @@
 namespace ipcountry::lookup {
 namespace {
 
-// A range file far beyond any real one is refused rather than read into memory.
-constexpr std::uint64_t kMaxRangeFileBytes = 512ull << 20;
 constexpr std::uint32_t kBuckets = 1u << 16;
 
 // The last two characters; a shorter line is its own code.

@@ -20,6 +20,11 @@ namespace ipcountry::lookup {
 inline constexpr std::string_view kRangeFileName = "IP_db.dbf";
 inline constexpr std::string_view kRange6FileName = "IP6_db.dbf";
 
+// The largest range file the program reads, far beyond any real one: a larger
+// one is refused rather than read into memory, and the converters refuse to
+// write one.
+inline constexpr std::uint64_t kMaxRangeFileBytes = 512ull << 20;
+
 // A two-letter country code as the range file gives it (the last two
 // characters of a line; a shorter line gives itself whole).
 using CountryCode = std::string;

@@ -36,9 +36,10 @@ OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept)
         throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name, m_file,
                     "the name holds a NUL character");
     }
-    // Opening a pipe that nobody writes to would otherwise wait for a writer.
-    const int nonBlocking = accept == Accept::AnyButFolder ? O_NONBLOCK : 0;
-    m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC | nonBlocking);
+    // Opening a FIFO that nobody writes to would otherwise wait for a writer,
+    // before fstat could tell that it is no regular file: a data file is
+    // refused at once, an input waits in read() for its writer.
+    m_fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0) throwOpenError(m_name, m_file, errno);
     describe(accept);
 }
@@ -58,6 +59,7 @@ void OpenedFile::describe(Accept accept) {
         throwOpenError(m_name, m_file, error);
     }
     m_regular = S_ISREG(st.st_mode);
+    m_fifo = S_ISFIFO(st.st_mode);
     if (!m_regular && (S_ISDIR(st.st_mode) || accept == Accept::RegularFile)) {
         ::close(m_fd);
         const bool folder = S_ISDIR(st.st_mode);
@@ -75,6 +77,13 @@ void OpenedFile::describe(Accept accept) {
 OpenedFile::~OpenedFile() { ::close(m_fd); }
 
 std::size_t OpenedFile::read(char* buffer, std::size_t capacity) {
+    if (m_fifo) {
+        // A FIFO opened without blocking reads as ended while no writer has
+        // come yet; poll waits for the first writer's data or its leaving.
+        pollfd ready{m_fd, POLLIN, 0};
+        while (::poll(&ready, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
     for (;;) {
         const ssize_t n = ::read(m_fd, buffer, capacity);
         if (n >= 0) return static_cast<std::size_t>(n);

@@ -66,6 +66,7 @@ private:
     std::string m_file;
     int m_fd = -1;
     bool m_regular = false;
+    bool m_fifo = false;
     std::uint64_t m_device = 0, m_inode = 0, m_size = 0;
     std::int64_t m_mtimeNs = 0;
 };

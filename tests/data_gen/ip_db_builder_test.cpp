@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@ using ipcountry::data::CsvRange;
 using ipcountry::data::flattenRanges;
 using ipcountry::data::makeIpDbLines;
 using ipcountry::data::parseRangeCsv;
+using ipcountry::data::SortedRangeFileWriter;
 using ipcountry::data::SourceError;
 using ipcountry::data::writeIpDb;
 
@@ -145,6 +147,36 @@ INSTANTIATE_TEST_SUITE_P(
             "FF000000000000000000000000000000US\r\nFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFZZ\r\n",
             kIpv6}),
     [](const testing::TestParamInfo<ConversionCase>& info) { return info.param.name; });
+
+// The same source through the converter that writes as it reads: where the
+// rows come sorted, the same file; where not, it says so and takes nothing.
+TEST_P(ConversionTest, writesTheSameFileWhenWrittenAsTheRowsCome) {
+    const auto& c = GetParam();
+    const auto stream = [&](auto family) {
+        using Address = decltype(family);
+        std::istringstream in(c.csv);
+        std::string text;
+        SortedRangeFileWriter<Address> writer(ConvertOptions{true}, text);
+        bool sorted = true;
+        std::size_t rows = 0;
+        ipcountry::data::forEachRangeCsvRow<Address>(
+            in, [&](ipcountry::data::BasicCsvRange<Address>& row) {
+                ++rows;
+                if (sorted) sorted = writer.add(std::move(row));
+            });
+        if (!sorted) return std::optional<std::string>();
+        if (rows == 0) {
+            EXPECT_THROW(writer.finish(), SourceError);
+            return std::optional<std::string>();
+        }
+        writer.finish();
+        return std::optional<std::string>(text);
+    };
+    const auto text = c.ipv6 ? stream(Address6{}) : stream(std::uint32_t{});
+    if (text) {
+        EXPECT_EQ(*text, c.expected);
+    }
+}
 
 TEST(ParseRangeCsv, rejectsMalformedRowsNamingTheLine) {
     const char* bad[] = {
@@ -287,6 +319,70 @@ TEST(BuildRangeFileLines, refusesASourceThatYieldsNoRange) {
                 << c.name << ": " << e.what();
         }
     }
+}
+
+// Random sorted sources over the whole address space, special blocks and
+// the last address included: written as they come, the same file as built
+// whole; and a limit below the file's size refused by both, nothing written.
+template <class Address>
+void streamAgreesWithBuildingWhole(std::mt19937_64& rng, Address (*at)(std::uint64_t)) {
+    const char* codes[] = {"AA", "BB", "CC"};
+    for (int round = 0; round < 300; ++round) {
+        std::vector<ipcountry::data::BasicCsvRange<Address>> rows;
+        std::uint64_t position = rng() % 4;
+        const std::size_t count = rng() % 3000;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t first = position + rng() % 3;  // adjacent or a gap
+            const std::uint64_t last = first + rng() % (1ull << (rng() % 40));
+            if (last >= (1ull << 32) - 1) {
+                rows.push_back({at(first), at((1ull << 32) - 1), codes[rng() % 3]});
+                break;
+            }
+            rows.push_back({at(first), at(last), codes[rng() % 3]});
+            position = last + 1;
+        }
+        for (const bool keep : {false, true}) {
+            std::string whole;
+            try {
+                std::ostringstream out;
+                writeIpDb(out, buildRangeFileLines(rows, ConvertOptions{keep}));
+                whole = out.str();
+            } catch (const SourceError&) {
+                whole = "refused";
+            }
+            std::string text;
+            SortedRangeFileWriter<Address> writer(ConvertOptions{keep}, text);
+            for (auto row : rows) ASSERT_TRUE(writer.add(std::move(row)));
+            try {
+                writer.finish();
+            } catch (const SourceError&) {
+                text = "refused";
+            }
+            ASSERT_EQ(text, whole) << "round " << round << (keep ? ", kept" : "");
+            if (whole == "refused") continue;
+            const std::uint64_t limit = whole.size() - 1;
+            EXPECT_THROW(buildRangeFileLines(rows, ConvertOptions{keep}, limit), SourceError);
+            std::string cut;
+            SortedRangeFileWriter<Address> small(ConvertOptions{keep}, cut, limit);
+            EXPECT_THROW(
+                {
+                    for (auto row : rows) small.add(std::move(row));
+                    small.finish();
+                },
+                SourceError);
+        }
+    }
+}
+
+TEST(SortedRangeFileWriter, agreesWithBuildingTheWholeSourceAtOnce) {
+    std::mt19937_64 rng(20261208);
+    streamAgreesWithBuildingWhole<std::uint32_t>(
+        rng, [](std::uint64_t a) { return static_cast<std::uint32_t>(a); });
+    // IPv6 in the space's first and last parts, where the special blocks lie.
+    streamAgreesWithBuildingWhole<Address6>(rng, [](std::uint64_t a) {
+        return a < (1ull << 31) ? Address6{0x2001000000000000ULL | a >> 8, a << 56}
+                                : Address6{~0ULL, a};
+    });
 }
 
 TEST(CountAddresses, countsEachLineUpToTheNextAndNothingForTheLast) {

@@ -127,6 +127,10 @@ INSTANTIATE_TEST_SUITE_P(
             "ipv6DataBesideTheTeredoAlias", "code", 6, true,
             "2001:1:: 2001:1::ffff NL\n2001:1:0:1:: 2001:1:0:1::ffff BE\n8.8.8.0 8.8.8.255 US\n",
             "8.8.8.0 8.8.8.255 US\n2001:1:: 2001:1::ffff NL\n2001:1:0:1:: 2001:1:0:1::ffff BE\n"},
+        // Codes in lower case, as some databases write them, read in upper case.
+        MmdbCase{"lowerCaseCodesReadInUpperCase", "iso", 4, false,
+                 "1.0.0.0 1.0.0.255 de\n2.0.0.0 2.0.0.255 fR\n",
+                 "1.0.0.0 1.0.0.255 DE\n2.0.0.0 2.0.0.255 FR\n"},
         MmdbCase{"recordWithoutACountryIsPassedOver", "iso", 6, true,
                  "1.0.0.0 1.0.0.255 AU\n1.0.1.0 1.0.1.255 -\n2001:200:: 2001:200::ff -\n",
                  "1.0.0.0 1.0.0.255 AU\n"}));

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "checksum.h"
+#include "ip_db_builder.h"
 #include "lookup/ipv6_text.h"
+#include "lookup/range_file.h"
 
 namespace {
 
@@ -140,7 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "line 3: unknown record type \"ipv5\""},
         BadFile{"badSummaryCount",
                 "2|apnic|1|0|19830613|20241203|+1000\napnic|*|ipv4|*|x|summary\n",
-                "line 2: the summary's count is not a number"}));
+                "line 2: the summary's count is not a number"},
+        BadFile{"twentyDigitRecordCount",
+                "2|apnic|1|12345678901234567890|19830613|20241203|+1000\n",
+                "line 1: the version line's count of records is not a number"}));
 
 TEST(RegistryFileTest, acceptsCrLfLineEndsAndAFormatVersionWithADot) {
     std::istringstream in(
@@ -149,6 +154,27 @@ TEST(RegistryFileTest, acceptsCrLfLineEndsAndAFormatVersionWithADot) {
     const RegistryFile file = parseRegistryFile(in);
     ASSERT_EQ(file.ipv4.size(), 1u);
     EXPECT_EQ(file.ipv4[0].last, 0x03FFFFFFu);
+}
+
+// The last block of the address space: the range file cannot start a line
+// past it, so the block stops one short and the file still reads as sorted.
+TEST(RegistryFileTest, aBlockEndingAtTheLastAddressBecomesAReadableRangeFile) {
+    std::istringstream in(
+        "2|apnic|1|2|19830613|20241203|+1000\n"
+        "apnic|JP|ipv4|1.0.16.0|4096|20110412|allocated\n"
+        "apnic|AU|ipv4|255.255.255.0|256|20110811|assigned\n");
+    const RegistryFile file = parseRegistryFile(in);
+    ASSERT_EQ(file.ipv4.size(), 2u);
+    EXPECT_EQ(file.ipv4[1].last, 0xFFFFFFFFu);
+    ipcountry::data::ConvertOptions keep;
+    keep.keepSpecial = true;
+    std::ostringstream out;
+    ipcountry::data::writeIpDb(out, ipcountry::data::buildRangeFileLines(file.ipv4, keep));
+    const auto index = ipcountry::lookup::RangeIndex::fromContent(out.str());
+    ASSERT_TRUE(index.usesIndex()) << out.str();
+    EXPECT_EQ(index.findCountryCode(0xFFFFFF00u), "AU");
+    EXPECT_EQ(index.findCountryCode(0xFFFFFFFEu), "AU");
+    EXPECT_EQ(index.findCountryCode(0x01001000u), "JP");
 }
 
 struct Md5Case {

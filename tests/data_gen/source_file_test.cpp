@@ -11,6 +11,7 @@
 
 #include "analysis/archives.h"
 #include "lookup/error.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -93,5 +94,45 @@ INSTANTIATE_TEST_SUITE_P(Packings, SourceFileTest,
                          testing::Values(Packing{"gzip", Format::Gzip},
                                          Packing{"bzip2", Format::Bzip2}, Packing{"xz", Format::Xz},
                                          Packing{"zstd", Format::Zstd}));
+
+// What a plain file is read as: the family of plain numbers is told by the
+// numbers (past 32 bits: IPv6), never both; a NUL makes no MaxMind DB of a
+// file without the MaxMind DB metadata marker.
+TEST(SourceFileKinds, readsEachFamilyOnceAndTellsKindsBySignature) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::size_t ipv4, ipv6;
+        const char* error;  // nullptr: read
+    } cases[] = {
+        {"ipv4Numbers", "16777216,16777471,AU\n16777472,16778239,CN\n", 2, 0, nullptr},
+        {"ipv6Numbers",
+         "0,255,AU\n"
+         "42540766411282592856903984951653826560,42540766490510755371168322545197776895,DE\n",
+         0, 2, nullptr},
+        {"bothFamiliesAsText", "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200::ffff,JP\n", 1, 1,
+         nullptr},
+        {"aNulInACsv", std::string("1.0.0.0,1.0.0.255,AU\n1.0.1.0,1.0.1.255,A\0\n", 42), 0, 0,
+         "line 2: "},
+        {"aNulThenTheMetadataMarker", std::string("\0\0\0\xAB\xCD\xEFMaxMind.com", 17), 0, 0,
+         "not a MaxMind DB file"},
+    };
+    const ipcountry::test::TempDir dir("ipcountry-source-kinds");
+    for (const auto& c : cases) {
+        const fs::path file = dir.path() / c.name;
+        std::ofstream(file, std::ios::binary) << c.text;
+        try {
+            const SourceRows rows = readSourceFile(file, dir.path(), 1 << 30);
+            EXPECT_EQ(c.error, nullptr) << c.name;
+            EXPECT_EQ(rows.kind, SourceRows::Kind::Csv) << c.name;
+            EXPECT_EQ(rows.ipv4.size(), c.ipv4) << c.name;
+            EXPECT_EQ(rows.ipv6.size(), c.ipv6) << c.name;
+        } catch (const std::exception& e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos)
+                << c.name << ": " << e.what();
+        }
+    }
+}
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "lookup/data_folder.h"
+#include "lookup/range_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -98,29 +99,35 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
     write(full / "Country.dbf", "DEGermany\r\n");
     fs::create_directories(full / "flags");
     const fs::path given = folder("given");  // empty: its errors will be the run's
+    // Larger than the program reads (sparse: it takes no room on disk).
+    const fs::path huge = wholeFolder("huge");
+    fs::resize_file(huge / "IP6_db.dbf", ipcountry::lookup::kMaxRangeFileBytes + 1);
 
     const struct {
         const char* name;
         DataFolderPlaces places;
         DataFolders chosen;
     } cases[] = {
-        {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged}},
+        {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged, {}}},
         {"systemWhenTheUsersIsHalfMade",
          {std::nullopt, broken, system, packaged},
-         {system, packaged, packaged}},
+         {system, packaged, packaged, {}}},
         {"systemWhenThereIsNoUserFolder",
          {std::nullopt, m_root / "none", system, packaged},
-         {system, packaged, packaged}},
-        {"noHomeAtAll", {std::nullopt, {}, system, packaged}, {system, packaged, packaged}},
+         {system, packaged, packaged, {}}},
+        {"noHomeAtAll", {std::nullopt, {}, system, packaged}, {system, packaged, packaged, {}}},
         {"packagedWhenNoneIsWhole",
          {std::nullopt, broken, m_root / "none", packaged},
-         {packaged, packaged, packaged}},
+         {packaged, packaged, packaged, {}}},
         {"aFolderWithItsOwnCountryListAndFlags",
          {std::nullopt, full, system, packaged},
-         {full, full, full}},
+         {full, full, full, {}}},
+        {"systemWhenTheUsersIsTooLargeToRead",
+         {std::nullopt, huge, system, packaged},
+         {system, packaged, packaged, {huge / "IP6_db.dbf"}}},
         {"aGivenFolderAsGivenEvenWhenEmpty",
          {given, user, system, packaged},
-         {given, given, given}},
+         {given, given, given, {}}},
     };
     for (const auto& c : cases) EXPECT_EQ(chooseDataFolders(c.places), c.chosen) << c.name;
 }

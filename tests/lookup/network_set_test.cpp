@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
+#include <chrono>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lookup/error.h"
 #include "lookup/network_set.h"
+#include "support/deadline.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -69,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"255.255.255.255/32", "255.255.255.255", "255.255.255.255"},
         NetworkCase{"1.2.3.4/31", "1.2.3.4", "1.2.3.5"},
         NetworkCase{"1.2.3.4-1.2.4.0", "1.2.3.4", "1.2.4.0"},
+        NetworkCase{"1.0.0.1-1.0.0.1", "1.0.0.1", "1.0.0.1"},  // a range of one address
         NetworkCase{"2001:db8::/32", "2001:db8::", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff"},
         NetworkCase{"2001:db8::1/64", "2001:db8::", "2001:db8::ffff:ffff:ffff:ffff"},
         NetworkCase{"2001:db8::1/65", "2001:db8::", "2001:db8::7fff:ffff:ffff:ffff"},
@@ -80,7 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"1.2.3.4/33", nullptr, nullptr}, NetworkCase{"1.2.3.4/", nullptr, nullptr},
         NetworkCase{"1.2.3.4/-1", nullptr, nullptr}, NetworkCase{"1.2.3.4/8x", nullptr, nullptr},
         NetworkCase{"2001:db8::/129", nullptr, nullptr}, NetworkCase{"1.2.3", nullptr, nullptr},
-        NetworkCase{"256.1.1.1", nullptr, nullptr}, NetworkCase{"01.2.3.4", nullptr, nullptr},
+        NetworkCase{"256.1.1.1", nullptr, nullptr},
+        // Leading zeros read as find reads them: decimal.
+        NetworkCase{"01.2.3.4", "1.2.3.4", "1.2.3.4"},
+        NetworkCase{"010.0.0.0/8", "10.0.0.0", "10.255.255.255"},
         NetworkCase{"1.2.3.9-1.2.3.4", nullptr, nullptr},  // the end before the start
         NetworkCase{"1.2.3.4-::1", nullptr, nullptr}, NetworkCase{"", nullptr, nullptr},
         NetworkCase{"[2001:db8::1]", nullptr, nullptr},
@@ -150,8 +160,40 @@ TEST(NetworkSet, emptyHoldsNothing) {
     EXPECT_FALSE(set.contains(Address6::max()));
 }
 
+// IPv4 addresses are read as IPv4 even when written ::ffff:a.b.c.d, so an
+// IPv6 network over ::ffff:0:0/96 holds them as well.
+TEST(NetworkSet, anIpv6NetworkOverMappedAddressesHoldsTheirIpv4Addresses) {
+    const struct {
+        const char* network;
+        const char* inside;   // an IPv4 address it holds, or null
+        const char* outside;  // an IPv4 address it does not hold, or null
+    } cases[] = {
+        {"::ffff:8.8.8.8", "8.8.8.8", "8.8.8.9"},
+        {"::ffff:8.8.8.0/120", "8.8.8.77", "8.8.9.1"},
+        {"::ffff:1.0.0.0-::ffff:1.0.0.9", "1.0.0.9", "1.0.0.10"},
+        {"::/0", "1.2.3.4", nullptr},
+        {"::ffff:0:0/95", "255.255.255.255", nullptr},
+        {"2001:db8::/32", nullptr, "32.1.13.184"},
+        {"::/96", nullptr, "0.0.0.1"},  // IPv4-compatible, not mapped
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        const auto network = parseNetwork(c.network, why);
+        ASSERT_TRUE(network) << c.network << ": " << why;
+        NetworkSet set;
+        set.add(*network);
+        set.seal();
+        if (c.inside != nullptr) {
+            EXPECT_TRUE(set.contains(v4(c.inside))) << c.network;
+        }
+        if (c.outside != nullptr) {
+            EXPECT_FALSE(set.contains(v4(c.outside))) << c.network;
+        }
+    }
+}
+
 struct ListCase {
-    const char* content;
+    std::string_view content;
     const char* error;  // null: read; else what the message holds
 };
 
@@ -175,7 +217,29 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"1.2.3.4, 5.6.7.8\t2001:db8::/32\n", nullptr}, ListCase{"", nullptr},
                       ListCase{"10.0.0.0/8\nnot-a-net\n", "nets.txt:2: "},
                       ListCase{"\n\n\n1.2.3.4/40", "nets.txt:4: '1.2.3.4/40'"},
-                      ListCase{"1.2.3.4\r\n\r\nx", "nets.txt:3: "}),
+                      ListCase{"1.2.3.4\r\n\r\nx", "nets.txt:3: "},
+                      ListCase{std::string_view("1.2.\0.4\n", 8), "nets.txt:1: '1.2.\\0.4': "},
+                      ListCase{"\xEF\xBB\xBF"
+                               "10.0.0.0/8\n",
+                               nullptr}),
     [](const auto& info) { return "list" + std::to_string(info.index); });
+
+// A list read from a FIFO whose writer opens it only later is read whole, as
+// `cat` reads it, not taken for an empty list.
+TEST(NetworkListFile, fromAFifoWhoseWriterComesLateIsReadWhole) {
+    const ipcountry::test::TempDir dir("ipcountry-nets");
+    const std::string fifo = (dir.path() / "nets").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const ipcountry::test_support::Deadline deadline("reading a list from a FIFO");
+    std::thread writer([&fifo] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::ofstream(fifo) << "10.0.0.0/8\n192.168.0.0/16\n";
+    });
+    NetworkSet set;
+    ipcountry::lookup::readNetworkFile(fifo, set);
+    writer.join();
+    EXPECT_TRUE(set.contains(0xC0A80001u));
+    EXPECT_TRUE(set.contains(0x0A000001u));
+}
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <random>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "lookup/address_key.h"
 #include "lookup/error.h"
+#include "support/deadline.h"
 
 namespace ipcountry::lookup {
 namespace {
@@ -279,16 +281,39 @@ TEST_F(RangeFileOnDisk, ipv6FileAnswersByTheSameRuleAndIsMissedOnItsOwn) {
     EXPECT_EQ(ranges.findCountryCode(Address6{0x20010DB800000001ULL, 0}), std::nullopt);
 }
 
-TEST_F(RangeFileOnDisk, folderInPlaceOfTheFileIsUnreadable) {
-    fs::create_directories(dir / "IP_db.dbf");
+// What may stand where the range file belongs besides a file: each is
+// refused at once as unreadable. A FIFO nobody writes to must not hold the
+// open (nor the read) forever.
+struct NotAFileCase {
+    const char* name;
+    void (*make)(const fs::path& at);
+};
+
+class RangeFileNotAFile : public RangeFileOnDisk,
+                          public ::testing::WithParamInterface<NotAFileCase> {};
+
+TEST_P(RangeFileNotAFile, isRefusedWithoutWaiting) {
+    GetParam().make(dir / "IP_db.dbf");
+    const test_support::Deadline deadline(std::string("opening a ") + GetParam().name,
+                                          std::chrono::seconds(20));
     RangeFile ranges(dir);
     try {
         ranges.open();
-        FAIL();
+        FAIL() << "accepted";
     } catch (const Error& e) {
-        EXPECT_EQ(e.kind(), ErrorKind::FileUnreadable);
+        EXPECT_EQ(e.kind(), ErrorKind::FileUnreadable) << e.what();
+        EXPECT_NE(std::string(e.what()).find("IP_db.dbf"), std::string::npos) << e.what();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RangeFileNotAFile,
+    ::testing::Values(
+        NotAFileCase{"folder", [](const fs::path& at) { fs::create_directories(at); }},
+        NotAFileCase{"fifo", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+        NotAFileCase{"endlessDevice",
+                     [](const fs::path& at) { fs::create_symlink("/dev/zero", at); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RangeLines, splitAtEveryKindOfLineEnd) {
     EXPECT_EQ(splitRangeLines("a\rb\nc\r\n\r\n\rd\r"),

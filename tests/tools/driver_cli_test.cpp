@@ -149,6 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"noThreads", "--threads 0 unformatted x", "",
                    "*--threads takes a number from 1 up (at most 6 work at once), not '0'\n", 2},
         DriverCase{"threadsNotANumber", "unformatted x --threads two", "", "*not 'two'\n", 2},
+        DriverCase{"noTopCountries", "--top 0 stats x", "",
+                   "*--top takes a number of countries from 1 to 999, not '0'\n", 2},
         DriverCase{"threadsOverflow", "unformatted x --threads 99999999999", "", "*not '99999999999'\n", 2},
         DriverCase{"optionOfAnotherCommand", "find 1.0.0.1 --stats", "",
                    "ipcountry-batch: --stats does not apply to find\n" + kFindUsage, 2},

@@ -82,6 +82,20 @@ const fs::path& scratch() {
             "1.0.0.1\t\tGermany\n2.0.0.7\t\tKorea, Republic of\n1.0.0.2\t\tGermany\n"
             "3.0.0.1\t\tC\xC3\xB4te d'Ivoire\n1.0.0.3\t\tGermany\n2.0.0.8\t\tKorea, Republic of\n");
         write("stats.tsv", kSecondStatsWithoutCodes);
+        write("sum-off.json",
+              "{\"elapsed_seconds\":0.1,\"total\":3,\"distinct\":2,\"countries\":["
+              "{\"country\":\"Germany\",\"code\":\"DE\",\"count\":1,\"share\":50.0},"
+              "{\"country\":\"Spain\",\"code\":\"ES\",\"count\":1,\"share\":50.0}]}\n");
+        write("reason-disagrees.tsv",
+              "1.0.0.9\t\tprivate\n\nAnalysis took 0:00:00\n"
+              "Total number of IPs is 1\nloopback\t1\t100.0%\n");
+        write("fourth-field.tsv", "1.0.0.9\t\tGermany\tx\n");
+        write("no-ip.csv", "IP,Port,Country,Code\r\n,,Germany,DE\r\n");
+        write("after-row.json",
+              "{\"ip\":\"1.0.0.9\",\"port\":null,\"country\":\"Germany\",\"code\":\"DE\"}\nx\n");
+        write("no-distinct.csv",
+              "\nElapsed seconds,Total\n0.5,2\n\nCountry,Code,Count,Share\nGermany,DE,1,50.0\n"
+              "\"Korea, Republic of\",KR,1,50.0\n");
         std::system(("gzip -c '" + (d / "second.log").string() + "' > '" +
                      (d / "second.log.gz").string() + "'")
                         .c_str());
@@ -168,6 +182,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n", "", 0},
         DriverCase{"statsRefusesAnEmptyJsonValue", kData + "stats " + at("empty-port.json"), "",
                    "*empty-port.json:1: not a JSON object\n", 1},
+        DriverCase{"statsRefusesCountsThatMissTheirTotal", kData + "--input-format json stats " + at("sum-off.json"), "",
+                   "*sum-off.json:1: the statistics' counts do not add up to their total\n", 1},
+        DriverCase{"statsRefusesABlockOfAnotherReason", kData + "stats " + at("reason-disagrees.tsv"), "",
+                   "*reason-disagrees.tsv:5: ", 1},
+        DriverCase{"statsRefusesAFourthField", kData + "stats " + at("fourth-field.tsv"), "",
+                   "*fourth-field.tsv:1: not a row (IP, Port and Country separated by TABs)\n", 1},
+        DriverCase{"statsRefusesACsvRowWithoutItsIp", kData + "--input-format csv stats " + at("no-ip.csv"), "",
+                   "*no-ip.csv:2: not a row (IP,Port,Country,Code)\n", 1},
+        DriverCase{"statsRefusesTextAfterAJsonRow", kData + "--input-format json stats " + at("after-row.json"), "",
+                   "*after-row.json:2: not a JSON object\n", 1},
+        DriverCase{"statsReadsAnOlderCsvBlockWithoutDistinct", kData + "--input-format csv stats " + at("no-distinct.csv"),
+                   "\nAnalysis took 0:00:00\nTotal number of IPs is 2\nGermany\tDE\t1\t50.0%\n"
+                   "Korea, Republic of\tKR\t1\t50.0%\n", "", 0},
         DriverCase{"statsTakesTheFirstSlotOfAName", "--data-dir " + at("uk") + " stats " + at("uk-row.tsv"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 1 (1 distinct)\nUnited Kingdom\tGB\t1\t100.0%\n",
                    "", 0},

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "lookup/range_file.h"
 #include "support/special_addresses.h"
 #include "tools/driver_support.h"
 
@@ -106,7 +107,15 @@ TEST_F(DriverSpecialTest, readsTheUsersFolderOnlyWhenItsRangeFilesAreWhole) {
     std::ofstream(user / "IP6_db.dbf", std::ios::binary) << std::string(32, '0') << "ZZ\r\n";
     const auto whole = runDriverSplit("find 192.168.1.1");
     const auto version = runDriverSplit("--version");
+    // Too large to read (sparse: no room taken): passed over, and named.
+    fs::resize_file(user / "IP_db.dbf", ipcountry::lookup::kMaxRangeFileBytes + 1);
+    const auto tooLarge = runDriverSplit("find 192.168.1.1");
     ::unsetenv("XDG_DATA_HOME");
+
+    EXPECT_EQ(tooLarge.out, "192.168.1.1\tZZ\tUnknown\n") << tooLarge.err;
+    EXPECT_NE(tooLarge.err.find((user / "IP_db.dbf").string() + " is larger than the 512 MB"),
+              std::string::npos)
+        << tooLarge.err;
 
     EXPECT_EQ(halfMade.out, "192.168.1.1\tZZ\tUnknown\n") << halfMade.err;
     EXPECT_EQ(whole.out, "192.168.1.1\tDE\tGermany\n") << whole.err;

@@ -99,6 +99,9 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
         {"1.0.0.0,1.0.0.255,DE\n", "--fast", "unknown option --fast", 2},
         {"1.0.0.0,1.0.0.255,DE\n\n1.0.1.0,1.0.1.255,de\n", "",
          "source.csv: line 3: the country code is not two upper-case letters", 1},
+        // Out of order, so read a second time, whole: the fault is still named.
+        {"1.0.1.0,1.0.1.255,DE\n1.0.0.0,1.0.0.255,DE\n1.0.2.0,1.0.2.255,de\n", "",
+         "source.csv: line 3: the country code is not two upper-case letters", 1},
         // Nothing left to write: a file of unknowns would look like a success.
         {"", "", "source.csv: the source yields no IPv4 range\n", 1},
         {"10.0.0.0,10.255.255.255,DE\n192.168.0.0,192.168.255.255,DE\n", "",

@@ -104,11 +104,11 @@ bool isCode(std::string_view code) {
 }  // namespace
 
 template <class Address>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary) {
+void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange<Address>&)>& take,
+                        ParseSummary* summary, PlainNumbers numbers) {
     using F = Family<Address>;
     constexpr bool kIpv6 = std::is_same_v<Address, Address6>;
     ParseSummary counted;
-    std::vector<BasicCsvRange<Address>> rows;
     lookup::CsvReader reader(in);
     lookup::CsvRecord record;
     while (reader.next(record)) {
@@ -137,6 +137,16 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
             ++counted.otherFamily;
             continue;
         }
+        if (allDigits(field[0]) && allDigits(field[1])) {
+            Wide value = 0;
+            if ((readDecimal(field[0], ~static_cast<Wide>(0), value) && value > 0xFFFFFFFFu) ||
+                (readDecimal(field[1], ~static_cast<Wide>(0), value) && value > 0xFFFFFFFFu))
+                counted.wideNumbers = true;
+            if (numbers == PlainNumbers::PassOver) {
+                ++counted.numbers;
+                continue;
+            }
+        }
         BasicCsvRange<Address> row;
         const auto first = readAddress(field[0], Address{});
         if (!first) {
@@ -159,11 +169,20 @@ std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary
         }
         row.code = field[2];
         if (!isCode(row.code)) fail(lineNo, "the country code is not two upper-case letters");
-        rows.push_back(std::move(row));
+        take(row);
     }
     if (summary != nullptr) {
         *summary = counted;
     }
+}
+
+template <class Address>
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary,
+                                                  PlainNumbers numbers) {
+    std::vector<BasicCsvRange<Address>> rows;
+    forEachRangeCsvRow<Address>(
+        in, [&rows](BasicCsvRange<Address>& row) { rows.push_back(std::move(row)); }, summary,
+        numbers);
     return rows;
 }
 
@@ -173,34 +192,63 @@ std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRang
     return lookup::paintRanges(rows);
 }
 
+namespace {
+
+// The one rule from disjoint sorted ranges to the lines of the range file,
+// range by range: `put(start, code)` is called for each line, a line of the
+// same code as the one before included (the caller merges it). `next` is the
+// first address no line covers yet; `reachedEnd` is set once a range held the
+// last address, after which nothing more can be written.
+template <class Address, class Put>
+void addRangeLines(const BasicCsvRange<Address>& range, Address& next, bool& reachedEnd, Put put) {
+    using F = Family<Address>;
+    if (reachedEnd) return;
+    if (range.first < next) {
+        throw SourceError("ranges overlap or are out of order at " + F::text(range.first));
+    }
+    Address last = range.last;
+    if (last == F::kLast) {
+        reachedEnd = true;
+        if (range.first == last) {
+            return;  // only the last address: nothing the file can hold
+        }
+        last = oneBefore(last);
+    }
+    if (range.first > next) {
+        put(next, std::string(kUnknownCode));
+    }
+    put(range.first, range.code);
+    next = oneAfter(last);
+}
+
+template <class Address>
+std::string tooLarge(std::uint64_t maxFileBytes) {
+    return std::string("the ") + Family<Address>::kName + " range file would be larger than the " +
+           std::to_string(maxFileBytes >> 20) + " MB the program reads";
+}
+
+template <class Address>
+std::string noRange(bool any) {
+    // A file of nothing but ZZ would answer "unknown" for every address and
+    // look like a success.
+    return std::string("the source yields no ") + Family<Address>::kName + " range" +
+           (any ? " outside the special-purpose address blocks (--keep-special keeps them)" : "");
+}
+
+}  // namespace
+
 template <class Address>
 std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat) {
-    using F = Family<Address>;
     std::vector<BasicIpDbLine<Address>> lines;
-    Address next{};  // first address not yet covered by a line
     auto add = [&lines](Address start, const std::string& code) {
         if (!lines.empty() && lines.back().code == code) {
             return;  // the previous line's range simply goes on
         }
         lines.push_back({start, code});
     };
-    for (const BasicCsvRange<Address>& range : flat) {
-        if (range.first < next) {
-            throw SourceError("ranges overlap or are out of order at " + F::text(range.first));
-        }
-        Address last = range.last;
-        if (last == F::kLast) {
-            if (range.first == last) {
-                break;  // only the last address: nothing the file can hold
-            }
-            last = oneBefore(last);
-        }
-        if (range.first > next) {
-            add(next, kUnknownCode);
-        }
-        add(range.first, range.code);
-        next = oneAfter(last);
-    }
+    Address next{};
+    bool reachedEnd = false;
+    for (const BasicCsvRange<Address>& range : flat) addRangeLines(range, next, reachedEnd, add);
     // The closing line (the only one when there are no ranges); clipping above
     // keeps it inside the address space.
     add(next, kUnknownCode);
@@ -209,19 +257,66 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
 
 template <class Address>
 std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
-    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options) {
+    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options,
+    std::uint64_t maxFileBytes) {
     std::vector<BasicCsvRange<Address>> flat = flattenRanges(rows);
     const bool any = !flat.empty();
     if (!options.keepSpecial) flat = lookup::cutSpecialRanges(flat);
-    if (flat.empty()) {
-        // A file of nothing but ZZ would answer "unknown" for every address
-        // and look like a success.
-        throw SourceError(std::string("the source yields no ") + Family<Address>::kName + " range" +
-                          (any ? " outside the special-purpose address blocks (--keep-special "
-                                 "keeps them)"
-                               : ""));
-    }
-    return makeIpDbLines(flat);
+    if (flat.empty()) throw SourceError(noRange<Address>(any));
+    auto lines = makeIpDbLines(flat);
+    if (lines.size() * kRangeFileLineBytes < Address >> maxFileBytes)
+        throw SourceError(tooLarge<Address>(maxFileBytes));
+    return lines;
+}
+
+template <class Address>
+SortedRangeFileWriter<Address>::SortedRangeFileWriter(const ConvertOptions& options,
+                                                      std::string& text, std::uint64_t maxFileBytes)
+    : m_options(options), m_text(text), m_maxFileBytes(maxFileBytes) {}
+
+template <class Address>
+bool SortedRangeFileWriter<Address>::add(BasicCsvRange<Address>&& row) {
+    if (m_anyRow && !(m_lastEnd < row.first)) return false;
+    m_anyRow = true;
+    m_lastEnd = row.last;
+    m_pending.push_back(std::move(row));
+    // Cut and written in batches, so that the special blocks are cut by the
+    // same code as for a whole source.
+    if (m_pending.size() == 4096) flush();
+    return true;
+}
+
+template <class Address>
+void SortedRangeFileWriter<Address>::put(Address start, const std::string& code) {
+    if (m_lines > 0 && m_lastCode == code) return;  // the previous line goes on
+    m_text += Family<Address>::key(start);
+    m_text += code;
+    m_text += "\r\n";
+    m_lastCode = code;
+    ++m_lines;
+    if (m_text.size() > m_maxFileBytes) throw SourceError(tooLarge<Address>(m_maxFileBytes));
+}
+
+template <class Address>
+void SortedRangeFileWriter<Address>::flush() {
+    const auto write = [this](const std::vector<BasicCsvRange<Address>>& ranges) {
+        m_ranges += ranges.size();
+        for (const auto& range : ranges)
+            addRangeLines(range, m_next, m_reachedEnd,
+                          [this](Address start, const std::string& code) { put(start, code); });
+    };
+    if (m_options.keepSpecial)
+        write(m_pending);
+    else
+        write(lookup::cutSpecialRanges(m_pending));
+    m_pending.clear();
+}
+
+template <class Address>
+void SortedRangeFileWriter<Address>::finish() {
+    flush();
+    if (m_ranges == 0) throw SourceError(noRange<Address>(m_anyRow));
+    put(m_next, kUnknownCode);
 }
 
 template <class Address>
@@ -239,16 +334,24 @@ std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>&
     return counts;
 }
 
-template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&, ParseSummary*);
-template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&, ParseSummary*);
+template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&, ParseSummary*,
+                                                            PlainNumbers);
+template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&, ParseSummary*, PlainNumbers);
+template void forEachRangeCsvRow<std::uint32_t>(std::istream&,
+                                                const std::function<void(CsvRange&)>&,
+                                                ParseSummary*, PlainNumbers);
+template void forEachRangeCsvRow<Address6>(std::istream&, const std::function<void(CsvRange6&)>&,
+                                           ParseSummary*, PlainNumbers);
+template class SortedRangeFileWriter<std::uint32_t>;
+template class SortedRangeFileWriter<Address6>;
 template std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>&);
 template std::vector<CsvRange6> flattenRanges(const std::vector<CsvRange6>&);
 template std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>&);
 template std::vector<IpDbLine6> makeIpDbLines(const std::vector<CsvRange6>&);
 template std::vector<IpDbLine> buildRangeFileLines(const std::vector<CsvRange>&,
-                                                   const ConvertOptions&);
+                                                   const ConvertOptions&, std::uint64_t);
 template std::vector<IpDbLine6> buildRangeFileLines(const std::vector<CsvRange6>&,
-                                                    const ConvertOptions&);
+                                                    const ConvertOptions&, std::uint64_t);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine>&);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine6>&);
 

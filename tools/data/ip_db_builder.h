@@ -5,13 +5,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "lookup/address6.h"
+#include "lookup/address_key.h"
+#include "lookup/range_file.h"
 
 namespace ipcountry::data {
 
@@ -53,7 +57,16 @@ public:
 struct ParseSummary {
     std::size_t otherFamily = 0;  // rows of the other address family
     std::size_t noCountry = 0;    // rows whose country is "-"
+    std::size_t numbers = 0;      // rows of plain numbers passed over (PlainNumbers::PassOver)
+    bool wideNumbers = false;     // a plain number above 32 bits was seen
     bool header = false;          // the first line named the columns
+};
+
+// A plain number (16777216) does not tell its family as text does: the
+// caller says whether the numbers of a source are this family's.
+enum class PlainNumbers {
+    Read,      // they are: read them as this family's addresses
+    PassOver,  // they are not, or not known yet: count them in ParseSummary
 };
 
 // Parses "start,end,CC" rows, the CSV forms of the free country databases:
@@ -66,8 +79,14 @@ struct ParseSummary {
 // "-" (no country) leaves the range unknown. Blank lines are skipped;
 // anything else malformed throws SourceError naming the line.
 template <class Address = std::uint32_t>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in,
-                                                  ParseSummary* summary = nullptr);
+std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary = nullptr,
+                                                  PlainNumbers numbers = PlainNumbers::Read);
+
+// The same, each row handed to `take` as it is read, so that a big source
+// need not be held whole.
+template <class Address>
+void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange<Address>&)>& take,
+                        ParseSummary* summary = nullptr, PlainNumbers numbers = PlainNumbers::Read);
 
 // Resolves overlapping rows into disjoint ones, sorted by address. A row
 // overrides whatever earlier rows said about its own addresses, and an earlier
@@ -100,14 +119,60 @@ struct ConvertOptions {
 // options.keepSpecial, then makeIpDbLines. Throws SourceError ("... yields no
 // IPv4 range") when no range is left, so that no file answering "unknown"
 // for every address is written.
+// Throws SourceError, before anything is written, when the file would be
+// larger than `maxFileBytes`, the readers' limit.
 template <class Address>
 std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
-    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options);
+    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options,
+    std::uint64_t maxFileBytes = lookup::kMaxRangeFileBytes);
 
 // Writes the lines as the upper-case hex start (8 digits for IPv4, 32 for
 // IPv6) followed by the code, with CRLF line ends.
 template <class Address>
 void writeIpDb(std::ostream& out, const std::vector<BasicIpDbLine<Address>>& lines);
+
+// The bytes of one line of the range file: the key, the code, CRLF.
+template <class Address>
+constexpr std::uint64_t kRangeFileLineBytes =
+    std::is_same_v<Address, Address6> ? lookup::kAddress6KeyLength + 4
+                                      : lookup::kAddressKeyLength + 4;
+
+// The text of the range file for rows that come sorted and disjoint (each
+// starts past the end of the one before), as buildRangeFileLines and
+// writeIpDb make it from all of them at once, holding only the text and a
+// few thousand rows: every known source is sorted, and converting a big one
+// takes memory about the size of its range file instead of many times its
+// number of rows. Both refuse a file larger than `maxFileBytes` (the
+// readers' limit) before anything is written.
+template <class Address>
+class SortedRangeFileWriter {
+public:
+    SortedRangeFileWriter(const ConvertOptions& options, std::string& text,
+                          std::uint64_t maxFileBytes = lookup::kMaxRangeFileBytes);
+    // False, taking nothing, when `row` does not start past every earlier
+    // row: such a source goes through buildRangeFileLines.
+    bool add(BasicCsvRange<Address>&& row);
+    // The closing line. Throws SourceError as buildRangeFileLines does when
+    // no range is left.
+    void finish();
+    std::size_t lines() const noexcept { return m_lines; }
+
+private:
+    void flush();
+    void put(Address start, const std::string& code);
+
+    ConvertOptions m_options;
+    std::string& m_text;
+    std::uint64_t m_maxFileBytes;
+    std::vector<BasicCsvRange<Address>> m_pending;  // read, not yet cut and written
+    bool m_anyRow = false;
+    Address m_lastEnd{};       // the end of the last row taken
+    std::size_t m_ranges = 0;  // ranges left after the special blocks are cut out
+    std::size_t m_lines = 0;
+    Address m_next{};           // the first address no line covers yet
+    std::string m_lastCode;     // the code of the last line written
+    bool m_reachedEnd = false;  // a range reached the last address
+};
 
 // IPv4 addresses per code as the range file assigns them; the last line holds none.
 std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>& lines);

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -107,23 +106,25 @@ int usageError(const std::string& problem) {
     return 2;
 }
 
-// Writes what `write` puts out to `target` as every output file of ours is
-// written: whole or not at all, into the file a link names, in place on a
-// device.
-bool writeBeside(const std::string& target, const std::function<void(std::ostream&)>& write) {
-    std::ostringstream out;
-    write(out);
-    if (const auto problem = ipcountry::output::writeOutputFile(target, out.str())) {
+// Writes `text` to `target` as every output file of ours is written: whole
+// or not at all, into the file a link names, in place on a device.
+bool writeBeside(const std::string& target, const std::string& text) {
+    if (const auto problem = ipcountry::output::writeOutputFile(target, text)) {
         std::cerr << target << ": cannot write: " << problem->reason << '\n';
         return false;
     }
     return true;
 }
 
-// Converts and writes; false after reporting a failure.
+// A source that turns out not to be sorted: read it again, whole.
+struct NotSorted {};
+
+// Converts and writes; false after reporting a failure. `lines` is filled
+// when `wantLines` (for COUNTS.tsv); otherwise a sorted regular file is
+// converted as it is read, in memory about the size of the range file.
 template <class Address>
 bool convert(const char* source, const char* output, const data::ConvertOptions& options,
-             std::vector<data::BasicIpDbLine<Address>>& lines) {
+             bool wantLines, std::vector<data::BasicIpDbLine<Address>>& lines) {
     constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
     std::ifstream in(source, std::ios::binary);
     if (!in) {
@@ -132,32 +133,75 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
     }
     data::ParseSummary summary;
     std::size_t rowCount = 0;
+    std::size_t lineCount = 0;
+    std::string text;
+    const auto noRowsOfThisFamily = [&] {
+        if (rowCount > 0 || summary.otherFamily == 0) return false;
+        // Almost surely the wrong family asked for: an empty file would lie.
+        std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
+                  << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
+                  << (kIpv6 ? "" : " (use --ipv6)") << '\n';
+        return true;
+    };
     try {
-        const auto rows = data::parseRangeCsv<Address>(in, &summary);
-        if (in.bad()) {
-            std::cerr << source << ": cannot read\n";
-            return false;
+        std::error_code ec;
+        bool streamed = false;
+        if (!wantLines && std::filesystem::is_regular_file(source, ec)) {
+            data::SortedRangeFileWriter<Address> writer(options, text);
+            try {
+                data::forEachRangeCsvRow<Address>(
+                    in,
+                    [&](data::BasicCsvRange<Address>& row) {
+                        if (!writer.add(std::move(row))) throw NotSorted{};
+                        ++rowCount;
+                    },
+                    &summary);
+                if (in.bad()) {
+                    std::cerr << source << ": cannot read\n";
+                    return false;
+                }
+                if (noRowsOfThisFamily()) return false;
+                writer.finish();
+                lineCount = writer.lines();
+                streamed = true;
+            } catch (const NotSorted&) {
+                text.clear();
+                text.shrink_to_fit();
+                rowCount = 0;
+                summary = {};
+                in.clear();
+                in.seekg(0);
+            }
         }
-        if (rows.empty() && summary.otherFamily > 0) {
-            // Almost surely the wrong family asked for: an empty file would lie.
-            std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
-                      << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
-                      << (kIpv6 ? "" : " (use --ipv6)") << '\n';
-            return false;
+        if (!streamed) {
+            {
+                const auto rows = data::parseRangeCsv<Address>(in, &summary);
+                if (in.bad()) {
+                    std::cerr << source << ": cannot read\n";
+                    return false;
+                }
+                rowCount = rows.size();
+                if (noRowsOfThisFamily()) return false;
+                lines = data::buildRangeFileLines(rows, options);
+            }
+            std::ostringstream out;
+            data::writeIpDb(out, lines);
+            text = std::move(out).str();
+            lineCount = lines.size();
         }
-        rowCount = rows.size();
-        lines = data::buildRangeFileLines(rows, options);
     } catch (const data::SourceError& e) {
         std::cerr << source << ": " << e.what() << '\n';
         return false;
-    }
-    if (!writeBeside(output, [&lines](std::ostream& out) { data::writeIpDb(out, lines); }))
+    } catch (const std::bad_alloc&) {
+        std::cerr << "out of memory while reading " << source << '\n';
         return false;
+    }
+    if (!writeBeside(output, text)) return false;
     // Its index beside it, so that the first reader maps instead of parsing;
     // a reader builds it too where this cannot.
     using Family = std::conditional_t<kIpv6, lookup::Ipv6Ranges, lookup::Ipv4Ranges>;
     lookup::saveRangeIndexOf<Family>(output);
-    std::cerr << rowCount << " rows, " << lines.size() << " lines";
+    std::cerr << rowCount << " rows, " << lineCount << " lines";
     if (options.keepSpecial) std::cerr << "; special-purpose blocks kept";
     if (summary.otherFamily > 0)
         std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
@@ -237,10 +281,10 @@ int main(int argc, char** argv) {
     const char* output = operands[1].data();
     if (ipv6) {
         std::vector<data::IpDbLine6> lines;
-        return convert(source, output, convertOptions, lines) ? 0 : 1;
+        return convert(source, output, convertOptions, false, lines) ? 0 : 1;
     }
     std::vector<data::IpDbLine> lines;
-    if (!convert(source, output, convertOptions, lines)) {
+    if (!convert(source, output, convertOptions, operands.size() == 3, lines)) {
         return 1;
     }
     if (operands.size() == 3) {
@@ -248,11 +292,11 @@ int main(int argc, char** argv) {
         std::vector<std::pair<std::string, std::uint64_t>> sorted(counts.begin(), counts.end());
         std::stable_sort(sorted.begin(), sorted.end(),
                          [](const auto& a, const auto& b) { return a.second > b.second; });
-        const bool written = writeBeside(operands[2].data(), [&sorted](std::ostream& tsv) {
-            for (const auto& [code, n] : sorted) {
-                tsv << code << '\t' << n << '\n';
-            }
-        });
+        std::ostringstream tsv;
+        for (const auto& [code, n] : sorted) {
+            tsv << code << '\t' << n << '\n';
+        }
+        const bool written = writeBeside(operands[2].data(), tsv.str());
         if (!written) return 1;
     }
     return 0;

@@ -79,7 +79,9 @@ RegistryFile parseRegistryFile(std::istream& in) {
             versionSeen = true;
             file.registry = std::string(f[1]);
             file.serial = std::string(f[2]);
-            announced = *number(f[3]);
+            const auto records = number(f[3]);
+            if (!records) fail(lineNo, "the version line's count of records is not a number");
+            announced = static_cast<std::size_t>(*records);
             if (f[5].size() == 8 && isDigits(f[5])) file.endDate = std::string(f[5]);
             continue;
         }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <istream>
 #include <memory>
+#include <new>
 #include <streambuf>
 #include <string_view>
 
@@ -75,7 +76,26 @@ std::string head(const std::filesystem::path& file, std::uint64_t limit) {
     return text;
 }
 
-bool looksBinary(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+// Text has no NUL: one in the first bytes makes a file worth looking at as a
+// MaxMind DB, which its metadata marker then decides.
+bool mayBeBinary(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+// A MaxMind DB ends with its metadata, which starts with this marker
+// somewhere in the last 128 KiB of the file.
+bool hasMmdbMetadataMarker(const std::filesystem::path& plain) {
+    constexpr std::string_view kMarker = "\xAB\xCD\xEFMaxMind.com";
+    constexpr std::uintmax_t kMetadataWithin = 128 * 1024;
+    std::ifstream in(plain, std::ios::binary);
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(plain, ec);
+    if (!in || ec) return false;
+    const std::uintmax_t from = size > kMetadataWithin ? size - kMetadataWithin : 0;
+    in.seekg(static_cast<std::streamoff>(from));
+    std::string tail(static_cast<std::size_t>(size - from), '\0');
+    in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+    tail.resize(static_cast<std::size_t>(in.gcount()));
+    return tail.find(kMarker) != std::string::npos;
+}
 
 std::string firstDataLine(std::string_view text) {
     std::size_t start = 0;
@@ -121,14 +141,23 @@ std::string isoDate(std::time_t seconds) {
     return text;
 }
 
-SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
-                          std::uint64_t maxBytes) {
+namespace {
+
+SourceRows readSource(const std::filesystem::path& file, const std::filesystem::path& scratch,
+                      std::uint64_t maxBytes) {
     SourceRows rows;
     const std::string start = head(file, maxBytes);
     if (start.empty()) throw SourceError("the file is empty");
-    if (looksBinary(start)) {
+    std::filesystem::path plain;
+    if (mayBeBinary(start)) {
+        plain = unpacked(file, scratch, maxBytes);
+        if (!hasMmdbMetadataMarker(plain)) {
+            std::filesystem::remove(plain);
+            plain.clear();
+        }
+    }
+    if (!plain.empty()) {
         rows.kind = SourceRows::Kind::Mmdb;
-        const std::filesystem::path plain = unpacked(file, scratch, maxBytes);
         MmdbCountries db = readMmdbCountries(plain.string());
         std::filesystem::remove(plain);
         rows.ipv4 = std::move(db.ipv4);
@@ -147,14 +176,36 @@ SourceRows readSourceFile(const std::filesystem::path& file, const std::filesyst
         rows.description = registry.registry;
     } else {
         rows.kind = SourceRows::Kind::Csv;
-        // A CSV may hold both families: it is read once for each.
-        rows.ipv4 = readText(file, maxBytes,
-                             [](std::istream& in) { return parseRangeCsv<std::uint32_t>(in); });
-        rows.ipv6 =
-            readText(file, maxBytes, [](std::istream& in) { return parseRangeCsv<Address6>(in); });
+        // A CSV may hold both families: it is read once for each. Plain
+        // numbers say nothing of their family: a file whose numbers go past
+        // 32 bits holds IPv6 addresses, any other IPv4 ones, never both.
+        const auto csv = [&](auto family, PlainNumbers numbers, ParseSummary* summary) {
+            return readText(file, maxBytes, [&](std::istream& in) {
+                return parseRangeCsv<decltype(family)>(in, summary, numbers);
+            });
+        };
+        ParseSummary seen;
+        rows.ipv6 = csv(Address6{}, PlainNumbers::PassOver, &seen);
+        if (seen.numbers > 0 && seen.wideNumbers) {
+            rows.ipv6 = csv(Address6{}, PlainNumbers::Read, nullptr);
+            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::PassOver, nullptr);
+        } else {
+            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::Read, nullptr);
+        }
     }
     if (rows.ipv4.empty() && rows.ipv6.empty()) throw SourceError("holds no country ranges");
     return rows;
+}
+
+}  // namespace
+
+SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
+                          std::uint64_t maxBytes) {
+    try {
+        return readSource(file, scratch, maxBytes);
+    } catch (const std::bad_alloc&) {
+        throw SourceError("out of memory while reading " + file.string());
+    }
 }
 
 }  // namespace ipcountry::data

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -592,6 +593,10 @@ int main(int argc, char** argv) {
                            : "")
                   << '\n';
         return options.mmdb ? writeMmdb(*options.mmdb, target) : 0;
+    } catch (const std::bad_alloc&) {
+        std::cerr << kProgram << ": out of memory while converting the ranges\n"
+                  << kProgram << ": " << target.string() << ": left as it was\n";
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << kProgram << ": " << e.what() << '\n'
                   << kProgram << ": " << target.string() << ": left as it was\n";
