@@ -24,19 +24,15 @@ enum class Format { Tsv, Csv, Json };
 // "tsv", "csv" or "json"; nullopt for anything else.
 std::optional<Format> parseFormat(std::string_view name);
 
-// The words of the driver's formats, written by RowWriter and read back by
-// `stats`: csv headers, json keys and the statistics' own lines.
+// The words of the driver's statistics, written by RowWriter and read back by
+// `stats`: csv headers, json keys and the statistics' own lines. The rows'
+// columns are declared in columns.h.
 namespace words {
-inline constexpr std::array<std::string_view, 4> kRowHeader = {"IP", "Port", "Country", "Code"};
-inline constexpr std::string_view kReasonColumn = "Reason";  // --all's fifth csv column
-inline constexpr std::array<std::string_view, 3> kFindHeader = {"IP", "Code", "Country"};
 inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds", "Total",
                                                                "Distinct"};
 inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
                                                                    "Share"};
 inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
-inline constexpr std::string_view kIp = "ip";
-inline constexpr std::string_view kPort = "port";
 inline constexpr std::string_view kCountry = "country";
 inline constexpr std::string_view kCode = "code";
 inline constexpr std::string_view kReason = "reason";
@@ -48,13 +44,6 @@ inline constexpr std::string_view kCount = "count";
 inline constexpr std::string_view kShare = "share";
 inline constexpr std::string_view kReasons = "reasons";
 inline constexpr std::string_view kOtherCountries = "other_countries";
-// What stands before each field of a json row, in the order rows write them
-// (find's rows: ip, code, country).
-inline constexpr std::string_view kJsonIp = "{\"ip\":";
-inline constexpr std::string_view kJsonPort = ",\"port\":";
-inline constexpr std::string_view kJsonCountry = ",\"country\":";
-inline constexpr std::string_view kJsonCode = ",\"code\":";
-inline constexpr std::string_view kJsonReason = ",\"reason\":";
 // tsv and csv: the line that stands for the countries --top left out.
 inline constexpr std::string_view kOtherCountriesName = "(other countries)";
 // tsv: the distinct addresses, after the total on its line.

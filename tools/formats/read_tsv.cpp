@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "analysis/row_rules.h"
+#include "formats/columns.h"
 #include "formats/stats_lines.h"
 #include "formats/stats_merger.h"
 
@@ -56,12 +57,16 @@ void StatsMerger::tsvLine(std::string_view text) {
                 m_expect = Expect::TsvTotal;
                 return;
             }
-            if (splitTabs(text, fields) != 3 || fields[0].empty())
+            static const Layout layout = analysisLayout(Format::Tsv, true);
+            static const std::size_t ip = *layout.indexOf(Column::Ip);
+            static const std::size_t country = *layout.indexOf(Column::Country);
+            if (splitTabs(text, fields) != layout.size() || fields[ip].empty())
                 throw Malformed("not a row (IP, Port and Country separated by TABs)");
-            if (analysis::noCountryReasonIndex(fields[2]))
-                countReasonRow(fields[0], fields[2]);
+            // The reason of a row without a country stands in the country's place.
+            if (analysis::noCountryReasonIndex(fields[country]))
+                countReasonRow(fields[ip], fields[country]);
             else
-                countRow(fields[0], m_slots.byCountry(fields[2]), fields[2], {});
+                countRow(fields[ip], m_slots.byCountry(fields[country]), fields[country], {});
             return;
         }
         case Expect::TsvTotal: {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,9 @@
 
 #include "analysis/country_resolver.h"
 #include "analysis/flag_code.h"
+#include "formats/columns.h"
 #include "formats/formats.h"
+#include "formats/printers.h"
 
 namespace ipcountry::batch {
 
@@ -81,7 +84,8 @@ private:
     bool m_kept = false;
 };
 
-// Writes the rows of one command in one format. tsv is the program's original
+// Writes the rows of one command in one format: a value per column of the
+// row's Layout, printed by the format's Printer. tsv is the program's original
 // output: no header, `Unknown` for a country it cannot name. csv puts a header
 // first and quotes fields that need it; json writes one object per line and
 // null where tsv shows an empty code or `Unknown`. tsv shows a port as the
@@ -91,9 +95,8 @@ private:
 class RowWriter {
 public:
     // `reasons`: rows may have no country and a reason instead (--all),
-    // which csv gives a column of its own.
-    RowWriter(Output& out, Format format, bool reasons = false)
-        : m_out(out), m_format(format), m_reasons(reasons) {}
+    // which csv and json give a column of their own.
+    RowWriter(Output& out, Format format, bool reasons = false);
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
@@ -114,20 +117,19 @@ public:
     void findWrongRow(std::string_view line);
 
 private:
-    // Fields already UTF-8, separated and quoted as the format says, then the line end.
-    void row(std::initializer_list<std::string_view> utf8Fields);
-    // A Windows-1252 text from a file, as a csv field or a JSON string in UTF-8.
-    void field1252(std::string& out, std::string_view bytes);
-    // An analysis row up to its port; what follows it, with a country.
-    void analysisLead(std::string& out, std::string_view ip, std::string_view port);
-    void analysisTail(std::string& out, std::string_view country, std::string_view code);
-    // A find row's address; what follows it (`country` null: none).
-    void findLead(std::string& out, std::string_view address);
-    void findTail(std::string& out, std::string_view code, const std::string_view* country);
+    // The fields `from` up to `to` of a row of `layout`, `valueOf` giving each.
+    template <class ValueOf>
+    void fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
+                const ValueOf& valueOf);
+    // An analysis row's fields from its country on.
+    void analysisTail(std::string& out, Value country, Value code, Value reason);
+    // A find row's fields from its code on.
+    void findTail(std::string& out, Value code, Value country);
 
-    // The end of a row with a country, made once per country a run meets:
-    // converting and quoting a name per row cost as much as the rest of
-    // the row. By slot, twice: once as itself, once shown as USA.
+    // The fields of a row with a country that follow its address, made once
+    // per country a run meets: converting and quoting a name per row cost as
+    // much as the rest of the row. By slot, twice: once as itself, once
+    // shown as USA.
     struct Tail {
         std::string text;  // empty: to be made
         std::string code;  // what it was made from (Windows-1252)
@@ -138,9 +140,12 @@ private:
                         std::string_view code, std::string_view name);
 
     Output& m_out;
-    Format m_format;
-    bool m_reasons;
-    std::string m_scratch;
+    std::unique_ptr<Printer> m_printer;
+    Layout m_analysis;
+    Layout m_find;
+    // Where the cached tails start: the analysis row's country, the find row's code.
+    std::size_t m_analysisTailFrom;
+    std::size_t m_findTailFrom;
     std::vector<Tail> m_analysisTails;
     std::vector<Tail> m_findTails;
 };

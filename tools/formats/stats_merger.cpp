@@ -71,6 +71,7 @@ void StatsMerger::begin(const std::string& name) {
     m_reasonsSinceBlock = {};
     m_rowsSinceBlock = 0;
     m_reports = 0;
+    m_csvRows.reset();
 }
 
 bool StatsMerger::wholeLine(std::string_view text) {

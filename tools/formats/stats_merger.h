@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "formats/columns.h"
 #include "formats/formats.h"
 #include "lookup/country_table.h"
 #include "report/address_tally.h"
@@ -148,6 +149,7 @@ private:
     std::int64_t m_rowsSinceBlock = 0;
     int m_reports = 0;
     std::vector<std::string> m_fields;
+    std::optional<Layout> m_csvRows;  // the columns the file's csv header named
 };
 
 }  // namespace ipcountry::batch
