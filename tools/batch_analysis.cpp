@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,7 @@
 #include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/statistics.h"
+#include "lookup/as_file.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/network_set.h"
@@ -83,8 +85,11 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
+    // Read only when asked for: a run without networks costs what it did.
+    std::optional<lookup::AsFile> networks;
+    if (options.networks) networks.emplace(options.networksFile());
     Output out;
-    RowWriter writer(out, options.format, options.withoutCountry);
+    RowWriter writer(out, options.format, options.withoutCountry, networks ? &*networks : nullptr);
     PrintingGrid grid(writer, table, options.stats);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;

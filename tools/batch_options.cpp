@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "analysis/ordered_pipeline.h"
+#include "lookup/as_file.h"
 
 namespace ipcountry::batch {
 
@@ -201,6 +202,15 @@ const OptionRow kOptions[] = {
          o.withoutCountry = true;
          return true;
      }},
+    {"--asn", "", "", kFindBit | kAnalysesBits,
+     "also name the network that holds each address: its AS number and the name of "
+     "its operator, from asn.bin beside the range files; tsv adds two columns "
+     "(AS13335, then the operator), csv AS and Operator columns, json asn (a number) "
+     "and as_name; empty, or null in json, where no network holds the address",
+     [](Options& o, const std::string&, std::string&) {
+         o.networks = true;
+         return true;
+     }},
     {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
      "list the countries of the statistics by count (most first), name, or list (the "
      "country list's order, the default)",
@@ -338,6 +348,10 @@ const OptionRow* findShort(std::string_view name) {
 }
 
 }  // namespace
+
+std::string Options::networksFile() const {
+    return (rangesFolder() / std::string(lookup::kAsFileName)).string();
+}
 
 std::span<const OptionRow> optionTable() { return kOptions; }
 

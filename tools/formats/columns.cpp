@@ -1,6 +1,7 @@
 #include "formats/columns.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace ipcountry::batch {
 
@@ -10,14 +11,30 @@ std::optional<std::size_t> Layout::indexOf(Column column) const {
     return static_cast<std::size_t>(found - columns.begin());
 }
 
-Layout analysisLayout(Format format, bool reasons) {
-    if (format == Format::Tsv) return Layout{{Column::Ip, Column::Port, Column::Country}, true};
-    Layout layout{{Column::Ip, Column::Port, Column::Country, Column::Code}};
-    if (reasons) layout.columns.push_back(Column::Reason);
+Layout analysisLayout(Format format, bool reasons, bool networks) {
+    Layout layout{{Column::Ip, Column::Port, Column::Country}, format == Format::Tsv};
+    if (format != Format::Tsv) {
+        layout.columns.push_back(Column::Code);
+        if (reasons) layout.columns.push_back(Column::Reason);
+    }
+    if (networks) layout.columns.insert(layout.columns.end(), {Column::Asn, Column::AsName});
     return layout;
 }
 
-Layout findLayout(Format /*format*/) { return Layout{{Column::Ip, Column::Code, Column::Country}}; }
+Layout findLayout(Format /*format*/, bool networks) {
+    Layout layout{{Column::Ip, Column::Code, Column::Country}};
+    if (networks) layout.columns.insert(layout.columns.end(), {Column::Asn, Column::AsName});
+    return layout;
+}
+
+std::optional<std::uint32_t> parseAsNumber(std::string_view text) {
+    if (!text.starts_with("AS") && !text.starts_with("as")) return std::nullopt;
+    text.remove_prefix(2);
+    std::uint32_t number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
+}
 
 std::optional<Layout> analysisLayoutOfCsvHeader(const std::vector<std::string>& fields) {
     Layout layout;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ enum class Column {
     Country,
     Code,
     Reason,
+    Asn,     // the AS number of the network that holds the address
+    AsName,  // the name of its operator
 };
 
 struct ColumnSpec {
@@ -39,6 +42,8 @@ inline constexpr std::array kColumns{
     ColumnSpec{Column::Country, "Country", "country"},
     ColumnSpec{Column::Code, "Code", "code"},
     ColumnSpec{Column::Reason, "Reason", "reason", true},
+    ColumnSpec{Column::Asn, "AS", "asn"},
+    ColumnSpec{Column::AsName, "Operator", "as_name"},
 };
 
 constexpr const ColumnSpec& columnSpec(Column column) {
@@ -58,10 +63,15 @@ struct Layout {
 };
 
 // The rows of an analysis: IP, port, country and (but in tsv) code; with
-// `reasons` (--all) a reason too, a column of its own in csv and json.
-Layout analysisLayout(Format format, bool reasons);
-// The rows of find: the address as typed, the code and the country.
-Layout findLayout(Format format);
+// `reasons` (--all) a reason too, a column of its own in csv and json; with
+// `networks` (--asn) the AS number and operator last.
+Layout analysisLayout(Format format, bool reasons, bool networks = false);
+// The rows of find: the address as typed, the code and the country, and
+// with `networks` the AS number and operator.
+Layout findLayout(Format format, bool networks = false);
+
+// "AS13335" as the rows write it: the number; nullopt for anything else.
+std::optional<std::uint32_t> parseAsNumber(std::string_view text);
 
 // The analysis columns a csv header line names, in its order: nullopt unless
 // every field names a column once and IP, Country and Code are among them.

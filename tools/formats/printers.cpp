@@ -78,6 +78,12 @@ std::string_view portDigits(std::string_view port) {
     return port.starts_with(':') ? port.substr(1) : port;
 }
 
+// "AS13335", as operators write AS numbers.
+void appendAsNumber(std::string& out, std::uint32_t number) {
+    out += "AS";
+    out += std::to_string(number);
+}
+
 // tsv: the program's original output. No header, fields as the grid shows
 // them, `Unknown` for a country it cannot name.
 class TsvPrinter final : public Printer {
@@ -95,6 +101,19 @@ public:
             case Kind::Typed:
                 out += value.text;
                 return;
+            case Kind::AsNumber:
+                appendAsNumber(out, value.number);
+                return;
+            case Kind::Utf8: {
+                const std::size_t start = out.size();
+                out += value.text;
+                // A TAB or line break in a name would make a column or a row of its own.
+                if (value.text.find_first_of("\t\r\n") != std::string_view::npos)
+                    std::replace_if(
+                        out.begin() + static_cast<std::ptrdiff_t>(start), out.end(),
+                        [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
+                return;
+            }
             case Kind::Text:
             case Kind::TextOrNull:
             case Kind::Port: {
@@ -156,7 +175,11 @@ public:
             case Kind::Unknown:
                 return;
             case Kind::Typed:
+            case Kind::Utf8:
                 appendCsvField(out, value.text);
+                return;
+            case Kind::AsNumber:
+                appendAsNumber(out, value.number);
                 return;
             case Kind::Port:
                 text1252(out, portDigits(value.text));
@@ -237,7 +260,11 @@ public:
                 out += "null";
                 return;
             case Kind::Typed:
+            case Kind::Utf8:
                 appendJsonString(out, value.text);
+                return;
+            case Kind::AsNumber:
+                out += std::to_string(value.number);
                 return;
             case Kind::Port: {
                 // A number where it is one.

@@ -26,9 +26,12 @@ struct Value {
         Typed,       // bytes as typed (find's address)
         Port,        // the grid's port text, ":8080"
         TextOrNull,  // Windows-1252 text in tsv and csv, null in json
+        Utf8,        // UTF-8 text (an operator's name)
+        AsNumber,    // "AS13335" in tsv and csv, 13335 in json
     };
     Kind kind = Kind::None;
     std::string_view text;
+    std::uint32_t number = 0;
 
     static Value none() { return {}; }
     static Value unknown() { return {Kind::Unknown, {}}; }
@@ -36,6 +39,8 @@ struct Value {
     static Value typed(std::string_view text) { return {Kind::Typed, text}; }
     static Value port(std::string_view text) { return {Kind::Port, text}; }
     static Value textOrNull(std::string_view text) { return {Kind::TextOrNull, text}; }
+    static Value utf8(std::string_view text) { return {Kind::Utf8, text}; }
+    static Value asNumber(std::uint32_t number) { return {Kind::AsNumber, {}, number}; }
 };
 
 // The statistics of a run as every format lists them, texts in UTF-8.

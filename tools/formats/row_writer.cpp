@@ -117,13 +117,29 @@ void Output::sayNow(std::string_view lines) {
 
 int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
 
-RowWriter::RowWriter(Output& out, Format format, bool reasons)
+namespace {
+
+// The end of the run of country and code columns that starts at `from`.
+std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
+    std::size_t to = from;
+    while (to < layout.size() &&
+           (layout.columns[to] == Column::Country || layout.columns[to] == Column::Code))
+        ++to;
+    return to;
+}
+
+}  // namespace
+
+RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks)
     : m_out(out),
       m_printer(makePrinter(format)),
-      m_analysis(analysisLayout(format, reasons)),
-      m_find(findLayout(format)),
+      m_analysis(analysisLayout(format, reasons, networks != nullptr)),
+      m_find(findLayout(format, networks != nullptr)),
+      m_networks(networks),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
-      m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)) {}
+      m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
+      m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
+      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)) {}
 
 template <class ValueOf>
 void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
@@ -134,21 +150,66 @@ void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from,
     }
 }
 
+std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) const {
+    if (m_networks == nullptr) return std::nullopt;
+    if (ip.find(':') == std::string_view::npos) {
+        // The rows' IPv4 text is four decimal numbers, as the scan found them.
+        std::uint32_t address = 0;
+        int parts = 0;
+        const char* p = ip.data();
+        const char* const end = p + ip.size();
+        while (p < end && parts < 4) {
+            unsigned part = 0;
+            const auto [next, ec] = std::from_chars(p, end, part);
+            if (ec != std::errc() || part > 255) return std::nullopt;
+            address = address << 8 | part;
+            ++parts;
+            p = next;
+            if (p < end && *p == '.' && parts < 4) ++p;
+        }
+        if (parts != 4 || p != end) return std::nullopt;
+        return m_networks->find(address);
+    }
+    const lookup::AddressReading reading = lookup::readAddressText(ip);
+    return reading.reason.empty() ? networkOf(&reading.typed) : std::nullopt;
+}
+
+std::optional<lookup::AsNetwork> RowWriter::networkOf(const lookup::TypedAddress* typed) const {
+    if (m_networks == nullptr || typed == nullptr) return std::nullopt;
+    switch (typed->kind) {
+        case lookup::TypedAddress::Kind::Ipv4:
+            return m_networks->find(typed->ipv4);
+        case lookup::TypedAddress::Kind::Ipv6:
+            return m_networks->find(typed->ipv6);
+        case lookup::TypedAddress::Kind::LinkLocal:
+            break;
+    }
+    return std::nullopt;
+}
+
+Value RowWriter::networkField(Column column,
+                              const std::optional<lookup::AsNetwork>& network) const {
+    if (!network) return Value::none();
+    if (column == Column::Asn) return Value::asNumber(network->number);
+    // An operator the file does not name: json's null rather than an empty name.
+    return network->name.empty() ? Value::none() : Value::utf8(network->name);
+}
+
 void RowWriter::analysisHeader() { m_printer->header(m_out.buffer(), m_analysis); }
 
-void RowWriter::analysisTail(std::string& out, Value country, Value code, Value reason) {
-    fields(out, m_analysis, m_analysisTailFrom, m_analysis.size(), [&](Column column) {
-        switch (column) {
-            case Column::Country:
-                return country;
-            case Column::Code:
-                return code;
-            case Column::Reason:
-                return reason;
-            default:
-                return Value::none();
-        }
-    });
+void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
+    fields(out, m_analysis, m_analysisTailFrom, m_analysisTailTo,
+           [&](Column column) { return column == Column::Country ? country : code; });
+}
+
+void RowWriter::analysisEnd(std::string& out, std::string_view ip, Value reason) {
+    if (m_analysisTailTo < m_analysis.size()) {
+        const std::optional<lookup::AsNetwork> network =
+            m_analysis.has(Column::Asn) ? networkOf(ip) : std::nullopt;
+        fields(out, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
+            return column == Column::Reason ? reason : networkField(column, network);
+        });
+    }
     m_printer->endRow(out);
 }
 
@@ -161,15 +222,14 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
     fields(out, m_analysis, 0, m_analysisTailFrom, lead);
     const std::string_view name = analysis::countryName(table, country);
     const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
-    const auto tail = [this, name, code](std::string& text) {
-        analysisTail(text, Value::text1252(name), Value::text1252(code), Value::none());
-    };
     if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
-        if (cached->text.empty()) tail(cached->text);
+        if (cached->text.empty())
+            analysisCountry(cached->text, Value::text1252(name), Value::text1252(code));
         out += cached->text;
     } else {
-        tail(out);
+        analysisCountry(out, Value::text1252(name), Value::text1252(code));
     }
+    analysisEnd(out, ip, Value::none());
     m_out.rowDone();
 }
 
@@ -180,12 +240,16 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
     };
     fields(out, m_analysis, 0, m_analysisTailFrom, lead);
-    if (reason.empty())
-        analysisTail(out, Value::text1252(country), Value::text1252(code), Value::none());
-    else if (m_analysis.reasonInCountry)
-        analysisTail(out, Value::text1252(reason), Value::none(), Value::none());
-    else
-        analysisTail(out, Value::none(), Value::none(), Value::text1252(reason));
+    if (reason.empty()) {
+        analysisCountry(out, Value::text1252(country), Value::text1252(code));
+        analysisEnd(out, ip, Value::none());
+    } else if (m_analysis.reasonInCountry) {
+        analysisCountry(out, Value::text1252(reason), Value::none());
+        analysisEnd(out, ip, Value::none());
+    } else {
+        analysisCountry(out, Value::none(), Value::none());
+        analysisEnd(out, ip, Value::text1252(reason));
+    }
     m_out.rowDone();
 }
 
@@ -213,9 +277,17 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
 
 void RowWriter::findHeader() { m_printer->header(m_out.buffer(), m_find); }
 
-void RowWriter::findTail(std::string& out, Value code, Value country) {
-    fields(out, m_find, m_findTailFrom, m_find.size(),
+void RowWriter::findCountry(std::string& out, Value code, Value country) {
+    fields(out, m_find, m_findTailFrom, m_findTailTo,
            [&](Column column) { return column == Column::Code ? code : country; });
+}
+
+void RowWriter::findEnd(std::string& out, const lookup::TypedAddress* typed) {
+    if (m_findTailTo < m_find.size()) {
+        const std::optional<lookup::AsNetwork> network = networkOf(typed);
+        fields(out, m_find, m_findTailTo, m_find.size(),
+               [&](Column column) { return networkField(column, network); });
+    }
     m_printer->endRow(out);
 }
 
@@ -234,7 +306,8 @@ RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolutio
     return &tail;
 }
 
-void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
+void RowWriter::findRow(std::string_view address, const analysis::Answer& answer,
+                        const lookup::TypedAddress* typed) {
     std::string& out = m_out.buffer();
     // The address exactly as typed, as the program always printed it.
     fields(out, m_find, 0, m_findTailFrom, [address](Column) { return Value::typed(address); });
@@ -243,25 +316,26 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     if (!answer.country) {
         // No country: the code (if any) in tsv and csv, null in json; the
         // country `Unknown` in tsv, as it always was.
-        findTail(out, Value::textOrNull(code), Value::unknown());
-        m_out.rowDone();
-        return;
-    }
-    // One form for "no country" in json: a code no country of the list holds names none.
-    const Value codeValue = code.empty() ? Value::none() : Value::text1252(code);
-    if (Tail* cached = tailOf(m_findTails, *answer.country, code, name)) {
-        if (cached->text.empty()) findTail(cached->text, codeValue, Value::text1252(name));
-        out += cached->text;
+        findCountry(out, Value::textOrNull(code), Value::unknown());
     } else {
-        findTail(out, codeValue, Value::text1252(name));
+        // One form for "no country" in json: a code no country of the list holds names none.
+        const Value codeValue = code.empty() ? Value::none() : Value::text1252(code);
+        if (Tail* cached = tailOf(m_findTails, *answer.country, code, name)) {
+            if (cached->text.empty()) findCountry(cached->text, codeValue, Value::text1252(name));
+            out += cached->text;
+        } else {
+            findCountry(out, codeValue, Value::text1252(name));
+        }
     }
+    findEnd(out, typed);
     m_out.rowDone();
 }
 
 void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
     fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::text1252(line); });
-    findTail(out, Value::none(), Value::none());
+    findCountry(out, Value::none(), Value::none());
+    findEnd(out, nullptr);
     m_out.rowDone();
 }
 

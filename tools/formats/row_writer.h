@@ -15,6 +15,8 @@
 #include "formats/columns.h"
 #include "formats/formats.h"
 #include "formats/printers.h"
+#include "lookup/address_text.h"
+#include "lookup/as_file.h"
 
 namespace ipcountry::batch {
 
@@ -95,8 +97,10 @@ private:
 class RowWriter {
 public:
     // `reasons`: rows may have no country and a reason instead (--all),
-    // which csv and json give a column of their own.
-    RowWriter(Output& out, Format format, bool reasons = false);
+    // which csv and json give a column of their own. `networks` (--asn):
+    // each row names the network that holds its address, from that file.
+    RowWriter(Output& out, Format format, bool reasons = false,
+              const lookup::AsFile* networks = nullptr);
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
@@ -111,7 +115,9 @@ public:
 
     void findHeader();
     // `address` as typed; the answer of analysis::AddressFinder::find.
-    void findRow(std::string_view address, const analysis::Answer& answer);
+    // `typed`: the address read, for its network.
+    void findRow(std::string_view address, const analysis::Answer& answer,
+                 const lookup::TypedAddress* typed = nullptr);
     // A line of find - that is no address, in its place: the line as
     // written (Windows-1252) with an empty code and country, null in json.
     void findWrongRow(std::string_view line);
@@ -121,15 +127,22 @@ private:
     template <class ValueOf>
     void fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
                 const ValueOf& valueOf);
-    // An analysis row's fields from its country on.
-    void analysisTail(std::string& out, Value country, Value code, Value reason);
-    // A find row's fields from its code on.
-    void findTail(std::string& out, Value code, Value country);
+    // An analysis row's country and code.
+    void analysisCountry(std::string& out, Value country, Value code);
+    // The fields after them, with the network of the address `ip` (text).
+    void analysisEnd(std::string& out, std::string_view ip, Value reason);
+    // A find row's code and country.
+    void findCountry(std::string& out, Value code, Value country);
+    // The fields after them, with the network of `typed`.
+    void findEnd(std::string& out, const lookup::TypedAddress* typed);
+    // The network of an address as the rows write it: none where there is none.
+    std::optional<lookup::AsNetwork> networkOf(std::string_view ip) const;
+    std::optional<lookup::AsNetwork> networkOf(const lookup::TypedAddress* typed) const;
+    Value networkField(Column column, const std::optional<lookup::AsNetwork>& network) const;
 
-    // The fields of a row with a country that follow its address, made once
-    // per country a run meets: converting and quoting a name per row cost as
-    // much as the rest of the row. By slot, twice: once as itself, once
-    // shown as USA.
+    // The country and code of a row, made once per country a run meets: converting and quoting a
+    // name per row cost as much as the rest of the row. By slot, twice: once as itself, once shown
+    // as USA.
     struct Tail {
         std::string text;  // empty: to be made
         std::string code;  // what it was made from (Windows-1252)
@@ -143,9 +156,13 @@ private:
     std::unique_ptr<Printer> m_printer;
     Layout m_analysis;
     Layout m_find;
-    // Where the cached tails start: the analysis row's country, the find row's code.
+    const lookup::AsFile* m_networks;
+    // Where the cached tails start (the analysis row's country, the find
+    // row's code) and end.
     std::size_t m_analysisTailFrom;
+    std::size_t m_analysisTailTo;
     std::size_t m_findTailFrom;
+    std::size_t m_findTailTo;
     std::vector<Tail> m_analysisTails;
     std::vector<Tail> m_findTails;
 };

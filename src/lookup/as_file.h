@@ -1,0 +1,56 @@
+// The networks of the data folder: which autonomous system (AS) announces an
+// address, and the name of the operator of each AS number. Read from one
+// file, asn.bin (laid out as data/README.md says), whole and once, and only
+// by a run that asks for networks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lookup/address6.h"
+
+namespace ipcountry::lookup {
+
+inline constexpr std::string_view kAsFileName = "asn.bin";
+
+// An AS number and its operator's name (UTF-8; empty when the file names none).
+struct AsNetwork {
+    std::uint32_t number = 0;
+    std::string_view name;
+};
+
+// Guarantees: every address of either family has at most one network;
+// addresses of the special-purpose blocks have none, whatever the file says,
+// as they have no country. Answers stay valid as long as the AsFile.
+class AsFile {
+public:
+    // Throws lookup::Error (FileNotFound, FileUnreadable or BadData) naming `path`.
+    explicit AsFile(const std::string& path);
+
+    std::optional<AsNetwork> find(std::uint32_t address) const;
+    std::optional<AsNetwork> find(Address6 address) const;
+    // The operator of `number`, empty when the file names none.
+    std::string_view nameOf(std::uint32_t number) const;
+
+    // How many AS numbers the file names.
+    std::size_t numbers() const { return m_numbers.size(); }
+
+private:
+    std::optional<AsNetwork> network(std::uint32_t number) const;
+
+    std::vector<std::uint32_t> m_starts4;  // where each step starts, the first at 0
+    std::vector<std::uint32_t> m_asns4;    // its AS number, 0 for none
+    // The first step of each /16, so that a lookup searches a few steps only.
+    std::vector<std::uint32_t> m_bucket4;
+    std::vector<Address6> m_starts6;
+    std::vector<std::uint32_t> m_asns6;
+    std::vector<std::uint32_t> m_numbers;  // ascending
+    std::vector<std::uint32_t> m_nameStarts;
+    std::string m_names;
+};
+
+}  // namespace ipcountry::lookup
