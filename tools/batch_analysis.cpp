@@ -1,20 +1,24 @@
 #include "batch_analysis.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/analysis.h"
 #include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/statistics.h"
+#include "formats/columns.h"
 #include "lookup/as_file.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/network_set.h"
 #include "lookup/range_file.h"
+#include "lookup/text_file.h"
 #include "report/address_tally.h"
 
 namespace ipcountry::batch {
@@ -53,11 +57,66 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The AS numbers of a list of networks, taken out of it: blanked, so that
+// what is left is read as a list of networks, its line numbers unchanged.
+std::vector<std::uint32_t> takeAsNumbers(std::string& list) {
+    std::vector<std::uint32_t> numbers;
+    constexpr std::string_view kBetween = " \t,\r";
+    std::size_t lineStart = 0;
+    while (lineStart < list.size()) {
+        std::size_t lineEnd = list.find('\n', lineStart);
+        if (lineEnd == std::string::npos) lineEnd = list.size();
+        const std::size_t comment = list.find('#', lineStart);
+        const std::size_t end = std::min(lineEnd, comment);
+        std::size_t at = lineStart;
+        while (at < end) {
+            at = list.find_first_not_of(kBetween, at);
+            if (at == std::string::npos || at >= end) break;
+            std::size_t after = list.find_first_of(kBetween, at);
+            if (after == std::string::npos || after > end) after = end;
+            const std::string_view token(list.data() + at, after - at);
+            if (const auto number = parseAsNumber(token)) {
+                numbers.push_back(*number);
+                std::fill(list.begin() + static_cast<std::ptrdiff_t>(at),
+                          list.begin() + static_cast<std::ptrdiff_t>(after), ' ');
+            }
+            at = after;
+        }
+        lineStart = lineEnd + 1;
+    }
+    return numbers;
+}
+
+}  // namespace
+
 RowChoice::RowChoice(const Options& options) {
-    const auto read = [](const std::vector<std::string>& networks, lookup::NetworkSet& set) {
-        for (const std::string& network : networks) {
+    // AS numbers stand beside networks, on the command line and in lists;
+    // the addresses of each come from the networks file, read once if any.
+    std::optional<lookup::AsFile> networks;
+    const auto addNetworksOf = [&](const std::vector<std::uint32_t>& numbers,
+                                   lookup::NetworkSet& set) {
+        if (numbers.empty()) return;
+        if (!networks) networks.emplace(options.networksFile());
+        for (const std::uint32_t number : numbers)
+            for (const lookup::Network& range : networks->rangesOf(number)) set.add(range);
+    };
+    const auto read = [&](const std::vector<std::string>& given, lookup::NetworkSet& set) {
+        std::vector<std::uint32_t> numbers;
+        for (const std::string& network : given) {
             if (network.starts_with("@")) {
-                lookup::readNetworkFile(network.substr(1), set);
+                const std::string path = network.substr(1);
+                lookup::OpenedFile file(path, lookup::OpenedFile::Accept::AnyButFolder);
+                // A list of every network there is would still be far below this.
+                std::string list = file.readAll(std::uint64_t{1} << 30);
+                const std::vector<std::uint32_t> inList = takeAsNumbers(list);
+                numbers.insert(numbers.end(), inList.begin(), inList.end());
+                lookup::readNetworkList(list, path, set);
+                continue;
+            }
+            if (const auto number = parseAsNumber(network)) {
+                numbers.push_back(*number);
                 continue;
             }
             std::string why;
@@ -65,6 +124,7 @@ RowChoice::RowChoice(const Options& options) {
             if (!parsed) throw BadNetwork("'" + network + "': " + why);
             set.add(*parsed);
         }
+        addNetworksOf(numbers, set);
         set.seal();
     };
     try {

@@ -179,7 +179,8 @@ const OptionRow kOptions[] = {
      }},
     {"--only", "", "NETWORK", kAnalysesBits | kReportBit,
      "count only the addresses in NETWORK (repeatable, both families): an address, "
-     "ADDRESS/BITS, FIRST-LAST, or @FILE for a file of them, one a line, # starting a "
+     "ADDRESS/BITS, FIRST-LAST, an AS number (AS13335: the addresses of that network, "
+     "as --asn names them), or @FILE for a file of them, one a line, # starting a "
      "comment",
      [](Options& o, const std::string& value, std::string&) {
          o.only.push_back(value);

@@ -142,4 +142,46 @@ std::optional<AsNetwork> AsFile::find(Address6 address) const {
     return network(number);
 }
 
+std::vector<Network> AsFile::rangesOf(std::uint32_t number) const {
+    std::vector<Network> ranges;
+    if (number == 0) return ranges;
+    struct Range4 {
+        std::uint32_t first;
+        std::uint32_t last;
+    };
+    struct Range6 {
+        Address6 first;
+        Address6 last;
+    };
+    std::vector<Range4> ranges4;
+    for (std::size_t i = 0; i < m_asns4.size(); ++i)
+        if (m_asns4[i] == number)
+            ranges4.push_back({m_starts4[i], i + 1 < m_starts4.size() ? m_starts4[i + 1] - 1
+                                                                      : ~std::uint32_t{0}});
+    std::vector<Range6> ranges6;
+    for (std::size_t i = 0; i < m_asns6.size(); ++i) {
+        if (m_asns6[i] != number) continue;
+        Address6 last = Address6::max();
+        if (i + 1 < m_starts6.size()) {
+            last = m_starts6[i + 1];
+            --last;
+        }
+        ranges6.push_back({m_starts6[i], last});
+    }
+    for (const Range4& range : cutSpecialRanges(ranges4, specialRanges4())) {
+        Network network;
+        network.first4 = range.first;
+        network.last4 = range.last;
+        ranges.push_back(network);
+    }
+    for (const Range6& range : cutSpecialRanges(ranges6, specialRanges6())) {
+        Network network;
+        network.ipv6 = true;
+        network.first6 = range.first;
+        network.last6 = range.last;
+        ranges.push_back(network);
+    }
+    return ranges;
+}
+
 }  // namespace ipcountry::lookup

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lookup/address6.h"
+#include "lookup/network_set.h"
 
 namespace ipcountry::lookup {
 
@@ -35,6 +36,10 @@ public:
     std::optional<AsNetwork> find(Address6 address) const;
     // The operator of `number`, empty when the file names none.
     std::string_view nameOf(std::uint32_t number) const;
+
+    // The addresses `number` holds, as inclusive ranges of both families
+    // (special-purpose blocks cut out), for filters on networks.
+    std::vector<Network> rangesOf(std::uint32_t number) const;
 
     // How many AS numbers the file names.
     std::size_t numbers() const { return m_numbers.size(); }

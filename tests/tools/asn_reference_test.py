@@ -199,6 +199,66 @@ def write_csv(path, ranges, number_to_name):
             w.writerow([start, end, asn, number_to_name[asn]])
 
 
+def run_rows(driver, data_dir, log, *options):
+    result = subprocess.run(
+        [driver, "unformatted", "--asn", "--format", "json", "--data-dir", data_dir, *options,
+         log], capture_output=True, timeout=600)
+    if result.returncode != 0:
+        sys.exit(f"unformatted {' '.join(options)} ended with {result.returncode}: "
+                 f"{result.stderr.decode(errors='replace')[:500]}")
+    return [json.loads(line) for line in result.stdout.decode("utf-8").splitlines()]
+
+
+def filter_test(driver, folder, work, references):
+    """--only and --exclude of AS numbers, on the command line and in a list,
+    against the reference's networks of the same rows."""
+    log = os.path.join(work, "filter.log")
+    lines = []
+    for family, (reference, values) in references.items():
+        kind = ipaddress.IPv4Address if family == 4 else ipaddress.IPv6Address
+        for v in values:
+            if not unsure(kind(v)):
+                lines.append(f"client {kind(v)} asked\n")
+    with open(log, "w") as f:
+        f.writelines(lines)
+    every = run_rows(driver, folder, log)
+    want = {}
+    for row in every:
+        address = ipaddress.ip_address(row["ip"])
+        reference = references[address.version][0]
+        found = expected(reference, int(address), address.version)
+        want[row["ip"]] = None if found is None else found[0]
+        if row["asn"] != want[row["ip"]]:
+            print(f"filter: {row['ip']} has {row['asn']}, the reference {want[row['ip']]}")
+            return 1
+    counts = {}
+    for asn in want.values():
+        if asn is not None:
+            counts[asn] = counts.get(asn, 0) + 1
+    chosen = sorted(counts, key=lambda a: (-counts[a], a))[:3]
+    listed = os.path.join(work, "networks.txt")
+    with open(listed, "w") as f:
+        f.write(f"# two networks\nAS{chosen[0]}, as{chosen[1]}\r\n")
+    cases = [
+        (["--only", f"AS{chosen[0]}"], lambda a: a == chosen[0]),
+        (["--exclude", f"AS{chosen[0]}", "--exclude", f"AS{chosen[2]}"],
+         lambda a: a not in (chosen[0], chosen[2])),
+        (["--only", "@" + listed], lambda a: a in (chosen[0], chosen[1])),
+        (["--only", "@" + listed, "--exclude", f"AS{chosen[1]}"], lambda a: a == chosen[0]),
+    ]
+    failures = 0
+    for options, keep in cases:
+        got = [row["ip"] for row in run_rows(driver, folder, log, *options)]
+        expect = [row["ip"] for row in every if keep(want[row["ip"]])]
+        if got != expect:
+            failures += 1
+            print(f"filter {' '.join(options)}: {len(got)} rows, the reference keeps "
+                  f"{len(expect)}; first apart: "
+                  f"{next((g, e) for g, e in zip(got + [None], expect + [None]) if g != e)}")
+    print(f"filter: {len(cases)} filters over {len(every)} rows")
+    return failures
+
+
 def drawn_test(driver, build_asn, data_dir, work):
     rng = random.Random(34)
     folder = os.path.join(work, "drawn")
@@ -219,7 +279,8 @@ def drawn_test(driver, build_asn, data_dir, work):
                     os.path.join(folder, "asn.bin")], check=True, stdout=subprocess.DEVNULL)
     references = {4: (Reference(v4), probes(v4, 2**32 - 1)),
                   6: (Reference(v6), probes(v6, 2**128 - 1))}
-    return compare(driver, folder, references, ("tsv", "csv", "json"), "drawn")
+    failures = compare(driver, folder, references, ("tsv", "csv", "json"), "drawn")
+    return failures + filter_test(driver, folder, work, references)
 
 
 def package_folder(work):
