@@ -1,14 +1,10 @@
 #include "lookup/as_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 #include "lookup/error.h"
 #include "lookup/special_blocks.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::lookup {
 
@@ -59,19 +55,9 @@ bool ascending(const std::vector<T>& values) {
 }  // namespace
 
 AsFile::AsFile(const std::string& path) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int error = errno;
-        const ErrorKind kind =
-            error == ENOENT ? ErrorKind::FileNotFound : ErrorKind::FileUnreadable;
-        const std::string reason = error != 0 ? std::strerror(error) : "cannot be opened";
-        throw Error(kind, "The network file cannot be opened: " + path, path, reason);
-    }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad())
-        throw Error(ErrorKind::FileUnreadable, "The network file cannot be read: " + path, path,
-                    "cannot be read");
+    OpenedFile file(path);
+    // Far above any real file: a larger one is not one of ours.
+    const std::string bytes = file.readAll(std::uint64_t{1} << 30);
     const auto bad = [&path](const std::string& why) {
         return Error(ErrorKind::BadData, "The network file is damaged: " + path + ": " + why, path,
                      why);
@@ -82,69 +68,89 @@ AsFile::AsFile(const std::string& path) {
     if (!parts.words(counts, 4)) throw bad("cut short");
     const std::size_t count4 = counts[0];
     const std::size_t count6 = counts[1];
-    const std::size_t numbers = counts[2];
+    const std::size_t count = counts[2];
     const std::size_t nameBytes = counts[3];
-    if (!parts.words(m_starts4, count4) || !parts.words(m_asns4, count4) ||
-        !parts.addresses6(m_starts6, count6) || !parts.words(m_asns6, count6) ||
-        !parts.words(m_numbers, numbers) || !parts.words(m_nameStarts, numbers) ||
+    std::vector<std::uint32_t> starts4;
+    std::vector<std::uint32_t> networks4;
+    std::vector<std::uint32_t> numbers;
+    std::vector<std::uint32_t> nameStarts;
+    if (!parts.words(starts4, count4) || !parts.words(networks4, count4) ||
+        !parts.addresses6(m_starts6, count6) || !parts.words(m_networks6, count6) ||
+        !parts.words(numbers, count) || !parts.words(nameStarts, count) ||
         !parts.text(m_names, nameBytes))
         throw bad("cut short");
     if (!parts.atEnd()) throw bad("longer than its parts");
     // Each family's steps start at its first address and ascend; names lie in the text.
-    if (count4 == 0 || m_starts4[0] != 0 || !ascending(m_starts4) || count6 == 0 ||
+    if (count4 == 0 || starts4[0] != 0 || !ascending(starts4) || count6 == 0 ||
         m_starts6[0] != Address6{} || !ascending(m_starts6))
         throw bad("the ranges are not in order");
-    if (!ascending(m_numbers) || !std::is_sorted(m_nameStarts.begin(), m_nameStarts.end()) ||
-        (numbers > 0 && m_nameStarts.back() > nameBytes))
+    if (!ascending(numbers) || !std::is_sorted(nameStarts.begin(), nameStarts.end()) ||
+        (count > 0 && nameStarts.back() > nameBytes))
         throw bad("the names are not in order");
-    m_nameStarts.push_back(static_cast<std::uint32_t>(nameBytes));
+    const auto known = [count](std::uint32_t place) { return place <= count; };
+    if (!std::all_of(networks4.begin(), networks4.end(), known) ||
+        !std::all_of(m_networks6.begin(), m_networks6.end(), known))
+        throw bad("a range names a network the file does not hold");
+    m_networks.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        m_networks[i] = {numbers[i], nameStarts[i],
+                         i + 1 < count ? nameStarts[i + 1] : static_cast<std::uint32_t>(nameBytes)};
+    m_steps4.resize(count4);
+    for (std::size_t i = 0; i < count4; ++i) m_steps4[i] = {starts4[i], networks4[i]};
     m_bucket4.resize((std::size_t{1} << 16) + 1);
     std::size_t step = 0;
     for (std::size_t bucket = 0; bucket <= (std::size_t{1} << 16); ++bucket) {
         const std::uint64_t first = static_cast<std::uint64_t>(bucket) << 16;
-        while (step < count4 && m_starts4[step] < first) ++step;
+        while (step < count4 && starts4[step] < first) ++step;
         m_bucket4[bucket] = static_cast<std::uint32_t>(step);
     }
 }
 
 std::string_view AsFile::nameOf(std::uint32_t number) const {
-    const auto found = std::lower_bound(m_numbers.begin(), m_numbers.end(), number);
-    if (found == m_numbers.end() || *found != number) return {};
-    const auto i = static_cast<std::size_t>(found - m_numbers.begin());
-    return std::string_view(m_names).substr(m_nameStarts[i], m_nameStarts[i + 1] - m_nameStarts[i]);
+    const auto found =
+        std::lower_bound(m_networks.begin(), m_networks.end(), number,
+                         [](const Entry& entry, std::uint32_t n) { return entry.number < n; });
+    if (found == m_networks.end() || found->number != number) return {};
+    return std::string_view(m_names).substr(found->nameStart, found->nameEnd - found->nameStart);
 }
 
-std::optional<AsNetwork> AsFile::network(std::uint32_t number) const {
-    if (number == 0) return std::nullopt;
-    return AsNetwork{number, nameOf(number)};
+std::optional<AsNetwork> AsFile::network(std::uint32_t place) const {
+    if (place == 0) return std::nullopt;
+    const Entry& entry = m_networks[place - 1];
+    return AsNetwork{entry.number, std::string_view(m_names).substr(
+                                       entry.nameStart, entry.nameEnd - entry.nameStart)};
 }
 
 std::optional<AsNetwork> AsFile::find(std::uint32_t address) const {
     // The step that holds `address` is the last that starts at or before it:
     // it starts in the address's /16 or, if none does, is the last before it.
     const std::size_t bucket = address >> 16;
-    const auto begin = m_starts4.begin() + m_bucket4[bucket];
-    const auto end = m_starts4.begin() + m_bucket4[bucket + 1];
-    const auto after = std::upper_bound(begin, end, address);
-    const auto step = static_cast<std::size_t>(after - m_starts4.begin());
-    if (step == 0) return std::nullopt;
-    const std::uint32_t number = m_asns4[step - 1];
-    if (number == 0 || findSpecialBlock(address) != nullptr) return std::nullopt;
-    return network(number);
+    const auto begin = m_steps4.begin() + m_bucket4[bucket];
+    const auto end = m_steps4.begin() + m_bucket4[bucket + 1];
+    auto after = begin;
+    while (after != end && after->start <= address) ++after;
+    if (after == m_steps4.begin()) return std::nullopt;
+    const std::uint32_t place = std::prev(after)->network;
+    if (place == 0 || findSpecialBlock(address) != nullptr) return std::nullopt;
+    return network(place);
 }
 
 std::optional<AsNetwork> AsFile::find(Address6 address) const {
     const auto after = std::upper_bound(m_starts6.begin(), m_starts6.end(), address);
     const auto step = static_cast<std::size_t>(after - m_starts6.begin());
     if (step == 0) return std::nullopt;
-    const std::uint32_t number = m_asns6[step - 1];
-    if (number == 0 || findSpecialBlock(address) != nullptr) return std::nullopt;
-    return network(number);
+    const std::uint32_t place = m_networks6[step - 1];
+    if (place == 0 || findSpecialBlock(address) != nullptr) return std::nullopt;
+    return network(place);
 }
 
 std::vector<Network> AsFile::rangesOf(std::uint32_t number) const {
     std::vector<Network> ranges;
-    if (number == 0) return ranges;
+    const auto found =
+        std::lower_bound(m_networks.begin(), m_networks.end(), number,
+                         [](const Entry& entry, std::uint32_t n) { return entry.number < n; });
+    if (number == 0 || found == m_networks.end() || found->number != number) return ranges;
+    const auto place = static_cast<std::uint32_t>(found - m_networks.begin() + 1);
     struct Range4 {
         std::uint32_t first;
         std::uint32_t last;
@@ -154,13 +160,14 @@ std::vector<Network> AsFile::rangesOf(std::uint32_t number) const {
         Address6 last;
     };
     std::vector<Range4> ranges4;
-    for (std::size_t i = 0; i < m_asns4.size(); ++i)
-        if (m_asns4[i] == number)
-            ranges4.push_back({m_starts4[i], i + 1 < m_starts4.size() ? m_starts4[i + 1] - 1
-                                                                      : ~std::uint32_t{0}});
+    for (std::size_t i = 0; i < m_steps4.size(); ++i)
+        if (m_steps4[i].network == place)
+            ranges4.push_back({m_steps4[i].start, i + 1 < m_steps4.size()
+                                                      ? m_steps4[i + 1].start - 1
+                                                      : ~std::uint32_t{0}});
     std::vector<Range6> ranges6;
-    for (std::size_t i = 0; i < m_asns6.size(); ++i) {
-        if (m_asns6[i] != number) continue;
+    for (std::size_t i = 0; i < m_networks6.size(); ++i) {
+        if (m_networks6[i] != place) continue;
         Address6 last = Address6::max();
         if (i + 1 < m_starts6.size()) {
             last = m_starts6[i + 1];

@@ -42,19 +42,28 @@ public:
     std::vector<Network> rangesOf(std::uint32_t number) const;
 
     // How many AS numbers the file names.
-    std::size_t numbers() const { return m_numbers.size(); }
+    std::size_t numbers() const { return m_networks.size(); }
 
 private:
-    std::optional<AsNetwork> network(std::uint32_t number) const;
+    // A step of the IPv4 ranges beside its network, so that both come in one
+    // cache line: a lookup is memory-bound.
+    struct Step4 {
+        std::uint32_t start;
+        std::uint32_t network;  // from 1 in m_networks; 0: none
+    };
+    struct Entry {
+        std::uint32_t number;
+        std::uint32_t nameStart;
+        std::uint32_t nameEnd;
+    };
+    std::optional<AsNetwork> network(std::uint32_t place) const;
 
-    std::vector<std::uint32_t> m_starts4;  // where each step starts, the first at 0
-    std::vector<std::uint32_t> m_asns4;    // its AS number, 0 for none
-    // The first step of each /16, so that a lookup searches a few steps only.
+    std::vector<Step4> m_steps4;  // the first at 0
+    // The first step of each /16, so that a lookup reads a few steps only.
     std::vector<std::uint32_t> m_bucket4;
     std::vector<Address6> m_starts6;
-    std::vector<std::uint32_t> m_asns6;
-    std::vector<std::uint32_t> m_numbers;  // ascending
-    std::vector<std::uint32_t> m_nameStarts;
+    std::vector<std::uint32_t> m_networks6;
+    std::vector<Entry> m_networks;  // by AS number, ascending
     std::string m_names;
 };
 

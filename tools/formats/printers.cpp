@@ -116,13 +116,15 @@ public:
             }
             case Kind::Text:
             case Kind::TextOrNull:
-            case Kind::Port: {
+            case Kind::Port:
+                lookup::appendWindows1252AsUtf8(out, value.text);
+                return;
+            case Kind::Line: {
                 const std::size_t start = out.size();
                 lookup::appendWindows1252AsUtf8(out, value.text);
-                // A TAB in a text would make a column of its own.
-                if (value.text.find('\t') != std::string_view::npos)
-                    std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t',
-                                 ' ');
+                // A TAB in the line would make a column of its own.
+                std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t',
+                             ' ');
                 return;
             }
         }
@@ -185,6 +187,7 @@ public:
                 text1252(out, portDigits(value.text));
                 return;
             case Kind::Text:
+            case Kind::Line:
             case Kind::TextOrNull:
                 text1252(out, value.text);
                 return;
@@ -278,6 +281,7 @@ public:
                 return;
             }
             case Kind::Text:
+            case Kind::Line:
                 text1252(out, value.text);
                 return;
         }

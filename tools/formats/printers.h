@@ -23,6 +23,7 @@ struct Value {
         None,        // nothing: empty in tsv and csv, null in json
         Unknown,     // no country: "Unknown" in tsv, empty in csv, null in json
         Text,        // Windows-1252 text
+        Line,        // Windows-1252 text of a whole input line, which may hold TABs
         Typed,       // bytes as typed (find's address)
         Port,        // the grid's port text, ":8080"
         TextOrNull,  // Windows-1252 text in tsv and csv, null in json
@@ -36,6 +37,7 @@ struct Value {
     static Value none() { return {}; }
     static Value unknown() { return {Kind::Unknown, {}}; }
     static Value text1252(std::string_view text) { return {Kind::Text, text}; }
+    static Value line(std::string_view text) { return {Kind::Line, text}; }
     static Value typed(std::string_view text) { return {Kind::Typed, text}; }
     static Value port(std::string_view text) { return {Kind::Port, text}; }
     static Value textOrNull(std::string_view text) { return {Kind::TextOrNull, text}; }

@@ -150,7 +150,7 @@ void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from,
     }
 }
 
-std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) const {
+std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) {
     if (m_networks == nullptr) return std::nullopt;
     if (ip.find(':') == std::string_view::npos) {
         // The rows' IPv4 text is four decimal numbers, as the scan found them.
@@ -168,7 +168,15 @@ std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) const
             if (p < end && *p == '.' && parts < 4) ++p;
         }
         if (parts != 4 || p != end) return std::nullopt;
-        return m_networks->find(address);
+        if (m_cachedNetworks.empty()) m_cachedNetworks.resize(std::size_t{1} << kCachedNetworkBits);
+        CachedNetwork& cached =
+            m_cachedNetworks[(address * 2654435761u) >> (32 - kCachedNetworkBits)];
+        if (!cached.filled || cached.address != address) {
+            cached.address = address;
+            cached.filled = true;
+            cached.network = m_networks->find(address);
+        }
+        return cached.network;
     }
     const lookup::AddressReading reading = lookup::readAddressText(ip);
     return reading.reason.empty() ? networkOf(&reading.typed) : std::nullopt;
@@ -333,7 +341,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
 
 void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
-    fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::text1252(line); });
+    fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::line(line); });
     findCountry(out, Value::none(), Value::none());
     findEnd(out, nullptr);
     m_out.rowDone();

@@ -136,7 +136,7 @@ private:
     // The fields after them, with the network of `typed`.
     void findEnd(std::string& out, const lookup::TypedAddress* typed);
     // The network of an address as the rows write it: none where there is none.
-    std::optional<lookup::AsNetwork> networkOf(std::string_view ip) const;
+    std::optional<lookup::AsNetwork> networkOf(std::string_view ip);
     std::optional<lookup::AsNetwork> networkOf(const lookup::TypedAddress* typed) const;
     Value networkField(Column column, const std::optional<lookup::AsNetwork>& network) const;
 
@@ -157,6 +157,16 @@ private:
     Layout m_analysis;
     Layout m_find;
     const lookup::AsFile* m_networks;
+    // The last networks found by IPv4 address, direct-mapped: a log names
+    // the same clients again and again, and a lookup in the networks file
+    // misses the caches twice.
+    struct CachedNetwork {
+        std::uint32_t address = 0;
+        bool filled = false;
+        std::optional<lookup::AsNetwork> network;
+    };
+    static constexpr std::size_t kCachedNetworkBits = 12;
+    std::vector<CachedNetwork> m_cachedNetworks;
     // Where the cached tails start (the analysis row's country, the find
     // row's code) and end.
     std::size_t m_analysisTailFrom;
