@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -30,10 +32,11 @@ namespace {
 // distinct addresses.
 class PrintingGrid final : public analysis::ResultSink {
 public:
-    PrintingGrid(RowWriter& writer, const lookup::CountryTable& table, bool tally)
-        : m_writer(writer), m_table(table), m_tally(tally) {}
+    PrintingGrid(RowWriter& writer, const lookup::CountryTable& table, bool tally, bool byNetwork)
+        : m_writer(writer), m_table(table), m_tally(tally), m_byNetwork(byNetwork) {}
     void appendRow(const analysis::ResultRow& row) override {
         if (m_tally) m_addresses.appendRow(row);
+        if (m_byNetwork) countNetwork(row);
         if (!row.reason.empty()) {
             if (const auto reason = analysis::noCountryReasonIndex(row.reason))
                 ++m_reasons[*reason];
@@ -45,14 +48,64 @@ public:
     void addTo(Summary& summary) {
         summary.reasons = m_reasons;
         if (m_tally) summary.distinct = static_cast<std::int64_t>(m_addresses.distinct());
+        if (!m_byNetwork) return;
+        std::vector<Summary::NetworkCount> networks;
+        networks.reserve(m_networks.size());
+        for (const auto& [number, counted] : m_networks) {
+            Summary::NetworkCount n;
+            n.number = number;
+            n.name = std::string(counted.name);
+            n.count = counted.count;
+            // The country that holds more than half of the network's rows, if one does.
+            for (const auto& [key, count] : counted.countries) {
+                if (count * 2 <= counted.count) continue;
+                const analysis::Resolution country{key / 2, key % 2 == 1};
+                n.countryName = lookup::windows1252ToUtf8(analysis::countryName(m_table, country));
+                n.countryCode =
+                    lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(m_table, country.slot));
+            }
+            networks.push_back(std::move(n));
+        }
+        summary.networks = std::move(networks);
+        summary.noNetwork = m_noNetwork;
     }
 
 private:
+    struct Counted {
+        std::string_view name;
+        std::int64_t count = 0;
+        // By slot * 2 + (shown as USA): the rows of each country in the network.
+        std::vector<std::pair<int, std::int64_t>> countries;
+    };
+
+    void countNetwork(const analysis::ResultRow& row) {
+        const std::optional<lookup::AsNetwork> network = m_writer.networkOf(row.address);
+        if (!network) {
+            ++m_noNetwork;
+            return;
+        }
+        Counted& counted = m_networks[network->number];
+        counted.name = network->name;
+        ++counted.count;
+        if (!row.reason.empty()) return;
+        const int key = row.country.slot * 2 + (row.country.usa ? 1 : 0);
+        for (auto& [k, count] : counted.countries) {
+            if (k == key) {
+                ++count;
+                return;
+            }
+        }
+        counted.countries.emplace_back(key, 1);
+    }
+
     RowWriter& m_writer;
     const lookup::CountryTable& m_table;
     bool m_tally;
+    bool m_byNetwork;
     report::AddressTally m_addresses;
     decltype(Summary::reasons) m_reasons{};
+    std::unordered_map<std::uint32_t, Counted> m_networks;
+    std::int64_t m_noNetwork = 0;
 };
 
 }  // namespace
@@ -147,10 +200,12 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     lookup::Range6File ranges6(options.rangesFolder());
     // Read only when asked for: a run without networks costs what it did.
     std::optional<lookup::AsFile> networks;
-    if (options.networks) networks.emplace(options.networksFile());
+    const bool byNetwork = options.stats && options.byNetwork;
+    if (options.networks || byNetwork) networks.emplace(options.networksFile());
     Output out;
-    RowWriter writer(out, options.format, options.withoutCountry, networks ? &*networks : nullptr);
-    PrintingGrid grid(writer, table, options.stats);
+    RowWriter writer(out, options.format, options.withoutCountry, networks ? &*networks : nullptr,
+                     options.networks);
+    PrintingGrid grid(writer, table, options.stats, byNetwork);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
     FlushWhileWaiting watch(out);

@@ -212,6 +212,19 @@ const OptionRow kOptions[] = {
          o.networks = true;
          return true;
      }},
+    {"--by", "", "WHAT", kAnalysesBits,
+     "what the statistics count the rows by: country (the default), or as: each "
+     "network (AS number, operator, the country that holds most of its rows where one "
+     "holds more than half, count, share), rows of no network together on one line; "
+     "--top and --sort apply to them as to countries (list: by AS number)",
+     [](Options& o, const std::string& value, std::string& problem) {
+         if (value != "country" && value != "as") {
+             problem = "--by takes country or as, not '" + value + "'";
+             return false;
+         }
+         o.byNetwork = value == "as";
+         return true;
+     }},
     {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
      "list the countries of the statistics by count (most first), name, or list (the "
      "country list's order, the default)",

@@ -36,6 +36,8 @@ struct Options {
     std::vector<std::string> exclude;
     // --asn: rows name the network (AS number and operator) of their address.
     bool networks = false;
+    // --by as: the statistics count rows per network instead of per country.
+    bool byNetwork = false;
     // How the statistics list the countries: --sort and --top.
     CountryOrder order = CountryOrder::List;
     bool orderGiven = false;

@@ -256,6 +256,38 @@ def filter_test(driver, folder, work, references):
                   f"{len(expect)}; first apart: "
                   f"{next((g, e) for g, e in zip(got + [None], expect + [None]) if g != e)}")
     print(f"filter: {len(cases)} filters over {len(every)} rows")
+    return failures + by_network_test(driver, folder, log, every, want)
+
+
+def by_network_test(driver, folder, log, every, want):
+    """--by as counts the rows of each network as the reference names them."""
+    counts = {}
+    for row in every:
+        counts[want[row["ip"]]] = counts.get(want[row["ip"]], 0) + 1
+    result = subprocess.run(
+        [driver, "unformatted", "--stats", "--by", "as", "--format", "json", "--data-dir",
+         folder, log], capture_output=True, timeout=600, check=True)
+    block = json.loads(result.stdout.decode("utf-8").splitlines()[-1])
+    got = {n["asn"]: n["count"] for n in block["networks"]}
+    if "no_network" in block:
+        got[None] = block["no_network"]["count"]
+    failures = 0
+    if got != counts or block["total"] != len(every):
+        failures += 1
+        apart = sorted((a for a in set(got) | set(counts) if got.get(a) != counts.get(a)),
+                       key=str)[:5]
+        print(f"--by as: counts differ from the reference for {apart}")
+    # --top keeps the most counted, ties by number, the rest on one line.
+    result = subprocess.run(
+        [driver, "unformatted", "--stats", "--by", "as", "--top", "5", "--format", "json",
+         "--data-dir", folder, log], capture_output=True, timeout=600, check=True)
+    block = json.loads(result.stdout.decode("utf-8").splitlines()[-1])
+    ranked = sorted((a for a in counts if a is not None), key=lambda a: (-counts[a], a))
+    if [n["asn"] for n in block["networks"]] != ranked[:5] or \
+            block["other_networks"]["count"] != sum(counts[a] for a in ranked[5:]):
+        failures += 1
+        print("--by as --top 5: not the five most counted networks and the rest")
+    print(f"by as: {len(counts)} networks over {len(every)} rows")
     return failures
 
 

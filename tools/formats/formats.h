@@ -33,6 +33,16 @@ inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds"
 inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
                                                                    "Share"};
 inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
+inline constexpr std::array<std::string_view, 6> kNetworkHeader = {"AS",   "Operator", "Country",
+                                                                   "Code", "Count",    "Share"};
+inline constexpr std::string_view kNetworks = "networks";
+inline constexpr std::string_view kAsn = "asn";
+inline constexpr std::string_view kAsName = "as_name";
+inline constexpr std::string_view kNoNetwork = "no_network";
+// tsv and csv: the lines of the rows of no network and of the networks --top left out.
+inline constexpr std::string_view kNoNetworkName = "(no network)";
+inline constexpr std::string_view kOtherNetworksName = "(other networks)";
+inline constexpr std::string_view kOtherNetworks = "other_networks";
 inline constexpr std::string_view kCountry = "country";
 inline constexpr std::string_view kCode = "code";
 inline constexpr std::string_view kReason = "reason";
@@ -70,6 +80,16 @@ struct Summary {
     // The distinct address texts among the rows; unknown when they were
     // merged from statistics blocks without their rows.
     std::optional<std::int64_t> distinct;
+    // --by as: the rows per network, in place of the countries.
+    struct NetworkCount {
+        std::uint32_t number = 0;
+        std::string name;         // UTF-8
+        std::string countryName;  // UTF-8; empty when no country holds most of its rows
+        std::string countryCode;
+        std::int64_t count = 0;
+    };
+    std::optional<std::vector<NetworkCount>> networks;
+    std::int64_t noNetwork = 0;  // rows of no network
 };
 
 // Which countries the statistics list, and in which order: --top keeps the
@@ -84,6 +104,10 @@ struct Listing {
 // The countries as `listing` lists them, and the addresses of those it leaves out.
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
                                               const Listing& listing, std::int64_t& leftOut);
+
+// The same for the networks of --by as: the list order is the AS numbers'.
+std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::NetworkCount>& networks,
+                                                const Listing& listing, std::int64_t& leftOut);
 
 // A share as csv and json give it: "6.3" for 1 of 16 (percent, one decimal).
 std::string shareNumber(std::int64_t hits, std::int64_t total);

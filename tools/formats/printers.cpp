@@ -84,6 +84,13 @@ void appendAsNumber(std::string& out, std::uint32_t number) {
     out += std::to_string(number);
 }
 
+std::string asText(std::uint32_t number) { return "AS" + std::to_string(number); }
+
+// A name in a tsv field: a TAB or line break would make a column or a row of its own.
+void appendTsvName(std::string& out, std::string_view name) {
+    for (const char c : name) out += c == '\t' || c == '\r' || c == '\n' ? ' ' : c;
+}
+
 // tsv: the program's original output. No header, fields as the grid shows
 // them, `Unknown` for a country it cannot name.
 class TsvPrinter final : public Printer {
@@ -152,6 +159,26 @@ public:
             out += '\t' + std::to_string(count) + '\t' +
                    analysis::formatShare(count, tables.total, ".") + '\n';
         };
+        if (tables.byNetwork) {
+            const auto network = [&out, &tables](std::string_view as, std::string_view name,
+                                                 std::string_view country, std::string_view code,
+                                                 std::int64_t count) {
+                out += as;
+                out += '\t';
+                appendTsvName(out, name);
+                out += '\t';
+                out += country;
+                out += '\t';
+                out += code;
+                out += '\t' + std::to_string(count) + '\t' +
+                       analysis::formatShare(count, tables.total, ".") + '\n';
+            };
+            for (const auto& n : tables.networks)
+                network(asText(n.number), n.name, n.countryName, n.countryCode, n.count);
+            if (tables.otherNetworks)
+                network(words::kOtherNetworksName, {}, {}, {}, *tables.otherNetworks);
+            if (tables.noNetwork > 0) network(words::kNoNetworkName, {}, {}, {}, tables.noNetwork);
+        }
         for (const auto& country : tables.countries)
             line(country.name, country.code, country.count);
         if (tables.leftOut) line(words::kOtherCountriesName, {}, *tables.leftOut);
@@ -214,7 +241,21 @@ public:
         row({Json(tables.seconds).dump(), std::to_string(total),
              tables.distinct ? std::to_string(*tables.distinct) : std::string()});
         out += "\r\n";
-        row({head[0], head[1], head[2], head[3]});
+        if (tables.byNetwork) {
+            const auto& nets = words::kNetworkHeader;
+            row({nets[0], nets[1], nets[2], nets[3], nets[4], nets[5]});
+            for (const auto& n : tables.networks)
+                row({asText(n.number), n.name, n.countryName, n.countryCode,
+                     std::to_string(n.count), shareNumber(n.count, total)});
+            if (tables.otherNetworks)
+                row({words::kOtherNetworksName, "", "", "", std::to_string(*tables.otherNetworks),
+                     shareNumber(*tables.otherNetworks, total)});
+            if (tables.noNetwork > 0)
+                row({words::kNoNetworkName, "", "", "", std::to_string(tables.noNetwork),
+                     shareNumber(tables.noNetwork, total)});
+        } else {
+            row({head[0], head[1], head[2], head[3]});
+        }
         for (const auto& country : tables.countries)
             row({country.name, country.code, std::to_string(country.count),
                  shareNumber(country.count, total)});
@@ -307,7 +348,28 @@ public:
             object[std::string(kDistinct)] = *tables.distinct;
         else
             object[std::string(kDistinct)] = nullptr;
-        object[std::string(kCountries)] = std::move(countryList);
+        if (tables.byNetwork) {
+            Json networkList = Json::array();
+            for (const auto& n : tables.networks) {
+                Json entry{{kAsn, n.number}, {kAsName, n.name}};
+                entry[std::string(kCountry)] =
+                    n.countryName.empty() ? Json(nullptr) : Json(n.countryName);
+                entry[std::string(kCode)] =
+                    n.countryCode.empty() ? Json(nullptr) : Json(n.countryCode);
+                entry[std::string(kCount)] = n.count;
+                entry[std::string(kShare)] = share(n.count);
+                networkList.push_back(std::move(entry));
+            }
+            object[std::string(kNetworks)] = std::move(networkList);
+            if (tables.otherNetworks)
+                object[std::string(kOtherNetworks)] =
+                    Json{{kCount, *tables.otherNetworks}, {kShare, share(*tables.otherNetworks)}};
+            if (tables.noNetwork > 0)
+                object[std::string(kNoNetwork)] =
+                    Json{{kCount, tables.noNetwork}, {kShare, share(tables.noNetwork)}};
+        } else {
+            object[std::string(kCountries)] = std::move(countryList);
+        }
         if (tables.leftOut)
             object[std::string(kOtherCountries)] =
                 Json{{kCount, *tables.leftOut}, {kShare, share(*tables.leftOut)}};

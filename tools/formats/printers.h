@@ -59,6 +59,11 @@ struct StatisticsTables {
     std::vector<Line> countries;
     std::optional<std::int64_t> leftOut;  // what --top left out
     std::vector<std::pair<std::string_view, std::int64_t>> reasons;
+    // --by as: these in place of the countries.
+    bool byNetwork = false;
+    std::vector<Summary::NetworkCount> networks;
+    std::int64_t noNetwork = 0;
+    std::optional<std::int64_t> otherNetworks;  // what --top left out
 };
 
 class Printer {

@@ -130,11 +130,12 @@ std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
 
 }  // namespace
 
-RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks)
+RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks,
+                     bool networkColumns)
     : m_out(out),
       m_printer(makePrinter(format)),
-      m_analysis(analysisLayout(format, reasons, networks != nullptr)),
-      m_find(findLayout(format, networks != nullptr)),
+      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
+      m_find(findLayout(format, networks != nullptr && networkColumns)),
       m_networks(networks),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
@@ -279,6 +280,15 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
     for (std::size_t i = 0; i < summary.reasons.size(); ++i)
         if (summary.reasons[i] > 0)
             tables.reasons.emplace_back(analysis::kNoCountryReasons[i], summary.reasons[i]);
+    if (summary.networks) {
+        tables.byNetwork = true;
+        tables.countries.clear();
+        tables.leftOut.reset();
+        tables.noNetwork = summary.noNetwork;
+        std::int64_t otherNetworks = 0;
+        tables.networks = listNetworks(*summary.networks, listing, otherNetworks);
+        if (otherNetworks > 0) tables.otherNetworks = otherNetworks;
+    }
     m_printer->statistics(m_out.buffer(), tables);
     m_out.rowDone();
 }

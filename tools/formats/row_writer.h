@@ -99,8 +99,10 @@ public:
     // `reasons`: rows may have no country and a reason instead (--all),
     // which csv and json give a column of their own. `networks` (--asn):
     // each row names the network that holds its address, from that file.
+    // `networkColumns` false: the networks are looked up (networkOf) but
+    // the rows do not show them.
     RowWriter(Output& out, Format format, bool reasons = false,
-              const lookup::AsFile* networks = nullptr);
+              const lookup::AsFile* networks = nullptr, bool networkColumns = true);
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
@@ -122,6 +124,10 @@ public:
     // written (Windows-1252) with an empty code and country, null in json.
     void findWrongRow(std::string_view line);
 
+    // The network of an address as the rows write it (text): none where
+    // there is none, or without a networks file.
+    std::optional<lookup::AsNetwork> networkOf(std::string_view ip);
+
 private:
     // The fields `from` up to `to` of a row of `layout`, `valueOf` giving each.
     template <class ValueOf>
@@ -135,8 +141,6 @@ private:
     void findCountry(std::string& out, Value code, Value country);
     // The fields after them, with the network of `typed`.
     void findEnd(std::string& out, const lookup::TypedAddress* typed);
-    // The network of an address as the rows write it: none where there is none.
-    std::optional<lookup::AsNetwork> networkOf(std::string_view ip);
     std::optional<lookup::AsNetwork> networkOf(const lookup::TypedAddress* typed) const;
     Value networkField(Column column, const std::optional<lookup::AsNetwork>& network) const;
 
