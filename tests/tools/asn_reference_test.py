@@ -19,6 +19,7 @@ Exit status 77 when nothing could be tested at all.
 """
 import bisect
 import csv
+import html.parser
 import io
 import ipaddress
 import json
@@ -288,6 +289,61 @@ def by_network_test(driver, folder, log, every, want):
         failures += 1
         print("--by as --top 5: not the five most counted networks and the rest")
     print(f"by as: {len(counts)} networks over {len(every)} rows")
+    return failures + report_test(driver, folder, log, counts)
+
+
+class NetworksTable(html.parser.HTMLParser):
+    """The cells of the page's networks table, unescaped."""
+
+    def __init__(self):
+        super().__init__()
+        self.rows, self.inside, self.cell = [], False, None
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "table":
+            self.inside = ("id", "networks-table") in attrs
+        elif self.inside and tag == "tr":
+            self.rows.append([])
+        elif self.inside and tag == "td":
+            self.cell = ""
+
+    def handle_endtag(self, tag):
+        if tag == "table":
+            self.inside = False
+        elif self.inside and tag == "td" and self.cell is not None:
+            self.rows[-1].append(self.cell)
+            self.cell = None
+
+    def handle_data(self, data):
+        if self.cell is not None:
+            self.cell += data
+
+
+def report_test(driver, folder, log, counts):
+    """The page's networks: the 20 busiest, names escaped (quotes, ampersands,
+    markup, non-ASCII letters) and read back as they are."""
+    result = subprocess.run(
+        [driver, "report", "unformatted", "--data-dir", folder, log], capture_output=True,
+        timeout=600)
+    page = result.stdout.decode("utf-8")
+    table = NetworksTable()
+    table.feed(page)
+    rows = [r for r in table.rows if r]
+    ranked = sorted((a for a in counts if a is not None), key=lambda a: (-counts[a], a))[:20]
+    names = {}
+    for r in read_csv(os.path.join(os.path.dirname(folder), "v4.csv"), 4) + \
+            read_csv(os.path.join(os.path.dirname(folder), "v6.csv"), 6):
+        names[r[2]] = r[3]
+    want = [[str(i + 1), f"AS{a}", names[a], str(counts[a])] for i, a in enumerate(ranked)]
+    got = [[r[0], r[1], r[2], r[4].replace(",", "")] for r in rows]
+    failures = 0
+    if got != want:
+        failures += 1
+        print(f"report: the networks table differs: {got[:3]} against {want[:3]}")
+    if "<html> &" in page:
+        failures += 1
+        print("report: an operator's name stands unescaped in the page")
+    print(f"report: {len(rows)} networks on the page")
     return failures
 
 
