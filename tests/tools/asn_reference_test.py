@@ -368,7 +368,34 @@ def drawn_test(driver, build_asn, data_dir, work):
     references = {4: (Reference(v4), probes(v4, 2**32 - 1)),
                   6: (Reference(v6), probes(v6, 2**128 - 1))}
     failures = compare(driver, folder, references, ("tsv", "csv", "json"), "drawn")
-    return failures + filter_test(driver, folder, work, references)
+    failures += filter_test(driver, folder, work, references)
+    return failures + stats_test(driver, folder, os.path.join(work, "filter.log"))
+
+
+def stats_test(driver, folder, log):
+    """stats reads rows with their networks as it reads them without."""
+    failures = 0
+    for fmt in ("tsv", "csv", "json"):
+        merged = []
+        for networks in (["--asn"], []):
+            rows = subprocess.run(
+                [driver, "unformatted", "--all", "--format", fmt, "--data-dir", folder, *networks,
+                 log], capture_output=True, timeout=600, check=True).stdout
+            result = subprocess.run(
+                [driver, "stats", "--format", "json", "--data-dir", folder, "-"], input=rows,
+                capture_output=True, timeout=600)
+            if result.returncode != 0:
+                failures += 1
+                print(f"stats of {fmt} rows {networks}: {result.stderr.decode()[:300]}")
+                continue
+            block = json.loads(result.stdout)
+            del block["elapsed_seconds"]
+            merged.append(block)
+        if len(merged) == 2 and merged[0] != merged[1]:
+            failures += 1
+            print(f"stats of {fmt} rows with --asn differ from those without")
+    print("stats: rows with and without networks, three formats")
+    return failures
 
 
 def package_folder(work):

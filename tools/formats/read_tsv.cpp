@@ -57,10 +57,13 @@ void StatsMerger::tsvLine(std::string_view text) {
                 m_expect = Expect::TsvTotal;
                 return;
             }
-            static const Layout layout = analysisLayout(Format::Tsv, true);
-            static const std::size_t ip = *layout.indexOf(Column::Ip);
-            static const std::size_t country = *layout.indexOf(Column::Country);
-            if (splitTabs(text, fields) != layout.size() || fields[ip].empty())
+            // Rows with their networks (--asn) or without: the same columns lead.
+            static const Layout plain = analysisLayout(Format::Tsv, true);
+            static const Layout withNetworks = analysisLayout(Format::Tsv, true, true);
+            static const std::size_t ip = *plain.indexOf(Column::Ip);
+            static const std::size_t country = *plain.indexOf(Column::Country);
+            const std::size_t count = splitTabs(text, fields);
+            if ((count != plain.size() && count != withNetworks.size()) || fields[ip].empty())
                 throw Malformed("not a row (IP, Port and Country separated by TABs)");
             // The reason of a row without a country stands in the country's place.
             if (analysis::noCountryReasonIndex(fields[country]))
