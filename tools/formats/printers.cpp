@@ -1,6 +1,7 @@
 #include "formats/printers.h"
 
 #include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "analysis/statistics.h"
@@ -290,13 +291,16 @@ class JsonPrinter final : public Printer {
 public:
     void header(std::string& /*out*/, const Layout& /*layout*/) override {}
 
+    JsonPrinter() {
+        for (const ColumnSpec& spec : kColumns)
+            m_keys[static_cast<std::size_t>(spec.column)] =
+                "\"" + std::string(spec.jsonKey) + "\":";
+    }
+
     void field(std::string& out, std::size_t index, Column column, Value value) override {
-        const ColumnSpec& spec = columnSpec(column);
-        if (value.kind == Kind::None && spec.jsonOmitsNone) return;
-        out += index > 0 ? "," : "{";
-        out += '"';
-        out += spec.jsonKey;
-        out += "\":";
+        if (value.kind == Kind::None && columnSpec(column).jsonOmitsNone) return;
+        out += index > 0 ? ',' : '{';
+        out += m_keys[static_cast<std::size_t>(column)];
         switch (value.kind) {
             case Kind::None:
             case Kind::Unknown:
@@ -396,6 +400,7 @@ private:
         lookup::appendWindows1252AsUtf8(m_scratch, bytes);
         appendJsonString(out, m_scratch);
     }
+    std::array<std::string, kColumns.size()> m_keys;  // "\"ip\":"
     std::string m_scratch;
 };
 

@@ -137,6 +137,7 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
       m_find(findLayout(format, networks != nullptr && networkColumns)),
       m_networks(networks),
+      m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
@@ -214,7 +215,7 @@ void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
 void RowWriter::analysisEnd(std::string& out, std::string_view ip, Value reason) {
     if (m_analysisTailTo < m_analysis.size()) {
         const std::optional<lookup::AsNetwork> network =
-            m_analysis.has(Column::Asn) ? networkOf(ip) : std::nullopt;
+            m_analysisNetworks ? networkOf(ip) : std::nullopt;
         fields(out, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
             return column == Column::Reason ? reason : networkField(column, network);
         });
@@ -231,14 +232,19 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
     fields(out, m_analysis, 0, m_analysisTailFrom, lead);
     const std::string_view name = analysis::countryName(table, country);
     const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
+    // Where nothing follows the country, the row's end is part of its tail.
+    const bool whole = m_analysisTailTo == m_analysis.size();
     if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
-        if (cached->text.empty())
+        if (cached->text.empty()) {
             analysisCountry(cached->text, Value::text1252(name), Value::text1252(code));
+            if (whole) m_printer->endRow(cached->text);
+        }
         out += cached->text;
+        if (!whole) analysisEnd(out, ip, Value::none());
     } else {
         analysisCountry(out, Value::text1252(name), Value::text1252(code));
+        analysisEnd(out, ip, Value::none());
     }
-    analysisEnd(out, ip, Value::none());
     m_out.rowDone();
 }
 

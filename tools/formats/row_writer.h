@@ -161,6 +161,7 @@ private:
     Layout m_analysis;
     Layout m_find;
     const lookup::AsFile* m_networks;
+    bool m_analysisNetworks;  // the analysis rows show the networks
     // The last networks found by IPv4 address, direct-mapped: a log names
     // the same clients again and again, and a lookup in the networks file
     // misses the caches twice.
