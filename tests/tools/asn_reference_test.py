@@ -369,7 +369,48 @@ def drawn_test(driver, build_asn, data_dir, work):
                   6: (Reference(v6), probes(v6, 2**128 - 1))}
     failures = compare(driver, folder, references, ("tsv", "csv", "json"), "drawn")
     failures += filter_test(driver, folder, work, references)
+    failures += damaged_test(driver, folder, work)
     return failures + stats_test(driver, folder, os.path.join(work, "filter.log"))
+
+
+def damaged_test(driver, folder, work):
+    """A networks file cut short, too long, out of order or not one at all is
+    refused with its name and why, never read wrong and never a crash."""
+    import struct
+    good = open(os.path.join(folder, "asn.bin"), "rb").read()
+    n4, n6, k, b = struct.unpack_from("<4I", good, 8)
+    v4_networks = 24 + 4 * n4
+    cases = {
+        "empty": b"",
+        "magic only": good[:8],
+        "not ours": b"IPCASN2\n" + good[8:],
+        "cut in the names": good[:-1],
+        "cut in the ranges": good[:24 + 2 * n4],
+        "one byte more": good + b"x",
+        # The second IPv4 start before the first.
+        "out of order": good[:28] + struct.pack("<I", 0) + good[32:],
+        # A range that names network k + 1 of k.
+        "unknown network": good[:v4_networks] + struct.pack("<I", k + 1) +
+        good[v4_networks + 4:],
+        "counts too large": good[:8] + struct.pack("<4I", 2**31, n6, k, b) + good[24:],
+    }
+    failures = 0
+    damaged = os.path.join(work, "damaged")
+    os.mkdir(damaged)
+    for name in ("Country.dbf", "IP_db.dbf", "IP6_db.dbf"):
+        shutil.copy(os.path.join(folder, name), damaged)
+    for what, content in cases.items():
+        with open(os.path.join(damaged, "asn.bin"), "wb") as f:
+            f.write(content)
+        result = subprocess.run([driver, "find", "--asn", "--data-dir", damaged, "8.8.8.8"],
+                                capture_output=True, timeout=60)
+        message = result.stderr.decode(errors="replace")
+        if result.returncode not in (1, 2) or "asn.bin" not in message or result.stdout:
+            failures += 1
+            print(f"damaged ({what}): status {result.returncode}, said {message!r}, "
+                  f"printed {result.stdout[:80]!r}")
+    print(f"damaged: {len(cases)} networks files refused")
+    return failures
 
 
 def stats_test(driver, folder, log):
