@@ -212,11 +212,12 @@ const OptionRow kOptions[] = {
          o.networks = true;
          return true;
      }},
-    {"--by", "", "WHAT", kAnalysesBits,
+    {"--by", "", "WHAT", kAnalysesBits | kStatsBit,
      "what the statistics count the rows by: country (the default), or as: each "
      "network (AS number, operator, the country that holds most of its rows where one "
      "holds more than half, count, share), rows of no network together on one line; "
-     "--top and --sort apply to them as to countries (list: by AS number)",
+     "--top and --sort apply to them as to countries (list: by AS number); stats counts "
+     "them from rows written with --asn",
      [](Options& o, const std::string& value, std::string& problem) {
          if (value != "country" && value != "as") {
              problem = "--by takes country or as, not '" + value + "'";

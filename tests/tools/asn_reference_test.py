@@ -370,7 +370,53 @@ def drawn_test(driver, build_asn, data_dir, work):
     failures = compare(driver, folder, references, ("tsv", "csv", "json"), "drawn")
     failures += filter_test(driver, folder, work, references)
     failures += damaged_test(driver, folder, work)
+    failures += shards_test(driver, folder, work, os.path.join(work, "filter.log"))
     return failures + stats_test(driver, folder, os.path.join(work, "filter.log"))
+
+
+def shards_test(driver, folder, work, log):
+    """--by as of shards' rows merged by stats equals one run over the whole,
+    whatever format the shards were written in."""
+    lines = open(log).readlines()
+    whole = subprocess.run(
+        [driver, "unformatted", "--all", "--stats", "--by", "as", "--format", "json",
+         "--data-dir", folder, log], capture_output=True, timeout=600, check=True)
+    want = json.loads(whole.stdout.decode().splitlines()[-1])
+    del want["elapsed_seconds"]
+    failures = 0
+    for fmt in ("tsv", "csv", "json"):
+        outputs = []
+        # Shards of unequal sizes, one of them empty.
+        cuts = [0, 1, len(lines) // 3, len(lines) // 3, len(lines)]
+        for i in range(len(cuts) - 1):
+            shard = os.path.join(work, f"shard{i}.log")
+            with open(shard, "w") as f:
+                f.writelines(lines[cuts[i]:cuts[i + 1]])
+            out = os.path.join(work, f"shard{i}.{fmt}")
+            with open(out, "wb") as f:
+                subprocess.run([driver, "unformatted", "--all", "--asn", "--format", fmt,
+                                "--data-dir", folder, shard], stdout=f, timeout=600, check=True)
+            outputs.append(out)
+        merged = subprocess.run(
+            [driver, "stats", "--by", "as", "--format", "json", "--data-dir", folder, *outputs],
+            capture_output=True, timeout=600)
+        if merged.returncode != 0:
+            failures += 1
+            print(f"shards ({fmt}): stats ended with {merged.returncode}: "
+                  f"{merged.stderr.decode()[:300]}")
+            continue
+        got = json.loads(merged.stdout.decode().splitlines()[-1])
+        del got["elapsed_seconds"]
+        expect = json.loads(json.dumps(want))
+        if fmt == "tsv":
+            # tsv has no way to write a TAB inside a name.
+            for n in expect["networks"]:
+                n["as_name"] = n["as_name"].replace("\t", " ")
+        if got != expect:
+            failures += 1
+            print(f"shards ({fmt}): the merged networks differ from one run's")
+    print(f"shards: --by as of {len(lines)} lines in four shards, three formats")
+    return failures
 
 
 def damaged_test(driver, folder, work):

@@ -61,13 +61,21 @@ void StatsMerger::csvLine(std::string_view text) {
             const std::string& ip = *at(Column::Ip);
             const std::string& country = *at(Column::Country);
             const std::string& code = *at(Column::Code);
+            std::optional<int> slot;
             if (const std::string* reason = at(Column::Reason); reason && !reason->empty()) {
                 if (!country.empty() || !code.empty())
                     throw Malformed("a row with a reason has no country and no code");
                 countReasonRow(ip, *reason);
-                return;
+            } else {
+                slot = m_slots.byCode(code, country);
+                countRow(ip, slot, country, code);
             }
-            countRow(ip, m_slots.byCode(code, country), country, code);
+            if (m_byNetwork) {
+                const std::string* as = at(Column::Asn);
+                const std::string* name = at(Column::AsName);
+                if (as == nullptr || name == nullptr) noNetworkColumns();
+                countNetwork(*as, *name, slot);
+            }
             return;
         }
         case Expect::CsvRunValues: {

@@ -84,6 +84,20 @@ std::optional<std::int64_t> countOf(const Json& value) {
 
 }  // namespace
 
+void StatsMerger::jsonNetwork(const nlohmann::json& row, std::optional<int> slot) {
+    const auto number = row.find(columnSpec(Column::Asn).jsonKey);
+    const auto name = row.find(columnSpec(Column::AsName).jsonKey);
+    if (number == row.end() || name == row.end()) noNetworkColumns();
+    if (number->is_null()) {
+        countNetwork({}, {}, slot);
+        return;
+    }
+    if (!number->is_number_unsigned() || number->get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw Malformed("asn is not an AS number");
+    const std::string as = "AS" + std::to_string(number->get<std::uint64_t>());
+    countNetwork(as, name->is_string() ? name->get_ref<const std::string&>() : std::string(), slot);
+}
+
 void StatsMerger::jsonLine(std::string_view text) {
     using namespace words;
     const std::string_view ipKey = columnSpec(Column::Ip).jsonKey;
@@ -92,6 +106,7 @@ void StatsMerger::jsonLine(std::string_view text) {
     std::string_view country;
     std::string_view code;
     if (plainJsonRow(text, ip, country, code)) {
+        if (m_byNetwork) noNetworkColumns();
         countRow(ip, m_slots.byCode(code, country), country, code);
         return;
     }
@@ -106,13 +121,16 @@ void StatsMerger::jsonLine(std::string_view text) {
             if (!nullAt(object, country) || !nullAt(object, code))
                 throw Malformed("a row with a reason has a null country and code");
             countReasonRow(*address, *reason);
+            if (m_byNetwork) jsonNetwork(object, std::nullopt);
             return;
         }
         const std::string* name = stringAt(object, country);
         const std::string* slotCode = stringAt(object, code);
         if (name == nullptr || slotCode == nullptr)
             throw Malformed("not a row (ip, port, country and code)");
-        countRow(*address, m_slots.byCode(*slotCode, *name), *name, *slotCode);
+        const std::optional<int> slot = m_slots.byCode(*slotCode, *name);
+        countRow(*address, slot, *name, *slotCode);
+        if (m_byNetwork) jsonNetwork(object, slot);
         return;
     }
     const auto seconds = object.find(kElapsedSeconds);

@@ -66,10 +66,18 @@ void StatsMerger::tsvLine(std::string_view text) {
             if ((count != plain.size() && count != withNetworks.size()) || fields[ip].empty())
                 throw Malformed("not a row (IP, Port and Country separated by TABs)");
             // The reason of a row without a country stands in the country's place.
-            if (analysis::noCountryReasonIndex(fields[country]))
+            std::optional<int> slot;
+            if (analysis::noCountryReasonIndex(fields[country])) {
                 countReasonRow(fields[ip], fields[country]);
-            else
-                countRow(fields[ip], m_slots.byCountry(fields[country]), fields[country], {});
+            } else {
+                slot = m_slots.byCountry(fields[country]);
+                countRow(fields[ip], slot, fields[country], {});
+            }
+            if (m_byNetwork) {
+                if (count != withNetworks.size()) noNetworkColumns();
+                countNetwork(fields[*withNetworks.indexOf(Column::Asn)],
+                             fields[*withNetworks.indexOf(Column::AsName)], slot);
+            }
             return;
         }
         case Expect::TsvTotal: {
