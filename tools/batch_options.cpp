@@ -2,6 +2,7 @@
 
 #include <array>
 #include <iostream>
+#include <system_error>
 
 #include "analysis/ordered_pipeline.h"
 #include "lookup/as_file.h"
@@ -365,7 +366,12 @@ const OptionRow* findShort(std::string_view name) {
 }  // namespace
 
 std::string Options::networksFile() const {
-    return (rangesFolder() / std::string(lookup::kAsFileName)).string();
+    // A folder an updater of the ranges alone filled has none: then the one
+    // beside the country list (the program's own, by default).
+    const std::filesystem::path beside = rangesFolder() / std::string(lookup::kAsFileName);
+    std::error_code ignored;
+    if (rangesDir.empty() || std::filesystem::exists(beside, ignored)) return beside.string();
+    return (dataDir / std::string(lookup::kAsFileName)).string();
 }
 
 std::span<const OptionRow> optionTable() { return kOptions; }

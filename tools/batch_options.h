@@ -51,7 +51,8 @@ struct Options {
     const std::filesystem::path& rangesFolder() const {
         return rangesDir.empty() ? dataDir : rangesDir;
     }
-    // The networks file, beside the range files: read only when asked for.
+    // The networks file, beside the range files, else beside the country
+    // list: read only when asked for.
     std::string networksFile() const;
 };
 
