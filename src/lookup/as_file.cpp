@@ -106,14 +106,6 @@ AsFile::AsFile(const std::string& path) {
     }
 }
 
-std::string_view AsFile::nameOf(std::uint32_t number) const {
-    const auto found =
-        std::lower_bound(m_networks.begin(), m_networks.end(), number,
-                         [](const Entry& entry, std::uint32_t n) { return entry.number < n; });
-    if (found == m_networks.end() || found->number != number) return {};
-    return std::string_view(m_names).substr(found->nameStart, found->nameEnd - found->nameStart);
-}
-
 std::optional<AsNetwork> AsFile::network(std::uint32_t place) const {
     if (place == 0) return std::nullopt;
     const Entry& entry = m_networks[place - 1];

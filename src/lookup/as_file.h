@@ -34,15 +34,9 @@ public:
 
     std::optional<AsNetwork> find(std::uint32_t address) const;
     std::optional<AsNetwork> find(Address6 address) const;
-    // The operator of `number`, empty when the file names none.
-    std::string_view nameOf(std::uint32_t number) const;
-
     // The addresses `number` holds, as inclusive ranges of both families
     // (special-purpose blocks cut out), for filters on networks.
     std::vector<Network> rangesOf(std::uint32_t number) const;
-
-    // How many AS numbers the file names.
-    std::size_t numbers() const { return m_networks.size(); }
 
 private:
     // A step of the IPv4 ranges beside its network, so that both come in one
