@@ -77,26 +77,25 @@ bool nullAt(const Json& object, std::string_view key) {
     return found != object.end() && found->is_null();
 }
 
+// A row's network as the tsv and csv rows show it ("AS13335", empty for
+// none) and its operator; nullopt when the row has no network keys.
+std::optional<std::pair<std::string, std::string>> networkOf(const Json& row) {
+    const auto number = row.find(columnSpec(Column::Asn).jsonKey);
+    const auto name = row.find(columnSpec(Column::AsName).jsonKey);
+    if (number == row.end() || name == row.end()) return std::nullopt;
+    if (number->is_null()) return std::pair<std::string, std::string>{};
+    if (!number->is_number_unsigned() || number->get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw Malformed("asn is not an AS number");
+    return std::pair{"AS" + std::to_string(number->get<std::uint64_t>()),
+                     name->is_string() ? name->get<std::string>() : std::string()};
+}
+
 std::optional<std::int64_t> countOf(const Json& value) {
     if (!value.is_number_unsigned()) return std::nullopt;
     return value.get<std::int64_t>();
 }
 
 }  // namespace
-
-void StatsMerger::jsonNetwork(const nlohmann::json& row, std::optional<int> slot) {
-    const auto number = row.find(columnSpec(Column::Asn).jsonKey);
-    const auto name = row.find(columnSpec(Column::AsName).jsonKey);
-    if (number == row.end() || name == row.end()) noNetworkColumns();
-    if (number->is_null()) {
-        countNetwork({}, {}, slot);
-        return;
-    }
-    if (!number->is_number_unsigned() || number->get<std::uint64_t>() > 0xFFFFFFFFu)
-        throw Malformed("asn is not an AS number");
-    const std::string as = "AS" + std::to_string(number->get<std::uint64_t>());
-    countNetwork(as, name->is_string() ? name->get_ref<const std::string&>() : std::string(), slot);
-}
 
 void StatsMerger::jsonLine(std::string_view text) {
     using namespace words;
@@ -121,7 +120,11 @@ void StatsMerger::jsonLine(std::string_view text) {
             if (!nullAt(object, country) || !nullAt(object, code))
                 throw Malformed("a row with a reason has a null country and code");
             countReasonRow(*address, *reason);
-            if (m_byNetwork) jsonNetwork(object, std::nullopt);
+            if (m_byNetwork) {
+                const auto network = networkOf(object);
+                if (!network) noNetworkColumns();
+                countNetwork(network->first, network->second, std::nullopt);
+            }
             return;
         }
         const std::string* name = stringAt(object, country);
@@ -130,7 +133,11 @@ void StatsMerger::jsonLine(std::string_view text) {
             throw Malformed("not a row (ip, port, country and code)");
         const std::optional<int> slot = m_slots.byCode(*slotCode, *name);
         countRow(*address, slot, *name, *slotCode);
-        if (m_byNetwork) jsonNetwork(object, slot);
+        if (m_byNetwork) {
+            const auto network = networkOf(object);
+            if (!network) noNetworkColumns();
+            countNetwork(network->first, network->second, slot);
+        }
         return;
     }
     const auto seconds = object.find(kElapsedSeconds);

@@ -11,8 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "formats/columns.h"
 #include "formats/formats.h"
 #include "lookup/country_table.h"
@@ -128,8 +126,6 @@ private:
     void tsvLine(std::string_view text);
     void csvLine(std::string_view text);
     void jsonLine(std::string_view text);
-    // The network of a json row just counted, under --by as.
-    void jsonNetwork(const nlohmann::json& row, std::optional<int> slot);
     void countRow(std::string_view ip, std::optional<int> slot, std::string_view country,
                   std::string_view code);
     void countReasonRow(std::string_view ip, std::string_view reason);
@@ -137,7 +133,7 @@ private:
     // ("AS13335", empty for none), `slot` its country's, if it has one.
     void countNetwork(std::string_view as, std::string_view name, std::optional<int> slot);
     // A row without network columns under --by as.
-    void noNetworkColumns() const;
+    [[noreturn]] void noNetworkColumns() const;
     void openBlock(double seconds, std::optional<std::int64_t> total,
                    std::optional<std::int64_t> distinct);
     void blockCountry(std::optional<int> slot, std::optional<std::int64_t> count,
