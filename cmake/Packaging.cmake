@@ -23,7 +23,7 @@ if(TARGET ipcountry)
   install(TARGETS ipcountry RUNTIME DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT gui)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/data/Country.dbf ${PROJECT_SOURCE_DIR}/data/IP_db.dbf
-              ${PROJECT_SOURCE_DIR}/data/IP6_db.dbf
+              ${PROJECT_SOURCE_DIR}/data/IP6_db.dbf ${PROJECT_SOURCE_DIR}/data/asn.bin
               ${PROJECT_SOURCE_DIR}/data/provenance.txt ${PROJECT_SOURCE_DIR}/data/world_map.txt
         DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT data)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/flags DESTINATION ${IPCOUNTRY_INSTALL_DIR}

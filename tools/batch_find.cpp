@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "analysis/ordered_pipeline.h"
 #include "batch_messages.h"
 #include "lookup/address_text.h"
+#include "lookup/as_file.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/line_ends.h"
@@ -61,8 +63,8 @@ struct FoundBlock final : analysis::BlockResult {
 // Answers lines in batches into rows and the problems of the wrong ones.
 class LineAnswers {
 public:
-    LineAnswers(AddressFinder& finder, Format format)
-        : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format) {}
+    LineAnswers(AddressFinder& finder, Format format, const lookup::AsFile* networks)
+        : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format, false, networks) {}
 
     // `line` stays valid until flush(). Its row shows it without the blanks
     // around it, which are no part of an address.
@@ -90,9 +92,10 @@ public:
         std::size_t next = 0;
         for (Pending& pending : m_pending) {
             if (pending.problem.empty()) {
+                const lookup::TypedAddress& typed = m_addresses[next];
                 const AddressFinder::Found& found = m_found[next++];
                 if (!found.error) {
-                    m_writer.findRow(pending.shown, found.answer);
+                    m_writer.findRow(pending.shown, found.answer, &typed);
                     continue;
                 }
                 pending.problem = found.error->problem();
@@ -133,8 +136,8 @@ private:
 // over the run's one snapshot of the range files.
 class FindScanner final : public analysis::BlockScanner {
 public:
-    FindScanner(AddressFinder& owner, Format format)
-        : m_finder(owner), m_answers(m_finder, format) {}
+    FindScanner(AddressFinder& owner, Format format, const lookup::AsFile* networks)
+        : m_finder(owner), m_answers(m_finder, format, networks) {}
 
     void scanLines(std::string_view text, analysis::BlockResult& result) override {
         auto& block = static_cast<FoundBlock&>(result);
@@ -153,13 +156,19 @@ private:
 // the input, line numbers counted on from the blocks before.
 class FindWork final : public analysis::OrderedWork {
 public:
-    FindWork(AddressFinder& finder, Format format, Output& out, bool typed)
-        : m_finder(finder), m_format(format), m_out(out), m_writer(out, format), m_typed(typed) {}
+    FindWork(AddressFinder& finder, Format format, const lookup::AsFile* networks, Output& out,
+             bool typed)
+        : m_finder(finder),
+          m_format(format),
+          m_networks(networks),
+          m_out(out),
+          m_writer(out, format, false, networks),
+          m_typed(typed) {}
 
     bool failed() const { return m_failed; }
 
     std::unique_ptr<analysis::BlockScanner> makeScanner() override {
-        return std::make_unique<FindScanner>(m_finder, m_format);
+        return std::make_unique<FindScanner>(m_finder, m_format, m_networks);
     }
     std::unique_ptr<analysis::BlockResult> makeResult() override {
         return std::make_unique<FoundBlock>();
@@ -208,6 +217,7 @@ private:
 
     AddressFinder& m_finder;
     Format m_format;
+    const lookup::AsFile* m_networks;
     Output& m_out;
     RowWriter m_writer;
     bool m_typed;
@@ -218,10 +228,11 @@ private:
 
 // Standard input on the pipeline; false when a line was wrong. Throws what
 // the reader or a worker threw, after the rows before it.
-bool findStandardInput(AddressFinder& finder, const Options& options, Output& out) {
+bool findStandardInput(AddressFinder& finder, const Options& options,
+                       const lookup::AsFile* networks, Output& out) {
     analysis::LineReader reader;
     reader.open("-", analysis::LineReader::kBlockSize, true);
-    FindWork work(finder, options.format, out, ::isatty(STDIN_FILENO) != 0);
+    FindWork work(finder, options.format, networks, out, ::isatty(STDIN_FILENO) != 0);
     analysis::PipelineSettings settings;
     settings.threads = options.threads != 0 ? options.threads : analysis::defaultThreadCount();
     FlushWhileWaiting flush(out);
@@ -237,15 +248,19 @@ int runFind(const Options& options) {
     lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
     AddressFinder finder(table, ranges, ranges6);
+    // Read only when asked for: a run without networks costs what it did.
+    std::optional<lookup::AsFile> networkFile;
+    if (options.networks) networkFile.emplace(options.networksFile());
+    const lookup::AsFile* networks = networkFile ? &*networkFile : nullptr;
     Output out;
-    RowWriter writer(out, options.format);
+    RowWriter writer(out, options.format, false, networks);
     writer.findHeader();
     bool failed = false;
     std::vector<AddressFinder::Found> found;
     for (const std::string& operand : options.operands) {
         if (operand == "-") {
             try {
-                failed = !findStandardInput(finder, options, out) || failed;
+                failed = !findStandardInput(finder, options, networks, out) || failed;
             } catch (const lookup::Error& error) {
                 sayProblem(out, "", 0, error.problem());
                 return 1;
@@ -264,7 +279,7 @@ int runFind(const Options& options) {
             failed = true;
             continue;
         }
-        writer.findRow(trimmed(operand), found[0].answer);
+        writer.findRow(trimmed(operand), found[0].answer, &reading.typed);
     }
     saySavedIndexDamaged(out, ranges);
     saySavedIndexDamaged(out, ranges6);

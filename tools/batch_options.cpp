@@ -2,8 +2,10 @@
 
 #include <array>
 #include <iostream>
+#include <system_error>
 
 #include "analysis/ordered_pipeline.h"
+#include "lookup/as_file.h"
 
 namespace ipcountry::batch {
 
@@ -215,7 +217,8 @@ const OptionRow kOptions[] = {
      }},
     {"--only", "", "NETWORK", kAnalysesBits | kReportBit,
      "count only the addresses in NETWORK (repeatable, both families): an address, "
-     "ADDRESS/BITS, FIRST-LAST, or @FILE for a file of them, one a line, # starting a "
+     "ADDRESS/BITS, FIRST-LAST, an AS number (AS13335: the addresses of that network, "
+     "as --asn names them), or @FILE for a file of them, one a line, # starting a "
      "comment",
      [](Options& o, const std::string& value, std::string&) {
          o.only.push_back(value);
@@ -236,6 +239,29 @@ const OptionRow kOptions[] = {
      "with a count per reason",
      [](Options& o, const std::string&, std::string&) {
          o.withoutCountry = true;
+         return true;
+     }},
+    {"--asn", "", "", kFindBit | kAnalysesBits,
+     "also name the network that holds each address: its AS number and the name of "
+     "its operator, from asn.bin beside the range files; tsv adds two columns "
+     "(AS13335, then the operator), csv AS and Operator columns, json asn (a number) "
+     "and as_name; empty, or null in json, where no network holds the address",
+     [](Options& o, const std::string&, std::string&) {
+         o.networks = true;
+         return true;
+     }},
+    {"--by", "", "WHAT", kAnalysesBits | kStatsBit,
+     "what the statistics count the rows by: country (the default), or as: each "
+     "network (AS number, operator, the country that holds most of its rows where one "
+     "holds more than half, count, share), rows of no network together on one line; "
+     "--top and --sort apply to them as to countries (list: by AS number); stats counts "
+     "them from rows written with --asn",
+     [](Options& o, const std::string& value, std::string& problem) {
+         if (value != "country" && value != "as") {
+             problem = "--by takes country or as, not '" + value + "'";
+             return false;
+         }
+         o.byNetwork = value == "as";
          return true;
      }},
     {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
@@ -404,6 +430,15 @@ const OptionRow* findShort(std::string_view name) {
 }
 
 }  // namespace
+
+std::string Options::networksFile() const {
+    // A folder an updater of the ranges alone filled has none: then the one
+    // beside the country list (the program's own, by default).
+    const std::filesystem::path beside = rangesFolder() / std::string(lookup::kAsFileName);
+    std::error_code ignored;
+    if (rangesDir.empty() || std::filesystem::exists(beside, ignored)) return beside.string();
+    return (dataDir / std::string(lookup::kAsFileName)).string();
+}
 
 std::span<const OptionRow> optionTable() { return kOptions; }
 

@@ -40,6 +40,10 @@ struct Options {
     bool withoutCountry = false;
     std::vector<std::string> only;
     std::vector<std::string> exclude;
+    // --asn: rows name the network (AS number and operator) of their address.
+    bool networks = false;
+    // --by as: the statistics count rows per network instead of per country.
+    bool byNetwork = false;
     // How the statistics list the countries: --sort and --top.
     CountryOrder order = CountryOrder::List;
     bool orderGiven = false;
@@ -53,6 +57,9 @@ struct Options {
     const std::filesystem::path& rangesFolder() const {
         return rangesDir.empty() ? dataDir : rangesDir;
     }
+    // The networks file, beside the range files, else beside the country
+    // list: read only when asked for.
+    std::string networksFile() const;
 };
 
 // One row of the option table, which drives both the parser and the help.

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <iostream>
 
+#include "analysis/flag_code.h"
+#include "analysis/interfaces.h"
 #include "analysis/statistics.h"
 #include "batch_messages.h"
 #include "formats/row_writer.h"
@@ -16,6 +18,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
     const auto started = std::chrono::steady_clock::now();
     StatsMerger merger(table, options.dataDir.string(), options.inputFormat, std::cerr);
+    if (options.byNetwork) merger.countNetworks();
     bool malformed = false;
     std::vector<std::string> unread;
     const std::vector<std::string> inputs = paths.empty() ? std::vector<std::string>{"-"} : paths;
@@ -52,6 +55,23 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
     summary.elapsed = elapsed;
     summary.reasons = merger.reasons();
     summary.distinct = merger.distinct();
+    if (options.byNetwork) {
+        std::vector<Summary::NetworkCount> networks;
+        for (const auto& [number, tally] : merger.networks()) {
+            Summary::NetworkCount n{number, tally.name, {}, {}, tally.count};
+            // The country that holds more than half of the network's rows, if one does.
+            for (const auto& [slot, count] : tally.countries) {
+                if (count * 2 <= tally.count) continue;
+                // As the rows name it: the US slot's rows are shown as USA.
+                const analysis::Resolution country{slot, slot == lookup::kUsSlot};
+                n.countryName = lookup::windows1252ToUtf8(analysis::countryName(counted, country));
+                n.countryCode = lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(counted, slot));
+            }
+            networks.push_back(std::move(n));
+        }
+        summary.networks = std::move(networks);
+        summary.noNetwork = merger.noNetwork();
+    }
     Output out;
     RowWriter writer(out, options.format);
     writer.statistics(summary, counted, Listing{options.order, options.orderGiven, options.top});

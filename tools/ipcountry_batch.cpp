@@ -110,6 +110,7 @@ int runReport(const Options& options) {
     request.stopOnError = options.stopOnError;
     request.threads = options.threads;
     request.provenance = describeData(options);
+    request.networksFile = options.networksFile();
     request.provenance.insert(request.provenance.begin(), "ipcountry-batch " IPCOUNTRY_VERSION);
     if (options.firstOfLine && request.formatted)
         return batch::usageError(Command::Report,

@@ -125,6 +125,8 @@ std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path&
         describeSources(*names, "flags", "Flags", lines);
         describeSources(*names, "map", "Map", lines);
     }
+    // The networks of --asn, beside the ranges, from a source of their own.
+    if (ranges) describeSources(*ranges, "networks", "Networks", lines);
     if (ranges && lines.size() == 1 + (apart ? 1 : 0))
         lines.push_back("Data: unknown, " + rangesFile.string() + " names no source");
     return lines;

@@ -52,6 +52,38 @@ std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsR
     return listed;
 }
 
+std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::NetworkCount>& networks,
+                                                const Listing& listing, std::int64_t& leftOut) {
+    std::vector<Summary::NetworkCount> listed = networks;
+    const auto byNumber = [](const auto& a, const auto& b) { return a.number < b.number; };
+    const auto mostFirst = [](const auto& a, const auto& b) { return a.count > b.count; };
+    std::sort(listed.begin(), listed.end(), byNumber);
+    leftOut = 0;
+    if (listing.top > 0 && listing.top < listed.size()) {
+        // Equal counts stay in number order, so the cut is the same on every run.
+        std::stable_sort(listed.begin(), listed.end(), mostFirst);
+        for (auto n = listed.begin() + static_cast<std::ptrdiff_t>(listing.top); n != listed.end();
+             ++n)
+            leftOut += n->count;
+        listed.resize(listing.top);
+    }
+    const CountryOrder order =
+        listing.orderGiven || listing.top == 0 ? listing.order : CountryOrder::Count;
+    switch (order) {
+        case CountryOrder::List:
+            std::stable_sort(listed.begin(), listed.end(), byNumber);
+            break;
+        case CountryOrder::Count:
+            std::stable_sort(listed.begin(), listed.end(), mostFirst);
+            break;
+        case CountryOrder::Name:
+            std::stable_sort(listed.begin(), listed.end(),
+                             [](const auto& a, const auto& b) { return a.name < b.name; });
+            break;
+    }
+    return listed;
+}
+
 std::string shareNumber(std::int64_t hits, std::int64_t total) {
     std::string share = analysis::formatShare(hits, total, ".");
     if (!share.empty()) share.pop_back();  // the '%'

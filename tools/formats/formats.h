@@ -24,19 +24,25 @@ enum class Format { Tsv, Csv, Json };
 // "tsv", "csv" or "json"; nullopt for anything else.
 std::optional<Format> parseFormat(std::string_view name);
 
-// The words of the driver's formats, written by RowWriter and read back by
-// `stats`: csv headers, json keys and the statistics' own lines.
+// The words of the driver's statistics, written by RowWriter and read back by
+// `stats`: csv headers, json keys and the statistics' own lines. The rows'
+// columns are declared in columns.h.
 namespace words {
-inline constexpr std::array<std::string_view, 4> kRowHeader = {"IP", "Port", "Country", "Code"};
-inline constexpr std::string_view kReasonColumn = "Reason";  // --all's fifth csv column
-inline constexpr std::array<std::string_view, 3> kFindHeader = {"IP", "Code", "Country"};
 inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds", "Total",
                                                                "Distinct"};
 inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
                                                                    "Share"};
 inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
-inline constexpr std::string_view kIp = "ip";
-inline constexpr std::string_view kPort = "port";
+inline constexpr std::array<std::string_view, 6> kNetworkHeader = {"AS",   "Operator", "Country",
+                                                                   "Code", "Count",    "Share"};
+inline constexpr std::string_view kNetworks = "networks";
+inline constexpr std::string_view kAsn = "asn";
+inline constexpr std::string_view kAsName = "as_name";
+inline constexpr std::string_view kNoNetwork = "no_network";
+// tsv and csv: the lines of the rows of no network and of the networks --top left out.
+inline constexpr std::string_view kNoNetworkName = "(no network)";
+inline constexpr std::string_view kOtherNetworksName = "(other networks)";
+inline constexpr std::string_view kOtherNetworks = "other_networks";
 inline constexpr std::string_view kCountry = "country";
 inline constexpr std::string_view kCode = "code";
 inline constexpr std::string_view kReason = "reason";
@@ -48,13 +54,6 @@ inline constexpr std::string_view kCount = "count";
 inline constexpr std::string_view kShare = "share";
 inline constexpr std::string_view kReasons = "reasons";
 inline constexpr std::string_view kOtherCountries = "other_countries";
-// What stands before each field of a json row, in the order rows write them
-// (find's rows: ip, code, country).
-inline constexpr std::string_view kJsonIp = "{\"ip\":";
-inline constexpr std::string_view kJsonPort = ",\"port\":";
-inline constexpr std::string_view kJsonCountry = ",\"country\":";
-inline constexpr std::string_view kJsonCode = ",\"code\":";
-inline constexpr std::string_view kJsonReason = ",\"reason\":";
 // tsv and csv: the line that stands for the countries --top left out.
 inline constexpr std::string_view kOtherCountriesName = "(other countries)";
 // tsv: the distinct addresses, after the total on its line.
@@ -81,6 +80,16 @@ struct Summary {
     // The distinct address texts among the rows; unknown when they were
     // merged from statistics blocks without their rows.
     std::optional<std::int64_t> distinct;
+    // --by as: the rows per network, in place of the countries.
+    struct NetworkCount {
+        std::uint32_t number = 0;
+        std::string name;         // UTF-8
+        std::string countryName;  // UTF-8; empty when no country holds most of its rows
+        std::string countryCode;
+        std::int64_t count = 0;
+    };
+    std::optional<std::vector<NetworkCount>> networks;
+    std::int64_t noNetwork = 0;  // rows of no network
 };
 
 // Which countries the statistics list, and in which order: --top keeps the
@@ -95,6 +104,10 @@ struct Listing {
 // The countries as `listing` lists them, and the addresses of those it leaves out.
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
                                               const Listing& listing, std::int64_t& leftOut);
+
+// The same for the networks of --by as: the list order is the AS numbers'.
+std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::NetworkCount>& networks,
+                                                const Listing& listing, std::int64_t& leftOut);
 
 // A share as csv and json give it: "6.3" for 1 of 16 (percent, one decimal).
 std::string shareNumber(std::int64_t hits, std::int64_t total);

@@ -3,11 +3,13 @@
 // then after a blank line "Elapsed seconds,Total,Distinct" and its values,
 // after another "Country,Code,Count,Share" and a row per country, and after
 // another, when some rows had no country, "Reason,Count,Share" and a row per
-// reason. Older outputs have no Distinct column: it is taken without.
+// reason. Older outputs have no Distinct column: it is taken without. Rows
+// are read by the columns their header names (columns.h).
 #include <charconv>
 #include <cmath>
 
 #include "analysis/row_rules.h"
+#include "formats/columns.h"
 #include "formats/stats_lines.h"
 #include "formats/stats_merger.h"
 #include "lookup/csv_fields.h"
@@ -33,28 +35,49 @@ void StatsMerger::csvLine(std::string_view text) {
     if (const std::string_view problem = lookup::splitCsvRecord(text, m_fields); !problem.empty())
         throw Malformed(std::string(problem));
     const auto& f = m_fields;
-    const auto& rowHead = words::kRowHeader;
     const auto& runHead = words::kRunHeader;
     switch (m_expect) {
-        case Expect::Rows:
-            if (text.empty() || fieldsAre(f, rowHead) ||
-                fieldsAre(f, std::array{rowHead[0], rowHead[1], rowHead[2], rowHead[3],
-                                        words::kReasonColumn}))
+        case Expect::Rows: {
+            if (text.empty()) return;
+            if (auto header = analysisLayoutOfCsvHeader(f)) {
+                m_csvRows = std::move(*header);
                 return;
+            }
             if (fieldsAre(f, runHead) || fieldsAre(f, std::array{runHead[0], runHead[1]})) {
                 m_expect = Expect::CsvRunValues;
                 return;
             }
-            if ((f.size() != 4 && f.size() != 5) || f[0].empty())
+            // The columns the file's header named; rows without one, or of
+            // another width, in the driver's own order, with or without the reason.
+            const Layout layout = m_csvRows && m_csvRows->size() == f.size()
+                                      ? *m_csvRows
+                                      : analysisLayout(Format::Csv, f.size() == 5);
+            const auto at = [&f, &layout](Column column) -> const std::string* {
+                const auto index = layout.indexOf(column);
+                return index ? &f[*index] : nullptr;
+            };
+            if (layout.size() != f.size() || at(Column::Ip)->empty())
                 throw Malformed("not a row (IP,Port,Country,Code)");
-            if (f.size() == 5 && !f[4].empty()) {
-                if (!f[2].empty() || !f[3].empty())
+            const std::string& ip = *at(Column::Ip);
+            const std::string& country = *at(Column::Country);
+            const std::string& code = *at(Column::Code);
+            std::optional<int> slot;
+            if (const std::string* reason = at(Column::Reason); reason && !reason->empty()) {
+                if (!country.empty() || !code.empty())
                     throw Malformed("a row with a reason has no country and no code");
-                countReasonRow(f[0], f[4]);
-                return;
+                countReasonRow(ip, *reason);
+            } else {
+                slot = m_slots.byCode(code, country);
+                countRow(ip, slot, country, code);
             }
-            countRow(f[0], m_slots.byCode(f[3], f[2]), f[2], f[3]);
+            if (m_byNetwork) {
+                const std::string* as = at(Column::Asn);
+                const std::string* name = at(Column::AsName);
+                if (as == nullptr || name == nullptr) noNetworkColumns();
+                countNetwork(*as, *name, slot);
+            }
             return;
+        }
         case Expect::CsvRunValues: {
             const bool fits = f.size() == 2 || f.size() == 3;
             std::optional<std::int64_t> distinct;

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis/row_rules.h"
+#include "formats/columns.h"
 #include "formats/stats_lines.h"
 #include "formats/stats_merger.h"
 
@@ -25,6 +26,10 @@ bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view&
         line.remove_prefix(text.size());
         return true;
     };
+    // The key of the field at `index` of a row, as the driver writes it.
+    const auto key = [&skip](std::size_t index, Column column) {
+        return skip(index == 0 ? "{\"" : ",\"") && skip(columnSpec(column).jsonKey) && skip("\":");
+    };
     const auto string = [&line](std::string_view& text) {
         const std::size_t quote = line.find('"');
         if (quote == std::string_view::npos) return false;
@@ -32,17 +37,33 @@ bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view&
         line.remove_prefix(quote + 1);
         return true;
     };
-    if (!skip(words::kJsonIp) || !skip("\"") || !string(ip) || ip.empty() ||
-        !skip(words::kJsonPort))
-        return false;
+    static const Layout layout = analysisLayout(Format::Json, false);
     std::string_view port;
-    if (!skip("null") && !(skip("\"") && string(port))) {
-        const std::size_t digits = line.find_first_not_of("0123456789");
-        if (digits == 0 || digits == std::string_view::npos) return false;
-        line.remove_prefix(digits);
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        const Column column = layout.columns[i];
+        if (!key(i, column)) return false;
+        switch (column) {
+            case Column::Ip:
+                if (!skip("\"") || !string(ip) || ip.empty()) return false;
+                break;
+            case Column::Port:
+                if (!skip("null") && !(skip("\"") && string(port))) {
+                    const std::size_t digits = line.find_first_not_of("0123456789");
+                    if (digits == 0 || digits == std::string_view::npos) return false;
+                    line.remove_prefix(digits);
+                }
+                break;
+            case Column::Country:
+                if (!skip("\"") || !string(country)) return false;
+                break;
+            case Column::Code:
+                if (!skip("\"") || !string(code)) return false;
+                break;
+            default:
+                return false;
+        }
     }
-    return skip(words::kJsonCountry) && skip("\"") && string(country) && skip(words::kJsonCode) &&
-           skip("\"") && string(code) && line == "}";
+    return line == "}";
 }
 
 const std::string* stringAt(const Json& object, std::string_view key) {
@@ -56,6 +77,19 @@ bool nullAt(const Json& object, std::string_view key) {
     return found != object.end() && found->is_null();
 }
 
+// A row's network as the tsv and csv rows show it ("AS13335", empty for
+// none) and its operator; nullopt when the row has no network keys.
+std::optional<std::pair<std::string, std::string>> networkOf(const Json& row) {
+    const auto number = row.find(columnSpec(Column::Asn).jsonKey);
+    const auto name = row.find(columnSpec(Column::AsName).jsonKey);
+    if (number == row.end() || name == row.end()) return std::nullopt;
+    if (number->is_null()) return std::pair<std::string, std::string>{};
+    if (!number->is_number_unsigned() || number->get<std::uint64_t>() > 0xFFFFFFFFu)
+        throw Malformed("asn is not an AS number");
+    return std::pair{"AS" + std::to_string(number->get<std::uint64_t>()),
+                     name->is_string() ? name->get<std::string>() : std::string()};
+}
+
 std::optional<std::int64_t> countOf(const Json& value) {
     if (!value.is_number_unsigned()) return std::nullopt;
     return value.get<std::int64_t>();
@@ -65,30 +99,45 @@ std::optional<std::int64_t> countOf(const Json& value) {
 
 void StatsMerger::jsonLine(std::string_view text) {
     using namespace words;
+    const std::string_view ipKey = columnSpec(Column::Ip).jsonKey;
     if (text.empty()) return;
     std::string_view ip;
     std::string_view country;
     std::string_view code;
     if (plainJsonRow(text, ip, country, code)) {
+        if (m_byNetwork) noNetworkColumns();
         countRow(ip, m_slots.byCode(code, country), country, code);
         return;
     }
     const Json object = Json::parse(text, nullptr, false);
     if (!object.is_object()) throw Malformed("not a JSON object");
-    if (object.contains(kIp)) {
-        const std::string* address = stringAt(object, kIp);
+    if (object.contains(ipKey)) {
+        const std::string* address = stringAt(object, ipKey);
         if (address == nullptr) throw Malformed("not a row (ip, port, country and code)");
-        if (const std::string* reason = stringAt(object, kReason)) {
-            if (!nullAt(object, kCountry) || !nullAt(object, kCode))
+        const std::string_view country = columnSpec(Column::Country).jsonKey;
+        const std::string_view code = columnSpec(Column::Code).jsonKey;
+        if (const std::string* reason = stringAt(object, columnSpec(Column::Reason).jsonKey)) {
+            if (!nullAt(object, country) || !nullAt(object, code))
                 throw Malformed("a row with a reason has a null country and code");
             countReasonRow(*address, *reason);
+            if (m_byNetwork) {
+                const auto network = networkOf(object);
+                if (!network) noNetworkColumns();
+                countNetwork(network->first, network->second, std::nullopt);
+            }
             return;
         }
-        const std::string* name = stringAt(object, kCountry);
-        const std::string* slotCode = stringAt(object, kCode);
+        const std::string* name = stringAt(object, country);
+        const std::string* slotCode = stringAt(object, code);
         if (name == nullptr || slotCode == nullptr)
             throw Malformed("not a row (ip, port, country and code)");
-        countRow(*address, m_slots.byCode(*slotCode, *name), *name, *slotCode);
+        const std::optional<int> slot = m_slots.byCode(*slotCode, *name);
+        countRow(*address, slot, *name, *slotCode);
+        if (m_byNetwork) {
+            const auto network = networkOf(object);
+            if (!network) noNetworkColumns();
+            countNetwork(network->first, network->second, slot);
+        }
         return;
     }
     const auto seconds = object.find(kElapsedSeconds);

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "analysis/row_rules.h"
+#include "formats/columns.h"
 #include "formats/stats_lines.h"
 #include "formats/stats_merger.h"
 
@@ -56,12 +57,27 @@ void StatsMerger::tsvLine(std::string_view text) {
                 m_expect = Expect::TsvTotal;
                 return;
             }
-            if (splitTabs(text, fields) != 3 || fields[0].empty())
+            // Rows with their networks (--asn) or without: the same columns lead.
+            static const Layout plain = analysisLayout(Format::Tsv, true);
+            static const Layout withNetworks = analysisLayout(Format::Tsv, true, true);
+            static const std::size_t ip = *plain.indexOf(Column::Ip);
+            static const std::size_t country = *plain.indexOf(Column::Country);
+            const std::size_t count = splitTabs(text, fields);
+            if ((count != plain.size() && count != withNetworks.size()) || fields[ip].empty())
                 throw Malformed("not a row (IP, Port and Country separated by TABs)");
-            if (analysis::noCountryReasonIndex(fields[2]))
-                countReasonRow(fields[0], fields[2]);
-            else
-                countRow(fields[0], m_slots.byCountry(fields[2]), fields[2], {});
+            // The reason of a row without a country stands in the country's place.
+            std::optional<int> slot;
+            if (analysis::noCountryReasonIndex(fields[country])) {
+                countReasonRow(fields[ip], fields[country]);
+            } else {
+                slot = m_slots.byCountry(fields[country]);
+                countRow(fields[ip], slot, fields[country], {});
+            }
+            if (m_byNetwork) {
+                if (count != withNetworks.size()) noNetworkColumns();
+                countNetwork(fields[*withNetworks.indexOf(Column::Asn)],
+                             fields[*withNetworks.indexOf(Column::AsName)], slot);
+            }
             return;
         }
         case Expect::TsvTotal: {

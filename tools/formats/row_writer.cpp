@@ -18,72 +18,6 @@ namespace ipcountry::batch {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-// Printable ASCII without the two characters JSON escapes goes out as it
-// stands; that is nearly every address, port and country name, and skipping
-// the library for them keeps JSON output as fast as tsv.
-bool plainJsonText(std::string_view text) {
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7E || c == '"' || c == '\\') return false;
-    }
-    return true;
-}
-
-void appendJsonString(std::string& out, std::string_view utf8) {
-    if (plainJsonText(utf8)) {
-        out += '"';
-        out += utf8;
-        out += '"';
-        return;
-    }
-    // A typed address may be any bytes: what is not UTF-8 becomes U+FFFD.
-    out += Json(utf8).dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-bool plainCsvText(std::string_view text) {
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u > 0x7E || c == ',' || c == '"' || c == '\r' || c == '\n') return false;
-    }
-    return true;
-}
-
-// Quoted when it holds a separator, a quote or a line break; quotes inside
-// are doubled.
-void appendCsvField(std::string& out, std::string_view utf8) {
-    if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += utf8;
-        return;
-    }
-    out += '"';
-    for (const char c : utf8) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-// One to five digits: every port there is, and never more than a JSON
-// reader takes as an exact number.
-bool isPortNumber(std::string_view text) {
-    if (text.empty() || text.size() > 5) return false;
-    for (const char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-// As a JSON number, which has no leading zeros: "0080" is 80.
-void appendPortNumber(std::string& out, std::string_view digits) {
-    const std::size_t first = digits.find_first_not_of('0');
-    out += first == std::string_view::npos ? std::string_view("0") : digits.substr(first);
-}
-
-}  // namespace
-
-namespace {
-
 // Writes all of `text`; the errno of a write that failed, 0 when all went out.
 int writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
@@ -183,103 +117,133 @@ void Output::sayNow(std::string_view lines) {
 
 int Output::writeError() noexcept { return g_writeError.load(std::memory_order_relaxed); }
 
-void RowWriter::row(std::initializer_list<std::string_view> utf8Fields) {
-    std::string& out = m_out.buffer();
-    const char separator = m_format == Format::Csv ? ',' : '\t';
-    bool first = true;
-    for (const std::string_view field : utf8Fields) {
-        if (!std::exchange(first, false)) out += separator;
-        if (m_format == Format::Csv)
-            appendCsvField(out, field);
-        else
-            out += field;
-    }
-    out += m_format == Format::Csv ? "\r\n" : "\n";
-    m_out.rowDone();
+namespace {
+
+// The end of the run of country and code columns that starts at `from`.
+std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
+    std::size_t to = from;
+    while (to < layout.size() &&
+           (layout.columns[to] == Column::Country || layout.columns[to] == Column::Code))
+        ++to;
+    return to;
 }
 
-void RowWriter::analysisHeader() {
-    if (m_format != Format::Csv) return;
-    const auto& h = words::kRowHeader;
-    if (m_reasons)
-        row({h[0], h[1], h[2], h[3], words::kReasonColumn});
-    else
-        row({h[0], h[1], h[2], h[3]});
+}  // namespace
+
+RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks,
+                     bool networkColumns)
+    : m_out(out),
+      m_printer(makePrinter(format)),
+      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
+      m_find(findLayout(format, networks != nullptr && networkColumns)),
+      m_networks(networks),
+      m_analysisNetworks(m_analysis.has(Column::Asn)),
+      m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
+      m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
+      m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
+      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)) {}
+
+template <class ValueOf>
+void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
+                       const ValueOf& valueOf) {
+    for (std::size_t i = from; i < to; ++i) {
+        const Column column = layout.columns[i];
+        m_printer->field(out, i, column, valueOf(column));
+    }
 }
 
-void RowWriter::field1252(std::string& out, std::string_view bytes) {
-    // Plain ASCII is the same in Windows-1252 and UTF-8 and needs no quoting.
-    if (m_format == Format::Json ? plainJsonText(bytes) : plainCsvText(bytes)) {
-        if (m_format == Format::Json) out += '"';
-        out += bytes;
-        if (m_format == Format::Json) out += '"';
-        return;
+std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) {
+    if (m_networks == nullptr) return std::nullopt;
+    if (ip.find(':') == std::string_view::npos) {
+        // The rows' IPv4 text is four decimal numbers, as the scan found them.
+        std::uint32_t address = 0;
+        int parts = 0;
+        const char* p = ip.data();
+        const char* const end = p + ip.size();
+        while (p < end && parts < 4) {
+            unsigned part = 0;
+            const auto [next, ec] = std::from_chars(p, end, part);
+            if (ec != std::errc() || part > 255) return std::nullopt;
+            address = address << 8 | part;
+            ++parts;
+            p = next;
+            if (p < end && *p == '.' && parts < 4) ++p;
+        }
+        if (parts != 4 || p != end) return std::nullopt;
+        if (m_cachedNetworks.empty()) m_cachedNetworks.resize(std::size_t{1} << kCachedNetworkBits);
+        CachedNetwork& cached =
+            m_cachedNetworks[(address * 2654435761u) >> (32 - kCachedNetworkBits)];
+        if (!cached.filled || cached.address != address) {
+            cached.address = address;
+            cached.filled = true;
+            cached.network = m_networks->find(address);
+        }
+        return cached.network;
     }
-    m_scratch.clear();
-    lookup::appendWindows1252AsUtf8(m_scratch, bytes);
-    if (m_format == Format::Json)
-        appendJsonString(out, m_scratch);
-    else
-        appendCsvField(out, m_scratch);
+    const lookup::AddressReading reading = lookup::readAddressText(ip);
+    return reading.reason.empty() ? networkOf(&reading.typed) : std::nullopt;
 }
 
-void RowWriter::analysisLead(std::string& out, std::string_view ip, std::string_view port) {
-    if (m_format == Format::Tsv) {
-        lookup::appendWindows1252AsUtf8(out, ip);
-        out += '\t';
-        lookup::appendWindows1252AsUtf8(out, port);
-        return;
+std::optional<lookup::AsNetwork> RowWriter::networkOf(const lookup::TypedAddress* typed) const {
+    if (m_networks == nullptr || typed == nullptr) return std::nullopt;
+    switch (typed->kind) {
+        case lookup::TypedAddress::Kind::Ipv4:
+            return m_networks->find(typed->ipv4);
+        case lookup::TypedAddress::Kind::Ipv6:
+            return m_networks->find(typed->ipv6);
+        case lookup::TypedAddress::Kind::LinkLocal:
+            break;
     }
-    if (m_format == Format::Json) out += words::kJsonIp;
-    field1252(out, ip);
-    out += m_format == Format::Csv ? std::string_view(",") : words::kJsonPort;
-    // Programs want the port, not the grid's way of showing it: the text
-    // after the colon, and in JSON a number where it is one.
-    const std::string_view portText = port.starts_with(':') ? port.substr(1) : port;
-    if (m_format == Format::Json && port.empty())
-        out += "null";
-    else if (m_format == Format::Json && isPortNumber(portText))
-        appendPortNumber(out, portText);
-    else
-        field1252(out, portText);
+    return std::nullopt;
 }
 
-void RowWriter::analysisTail(std::string& out, std::string_view country, std::string_view code) {
-    switch (m_format) {
-        case Format::Tsv:
-            out += '\t';
-            lookup::appendWindows1252AsUtf8(out, country);
-            out += '\n';
-            return;
-        case Format::Csv:
-            out += ',';
-            field1252(out, country);
-            out += ',';
-            field1252(out, code);
-            // A row with a country has no reason: its column stays empty.
-            out += m_reasons ? ",\r\n" : "\r\n";
-            return;
-        case Format::Json:
-            out += words::kJsonCountry;
-            field1252(out, country);
-            out += words::kJsonCode;
-            field1252(out, code);
-            out += "}\n";
-            return;
+Value RowWriter::networkField(Column column,
+                              const std::optional<lookup::AsNetwork>& network) const {
+    if (!network) return Value::none();
+    if (column == Column::Asn) return Value::asNumber(network->number);
+    // An operator the file does not name: json's null rather than an empty name.
+    return network->name.empty() ? Value::none() : Value::utf8(network->name);
+}
+
+void RowWriter::analysisHeader() { m_printer->header(m_out.buffer(), m_analysis); }
+
+void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
+    fields(out, m_analysis, m_analysisTailFrom, m_analysisTailTo,
+           [&](Column column) { return column == Column::Country ? country : code; });
+}
+
+void RowWriter::analysisEnd(std::string& out, std::string_view ip, Value reason) {
+    if (m_analysisTailTo < m_analysis.size()) {
+        const std::optional<lookup::AsNetwork> network =
+            m_analysisNetworks ? networkOf(ip) : std::nullopt;
+        fields(out, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
+            return column == Column::Reason ? reason : networkField(column, network);
+        });
     }
+    m_printer->endRow(out);
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port,
                             const lookup::CountryTable& table, analysis::Resolution country) {
     std::string& out = m_out.buffer();
-    analysisLead(out, ip, port);
+    const auto lead = [ip, port](Column column) {
+        return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
+    };
+    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
     const std::string_view name = analysis::countryName(table, country);
     const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
-    if (Tail* tail = tailOf(m_analysisTails, country, code, name)) {
-        if (tail->text.empty()) analysisTail(tail->text, name, code);
-        out += tail->text;
+    // Where nothing follows the country, the row's end is part of its tail.
+    const bool whole = m_analysisTailTo == m_analysis.size();
+    if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
+        if (cached->text.empty()) {
+            analysisCountry(cached->text, Value::text1252(name), Value::text1252(code));
+            if (whole) m_printer->endRow(cached->text);
+        }
+        out += cached->text;
+        if (!whole) analysisEnd(out, ip, Value::none());
     } else {
-        analysisTail(out, name, code);
+        analysisCountry(out, Value::text1252(name), Value::text1252(code));
+        analysisEnd(out, ip, Value::none());
     }
     m_out.rowDone();
 }
@@ -287,199 +251,68 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
                             std::string_view code, std::string_view reason) {
     std::string& out = m_out.buffer();
-    analysisLead(out, ip, port);
+    const auto lead = [ip, port](Column column) {
+        return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
+    };
+    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
     if (reason.empty()) {
-        analysisTail(out, country, code);
-    } else if (m_format == Format::Tsv) {
-        // The reason stands where the country would: it is what a person reads there.
-        out += '\t';
-        out += reason;
-        out += '\n';
-    } else if (m_format == Format::Csv) {
-        // Empty country and code; the reason is one of a few plain words, never quoted.
-        out += ",,";
-        if (m_reasons) {
-            out += ',';
-            out += reason;
-        }
-        out += "\r\n";
+        analysisCountry(out, Value::text1252(country), Value::text1252(code));
+        analysisEnd(out, ip, Value::none());
+    } else if (m_analysis.reasonInCountry) {
+        analysisCountry(out, Value::text1252(reason), Value::none());
+        analysisEnd(out, ip, Value::none());
     } else {
-        // No country: null, as find writes it; the reason says why.
-        out += words::kJsonCountry;
-        out += "null";
-        out += words::kJsonCode;
-        out += "null";
-        out += words::kJsonReason;
-        out += '"';
-        out += reason;
-        out += "\"}\n";
+        analysisCountry(out, Value::none(), Value::none());
+        analysisEnd(out, ip, Value::text1252(reason));
     }
     m_out.rowDone();
 }
 
 void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& table,
                            const Listing& listing) {
-    std::string& out = m_out.buffer();
     const analysis::Statistics& stats = summary.countries;
-    const std::int64_t total = stats.total;
-    const double seconds = std::chrono::duration<double>(summary.elapsed).count();
+    StatisticsTables tables;
+    tables.elapsedText = analysis::durationText(stats.elapsed);
+    tables.seconds = std::chrono::duration<double>(summary.elapsed).count();
+    tables.total = stats.total;
+    tables.distinct = summary.distinct;
     std::int64_t leftOut = 0;
-    const std::vector<analysis::StatsRow> countries = listCountries(stats.rows, listing, leftOut);
-    const auto codeOf = [&table](int slot) {
-        return lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
-    };
+    for (const analysis::StatsRow& row : listCountries(stats.rows, listing, leftOut))
+        tables.countries.push_back(
+            {row.name, lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, row.slot)),
+             row.hits});
+    if (leftOut > 0) tables.leftOut = leftOut;
     // The reasons that have rows, in their fixed order.
-    std::vector<std::pair<std::string_view, std::int64_t>> reasons;
     for (std::size_t i = 0; i < summary.reasons.size(); ++i)
         if (summary.reasons[i] > 0)
-            reasons.emplace_back(analysis::kNoCountryReasons[i], summary.reasons[i]);
-    switch (m_format) {
-        case Format::Tsv: {
-            out += "\n";
-            out += analysis::kElapsedSentence;
-            out += analysis::durationText(stats.elapsed) + "\n";
-            out += analysis::kTotalSentence;
-            out += std::to_string(total);
-            if (summary.distinct) {
-                out += words::kDistinctBefore;
-                out += std::to_string(*summary.distinct);
-                out += words::kDistinctAfter;
-            }
-            out += "\n";
-            const auto line = [&out, total](std::string_view name, std::string_view code,
-                                            std::int64_t count) {
-                out += name;
-                out += '\t';
-                out += code;
-                out += '\t' + std::to_string(count) + '\t' +
-                       analysis::formatShare(count, total, ".") + '\n';
-            };
-            for (const auto& row : countries) line(row.name, codeOf(row.slot), row.hits);
-            if (leftOut > 0) line(words::kOtherCountriesName, {}, leftOut);
-            for (const auto& [reason, count] : reasons) line(reason, {}, count);
-            break;
-        }
-        case Format::Csv: {
-            // More tables after a blank line each: the run, the countries, the reasons.
-            const auto& run = words::kRunHeader;
-            const auto& head = words::kCountryHeader;
-            out += "\r\n";
-            row({run[0], run[1], run[2]});
-            row({Json(seconds).dump(), std::to_string(total),
-                 summary.distinct ? std::to_string(*summary.distinct) : std::string()});
-            out += "\r\n";
-            row({head[0], head[1], head[2], head[3]});
-            for (const auto& country : countries)
-                row({country.name, codeOf(country.slot), country.count,
-                     shareNumber(country.hits, total)});
-            if (leftOut > 0)
-                row({words::kOtherCountriesName, "", std::to_string(leftOut),
-                     shareNumber(leftOut, total)});
-            if (!reasons.empty()) {
-                const auto& reasonHead = words::kReasonHeader;
-                out += "\r\n";
-                row({reasonHead[0], reasonHead[1], reasonHead[2]});
-                for (const auto& [reason, count] : reasons)
-                    row({reason, std::to_string(count), shareNumber(count, total)});
-            }
-            break;
-        }
-        case Format::Json: {
-            using namespace words;
-            const auto share = [total](std::int64_t count) {
-                return total > 0 ? static_cast<double>(analysis::shareTenths(count, total)) / 10.0
-                                 : 0.0;
-            };
-            Json countryList = Json::array();
-            for (const auto& row : countries)
-                countryList.push_back(Json{{kCountry, row.name},
-                                           {kCode, codeOf(row.slot)},
-                                           {kCount, row.hits},
-                                           {kShare, share(row.hits)}});
-            Json object{{kElapsedSeconds, seconds}, {kTotal, total}};
-            if (summary.distinct)
-                object[std::string(kDistinct)] = *summary.distinct;
-            else
-                object[std::string(kDistinct)] = nullptr;
-            object[std::string(kCountries)] = std::move(countryList);
-            if (leftOut > 0)
-                object[std::string(kOtherCountries)] =
-                    Json{{kCount, leftOut}, {kShare, share(leftOut)}};
-            if (!reasons.empty()) {
-                Json reasonList = Json::array();
-                for (const auto& [reason, count] : reasons)
-                    reasonList.push_back(
-                        Json{{kReason, reason}, {kCount, count}, {kShare, share(count)}});
-                object[std::string(kReasons)] = std::move(reasonList);
-            }
-            out += object.dump();
-            out += '\n';
-            break;
-        }
+            tables.reasons.emplace_back(analysis::kNoCountryReasons[i], summary.reasons[i]);
+    if (summary.networks) {
+        tables.byNetwork = true;
+        tables.countries.clear();
+        tables.leftOut.reset();
+        tables.noNetwork = summary.noNetwork;
+        std::int64_t otherNetworks = 0;
+        tables.networks = listNetworks(*summary.networks, listing, otherNetworks);
+        if (otherNetworks > 0) tables.otherNetworks = otherNetworks;
     }
+    m_printer->statistics(m_out.buffer(), tables);
     m_out.rowDone();
 }
 
-void RowWriter::findHeader() {
-    const auto& h = words::kFindHeader;
-    if (m_format == Format::Csv) row({h[0], h[1], h[2]});
+void RowWriter::findHeader() { m_printer->header(m_out.buffer(), m_find); }
+
+void RowWriter::findCountry(std::string& out, Value code, Value country) {
+    fields(out, m_find, m_findTailFrom, m_findTailTo,
+           [&](Column column) { return column == Column::Code ? code : country; });
 }
 
-void RowWriter::findLead(std::string& out, std::string_view address) {
-    // The address exactly as typed, as the program always printed it.
-    switch (m_format) {
-        case Format::Tsv:
-            out += address;
-            return;
-        case Format::Csv:
-            appendCsvField(out, address);
-            return;
-        case Format::Json:
-            out += words::kJsonIp;
-            appendJsonString(out, address);
-            return;
+void RowWriter::findEnd(std::string& out, const lookup::TypedAddress* typed) {
+    if (m_findTailTo < m_find.size()) {
+        const std::optional<lookup::AsNetwork> network = networkOf(typed);
+        fields(out, m_find, m_findTailTo, m_find.size(),
+               [&](Column column) { return networkField(column, network); });
     }
-}
-
-void RowWriter::findTail(std::string& out, std::string_view code, const std::string_view* country) {
-    m_scratch.clear();
-    lookup::appendWindows1252AsUtf8(m_scratch, code);
-    const std::string codeText = m_scratch;
-    m_scratch.clear();
-    if (country) lookup::appendWindows1252AsUtf8(m_scratch, *country);
-    const std::string& countryText = m_scratch;
-    switch (m_format) {
-        case Format::Tsv:
-            out += '\t';
-            out += codeText;
-            out += '\t';
-            // tsv names no country "Unknown", as it always did.
-            out += country ? std::string_view(countryText) : std::string_view("Unknown");
-            out += '\n';
-            return;
-        case Format::Csv:
-            out += ',';
-            appendCsvField(out, codeText);
-            out += ',';
-            appendCsvField(out, countryText);
-            out += "\r\n";
-            return;
-        case Format::Json:
-            out += words::kJsonCode;
-            // One form for "no country": a code no country of the list holds
-            // names none.
-            if (codeText.empty() || !country)
-                out += "null";
-            else
-                appendJsonString(out, codeText);
-            out += words::kJsonCountry;
-            if (country)
-                appendJsonString(out, countryText);
-            else
-                out += "null";
-            out += "}\n";
-            return;
-    }
+    m_printer->endRow(out);
 }
 
 RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolution country,
@@ -497,39 +330,36 @@ RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolutio
     return &tail;
 }
 
-void RowWriter::findRow(std::string_view address, const analysis::Answer& answer) {
+void RowWriter::findRow(std::string_view address, const analysis::Answer& answer,
+                        const lookup::TypedAddress* typed) {
     std::string& out = m_out.buffer();
-    findLead(out, address);
+    // The address exactly as typed, as the program always printed it.
+    fields(out, m_find, 0, m_findTailFrom, [address](Column) { return Value::typed(address); });
     const std::string_view name = answer.countryName;
-    Tail* tail = answer.country ? tailOf(m_findTails, *answer.country, answer.code, name) : nullptr;
-    if (tail == nullptr) {
-        findTail(out, answer.code, answer.country ? &name : nullptr);
+    const std::string_view code = answer.code;
+    if (!answer.country) {
+        // No country: the code (if any) in tsv and csv, null in json; the
+        // country `Unknown` in tsv, as it always was.
+        findCountry(out, Value::textOrNull(code), Value::unknown());
     } else {
-        if (tail->text.empty()) findTail(tail->text, answer.code, &name);
-        out += tail->text;
+        // One form for "no country" in json: a code no country of the list holds names none.
+        const Value codeValue = code.empty() ? Value::none() : Value::text1252(code);
+        if (Tail* cached = tailOf(m_findTails, *answer.country, code, name)) {
+            if (cached->text.empty()) findCountry(cached->text, codeValue, Value::text1252(name));
+            out += cached->text;
+        } else {
+            findCountry(out, codeValue, Value::text1252(name));
+        }
     }
+    findEnd(out, typed);
     m_out.rowDone();
 }
 
 void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
-    if (m_format == Format::Tsv) {
-        // A TAB in the line would make a column of its own.
-        const std::size_t start = out.size();
-        lookup::appendWindows1252AsUtf8(out, line);
-        std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '\t', ' ');
-        out += "\t\t\n";
-    } else if (m_format == Format::Csv) {
-        field1252(out, line);
-        out += ",,\r\n";
-    } else {
-        out += words::kJsonIp;
-        field1252(out, line);
-        out += words::kJsonCode;
-        out += "null";
-        out += words::kJsonCountry;
-        out += "null}\n";
-    }
+    fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::line(line); });
+    findCountry(out, Value::none(), Value::none());
+    findEnd(out, nullptr);
     m_out.rowDone();
 }
 

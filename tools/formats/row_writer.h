@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,11 @@
 
 #include "analysis/country_resolver.h"
 #include "analysis/flag_code.h"
+#include "formats/columns.h"
 #include "formats/formats.h"
+#include "formats/printers.h"
+#include "lookup/address_text.h"
+#include "lookup/as_file.h"
 
 namespace ipcountry::batch {
 
@@ -81,7 +86,8 @@ private:
     bool m_kept = false;
 };
 
-// Writes the rows of one command in one format. tsv is the program's original
+// Writes the rows of one command in one format: a value per column of the
+// row's Layout, printed by the format's Printer. tsv is the program's original
 // output: no header, `Unknown` for a country it cannot name. csv puts a header
 // first and quotes fields that need it; json writes one object per line and
 // null where tsv shows an empty code or `Unknown`. tsv shows a port as the
@@ -91,9 +97,12 @@ private:
 class RowWriter {
 public:
     // `reasons`: rows may have no country and a reason instead (--all),
-    // which csv gives a column of its own.
-    RowWriter(Output& out, Format format, bool reasons = false)
-        : m_out(out), m_format(format), m_reasons(reasons) {}
+    // which csv and json give a column of their own. `networks` (--asn):
+    // each row names the network that holds its address, from that file.
+    // `networkColumns` false: the networks are looked up (networkOf) but
+    // the rows do not show them.
+    RowWriter(Output& out, Format format, bool reasons = false,
+              const lookup::AsFile* networks = nullptr, bool networkColumns = true);
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
@@ -108,26 +117,36 @@ public:
 
     void findHeader();
     // `address` as typed; the answer of analysis::AddressFinder::find.
-    void findRow(std::string_view address, const analysis::Answer& answer);
+    // `typed`: the address read, for its network.
+    void findRow(std::string_view address, const analysis::Answer& answer,
+                 const lookup::TypedAddress* typed = nullptr);
     // A line of find - that is no address, in its place: the line as
     // written (Windows-1252) with an empty code and country, null in json.
     void findWrongRow(std::string_view line);
 
-private:
-    // Fields already UTF-8, separated and quoted as the format says, then the line end.
-    void row(std::initializer_list<std::string_view> utf8Fields);
-    // A Windows-1252 text from a file, as a csv field or a JSON string in UTF-8.
-    void field1252(std::string& out, std::string_view bytes);
-    // An analysis row up to its port; what follows it, with a country.
-    void analysisLead(std::string& out, std::string_view ip, std::string_view port);
-    void analysisTail(std::string& out, std::string_view country, std::string_view code);
-    // A find row's address; what follows it (`country` null: none).
-    void findLead(std::string& out, std::string_view address);
-    void findTail(std::string& out, std::string_view code, const std::string_view* country);
+    // The network of an address as the rows write it (text): none where
+    // there is none, or without a networks file.
+    std::optional<lookup::AsNetwork> networkOf(std::string_view ip);
 
-    // The end of a row with a country, made once per country a run meets:
-    // converting and quoting a name per row cost as much as the rest of
-    // the row. By slot, twice: once as itself, once shown as USA.
+private:
+    // The fields `from` up to `to` of a row of `layout`, `valueOf` giving each.
+    template <class ValueOf>
+    void fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
+                const ValueOf& valueOf);
+    // An analysis row's country and code.
+    void analysisCountry(std::string& out, Value country, Value code);
+    // The fields after them, with the network of the address `ip` (text).
+    void analysisEnd(std::string& out, std::string_view ip, Value reason);
+    // A find row's code and country.
+    void findCountry(std::string& out, Value code, Value country);
+    // The fields after them, with the network of `typed`.
+    void findEnd(std::string& out, const lookup::TypedAddress* typed);
+    std::optional<lookup::AsNetwork> networkOf(const lookup::TypedAddress* typed) const;
+    Value networkField(Column column, const std::optional<lookup::AsNetwork>& network) const;
+
+    // The country and code of a row, made once per country a run meets: converting and quoting a
+    // name per row cost as much as the rest of the row. By slot, twice: once as itself, once shown
+    // as USA.
     struct Tail {
         std::string text;  // empty: to be made
         std::string code;  // what it was made from (Windows-1252)
@@ -138,9 +157,27 @@ private:
                         std::string_view code, std::string_view name);
 
     Output& m_out;
-    Format m_format;
-    bool m_reasons;
-    std::string m_scratch;
+    std::unique_ptr<Printer> m_printer;
+    Layout m_analysis;
+    Layout m_find;
+    const lookup::AsFile* m_networks;
+    bool m_analysisNetworks;  // the analysis rows show the networks
+    // The last networks found by IPv4 address, direct-mapped: a log names
+    // the same clients again and again, and a lookup in the networks file
+    // misses the caches twice.
+    struct CachedNetwork {
+        std::uint32_t address = 0;
+        bool filled = false;
+        std::optional<lookup::AsNetwork> network;
+    };
+    static constexpr std::size_t kCachedNetworkBits = 12;
+    std::vector<CachedNetwork> m_cachedNetworks;
+    // Where the cached tails start (the analysis row's country, the find
+    // row's code) and end.
+    std::size_t m_analysisTailFrom;
+    std::size_t m_analysisTailTo;
+    std::size_t m_findTailFrom;
+    std::size_t m_findTailTo;
     std::vector<Tail> m_analysisTails;
     std::vector<Tail> m_findTails;
 };

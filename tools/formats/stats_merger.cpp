@@ -71,6 +71,7 @@ void StatsMerger::begin(const std::string& name) {
     m_reasonsSinceBlock = {};
     m_rowsSinceBlock = 0;
     m_reports = 0;
+    m_csvRows.reset();
 }
 
 bool StatsMerger::wholeLine(std::string_view text) {
@@ -184,6 +185,31 @@ void StatsMerger::countRow(std::string_view ip, std::optional<int> slot, std::st
     ++m_rowsSinceBlock;
 }
 
+void StatsMerger::countNetwork(std::string_view as, std::string_view name,
+                               std::optional<int> slot) {
+    if (as.empty()) {
+        ++m_noNetwork;
+        return;
+    }
+    const std::optional<std::uint32_t> number = parseAsNumber(as);
+    if (!number) throw Malformed("'" + std::string(as) + "' is not an AS number (AS13335)");
+    NetworkTally& tally = m_networks[*number];
+    if (tally.count == 0) tally.name = std::string(name);
+    ++tally.count;
+    if (!slot) return;
+    for (auto& [s, count] : tally.countries) {
+        if (s == *slot) {
+            ++count;
+            return;
+        }
+    }
+    tally.countries.emplace_back(*slot, 1);
+}
+
+void StatsMerger::noNetworkColumns() const {
+    throw Malformed("a row without its network: --by as counts rows written with --asn");
+}
+
 void StatsMerger::countReasonRow(std::string_view ip, std::string_view reason) {
     const auto index = analysis::noCountryReasonIndex(reason);
     if (!index) throw Malformed("'" + std::string(reason) + "' is not a reason for no country");
@@ -242,6 +268,8 @@ void StatsMerger::closeBlock() {
                " rows before it");
         m_lineNumber = line;
     } else if (m_rowsSinceBlock == 0) {
+        if (m_byNetwork && m_block.total > 0)
+            throw Malformed("statistics without their rows cannot be counted by network");
         // Each count is at most the whole, so no count overflows once the whole does not.
         if (__builtin_add_overflow(m_total, m_block.total, &m_total))
             throw Malformed("the statistics add up to more addresses than can be counted");

@@ -2,13 +2,16 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "formats/columns.h"
 #include "formats/formats.h"
 #include "lookup/country_table.h"
 #include "report/address_tally.h"
@@ -76,6 +79,18 @@ public:
     // alone; unknown when blocks without their rows were merged with more.
     std::optional<std::int64_t> distinct();
 
+    // --by as: every row is counted by its network too, read from its AS
+    // and Operator columns (rows written with --asn); statistics without
+    // their rows cannot be, and are refused.
+    void countNetworks() { m_byNetwork = true; }
+    struct NetworkTally {
+        std::string name;  // UTF-8
+        std::int64_t count = 0;
+        std::vector<std::pair<int, std::int64_t>> countries;  // rows by slot
+    };
+    const std::map<std::uint32_t, NetworkTally>& networks() const { return m_networks; }
+    std::int64_t noNetwork() const { return m_noNetwork; }
+
 private:
     // After this many reports a file is taken for something else than the
     // driver's output and read no further.
@@ -114,6 +129,11 @@ private:
     void countRow(std::string_view ip, std::optional<int> slot, std::string_view country,
                   std::string_view code);
     void countReasonRow(std::string_view ip, std::string_view reason);
+    // The network of the row just counted: `as` as the row shows it
+    // ("AS13335", empty for none), `slot` its country's, if it has one.
+    void countNetwork(std::string_view as, std::string_view name, std::optional<int> slot);
+    // A row without network columns under --by as.
+    [[noreturn]] void noNetworkColumns() const;
     void openBlock(double seconds, std::optional<std::int64_t> total,
                    std::optional<std::int64_t> distinct);
     void blockCountry(std::optional<int> slot, std::optional<std::int64_t> count,
@@ -148,6 +168,10 @@ private:
     std::int64_t m_rowsSinceBlock = 0;
     int m_reports = 0;
     std::vector<std::string> m_fields;
+    std::optional<Layout> m_csvRows;
+    bool m_byNetwork = false;
+    std::map<std::uint32_t, NetworkTally> m_networks;
+    std::int64_t m_noNetwork = 0;  // the columns the file's csv header named
 };
 
 }  // namespace ipcountry::batch

@@ -169,18 +169,29 @@ std::vector<AddressTally::Entry> AddressTally::top(std::size_t n) {
     }
     std::sort_heap(best.begin(), best.end(), before);
     std::vector<Entry> out;
-    for (const Cell* cell : best)
-        out.push_back(Entry{std::string(textOf(*cell)), cell->slot, cell->rows, false, {}});
-    for (Entry& entry : out) {
-        if (entry.slot == kUsa) {
-            entry.slot = lookup::kUsSlot;
-            entry.usa = true;
-        } else if (entry.slot <= kFirstReason) {
-            entry.reason =
-                analysis::kNoCountryReasons[static_cast<std::size_t>(kFirstReason - entry.slot)];
-            entry.slot = 0;
-        }
+    for (const Cell* cell : best) out.push_back(entryOf(*cell));
+    return out;
+}
+
+AddressTally::Entry AddressTally::entryOf(const Cell& cell) const {
+    Entry entry{std::string(textOf(cell)), cell.slot, cell.rows, false, {}};
+    if (entry.slot == kUsa) {
+        entry.slot = lookup::kUsSlot;
+        entry.usa = true;
+    } else if (entry.slot <= kFirstReason) {
+        entry.reason =
+            analysis::kNoCountryReasons[static_cast<std::size_t>(kFirstReason - entry.slot)];
+        entry.slot = 0;
     }
+    return entry;
+}
+
+std::vector<AddressTally::Entry> AddressTally::all() {
+    countPending();
+    std::vector<Entry> out;
+    out.reserve(m_used);
+    for (const Cell& cell : m_cells)
+        if (cell.rows > 0) out.push_back(entryOf(cell));
     return out;
 }
 

@@ -34,6 +34,8 @@ public:
     // The `n` addresses with the most rows, most first; equal counts in the
     // order of their text, so that the page is the same on every run.
     std::vector<Entry> top(std::size_t n);
+    // Every address with its rows, in no order.
+    std::vector<Entry> all();
 
 private:
     // One address: a text of up to 16 bytes stands in `text` (zero filled);
@@ -52,6 +54,7 @@ private:
         std::string text;  // a long text, until it has a place in m_long
     };
     static std::uint64_t hashOf(const Cell& cell);
+    Entry entryOf(const Cell& cell) const;
     std::string_view textOf(const Cell& cell) const;
     void grow();
     void count(Pending& row);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lookup/as_file.h"
 #include "lookup/country_table.h"
 #include "world_map.h"
 
@@ -37,6 +38,14 @@ struct AddressFacts {
     std::int64_t count = 0;
 };
 
+// A network (autonomous system) and the rows of its addresses.
+struct NetworkFacts {
+    std::uint32_t number = 0;
+    std::string name;     // its operator
+    std::string country;  // the one that holds more than half of its rows; may be empty
+    std::int64_t count = 0;
+};
+
 // Everything a report page shows; the page holds nothing else.
 struct ReportInput {
     std::vector<FileFacts> files;
@@ -49,7 +58,14 @@ struct ReportInput {
     std::vector<std::pair<std::string, std::int64_t>> reasons;
     std::map<std::string, std::string> names;  // every known code's name, for the map's shapes
     std::vector<std::string> provenance;       // the lines `--version` prints
-    const WorldMap* map = nullptr;             // none: `mapProblem` says why
+    // The networks with the most rows, most first; shown only with
+    // `hasNetworks` (the networks file could be read).
+    bool hasNetworks = false;
+    std::vector<NetworkFacts> networks;
+    // The network of each of topAddresses, "AS13335 Cloudflare, Inc.";
+    // empty for none.
+    std::vector<std::string> topAddressNetworks;
+    const WorldMap* map = nullptr;  // none: `mapProblem` says why
     std::string mapProblem;
 };
 
@@ -59,6 +75,14 @@ inline constexpr std::size_t kTopAddresses = 20;
 // The countries, names and busiest addresses of a run as its country table
 // and tally hold them.
 void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally);
+
+// The number of networks a page shows.
+inline constexpr std::size_t kTopNetworks = 20;
+
+// The networks of a run's addresses as `networks` names them: the busiest
+// networks, and the network of each busiest address (call after addCounts).
+void addNetworks(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally,
+                 const lookup::AsFile& networks);
 
 // One self-contained HTML page (UTF-8): no outside fonts, scripts or
 // pictures, readable without its script, under 1 MiB however many files,

@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string_view>
 
 #include "address_tally.h"
 #include "analysis/flag_code.h"
 #include "analysis/row_rules.h"
 #include "analysis/statistics.h"
+#include "lookup/address_text.h"
 #include "report.h"
 
 namespace ipcountry::report {
@@ -429,7 +431,10 @@ private:
         m_out +=
             "</tbody>\n</table>\n</section>\n<section>\n<h2>Busiest addresses</h2>\n"
             "<table id=\"addresses-table\">\n<thead><tr><th class=\"n\">#</th>"
-            "<th>Address</th><th>Country</th><th class=\"n\">Rows</th></tr></thead>\n"
+            "<th>Address</th><th>Country</th>";
+        if (m_in.hasNetworks) m_out += "<th>Network</th>";
+        m_out +=
+            "<th class=\"n\">Rows</th></tr></thead>\n"
             "<tbody>\n";
         rank = 0;
         for (const AddressFacts& address : m_in.topAddresses) {
@@ -438,9 +443,18 @@ private:
             m_out += "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td class=\"addr\">" +
                      text(address.address) + "</td><td class=\"place\">" +
                      (address.country.empty() ? text(address.code) : text(address.country)) +
-                     "</td><td class=\"n\">" + grouped(address.count) + "</td></tr>\n";
+                     "</td>";
+            if (m_in.hasNetworks) {
+                const std::size_t i = static_cast<std::size_t>(rank - 1);
+                m_out += "<td class=\"net\">" +
+                         (i < m_in.topAddressNetworks.size() ? text(m_in.topAddressNetworks[i])
+                                                             : std::string()) +
+                         "</td>";
+            }
+            m_out += "<td class=\"n\">" + grouped(address.count) + "</td></tr>\n";
         }
         m_out += "</tbody>\n</table>\n</section>\n</div>\n";
+        networks();
         if (m_in.reasons.empty()) return;
         m_out +=
             "<section>\n<h2>Addresses without a country</h2>\n"
@@ -449,6 +463,27 @@ private:
         for (const auto& [reason, count] : m_in.reasons)
             m_out += "<tr><td>" + text(reason) + "</td><td class=\"n\">" + grouped(count) +
                      "</td><td class=\"n\">" + share(count, m_in.total) + "</td></tr>\n";
+        m_out += "</tbody>\n</table>\n</section>\n";
+    }
+
+    // The busiest networks, after the busiest addresses.
+    void networks() {
+        if (!m_in.hasNetworks) return;
+        m_out +=
+            "<section>\n<h2>Busiest networks</h2>\n"
+            "<table id=\"networks-table\">\n<thead><tr><th class=\"n\">#</th><th>AS</th>"
+            "<th>Operator</th><th>Country</th><th class=\"n\">Rows</th>"
+            "<th class=\"n\">Share</th></tr></thead>\n<tbody>\n";
+        int rank = 0;
+        for (const NetworkFacts& network : m_in.networks) {
+            if (static_cast<std::size_t>(rank) == kTopNetworks) break;
+            ++rank;
+            m_out += "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td>AS" +
+                     std::to_string(network.number) + "</td><td>" + text(network.name) +
+                     "</td><td>" + text(network.country) + "</td><td class=\"n\">" +
+                     grouped(network.count) + "</td><td class=\"n\">" +
+                     share(network.count, m_in.total) + "</td></tr>\n";
+        }
         m_out += "</tbody>\n</table>\n</section>\n";
     }
 
@@ -528,6 +563,64 @@ void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTal
     for (std::size_t i = 0; i < tally.reasons().size(); ++i)
         if (tally.reasons()[i] > 0)
             input.reasons.emplace_back(analysis::kNoCountryReasons[i], tally.reasons()[i]);
+}
+
+namespace {
+
+std::optional<lookup::AsNetwork> networkOfText(const lookup::AsFile& networks,
+                                               std::string_view address) {
+    const lookup::AddressReading reading = lookup::readAddressText(address);
+    if (!reading.reason.empty()) return std::nullopt;
+    switch (reading.typed.kind) {
+        case lookup::TypedAddress::Kind::Ipv4:
+            return networks.find(reading.typed.ipv4);
+        case lookup::TypedAddress::Kind::Ipv6:
+            return networks.find(reading.typed.ipv6);
+        case lookup::TypedAddress::Kind::LinkLocal:
+            break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void addNetworks(ReportInput& input, const lookup::CountryTable& table, AddressTally& tally,
+                 const lookup::AsFile& networks) {
+    input.hasNetworks = true;
+    struct Counted {
+        std::string_view name;
+        std::int64_t count = 0;
+        std::map<std::pair<int, bool>, std::int64_t> countries;
+    };
+    std::map<std::uint32_t, Counted> counted;
+    for (const AddressTally::Entry& entry : tally.all()) {
+        const auto network = networkOfText(networks, entry.address);
+        if (!network) continue;
+        Counted& c = counted[network->number];
+        c.name = network->name;
+        c.count += entry.rows;
+        if (entry.reason.empty()) c.countries[{entry.slot, entry.usa}] += entry.rows;
+    }
+    for (const auto& [number, c] : counted) {
+        NetworkFacts facts{number, std::string(c.name), {}, c.count};
+        for (const auto& [country, count] : c.countries)
+            if (count * 2 > c.count)
+                facts.country = lookup::windows1252ToUtf8(analysis::countryName(
+                    table, analysis::Resolution{country.first, country.second}));
+        input.networks.push_back(std::move(facts));
+    }
+    // The most rows first, equal counts by number, so that the page is the same on every run.
+    std::stable_sort(
+        input.networks.begin(), input.networks.end(),
+        [](const NetworkFacts& a, const NetworkFacts& b) { return a.count > b.count; });
+    if (input.networks.size() > kTopNetworks) input.networks.resize(kTopNetworks);
+    input.topAddressNetworks.clear();
+    for (const AddressFacts& address : input.topAddresses) {
+        const auto network = networkOfText(networks, address.address);
+        input.topAddressNetworks.push_back(network ? "AS" + std::to_string(network->number) + " " +
+                                                         std::string(network->name)
+                                                   : std::string());
+    }
 }
 
 std::string renderReport(const ReportInput& input) { return Page(input).render(); }

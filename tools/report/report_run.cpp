@@ -9,7 +9,9 @@
 #include "address_tally.h"
 #include "analysis/analysis.h"
 #include "common/output_file.h"
+#include "lookup/as_file.h"
 #include "lookup/country_table.h"
+#include "lookup/error.h"
 #include "lookup/range_file.h"
 #include "report.h"
 
@@ -70,6 +72,16 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
     }
     input.elapsed = clock.now() - start;
     addCounts(input, table, tally);
+    if (!request.networksFile.empty()) {
+        // A page without networks is still worth having: a data folder of
+        // an older updater has no networks file.
+        try {
+            const lookup::AsFile networks(request.networksFile);
+            addNetworks(input, table, tally, networks);
+        } catch (const lookup::Error& e) {
+            std::cerr << "ipcountry-batch: " << e.problem() << "; the page names no networks\n";
+        }
+    }
 
     WorldMap map;
     try {

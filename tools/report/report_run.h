@@ -20,6 +20,8 @@ struct ReportRequest {
     unsigned threads = 0;                 // as AnalysisContext::threads; 0: its default
     analysis::RowRules rows;              // which addresses count, as for the analyses
     std::vector<std::string> provenance;  // the lines `--version` prints
+    // asn.bin: the page names the networks when it can be read; empty: none.
+    std::string networksFile;
 };
 
 // Reads every file, then writes the page. A file that is not read to its end
