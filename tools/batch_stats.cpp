@@ -13,7 +13,8 @@
 namespace ipcountry::batch {
 
 int runStats(const Options& options, const std::vector<std::string>& paths) {
-    const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    lookup::addCountriesBeyondList(table);
     const auto started = std::chrono::steady_clock::now();
     StatsMerger merger(table, options.dataDir.string(), options.inputFormat, std::cerr);
     bool malformed = false;
@@ -45,13 +46,14 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
                                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
                                        std::chrono::steady_clock::now() - started);
     lookup::CountryTable counted = table;
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot)
-        counted.addHits(slot, merger.counts()[slot]);
+    for (int slot = 0; slot < counted.slotCount(); ++slot)
+        counted.addHits(slot, merger.counts()[static_cast<std::size_t>(slot)]);
     Summary summary;
     summary.countries = analysis::buildStatistics(counted, merger.total(), elapsed);
     summary.elapsed = elapsed;
     summary.reasons = merger.reasons();
     summary.distinct = merger.distinct();
+    summary.clients = merger.clients();
     Output out;
     RowWriter writer(out, options.format);
     writer.statistics(summary, counted, Listing{options.order, options.orderGiven, options.top});

@@ -20,7 +20,7 @@ BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& t
     m_slotOfCode.reset(new std::int16_t[kCodes]);
     std::memset(m_slotOfCode.get(), 0xFF, kCodes * sizeof(std::int16_t));
     // From the top down, so that the first slot of a code that stands twice wins.
-    for (int slot = lookup::kSlotCount - 1; slot >= 0; --slot) {
+    for (int slot = table.slotCount() - 1; slot >= 0; --slot) {
         const std::string& code = table.slotCode(slot);
         if (table.slotFilled(slot) && code.size() == 2)
             m_slotOfCode[lookup::packCode(code)] = static_cast<std::int16_t>(slot);

@@ -34,6 +34,8 @@ inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds"
                                                                "Distinct"};
 inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
                                                                    "Share"};
+// The fifth column of the countries' table: their distinct addresses, where known.
+inline constexpr std::string_view kDistinctColumn = "Distinct";
 inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
 inline constexpr std::string_view kIp = "ip";
 inline constexpr std::string_view kPort = "port";
@@ -67,6 +69,7 @@ enum class CountryOrder {
     List,   // the country list's order, as the window shows them
     Count,  // the most addresses first; equal counts in list order
     Name,
+    Clients,  // the most distinct addresses first; equal ones by count
 };
 // "list", "count" or "name"; nullopt for anything else.
 std::optional<CountryOrder> parseCountryOrder(std::string_view name);
@@ -81,6 +84,9 @@ struct Summary {
     // The distinct address texts among the rows; unknown when they were
     // merged from statistics blocks without their rows.
     std::optional<std::int64_t> distinct;
+    // The distinct addresses of each country, by slot; empty when unknown,
+    // as `distinct` is.
+    std::vector<std::int64_t> clients;
 };
 
 // Which countries the statistics list, and in which order: --top keeps the
@@ -92,9 +98,11 @@ struct Listing {
     std::size_t top = 0;
 };
 
-// The countries as `listing` lists them, and the addresses of those it leaves out.
+// The countries as `listing` lists them, and the addresses of those it
+// leaves out; `clients` by slot as Summary holds them (empty: unknown).
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
-                                              const Listing& listing, std::int64_t& leftOut);
+                                              const Listing& listing, std::int64_t& leftOut,
+                                              const std::vector<std::int64_t>& clients = {});
 
 // A share as csv and json give it: "6.3" for 1 of 16 (percent, one decimal).
 std::string shareNumber(std::int64_t hits, std::int64_t total);

@@ -324,10 +324,21 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
     const std::int64_t total = stats.total;
     const double seconds = std::chrono::duration<double>(summary.elapsed).count();
     std::int64_t leftOut = 0;
-    const std::vector<analysis::StatsRow> countries = listCountries(stats.rows, listing, leftOut);
+    const std::vector<analysis::StatsRow> countries =
+        listCountries(stats.rows, listing, leftOut, summary.clients);
     const auto codeOf = [&table](int slot) {
         return lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
     };
+    // Each country's distinct addresses, where known; those --top leaves out
+    // together (no address has two countries, so they add up).
+    const bool withClients = !summary.clients.empty();
+    const auto clientsOf = [&summary](int slot) {
+        const auto at = static_cast<std::size_t>(slot);
+        return at < summary.clients.size() ? summary.clients[at] : std::int64_t{0};
+    };
+    std::int64_t leftOutClients = 0;
+    for (const auto& row : stats.rows) leftOutClients += clientsOf(row.slot);
+    for (const auto& row : countries) leftOutClients -= clientsOf(row.slot);
     // The reasons that have rows, in their fixed order.
     std::vector<std::pair<std::string_view, std::int64_t>> reasons;
     for (std::size_t i = 0; i < summary.reasons.size(); ++i)
@@ -347,16 +358,23 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
             }
             out += "\n";
             const auto line = [&out, total](std::string_view name, std::string_view code,
-                                            std::int64_t count) {
+                                            std::int64_t count,
+                                            std::optional<std::int64_t> clients) {
                 out += name;
                 out += '\t';
                 out += code;
                 out += '\t' + std::to_string(count) + '\t' +
-                       analysis::formatShare(count, total, ".") + '\n';
+                       analysis::formatShare(count, total, ".");
+                if (clients) out += '\t' + std::to_string(*clients);
+                out += '\n';
             };
-            for (const auto& row : countries) line(row.name, codeOf(row.slot), row.hits);
-            if (leftOut > 0) line(words::kOtherCountriesName, {}, leftOut);
-            for (const auto& [reason, count] : reasons) line(reason, {}, count);
+            const auto known = [withClients](std::int64_t n) {
+                return withClients ? std::optional(n) : std::nullopt;
+            };
+            for (const auto& row : countries)
+                line(row.name, codeOf(row.slot), row.hits, known(clientsOf(row.slot)));
+            if (leftOut > 0) line(words::kOtherCountriesName, {}, leftOut, known(leftOutClients));
+            for (const auto& [reason, count] : reasons) line(reason, {}, count, std::nullopt);
             break;
         }
         case Format::Csv: {
@@ -368,13 +386,24 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
             row({Json(seconds).dump(), std::to_string(total),
                  summary.distinct ? std::to_string(*summary.distinct) : std::string()});
             out += "\r\n";
-            row({head[0], head[1], head[2], head[3]});
-            for (const auto& country : countries)
-                row({country.name, codeOf(country.slot), country.count,
-                     shareNumber(country.hits, total)});
-            if (leftOut > 0)
-                row({words::kOtherCountriesName, "", std::to_string(leftOut),
-                     shareNumber(leftOut, total)});
+            if (withClients) {
+                row({head[0], head[1], head[2], head[3], words::kDistinctColumn});
+                for (const auto& country : countries)
+                    row({country.name, codeOf(country.slot), country.count,
+                         shareNumber(country.hits, total),
+                         std::to_string(clientsOf(country.slot))});
+                if (leftOut > 0)
+                    row({words::kOtherCountriesName, "", std::to_string(leftOut),
+                         shareNumber(leftOut, total), std::to_string(leftOutClients)});
+            } else {
+                row({head[0], head[1], head[2], head[3]});
+                for (const auto& country : countries)
+                    row({country.name, codeOf(country.slot), country.count,
+                         shareNumber(country.hits, total)});
+                if (leftOut > 0)
+                    row({words::kOtherCountriesName, "", std::to_string(leftOut),
+                         shareNumber(leftOut, total)});
+            }
             if (!reasons.empty()) {
                 const auto& reasonHead = words::kReasonHeader;
                 out += "\r\n";
@@ -391,11 +420,15 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
                                  : 0.0;
             };
             Json countryList = Json::array();
+            const auto distinctOf = [&](std::int64_t n) {
+                return withClients ? Json(n) : Json(nullptr);
+            };
             for (const auto& row : countries)
                 countryList.push_back(Json{{kCountry, row.name},
                                            {kCode, codeOf(row.slot)},
                                            {kCount, row.hits},
-                                           {kShare, share(row.hits)}});
+                                           {kShare, share(row.hits)},
+                                           {kDistinct, distinctOf(clientsOf(row.slot))}});
             Json object{{kElapsedSeconds, seconds}, {kTotal, total}};
             if (summary.distinct)
                 object[std::string(kDistinct)] = *summary.distinct;
@@ -404,7 +437,9 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
             object[std::string(kCountries)] = std::move(countryList);
             if (leftOut > 0)
                 object[std::string(kOtherCountries)] =
-                    Json{{kCount, leftOut}, {kShare, share(leftOut)}};
+                    Json{{kCount, leftOut},
+                         {kShare, share(leftOut)},
+                         {kDistinct, distinctOf(leftOutClients)}};
             if (!reasons.empty()) {
                 Json reasonList = Json::array();
                 for (const auto& [reason, count] : reasons)
@@ -422,7 +457,7 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
 
 void RowWriter::findHeader() {
     const auto& h = words::kFindHeader;
-    if (m_format == Format::Csv) row({h[0], h[1], h[2]});
+    if (m_format == Format::Csv) row({h[0], h[1], h[2], words::kReasonColumn});
 }
 
 void RowWriter::findLead(std::string& out, std::string_view address) {
@@ -441,9 +476,12 @@ void RowWriter::findLead(std::string& out, std::string_view address) {
     }
 }
 
-void RowWriter::findTail(std::string& out, std::string_view code, const std::string_view* country) {
+void RowWriter::findTail(std::string& out, std::string_view code, const std::string_view* country,
+                         std::string_view reason) {
+    // One form for "no country" in every format: no code, and the reason
+    // where the country would stand (csv: in the Reason column).
     m_scratch.clear();
-    lookup::appendWindows1252AsUtf8(m_scratch, code);
+    if (country) lookup::appendWindows1252AsUtf8(m_scratch, code);
     const std::string codeText = m_scratch;
     m_scratch.clear();
     if (country) lookup::appendWindows1252AsUtf8(m_scratch, *country);
@@ -453,8 +491,7 @@ void RowWriter::findTail(std::string& out, std::string_view code, const std::str
             out += '\t';
             out += codeText;
             out += '\t';
-            // tsv names no country "Unknown", as it always did.
-            out += country ? std::string_view(countryText) : std::string_view("Unknown");
+            out += country ? std::string_view(countryText) : reason;
             out += '\n';
             return;
         case Format::Csv:
@@ -462,21 +499,26 @@ void RowWriter::findTail(std::string& out, std::string_view code, const std::str
             appendCsvField(out, codeText);
             out += ',';
             appendCsvField(out, countryText);
+            out += ',';
+            if (!country) out += reason;  // one of a few plain words, never quoted
             out += "\r\n";
             return;
         case Format::Json:
             out += words::kJsonCode;
-            // One form for "no country": a code no country of the list holds
-            // names none.
-            if (codeText.empty() || !country)
-                out += "null";
-            else
-                appendJsonString(out, codeText);
-            out += words::kJsonCountry;
             if (country)
-                appendJsonString(out, countryText);
+                appendJsonString(out, codeText);
             else
                 out += "null";
+            out += words::kJsonCountry;
+            if (country) {
+                appendJsonString(out, countryText);
+            } else {
+                out += "null";
+                out += words::kJsonReason;
+                out += '"';
+                out += reason;
+                out += '"';
+            }
             out += "}\n";
             return;
     }
@@ -484,8 +526,8 @@ void RowWriter::findTail(std::string& out, std::string_view code, const std::str
 
 RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolution country,
                                    std::string_view code, std::string_view name) {
-    if (country.slot < 0 || country.slot >= lookup::kSlotCount) return nullptr;
-    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kSlotCount);
+    if (country.slot < 0 || country.slot >= lookup::kMostSlots) return nullptr;
+    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kMostSlots);
     Tail& tail = tails[static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0)];
     // A tail serves the name and code it was made from: a writer handed
     // another table (never within one run) makes it again.
@@ -503,9 +545,9 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     const std::string_view name = answer.countryName;
     Tail* tail = answer.country ? tailOf(m_findTails, *answer.country, answer.code, name) : nullptr;
     if (tail == nullptr) {
-        findTail(out, answer.code, answer.country ? &name : nullptr);
+        findTail(out, answer.code, answer.country ? &name : nullptr, answer.reason);
     } else {
-        if (tail->text.empty()) findTail(tail->text, answer.code, &name);
+        if (tail->text.empty()) findTail(tail->text, answer.code, &name, {});
         out += tail->text;
     }
     m_out.rowDone();
@@ -521,7 +563,7 @@ void RowWriter::findWrongRow(std::string_view line) {
         out += "\t\t\n";
     } else if (m_format == Format::Csv) {
         field1252(out, line);
-        out += ",,\r\n";
+        out += ",,,\r\n";
     } else {
         out += words::kJsonIp;
         field1252(out, line);

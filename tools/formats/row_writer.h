@@ -123,7 +123,8 @@ private:
     void analysisTail(std::string& out, std::string_view country, std::string_view code);
     // A find row's address; what follows it (`country` null: none).
     void findLead(std::string& out, std::string_view address);
-    void findTail(std::string& out, std::string_view code, const std::string_view* country);
+    void findTail(std::string& out, std::string_view code, const std::string_view* country,
+                  std::string_view reason);
 
     // The end of a row with a country, made once per country a run meets:
     // converting and quoting a name per row cost as much as the rest of

@@ -26,6 +26,7 @@ struct CountryFacts {
     std::string code;  // the code its map shape has
     std::string name;  // may be empty (a slot without a name)
     std::int64_t count = 0;
+    std::int64_t clients = 0;  // its distinct addresses
 };
 
 struct AddressFacts {
@@ -49,6 +50,9 @@ struct ReportInput {
     std::vector<std::pair<std::string, std::int64_t>> reasons;
     std::map<std::string, std::string> names;  // every known code's name, for the map's shapes
     std::vector<std::string> provenance;       // the lines `--version` prints
+    // The options that chose the rows ("--first", "--only 10.0.0.0/8", ...),
+    // as typed; the page names them under its title.
+    std::vector<std::string> shapedBy;
     const WorldMap* map = nullptr;             // none: `mapProblem` says why
     std::string mapProblem;
 };
