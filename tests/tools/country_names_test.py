@@ -11,6 +11,7 @@ Usage: country_names_test.py DRIVER DATA_DIR
 import ipaddress
 import json
 import os
+import random
 import subprocess
 import sys
 import tempfile
@@ -35,11 +36,12 @@ def one_address_per_code():
 
 
 def run(*arguments, stdin=None):
-    out = subprocess.run([DRIVER, *arguments], capture_output=True, text=True, timeout=300,
-                         input=stdin)
+    # Bytes, so that csv's CR LF stays as the driver wrote it.
+    out = subprocess.run([DRIVER, *arguments], capture_output=True, timeout=300,
+                         input=stdin.encode() if stdin else None)
     if out.returncode != 0:
-        failures.append(f"{arguments} ended with {out.returncode}: {out.stderr}")
-    return out.stdout
+        failures.append(f"{arguments} ended with {out.returncode}: {out.stderr.decode()}")
+    return out.stdout.decode()
 
 
 def statistics(json_lines):
@@ -89,6 +91,74 @@ with tempfile.TemporaryDirectory() as folder:
             failures.append(f"stats of {fmt} shards: {statistics(merged)[0]} rows, "
                             f"{len(statistics(merged)[1])} countries; the whole has {total}, "
                             f"{len(countries)}")
+
+
+# Each country's distinct addresses against a count of the rows' own
+# addresses; shards merged with their rows give the whole's, blocks merged
+# without them leave them unknown.
+def rows_and_statistics(text, fmt="json", *more):
+    with tempfile.NamedTemporaryFile("w", delete=False) as f:
+        f.write(text)
+    try:
+        return run("unformatted", "--data-dir", DATA, "--stats", "--format", fmt, *more, f.name)
+    finally:
+        os.unlink(f.name)
+
+
+rng = random.Random(4)
+pool = [addresses[c] for c in sorted(addresses)[:40]]
+pool += [f"{rng.randint(1, 223)}.{rng.randint(0, 255)}.{rng.randint(0, 255)}.{rng.randint(1, 254)}"
+         for _ in range(300)]
+lines = [f"conn from {rng.choice(pool[:60] if rng.random() < 0.7 else pool)} port 22"
+         for _ in range(5000)]
+output = rows_and_statistics("\n".join(lines) + "\n")
+seen = {}
+for row in output.splitlines()[:-1]:
+    r = json.loads(row)
+    seen.setdefault(r["code"], set()).add(r["ip"])
+last = json.loads(output.splitlines()[-1])
+got = {c["code"]: c["distinct"] for c in last["countries"]}
+want = {code: len(ips) for code, ips in seen.items()}
+if got != want:
+    failures.append(f"distinct per country: {sorted(set(got.items()) ^ set(want.items()))[:6]}")
+by_clients = rows_and_statistics("\n".join(lines) + "\n", "json", "--sort", "clients")
+order = [c["distinct"] for c in json.loads(by_clients.splitlines()[-1])["countries"]]
+if order != sorted(order, reverse=True):
+    failures.append("--sort clients does not list the most distinct addresses first")
+for fmt in ("tsv", "csv", "json"):
+    with tempfile.TemporaryDirectory() as folder:
+        shards, blocks = [], []
+        for i in range(3):
+            out = rows_and_statistics("\n".join(lines[i::3]) + "\n", fmt)
+            shard = os.path.join(folder, f"shard{i}.{fmt}")
+            with open(shard, "w", newline="") as f:
+                f.write(out)
+            shards.append(shard)
+            # The statistics block alone: what a combiner keeps of a shard.
+            block = os.path.join(folder, f"block{i}.{fmt}")
+            with open(block, "w", newline="") as f:
+                f.write(out[out.index("\n\n") + 1:] if fmt == "tsv" else
+                        out[out.index("\r\n\r\n") + 2:] if fmt == "csv" else
+                        out.splitlines()[-1] + "\n")
+            blocks.append(block)
+        merged = json.loads(run("stats", "--data-dir", DATA, "--format", "json",
+                                *shards).splitlines()[-1])
+        if {c["code"]: c["distinct"] for c in merged["countries"]} != want:
+            failures.append(f"stats of {fmt} shards with their rows: distinct per country differs")
+        if merged["distinct"] != last["distinct"]:
+            failures.append(f"stats of {fmt} shards: {merged['distinct']} distinct, "
+                            f"the whole has {last['distinct']}")
+        alone = json.loads(run("stats", "--data-dir", DATA, "--format", "json",
+                               blocks[0]).splitlines()[-1])
+        one = json.loads(rows_and_statistics("\n".join(lines[0::3]) + "\n").splitlines()[-1])
+        if [c.get("distinct") for c in alone["countries"]] != \
+                [c["distinct"] for c in one["countries"]]:
+            failures.append(f"stats of one {fmt} block alone loses its distinct counts")
+        several = json.loads(run("stats", "--data-dir", DATA, "--format", "json",
+                                 *blocks).splitlines()[-1])
+        if any(c.get("distinct") is not None for c in several["countries"]) or \
+                several["distinct"] is not None:
+            failures.append(f"stats of several {fmt} blocks claims distinct counts it cannot know")
 
 for failure in failures:
     print("FAIL:", failure)
