@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "analysis/country_resolver.h"
-#include "analysis/row_rules.h"
 #include "analysis/range_data.h"
+#include "analysis/row_rules.h"
 #include "lookup/address_text.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <stdexcept>
-#include <cstring>
 
 #include "lookup/error.h"
 #include "lookup/line_ends.h"
@@ -63,8 +63,9 @@ static_assert(kSlotCount + std::size(kFullNames) <= kMostSlots);
 }  // namespace
 
 std::string_view fullCountryName(std::string_view code) noexcept {
-    const auto* found = std::lower_bound(std::begin(kFullNames), std::end(kFullNames), code,
-                                         [](const NamedCode& n, std::string_view c) { return n.code < c; });
+    const auto* found =
+        std::lower_bound(std::begin(kFullNames), std::end(kFullNames), code,
+                         [](const NamedCode& n, std::string_view c) { return n.code < c; });
     return found != std::end(kFullNames) && found->code == code ? found->name : std::string_view();
 }
 

@@ -58,9 +58,9 @@ std::vector<std::string> inPieces(const std::string& line, std::size_t size) {
 // Every byte a candidate may look at is seen wherever the pieces cut the line.
 TEST(LineNeighbours, piecesOfEverySizeTakeWhatTheWholeLineTakes) {
     static const char* const kTokens[] = {
-        "1.2.3.4",   "203.0.113.9", "9",        ".",    "x",        "7.",   ":",      "2001:db8::1",
-        "fe80::1",   " ",           "[",        "]",    "abc",      "::",   ".in-addr", ":80",
-        "256.1.1.1", "-",           "10.0.0.1", "1.2.", "a.b",      "::1"};
+        "1.2.3.4",   "203.0.113.9", "9",        ".",    "x",   "7.", ":",        "2001:db8::1",
+        "fe80::1",   " ",           "[",        "]",    "abc", "::", ".in-addr", ":80",
+        "256.1.1.1", "-",           "10.0.0.1", "1.2.", "a.b", "::1"};
     std::mt19937 random(31);
     for (int round = 0; round < 40; ++round) {
         std::string line;

@@ -69,8 +69,8 @@ void StatsMerger::csvLine(std::string_view text) {
         }
         case Expect::CsvCountryHead:
             if (text.empty()) return;
-            m_csvClients = f.size() == words::kCountryHeader.size() + 1 &&
-                           f.back() == words::kDistinctColumn;
+            m_csvClients =
+                f.size() == words::kCountryHeader.size() + 1 && f.back() == words::kDistinctColumn;
             if (m_csvClients) m_fields.pop_back();
             if (!fieldsAre(f, words::kCountryHeader))
                 throw Malformed("\"Country,Code,Count,Share\" should follow the run's values");

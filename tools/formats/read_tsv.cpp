@@ -81,7 +81,8 @@ void StatsMerger::tsvLine(std::string_view text) {
                 std::optional<std::int64_t> clients;
                 if (count == 5) {
                     clients = wholeNumber(fields[4]);
-                    if (!clients) throw Malformed("the country's distinct addresses are not a number");
+                    if (!clients)
+                        throw Malformed("the country's distinct addresses are not a number");
                 }
                 blockCountry(m_slots.ofStatistics(fields[0], fields[1]), wholeNumber(fields[2]),
                              fields[0], clients);

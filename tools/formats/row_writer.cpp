@@ -363,8 +363,8 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
                 out += name;
                 out += '\t';
                 out += code;
-                out += '\t' + std::to_string(count) + '\t' +
-                       analysis::formatShare(count, total, ".");
+                out +=
+                    '\t' + std::to_string(count) + '\t' + analysis::formatShare(count, total, ".");
                 if (clients) out += '\t' + std::to_string(*clients);
                 out += '\n';
             };

@@ -38,7 +38,7 @@ public:
 
 private:
     const lookup::CountryTable& m_table;
-    std::string m_usaName;  // the name of the US slot's rows
+    std::string m_usaName;             // the name of the US slot's rows
     std::vector<std::string> m_names;  // by slot
     std::vector<std::string> m_codes;
     std::unordered_map<std::string, int> m_firstByName;

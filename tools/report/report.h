@@ -53,7 +53,7 @@ struct ReportInput {
     // The options that chose the rows ("--first", "--only 10.0.0.0/8", ...),
     // as typed; the page names them under its title.
     std::vector<std::string> shapedBy;
-    const WorldMap* map = nullptr;             // none: `mapProblem` says why
+    const WorldMap* map = nullptr;  // none: `mapProblem` says why
     std::string mapProblem;
 };
 

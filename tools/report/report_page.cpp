@@ -313,8 +313,9 @@ private:
         // Which rows were counted: a page read later must say so itself.
         m_out += "<p class=\"sub\" id=\"shaped-by\">";
         if (m_in.shapedBy.empty()) {
-            m_out += "Counted: every address, none left out by <code>--first</code>, "
-                     "<code>--only</code> or <code>--exclude</code>";
+            m_out +=
+                "Counted: every address, none left out by <code>--first</code>, "
+                "<code>--only</code> or <code>--exclude</code>";
         } else {
             m_out += "Counted with ";
             for (std::size_t i = 0; i < m_in.shapedBy.size(); ++i) {
