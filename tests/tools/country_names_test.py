@@ -68,10 +68,11 @@ with tempfile.TemporaryDirectory() as folder:
         if code in addresses and code not in countries:
             failures.append(f"{code} is not counted")
     # find names them as the analyses do.
-    for code, address in sorted(addresses.items()):
-        row = run("find", "--data-dir", DATA, address).rstrip("\n").split("\t")
+    found = run("find", "--data-dir", DATA, *[a for _, a in sorted(addresses.items())])
+    for (code, address), line in zip(sorted(addresses.items()), found.splitlines()):
+        row = line.split("\t")
         shown = "USA" if code == "US" else countries.get(code, ("",))[0]
-        if row[1:] != [code, shown]:
+        if row != [address, code, shown]:
             failures.append(f"find {address}: {row}, the statistics name {code} "
                             f"{countries.get(code, ('',))[0]!r}")
     # Shards in each format, merged by stats, give the whole's counts.

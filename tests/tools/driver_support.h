@@ -114,3 +114,12 @@ inline void expectDriverAnswers(const DriverCase& c) {
     expectDriverText(result.err, c.err);
     EXPECT_EQ(result.status, c.status);
 }
+
+// find's line for an address without a country: no code, and one of the
+// reasons in place of the country.
+inline bool isNoCountryLine(const std::string& line, const std::string& address) {
+    for (const char* reason : {"private", "loopback", "link-local", "shared", "documentation",
+                               "multicast", "reserved", "unknown"})
+        if (line == address + "\t\t" + reason) return true;
+    return false;
+}

@@ -189,7 +189,8 @@ void StatsMerger::countRow(std::string_view ip, std::optional<int> slot, std::st
 void StatsMerger::countReasonRow(std::string_view ip, std::string_view reason) {
     const auto index = analysis::noCountryReasonIndex(reason);
     if (!index) throw Malformed("'" + std::string(reason) + "' is not a reason for no country");
-    m_addresses.appendRow(analysis::ResultRow{ip, {}, {}});
+    // With its reason, so that it counts as no country's address.
+    m_addresses.appendRow(analysis::ResultRow{ip, {}, {}, analysis::kNoCountryReasons[*index]});
     ++m_rowsRead;
     ++m_total;
     ++m_reasons[*index];
