@@ -47,7 +47,10 @@ public:
     }
     void addTo(Summary& summary) {
         summary.reasons = m_reasons;
-        if (m_tally) summary.distinct = static_cast<std::int64_t>(m_addresses.distinct());
+        if (m_tally) {
+            summary.distinct = static_cast<std::int64_t>(m_addresses.distinct());
+            summary.clients = m_addresses.distinctBySlot();
+        }
         if (!m_byNetwork) return;
         std::vector<Summary::NetworkCount> networks;
         networks.reserve(m_networks.size());
@@ -187,6 +190,7 @@ RowChoice::RowChoice(const Options& options) {
         throw BadNetwork(error.problem());
     }
     rules.firstOfLine = options.firstOfLine;
+    rules.wholeWords = !options.windowRules;
     rules.withoutCountry = options.withoutCountry;
     // --only with an empty list keeps nothing, as the user asked.
     if (!options.only.empty()) rules.only = &m_only;
@@ -196,6 +200,8 @@ RowChoice::RowChoice(const Options& options) {
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
     const RowChoice choice(options);
     auto table = lookup::loadCountryTable(options.dataDir);
+    // The window's rows name and count the countries of its list only.
+    if (!options.windowRules) lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
     // Read only when asked for: a run without networks costs what it did.

@@ -243,7 +243,8 @@ bool findStandardInput(AddressFinder& finder, const Options& options,
 }  // namespace
 
 int runFind(const Options& options) {
-    const auto table = lookup::loadCountryTable(options.dataDir);
+    auto table = lookup::loadCountryTable(options.dataDir);
+    lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.

@@ -166,7 +166,10 @@ const OptionRow kOptions[] = {
      "json: JSON Lines, one object per row with ip, port, country and code; port is a "
      "number when it is 1 to 5 digits, the text after the colon otherwise, and null "
      "when there is none; code and country are both null for an address without a "
-     "country (find: ip, code and country);\n"
+     "country, and reason says why (find: ip, code, country and reason);\n"
+     "find names an address without a country in one form: no code, and its reason "
+     "(private, documentation, unknown, ...) where the country would stand; csv has a "
+     "Reason column for it;\n"
      "networks: cidr (default), nft, ipset, nginx or haproxy",
      [](Options& o, const std::string& value, std::string& problem) {
          o.formatText = value;
@@ -195,14 +198,15 @@ const OptionRow kOptions[] = {
      }},
     {"--stats", "", "", kAnalysesBits,
      "after the rows, print the statistics of the analysis: the total of rows and the "
-     "distinct addresses among them, then each country with its code, count and share "
+     "distinct addresses among them, then each country with its code, count, share and "
+     "distinct addresses (its clients) "
      "(of several FILEs, those read to their end, and a note on standard error naming "
      "the others);\n"
      "csv: more tables, each after a blank line (Elapsed seconds,Total,Distinct and "
-     "Country,Code,Count,Share, with --all Reason,Count,Share);\n"
+     "Country,Code,Count,Share,Distinct, with --all Reason,Count,Share);\n"
      "json: one last object with elapsed_seconds, total, distinct and countries "
-     "(country, code, count, share in percent), with --all reasons (reason, count, "
-     "share)",
+     "(country, code, count, share in percent, distinct), with --all reasons (reason, "
+     "count, share)",
      [](Options& o, const std::string&, std::string&) {
          o.stats = true;
          return true;
@@ -213,6 +217,16 @@ const OptionRow kOptions[] = {
      "(unformatted and report unformatted)",
      [](Options& o, const std::string&, std::string&) {
          o.firstOfLine = true;
+         return true;
+     }},
+    {"--window-rules", "", "", kUnformattedBit | kReportBit,
+     "take every address the window's scan finds, pieces of longer numbers and names "
+     "too (999.1.1.1 gives 99.1.1.1): the window's rows exactly. By default an address "
+     "is taken only where it stands alone, not glued to letters, digits or colons and "
+     "not part of a dotted name (112.31.87.10.in-addr.arpa, host-1.2.3.4.example) or "
+     "of a longer dotted number (serial 123456789.1.2.3, GSA/3.2.1.25875)",
+     [](Options& o, const std::string&, std::string&) {
+         o.windowRules = true;
          return true;
      }},
     {"--only", "", "NETWORK", kAnalysesBits | kReportBit,
@@ -231,12 +245,12 @@ const OptionRow kOptions[] = {
          o.exclude.push_back(value);
          return true;
      }},
-    {"--all", "", "", kAnalysesBits | kReportBit,
+    {"--all", "", "", kFindBit | kAnalysesBits | kReportBit,
      "also give a row to each address without a country, with the reason in its place: "
      "private, loopback, link-local, shared, documentation, multicast, reserved, or "
      "unknown (no range holds it, or its code is not in the country list); csv adds a "
      "Reason column, json a reason with a null country and code; the statistics end "
-     "with a count per reason",
+     "with a count per reason (find answers every address so: --all changes nothing)",
      [](Options& o, const std::string&, std::string&) {
          o.withoutCountry = true;
          return true;
@@ -265,12 +279,12 @@ const OptionRow kOptions[] = {
          return true;
      }},
     {"--sort", "", "ORDER", kAnalysesBits | kStatsBit,
-     "list the countries of the statistics by count (most first), name, or list (the "
-     "country list's order, the default)",
+     "list the countries of the statistics by count (most first), clients (the most "
+     "distinct addresses first), name, or list (the country list's order, the default)",
      [](Options& o, const std::string& value, std::string& problem) {
          const std::optional<CountryOrder> order = parseCountryOrder(value);
          if (!order) {
-             problem = "--sort takes count, name or list, not '" + value + "'";
+             problem = "--sort takes count, clients, name or list, not '" + value + "'";
              return false;
          }
          o.order = *order;

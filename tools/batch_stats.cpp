@@ -15,7 +15,8 @@
 namespace ipcountry::batch {
 
 int runStats(const Options& options, const std::vector<std::string>& paths) {
-    const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    lookup::addCountriesBeyondList(table);
     const auto started = std::chrono::steady_clock::now();
     StatsMerger merger(table, options.dataDir.string(), options.inputFormat, std::cerr);
     if (options.byNetwork) merger.countNetworks();
@@ -48,8 +49,8 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
                                  : std::chrono::duration_cast<std::chrono::nanoseconds>(
                                        std::chrono::steady_clock::now() - started);
     lookup::CountryTable counted = table;
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot)
-        counted.addHits(slot, merger.counts()[slot]);
+    for (int slot = 0; slot < counted.slotCount(); ++slot)
+        counted.addHits(slot, merger.counts()[static_cast<std::size_t>(slot)]);
     Summary summary;
     summary.countries = analysis::buildStatistics(counted, merger.total(), elapsed);
     summary.elapsed = elapsed;
@@ -72,6 +73,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
         summary.networks = std::move(networks);
         summary.noNetwork = merger.noNetwork();
     }
+    summary.clients = merger.clients();
     Output out;
     RowWriter writer(out, options.format);
     writer.statistics(summary, counted, Listing{options.order, options.orderGiven, options.top});

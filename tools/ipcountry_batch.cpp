@@ -118,6 +118,13 @@ int runReport(const Options& options) {
                                  "address a line");
     const batch::RowChoice choice(options);
     request.rows = choice.rules;
+    request.listCountriesOnly = options.windowRules;
+    if (options.firstOfLine) request.shapedBy.push_back("--first");
+    for (const std::string& network : options.only) request.shapedBy.push_back("--only " + network);
+    for (const std::string& network : options.exclude)
+        request.shapedBy.push_back("--exclude " + network);
+    if (options.withoutCountry) request.shapedBy.push_back("--all");
+    if (options.windowRules) request.shapedBy.push_back("--window-rules");
     batch::Output out;
     // The page goes to standard output its own way, after the messages.
     batch::BatchPrompter prompter(out, options.stopOnError, true);

@@ -1,5 +1,7 @@
 #include "analysis/address_finder.h"
 
+#include "analysis/row_rules.h"
+
 namespace ipcountry::analysis {
 
 Answer findCountry(std::string_view text, const lookup::CountryTable& table,
@@ -37,21 +39,27 @@ const Country6Resolver* AddressFinder::ipv6() {
 
 Answer AddressFinder::find(std::string_view text) {
     const lookup::TypedAddress address = lookup::readTypedAddress(text);
+    Answer answer;
     switch (address.kind) {
         case lookup::TypedAddress::Kind::Ipv4:
-            return ipv4()->answer(address.ipv4);
+            answer = ipv4()->answer(address.ipv4);
+            break;
         case lookup::TypedAddress::Kind::Ipv6:
-            return ipv6()->answer(address.ipv6);
+            answer = ipv6()->answer(address.ipv6);
+            break;
         case lookup::TypedAddress::Kind::LinkLocal:
             break;
     }
-    return {};
+    if (!answer.country) answer.reason = noCountryReason(address);
+    return answer;
 }
 
 void AddressFinder::batch(const lookup::TypedAddress& typed, std::size_t place,
                           std::vector<Found>& found) {
     found[place].error.reset();
     found[place].answer = {};
+    if (typed.kind == lookup::TypedAddress::Kind::LinkLocal)
+        found[place].answer.reason = noCountryReason(typed);
     // Each family's file is opened as find opens it; link-local addresses need none.
     try {
         if (typed.kind == lookup::TypedAddress::Kind::Ipv4) {

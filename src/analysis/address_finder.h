@@ -4,10 +4,12 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "analysis/country_resolver.h"
 #include "analysis/range_data.h"
+#include "analysis/row_rules.h"
 #include "lookup/address_text.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
@@ -95,7 +97,19 @@ private:
         void answer(const BasicCountryResolver<Family>& resolver, std::vector<Found>& found) {
             answers.resize(addresses.size());
             resolver.answerEach(addresses, answers);
-            for (std::size_t i = 0; i < places.size(); ++i) found[places[i]].answer = answers[i];
+            for (std::size_t i = 0; i < places.size(); ++i) {
+                Answer& answer = found[places[i]].answer;
+                answer = answers[i];
+                if (answer.country) continue;
+                lookup::TypedAddress typed;
+                if constexpr (std::is_same_v<typename Family::Address, std::uint32_t>) {
+                    typed.ipv4 = addresses[i];
+                } else {
+                    typed.kind = lookup::TypedAddress::Kind::Ipv6;
+                    typed.ipv6 = addresses[i];
+                }
+                answer.reason = noCountryReason(typed);
+            }
         }
     };
     Batch<lookup::Ipv4Ranges> m_ipv4Batch;

@@ -19,7 +19,7 @@ BasicCountryResolver<Family>::BasicCountryResolver(const lookup::CountryTable& t
     m_slotOfCode.reset(static_cast<std::uint16_t*>(std::calloc(kCodes, sizeof(std::uint16_t))));
     if (!m_slotOfCode) throw std::bad_alloc();
     // From the top down, so that the first slot of a code that stands twice wins.
-    for (int slot = lookup::kSlotCount - 1; slot >= 0; --slot) {
+    for (int slot = table.slotCount() - 1; slot >= 0; --slot) {
         const std::string& code = table.slotCode(slot);
         if (table.slotFilled(slot) && code.size() == 2)
             m_slotOfCode[lookup::packCode(code)] = static_cast<std::uint16_t>(slot + 1);

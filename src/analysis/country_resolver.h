@@ -22,6 +22,9 @@ struct Answer {
     lookup::CountryCode code;           // the range's code; empty when no range holds the address
     std::optional<Resolution> country;  // none: no country
     std::string_view countryName;       // countryName() of `country`, empty without one
+    // Without a country, why (noCountryReason: "private", "unknown", ...);
+    // set by AddressFinder, which knows the address's kind.
+    std::string_view reason;
     // The flag picture's name: the code itself (the flag folder decides
     // whether it has one).
     const lookup::CountryCode& flagCode() const { return code; }

@@ -3,7 +3,7 @@
 namespace ipcountry::analysis {
 
 std::string_view flagCodeOfSlot(const lookup::CountryTable& table, int slot) {
-    if (slot < 0 || slot >= lookup::kSlotCount) return {};
+    if (slot < 0 || slot >= table.slotCount()) return {};
     return slot == lookup::kUsSlot ? lookup::kUsCode : std::string_view(table.slotCode(slot));
 }
 

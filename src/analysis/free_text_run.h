@@ -10,6 +10,7 @@
 #include "analysis/range_data.h"
 #include "analysis/row_rules.h"
 #include "analysis/run_loop.h"
+#include "analysis/word_bounds.h"
 #include "lookup/address_text.h"
 #include "lookup/error.h"
 #include "lookup/ipv6_text.h"
@@ -53,18 +54,29 @@ public:
         m_flow = Flow::GoOn;
         m_lineNumber = at.lineNumber;
         if (at.starts) m_lineTaken = false;
+        const bool wholeWords = m_rules.wholeWords;
+        if (wholeWords) m_around.see(piece, at.starts);
         // The scanner hands addresses on in the order they start on the line,
         // so the first one handed on is the line's first, in either family.
+        // A piece of a longer name is no address at all: the line's first
+        // is the first that stands alone.
         const auto on4 = [&](const FoundAddress& found) {
+            if (wholeWords && !m_around.standsAlone(found)) return;
             if (m_rules.firstOfLine && std::exchange(m_lineTaken, true)) return;
             addIpv4(found.dottedText, found.portText, found.address, out);
         };
-        const auto on6 = [&](const FoundAddress6& found) { addIpv6(found, out); };
+        const auto on6 = [&](const FoundAddress6& found) {
+            if (wholeWords && !m_around.standsAlone(found)) return;
+            addIpv6(found, out);
+        };
         if (at.starts && at.ends) {
             m_scanner.scanLine(piece, on4, on6);
         } else {
             m_scanner.feed(piece, on4, on6);
-            if (at.ends) m_scanner.endLine(on4, on6);
+            if (at.ends)
+                m_scanner.endLine(on4, on6);
+            else if (wholeWords)
+                m_around.keep();
         }
         return m_flow;
     }
@@ -160,6 +172,7 @@ private:
     RangeData<lookup::Ipv4Ranges> m_ipv4;
     RangeData<lookup::Ipv6Ranges> m_ipv6;
     BothFamiliesScanner m_scanner;
+    LineNeighbours m_around;  // wholeWords: the bytes around the addresses found
     RowRules m_rules;
     bool m_lineTaken = false;  // firstOfLine: the line's first address was handed on
     Flow m_flow = Flow::GoOn;

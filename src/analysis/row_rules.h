@@ -24,6 +24,10 @@ struct RowRules {
     // An address without a country still gives a row, with the reason in
     // place of the country (see noCountryReason).
     bool withoutCountry = false;
+    // The free-text scan takes only addresses that stand as words of their
+    // own, not pieces of longer numbers and names (see word_bounds.h). The
+    // window takes every address its scanning rules find.
+    bool wholeWords = false;
 
     bool admits(std::uint32_t address) const noexcept {
         return (only == nullptr || only->contains(address)) &&

@@ -50,7 +50,7 @@ Statistics buildStatistics(const lookup::CountryTable& table, std::int64_t addre
     Statistics stats;
     stats.total = addresses < 0 ? 0 : addresses;
     stats.elapsed = elapsed;
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
+    for (int slot = 0; slot < table.slotCount(); ++slot) {
         const std::int64_t hits = table.slotHits(slot);
         if (hits <= 0) continue;
         StatsRow row;

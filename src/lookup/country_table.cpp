@@ -1,7 +1,10 @@
 #include "lookup/country_table.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <stdexcept>
 
 #include "lookup/error.h"
 #include "lookup/line_ends.h"
@@ -10,7 +13,7 @@
 namespace ipcountry::lookup {
 
 std::optional<int> CountryTable::findSlot(std::string_view code) const noexcept {
-    for (int i = 0; i < kSlotCount; ++i) {
+    for (int i = 0; i < slotCount(); ++i) {
         if (m_slots[static_cast<std::size_t>(i)].code == code) return i;
     }
     return std::nullopt;
@@ -37,6 +40,42 @@ void CountryTable::setSlot(int slot, std::string_view line) {
     entry.name = std::string(line.substr(2));
     entry.hits = 0;
     entry.filled = true;
+}
+
+int CountryTable::addSlot(std::string_view code, std::string_view name) {
+    if (slotCount() >= kMostSlots) throw std::length_error("more countries than kMostSlots");
+    m_slots.push_back(CountryEntry{std::string(code), std::string(name), 0, true});
+    return slotCount() - 1;
+}
+
+namespace {
+
+struct NamedCode {
+    std::string_view code;
+    std::string_view name;
+};
+
+constexpr NamedCode kFullNames[] = {
+#include "lookup/country_names.inc"
+};
+static_assert(kSlotCount + std::size(kFullNames) <= kMostSlots);
+
+}  // namespace
+
+std::string_view fullCountryName(std::string_view code) noexcept {
+    const auto* found =
+        std::lower_bound(std::begin(kFullNames), std::end(kFullNames), code,
+                         [](const NamedCode& n, std::string_view c) { return n.code < c; });
+    return found != std::end(kFullNames) && found->code == code ? found->name : std::string_view();
+}
+
+void addCountriesBeyondList(CountryTable& table) {
+    std::vector<NamedCode> missing;
+    for (const NamedCode& entry : kFullNames)
+        if (entry.code != kUsCode && !table.findSlot(entry.code)) missing.push_back(entry);
+    std::stable_sort(missing.begin(), missing.end(),
+                     [](const NamedCode& a, const NamedCode& b) { return a.name < b.name; });
+    for (const NamedCode& entry : missing) table.addSlot(entry.code, entry.name);
 }
 
 CountryTable parseCountryTable(std::string_view content, const std::string& fileName) {

@@ -6,10 +6,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ipcountry::lookup {
 
 inline constexpr int kSlotCount = 237;
+// The list's slots and one for every other code the driver names: a bound
+// for tables of counts by slot.
+inline constexpr int kMostSlots = 512;
 // The analyses count every address whose range code is "US" here, whatever
 // Country.dbf put in this slot.
 inline constexpr int kUsSlot = 222;
@@ -23,9 +27,13 @@ struct CountryEntry {
     bool filled = false;  // false for a slot no line filled: its hits show as nothing
 };
 
+// The window's list: 237 slots, filled from Country.dbf. The driver adds a
+// slot after them for every other code it names (addCountriesBeyondList).
 class CountryTable {
 public:
     CountryTable() = default;
+
+    int slotCount() const noexcept { return static_cast<int>(m_slots.size()); }
 
     // First slot, from 0 up, whose code equals `code` exactly. An empty code
     // matches the first unfilled slot.
@@ -47,9 +55,11 @@ public:
     // Fills slot `slot` from one line of the list (code = first two
     // characters, name = the rest). The line must hold at least two characters.
     void setSlot(int slot, std::string_view line);
+    // A filled slot after the last one; its number.
+    int addSlot(std::string_view code, std::string_view name);
 
 private:
-    std::array<CountryEntry, kSlotCount> m_slots{};
+    std::vector<CountryEntry> m_slots = std::vector<CountryEntry>(kSlotCount);
 };
 
 // Reads Country.dbf from `dataDir`. Lines end with CRLF (LF or CR alone are
@@ -59,6 +69,15 @@ private:
 CountryTable loadCountryTable(const std::filesystem::path& dataDir);
 // The same from text already in memory; `fileName` is used in messages.
 CountryTable parseCountryTable(std::string_view content, const std::string& fileName);
+
+// The English name (Windows-1252, as Country.dbf) of every code the ranges
+// may hold: ISO 3166-1, XK and the withdrawn codes the registries still use;
+// empty for any other code.
+std::string_view fullCountryName(std::string_view code) noexcept;
+// Adds a slot, after the list's, for every code of fullCountryName that no
+// slot holds, in the order of their names: the driver names and counts
+// every country of the ranges, the window only those of its list.
+void addCountriesBeyondList(CountryTable& table);
 
 // Country names are Windows-1252; everything shown or printed is UTF-8.
 // Every byte maps to one code point (the five bytes 1252 leaves undefined map

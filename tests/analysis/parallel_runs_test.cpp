@@ -252,6 +252,8 @@ TEST(ParallelRuns, rowRulesGiveTheSameOutcome) {
         for (int n = 0; n < count; ++n) content += fragments[rng() % std::size(fragments)];
         // A line far longer than any block, whose first address comes late.
         content += "\n" + std::string(5000, 'x') + " 64.1.2.3 then 1.2.3.4\n";
+        content +=
+            std::string(4999, '7') + ".1.2.3 " + std::string(3000, ' ') + "9.8.7.6.in 5.6.7.8\n";
         const std::string path = dir.write("rules.txt", content);
         RunSetup setup;
         setup.rows = RowRules{true, nullptr, nullptr, true};
@@ -260,6 +262,12 @@ TEST(ParallelRuns, rowRulesGiveTheSameOutcome) {
         expectSameOnEveryThreadCount(Analysis::FreeText, path, setup);
         setup.rows = RowRules{false, &only, &exclude, true};
         expectSameOnEveryThreadCount(Analysis::Formatted, path, setup);
+        // Addresses that stand alone: the bytes around one are seen across
+        // the pieces of the long line and at every block's end.
+        setup.rows = RowRules{true, nullptr, nullptr, true, true};
+        expectSameOnEveryThreadCount(Analysis::FreeText, path, setup);
+        setup.rows = RowRules{false, &only, nullptr, true, true};
+        expectSameOnEveryThreadCount(Analysis::FreeText, path, setup);
         if (HasFailure()) return;
     }
 }

@@ -124,3 +124,59 @@ TEST(Windows1252, convertsAByteWhereverItStandsInALongText) {
 
 }  // namespace
 }  // namespace ipcountry::lookup
+
+namespace ipcountry::lookup {
+namespace {
+
+// Every code the ranges may hold has a name, in Windows-1252 as Country.dbf.
+TEST(FullCountryNames, nameEveryCodeOfTheRanges) {
+    const struct {
+        const char* code;
+        const char* name;
+    } kCases[] = {
+        {"KP", "North Korea"},
+        {"XK", "Kosovo"},
+        {"EH", "Western Sahara"},
+        {"AN", "Netherlands Antilles"},
+        {"US", "United States"},
+        {"AX", "\xC5land Islands"},
+        {"CI", "C\xF4te d'Ivoire"},
+        {"UM", "United States Minor Outlying Islands"},
+        {"ZZ", ""},
+        {"", ""},
+        {"kp", ""},
+        {"KPX", ""},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(fullCountryName(c.code), c.name) << c.code;
+}
+
+TEST(FullCountryNames, slotsAfterTheListForEveryOtherCodeOnce) {
+    CountryTable table =
+        parseCountryTable("DEGermany\r\nKPNorth Korea (listed)\r\n", "Country.dbf");
+    addCountriesBeyondList(table);
+    const int added = table.slotCount();
+    EXPECT_GT(added, kSlotCount + 240);
+    EXPECT_LE(added, kMostSlots);
+    // The list's slots stay as they are; its codes get no second slot; the
+    // US is counted in its own slot, whatever the list holds there.
+    EXPECT_EQ(table.findSlot("KP"), 1);
+    EXPECT_EQ(table.slotName(1), "North Korea (listed)");
+    EXPECT_EQ(table.findSlot("DE"), 0);
+    EXPECT_EQ(table.findSlot("US"), std::nullopt);
+    const std::optional<int> kosovo = table.findSlot("XK");
+    ASSERT_TRUE(kosovo);
+    EXPECT_GE(*kosovo, kSlotCount);
+    EXPECT_EQ(table.slotName(*kosovo), "Kosovo");
+    EXPECT_TRUE(table.slotFilled(*kosovo));
+    // In the order of their names, each once.
+    for (int slot = kSlotCount + 1; slot < added; ++slot)
+        EXPECT_LT(table.slotName(slot - 1), table.slotName(slot)) << slot;
+    addCountriesBeyondList(table);
+    EXPECT_EQ(table.slotCount(), added);
+    // They count as the list's slots do.
+    table.addHit(*kosovo);
+    EXPECT_EQ(table.totalHits(), 1);
+}
+
+}  // namespace
+}  // namespace ipcountry::lookup

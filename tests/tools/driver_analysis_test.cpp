@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kWorkedFailures, 0},
         DriverCase{"formattedWithStats", kData + "--stats formatted " + file("worked_example.txt"),
                    kWorkedRows +
-                       "\nAnalysis took 0:00:00\nTotal number of IPs is 3 (3 distinct)\nGermany\tDE\t2\t66.7%\n\tUS\t1\t33.3%\n",
+                       "\nAnalysis took 0:00:00\nTotal number of IPs is 3 (3 distinct)\nGermany\tDE\t2\t66.7%\t2\n\tUS\t1\t33.3%\t1\n",
                    kWorkedFailures, 0},
         DriverCase{"formattedStopsAtFirstFailure",
                    kData + "--stats --stop-on-error formatted " + file("worked_example.txt"),
@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n",
                    "*worked_example.txt:7: " + kDir + "/no-ranges/IP_db.dbf: No such file or directory\n", 0},
         DriverCase{"unformattedLog", kData + "--stats unformatted " + file("access.log"),
-                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\n\tUS\t1\t20.0%\n",
+                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\t4\n\tUS\t1\t20.0%\t1\n",
                    "", 0},
         DriverCase{"unformattedWithoutStats", kData + "unformatted " + file("access.log"), kLogRows, "", 0},
         DriverCase{"unformattedMissingFile", kData + "--stats unformatted " + file("missing.log"), "",
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "10.1.2.3\t:8080\tGermany\n11.0.0.9\t:25\tUSA\n",
                    "ipcountry-batch: " + kDir + "/worked_example.txt:5: no port after the address (address:port)\n", 1},
         DriverCase{"fourThreads", kData + "--threads=4 --stats unformatted " + file("access.log"),
-                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\n\tUS\t1\t20.0%\n",
+                   kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\t4\n\tUS\t1\t20.0%\t1\n",
                    "", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

@@ -32,11 +32,12 @@ const std::string kLogJson =
     R"({"ip":"5.0.0.5","port":22,"country":"USA","code":"US"})"
     "\n"
     R"({"elapsed_seconds":S,"total":5,"distinct":5,"countries":[)"
-    R"({"country":"Germany","code":"DE","count":1,"share":20.0},)"
-    R"({"country":"Korea, Republic of","code":"KR","count":1,"share":20.0},)"
-    "{\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\",\"count\":1,\"share\":20.0},"
-    R"({"country":"The \"Quoted\" Isles","code":"QQ","count":1,"share":20.0},)"
-    R"({"country":"","code":"US","count":1,"share":20.0}]})"
+    R"({"country":"Germany","code":"DE","count":1,"share":20.0,"distinct":1},)"
+    R"({"country":"Korea, Republic of","code":"KR","count":1,"share":20.0,"distinct":1},)"
+    "{\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\",\"count\":1,\"share\":20.0,"
+    "\"distinct\":1},"
+    R"({"country":"The \"Quoted\" Isles","code":"QQ","count":1,"share":20.0,"distinct":1},)"
+    R"({"country":"","code":"US","count":1,"share":20.0,"distinct":1}]})"
     "\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -58,18 +59,19 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: 1.2.3.999: octet 4 is 999\n", 1},
         DriverCase{"standardInputList", kData + "find - < " + file("addresses.txt"),
                    "1.0.0.1\tDE\tGermany\n2.0.0.1\tKR\tKorea, Republic of\n\t\t\n1.2.3\t\t\n"
-                   "7.0.0.1\t\tUnknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n",
+                   "7.0.0.1\t\tunknown\n4.0.0.1\tQQ\tThe \"Quoted\" Isles\n",
                    "ipcountry-batch: -:3: empty line\nipcountry-batch: -:4: 3 octets, not 4\n", 1},
         DriverCase{"csvFindQuotesNames",
                    kData + "--format csv find 2.0.0.1 4.0.0.1 6.0.0.1 7.0.0.1",
-                   "IP,Code,Country\r\n2.0.0.1,KR,\"Korea, Republic of\"\r\n"
-                   "4.0.0.1,QQ,\"The \"\"Quoted\"\" Isles\"\r\n6.0.0.1,XX,\r\n7.0.0.1,,\r\n",
+                   "IP,Code,Country,Reason\r\n2.0.0.1,KR,\"Korea, Republic of\",\r\n"
+                   "4.0.0.1,QQ,\"The \"\"Quoted\"\" Isles\",\r\n6.0.0.1,,,unknown\r\n"
+                   "7.0.0.1,,,unknown\r\n",
                    "", 0},
         DriverCase{"jsonFindNullsWhatIsUnknown",
                    kData + "--format=json find 3.0.0.1 6.0.0.1 7.0.0.1 5.0.0.1",
                    "{\"ip\":\"3.0.0.1\",\"code\":\"CI\",\"country\":\"C\xC3\xB4te d'Ivoire\"}\n"
-                   "{\"ip\":\"6.0.0.1\",\"code\":null,\"country\":null}\n"
-                   "{\"ip\":\"7.0.0.1\",\"code\":null,\"country\":null}\n"
+                   "{\"ip\":\"6.0.0.1\",\"code\":null,\"country\":null,\"reason\":\"unknown\"}\n"
+                   "{\"ip\":\"7.0.0.1\",\"code\":null,\"country\":null,\"reason\":\"unknown\"}\n"
                    "{\"ip\":\"5.0.0.1\",\"code\":\"US\",\"country\":\"USA\"}\n",
                    "", 0},
         DriverCase{
@@ -78,10 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
             "of\",KR\r\n1.1.1.1,,Germany,DE\r\n"
             "4.4.4.4,80,\"The \"\"Quoted\"\" Isles\",QQ\r\n3.1.2.3,,C\xC3\xB4te d'Ivoire,CI\r\n"
             "5.0.0.5,22,USA,US\r\n\r\nElapsed "
-            "seconds,Total,Distinct\r\nS,5,5\r\n\r\nCountry,Code,Count,Share\r\n"
-            "Germany,DE,1,20.0\r\n\"Korea, Republic of\",KR,1,20.0\r\nC\xC3\xB4te "
-            "d'Ivoire,CI,1,20.0\r\n"
-            "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0\r\n,US,1,20.0\r\n",
+            "seconds,Total,Distinct\r\nS,5,5\r\n\r\nCountry,Code,Count,Share,Distinct\r\n"
+            "Germany,DE,1,20.0,1\r\n\"Korea, Republic of\",KR,1,20.0,1\r\nC\xC3\xB4te "
+            "d'Ivoire,CI,1,20.0,1\r\n"
+            "\"The \"\"Quoted\"\" Isles\",QQ,1,20.0,1\r\n,US,1,20.0,1\r\n",
             "", 0},
         DriverCase{"jsonAnalysisWithStats",
                    kData + "--stats --format json unformatted " + file("log.txt"), kLogJson, "",
@@ -117,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"doubleDashBeforeFileName", kData + "unformatted -- --stats", "",
                    "ipcountry-batch: --stats: No such file or directory\n", 1},
         DriverCase{"dashAloneIsAnOperand", kData + "find - < " + file("addresses.txt") + " --format csv",
-                   "*IP,Code,Country\r\n1.0.0.1,DE,Germany\r\n", "*", 1},
+                   "*IP,Code,Country,Reason\r\n1.0.0.1,DE,Germany,\r\n", "*", 1},
         // A page in a folder that does not exist: the message names it.
         DriverCase{"reportPageJoined", kData + "report -o/nonexistent/p.html unformatted " + file("log.txt"),
                    "", "*/nonexistent/p.html", 1},

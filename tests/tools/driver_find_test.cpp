@@ -29,16 +29,17 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         {kData + "find 2.0.0.1", "2.0.0.1\tUS\tUSA\n", 0},
         // Names are Windows-1252 in the list and UTF-8 on the way out.
         {kData + "find 3.0.0.0", "3.0.0.0\tCI\tC\xC3\xB4te d'Ivoire\n", 0},
-        // A code the list lacks, and an address no range holds.
-        {kData + "find 4.1.1.1", "4.1.1.1\tXX\tUnknown\n", 0},
-        {kData + "find 5.0.0.1", "5.0.0.1\t\tUnknown\n", 0},
+        // A code no country has, and an address no range holds: no code,
+        // and the reason in place of the country.
+        {kData + "find 4.1.1.1", "4.1.1.1\t\tunknown\n", 0},
+        {kData + "find 5.0.0.1", "5.0.0.1\t\tunknown\n", 0},
         // IPv6: bare, in brackets with capitals, a code the list lacks, no
         // range, link-local, and IPv4 in IPv6 notation looked up as IPv4.
         {kData + "find 2001:db8::1", "2001:db8::1\tUS\tUSA\n", 0},
         {kData + "find [2001:DB8:1::5]", "[2001:DB8:1::5]\tFR\tFrance\n", 0},
-        {kData + "find 2a00::1", "2a00::1\tXX\tUnknown\n", 0},
-        {kData + "find 2a01::", "2a01::\t\tUnknown\n", 0},
-        {kData + "find fe80::1%eth0", "fe80::1%eth0\t\tUnknown\n", 0},
+        {kData + "find 2a00::1", "2a00::1\t\tunknown\n", 0},
+        {kData + "find 2a01::", "2a01::\t\tunknown\n", 0},
+        {kData + "find fe80::1%eth0", "fe80::1%eth0\t\tlink-local\n", 0},
         {kData + "find ::ffff:2.0.0.1", "::ffff:2.0.0.1\tUS\tUSA\n", 0},
         {kData + "find ::ffff:300:0", "::ffff:300:0\tCI\tC\xC3\xB4te d'Ivoire\n", 0},
         // No row for an operand that is no address; the message names it and says why.
@@ -58,6 +59,43 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         EXPECT_EQ(result.out, c.output) << c.arguments;
         EXPECT_EQ(result.status, c.status) << c.arguments;
     }
+}
+
+// An address without a country has one form in every format: no code, and
+// the reason where the country stands (csv: the Reason column). The bundled
+// data, one address of each reason; "unknown" from the test data's code that
+// no country has. --all is taken and changes nothing.
+TEST(DriverFind, addressWithoutACountryGivesItsReasonInEveryFormat) {
+    const std::string bundled = std::string("--data-dir '") + IPCOUNTRY_BIN_DIR + "' find ";
+    struct Case {
+        std::string address;
+        std::string reason;
+        std::string data;
+    };
+    const Case cases[] = {
+        {"10.1.2.3", "private", bundled},          {"127.0.0.1", "loopback", bundled},
+        {"169.254.9.9", "link-local", bundled},    {"fe80::1%eth0", "link-local", bundled},
+        {"100.64.0.1", "shared", bundled},         {"192.0.2.1", "documentation", bundled},
+        {"2001:db8::1", "documentation", bundled}, {"224.0.0.1", "multicast", bundled},
+        {"ff02::1", "multicast", bundled},         {"240.0.0.1", "reserved", bundled},
+        {"4.1.1.1", "unknown", kData + "find "},
+    };
+    for (const Case& c : cases) {
+        for (const std::string all : {"", "--all "}) {
+            EXPECT_EQ(runDriver(c.data + all + c.address).out,
+                      c.address + "\t\t" + c.reason + "\n");
+            EXPECT_EQ(runDriver(c.data + all + "--format csv " + c.address).out,
+                      "IP,Code,Country,Reason\r\n" + c.address + ",,," + c.reason + "\r\n");
+            EXPECT_EQ(runDriver(c.data + all + "--format json " + c.address).out,
+                      "{\"ip\":\"" + c.address + "\",\"code\":null,\"country\":null,\"reason\":\"" +
+                          c.reason + "\"}\n");
+        }
+    }
+    // A country: no reason, in the Reason column an empty field.
+    EXPECT_EQ(runDriver(bundled + "--format csv 8.8.8.8").out,
+              "IP,Code,Country,Reason\r\n8.8.8.8,US,USA,\r\n");
+    EXPECT_EQ(runDriver(bundled + "--format json 8.8.8.8").out,
+              "{\"ip\":\"8.8.8.8\",\"code\":\"US\",\"country\":\"USA\"}\n");
 }
 
 // A folder made for one test run, removed at its end.

@@ -235,7 +235,7 @@ TEST(DriverAll, reasonRowsMergeInEveryFormat) {
                                   "239.255.255.250 and 240.0.0.1, [3fff::1]:443 8.8.8.8\n"
                                   "1.0.0.1\n");
     const std::string expected =
-        "\nAnalysis took S\nTotal number of IPs is 10 (10 distinct)\nGermany\tDE\t1\t10.0%\n"
+        "\nAnalysis took S\nTotal number of IPs is 10 (10 distinct)\nGermany\tDE\t1\t10.0%\t1\n"
         "private\t\t1\t10.0%\nloopback\t\t1\t10.0%\nlink-local\t\t1\t10.0%\n"
         "shared\t\t1\t10.0%\ndocumentation\t\t2\t20.0%\nmulticast\t\t1\t10.0%\n"
         "reserved\t\t1\t10.0%\nunknown\t\t1\t10.0%\n";
@@ -253,7 +253,7 @@ TEST(DriverAll, reasonRowsMergeInEveryFormat) {
     }
     // Three files of the same rows: every count three times, the addresses the same.
     const std::string merged = rowsOf(data + "stats" + parts);
-    EXPECT_NE(merged.find("Total number of IPs is 30 (10 distinct)\nGermany\tDE\t3\t10.0%\n"
+    EXPECT_NE(merged.find("Total number of IPs is 30 (10 distinct)\nGermany\tDE\t3\t10.0%\t1\n"
                           "private\t\t3\t10.0%\n"),
               std::string::npos)
         << merged;

@@ -36,7 +36,7 @@ ReportInput twoCountries() {
     input.startedAt = "2026-06-20 at 10:00:00";
     input.elapsed = std::chrono::milliseconds(1500);
     input.total = 4;
-    input.countries = {{"US", "United States", 1}, {"DE", "Germany", 3}};
+    input.countries = {{"US", "United States", 1, 1}, {"DE", "Germany", 3, 2}};
     input.topAddresses = {{"10.0.0.1", "Germany", "DE", 2}, {"11.0.0.1", "United States", "US", 1}};
     input.names = {{"DE", "Germany"}, {"FR", "France"}, {"US", "United States"}};
     input.provenance = {"ipcountry-batch 1.0", "Address ranges: test 1"};
@@ -79,7 +79,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "<td>Germany</td><td class=\"code\">DE</td><td class=\"n\" data-v=\"3\">3</td>"
                   "<td class=\"n\" data-v=\"3\">75.0%</td>",
                   "<td class=\"code\">US</td><td class=\"n\" data-v=\"1\">1</td><td class=\"n\" "
-                  "data-v=\"1\">25.0%</td><td class=\"bar\"><span style=\"width:33.3%\">",
+                  "data-v=\"1\">25.0%</td><td class=\"n\" data-v=\"1\">1</td><td class=\"bar\">"
+                  "<span style=\"width:33.3%\">",
+                  // Each country's clients, and the options that chose the rows.
+                  "<th class=\"n\" data-sort=\"number\">Clients</th>",
+                  "75.0%</td><td class=\"n\" data-v=\"2\">2</td>",
+                  "<p class=\"sub\" id=\"shaped-by\">Counted: every address, none left out by",
                   "<path class=\"s5\" data-code=\"DE\" d=\"M50 10l5 0 0 5-5 0z\"><title>Germany (DE): "
                   "3 addresses, 75.0%</title>",
                   "<path class=\"s0\" data-code=\"FR\" d=\"M40 15l5 0 0 5z\"><title>France (FR): no "
@@ -298,6 +303,14 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
          "id=\"no-addresses\"", ""},
         {"onlyTheNetworksAsked", page + "--only 11.0.0.0/8 unformatted " + quoted("<script>.log"),
          0, "<b id=\"total\">1</b>", ""},
+        // The page names the options that chose its rows.
+        {"namesWhatShapedIt",
+         page + "--first --only 11.0.0.0/8 --exclude 11.9.0.0/16 unformatted " +
+             quoted("<script>.log"),
+         0,
+         "id=\"shaped-by\">Counted with <code>--first</code>, <code>--only 11.0.0.0/8</code>, "
+         "<code>--exclude 11.9.0.0/16</code></p>",
+         ""},
         {"firstOfAFormattedList", page + "--first formatted " + quoted("empty.log"), 2, "",
          "--first applies to unformatted"},
         {"badNetwork", page + "--exclude 10.0.0.0/99 unformatted " + quoted("empty.log"), 2, "",

@@ -705,8 +705,8 @@ using GridRow = std::array<std::string, 3>;
 
 // The driver's rows for the same file and data: IP, Port, Country.
 std::vector<GridRow> driverRows(const std::string& path) {
-    const auto result =
-        runDriver("unformatted --data-dir '" + std::string(IPCOUNTRY_BIN_DIR) + "' '" + path + "'");
+    const auto result = runDriver("unformatted --window-rules --data-dir '" +
+                                  std::string(IPCOUNTRY_BIN_DIR) + "' '" + path + "'");
     EXPECT_EQ(result.status, 0);
     std::vector<GridRow> rows;
     std::istringstream lines(result.out);

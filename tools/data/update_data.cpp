@@ -43,8 +43,9 @@ constexpr const char* kProgram = "ipcountry-update-data";
 
 // Also the source of the manual page (help2man, with ipcountry-update-data.h2m).
 constexpr const char* kHelp =
-    "Usage: ipcountry-update-data [--data-dir DIR | --user | --system] [--check DAYS]\n"
-    "                             [OPTION...] [SOURCE...]\n"
+    // One line: help2man takes the usage's first line alone for the SYNOPSIS.
+    "Usage: ipcountry-update-data [--data-dir DIR | --user | --system] [--check DAYS] "
+    "[OPTION...] [SOURCE...]\n"
     "Fetch or read the country ranges of one or more sources, convert them into\n"
     "the range files IP_db.dbf and IP6_db.dbf that ipcountry and ipcountry-batch\n"
     "read, and install them in a data folder in one step.\n"

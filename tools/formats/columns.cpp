@@ -21,8 +21,11 @@ Layout analysisLayout(Format format, bool reasons, bool networks) {
     return layout;
 }
 
-Layout findLayout(Format /*format*/, bool networks) {
-    Layout layout{{Column::Ip, Column::Code, Column::Country}};
+Layout findLayout(Format format, bool networks) {
+    // No country: no code, and the reason where the country would stand in
+    // tsv, in a column of its own in csv and json.
+    Layout layout{{Column::Ip, Column::Code, Column::Country}, format == Format::Tsv};
+    if (format != Format::Tsv) layout.columns.push_back(Column::Reason);
     if (networks) layout.columns.insert(layout.columns.end(), {Column::Asn, Column::AsName});
     return layout;
 }

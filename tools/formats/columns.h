@@ -66,8 +66,9 @@ struct Layout {
 // `reasons` (--all) a reason too, a column of its own in csv and json; with
 // `networks` (--asn) the AS number and operator last.
 Layout analysisLayout(Format format, bool reasons, bool networks = false);
-// The rows of find: the address as typed, the code and the country, and
-// with `networks` the AS number and operator.
+// The rows of find: the address as typed, the code and the country, in csv
+// and json the reason of an address without a country, and with `networks`
+// the AS number and operator.
 Layout findLayout(Format format, bool networks = false);
 
 // "AS13335" as the rows write it: the number; nullopt for anything else.

@@ -16,11 +16,13 @@ std::optional<CountryOrder> parseCountryOrder(std::string_view name) {
     if (name == "list") return CountryOrder::List;
     if (name == "count") return CountryOrder::Count;
     if (name == "name") return CountryOrder::Name;
+    if (name == "clients") return CountryOrder::Clients;
     return std::nullopt;
 }
 
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
-                                              const Listing& listing, std::int64_t& leftOut) {
+                                              const Listing& listing, std::int64_t& leftOut,
+                                              const std::vector<std::int64_t>& clients) {
     std::vector<analysis::StatsRow> listed = rows;
     const auto mostFirst = [](const analysis::StatsRow& a, const analysis::StatsRow& b) {
         return a.hits > b.hits;
@@ -48,6 +50,18 @@ std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsR
             std::stable_sort(listed.begin(), listed.end(),
                              [](const auto& a, const auto& b) { return a.name < b.name; });
             break;
+        case CountryOrder::Clients: {
+            // Unknown (merged statistics without their rows): by count.
+            const auto clientsOf = [&clients](const analysis::StatsRow& row) {
+                const auto slot = static_cast<std::size_t>(row.slot);
+                return slot < clients.size() ? clients[slot] : std::int64_t{0};
+            };
+            std::stable_sort(listed.begin(), listed.end(), mostFirst);
+            std::stable_sort(listed.begin(), listed.end(), [&](const auto& a, const auto& b) {
+                return clientsOf(a) > clientsOf(b);
+            });
+            break;
+        }
     }
     return listed;
 }
@@ -74,6 +88,7 @@ std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::Netwo
             std::stable_sort(listed.begin(), listed.end(), byNumber);
             break;
         case CountryOrder::Count:
+        case CountryOrder::Clients:  // networks are not counted by client: by rows
             std::stable_sort(listed.begin(), listed.end(), mostFirst);
             break;
         case CountryOrder::Name:

@@ -32,6 +32,8 @@ inline constexpr std::array<std::string_view, 3> kRunHeader = {"Elapsed seconds"
                                                                "Distinct"};
 inline constexpr std::array<std::string_view, 4> kCountryHeader = {"Country", "Code", "Count",
                                                                    "Share"};
+// The fifth column of the countries' table: their distinct addresses, where known.
+inline constexpr std::string_view kDistinctColumn = "Distinct";
 inline constexpr std::array<std::string_view, 3> kReasonHeader = {"Reason", "Count", "Share"};
 inline constexpr std::array<std::string_view, 6> kNetworkHeader = {"AS",   "Operator", "Country",
                                                                    "Code", "Count",    "Share"};
@@ -66,6 +68,7 @@ enum class CountryOrder {
     List,   // the country list's order, as the window shows them
     Count,  // the most addresses first; equal counts in list order
     Name,
+    Clients,  // the most distinct addresses first; equal ones by count
 };
 // "list", "count" or "name"; nullopt for anything else.
 std::optional<CountryOrder> parseCountryOrder(std::string_view name);
@@ -90,6 +93,9 @@ struct Summary {
     };
     std::optional<std::vector<NetworkCount>> networks;
     std::int64_t noNetwork = 0;  // rows of no network
+    // The distinct addresses of each country, by slot; empty when unknown,
+    // as `distinct` is.
+    std::vector<std::int64_t> clients;
 };
 
 // Which countries the statistics list, and in which order: --top keeps the
@@ -101,9 +107,11 @@ struct Listing {
     std::size_t top = 0;
 };
 
-// The countries as `listing` lists them, and the addresses of those it leaves out.
+// The countries as `listing` lists them, and the addresses of those it
+// leaves out; `clients` by slot as Summary holds them (empty: unknown).
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
-                                              const Listing& listing, std::int64_t& leftOut);
+                                              const Listing& listing, std::int64_t& leftOut,
+                                              const std::vector<std::int64_t>& clients = {});
 
 // The same for the networks of --by as: the list order is the AS numbers'.
 std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::NetworkCount>& networks,

@@ -153,12 +153,18 @@ public:
         }
         out += "\n";
         const auto line = [&out, &tables](std::string_view name, std::string_view code,
-                                          std::int64_t count) {
+                                          std::int64_t count,
+                                          std::optional<std::int64_t> clients = std::nullopt) {
             out += name;
             out += '\t';
             out += code;
             out += '\t' + std::to_string(count) + '\t' +
-                   analysis::formatShare(count, tables.total, ".") + '\n';
+                   analysis::formatShare(count, tables.total, ".");
+            if (clients) out += '\t' + std::to_string(*clients);
+            out += '\n';
+        };
+        const auto known = [&tables](std::int64_t n) {
+            return tables.withClients ? std::optional(n) : std::nullopt;
         };
         if (tables.byNetwork) {
             const auto network = [&out, &tables](std::string_view as, std::string_view name,
@@ -181,8 +187,9 @@ public:
             if (tables.noNetwork > 0) network(words::kNoNetworkName, {}, {}, {}, tables.noNetwork);
         }
         for (const auto& country : tables.countries)
-            line(country.name, country.code, country.count);
-        if (tables.leftOut) line(words::kOtherCountriesName, {}, *tables.leftOut);
+            line(country.name, country.code, country.count, known(country.clients));
+        if (tables.leftOut)
+            line(words::kOtherCountriesName, {}, *tables.leftOut, known(tables.leftOutClients));
         for (const auto& [reason, count] : tables.reasons) line(reason, {}, count);
     }
 };
@@ -254,15 +261,27 @@ public:
             if (tables.noNetwork > 0)
                 row({words::kNoNetworkName, "", "", "", std::to_string(tables.noNetwork),
                      shareNumber(tables.noNetwork, total)});
+        } else if (tables.withClients) {
+            row({head[0], head[1], head[2], head[3], words::kDistinctColumn});
         } else {
             row({head[0], head[1], head[2], head[3]});
         }
-        for (const auto& country : tables.countries)
-            row({country.name, country.code, std::to_string(country.count),
-                 shareNumber(country.count, total)});
-        if (tables.leftOut)
-            row({words::kOtherCountriesName, "", std::to_string(*tables.leftOut),
-                 shareNumber(*tables.leftOut, total)});
+        for (const auto& country : tables.countries) {
+            if (tables.withClients)
+                row({country.name, country.code, std::to_string(country.count),
+                     shareNumber(country.count, total), std::to_string(country.clients)});
+            else
+                row({country.name, country.code, std::to_string(country.count),
+                     shareNumber(country.count, total)});
+        }
+        if (tables.leftOut) {
+            if (tables.withClients)
+                row({words::kOtherCountriesName, "", std::to_string(*tables.leftOut),
+                     shareNumber(*tables.leftOut, total), std::to_string(tables.leftOutClients)});
+            else
+                row({words::kOtherCountriesName, "", std::to_string(*tables.leftOut),
+                     shareNumber(*tables.leftOut, total)});
+        }
         if (!tables.reasons.empty()) {
             const auto& reasonHead = words::kReasonHeader;
             out += "\r\n";
@@ -341,12 +360,16 @@ public:
             return total > 0 ? static_cast<double>(analysis::shareTenths(count, total)) / 10.0
                              : 0.0;
         };
+        const auto distinctOf = [&tables](std::int64_t n) {
+            return tables.withClients ? Json(n) : Json(nullptr);
+        };
         Json countryList = Json::array();
         for (const auto& country : tables.countries)
             countryList.push_back(Json{{kCountry, country.name},
                                        {kCode, country.code},
                                        {kCount, country.count},
-                                       {kShare, share(country.count)}});
+                                       {kShare, share(country.count)},
+                                       {kDistinct, distinctOf(country.clients)}});
         Json object{{kElapsedSeconds, tables.seconds}, {kTotal, total}};
         if (tables.distinct)
             object[std::string(kDistinct)] = *tables.distinct;
@@ -376,7 +399,9 @@ public:
         }
         if (tables.leftOut)
             object[std::string(kOtherCountries)] =
-                Json{{kCount, *tables.leftOut}, {kShare, share(*tables.leftOut)}};
+                Json{{kCount, *tables.leftOut},
+                     {kShare, share(*tables.leftOut)},
+                     {kDistinct, distinctOf(tables.leftOutClients)}};
         if (!tables.reasons.empty()) {
             Json reasonList = Json::array();
             for (const auto& [reason, count] : tables.reasons)

@@ -51,6 +51,7 @@ struct StatisticsTables {
         std::string name;
         std::string code;
         std::int64_t count = 0;
+        std::int64_t clients = 0;  // distinct addresses, where withClients
     };
     std::string elapsedText;  // "H:mm:ss"
     double seconds = 0;
@@ -58,6 +59,9 @@ struct StatisticsTables {
     std::optional<std::int64_t> distinct;
     std::vector<Line> countries;
     std::optional<std::int64_t> leftOut;  // what --top left out
+    // Each country's distinct addresses are known (the run had its rows).
+    bool withClients = false;
+    std::int64_t leftOutClients = 0;  // those of the countries --top left out
     std::vector<std::pair<std::string_view, std::int64_t>> reasons;
     // --by as: these in place of the countries.
     bool byNetwork = false;

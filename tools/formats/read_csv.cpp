@@ -92,6 +92,9 @@ void StatsMerger::csvLine(std::string_view text) {
         }
         case Expect::CsvCountryHead:
             if (text.empty()) return;
+            m_csvClients =
+                f.size() == words::kCountryHeader.size() + 1 && f.back() == words::kDistinctColumn;
+            if (m_csvClients) m_fields.pop_back();
             if (!fieldsAre(f, words::kCountryHeader))
                 throw Malformed("\"Country,Code,Count,Share\" should follow the run's values");
             m_expect = Expect::BlockCountries;
@@ -101,9 +104,16 @@ void StatsMerger::csvLine(std::string_view text) {
                 m_expect = Expect::CsvReasonHead;
                 return;
             }
-            if (f.size() != 4)
+            if (f.size() != (m_csvClients ? 5u : 4u))
                 throw Malformed("not a row of the statistics (Country,Code,Count,Share)");
-            blockCountry(m_slots.ofStatistics(f[0], f[1]), wholeNumber(f[2]), f[0]);
+            if (m_csvClients) {
+                const std::optional<std::int64_t> clients = wholeNumber(f[4]);
+                if (!clients) throw Malformed("the country's distinct addresses are not a number");
+                blockCountry(m_slots.ofStatistics(f[0], f[1]), wholeNumber(f[2]), f[0], clients);
+            } else {
+                blockCountry(m_slots.ofStatistics(f[0], f[1]), wholeNumber(f[2]), f[0],
+                             std::nullopt);
+            }
             break;
         case Expect::CsvReasonHead:
             if (!fieldsAre(f, words::kReasonHeader))

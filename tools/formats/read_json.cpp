@@ -162,7 +162,13 @@ void StatsMerger::jsonLine(std::string_view text) {
         const std::string* slotCode = entry.is_object() ? stringAt(entry, kCode) : nullptr;
         if (name == nullptr || slotCode == nullptr || !entry.contains(kCount))
             throw Malformed("a country of the statistics needs country, code and count");
-        blockCountry(m_slots.ofStatistics(*name, *slotCode), countOf(entry.at(kCount)), *name);
+        std::optional<std::int64_t> clients;
+        if (const auto found = entry.find(kDistinct); found != entry.end() && !found->is_null()) {
+            clients = countOf(*found);
+            if (!clients) throw Malformed("the country's distinct addresses are not a number");
+        }
+        blockCountry(m_slots.ofStatistics(*name, *slotCode), countOf(entry.at(kCount)), *name,
+                     clients);
     }
     if (const auto reasons = object.find(kReasons); reasons != object.end()) {
         if (!reasons->is_array()) throw Malformed("the reasons of the statistics are not a list");

@@ -1,7 +1,7 @@
 // StatsMerger's reader of tsv: IP<TAB>Port<TAB>Country rows (the reason in
 // place of the country for a row without one); then "", "Analysis took
 // H:mm:ss", "Total number of IPs is N (M distinct)" and
-// Country<TAB>Code<TAB>Count<TAB>Share rows, a reason's with no code. Older
+// Country<TAB>Code<TAB>Count<TAB>Share[<TAB>Distinct] rows, a reason's with no code. Older
 // outputs have no distinct count and no Code column: both are taken.
 #include <cmath>
 
@@ -93,12 +93,18 @@ void StatsMerger::tsvLine(std::string_view text) {
             const std::size_t count = splitTabs(text, fields);
             if (count == 4 && fields[1].empty() && analysis::noCountryReasonIndex(fields[0])) {
                 blockReason(fields[0], wholeNumber(fields[2]));
-            } else if (count == 4) {
+            } else if (count == 4 || count == 5) {
+                std::optional<std::int64_t> clients;
+                if (count == 5) {
+                    clients = wholeNumber(fields[4]);
+                    if (!clients)
+                        throw Malformed("the country's distinct addresses are not a number");
+                }
                 blockCountry(m_slots.ofStatistics(fields[0], fields[1]), wholeNumber(fields[2]),
-                             fields[0]);
+                             fields[0], clients);
             } else if (count == 3) {
                 blockCountry(m_slots.ofStatistics(fields[0], std::nullopt), wholeNumber(fields[1]),
-                             fields[0]);
+                             fields[0], std::nullopt);
             } else {
                 throw Malformed("not a row of the statistics (Country, Code, Count and Share)");
             }

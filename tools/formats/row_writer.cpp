@@ -277,11 +277,27 @@ void RowWriter::statistics(const Summary& summary, const lookup::CountryTable& t
     tables.total = stats.total;
     tables.distinct = summary.distinct;
     std::int64_t leftOut = 0;
-    for (const analysis::StatsRow& row : listCountries(stats.rows, listing, leftOut))
+    const std::vector<analysis::StatsRow> countries =
+        listCountries(stats.rows, listing, leftOut, summary.clients);
+    // Each country's distinct addresses, where known; those --top leaves out
+    // together (no address has two countries, so they add up).
+    tables.withClients = !summary.clients.empty();
+    const auto clientsOf = [&summary](int slot) {
+        const auto at = static_cast<std::size_t>(slot);
+        return at < summary.clients.size() ? summary.clients[at] : std::int64_t{0};
+    };
+    std::int64_t leftOutClients = 0;
+    for (const auto& row : stats.rows) leftOutClients += clientsOf(row.slot);
+    for (const analysis::StatsRow& row : countries) {
+        leftOutClients -= clientsOf(row.slot);
         tables.countries.push_back(
             {row.name, lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, row.slot)),
-             row.hits});
-    if (leftOut > 0) tables.leftOut = leftOut;
+             row.hits, clientsOf(row.slot)});
+    }
+    if (leftOut > 0) {
+        tables.leftOut = leftOut;
+        tables.leftOutClients = leftOutClients;
+    }
     // The reasons that have rows, in their fixed order.
     for (std::size_t i = 0; i < summary.reasons.size(); ++i)
         if (summary.reasons[i] > 0)
@@ -306,19 +322,20 @@ void RowWriter::findCountry(std::string& out, Value code, Value country) {
            [&](Column column) { return column == Column::Code ? code : country; });
 }
 
-void RowWriter::findEnd(std::string& out, const lookup::TypedAddress* typed) {
+void RowWriter::findEnd(std::string& out, const lookup::TypedAddress* typed, Value reason) {
     if (m_findTailTo < m_find.size()) {
         const std::optional<lookup::AsNetwork> network = networkOf(typed);
-        fields(out, m_find, m_findTailTo, m_find.size(),
-               [&](Column column) { return networkField(column, network); });
+        fields(out, m_find, m_findTailTo, m_find.size(), [&](Column column) {
+            return column == Column::Reason ? reason : networkField(column, network);
+        });
     }
     m_printer->endRow(out);
 }
 
 RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolution country,
                                    std::string_view code, std::string_view name) {
-    if (country.slot < 0 || country.slot >= lookup::kSlotCount) return nullptr;
-    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kSlotCount);
+    if (country.slot < 0 || country.slot >= lookup::kMostSlots) return nullptr;
+    if (tails.empty()) tails.resize(std::size_t{2} * lookup::kMostSlots);
     Tail& tail = tails[static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0)];
     // A tail serves the name and code it was made from: a writer handed
     // another table (never within one run) makes it again.
@@ -338,20 +355,28 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
     const std::string_view name = answer.countryName;
     const std::string_view code = answer.code;
     if (!answer.country) {
-        // No country: the code (if any) in tsv and csv, null in json; the
-        // country `Unknown` in tsv, as it always was.
-        findCountry(out, Value::textOrNull(code), Value::unknown());
-    } else {
-        // One form for "no country" in json: a code no country of the list holds names none.
-        const Value codeValue = code.empty() ? Value::none() : Value::text1252(code);
-        if (Tail* cached = tailOf(m_findTails, *answer.country, code, name)) {
-            if (cached->text.empty()) findCountry(cached->text, codeValue, Value::text1252(name));
-            out += cached->text;
+        // One form for "no country" in every format: no code, and the reason
+        // where the country would stand (csv and json: in the Reason column).
+        const Value reason = Value::text1252(answer.reason);
+        if (m_find.reasonInCountry) {
+            findCountry(out, Value::none(), reason);
+            findEnd(out, typed, Value::none());
         } else {
-            findCountry(out, codeValue, Value::text1252(name));
+            findCountry(out, Value::none(), Value::none());
+            findEnd(out, typed, reason);
         }
+        m_out.rowDone();
+        return;
     }
-    findEnd(out, typed);
+    // A code no country of the list holds names none.
+    const Value codeValue = code.empty() ? Value::none() : Value::text1252(code);
+    if (Tail* cached = tailOf(m_findTails, *answer.country, code, name)) {
+        if (cached->text.empty()) findCountry(cached->text, codeValue, Value::text1252(name));
+        out += cached->text;
+    } else {
+        findCountry(out, codeValue, Value::text1252(name));
+    }
+    findEnd(out, typed, Value::none());
     m_out.rowDone();
 }
 
@@ -359,7 +384,7 @@ void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
     fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::line(line); });
     findCountry(out, Value::none(), Value::none());
-    findEnd(out, nullptr);
+    findEnd(out, nullptr, Value::none());
     m_out.rowDone();
 }
 

@@ -139,8 +139,9 @@ private:
     void analysisEnd(std::string& out, std::string_view ip, Value reason);
     // A find row's code and country.
     void findCountry(std::string& out, Value code, Value country);
-    // The fields after them, with the network of `typed`.
-    void findEnd(std::string& out, const lookup::TypedAddress* typed);
+    // The fields after them: the reason of a row without a country, and the
+    // network of `typed`.
+    void findEnd(std::string& out, const lookup::TypedAddress* typed, Value reason);
     std::optional<lookup::AsNetwork> networkOf(const lookup::TypedAddress* typed) const;
     Value networkField(Column column, const std::optional<lookup::AsNetwork>& network) const;
 

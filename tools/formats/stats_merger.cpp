@@ -17,7 +17,9 @@ SlotFinder::SlotFinder(const lookup::CountryTable& table)
     : m_table(table),
       m_usaName(lookup::windows1252ToUtf8(
           analysis::countryName(table, analysis::Resolution{lookup::kUsSlot, true}))) {
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
+    m_names.resize(static_cast<std::size_t>(table.slotCount()));
+    m_codes.resize(m_names.size());
+    for (int slot = 0; slot < table.slotCount(); ++slot) {
         m_names[slot] = lookup::windows1252ToUtf8(
             analysis::countryName(table, analysis::Resolution{slot, false}));
         m_codes[slot] = lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
@@ -50,7 +52,7 @@ std::optional<int> SlotFinder::ofStatistics(std::string_view name,
         return m_names[slot] == name && (!code || m_codes[slot] == *code);
     };
     if (fits(lookup::kUsSlot)) return lookup::kUsSlot;
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot)
+    for (int slot = 0; slot < m_table.slotCount(); ++slot)
         if (fits(slot)) return slot;
     return std::nullopt;
 }
@@ -213,7 +215,8 @@ void StatsMerger::noNetworkColumns() const {
 void StatsMerger::countReasonRow(std::string_view ip, std::string_view reason) {
     const auto index = analysis::noCountryReasonIndex(reason);
     if (!index) throw Malformed("'" + std::string(reason) + "' is not a reason for no country");
-    m_addresses.appendRow(analysis::ResultRow{ip, {}, {}});
+    // With its reason, so that it counts as no country's address.
+    m_addresses.appendRow(analysis::ResultRow{ip, {}, {}, analysis::kNoCountryReasons[*index]});
     ++m_rowsRead;
     ++m_total;
     ++m_reasons[*index];
@@ -225,11 +228,11 @@ void StatsMerger::openBlock(double seconds, std::optional<std::int64_t> total,
                             std::optional<std::int64_t> distinct) {
     if (!total || !std::isfinite(seconds) || seconds < 0)
         throw Malformed("the statistics block's elapsed time or total is not a number");
-    m_block = Block{seconds, *total, 0, distinct, {}, {}, m_lineNumber};
+    m_block = Block{seconds, *total, 0, distinct, {}, {}, true, {}, m_lineNumber};
 }
 
 void StatsMerger::blockCountry(std::optional<int> slot, std::optional<std::int64_t> count,
-                               std::string_view name) {
+                               std::string_view name, std::optional<std::int64_t> clients) {
     if (name == words::kOtherCountriesName)
         throw Malformed(
             "the statistics were cut by --top: the countries left out cannot be merged");
@@ -239,8 +242,12 @@ void StatsMerger::blockCountry(std::optional<int> slot, std::optional<std::int64
                         "/Country.dbf");
     if (*count > m_block.total - m_block.listed)
         throw Malformed("the statistics block's counts add up to more than its total");
+    if (clients && (*clients < 1 || *clients > *count))
+        throw Malformed("the country's distinct addresses are not from 1 to its count");
     m_block.counts[*slot] += *count;
     m_block.listed += *count;
+    m_block.clientsKnown = m_block.clientsKnown && clients.has_value();
+    if (clients) m_block.clients[*slot] += *clients;
 }
 
 void StatsMerger::blockReason(std::string_view reason, std::optional<std::int64_t> count) {
@@ -273,13 +280,17 @@ void StatsMerger::closeBlock() {
         // Each count is at most the whole, so no count overflows once the whole does not.
         if (__builtin_add_overflow(m_total, m_block.total, &m_total))
             throw Malformed("the statistics add up to more addresses than can be counted");
-        for (int slot = 0; slot < lookup::kSlotCount; ++slot)
+        for (std::size_t slot = 0; slot < m_counts.size(); ++slot)
             m_counts[slot] += m_block.counts[slot];
         for (std::size_t i = 0; i < m_reasons.size(); ++i) m_reasons[i] += m_block.reasons[i];
         // A block of no rows (an empty shard) tells nothing of distinct addresses.
         if (m_block.total > 0) {
             ++m_blocksAlone;
             m_distinctAlone = m_block.distinct;
+            if (m_block.clientsKnown)
+                m_clientsAlone = m_block.clients;
+            else
+                m_clientsAlone.reset();
         }
     }
     m_sinceBlock = {};
@@ -294,6 +305,13 @@ std::optional<std::int64_t> StatsMerger::distinct() {
     // The addresses of two blocks may overlap, and a block's rows are gone.
     if (m_blocksAlone == 1 && m_rowsRead == 0) return m_distinctAlone;
     return std::nullopt;
+}
+
+std::vector<std::int64_t> StatsMerger::clients() {
+    if (m_blocksAlone == 0) return m_addresses.distinctBySlot();
+    if (m_blocksAlone == 1 && m_rowsRead == 0 && m_clientsAlone)
+        return std::vector<std::int64_t>(m_clientsAlone->begin(), m_clientsAlone->end());
+    return {};
 }
 
 }  // namespace ipcountry::batch

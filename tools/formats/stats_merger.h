@@ -41,9 +41,9 @@ public:
 
 private:
     const lookup::CountryTable& m_table;
-    std::string m_usaName;  // the name of the US slot's rows
-    std::array<std::string, lookup::kSlotCount> m_names;
-    std::array<std::string, lookup::kSlotCount> m_codes;
+    std::string m_usaName;             // the name of the US slot's rows
+    std::vector<std::string> m_names;  // by slot
+    std::vector<std::string> m_codes;
     std::unordered_map<std::string, int> m_firstByName;
     int m_lastSlot = -1;
 };
@@ -53,7 +53,7 @@ private:
 // file and line number.
 class StatsMerger {
 public:
-    using Counts = std::array<std::int64_t, lookup::kSlotCount>;
+    using Counts = std::array<std::int64_t, lookup::kMostSlots>;
     using ReasonCounts = decltype(Summary::reasons);
 
     StatsMerger(const lookup::CountryTable& table, std::string dataDir,
@@ -78,6 +78,9 @@ public:
     // The distinct addresses: of the rows read, or of the one block read
     // alone; unknown when blocks without their rows were merged with more.
     std::optional<std::int64_t> distinct();
+    // The distinct addresses of each country, by slot, as distinct() knows
+    // them; empty when unknown.
+    std::vector<std::int64_t> clients();
 
     // --by as: every row is counted by its network too, read from its AS
     // and Operator columns (rows written with --asn); statistics without
@@ -112,6 +115,8 @@ private:
         std::int64_t listed = 0;
         std::optional<std::int64_t> distinct;
         Counts counts{};
+        Counts clients{};           // each country's distinct addresses
+        bool clientsKnown = false;  // every country of the block said them
         ReasonCounts reasons{};
         std::int64_t line = 0;
     };
@@ -137,7 +142,7 @@ private:
     void openBlock(double seconds, std::optional<std::int64_t> total,
                    std::optional<std::int64_t> distinct);
     void blockCountry(std::optional<int> slot, std::optional<std::int64_t> count,
-                      std::string_view name);
+                      std::string_view name, std::optional<std::int64_t> clients);
     void blockReason(std::string_view reason, std::optional<std::int64_t> count);
     void closeBlockWhenFull();
     void closeBlock();
@@ -156,12 +161,14 @@ private:
     std::int64_t m_rowsRead = 0;
     std::int64_t m_blocksAlone = 0;  // blocks counted in place of rows
     std::optional<std::int64_t> m_distinctAlone;
+    std::optional<Counts> m_clientsAlone;
 
     // Of the file being read.
     std::string m_name;
     std::int64_t m_lineNumber = 0;
     std::optional<Format> m_format;
     Expect m_expect = Expect::Rows;
+    bool m_csvClients = false;  // the csv countries' table has the Distinct column
     Block m_block;
     Counts m_sinceBlock{};  // rows since the file's last block
     ReasonCounts m_reasonsSinceBlock{};

@@ -148,6 +148,17 @@ std::size_t AddressTally::distinct() {
     return m_used;
 }
 
+std::vector<std::int64_t> AddressTally::distinctBySlot() {
+    countPending();
+    std::vector<std::int64_t> bySlot(lookup::kMostSlots, 0);
+    for (const Cell& cell : m_cells) {
+        if (cell.rows == 0) continue;
+        const std::int32_t slot = cell.slot == kUsa ? lookup::kUsSlot : cell.slot;
+        if (slot >= 0 && slot < lookup::kMostSlots) ++bySlot[static_cast<std::size_t>(slot)];
+    }
+    return bySlot;
+}
+
 std::vector<AddressTally::Entry> AddressTally::top(std::size_t n) {
     countPending();
     // One pass with the best n so far; a sort of every address would visit

@@ -31,6 +31,10 @@ public:
     // The rows without a country (--all), by reason, as in kNoCountryReasons.
     const std::array<std::int64_t, 8>& reasons() const { return m_reasons; }
     std::size_t distinct();
+    // The distinct addresses of each country, by slot (kMostSlots of them;
+    // the US's rows in its slot): an address text has one country, so these
+    // add up to distinct() less the addresses without a country.
+    std::vector<std::int64_t> distinctBySlot();
     // The `n` addresses with the most rows, most first; equal counts in the
     // order of their text, so that the page is the same on every run.
     std::vector<Entry> top(std::size_t n);

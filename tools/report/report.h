@@ -27,6 +27,7 @@ struct CountryFacts {
     std::string code;  // the code its map shape has
     std::string name;  // may be empty (a slot without a name)
     std::int64_t count = 0;
+    std::int64_t clients = 0;  // its distinct addresses
 };
 
 struct AddressFacts {
@@ -65,6 +66,9 @@ struct ReportInput {
     // The network of each of topAddresses, "AS13335 Cloudflare, Inc.";
     // empty for none.
     std::vector<std::string> topAddressNetworks;
+    // The options that chose the rows ("--first", "--only 10.0.0.0/8", ...),
+    // as typed; the page names them under its title.
+    std::vector<std::string> shapedBy;
     const WorldMap* map = nullptr;  // none: `mapProblem` says why
     std::string mapProblem;
 };

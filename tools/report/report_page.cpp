@@ -312,6 +312,20 @@ private:
         if (n > 0 && bytes > 0)
             m_out += std::string(", ") + (allSized ? "" : "at least ") + bytesText(bytes);
         m_out += ", read on " + text(m_in.startedAt) + "</p>\n";
+        // Which rows were counted: a page read later must say so itself.
+        m_out += "<p class=\"sub\" id=\"shaped-by\">";
+        if (m_in.shapedBy.empty()) {
+            m_out +=
+                "Counted: every address, none left out by <code>--first</code>, "
+                "<code>--only</code> or <code>--exclude</code>";
+        } else {
+            m_out += "Counted with ";
+            for (std::size_t i = 0; i < m_in.shapedBy.size(); ++i) {
+                if (i > 0) m_out += ", ";
+                m_out += "<code>" + text(m_in.shapedBy[i]) + "</code>";
+            }
+        }
+        m_out += "</p>\n";
 
         const auto countries = static_cast<std::int64_t>(m_in.countries.size());
         const double seconds = std::chrono::duration<double>(m_in.elapsed).count();
@@ -410,7 +424,8 @@ private:
             "<table class=\"sortable\" id=\"countries-table\">\n<thead><tr>"
             "<th class=\"n\" data-sort=\"number\">#</th><th data-sort=\"text\">Country</th>"
             "<th data-sort=\"text\">Code</th><th class=\"n\" data-sort=\"number\">"
-            "Addresses</th><th class=\"n\" data-sort=\"number\">Share</th><th></th>"
+            "Addresses</th><th class=\"n\" data-sort=\"number\">Share</th>"
+            "<th class=\"n\" data-sort=\"number\">Clients</th><th></th>"
             "</tr></thead>\n<tbody>\n";
         const std::int64_t most =
             m_sorted.empty() ? 1 : std::max<std::int64_t>(1, m_sorted[0].count);
@@ -425,7 +440,8 @@ private:
                 "<tr><td class=\"n\">" + std::to_string(rank) + "</td><td>" + text(country.name) +
                 "</td><td class=\"code\">" + text(country.code) + "</td><td class=\"n\" data-v=\"" +
                 count + "\">" + grouped(country.count) + "</td><td class=\"n\" data-v=\"" + count +
-                "\">" + share(country.count, m_in.total) +
+                "\">" + share(country.count, m_in.total) + "</td><td class=\"n\" data-v=\"" +
+                std::to_string(country.clients) + "\">" + grouped(country.clients) +
                 "</td><td class=\"bar\"><span style=\"width:" + width + "%\"></span></td></tr>\n";
         }
         m_out +=
@@ -543,12 +559,14 @@ void addCounts(ReportInput& input, const lookup::CountryTable& table, AddressTal
     const auto codeOf = [&table](int slot) {
         return lookup::windows1252ToUtf8(analysis::flagCodeOfSlot(table, slot));
     };
-    for (int slot = 0; slot < lookup::kSlotCount; ++slot) {
+    const std::vector<std::int64_t> clients = tally.distinctBySlot();
+    for (int slot = 0; slot < table.slotCount(); ++slot) {
         const std::string code = codeOf(slot);
         const std::string name = lookup::windows1252ToUtf8(table.slotName(slot));
         if (table.slotFilled(slot) && !name.empty()) input.names.emplace(code, name);
         if (table.slotHits(slot) > 0)
-            input.countries.push_back(CountryFacts{code, name, table.slotHits(slot)});
+            input.countries.push_back(CountryFacts{code, name, table.slotHits(slot),
+                                                   clients[static_cast<std::size_t>(slot)]});
     }
     input.total = tally.rows();
     // An address is named as the driver's rows name it; the countries above

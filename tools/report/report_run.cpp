@@ -41,6 +41,7 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
     auto table = lookup::loadCountryTable(request.dataDir);
+    if (!request.listCountriesOnly) lookup::addCountriesBeyondList(table);
     const auto& rangesDir = request.rangesDir.empty() ? request.dataDir : request.rangesDir;
     lookup::RangeFile ranges(rangesDir);
     lookup::Range6File ranges6(rangesDir);
@@ -53,6 +54,7 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
     ReportInput input;
     input.startedAt = localTimeNow();
     input.provenance = request.provenance;
+    input.shapedBy = request.shapedBy;
     int status = 0;
     const auto start = clock.now();
     for (const std::string& file : request.files) {

@@ -19,6 +19,8 @@ struct ReportRequest {
     bool stopOnError = false;             // the first file not read to its end ends the run
     unsigned threads = 0;                 // as AnalysisContext::threads; 0: its default
     analysis::RowRules rows;              // which addresses count, as for the analyses
+    bool listCountriesOnly = false;       // the window's country list, none beyond it
+    std::vector<std::string> shapedBy;    // the options that chose the rows, for the page
     std::vector<std::string> provenance;  // the lines `--version` prints
     // asn.bin: the page names the networks when it can be read; empty: none.
     std::string networksFile;
