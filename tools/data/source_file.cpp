@@ -121,6 +121,13 @@ std::string isoDate(std::time_t seconds) {
     return text;
 }
 
+SourceRows::Kind sourceKind(const std::filesystem::path& file, std::uint64_t maxBytes) {
+    const std::string start = head(file, maxBytes);
+    if (looksBinary(start)) return SourceRows::Kind::Mmdb;
+    return isRegistryVersionLine(firstDataLine(start)) ? SourceRows::Kind::Registry
+                                                       : SourceRows::Kind::Csv;
+}
+
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes) {
     SourceRows rows;

@@ -28,6 +28,10 @@ struct SourceRows {
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes);
 
+// The kind of `file` as readSourceFile tells it, from its first bytes only:
+// enough to know whether a checksum file belongs beside it before it is read.
+SourceRows::Kind sourceKind(const std::filesystem::path& file, std::uint64_t maxBytes);
+
 // A time as the provenance writes dates: YYYY-MM-DD, in UTC.
 std::string isoDate(std::time_t seconds);
 
