@@ -49,16 +49,18 @@ using ipcountry::test::TempDir;
 // 127.0.0.1; it ends when its standard input closes.
 class Server {
 public:
-    explicit Server(const fs::path& root) {
+    // Each request's path is appended to `log`, one a line.
+    Server(const fs::path& root, const fs::path& log) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        const std::string rootText = root.string();
+        const std::string rootText = root.string(), logText = log.string();
         char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(kServerScript.c_str()),
-                        const_cast<char*>(rootText.c_str()), nullptr};
+                        const_cast<char*>(rootText.c_str()), const_cast<char*>(logText.c_str()),
+                        nullptr};
         if (posix_spawnp(&m_pid, "python3", &actions, nullptr, argv, environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
@@ -228,7 +230,7 @@ protected:
         fs::create_directories(m_served);
         fs::create_directories(m_scratch);
         for (const auto& [name, text] : kRegistryFiles) serve(name, text);
-        m_server = std::make_unique<Server>(m_served);
+        m_server = std::make_unique<Server>(m_served, m_dir.path() / "requests");
         ASSERT_GT(m_server->port(), 0) << "the test's HTTP server did not start";
     }
 
@@ -254,9 +256,18 @@ protected:
     }
 
     UpdaterRun update(const std::string& arguments, const std::string& shell = "") {
-        return runUpdater("--data-dir '" + m_data.string() +
-                              "' --connect-timeout 10 --timeout 60 --stall-timeout 2 " + arguments,
-                          m_scratch, shell);
+        return runUpdater(
+            "--data-dir '" + m_data.string() +
+                "' --connect-timeout 10 --timeout 60 --stall-timeout 2 --retry-wait 0 " + arguments,
+            m_scratch, shell);
+    }
+
+    // How often the server was asked for `path`.
+    int requestsOf(const std::string& path) const {
+        std::ifstream in(m_dir.path() / "requests");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) count += line == "/" + path ? 1 : 0;
+        return count;
     }
 
     // The updater's own entries in the folder: .current and its generation
@@ -375,6 +386,7 @@ struct Failure {
     std::function<void(const fs::path& served)> spoil;  // what goes wrong on the server
     std::map<std::string, std::string> paths;           // registry -> path served for it
     std::string message;                                // what stderr must say ($ = server)
+    std::string options = "";                           // more for the run
 };
 
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
@@ -392,10 +404,11 @@ TEST_P(UpdateFailureTest, leavesTheInstalledDataAsTheyWere) {
     ASSERT_EQ(before.at("flags/AU.gif"), "GIF89a");
 
     GetParam().spoil(m_served);
-    const UpdaterRun run = update(registryUrls(GetParam().paths) + " registries");
+    const UpdaterRun run =
+        update(registryUrls(GetParam().paths) + " " + GetParam().options + " registries");
     EXPECT_EQ(run.status, 1);
     std::string message = GetParam().message;
-    if (const auto at = message.find('$'); at != std::string::npos)
+    for (auto at = message.find('$'); at != std::string::npos; at = message.find('$', at))
         message.replace(at, 1, m_server->url(""));
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(m_data.string() + ": left as it was"), std::string::npos) << run.err;
@@ -421,7 +434,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const fs::path&) {},
                 {{"arin", "stall/arin"}},
                 "registries: $stall/arin: the server stopped sending: nothing arrived for 2 "
-                "seconds"},
+                "seconds",
+                // A stall may pass: tried once more.
+                "--retries 1"},
         // Without a checksum file only the record counts can tell.
         Failure{"cutFile",
                 [](const fs::path& served) {
@@ -465,7 +480,29 @@ INSTANTIATE_TEST_SUITE_P(
             "notARegistryFile",
             [](const fs::path& served) { writeFile(served / "arin", "1.0.0.0,1.0.0.255,AU\n"); },
             {},
-            "registries: $arin: not a registry statistics file"}));
+            "registries: $arin: not a registry statistics file"},
+        // Passing failures past the retries allowed.
+        Failure{"serverErrorsBeyondTheRetries",
+                [](const fs::path&) {},
+                {{"arin", "fail/9/arin"}},
+                "registries: $fail/9/arin: the server answered HTTP 503",
+                "--retries 1 --retry-wait 0"},
+        Failure{"aRegistryWithoutItsChecksumWhenChecksumsAreRequired",
+                [](const fs::path&) {},
+                {},
+                "registries: $arin: no checksum file $arin.md5 beside it, and "
+                "--require-checksums is given",
+                "--require-checksums"},
+        // Some 2 MB of text packed into a few kilobytes.
+        Failure{"aPackedFileThatUnpacksPastTheLimit",
+                [](const fs::path& served) {
+                    std::string text = kRegistryFiles.at("arin");
+                    text.insert(0, std::string(2 << 20, '#') + "\n");
+                    writeFile(served / "arin", ipcountryGzip(text));
+                },
+                {},
+                "registries: $arin: unpacks to more than the limit of 1 MB",
+                "--max-size 1"}));
 
 // A file size limit (ulimit -f) stops the writing of the new range files:
 // SIGXFSZ kills the updater in the middle of a file, or, ignored, makes the
@@ -563,6 +600,243 @@ TEST_F(UpdateDataTest, readsACompressedMaxMindDatabaseFromAnAddress) {
     EXPECT_NE(readFile(m_data / "provenance.txt")
                   .find("ranges=Test-Country " + m_server->url("country.mmdb.gz") + "\n"),
               std::string::npos);
+}
+
+// With no source named, the registries are read, each checked against its
+// checksum file; ARIN's has none, which the user hears about.
+TEST_F(UpdateDataTest, readsTheRegistriesWhenNoSourceIsNamed) {
+    const UpdaterRun run = update(registryUrls());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"), kExpectedIpv6);
+    EXPECT_NE(run.out.find("registries: "), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(m_server->url("arin") + ": no checksum file " + m_server->url("arin") +
+                           ".md5 beside it: read unchecked"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("apnic"), std::string::npos) << run.err;
+    for (const auto& [name, text] : kRegistryFiles) {
+        EXPECT_EQ(requestsOf(name), 1) << name;
+        EXPECT_EQ(requestsOf(name + ".md5"), 1) << name;
+    }
+}
+
+// Which failures are tried again: those of the network or the server.
+struct RetryCase {
+    const char* name;
+    std::string path;  // served for ARIN's file
+    std::string options;
+    int status;
+    int requests;         // of the path
+    std::string message;  // on stderr ($ = the path's address)
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateRetryTest : public UpdateDataTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(UpdateRetryTest, retriesWhatMayPassAndNothingElse) {
+    const RetryCase& c = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    const UpdaterRun run =
+        update(registryUrls({{"arin", c.path}}) + " --retry-wait 0 " + c.options + " registries");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(requestsOf(c.path), c.requests);
+    std::string message = c.message;
+    if (const auto at = message.find('$'); at != std::string::npos)
+        message.replace(at, 1, m_server->url(c.path));
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    if (c.status == 0) {
+        EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    }
+    // A Retry-After of one second is taken over a first wait of up to 30.
+    EXPECT_LT(seconds.count(), 20.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateRetryTest,
+    testing::Values(
+        RetryCase{"twoServerErrorsThenTheFile", "fail/2/arin", "", 0, 3,
+                  "$: the server answered HTTP 503; trying again in 0 seconds, retry 2 of 3"},
+        RetryCase{"aResetConnectionThenTheFile", "reset/1/arin", "", 0, 2,
+                  "$: Recv failure: Connection reset by peer; trying again in 0 seconds, retry 1 "
+                  "of 3"},
+        RetryCase{"busyWithRetryAfterThenTheFile", "busy/1/1/arin", "--retry-wait 30", 0, 2,
+                  "$: the server answered HTTP 429; trying again in 1 second, retry 1 of 3"},
+        RetryCase{"noRetriesAsked", "fail/1/arin", "--retries 0", 1, 1,
+                  "$: the server answered HTTP 503\n"},
+        RetryCase{"notFoundIsNotRetried", "gone/arin", "", 1, 1,
+                  "$: the server answered HTTP 404\n"},
+        RetryCase{"forbiddenIsNotRetried", "status/403/arin", "", 1, 1,
+                  "$: the server answered HTTP 403\n"}));
+
+// The date of the data: their own, or the user's for a CSV, else unknown;
+// data older than the installed data only when asked.
+struct DateCase {
+    const char* name;
+    std::string options;  // with a CSV of ranges as the source
+    int status;
+    std::string said;      // on stderr
+    std::string recorded;  // ranges-date= after the run
+};
+
+void PrintTo(const DateCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateDateTest : public UpdateDataTest, public ::testing::WithParamInterface<DateCase> {};
+
+TEST_P(UpdateDateTest, datesDataByWhatTheyStateAndRefusesOlderOnes) {
+    // The installed data: the registries, as of ARIN's 2024-12-02.
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const auto before = snapshot(m_data);
+    const fs::path csv = m_scratch / "ranges.csv";
+    writeFile(csv, "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    // A file's time says nothing of its data.
+    ASSERT_EQ(std::system(("touch -d 1985-10-26 '" + csv.string() + "'").c_str()), 0);
+    const UpdaterRun run = update(GetParam().options + " '" + csv.string() + "'");
+    EXPECT_EQ(run.status, GetParam().status) << run.err;
+    EXPECT_NE(run.err.find(GetParam().said), std::string::npos) << run.err;
+    if (GetParam().status != 0) {
+        EXPECT_EQ(snapshot(m_data), before);
+    }
+    EXPECT_NE(
+        readFile(m_data / "provenance.txt").find("\nranges-date=" + GetParam().recorded + "\n"),
+        std::string::npos)
+        << readFile(m_data / "provenance.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateDateTest,
+    testing::Values(
+        DateCase{"olderRefused", "--date 2024-12-01", 1,
+                 "the new data are as of 2024-12-01, older than the installed data, as of "
+                 "2024-12-02: not installed (--allow-older installs them)",
+                 "2024-12-02"},
+        DateCase{"olderWhenAllowed", "--allow-older --date 2024-12-01", 0, "", "2024-12-01"},
+        DateCase{"sameDay", "--date 2024-12-02", 0, "", "2024-12-02"},
+        DateCase{"newer", "--date 2026-01-31", 0, "", "2026-01-31"},
+        DateCase{"unknownWithoutADate", "", 0, "", "unknown"}));
+
+TEST_F(UpdateDataTest, checkSaysWhenNoSourceStatesTheDate) {
+    writeFile(m_scratch / "ranges.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    ASSERT_EQ(update("'" + (m_scratch / "ranges.csv").string() + "'").status, 0);
+    const UpdaterRun run = update("--check 36500");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, m_data.string() +
+                           ": the age of the data is not known (no source of its data states "
+                           "their date)\n");
+}
+
+// Data exactly as old as the limit pass; a day more does not.
+TEST_F(UpdateDataTest, checkCountsTheLimitsOwnDayAsFresh) {
+    using namespace std::chrono;
+    const year_month_day then{floor<days>(system_clock::now()) - days(30)};
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02u-%02u", static_cast<int>(then.year()),
+                  static_cast<unsigned>(then.month()), static_cast<unsigned>(then.day()));
+    writeFile(m_scratch / "ranges.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    ASSERT_EQ(
+        update(std::string("--date ") + date + " '" + (m_scratch / "ranges.csv").string() + "'")
+            .status,
+        0);
+    const struct {
+        const char* days;
+        int status;
+    } cases[] = {{"30", 0}, {"31", 0}, {"29", 1}, {"0", 1}};
+    for (const auto& c : cases) {
+        const UpdaterRun run = update(std::string("--check ") + c.days);
+        EXPECT_EQ(run.status, c.status) << c.days << ": " << run.out;
+        EXPECT_NE(run.out.find(std::string("ranges as of ") + date + ", 30 days ago"),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
+// A registry file given by name or address is checked against NAME.md5
+// beside it, as the named source's are.
+struct ChecksumCase {
+    const char* name;
+    bool byAddress;
+    std::string sum;  // NAME.md5's text: "good" for the right one, empty for none
+    std::string options;
+    int status;
+    std::string said;  // on stderr ($ = the file's name or address)
+};
+
+void PrintTo(const ChecksumCase& c, std::ostream* os) { *os << c.name; }
+
+class GivenRegistryChecksumTest : public UpdateDataTest,
+                                  public ::testing::WithParamInterface<ChecksumCase> {};
+
+TEST_P(GivenRegistryChecksumTest, checksTheChecksumFileBesideIt) {
+    const ChecksumCase& c = GetParam();
+    const fs::path folder = c.byAddress ? m_served : m_scratch;
+    const fs::path file = folder / "delegated-apnic-extended";
+    writeFile(file, kRegistryFiles.at("apnic"));
+    if (!c.sum.empty())
+        writeFile(folder / "delegated-apnic-extended.md5",
+                  c.sum == "good" ? md5sum(file) + "  delegated-apnic-extended\n" : c.sum);
+    const std::string name =
+        c.byAddress ? m_server->url("delegated-apnic-extended") : file.string();
+    const UpdaterRun run = update(c.options + " '" + name + "'");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    std::string said = c.said;
+    for (auto at = said.find('$'); at != std::string::npos; at = said.find('$', at))
+        said.replace(at, 1, name);
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    if (c.status == 0) {
+        EXPECT_EQ(readFile(m_data / "IP_db.dbf"),
+                  "00000000ZZ\r\n01000000AU\r\n01000100AP\r\n01000400ZZ\r\n");
+    } else {
+        EXPECT_FALSE(fs::exists(m_data / "IP_db.dbf"));
+    }
+}
+
+const std::string kWrongSum = "MD5 (delegated-apnic-extended) = 0123456789abcdef0123456789abcdef\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GivenRegistryChecksumTest,
+    testing::Values(
+        ChecksumCase{"fileWithItsChecksum", false, "good", "", 0, ""},
+        ChecksumCase{"fileWithAWrongChecksum", false, kWrongSum, "", 1,
+                     "$: the checksum does not match: MD5 "},
+        ChecksumCase{"fileWithoutAChecksum", false, "", "", 0,
+                     "$: no checksum file $.md5 beside it: read unchecked"},
+        ChecksumCase{"fileWithoutAChecksumWhenRequired", false, "", "--require-checksums", 1,
+                     "$: no checksum file $.md5 beside it, and --require-checksums is given"},
+        ChecksumCase{"fileWithAChecksumFileOfNoChecksum", false, "<html></html>\n", "", 1,
+                     "$.md5: holds no checksum in either form"},
+        ChecksumCase{"addressWithItsChecksum", true, "good", "--require-checksums", 0, ""},
+        ChecksumCase{"addressWithAWrongChecksum", true, kWrongSum, "", 1,
+                     "$: the checksum does not match: MD5 "},
+        ChecksumCase{"addressWithoutAChecksum", true, "", "", 0,
+                     "$: no checksum file $.md5 beside it: read unchecked"}));
+
+// Wrong usage: exit status 2, a line naming the problem, nothing fetched.
+TEST_F(UpdateDataTest, refusesWrongUsage) {
+    const struct {
+        const char* arguments;
+        const char* said;
+    } cases[] = {
+        {"--timeout 0", "--timeout needs a number of seconds"},
+        {"--connect-timeout 0", "--connect-timeout needs a number of seconds"},
+        {"--stall-timeout 0", "--stall-timeout needs a number of seconds"},
+        {"--max-size 0", "--max-size needs a number of megabytes"},
+        {"--retries -1", "--retries needs a number"},
+        {"--retry-wait x", "--retry-wait needs a number of seconds"},
+        {"--date 2024-02-30", "--date needs a date as YYYY-MM-DD"},
+        {"--date 2024-2-3", "--date needs a date as YYYY-MM-DD"},
+        {"--url registries=http://x/", "--url: no source address is named registries"},
+        {"--check 3 registries", "--check fetches nothing: no SOURCE"},
+        {"--user --system", "--data-dir, --user and --system exclude each other"},
+    };
+    for (const auto& c : cases) {
+        const UpdaterRun run = runUpdater(c.arguments, m_scratch);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_NE(run.err.find(std::string("ipcountry-update-data: ") + c.said + "\n"),
+                  std::string::npos)
+            << c.arguments << ": " << run.err;
+    }
 }
 
 }  // namespace
