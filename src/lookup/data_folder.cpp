@@ -79,12 +79,15 @@ bool holdsWholeRangeFiles(const fs::path& folder) {
 }
 
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
-    if (places.given) return DataFolders::allIn(*places.given);
     fs::path chosen = places.packaged;
-    for (const fs::path& place : {places.user, places.system}) {
-        if (!place.empty() && holdsWholeRangeFiles(place)) {
-            chosen = place;
-            break;
+    if (places.given) {
+        chosen = *places.given;
+    } else {
+        for (const fs::path& place : {places.user, places.system}) {
+            if (!place.empty() && holdsWholeRangeFiles(place)) {
+                chosen = place;
+                break;
+            }
         }
     }
     DataFolders folders;

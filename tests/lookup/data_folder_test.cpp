@@ -118,9 +118,17 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
         {"aFolderWithItsOwnCountryListAndFlags",
          {std::nullopt, full, system, packaged},
          {full, full, full}},
-        {"aGivenFolderAsGivenEvenWhenEmpty",
+        // Its ranges as given; its errors are the run's.
+        {"aGivenFolderGivesTheRangesEvenWhenEmpty",
          {given, user, system, packaged},
-         {given, given, given}},
+         {given, packaged, packaged}},
+        // What ipcountry-update-data --data-dir makes: range files only.
+        {"aGivenFolderOfRangeFilesOnlyTakesThePackagedCountryList",
+         {user, full, system, packaged},
+         {user, packaged, packaged}},
+        {"aGivenFolderWithItsOwnCountryListAndFlags",
+         {full, user, system, packaged},
+         {full, full, full}},
     };
     for (const auto& c : cases) EXPECT_EQ(chooseDataFolders(c.places), c.chosen) << c.name;
 }
