@@ -83,6 +83,9 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
+    // One snapshot of the data for every input of the run.
+    ranges.keepFirstLoad();
+    ranges6.keepFirstLoad();
     Output out;
     RowWriter writer(out, options.format, options.withoutCountry);
     PrintingGrid grid(writer, table, options.stats);
@@ -123,7 +126,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
         writer.statistics(summary, table, Listing{options.order, options.orderGiven, options.top});
         if (!unread.empty()) sayStatisticsIncomplete(out, unread);
     }
-    return unread.empty() ? 0 : 1;
+    return unread.empty() && !prompter.sawWrongLine() ? 0 : 1;
 }
 
 }  // namespace ipcountry::batch

@@ -236,6 +236,8 @@ int runFind(const Options& options) {
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
+    ranges.keepFirstLoad();
+    ranges6.keepFirstLoad();
     AddressFinder finder(table, ranges, ranges6);
     Output out;
     RowWriter writer(out, options.format);

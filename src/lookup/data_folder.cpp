@@ -56,6 +56,23 @@ bool holds(const fs::path& folder, const fs::path& name) {
     return fs::exists(folder / name, ec);
 }
 
+// A folder an update filled has its range files as links through .current
+// to a generation folder, which the next update may replace at any moment:
+// a run reads the generation .current names when it starts, so that both
+// range files, and every reading of them during the run, come from one
+// generation. Any other folder is read as it is.
+fs::path generationOf(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path current = ".current";
+    if (fs::read_symlink(folder / kRangeFileName, ec) != current / kRangeFileName) return folder;
+    const fs::path generation = fs::read_symlink(folder / current, ec);
+    // Only a folder beside the link, as the updater makes it.
+    if (ec || generation.empty() || generation.has_parent_path() ||
+        !fs::is_directory(folder / generation, ec))
+        return folder;
+    return folder / generation;
+}
+
 }  // namespace
 
 fs::path userDataFolder(const char* xdgDataHome, const char* home) {
@@ -91,7 +108,7 @@ DataFolders chooseDataFolders(const DataFolderPlaces& places) {
         }
     }
     DataFolders folders;
-    folders.ranges = chosen;
+    folders.ranges = generationOf(chosen);
     folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
     folders.flags = holds(chosen, "flags") ? chosen : places.packaged;
     return folders;

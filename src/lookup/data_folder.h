@@ -55,7 +55,9 @@ bool holdsWholeRangeFiles(const std::filesystem::path& folder);
 // when none is: its errors are the run's). Country.dbf and world_map.txt come
 // from the folder of the ranges when it holds Country.dbf, flags when it holds
 // flags/, else from the packaged folder: a folder an update filled with range
-// files only answers as the automatic folders do.
+// files only answers as the automatic folders do. For such a folder the
+// ranges are the generation folder its .current names at this moment, so
+// that an update during the run cannot give it the data of two updates.
 DataFolders chooseDataFolders(const DataFolderPlaces& places);
 
 }  // namespace ipcountry::lookup

@@ -168,6 +168,10 @@ public:
     // Throws Error(FileNotFound / FileUnreadable) naming the file.
     void open();
 
+    // From the first load on, open() answers from it whatever becomes of the
+    // file: a run that must not mix data (the driver's, over many inputs).
+    void keepFirstLoad() noexcept { m_keepFirst = true; }
+
     // Answers from the index of the last open(); call open() first.
     std::optional<CountryCode> findCountryCode(std::string_view key) const;
     std::optional<CountryCode> findCountryCode(Address address) const;
@@ -187,6 +191,7 @@ private:
     std::optional<Identity> m_identity;
     std::shared_ptr<const BasicRangeIndex<Family>> m_index;
     int m_loads = 0;
+    bool m_keepFirst = false;
 };
 
 using RangeFile = BasicRangeFile<Ipv4Ranges>;

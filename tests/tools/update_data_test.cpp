@@ -11,16 +11,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "driver_support.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -310,16 +315,19 @@ TEST_F(UpdateDataTest, keepsTheSpecialBlocksCountryWhenAsked) {
               std::string::npos);
 }
 
-// A second update replaces the first whole and removes its generation.
-TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
+// A second update replaces the first whole; the first generation stays for
+// the programs that may still be opening it, until the third update.
+TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndTheThirdRemovesIt) {
     ASSERT_EQ(update(registryUrls() + " registries").status, 0);
     const fs::path first = fs::read_symlink(m_data / ".current");
     writeFile(m_scratch / "later.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
     const UpdaterRun run =
         update(registryUrls() + " registries '" + (m_scratch / "later.csv").string() + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(fs::read_symlink(m_data / ".current"), first);
-    EXPECT_FALSE(fs::exists(m_data / first));
+    const fs::path second = fs::read_symlink(m_data / ".current");
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readFile(m_data / first / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(hiddenEntries(), 3);
     // The later source wins where the two overlap.
     EXPECT_EQ(readFile(m_data / "IP_db.dbf").substr(0, 36),
               "00000000ZZ\r\n01000000NZ\r\n01000100AP\r\n");
@@ -327,6 +335,10 @@ TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
                   .find("20010200000000000000000000000000KR\r\n"
                         "20010200000000000000000000010000JP\r\n"),
               std::string::npos);
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    EXPECT_FALSE(fs::exists(m_data / first));
+    EXPECT_TRUE(fs::exists(m_data / second / "IP_db.dbf"));
+    EXPECT_EQ(hiddenEntries(), 3);
 }
 
 // The named CSV sources through their --url names: ip-location-db's two
@@ -545,7 +557,7 @@ TEST_P(UpdateInterruptedTest, leavesTheInstalledDataAndTheNextRunCleansUp) {
     ASSERT_EQ(next.status, 0) << next.err;
     // A first ZZ line, then each range and the gap after it.
     EXPECT_EQ(readFile(m_data / "IP_db.dbf").size(), 12u * 6001);
-    EXPECT_EQ(hiddenEntries(), 2);
+    EXPECT_EQ(hiddenEntries(), 3);  // and the generation before
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpdateInterruptedTest,
@@ -837,6 +849,71 @@ TEST_F(UpdateDataTest, refusesWrongUsage) {
                   std::string::npos)
             << c.arguments << ": " << run.err;
     }
+}
+
+// The folder an update made holds range files only: the driver answers from
+// it with the packaged country list, as from the automatic folders.
+TEST_F(UpdateDataTest, aFolderOfRangeFilesOnlyAnswersWithThePackagedCountryList) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    ASSERT_FALSE(fs::exists(m_data / "Country.dbf"));
+    const SplitDriverResult found =
+        runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1 2a00::1 10.1.2.3");
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out, "1.0.0.1\tAU\tAustralia\n2a00::1\tDE\tGermany\n10.1.2.3\tZZ\tUnknown\n");
+    // Its own country list wins.
+    writeFile(m_data / "Country.dbf", "AUDown Under\r\nDEGermany\r\n");
+    EXPECT_EQ(runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1").out,
+              "1.0.0.1\tAU\tDown Under\n");
+}
+
+// A run reads both range files of one generation, for all its input files,
+// while updates swap the folder under it again and again.
+TEST_F(UpdateDataTest, aRunReadsOneGenerationWhileUpdatesSwapTheFolder) {
+    const fs::path au = m_scratch / "au.csv", nz = m_scratch / "nz.csv";
+    writeFile(au, "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200::ffff,AU\n");
+    writeFile(nz, "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,NZ\n");
+    ASSERT_EQ(update("'" + au.string() + "'").status, 0);
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += i % 2 == 0 ? "GET from 1.0.0." + std::to_string(i % 250 + 1) + "\n"
+                           : "GET from 2001:200::" + std::to_string(i % 9000 + 1) + "\n";
+    const fs::path log = m_scratch / "access.log";
+    writeFile(log, text);
+    const fs::path updates = m_dir.path() / "updates";
+    fs::create_directories(updates);
+
+    std::atomic<bool> done{false};
+    std::thread updater([&] {
+        for (int i = 0; i < 50; ++i)
+            runUpdater(
+                "--data-dir '" + m_data.string() + "' '" + (i % 2 == 0 ? nz : au).string() + "'",
+                updates);
+        done = true;
+    });
+    int runs = 0;
+    std::vector<std::string> mixed, failed;
+    const std::string logs = " '" + log.string() + "'";
+    while (!done) {
+        const SplitDriverResult run = runDriverSplit("--data-dir '" + m_data.string() +
+                                                     "' unformatted" + logs + logs + logs + logs);
+        ++runs;
+        if (run.status != 0) {
+            failed.push_back(run.err);
+            continue;
+        }
+        std::set<std::string> countries;
+        std::istringstream rows(run.out);
+        for (std::string row; std::getline(rows, row);)
+            countries.insert(row.substr(row.rfind('\t') + 1));
+        if (countries.size() != 1 || std::count(run.out.begin(), run.out.end(), '\n') != 8000)
+            mixed.push_back(run.out.substr(0, 200));
+    }
+    updater.join();
+    EXPECT_GT(runs, 3);
+    EXPECT_TRUE(mixed.empty()) << mixed.size() << " of " << runs << " runs mixed, as "
+                               << mixed.front();
+    EXPECT_TRUE(failed.empty()) << failed.size() << " of " << runs << " runs failed, as "
+                                << failed.front();
 }
 
 }  // namespace

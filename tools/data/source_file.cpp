@@ -155,10 +155,12 @@ SourceRows readSourceFile(const std::filesystem::path& file, const std::filesyst
     } else {
         rows.kind = SourceRows::Kind::Csv;
         // A CSV may hold both families: it is read once for each.
-        rows.ipv4 = readText(file, maxBytes,
-                             [](std::istream& in) { return parseRangeCsv<std::uint32_t>(in); });
-        rows.ipv6 =
-            readText(file, maxBytes, [](std::istream& in) { return parseRangeCsv<Address6>(in); });
+        rows.ipv4 = readText(file, maxBytes, [&](std::istream& in) {
+            return parseRangeCsv<std::uint32_t>(in, &rows.csv4);
+        });
+        rows.ipv6 = readText(file, maxBytes, [&](std::istream& in) {
+            return parseRangeCsv<Address6>(in, &rows.csv6);
+        });
     }
     if (rows.ipv4.empty() && rows.ipv6.empty()) throw SourceError("holds no country ranges");
     return rows;

@@ -20,6 +20,7 @@ struct SourceRows {
     std::vector<CsvRange6> ipv6;
     std::string date;         // YYYY-MM-DD when the data tell their own date, else empty
     std::string description;  // what the source says it is (a MaxMind DB's type), else empty
+    ParseSummary csv4, csv6;  // of a CSV: what each family's reading passed over
 };
 
 // Reads `file`; a compressed MaxMind DB is unpacked into `scratch` first. No
