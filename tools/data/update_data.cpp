@@ -4,6 +4,7 @@
 // rows of source_table.cpp, read by source_reader.cpp.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -137,6 +138,57 @@ void refuseOlder(const fs::path& target, const std::string& newDate) {
                                  ": not installed (--allow-older installs them)");
 }
 
+// IPv6 counts pass 64 bits.
+__extension__ typedef unsigned __int128 Count;
+
+Count width(std::uint32_t first, std::uint32_t last) { return Count{last - first} + 1; }
+Count width(data::Address6 first, data::Address6 last) {
+    const auto value = [](data::Address6 a) { return (Count{a.high} << 64) | a.low; };
+    return value(last) - value(first) + 1;
+}
+
+std::string decimal(Count n) {
+    std::string text;
+    do {
+        text.insert(text.begin(), static_cast<char>('0' + static_cast<int>(n % 10)));
+        n /= 10;
+    } while (n != 0);
+    return text;
+}
+
+// How many addresses more than one row claims, whichever source they come
+// from: where they overlap the later row wins, which the user should know.
+template <class Range>
+Count overriddenAddresses(const std::vector<Range>& ranges) {
+    using Address = decltype(Range::first);
+    std::vector<std::pair<Address, Address>> spans;
+    spans.reserve(ranges.size());
+    for (const Range& r : ranges) spans.emplace_back(r.first, r.last);
+    std::sort(spans.begin(), spans.end());
+    Count total = 0;
+    bool any = false, anyTwice = false;
+    Address reach{}, twice{};  // the end of everything seen, of what was counted
+    for (const auto& [first, last] : spans) {
+        if (any && first <= reach) {
+            // [first, end] is claimed again; what of it lies up to `twice` was
+            // counted already, and no earlier overlap lies beyond it.
+            const Address end = std::min(last, reach);
+            if (!anyTwice || twice < first) {
+                total += width(first, end);
+            } else if (twice < end) {
+                Address from = twice;
+                ++from;
+                total += width(from, end);
+            }
+            if (!anyTwice || twice < end) twice = end;
+            anyTwice = true;
+        }
+        if (!any || reach < last) reach = last;
+        any = true;
+    }
+    return total;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +234,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (!options.allowOlder) refuseOlder(target, rangesDateOf(collected.parts));
+        const Count over4 = overriddenAddresses(collected.ipv4);
+        const Count over6 = overriddenAddresses(collected.ipv6);
+        if (over4 != 0 || over6 != 0)
+            std::cout << decimal(over4) << " IPv4 and " << decimal(over6)
+                      << " IPv6 addresses are claimed by more than one row or source: the later "
+                         "one wins\n";
         const data::ConvertOptions convert{options.keepSpecial};
         const auto lines4 = data::buildRangeFileLines(collected.ipv4, convert);
         const auto lines6 = data::buildRangeFileLines(collected.ipv6, convert);
