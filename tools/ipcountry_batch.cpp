@@ -65,7 +65,8 @@ void chooseData(Options& options) {
     if (options.dataDirGiven) places.given = options.dataDir;
     const lookup::DataFolders folders = lookup::chooseDataFolders(places);
     options.dataDir = folders.countries;
-    options.rangesDir = folders.ranges;
+    // One generation of an updated folder for the whole run.
+    options.rangesDir = lookup::generationOf(folders.ranges);
 }
 
 std::vector<std::string> describeData(const Options& options) {

@@ -56,23 +56,6 @@ bool holds(const fs::path& folder, const fs::path& name) {
     return fs::exists(folder / name, ec);
 }
 
-// A folder an update filled has its range files as links through .current
-// to a generation folder, which the next update may replace at any moment:
-// a run reads the generation .current names when it starts, so that both
-// range files, and every reading of them during the run, come from one
-// generation. Any other folder is read as it is.
-fs::path generationOf(const fs::path& folder) {
-    std::error_code ec;
-    const fs::path current = ".current";
-    if (fs::read_symlink(folder / kRangeFileName, ec) != current / kRangeFileName) return folder;
-    const fs::path generation = fs::read_symlink(folder / current, ec);
-    // Only a folder beside the link, as the updater makes it.
-    if (ec || generation.empty() || generation.has_parent_path() ||
-        !fs::is_directory(folder / generation, ec))
-        return folder;
-    return folder / generation;
-}
-
 }  // namespace
 
 fs::path userDataFolder(const char* xdgDataHome, const char* home) {
@@ -95,6 +78,18 @@ bool holdsWholeRangeFiles(const fs::path& folder) {
            isWholeRangeFile<Ipv6Ranges>(folder / kRange6FileName);
 }
 
+fs::path generationOf(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path current = ".current";
+    if (fs::read_symlink(folder / kRangeFileName, ec) != current / kRangeFileName) return folder;
+    const fs::path generation = fs::read_symlink(folder / current, ec);
+    // Only a folder beside the link, as the updater makes it.
+    if (ec || generation.empty() || generation.has_parent_path() ||
+        !fs::is_directory(folder / generation, ec))
+        return folder;
+    return folder / generation;
+}
+
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     fs::path chosen = places.packaged;
     if (places.given) {
@@ -108,7 +103,7 @@ DataFolders chooseDataFolders(const DataFolderPlaces& places) {
         }
     }
     DataFolders folders;
-    folders.ranges = generationOf(chosen);
+    folders.ranges = chosen;
     folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
     folders.flags = holds(chosen, "flags") ? chosen : places.packaged;
     return folders;

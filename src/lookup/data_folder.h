@@ -55,9 +55,15 @@ bool holdsWholeRangeFiles(const std::filesystem::path& folder);
 // when none is: its errors are the run's). Country.dbf and world_map.txt come
 // from the folder of the ranges when it holds Country.dbf, flags when it holds
 // flags/, else from the packaged folder: a folder an update filled with range
-// files only answers as the automatic folders do. For such a folder the
-// ranges are the generation folder its .current names at this moment, so
-// that an update during the run cannot give it the data of two updates.
+// files only answers as the automatic folders do.
 DataFolders chooseDataFolders(const DataFolderPlaces& places);
+
+// A folder an update filled has its range files as links through .current
+// to a generation folder, which the next update may replace at any moment.
+// A run that must read one generation (the driver's, over all its inputs)
+// reads the folder this returns when it starts: the generation .current
+// names now. Any other folder is returned as it is. The window keeps the
+// folder itself, so that it follows the updates while it stays open.
+std::filesystem::path generationOf(const std::filesystem::path& folder);
 
 }  // namespace ipcountry::lookup
