@@ -13,6 +13,7 @@
 #include "analysis/analysis.h"
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
+#include "batch_explain.h"
 #include "batch_messages.h"
 #include "lookup/address_text.h"
 #include "lookup/country_table.h"
@@ -232,6 +233,7 @@ bool findStandardInput(AddressFinder& finder, const Options& options, Output& ou
 }  // namespace
 
 int runFind(const Options& options) {
+    if (options.explain) return runExplain(options);
     const auto table = lookup::loadCountryTable(options.dataDir);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());

@@ -31,6 +31,7 @@ struct Options {
     // Which addresses give rows (see analysis::RowRules): --first, --all and
     // the networks of --only and --exclude, each CIDR or @FILE as given.
     bool firstOfLine = false;
+    bool explain = false;  // find --explain
     bool withoutCountry = false;
     std::vector<std::string> only;
     std::vector<std::string> exclude;

@@ -921,4 +921,99 @@ TEST_F(UpdateDataTest, aRunReadsOneGenerationWhileUpdatesSwapTheFolder) {
                                 << failed.front();
 }
 
+// Why an address has its country: the range of the installed data, its first,
+// last and a middle address, special blocks of both families, an IPv4-mapped
+// address, and an address no range holds.
+TEST_F(UpdateDataTest, findExplainsEachAnswerFromTheInstalledData) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const std::string data = "--data-dir '" + m_data.string() + "' ";
+    const SplitDriverResult run =
+        runDriverSplit(data +
+                       "find --explain 1.0.1.0 1.0.3.255 1.0.2.7 192.168.1.1 2001:db8::1 "
+                       "::ffff:1.0.0.1 5.5.5.5 2a00::1 fe80::1");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string ap = "range 1.0.1.0 - 1.0.3.255 (1.0.1.0/24 1.0.2.0/23), AP, from registry ";
+    const struct {
+        const char* address;
+        std::string says;
+    } cases[] = {
+        {"1.0.1.0", ap},
+        {"1.0.3.255", ap},
+        {"1.0.2.7", ap},
+        {"192.168.1.1", "Private-Use, RFC 1918\n"},
+        {"2001:db8::1", "Documentation, RFC 3849\n"},
+        {"::ffff:1.0.0.1", "range 1.0.0.0 - 1.0.0.255 (1.0.0.0/24), AU Australia, from registry "},
+        {"5.5.5.5", "no range holds it\n"},
+        {"2a00::1",
+         "range 2a00:: - 2a0f:ffff:ffff:ffff:ffff:ffff:ffff:ffff (2a00::/12), DE Germany"},
+        {"fe80::1", "Link-Local Unicast, RFC 4291\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_NE(("\n" + run.out).find(std::string("\n") + c.address + ": " + c.says),
+                  std::string::npos)
+            << c.address << "\n"
+            << run.out;
+    EXPECT_NE(run.out.find(", as of 2024-12-02 ("), std::string::npos) << run.out;
+
+    const SplitDriverResult json =
+        runDriverSplit(data + "--format json find --explain 1.0.0.7 10.0.0.1 5.5.5.5");
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"address\":\"1.0.0.7\",\"first\":\"1.0.0.0\",\"last\":\"1.0.0.255\","
+                            "\"blocks\":[\"1.0.0.0/24\"],\"code\":\"AU\",\"country\":\"Australia\","
+                            "\"source\":\"registry afrinic "),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"address\":\"10.0.0.1\",\"special\":\"Private-Use\",\"rfc\":\"RFC "
+                            "1918\",\"source\":"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"address\":\"5.5.5.5\",\"range\":null,"), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"date\":\"2024-12-02\",\"folder\":"), std::string::npos) << json.out;
+}
+
+// The CIDR blocks of a range, against Python's ipaddress module: ranges of
+// both families with starts and ends off every boundary.
+TEST_F(UpdateDataTest, explainsRangesInTheBlocksPythonFinds) {
+    const fs::path script = m_scratch / "ranges.py";
+    writeFile(script, R"(import ipaddress, random, sys
+rng = random.Random(7)
+csv, expected = open(sys.argv[1], "w"), open(sys.argv[2], "w")
+for family, base, span in ((4, int(ipaddress.IPv4Address("11.0.0.0")), 1 << 26),
+                           (6, int(ipaddress.IPv6Address("2a00::")), 1 << 116)):
+    at, make = base, ipaddress.IPv4Address if family == 4 else ipaddress.IPv6Address
+    for i in range(60):
+        at += rng.randrange(1, span >> 10)
+        width = rng.choice([1, 2, 3, 255, 256, 257, rng.randrange(1, span >> 12)])
+        first, last = make(at), make(at + width - 1)
+        csv.write("%s,%s,%s\n" % (first, last, "DE" if i % 2 else "FR"))
+        blocks = " ".join(str(n) for n in ipaddress.summarize_address_range(first, last))
+        expected.write("%s: range %s - %s (%s)\n" % (first, first, last, blocks))
+        at += width
+)");
+    const fs::path csv = m_scratch / "ranges.csv", expected = m_scratch / "expected";
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script.string() + "' '" + csv.string() + "' '" +
+                           expected.string() + "'")
+                              .c_str()),
+              0);
+    ASSERT_EQ(update("--date 2026-12-01 '" + csv.string() + "'").status, 0);
+    std::ifstream lines(expected);
+    std::string addresses;
+    std::vector<std::string> wanted;
+    for (std::string line; std::getline(lines, line);) {
+        addresses += " " + line.substr(0, line.find(": "));
+        wanted.push_back(line);
+    }
+    ASSERT_EQ(wanted.size(), 120u);
+    const SplitDriverResult run =
+        runDriverSplit("--data-dir '" + m_data.string() + "' find --explain" + addresses);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream got(run.out);
+    for (const std::string& want : wanted) {
+        std::string line;
+        std::getline(got, line);
+        EXPECT_EQ(line.substr(0, want.size()), want);
+    }
+}
+
 }  // namespace
