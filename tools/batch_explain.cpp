@@ -46,8 +46,10 @@ std::vector<std::string> cidrBlocks(Wide first, Wide last, int bits, bool ipv6) 
     for (;;) {
         int size = 0;  // log2 of the block's size
         while (size < bits && ((first >> size) & 1) == 0) {
-            const Wide end = first + ((Wide{1} << (size + 1)) - 1);
-            if (end < first || end > last) break;
+            // A block of all 2^128 addresses is the one a shift cannot make.
+            const int next = size + 1;
+            const Wide end = next == 128 ? ~Wide{0} : first + ((Wide{1} << next) - 1);
+            if (end > last) break;
             ++size;
         }
         blocks.push_back(text(first, ipv6) + "/" + std::to_string(bits - size));
@@ -119,20 +121,20 @@ public:
         m_folder = folder.string();
     }
 
+    // The data's own answer first: a folder made with --keep-special gives
+    // special-purpose blocks a country, which the lookups answer.
     Explanation explain(const std::string& operand, const lookup::TypedAddress& typed) {
         Explanation e;
         e.address = operand;
         if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
-            e.special = lookup::findSpecialBlock(typed.ipv6);
-            if (!e.special)
-                find<lookup::Ipv6Ranges>(m_lines6, lookup::kRange6FileName, typed.ipv6, e);
+            find<lookup::Ipv6Ranges>(m_lines6, lookup::kRange6FileName, typed.ipv6, e);
+            if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv6);
         } else if (typed.kind == lookup::TypedAddress::Kind::LinkLocal) {
-            // fe80::1 or an address with a zone: bound to one link.
+            // fe80::1 or an address with a zone: bound to one link, never looked up.
             e.special = lookup::findSpecialBlock(typed.ipv6);
         } else {
-            e.special = lookup::findSpecialBlock(typed.ipv4);
-            if (!e.special)
-                find<lookup::Ipv4Ranges>(m_lines4, lookup::kRangeFileName, typed.ipv4, e);
+            find<lookup::Ipv4Ranges>(m_lines4, lookup::kRangeFileName, typed.ipv4, e);
+            if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv4);
         }
         return e;
     }
