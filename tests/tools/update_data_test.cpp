@@ -1016,4 +1016,40 @@ for family, base, span in ((4, int(ipaddress.IPv4Address("11.0.0.0")), 1 << 26),
     }
 }
 
+// --check without a folder tells the age of the data the programs answer
+// from: the user's folder once it holds data, else the packaged data (the
+// system's folder when it holds whole range files, which this test leaves
+// alone).
+TEST_F(UpdateDataTest, checkTellsTheAgeOfTheDataInUse) {
+    if (fs::exists("/var/lib/ipcountry/IP_db.dbf"))
+        GTEST_SKIP() << "/var/lib/ipcountry holds range files: the programs answer from it";
+    const fs::path home = m_dir.path() / "user";
+    fs::create_directories(home);
+    const std::string env = "env -u XDG_DATA_HOME HOME='" + home.string() + "'";
+    const std::string packaged = std::string(IPCOUNTRY_BIN_DIR) + ": ranges as of ";
+    UpdaterRun run = runUpdater("--check 100000", m_scratch, env);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.rfind(packaged, 0), 0u) << run.out;
+
+    ASSERT_EQ(runUpdater("--user --retry-wait 0 " + registryUrls() + " registries", m_scratch, env)
+                  .status,
+              0);
+    const struct {
+        const char* arguments;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"--check 100000", 0,
+         (home / ".local/share/ipcountry").string() + ": ranges as of 2024-12-02"},
+        {"--check 1", 1, (home / ".local/share/ipcountry").string() + ": ranges as of 2024-12-02"},
+        {"--user --check 100000", 0, (home / ".local/share/ipcountry").string() + ": ranges"},
+        {"--system --check 100000", 1, "/var/lib/ipcountry: the age of the data is not known"},
+    };
+    for (const auto& c : cases) {
+        run = runUpdater(c.arguments, m_scratch, env);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.out;
+        EXPECT_EQ(run.out.rfind(c.says, 0), 0u) << c.arguments << ": " << run.out;
+    }
+}
+
 }  // namespace
