@@ -1052,4 +1052,40 @@ TEST_F(UpdateDataTest, checkTellsTheAgeOfTheDataInUse) {
     }
 }
 
+// The addresses claimed more than once, against a count address by address
+// in Python: rows overlapping in every way, some inside others, some equal.
+TEST_F(UpdateDataTest, countsTheAddressesClaimedMoreThanOnceAsPythonDoes) {
+    const fs::path script = m_scratch / "overlaps.py";
+    writeFile(script, R"(import ipaddress, random, sys
+rng, cover = random.Random(3), {}
+with open(sys.argv[1], "w") as csv:
+    for i in range(300):
+        a = rng.randrange(1 << 24, (1 << 24) + 5000)
+        b = a + rng.randrange(0, 200)
+        for x in range(a, b + 1):
+            cover[x] = cover.get(x, 0) + 1
+        csv.write("%s,%s,%s\n" % (ipaddress.IPv4Address(a), ipaddress.IPv4Address(b), "DE" if i % 2 else "FR"))
+    csv.write("2a00::,2a00::ff,DE\n2a00::80,2a00::1:0,FR\n")
+print(sum(1 for n in cover.values() if n > 1))
+)");
+    const fs::path csv = m_scratch / "overlaps.csv";
+    std::string expected;
+    if (FILE* pipe = ::popen(
+            ("/usr/bin/python3 '" + script.string() + "' '" + csv.string() + "'").c_str(), "r")) {
+        std::array<char, 64> buffer{};
+        while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) expected += buffer.data();
+        ::pclose(pipe);
+    }
+    ASSERT_FALSE(expected.empty());
+    expected.pop_back();
+    const UpdaterRun run = update("'" + csv.string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // 2a00::80 to 2a00::ff: 128 addresses.
+    EXPECT_NE(run.out.find("\n" + expected +
+                           " IPv4 and 128 IPv6 addresses are claimed by more than one row or "
+                           "source: the later one wins\n"),
+              std::string::npos)
+        << run.out;
+}
+
 }  // namespace
