@@ -204,6 +204,9 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     if (!options.windowRules) lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
+    // One snapshot of the data for every input of the run.
+    ranges.keepFirstLoad();
+    ranges6.keepFirstLoad();
     // Read only when asked for: a run without networks costs what it did.
     std::optional<lookup::AsFile> networks;
     const bool byNetwork = options.stats && options.byNetwork;
@@ -251,7 +254,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     }
     saySavedIndexDamaged(out, ranges);
     saySavedIndexDamaged(out, ranges6);
-    return unread.empty() ? 0 : 1;
+    return unread.empty() && !prompter.sawWrongLine() ? 0 : 1;
 }
 
 }  // namespace ipcountry::batch

@@ -27,9 +27,12 @@ public:
     // True once a prompt was answered No, or a file failed under
     // --stop-on-error: the whole run ends there.
     bool toldToStop() const { return m_toldToStop; }
+    // True once a line was wrong: the run's exit status says so, as find's does.
+    bool sawWrongLine() const { return m_wrongLine; }
 
     bool askContinue(const analysis::FailingLine& line) override {
         // "Do you want continue?" is answered by the options.
+        m_wrongLine = true;
         say(line.lineNumber, line.problem);
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
@@ -49,6 +52,7 @@ private:
     Output& m_out;
     bool m_stopOnError;
     bool m_atOnce;
+    bool m_wrongLine = false;
     bool m_toldToStop = false;
     std::string m_file;
 };

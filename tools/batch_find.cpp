@@ -14,6 +14,7 @@
 #include "analysis/analysis.h"
 #include "analysis/line_reader.h"
 #include "analysis/ordered_pipeline.h"
+#include "batch_explain.h"
 #include "batch_messages.h"
 #include "lookup/address_text.h"
 #include "lookup/as_file.h"
@@ -243,11 +244,14 @@ bool findStandardInput(AddressFinder& finder, const Options& options,
 }  // namespace
 
 int runFind(const Options& options) {
+    if (options.explain) return runExplain(options);
     auto table = lookup::loadCountryTable(options.dataDir);
     lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
     // One snapshot of the range files for the whole run, as the analyses take.
+    ranges.keepFirstLoad();
+    ranges6.keepFirstLoad();
     AddressFinder finder(table, ranges, ranges6);
     // Read only when asked for: a run without networks costs what it did.
     std::optional<lookup::AsFile> networkFile;

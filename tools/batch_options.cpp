@@ -157,6 +157,16 @@ const OptionRow kOptions[] = {
          o.dataDirGiven = true;
          return true;
      }},
+    {"--explain", "", "", kFindBit,
+     "for each ADDRESS, why it has its country: the range that holds it (first and "
+     "last address and its CIDR blocks), its code and country, the source and date of "
+     "the data; for a special-purpose block its name and RFC; or that no range holds "
+     "it (json: address, first, last, blocks, code, country, or special and rfc, or "
+     "range null; then source, date, folder)",
+     [](Options& o, const std::string&, std::string&) {
+         o.explain = true;
+         return true;
+     }},
     {"--format", "", "FORMAT", kFindBit | kAnalysesBits | kStatsBit | kNetworksBit,
      "what to print:\n"
      "tsv (default): tab-separated rows, no header, the port as the window shows it "

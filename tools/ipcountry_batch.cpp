@@ -70,7 +70,8 @@ void chooseData(Options& options) {
             std::to_string(lookup::kMaxRangeFileBytes >> 20) +
             " MB a range file may be: its folder is passed over");
     options.dataDir = folders.countries;
-    options.rangesDir = folders.ranges;
+    // One generation of an updated folder for the whole run.
+    options.rangesDir = lookup::generationOf(folders.ranges);
 }
 
 std::vector<std::string> describeData(const Options& options) {

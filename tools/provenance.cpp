@@ -1,5 +1,6 @@
 #include "provenance.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <utility>
@@ -47,13 +48,6 @@ std::optional<std::chrono::year_month_day> readDate(const std::string& text) {
     return date;
 }
 
-std::string dateText(std::chrono::year_month_day date) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-    return text;
-}
-
 // "LABEL: VALUE (LICENCE)" per source; the n-th licence goes with the n-th source.
 void describeSources(const Entries& entries, const std::string& key, const char* label,
                      std::vector<std::string>& lines) {
@@ -86,6 +80,20 @@ std::optional<std::chrono::year_month_day> rangesDate(const fs::path& dataDir) {
     return oldest;
 }
 
+std::string dateText(std::chrono::year_month_day date) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return text;
+}
+
+bool statesUnknownDate(const fs::path& dataDir) {
+    const auto entries = readProvenance(dataDir);
+    if (!entries) return false;
+    const auto dates = valuesOf(*entries, "ranges-date");
+    return std::find(dates.begin(), dates.end(), kUnknownDate) != dates.end();
+}
+
 std::optional<long> dataAgeDays(const fs::path& dataDir, std::chrono::sys_days today) {
     const auto date = rangesDate(dataDir);
     if (!date) return std::nullopt;
@@ -112,9 +120,13 @@ std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path&
         describeSources(*ranges, "ranges", "Address ranges", lines);
         if (!valuesOf(*ranges, "ranges-date").empty()) {
             const auto date = rangesDate(rangesDir);
-            lines.push_back(date ? "Address ranges " + describeAge(*date, today)
-                                 : "Address ranges of an unknown date: " + rangesFile.string() +
-                                       " holds a ranges-date that is not YYYY-MM-DD");
+            if (date)
+                lines.push_back("Address ranges " + describeAge(*date, today));
+            else if (statesUnknownDate(rangesDir))
+                lines.push_back("Address ranges of an unknown date: no source of them states it");
+            else
+                lines.push_back("Address ranges of an unknown date: " + rangesFile.string() +
+                                " holds a ranges-date that is not YYYY-MM-DD");
         }
     }
     const bool apart = countriesDir != rangesDir;

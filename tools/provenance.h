@@ -14,12 +14,21 @@ namespace ipcountry::batch {
 // made with and say how old it is.
 inline constexpr const char* kProvenanceFileName = "provenance.txt";
 
+// The ranges-date of data whose sources do not state their date.
+inline constexpr const char* kUnknownDate = "unknown";
+
 // The day the program runs on, in UTC.
 std::chrono::sys_days today();
 
 // The date of the ranges in `dataDir`: its provenance file's ranges-date
 // (YYYY-MM-DD). nullopt when the file, the key or a valid date is missing.
 std::optional<std::chrono::year_month_day> rangesDate(const std::filesystem::path& dataDir);
+
+// True when the provenance file of `dataDir` says the date of its ranges is unknown.
+bool statesUnknownDate(const std::filesystem::path& dataDir);
+
+// A date as YYYY-MM-DD.
+std::string dateText(std::chrono::year_month_day date);
 
 // How many days old the ranges in `dataDir` are on `today` (negative for a
 // date after it); nullopt when their date is not known. What a monitor

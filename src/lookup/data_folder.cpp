@@ -48,14 +48,29 @@ bool holdsWholeRangeFiles(const fs::path& folder, std::vector<fs::path>* oversiz
            rangeFileIsWhole<Ipv6Ranges>(ipv6);
 }
 
+fs::path generationOf(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path current = ".current";
+    if (fs::read_symlink(folder / kRangeFileName, ec) != current / kRangeFileName) return folder;
+    const fs::path generation = fs::read_symlink(folder / current, ec);
+    // Only a folder beside the link, as the updater makes it.
+    if (ec || generation.empty() || generation.has_parent_path() ||
+        !fs::is_directory(folder / generation, ec))
+        return folder;
+    return folder / generation;
+}
+
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
-    if (places.given) return DataFolders::allIn(*places.given);
     fs::path chosen = places.packaged;
     std::vector<fs::path> oversized;
-    for (const fs::path& place : {places.user, places.system}) {
-        if (!place.empty() && holdsWholeRangeFiles(place, &oversized)) {
-            chosen = place;
-            break;
+    if (places.given) {
+        chosen = *places.given;
+    } else {
+        for (const fs::path& place : {places.user, places.system}) {
+            if (!place.empty() && holdsWholeRangeFiles(place, &oversized)) {
+                chosen = place;
+                break;
+            }
         }
     }
     DataFolders folders;

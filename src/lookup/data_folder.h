@@ -33,7 +33,7 @@ struct DataFolders {
 // The places a data folder may be, in the order they are tried. An empty
 // path is no place.
 struct DataFolderPlaces {
-    std::optional<std::filesystem::path> given;  // --data-dir: used as given, whatever it holds
+    std::optional<std::filesystem::path> given;  // --data-dir: its ranges used as given
     std::filesystem::path user;                  // the user's: $XDG_DATA_HOME/ipcountry
     std::filesystem::path system;                // the system's: /var/lib/ipcountry
     std::filesystem::path packaged;              // beside the program
@@ -56,12 +56,21 @@ DataFolderPlaces standardDataFolderPlaces(std::filesystem::path packaged);
 bool holdsWholeRangeFiles(const std::filesystem::path& folder,
                           std::vector<std::filesystem::path>* oversized = nullptr);
 
-// The folders of a run. A given folder is used for everything, as given (its
-// errors are the run's). Otherwise the first of the user's, the system's and
-// the packaged folder whose range files are whole gives the ranges (the
-// packaged folder when none is: its errors are the run's); Country.dbf and
-// world_map.txt come from that folder when it holds Country.dbf, flags when it
-// holds flags/, else from the packaged folder.
+// The folders of a run. A given folder gives the ranges, as given (its errors
+// are the run's). Otherwise the first of the user's, the system's and the
+// packaged folder whose range files are whole gives them (the packaged folder
+// when none is: its errors are the run's). Country.dbf and world_map.txt come
+// from the folder of the ranges when it holds Country.dbf, flags when it holds
+// flags/, else from the packaged folder: a folder an update filled with range
+// files only answers as the automatic folders do.
 DataFolders chooseDataFolders(const DataFolderPlaces& places);
+
+// A folder an update filled has its range files as links through .current
+// to a generation folder, which the next update may replace at any moment.
+// A run that must read one generation (the driver's, over all its inputs)
+// reads the folder this returns when it starts: the generation .current
+// names now. Any other folder is returned as it is. The window keeps the
+// folder itself, so that it follows the updates while it stays open.
+std::filesystem::path generationOf(const std::filesystem::path& folder);
 
 }  // namespace ipcountry::lookup

@@ -229,6 +229,7 @@ BasicRangeIndex<Family> readRanges(OpenedFile& file, const std::filesystem::path
 
 template <class Family>
 void BasicRangeFile<Family>::open() {
+    if (m_keepFirst && m_index) return;
     OpenedFile file(m_path);
     const Identity identity{file.device(), file.inode(), file.size(), file.mtimeNs()};
     if (m_index && m_identity == identity) return;

@@ -232,6 +232,10 @@ public:
     // Throws Error(FileNotFound / FileUnreadable) naming the file.
     void open();
 
+    // From the first load on, open() answers from it whatever becomes of the
+    // file: a run that must not mix data (the driver's, over many inputs).
+    void keepFirstLoad() noexcept { m_keepFirst = true; }
+
     // Answers from the index of the last open(); call open() first.
     std::optional<CountryCode> findCountryCode(std::string_view key) const;
     std::optional<CountryCode> findCountryCode(Address address) const;
@@ -258,6 +262,7 @@ private:
     int m_loads = 0;
     SavedIndex m_savedIndex = SavedIndex::Missing;
     bool m_indexSaved = false;
+    bool m_keepFirst = false;
 };
 
 // Reads the range file at `rangeFile` and saves its index beside it, for the

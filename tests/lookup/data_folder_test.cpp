@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 using ipcountry::lookup::chooseDataFolders;
 using ipcountry::lookup::DataFolderPlaces;
 using ipcountry::lookup::DataFolders;
+using ipcountry::lookup::generationOf;
 using ipcountry::lookup::holdsWholeRangeFiles;
 using ipcountry::lookup::userDataFolder;
 
@@ -125,9 +126,17 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
         {"systemWhenTheUsersIsTooLargeToRead",
          {std::nullopt, huge, system, packaged},
          {system, packaged, packaged, {huge / "IP6_db.dbf"}}},
-        {"aGivenFolderAsGivenEvenWhenEmpty",
+        // Its ranges as given; its errors are the run's.
+        {"aGivenFolderGivesTheRangesEvenWhenEmpty",
          {given, user, system, packaged},
-         {given, given, given, {}}},
+         {given, packaged, packaged, {}}},
+        // What ipcountry-update-data --data-dir makes: range files only.
+        {"aGivenFolderOfRangeFilesOnlyTakesThePackagedCountryList",
+         {user, full, system, packaged},
+         {user, packaged, packaged, {}}},
+        {"aGivenFolderWithItsOwnCountryListAndFlags",
+         {full, user, system, packaged},
+         {full, full, full, {}}},
     };
     for (const auto& c : cases) EXPECT_EQ(chooseDataFolders(c.places), c.chosen) << c.name;
 }
@@ -149,6 +158,36 @@ TEST(UserDataFolder, followsTheXdgBaseDirectoryRules) {
     for (const auto& c : cases)
         EXPECT_EQ(userDataFolder(c.xdgDataHome, c.home), fs::path(c.folder))
             << (c.xdgDataHome ? c.xdgDataHome : "(unset)") << ", " << (c.home ? c.home : "(unset)");
+}
+
+// A run of the driver reads the generation an updated folder's .current
+// names; anything else that merely looks like it is read as it is.
+TEST_F(DataFolderTest, resolvesTheGenerationOfAnUpdatedFolderOnly) {
+    const fs::path updated = folder("updated");
+    fs::create_directories(updated / ".gen-abc123");
+    fs::create_symlink(".gen-abc123", updated / ".current");
+    fs::create_symlink(".current/IP_db.dbf", updated / "IP_db.dbf");
+    const fs::path own = wholeFolder("own");  // range files of its own
+    fs::create_symlink(".gen-abc123", own / ".current");
+    const fs::path outside = folder("outside");  // .current leads out of the folder
+    fs::create_symlink("../updated/.gen-abc123", outside / ".current");
+    fs::create_symlink(".current/IP_db.dbf", outside / "IP_db.dbf");
+    const fs::path dangling = folder("dangling");  // a generation already removed
+    fs::create_symlink(".gen-gone", dangling / ".current");
+    fs::create_symlink(".current/IP_db.dbf", dangling / "IP_db.dbf");
+
+    const struct {
+        const char* name;
+        fs::path folder;
+        fs::path read;
+    } cases[] = {
+        {"updated", updated, updated / ".gen-abc123"},
+        {"ownRangeFiles", own, own},
+        {"outside", outside, outside},
+        {"dangling", dangling, dangling},
+        {"missing", m_root / "none", m_root / "none"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(generationOf(c.folder), c.read) << c.name;
 }
 
 }  // namespace

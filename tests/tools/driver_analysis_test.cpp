@@ -48,11 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
         // 12.0.0.1 lies in no range and 5.6.7.8 has a code without a country:
         // neither gets a row; the two bad lines are reported and skipped.
         DriverCase{"formattedWorkedExample", kData + "formatted " + file("worked_example.txt"), kWorkedRows,
-                   kWorkedFailures, 0},
+                   kWorkedFailures, 1},
         DriverCase{"formattedWithStats", kData + "--stats formatted " + file("worked_example.txt"),
                    kWorkedRows +
                        "\nAnalysis took 0:00:00\nTotal number of IPs is 3 (3 distinct)\nGermany\tDE\t2\t66.7%\t2\n\tUS\t1\t33.3%\t1\n",
-                   kWorkedFailures, 0},
+                   kWorkedFailures, 1},
         DriverCase{"formattedStopsAtFirstFailure",
                    kData + "--stats --stop-on-error formatted " + file("worked_example.txt"),
                    "10.1.2.3\t:8080\tGermany\n11.0.0.9\t:25\tUSA\n",
@@ -60,10 +60,11 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"formattedListMissing", kData + "--stats formatted " + file("missing.txt"), "",
                    "ipcountry-batch: " + kDir + "/missing.txt: No such file or directory\n", 1},
         DriverCase{"formattedEmptyPath", kData + "--stats formatted ''", "", "ipcountry-batch: : No such file or directory\n", 1},
-        // Without the range file each line that needs a lookup fails on its own.
+        // Without the range file each line that needs a lookup fails on its own;
+        // a wrong line makes the exit status 1, as find does.
         DriverCase{"formattedRangeFileMissing", kNoRanges + "--stats formatted " + file("worked_example.txt"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n",
-                   "*worked_example.txt:7: " + kDir + "/no-ranges/IP_db.dbf: No such file or directory\n", 0},
+                   "*worked_example.txt:7: " + kDir + "/no-ranges/IP_db.dbf: No such file or directory\n", 1},
         DriverCase{"unformattedLog", kData + "--stats unformatted " + file("access.log"),
                    kLogRows + "\nAnalysis took 0:00:00\nTotal number of IPs is 5 (5 distinct)\nGermany\tDE\t4\t80.0%\t4\n\tUS\t1\t20.0%\t1\n",
                    "", 0},
@@ -74,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: " + kDir + "/access.log: " + kDir + "/no-ranges/IP_db.dbf: No such file or directory\n", 1},
         DriverCase{"formattedIpv6", "--data-dir '" + kDir6 + "' formatted " + kList6,
                    "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n1.2.3.4\t:80 or 10.0.0.1:80\tGermany\n",
-                   "ipcountry-batch: " + kDir6 + "/ipv6_list.txt:4: port is not a number\n", 0},
+                   "ipcountry-batch: " + kDir6 + "/ipv6_list.txt:4: port is not a number\n", 1},
         DriverCase{"unformattedIpv6", "--data-dir '" + kDir6 + "' unformatted " + kList6,
                    "2001:db8::1\t:443\tUSA\n2001:db8:1::9\t\tFrance\n2001:db8::1\t:\tUSA\n1.2.3.4\t:80\tGermany\n", "", 0},
         // A folder without IPv6 ranges is named before the IPv6 rows go missing.
@@ -82,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: warning: " + kDir + "/no-ipv6-ranges/IP6_db.dbf is missing: IPv6 addresses get no "
                    "country\n", 0},
         DriverCase{"formattedIpv6WithoutItsRanges", kNoIpv6 + "formatted " + kList6, "",
-                   "*ipv6_list.txt:1: " + kDir + "/no-ipv6-ranges/IP6_db.dbf: No such file or directory\n", 0},
+                   "*ipv6_list.txt:1: " + kDir + "/no-ipv6-ranges/IP6_db.dbf: No such file or directory\n", 1},
         DriverCase{"unformattedDirectory", kData + "unformatted " + file(""), "", "ipcountry-batch: " + kDir + "/: Is a directory\n", 1},
         DriverCase{"pathNotTrimmed", kData + "unformatted '" + kDir + "/access.log '", "", "ipcountry-batch: " + kDir + "/access.log : No such file or directory\n", 1},
         DriverCase{"oneThread", kData + "--threads 1 --stop-on-error formatted " + file("worked_example.txt"),

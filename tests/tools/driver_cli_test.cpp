@@ -213,12 +213,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: -:4: no port after the address (address:port)\n"
                    "ipcountry-batch: -:5: no address before the colon\n"
                    "ipcountry-batch: -:6: port is not a number\n"
-                   "ipcountry-batch: -:7: not an IPv4 or IPv6 address\n", 0},
+                   "ipcountry-batch: -:7: not an IPv4 or IPv6 address\n", 1},
         // The list's own rule takes "4.4.4.4:80 then ...": a port of any text.
         DriverCase{"formattedLineOfAFile", kData + "formatted " + file("log.txt"),
                    "4.4.4.4\t:80 then 3.1.2.3 and 5.0.0.5:22\tThe \"Quoted\" Isles\n",
                    "ipcountry-batch: " + kDir + "/log.txt:1: not an IPv4 or IPv6 address\n"
-                   "ipcountry-batch: " + kDir + "/log.txt:2: not an IPv4 or IPv6 address\n", 0},
+                   "ipcountry-batch: " + kDir + "/log.txt:2: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"missingFile", kData + "unformatted " + file("missing.log"), "",
                    "ipcountry-batch: " + kDir + "/missing.log: No such file or directory\n", 1},
         // A file's name is given whole, however long; only a typed operand is cut.
@@ -235,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
                        std::string(IPCOUNTRY_BIN_DIR) + "/ipcountry-batch' " + kData + "unformatted -",
                    "", "ipcountry-batch: -: the file is cut short (its gzip data ends before it is complete)\n", 1},
         DriverCase{"dataFileMissing", "--data-dir /nonexistent find 1.2.3.4", "",
-                   "ipcountry-batch: /nonexistent/Country.dbf: No such file or directory\n", 1}),
+                   "ipcountry-batch: 1.2.3.4: /nonexistent/IP_db.dbf: No such file or directory\n", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -51,7 +51,7 @@ TEST(DriverFind, printsAddressCodeAndNameOrTheError) {
         {kData + "find 1.2.3.4:8080", "1.2.3.4:8080\tDE\tGermany\n", 0},
         {kData + "find [2001:db8::1]:443", "[2001:db8::1]:443\tUS\tUSA\n", 0},
         {kData + "find ' 1.2.3.4\t'", "1.2.3.4\tDE\tGermany\n", 0},
-        {"--data-dir /nonexistent find 1.2.3.4", "ipcountry-batch: /nonexistent/Country.dbf: No such file or directory\n", 1},
+        {"--data-dir /nonexistent find 1.2.3.4", "ipcountry-batch: 1.2.3.4: /nonexistent/IP_db.dbf: No such file or directory\n", 1},
     };
     // clang-format on
     for (const auto& c : cases) {

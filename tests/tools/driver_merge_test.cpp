@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"failingLinesNameTheirFile", kData + "formatted " + at("list1.txt") + " " + at("list2.txt"),
                    "1.0.0.1\t:25\tGermany\n5.0.0.1\t:\tUSA\n2.0.0.1\t:0080\tKorea, Republic of\n"
                    "4.0.0.1\t:123456\tThe \"Quoted\" Isles\n3.0.0.1\t:ab\tC\xC3\xB4te d'Ivoire\n",
-                   "ipcountry-batch: " + (scratch() / "list1.txt").string() + ":2: not an IPv4 or IPv6 address\n", 0},
+                   "ipcountry-batch: " + (scratch() / "list1.txt").string() + ":2: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"stopOnErrorEndsTheWholeRun",
                    kData + "--stats --stop-on-error formatted " + at("list1.txt") + " " + at("list2.txt"),
                    "1.0.0.1\t:25\tGermany\n",
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "{\"ip\":\"2.0.0.1\",\"port\":80,\"country\":\"Korea, Republic of\",\"code\":\"KR\"}\n"
                    "{\"ip\":\"4.0.0.1\",\"port\":\"123456\",\"country\":\"The \\\"Quoted\\\" Isles\",\"code\":\"QQ\"}\n"
                    "{\"ip\":\"3.0.0.1\",\"port\":\"ab\",\"country\":\"C\xC3\xB4te d'Ivoire\",\"code\":\"CI\"}\n",
-                   "*list1.txt:2: ", 0},
+                   "*list1.txt:2: ", 1},
         DriverCase{"statsOfTsvRows", kData + "stats " + at("rows.tsv"), kSecondStats, "", 0},
         DriverCase{"statsOfNothing", kData + "stats " + at("empty.txt"),
                    "\nAnalysis took 0:00:00\nTotal number of IPs is 0 (0 distinct)\n", "", 0},

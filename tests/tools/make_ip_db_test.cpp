@@ -103,7 +103,8 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
         {"1.0.1.0,1.0.1.255,DE\n1.0.0.0,1.0.0.255,DE\n1.0.2.0,1.0.2.255,de\n", "",
          "source.csv: line 3: the country code is not two upper-case letters", 1},
         // Nothing left to write: a file of unknowns would look like a success.
-        {"", "", "source.csv: the source yields no IPv4 range\n", 1},
+        {"", "", "source.csv: the file is empty\n", 1},
+        {"# only a comment\n", "", "source.csv: holds no country ranges\n", 1},
         {"10.0.0.0,10.255.255.255,DE\n192.168.0.0,192.168.255.255,DE\n", "",
          "yields no IPv4 range outside the special-purpose address blocks", 1},
     };
@@ -158,6 +159,47 @@ TEST_F(MakeIpDbTest, specialPurposeBlocksLoseTheSourcesCountryUnlessKept) {
                 EXPECT_TRUE(isNoCountryLine(line, form.text))
                     << line << ": " << form.row->block << (keep ? ", --keep-special" : "");
         }
+    }
+}
+
+// The source read as the updater reads it: packed by the system's own tools,
+// and a registry's statistics file as well as a CSV.
+TEST_F(MakeIpDbTest, readsPackedSourcesAndRegistryFilesAsTheUpdaterDoes) {
+    const std::string csv = "1.0.0.0,1.0.0.255,DE\n2a00:db8::,2a00:db8::ffff,US\n";
+    const std::string registry =
+        "2|ripencc|1733353199|2|19830705|20241203|+0100\n"
+        "ripencc|*|ipv4|*|1|summary\n"
+        "ripencc|*|ipv6|*|1|summary\n"
+        "ripencc|DE|ipv4|1.0.0.0|256|20100712|allocated|D3\n"
+        "ripencc|US|ipv6|2a00:db8::|112|20080101|allocated|D4\n";
+    const struct {
+        const char* name;
+        std::string text;
+        const char* pack;  // a command that packs source.csv (@) in place, or empty
+    } cases[] = {
+        {"plainCsv", csv, ""},
+        {"gzip", csv, "gzip -c @ > @.p && mv @.p @"},
+        {"xz", csv, "xz -c @ > @.p && mv @.p @"},
+        {"registry", registry, ""},
+        {"registryPacked", registry, "bzip2 -c @ > @.p && mv @.p @"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = source(c.text);
+        std::string pack = c.pack;
+        for (auto at = pack.find('@'); at != std::string::npos;
+             at = pack.find('@', at + file.size()))
+            pack.replace(at, 1, file);
+        if (!pack.empty()) {
+            ASSERT_EQ(std::system(pack.c_str()), 0) << pack;
+        }
+        const ConverterRun v4 = makeIpDb(file + " " + target("IP_db.dbf"));
+        const ConverterRun v6 = makeIpDb("--ipv6 " + file + " " + target("IP6_db.dbf"));
+        EXPECT_EQ(v4.status, 0) << c.name << ": " << v4.err;
+        EXPECT_EQ(v6.status, 0) << c.name << ": " << v6.err;
+        EXPECT_EQ(v4.err, "1 rows, 3 lines; 1 IPv6 rows passed over\n") << c.name;
+        EXPECT_EQ(find("1.0.0.7 1.0.1.0 2a00:db8::1"),
+                  "1.0.0.7\tDE\tGermany\n1.0.1.0\t\tUnknown\n2a00:db8::1\tUS\tUSA\n")
+            << c.name;
     }
 }
 

@@ -11,16 +11,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "driver_support.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -49,16 +54,18 @@ using ipcountry::test::TempDir;
 // 127.0.0.1; it ends when its standard input closes.
 class Server {
 public:
-    explicit Server(const fs::path& root) {
+    // Each request's path is appended to `log`, one a line.
+    Server(const fs::path& root, const fs::path& log) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        const std::string rootText = root.string();
+        const std::string rootText = root.string(), logText = log.string();
         char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(kServerScript.c_str()),
-                        const_cast<char*>(rootText.c_str()), nullptr};
+                        const_cast<char*>(rootText.c_str()), const_cast<char*>(logText.c_str()),
+                        nullptr};
         if (posix_spawnp(&m_pid, "python3", &actions, nullptr, argv, environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
@@ -228,7 +235,7 @@ protected:
         fs::create_directories(m_served);
         fs::create_directories(m_scratch);
         for (const auto& [name, text] : kRegistryFiles) serve(name, text);
-        m_server = std::make_unique<Server>(m_served);
+        m_server = std::make_unique<Server>(m_served, m_dir.path() / "requests");
         ASSERT_GT(m_server->port(), 0) << "the test's HTTP server did not start";
     }
 
@@ -254,9 +261,18 @@ protected:
     }
 
     UpdaterRun update(const std::string& arguments, const std::string& shell = "") {
-        return runUpdater("--data-dir '" + m_data.string() +
-                              "' --connect-timeout 10 --timeout 60 --stall-timeout 2 " + arguments,
-                          m_scratch, shell);
+        return runUpdater(
+            "--data-dir '" + m_data.string() +
+                "' --connect-timeout 10 --timeout 60 --stall-timeout 2 --retry-wait 0 " + arguments,
+            m_scratch, shell);
+    }
+
+    // How often the server was asked for `path`.
+    int requestsOf(const std::string& path) const {
+        std::ifstream in(m_dir.path() / "requests");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) count += line == "/" + path ? 1 : 0;
+        return count;
     }
 
     // The updater's own entries in the folder: .current and its generation
@@ -299,16 +315,24 @@ TEST_F(UpdateDataTest, keepsTheSpecialBlocksCountryWhenAsked) {
               std::string::npos);
 }
 
-// A second update replaces the first whole and removes its generation.
-TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
+// A second update replaces the first whole; the first generation stays for
+// the programs that may still be opening it, until the third update.
+TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndTheThirdRemovesIt) {
     ASSERT_EQ(update(registryUrls() + " registries").status, 0);
     const fs::path first = fs::read_symlink(m_data / ".current");
     writeFile(m_scratch / "later.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
     const UpdaterRun run =
         update(registryUrls() + " registries '" + (m_scratch / "later.csv").string() + "'");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(fs::read_symlink(m_data / ".current"), first);
-    EXPECT_FALSE(fs::exists(m_data / first));
+    // 1.0.0.0/24 of APNIC's, 2001:200::/112 inside APNIC's 2001:200::/35.
+    EXPECT_NE(run.out.find("256 IPv4 and 65536 IPv6 addresses are claimed by more than one row or "
+                           "source: the later one wins\n"),
+              std::string::npos)
+        << run.out;
+    const fs::path second = fs::read_symlink(m_data / ".current");
+    EXPECT_NE(second, first);
+    EXPECT_EQ(readFile(m_data / first / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(hiddenEntries(), 3);
     // The later source wins where the two overlap.
     EXPECT_EQ(readFile(m_data / "IP_db.dbf").substr(0, 36),
               "00000000ZZ\r\n01000000NZ\r\n01000100AP\r\n");
@@ -316,6 +340,10 @@ TEST_F(UpdateDataTest, aSecondUpdateReplacesTheFirstAndRemovesIt) {
                   .find("20010200000000000000000000000000KR\r\n"
                         "20010200000000000000000000010000JP\r\n"),
               std::string::npos);
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    EXPECT_FALSE(fs::exists(m_data / first));
+    EXPECT_TRUE(fs::exists(m_data / second / "IP_db.dbf"));
+    EXPECT_EQ(hiddenEntries(), 3);
 }
 
 // The named CSV sources through their --url names: ip-location-db's two
@@ -375,6 +403,7 @@ struct Failure {
     std::function<void(const fs::path& served)> spoil;  // what goes wrong on the server
     std::map<std::string, std::string> paths;           // registry -> path served for it
     std::string message;                                // what stderr must say ($ = server)
+    std::string options = "";                           // more for the run
 };
 
 void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
@@ -392,10 +421,11 @@ TEST_P(UpdateFailureTest, leavesTheInstalledDataAsTheyWere) {
     ASSERT_EQ(before.at("flags/AU.gif"), "GIF89a");
 
     GetParam().spoil(m_served);
-    const UpdaterRun run = update(registryUrls(GetParam().paths) + " registries");
+    const UpdaterRun run =
+        update(registryUrls(GetParam().paths) + " " + GetParam().options + " registries");
     EXPECT_EQ(run.status, 1);
     std::string message = GetParam().message;
-    if (const auto at = message.find('$'); at != std::string::npos)
+    for (auto at = message.find('$'); at != std::string::npos; at = message.find('$', at))
         message.replace(at, 1, m_server->url(""));
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(m_data.string() + ": left as it was"), std::string::npos) << run.err;
@@ -421,7 +451,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const fs::path&) {},
                 {{"arin", "stall/arin"}},
                 "registries: $stall/arin: the server stopped sending: nothing arrived for 2 "
-                "seconds"},
+                "seconds",
+                // A stall may pass: tried once more.
+                "--retries 1"},
         // Without a checksum file only the record counts can tell.
         Failure{"cutFile",
                 [](const fs::path& served) {
@@ -465,7 +497,29 @@ INSTANTIATE_TEST_SUITE_P(
             "notARegistryFile",
             [](const fs::path& served) { writeFile(served / "arin", "1.0.0.0,1.0.0.255,AU\n"); },
             {},
-            "registries: $arin: not a registry statistics file"}));
+            "registries: $arin: not a registry statistics file"},
+        // Passing failures past the retries allowed.
+        Failure{"serverErrorsBeyondTheRetries",
+                [](const fs::path&) {},
+                {{"arin", "fail/9/arin"}},
+                "registries: $fail/9/arin: the server answered HTTP 503",
+                "--retries 1 --retry-wait 0"},
+        Failure{"aRegistryWithoutItsChecksumWhenChecksumsAreRequired",
+                [](const fs::path&) {},
+                {},
+                "registries: $arin: no checksum file $arin.md5 beside it, and "
+                "--require-checksums is given",
+                "--require-checksums"},
+        // Some 2 MB of text packed into a few kilobytes.
+        Failure{"aPackedFileThatUnpacksPastTheLimit",
+                [](const fs::path& served) {
+                    std::string text = kRegistryFiles.at("arin");
+                    text.insert(0, std::string(2 << 20, '#') + "\n");
+                    writeFile(served / "arin", ipcountryGzip(text));
+                },
+                {},
+                "registries: $arin: unpacks to more than the limit of 1 MB",
+                "--max-size 1"}));
 
 // A file size limit (ulimit -f) stops the writing of the new range files:
 // SIGXFSZ kills the updater in the middle of a file, or, ignored, makes the
@@ -508,7 +562,7 @@ TEST_P(UpdateInterruptedTest, leavesTheInstalledDataAndTheNextRunCleansUp) {
     ASSERT_EQ(next.status, 0) << next.err;
     // A first ZZ line, then each range and the gap after it.
     EXPECT_EQ(readFile(m_data / "IP_db.dbf").size(), 12u * 6001);
-    EXPECT_EQ(hiddenEntries(), 2);
+    EXPECT_EQ(hiddenEntries(), 3);  // and the generation before
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpdateInterruptedTest,
@@ -563,6 +617,475 @@ TEST_F(UpdateDataTest, readsACompressedMaxMindDatabaseFromAnAddress) {
     EXPECT_NE(readFile(m_data / "provenance.txt")
                   .find("ranges=Test-Country " + m_server->url("country.mmdb.gz") + "\n"),
               std::string::npos);
+}
+
+// With no source named, the registries are read, each checked against its
+// checksum file; ARIN's has none, which the user hears about.
+TEST_F(UpdateDataTest, readsTheRegistriesWhenNoSourceIsNamed) {
+    const UpdaterRun run = update(registryUrls());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    EXPECT_EQ(readFile(m_data / "IP6_db.dbf"), kExpectedIpv6);
+    EXPECT_NE(run.out.find("registries: "), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(m_server->url("arin") + ": no checksum file " + m_server->url("arin") +
+                           ".md5 beside it: read unchecked"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("apnic"), std::string::npos) << run.err;
+    for (const auto& [name, text] : kRegistryFiles) {
+        EXPECT_EQ(requestsOf(name), 1) << name;
+        EXPECT_EQ(requestsOf(name + ".md5"), 1) << name;
+    }
+}
+
+// Which failures are tried again: those of the network or the server.
+struct RetryCase {
+    const char* name;
+    std::string path;  // served for ARIN's file
+    std::string options;
+    int status;
+    int requests;         // of the path
+    std::string message;  // on stderr ($ = the path's address)
+};
+
+void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateRetryTest : public UpdateDataTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(UpdateRetryTest, retriesWhatMayPassAndNothingElse) {
+    const RetryCase& c = GetParam();
+    const auto start = std::chrono::steady_clock::now();
+    const UpdaterRun run =
+        update(registryUrls({{"arin", c.path}}) + " --retry-wait 0 " + c.options + " registries");
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(requestsOf(c.path), c.requests);
+    std::string message = c.message;
+    if (const auto at = message.find('$'); at != std::string::npos)
+        message.replace(at, 1, m_server->url(c.path));
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    if (c.status == 0) {
+        EXPECT_EQ(readFile(m_data / "IP_db.dbf"), kExpectedIpv4);
+    }
+    // A Retry-After of one second is taken over a first wait of up to 30.
+    EXPECT_LT(seconds.count(), 20.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateRetryTest,
+    testing::Values(
+        RetryCase{"twoServerErrorsThenTheFile", "fail/2/arin", "", 0, 3,
+                  "$: the server answered HTTP 503; trying again in 0 seconds, retry 2 of 3"},
+        RetryCase{"aResetConnectionThenTheFile", "reset/1/arin", "", 0, 2,
+                  "$: Recv failure: Connection reset by peer; trying again in 0 seconds, retry 1 "
+                  "of 3"},
+        RetryCase{"busyWithRetryAfterThenTheFile", "busy/1/1/arin", "--retry-wait 30", 0, 2,
+                  "$: the server answered HTTP 429; trying again in 1 second, retry 1 of 3"},
+        RetryCase{"noRetriesAsked", "fail/1/arin", "--retries 0", 1, 1,
+                  "$: the server answered HTTP 503\n"},
+        RetryCase{"notFoundIsNotRetried", "gone/arin", "", 1, 1,
+                  "$: the server answered HTTP 404\n"},
+        RetryCase{"forbiddenIsNotRetried", "status/403/arin", "", 1, 1,
+                  "$: the server answered HTTP 403\n"}));
+
+// The date of the data: their own, or the user's for a CSV, else unknown;
+// data older than the installed data only when asked.
+struct DateCase {
+    const char* name;
+    std::string options;  // with a CSV of ranges as the source
+    int status;
+    std::string said;      // on stderr
+    std::string recorded;  // ranges-date= after the run
+};
+
+void PrintTo(const DateCase& c, std::ostream* os) { *os << c.name; }
+
+class UpdateDateTest : public UpdateDataTest, public ::testing::WithParamInterface<DateCase> {};
+
+TEST_P(UpdateDateTest, datesDataByWhatTheyStateAndRefusesOlderOnes) {
+    // The installed data: the registries, as of ARIN's 2024-12-02.
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const auto before = snapshot(m_data);
+    const fs::path csv = m_scratch / "ranges.csv";
+    writeFile(csv, "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    // A file's time says nothing of its data.
+    ASSERT_EQ(std::system(("touch -d 1985-10-26 '" + csv.string() + "'").c_str()), 0);
+    const UpdaterRun run = update(GetParam().options + " '" + csv.string() + "'");
+    EXPECT_EQ(run.status, GetParam().status) << run.err;
+    EXPECT_NE(run.err.find(GetParam().said), std::string::npos) << run.err;
+    if (GetParam().status != 0) {
+        EXPECT_EQ(snapshot(m_data), before);
+    }
+    EXPECT_NE(
+        readFile(m_data / "provenance.txt").find("\nranges-date=" + GetParam().recorded + "\n"),
+        std::string::npos)
+        << readFile(m_data / "provenance.txt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateDateTest,
+    testing::Values(
+        DateCase{"olderRefused", "--date 2024-12-01", 1,
+                 "the new data are as of 2024-12-01, older than the installed data, as of "
+                 "2024-12-02: not installed (--allow-older installs them)",
+                 "2024-12-02"},
+        DateCase{"olderWhenAllowed", "--allow-older --date 2024-12-01", 0, "", "2024-12-01"},
+        DateCase{"sameDay", "--date 2024-12-02", 0, "", "2024-12-02"},
+        DateCase{"newer", "--date 2026-01-31", 0, "", "2026-01-31"},
+        DateCase{"unknownWithoutADate", "", 0, "", "unknown"}));
+
+TEST_F(UpdateDataTest, checkSaysWhenNoSourceStatesTheDate) {
+    writeFile(m_scratch / "ranges.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    ASSERT_EQ(update("'" + (m_scratch / "ranges.csv").string() + "'").status, 0);
+    const UpdaterRun run = update("--check 36500");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, m_data.string() +
+                           ": the age of the data is not known (no source of its data states "
+                           "their date)\n");
+}
+
+// Data exactly as old as the limit pass; a day more does not.
+TEST_F(UpdateDataTest, checkCountsTheLimitsOwnDayAsFresh) {
+    using namespace std::chrono;
+    const year_month_day then{floor<days>(system_clock::now()) - days(30)};
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02u-%02u", static_cast<int>(then.year()),
+                  static_cast<unsigned>(then.month()), static_cast<unsigned>(then.day()));
+    writeFile(m_scratch / "ranges.csv", "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,KR\n");
+    ASSERT_EQ(
+        update(std::string("--date ") + date + " '" + (m_scratch / "ranges.csv").string() + "'")
+            .status,
+        0);
+    const struct {
+        const char* days;
+        int status;
+    } cases[] = {{"30", 0}, {"31", 0}, {"29", 1}, {"0", 1}};
+    for (const auto& c : cases) {
+        const UpdaterRun run = update(std::string("--check ") + c.days);
+        EXPECT_EQ(run.status, c.status) << c.days << ": " << run.out;
+        EXPECT_NE(run.out.find(std::string("ranges as of ") + date + ", 30 days ago"),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
+// A registry file given by name or address is checked against NAME.md5
+// beside it, as the named source's are.
+struct ChecksumCase {
+    const char* name;
+    bool byAddress;
+    std::string sum;  // NAME.md5's text: "good" for the right one, empty for none
+    std::string options;
+    int status;
+    std::string said;  // on stderr ($ = the file's name or address)
+};
+
+void PrintTo(const ChecksumCase& c, std::ostream* os) { *os << c.name; }
+
+class GivenRegistryChecksumTest : public UpdateDataTest,
+                                  public ::testing::WithParamInterface<ChecksumCase> {};
+
+TEST_P(GivenRegistryChecksumTest, checksTheChecksumFileBesideIt) {
+    const ChecksumCase& c = GetParam();
+    const fs::path folder = c.byAddress ? m_served : m_scratch;
+    const fs::path file = folder / "delegated-apnic-extended";
+    writeFile(file, kRegistryFiles.at("apnic"));
+    if (!c.sum.empty())
+        writeFile(folder / "delegated-apnic-extended.md5",
+                  c.sum == "good" ? md5sum(file) + "  delegated-apnic-extended\n" : c.sum);
+    const std::string name =
+        c.byAddress ? m_server->url("delegated-apnic-extended") : file.string();
+    const UpdaterRun run = update(c.options + " '" + name + "'");
+    EXPECT_EQ(run.status, c.status) << run.err;
+    std::string said = c.said;
+    for (auto at = said.find('$'); at != std::string::npos; at = said.find('$', at))
+        said.replace(at, 1, name);
+    EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+    if (c.status == 0) {
+        EXPECT_EQ(readFile(m_data / "IP_db.dbf"),
+                  "00000000ZZ\r\n01000000AU\r\n01000100AP\r\n01000400ZZ\r\n");
+    } else {
+        EXPECT_FALSE(fs::exists(m_data / "IP_db.dbf"));
+    }
+}
+
+const std::string kWrongSum = "MD5 (delegated-apnic-extended) = 0123456789abcdef0123456789abcdef\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GivenRegistryChecksumTest,
+    testing::Values(
+        ChecksumCase{"fileWithItsChecksum", false, "good", "", 0, ""},
+        ChecksumCase{"fileWithAWrongChecksum", false, kWrongSum, "", 1,
+                     "$: the checksum does not match: MD5 "},
+        ChecksumCase{"fileWithoutAChecksum", false, "", "", 0,
+                     "$: no checksum file $.md5 beside it: read unchecked"},
+        ChecksumCase{"fileWithoutAChecksumWhenRequired", false, "", "--require-checksums", 1,
+                     "$: no checksum file $.md5 beside it, and --require-checksums is given"},
+        ChecksumCase{"fileWithAChecksumFileOfNoChecksum", false, "<html></html>\n", "", 1,
+                     "$.md5: holds no checksum in either form"},
+        ChecksumCase{"addressWithItsChecksum", true, "good", "--require-checksums", 0, ""},
+        ChecksumCase{"addressWithAWrongChecksum", true, kWrongSum, "", 1,
+                     "$: the checksum does not match: MD5 "},
+        ChecksumCase{"addressWithoutAChecksum", true, "", "", 0,
+                     "$: no checksum file $.md5 beside it: read unchecked"}));
+
+// Wrong usage: exit status 2, a line naming the problem, nothing fetched.
+TEST_F(UpdateDataTest, refusesWrongUsage) {
+    const struct {
+        const char* arguments;
+        const char* said;
+    } cases[] = {
+        {"--timeout 0", "--timeout needs a number of seconds"},
+        {"--connect-timeout 0", "--connect-timeout needs a number of seconds"},
+        {"--stall-timeout 0", "--stall-timeout needs a number of seconds"},
+        {"--max-size 0", "--max-size needs a number of megabytes"},
+        {"--retries -1", "--retries needs a number"},
+        {"--retry-wait x", "--retry-wait needs a number of seconds"},
+        {"--date 2024-02-30", "--date needs a date as YYYY-MM-DD"},
+        {"--date 2024-2-3", "--date needs a date as YYYY-MM-DD"},
+        {"--url registries=http://x/", "--url: no source address is named registries"},
+        {"--check 3 registries", "--check fetches nothing: no SOURCE"},
+        {"--user --system", "--data-dir, --user and --system exclude each other"},
+    };
+    for (const auto& c : cases) {
+        const UpdaterRun run = runUpdater(c.arguments, m_scratch);
+        EXPECT_EQ(run.status, 2) << c.arguments;
+        EXPECT_NE(run.err.find(std::string("ipcountry-update-data: ") + c.said + "\n"),
+                  std::string::npos)
+            << c.arguments << ": " << run.err;
+    }
+}
+
+// The folder an update made holds range files only: the driver answers from
+// it with the packaged country list, as from the automatic folders.
+TEST_F(UpdateDataTest, aFolderOfRangeFilesOnlyAnswersWithThePackagedCountryList) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    ASSERT_FALSE(fs::exists(m_data / "Country.dbf"));
+    const SplitDriverResult found =
+        runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1 2a00::1 10.1.2.3");
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out, "1.0.0.1\tAU\tAustralia\n2a00::1\tDE\tGermany\n10.1.2.3\tZZ\tUnknown\n");
+    // Its own country list wins.
+    writeFile(m_data / "Country.dbf", "AUDown Under\r\nDEGermany\r\n");
+    EXPECT_EQ(runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1").out,
+              "1.0.0.1\tAU\tDown Under\n");
+}
+
+// A run reads both range files of one generation, for all its input files,
+// while updates swap the folder under it again and again.
+TEST_F(UpdateDataTest, aRunReadsOneGenerationWhileUpdatesSwapTheFolder) {
+    const fs::path au = m_scratch / "au.csv", nz = m_scratch / "nz.csv";
+    writeFile(au, "1.0.0.0,1.0.0.255,AU\n2001:200::,2001:200::ffff,AU\n");
+    writeFile(nz, "1.0.0.0,1.0.0.255,NZ\n2001:200::,2001:200::ffff,NZ\n");
+    ASSERT_EQ(update("'" + au.string() + "'").status, 0);
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += i % 2 == 0 ? "GET from 1.0.0." + std::to_string(i % 250 + 1) + "\n"
+                           : "GET from 2001:200::" + std::to_string(i % 9000 + 1) + "\n";
+    const fs::path log = m_scratch / "access.log";
+    writeFile(log, text);
+    const fs::path updates = m_dir.path() / "updates";
+    fs::create_directories(updates);
+
+    std::atomic<bool> done{false};
+    std::thread updater([&] {
+        for (int i = 0; i < 50; ++i)
+            runUpdater(
+                "--data-dir '" + m_data.string() + "' '" + (i % 2 == 0 ? nz : au).string() + "'",
+                updates);
+        done = true;
+    });
+    int runs = 0;
+    std::vector<std::string> mixed, failed;
+    const std::string logs = " '" + log.string() + "'";
+    while (!done) {
+        const SplitDriverResult run = runDriverSplit("--data-dir '" + m_data.string() +
+                                                     "' unformatted" + logs + logs + logs + logs);
+        ++runs;
+        if (run.status != 0) {
+            failed.push_back(run.err);
+            continue;
+        }
+        std::set<std::string> countries;
+        std::istringstream rows(run.out);
+        for (std::string row; std::getline(rows, row);)
+            countries.insert(row.substr(row.rfind('\t') + 1));
+        if (countries.size() != 1 || std::count(run.out.begin(), run.out.end(), '\n') != 8000)
+            mixed.push_back(run.out.substr(0, 200));
+    }
+    updater.join();
+    EXPECT_GT(runs, 3);
+    EXPECT_TRUE(mixed.empty()) << mixed.size() << " of " << runs << " runs mixed, as "
+                               << mixed.front();
+    EXPECT_TRUE(failed.empty()) << failed.size() << " of " << runs << " runs failed, as "
+                                << failed.front();
+}
+
+// Why an address has its country: the range of the installed data, its first,
+// last and a middle address, special blocks of both families, an IPv4-mapped
+// address, and an address no range holds.
+TEST_F(UpdateDataTest, findExplainsEachAnswerFromTheInstalledData) {
+    ASSERT_EQ(update(registryUrls() + " registries").status, 0);
+    const std::string data = "--data-dir '" + m_data.string() + "' ";
+    const SplitDriverResult run =
+        runDriverSplit(data +
+                       "find --explain 1.0.1.0 1.0.3.255 1.0.2.7 192.168.1.1 2001:db8::1 "
+                       "::ffff:1.0.0.1 5.5.5.5 2a00::1 fe80::1");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string ap = "range 1.0.1.0 - 1.0.3.255 (1.0.1.0/24 1.0.2.0/23), AP, from registry ";
+    const struct {
+        const char* address;
+        std::string says;
+    } cases[] = {
+        {"1.0.1.0", ap},
+        {"1.0.3.255", ap},
+        {"1.0.2.7", ap},
+        {"192.168.1.1", "Private-Use, RFC 1918\n"},
+        {"2001:db8::1", "Documentation, RFC 3849\n"},
+        {"::ffff:1.0.0.1", "range 1.0.0.0 - 1.0.0.255 (1.0.0.0/24), AU Australia, from registry "},
+        {"5.5.5.5", "no range holds it\n"},
+        {"2a00::1",
+         "range 2a00:: - 2a0f:ffff:ffff:ffff:ffff:ffff:ffff:ffff (2a00::/12), DE Germany"},
+        {"fe80::1", "Link-Local Unicast, RFC 4291\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_NE(("\n" + run.out).find(std::string("\n") + c.address + ": " + c.says),
+                  std::string::npos)
+            << c.address << "\n"
+            << run.out;
+    EXPECT_NE(run.out.find(", as of 2024-12-02 ("), std::string::npos) << run.out;
+
+    const SplitDriverResult json =
+        runDriverSplit(data + "--format json find --explain 1.0.0.7 10.0.0.1 5.5.5.5");
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"address\":\"1.0.0.7\",\"first\":\"1.0.0.0\",\"last\":\"1.0.0.255\","
+                            "\"blocks\":[\"1.0.0.0/24\"],\"code\":\"AU\",\"country\":\"Australia\","
+                            "\"source\":\"registry afrinic "),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"address\":\"10.0.0.1\",\"special\":\"Private-Use\",\"rfc\":\"RFC "
+                            "1918\",\"source\":"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"address\":\"5.5.5.5\",\"range\":null,"), std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"date\":\"2024-12-02\",\"folder\":"), std::string::npos) << json.out;
+}
+
+// The CIDR blocks of a range, against Python's ipaddress module: ranges of
+// both families with starts and ends off every boundary.
+TEST_F(UpdateDataTest, explainsRangesInTheBlocksPythonFinds) {
+    const fs::path script = m_scratch / "ranges.py";
+    writeFile(script, R"(import ipaddress, random, sys
+rng = random.Random(7)
+csv, expected = open(sys.argv[1], "w"), open(sys.argv[2], "w")
+for family, base, span in ((4, int(ipaddress.IPv4Address("11.0.0.0")), 1 << 26),
+                           (6, int(ipaddress.IPv6Address("2a00::")), 1 << 116)):
+    at, make = base, ipaddress.IPv4Address if family == 4 else ipaddress.IPv6Address
+    for i in range(60):
+        at += rng.randrange(1, span >> 10)
+        width = rng.choice([1, 2, 3, 255, 256, 257, rng.randrange(1, span >> 12)])
+        first, last = make(at), make(at + width - 1)
+        csv.write("%s,%s,%s\n" % (first, last, "DE" if i % 2 else "FR"))
+        blocks = " ".join(str(n) for n in ipaddress.summarize_address_range(first, last))
+        expected.write("%s: range %s - %s (%s)\n" % (first, first, last, blocks))
+        at += width
+)");
+    const fs::path csv = m_scratch / "ranges.csv", expected = m_scratch / "expected";
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script.string() + "' '" + csv.string() + "' '" +
+                           expected.string() + "'")
+                              .c_str()),
+              0);
+    ASSERT_EQ(update("--date 2026-12-01 '" + csv.string() + "'").status, 0);
+    std::ifstream lines(expected);
+    std::string addresses;
+    std::vector<std::string> wanted;
+    for (std::string line; std::getline(lines, line);) {
+        addresses += " " + line.substr(0, line.find(": "));
+        wanted.push_back(line);
+    }
+    ASSERT_EQ(wanted.size(), 120u);
+    const SplitDriverResult run =
+        runDriverSplit("--data-dir '" + m_data.string() + "' find --explain" + addresses);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream got(run.out);
+    for (const std::string& want : wanted) {
+        std::string line;
+        std::getline(got, line);
+        EXPECT_EQ(line.substr(0, want.size()), want);
+    }
+}
+
+// --check without a folder tells the age of the data the programs answer
+// from: the user's folder once it holds data, else the packaged data (the
+// system's folder when it holds whole range files, which this test leaves
+// alone).
+TEST_F(UpdateDataTest, checkTellsTheAgeOfTheDataInUse) {
+    if (fs::exists("/var/lib/ipcountry/IP_db.dbf"))
+        GTEST_SKIP() << "/var/lib/ipcountry holds range files: the programs answer from it";
+    const fs::path home = m_dir.path() / "user";
+    fs::create_directories(home);
+    const std::string env = "env -u XDG_DATA_HOME HOME='" + home.string() + "'";
+    const std::string packaged = std::string(IPCOUNTRY_BIN_DIR) + ": ranges as of ";
+    UpdaterRun run = runUpdater("--check 100000", m_scratch, env);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.rfind(packaged, 0), 0u) << run.out;
+
+    ASSERT_EQ(runUpdater("--user --retry-wait 0 " + registryUrls() + " registries", m_scratch, env)
+                  .status,
+              0);
+    const struct {
+        const char* arguments;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"--check 100000", 0,
+         (home / ".local/share/ipcountry").string() + ": ranges as of 2024-12-02"},
+        {"--check 1", 1, (home / ".local/share/ipcountry").string() + ": ranges as of 2024-12-02"},
+        {"--user --check 100000", 0, (home / ".local/share/ipcountry").string() + ": ranges"},
+        {"--system --check 100000", 1, "/var/lib/ipcountry: the age of the data is not known"},
+    };
+    for (const auto& c : cases) {
+        run = runUpdater(c.arguments, m_scratch, env);
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.out;
+        EXPECT_EQ(run.out.rfind(c.says, 0), 0u) << c.arguments << ": " << run.out;
+    }
+}
+
+// The addresses claimed more than once, against a count address by address
+// in Python: rows overlapping in every way, some inside others, some equal.
+TEST_F(UpdateDataTest, countsTheAddressesClaimedMoreThanOnceAsPythonDoes) {
+    const fs::path script = m_scratch / "overlaps.py";
+    writeFile(script, R"(import ipaddress, random, sys
+rng, cover = random.Random(3), {}
+with open(sys.argv[1], "w") as csv:
+    for i in range(300):
+        a = rng.randrange(1 << 24, (1 << 24) + 5000)
+        b = a + rng.randrange(0, 200)
+        for x in range(a, b + 1):
+            cover[x] = cover.get(x, 0) + 1
+        csv.write("%s,%s,%s\n" % (ipaddress.IPv4Address(a), ipaddress.IPv4Address(b), "DE" if i % 2 else "FR"))
+    csv.write("2a00::,2a00::ff,DE\n2a00::80,2a00::1:0,FR\n")
+print(sum(1 for n in cover.values() if n > 1))
+)");
+    const fs::path csv = m_scratch / "overlaps.csv";
+    std::string expected;
+    if (FILE* pipe = ::popen(
+            ("/usr/bin/python3 '" + script.string() + "' '" + csv.string() + "'").c_str(), "r")) {
+        std::array<char, 64> buffer{};
+        while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) expected += buffer.data();
+        ::pclose(pipe);
+    }
+    ASSERT_FALSE(expected.empty());
+    expected.pop_back();
+    const UpdaterRun run = update("'" + csv.string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // 2a00::80 to 2a00::ff: 128 addresses.
+    EXPECT_NE(run.out.find("\n" + expected +
+                           " IPv4 and 128 IPv6 addresses are claimed by more than one row or "
+                           "source: the later one wins\n"),
+              std::string::npos)
+        << run.out;
 }
 
 }  // namespace

@@ -90,9 +90,9 @@ DataInstaller::~DataInstaller() {
     if (m_lock >= 0) ::close(m_lock);
 }
 
-// Generations, links and scratch folders of runs that were killed: anything
-// of ours but the generation .current points at. The lock keeps a running
-// update's files out of reach.
+// Generations, links and scratch folders of runs that were killed, and the
+// generation before the installed one: anything of ours but the generation
+// .current points at. The lock keeps a running update's files out of reach.
 void DataInstaller::removeLeftovers() {
     std::error_code ec;
     const fs::path current = fs::read_symlink(m_target / kCurrent, ec);
@@ -113,7 +113,6 @@ std::optional<std::string> DataInstaller::install(
     const std::string name = generation.filename().string();
     const std::string suffix = name.substr(name.size() - 6);
     std::error_code ec;
-    const fs::path previous = fs::read_symlink(m_target / kCurrent, ec);
     try {
         // Readable by all, as a folder made with mkdir would be (mkdtemp's is 0700).
         if (::chmod(generation.c_str(), 0777 & ~currentUmask()) != 0)
@@ -142,9 +141,8 @@ std::optional<std::string> DataInstaller::install(
         replaceLink(m_target, file, value, suffix);
     }
     syncFolder(m_target);
-    if (previous != generation.filename() && !previous.has_parent_path() &&
-        previous.string().starts_with(kGeneration))
-        fs::remove_all(m_target / previous, ec);
+    // The previous generation stays until the next update: a program that
+    // resolved .current just before the swap still opens its files there.
     return note;
 }
 

@@ -8,7 +8,9 @@
 // renames a new .current over the old one, which rename(2) does atomically:
 // a reader that resolves its folder once sees the old data or the new, never
 // a mix, and a failure or a kill at any moment leaves the old data as they
-// were; what a killed run leaves behind is removed by the next run. Nothing
+// were. The generation replaced is kept until the next update starts, so
+// that a reader that resolved .current just before the swap can still open
+// its files; that, and what a killed run leaves behind, the next run removes. Nothing
 // is written outside the folder, so an updater confined to it (a systemd
 // unit's ReadWritePaths=) works, and the folder's other files (its own
 // Country.dbf, flags/) are left alone.

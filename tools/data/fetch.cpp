@@ -34,6 +34,29 @@ std::size_t write(char* data, std::size_t size, std::size_t count, void* user) {
     return bytes;
 }
 
+// The failures of libcurl that another attempt may get past: the network or
+// the server, not this program or the address.
+bool transientCode(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_SSL_CONNECT_ERROR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool transientStatus(long status) { return status >= 500 || status == 408 || status == 429; }
+
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
 }
@@ -95,18 +118,25 @@ Fetched fetchToFile(const std::string& url, const std::filesystem::path& file,
         curl_easy_getinfo(c, CURLINFO_TOTAL_TIME, &seconds);
         if (std::strstr(error, "too slow") != nullptr)
             throw FetchError("the server stopped sending: nothing arrived for " +
-                             std::to_string(options.stallSeconds) + " seconds");
-        throw FetchError("no complete answer within " +
-                         std::to_string(seconds < options.timeoutSeconds
-                                            ? options.connectTimeoutSeconds
-                                            : options.timeoutSeconds) +
-                         " seconds");
+                                 std::to_string(options.stallSeconds) + " seconds",
+                             true);
+        throw FetchError(
+            "no complete answer within " +
+                std::to_string(seconds < options.timeoutSeconds ? options.connectTimeoutSeconds
+                                                                : options.timeoutSeconds) +
+                " seconds",
+            true);
     }
     if (code != CURLE_OK)
-        throw FetchError(std::string(*error != '\0' ? error : curl_easy_strerror(code)));
+        throw FetchError(std::string(*error != '\0' ? error : curl_easy_strerror(code)),
+                         transientCode(code));
     if (status >= 400 || (status != 0 && status < 200)) {
         if (missingIsAnswer && (status == 404 || status == 410)) return {false, -1};
-        throw FetchError("the server answered HTTP " + std::to_string(status));
+        curl_off_t retryAfter = -1;
+        if (curl_easy_getinfo(c, CURLINFO_RETRY_AFTER, &retryAfter) != CURLE_OK || retryAfter <= 0)
+            retryAfter = -1;
+        throw FetchError("the server answered HTTP " + std::to_string(status),
+                         transientStatus(status), static_cast<long>(retryAfter));
     }
     Fetched fetched;
     curl_off_t time = -1;

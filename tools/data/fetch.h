@@ -25,10 +25,23 @@ struct Fetched {
     std::int64_t lastModified = -1;  // the server's Last-Modified, seconds since 1970; -1 unknown
 };
 
-// A download that failed; what() is one line for a person.
+// A download that failed; what() is one line for a person. A transient
+// failure (no connection, a reset or a timeout, HTTP 5xx, 408 or 429) may
+// well succeed when tried again; any other (404, a file over the limit, a
+// local write error) will not.
 class FetchError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit FetchError(const std::string& what, bool transient = false,
+                        long retryAfterSeconds = -1)
+        : std::runtime_error(what), m_transient(transient), m_retryAfter(retryAfterSeconds) {}
+
+    bool transient() const { return m_transient; }
+    // The wait the server asked for (Retry-After), in seconds; -1 when it asked none.
+    long retryAfterSeconds() const { return m_retryAfter; }
+
+private:
+    bool m_transient;
+    long m_retryAfter;
 };
 
 // Writes what `url` answers into `file` (created or truncated). When

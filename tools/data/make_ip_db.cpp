@@ -1,6 +1,8 @@
 // ipcountry-make-ip-db: a country database's CSV ranges into the range file
 // the program reads. `--help` tells how to use it; the manual page is made
 // from that text.
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "lookup/range_file.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
+#include "source_file.h"
 
 #ifndef IPCOUNTRY_VERSION
 #define IPCOUNTRY_VERSION "(built outside CMake)"
@@ -52,6 +55,10 @@ constexpr const char* kHelp =
     "  holds both is converted once with and once without --ipv6. A country of\n"
     "  - leaves its range unknown, as are the addresses no row holds. Where\n"
     "  rows overlap, a later row wins for its own addresses.\n"
+    "  The source may also be a registry statistics file or a MaxMind DB\n"
+    "  country database, and any of them may be compressed with gzip, bzip2, xz\n"
+    "  or zstd: the kind is told from the content, as ipcountry-update-data\n"
+    "  tells it.\n"
     "\n"
     "  The special-purpose address blocks of the IANA registries (private\n"
     "  networks such as 10.0.0.0/8 and 192.168.0.0/16, loopback, link-local,\n"
@@ -106,6 +113,33 @@ int usageError(const std::string& problem) {
     return 2;
 }
 
+// Far above any real source unpacked; a bigger one is not a country database.
+constexpr std::uint64_t kMaxSourceBytes = std::uint64_t{4} << 30;
+
+// A temporary folder, removed with its contents.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::error_code ec;
+        std::string name =
+            (std::filesystem::temp_directory_path(ec) / "ipcountry-make-XXXXXX").string();
+        if (::mkdtemp(name.data()) == nullptr)
+            throw std::runtime_error("cannot create a temporary folder: " +
+                                     std::string(std::strerror(errno)));
+        m_path = name;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
 // Writes `text` to `target` as every output file of ours is written: whole
 // or not at all, into the file a link names, in place on a device.
 bool writeBeside(const std::string& target, const std::string& text) {
@@ -116,97 +150,57 @@ bool writeBeside(const std::string& target, const std::string& text) {
     return true;
 }
 
-// A source that turns out not to be sorted: read it again, whole.
-struct NotSorted {};
-
-// Converts and writes; false after reporting a failure. `lines` is filled
-// when `wantLines` (for COUNTS.tsv); otherwise a sorted regular file is
-// converted as it is read, in memory about the size of the range file.
+// Converts and writes; false after reporting a failure. The source is read
+// as the updater reads it: compressed or not, its kind told from its content.
 template <class Address>
 bool convert(const char* source, const char* output, const data::ConvertOptions& options,
-             bool wantLines, std::vector<data::BasicIpDbLine<Address>>& lines) {
+             std::vector<data::BasicIpDbLine<Address>>& lines) {
     constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
-    std::ifstream in(source, std::ios::binary);
-    if (!in) {
-        std::cerr << source << ": cannot open: " << std::strerror(errno) << '\n';
-        return false;
-    }
-    data::ParseSummary summary;
-    std::size_t rowCount = 0;
-    std::size_t lineCount = 0;
-    std::string text;
-    const auto noRowsOfThisFamily = [&] {
-        if (rowCount > 0 || summary.otherFamily == 0) return false;
-        // Almost surely the wrong family asked for: an empty file would lie.
-        std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
-                  << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
-                  << (kIpv6 ? "" : " (use --ipv6)") << '\n';
-        return true;
-    };
+    std::size_t rowCount = 0, otherFamily = 0, noCountry = 0;
     try {
-        std::error_code ec;
-        bool streamed = false;
-        if (!wantLines && std::filesystem::is_regular_file(source, ec)) {
-            data::SortedRangeFileWriter<Address> writer(options, text);
-            try {
-                data::forEachRangeCsvRow<Address>(
-                    in,
-                    [&](data::BasicCsvRange<Address>& row) {
-                        if (!writer.add(std::move(row))) throw NotSorted{};
-                        ++rowCount;
-                    },
-                    &summary);
-                if (in.bad()) {
-                    std::cerr << source << ": cannot read\n";
-                    return false;
-                }
-                if (noRowsOfThisFamily()) return false;
-                writer.finish();
-                lineCount = writer.lines();
-                streamed = true;
-            } catch (const NotSorted&) {
-                text.clear();
-                text.shrink_to_fit();
-                rowCount = 0;
-                summary = {};
-                in.clear();
-                in.seekg(0);
-            }
+        // A packed MaxMind DB is unpacked into a folder of its own.
+        ScratchFolder scratch;
+        data::SourceRows rows = data::readSourceFile(source, scratch.path(), kMaxSourceBytes);
+        const auto& mine = [&]() -> const auto& {
+            if constexpr (kIpv6)
+                return rows.ipv6;
+            else
+                return rows.ipv4;
         }
-        if (!streamed) {
-            {
-                const auto rows = data::parseRangeCsv<Address>(in, &summary);
-                if (in.bad()) {
-                    std::cerr << source << ": cannot read\n";
-                    return false;
-                }
-                rowCount = rows.size();
-                if (noRowsOfThisFamily()) return false;
-                lines = data::buildRangeFileLines(rows, options);
-            }
-            std::ostringstream out;
-            data::writeIpDb(out, lines);
-            text = std::move(out).str();
-            lineCount = lines.size();
+        ();
+        const data::ParseSummary& summary = kIpv6 ? rows.csv6 : rows.csv4;
+        otherFamily = rows.kind == data::SourceRows::Kind::Csv
+                          ? summary.otherFamily
+                          : (kIpv6 ? rows.ipv4.size() : rows.ipv6.size());
+        noCountry = summary.noCountry;
+        if (mine.empty() && otherFamily > 0) {
+            // Almost surely the wrong family asked for: an empty file would lie.
+            std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
+                      << otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
+                      << (kIpv6 ? "" : " (use --ipv6)") << '\n';
+            return false;
         }
-    } catch (const data::SourceError& e) {
-        std::cerr << source << ": " << e.what() << '\n';
-        return false;
+        rowCount = mine.size();
+        lines = data::buildRangeFileLines(mine, options);
     } catch (const std::bad_alloc&) {
         std::cerr << "out of memory while reading " << source << '\n';
         return false;
+    } catch (const std::exception& e) {
+        std::cerr << source << ": " << e.what() << '\n';
+        return false;
     }
-    if (!writeBeside(output, text)) return false;
+    std::ostringstream text;
+    data::writeIpDb(text, lines);
+    if (!writeBeside(output, std::move(text).str())) return false;
     // Its index beside it, so that the first reader maps instead of parsing;
     // a reader builds it too where this cannot.
     using Family = std::conditional_t<kIpv6, lookup::Ipv6Ranges, lookup::Ipv4Ranges>;
     lookup::saveRangeIndexOf<Family>(output);
-    std::cerr << rowCount << " rows, " << lineCount << " lines";
+    std::cerr << rowCount << " rows, " << lines.size() << " lines";
     if (options.keepSpecial) std::cerr << "; special-purpose blocks kept";
-    if (summary.otherFamily > 0)
-        std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
-                  << " rows passed over";
-    if (summary.noCountry > 0) std::cerr << "; " << summary.noCountry << " rows without a country";
+    if (otherFamily > 0)
+        std::cerr << "; " << otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows passed over";
+    if (noCountry > 0) std::cerr << "; " << noCountry << " rows without a country";
     std::cerr << '\n';
     return true;
 }
@@ -281,10 +275,10 @@ int main(int argc, char** argv) {
     const char* output = operands[1].data();
     if (ipv6) {
         std::vector<data::IpDbLine6> lines;
-        return convert(source, output, convertOptions, false, lines) ? 0 : 1;
+        return convert(source, output, convertOptions, lines) ? 0 : 1;
     }
     std::vector<data::IpDbLine> lines;
-    if (!convert(source, output, convertOptions, operands.size() == 3, lines)) {
+    if (!convert(source, output, convertOptions, lines)) {
         return 1;
     }
     if (operands.size() == 3) {

@@ -141,6 +141,15 @@ std::string isoDate(std::time_t seconds) {
     return text;
 }
 
+SourceRows::Kind sourceKind(const std::filesystem::path& file, std::uint64_t maxBytes) {
+    const std::string start = head(file, maxBytes);
+    // Callers ask whether it is a registry file; a NUL rules that out, and
+    // readSourceFile tells a MaxMind DB by its metadata marker.
+    if (mayBeBinary(start)) return SourceRows::Kind::Mmdb;
+    return isRegistryVersionLine(firstDataLine(start)) ? SourceRows::Kind::Registry
+                                                       : SourceRows::Kind::Csv;
+}
+
 namespace {
 
 SourceRows readSource(const std::filesystem::path& file, const std::filesystem::path& scratch,
@@ -187,10 +196,11 @@ SourceRows readSource(const std::filesystem::path& file, const std::filesystem::
         ParseSummary seen;
         rows.ipv6 = csv(Address6{}, PlainNumbers::PassOver, &seen);
         if (seen.numbers > 0 && seen.wideNumbers) {
-            rows.ipv6 = csv(Address6{}, PlainNumbers::Read, nullptr);
-            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::PassOver, nullptr);
+            rows.ipv6 = csv(Address6{}, PlainNumbers::Read, &rows.csv6);
+            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::PassOver, &rows.csv4);
         } else {
-            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::Read, nullptr);
+            rows.csv6 = seen;
+            rows.ipv4 = csv(std::uint32_t{}, PlainNumbers::Read, &rows.csv4);
         }
     }
     if (rows.ipv4.empty() && rows.ipv6.empty()) throw SourceError("holds no country ranges");

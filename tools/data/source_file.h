@@ -20,6 +20,7 @@ struct SourceRows {
     std::vector<CsvRange6> ipv6;
     std::string date;         // YYYY-MM-DD when the data tell their own date, else empty
     std::string description;  // what the source says it is (a MaxMind DB's type), else empty
+    ParseSummary csv4, csv6;  // of a CSV: what each family's reading passed over
 };
 
 // Reads `file`; a compressed MaxMind DB is unpacked into `scratch` first. No
@@ -27,6 +28,10 @@ struct SourceRows {
 // named with its number, a cut or empty file) or lookup::Error (cannot read).
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes);
+
+// The kind of `file` as readSourceFile tells it, from its first bytes only:
+// enough to know whether a checksum file belongs beside it before it is read.
+SourceRows::Kind sourceKind(const std::filesystem::path& file, std::uint64_t maxBytes);
 
 // A time as the provenance writes dates: YYYY-MM-DD, in UTC.
 std::string isoDate(std::time_t seconds);

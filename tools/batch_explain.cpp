@@ -1,0 +1,226 @@
+#include "batch_explain.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "batch_messages.h"
+#include "formats/row_writer.h"
+#include "lookup/address_text.h"
+#include "lookup/country_table.h"
+#include "lookup/error.h"
+#include "lookup/line_ends.h"
+#include "lookup/range_file.h"
+#include "lookup/special_blocks.h"
+#include "lookup/text_file.h"
+#include "provenance.h"
+
+namespace ipcountry::batch {
+namespace {
+
+namespace fs = std::filesystem;
+__extension__ typedef unsigned __int128 Wide;  // both families' addresses as one number
+
+Wide wide(std::uint32_t a) { return a; }
+Wide wide(lookup::Address6 a) { return (Wide{a.high} << 64) | a.low; }
+
+std::string text(Wide value, bool ipv6) {
+    char out[INET6_ADDRSTRLEN] = "";
+    if (!ipv6) {
+        const std::uint32_t v = htonl(static_cast<std::uint32_t>(value));
+        inet_ntop(AF_INET, &v, out, sizeof out);
+    } else {
+        unsigned char bytes[16];
+        for (int i = 15; i >= 0; --i, value >>= 8) bytes[i] = static_cast<unsigned char>(value);
+        inet_ntop(AF_INET6, bytes, out, sizeof out);
+    }
+    return out;
+}
+
+// The fewest CIDR blocks that make up first..last.
+std::vector<std::string> cidrBlocks(Wide first, Wide last, int bits, bool ipv6) {
+    std::vector<std::string> blocks;
+    for (;;) {
+        int size = 0;  // log2 of the block's size
+        while (size < bits && ((first >> size) & 1) == 0) {
+            // A block of all 2^128 addresses is the one a shift cannot make.
+            const int next = size + 1;
+            const Wide end = next == 128 ? ~Wide{0} : first + ((Wide{1} << next) - 1);
+            if (end > last) break;
+            ++size;
+        }
+        blocks.push_back(text(first, ipv6) + "/" + std::to_string(bits - size));
+        const Wide end = size == 128 ? ~Wide{0} : first + ((Wide{1} << size) - 1);
+        if (end >= last) break;
+        first = end + 1;
+    }
+    return blocks;
+}
+
+// One range file's lines: where each range starts and its code.
+template <class Family>
+struct Lines {
+    std::vector<typename Family::Address> starts;
+    std::vector<std::string> codes;
+};
+
+template <class Family>
+Lines<Family> readLines(const fs::path& file) {
+    Lines<Family> lines;
+    const std::string content = lookup::readWholeFile(file, std::uint64_t{512} << 20);
+    lookup::forEachLine(content, [&](std::string_view line) {
+        if (line.size() != Family::kKeyLength + 2) return;
+        if (const auto start = Family::fromKey(line.substr(0, Family::kKeyLength))) {
+            lines.starts.push_back(*start);
+            lines.codes.emplace_back(line.substr(Family::kKeyLength));
+        }
+    });
+    return lines;
+}
+
+std::string jsonText(std::string_view s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+struct Explanation {
+    std::string address;
+    const lookup::SpecialBlock* special = nullptr;
+    bool found = false;
+    std::string first, last, code, country;
+    std::vector<std::string> blocks;
+};
+
+class Explainer {
+public:
+    explicit Explainer(const Options& options)
+        : m_options(options), m_table(lookup::loadCountryTable(options.dataDir)) {
+        const fs::path folder = options.rangesFolder();
+        for (const std::string& line : describeData(folder, folder, today()))
+            if (line.starts_with("Address ranges: ")) {
+                if (!m_source.empty()) m_source += "; ";
+                m_source += line.substr(16);
+            }
+        const auto date = rangesDate(folder);
+        m_date = date ? dateText(*date) : kUnknownDate;
+        m_folder = folder.string();
+    }
+
+    // The data's own answer first: a folder made with --keep-special gives
+    // special-purpose blocks a country, which the lookups answer.
+    Explanation explain(const std::string& operand, const lookup::TypedAddress& typed) {
+        Explanation e;
+        e.address = operand;
+        if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
+            find<lookup::Ipv6Ranges>(m_lines6, lookup::kRange6FileName, typed.ipv6, e);
+            if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv6);
+        } else if (typed.kind == lookup::TypedAddress::Kind::LinkLocal) {
+            // fe80::1 or an address with a zone: bound to one link, never looked up.
+            e.special = lookup::findSpecialBlock(typed.ipv6);
+        } else {
+            find<lookup::Ipv4Ranges>(m_lines4, lookup::kRangeFileName, typed.ipv4, e);
+            if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv4);
+        }
+        return e;
+    }
+
+    std::string render(const Explanation& e) const {
+        if (m_options.format == Format::Json) {
+            std::string out = "{\"address\":" + jsonText(e.address);
+            if (e.special) {
+                out += ",\"special\":" + jsonText(e.special->name) +
+                       ",\"rfc\":" + jsonText(e.special->rfc);
+            } else if (e.found) {
+                out += ",\"first\":" + jsonText(e.first) + ",\"last\":" + jsonText(e.last) +
+                       ",\"blocks\":[";
+                for (std::size_t i = 0; i < e.blocks.size(); ++i)
+                    out += (i ? "," : "") + jsonText(e.blocks[i]);
+                out += "],\"code\":" + jsonText(e.code) + ",\"country\":" +
+                       (e.country.empty() ? std::string("null") : jsonText(e.country));
+            } else {
+                out += ",\"range\":null";
+            }
+            return out + ",\"source\":" + jsonText(m_source) + ",\"date\":" + jsonText(m_date) +
+                   ",\"folder\":" + jsonText(m_folder) + "}\n";
+        }
+        std::string out = e.address + ": ";
+        if (e.special)
+            return out + std::string(e.special->name) + ", " + std::string(e.special->rfc) + "\n";
+        if (!e.found) return out + "no range holds it\n";
+        out += "range " + e.first + " - " + e.last + " (";
+        for (std::size_t i = 0; i < e.blocks.size(); ++i) out += (i ? " " : "") + e.blocks[i];
+        // A code the country list does not name (EU, AP) stands alone.
+        return out + "), " + e.code + (e.country.empty() ? "" : " " + e.country) + ", from " +
+               m_source + ", as of " + m_date + " (" + m_folder + ")\n";
+    }
+
+private:
+    template <class Family, class Address>
+    void find(std::optional<Lines<Family>>& lines, std::string_view name, Address address,
+              Explanation& e) {
+        if (!lines) lines = readLines<Family>(fs::path(m_options.rangesFolder()) / name);
+        const auto& starts = lines->starts;
+        const auto at = std::upper_bound(starts.begin(), starts.end(), address);
+        if (at == starts.begin()) return;
+        const std::size_t i = static_cast<std::size_t>(at - starts.begin()) - 1;
+        const std::string& code = lines->codes[i];
+        if (code == "ZZ") return;
+        constexpr bool kIpv6 = std::is_same_v<Address, lookup::Address6>;
+        const Wide first = wide(starts[i]);
+        const Wide last =
+            at == starts.end() ? (kIpv6 ? ~Wide{0} : Wide{0xFFFFFFFFu}) : wide(*at) - 1;
+        e.found = true;
+        e.first = text(first, kIpv6);
+        e.last = text(last, kIpv6);
+        e.blocks = cidrBlocks(first, last, kIpv6 ? 128 : 32, kIpv6);
+        e.code = code;
+        if (const auto slot = m_table.findSlot(code))
+            e.country = lookup::windows1252ToUtf8(m_table.slotName(*slot));
+    }
+
+    const Options& m_options;
+    lookup::CountryTable m_table;
+    std::string m_source, m_date, m_folder;
+    std::optional<Lines<lookup::Ipv4Ranges>> m_lines4;
+    std::optional<Lines<lookup::Ipv6Ranges>> m_lines6;
+};
+
+}  // namespace
+
+int runExplain(const Options& options) {
+    Output out;
+    bool failed = false;
+    try {
+        Explainer explainer(options);
+        for (const std::string& operand : options.operands) {
+            const lookup::AddressReading reading = lookup::readAddressText(operand);
+            if (!reading.reason.empty()) {
+                sayProblem(out, operandInMessage(operand), 0, reading.reason);
+                failed = true;
+                continue;
+            }
+            out.buffer() += explainer.render(explainer.explain(operand, reading.typed));
+        }
+    } catch (const lookup::Error& error) {
+        sayProblem(out, "", 0, error.problem());
+        return 1;
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace ipcountry::batch
