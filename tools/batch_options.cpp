@@ -124,8 +124,9 @@ bool setFormat(std::optional<Format>& format, const std::string& value, std::str
                std::string_view what) {
     format = parseFormat(value);
     if (!format)
-        problem = std::string(what) + " takes tsv, csv or json (networks: cidr, nft, ipset, " +
-                  "nginx or haproxy), not '" + value + "'";
+        problem = std::string(what) + " takes tsv, csv or json" +
+                  (what == "--format" ? " (networks: cidr, nft, ipset, nginx or haproxy)" : "") +
+                  ", not '" + value + "'";
     return format.has_value();
 }
 

@@ -238,6 +238,7 @@ TEST(NetworkListFile, fromAFifoWhoseWriterComesLateIsReadWhole) {
     NetworkSet set;
     ipcountry::lookup::readNetworkFile(fifo, set);
     writer.join();
+    set.seal();
     EXPECT_TRUE(set.contains(0xC0A80001u));
     EXPECT_TRUE(set.contains(0x0A000001u));
 }

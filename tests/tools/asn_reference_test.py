@@ -122,10 +122,10 @@ def run_find(driver, data_dir, addresses, fmt):
             answers.append(None if row["asn"] is None else (row["asn"], row["as_name"]))
     elif fmt == "csv":
         rows = list(csv.reader(io.StringIO(text, newline="")))
-        if rows[0] != ["IP", "Code", "Country", "AS", "Operator"]:
+        if rows[0] != ["IP", "Code", "Country", "Reason", "AS", "Operator"]:
             sys.exit(f"csv header {rows[0]}")
         for row in rows[1:]:
-            answers.append(None if row[3] == "" else (int(row[3][2:]), row[4]))
+            answers.append(None if row[4] == "" else (int(row[4][2:]), row[5]))
     else:
         for line in text.split("\n")[:-1]:
             fields = line.split("\t")

@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
     WrongUsage, DriverOptionsTest,
     ::testing::Values(
         DriverCase{"unknownFormat", kData + "find 1.0.0.1 --format xml", "",
-                   "ipcountry-batch: --format takes tsv, csv or json, not 'xml'\n" + kFindUsage, 2},
+                   "ipcountry-batch: --format takes tsv, csv or json (networks: cidr, nft, ipset, nginx or haproxy), not 'xml'\n" + kFindUsage, 2},
         DriverCase{"unknownInputFormat", "stats --input-format yaml", "",
                    "*--input-format takes tsv, csv or json, not 'yaml'\n", 2},
         DriverCase{"valueMissingAtTheEnd", "find 1.0.0.1 --format", "",
@@ -268,7 +268,7 @@ TEST(DriverCli, eachCommandHasItsOwnHelp) {
          "Usage: ipcountry-batch networks [OPTION]... [COUNTRY]...\n",
          {"--family 4|6", "--all-countries", "--name PATTERN", "-o, --output FILE",
           "--exclude NETWORK", "--format FORMAT"},
-         {"--stats", "--threads", "--first", "--only"}},
+         {"--stats", "--threads", "--first", "--only NETWORK"}},
     };
     for (const auto& c : cases) {
         const DriverResult help = runDriver(std::string(c.command) + " --help");

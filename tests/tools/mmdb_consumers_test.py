@@ -230,7 +230,8 @@ def goaccess(tmp, database, addresses, want, rng):
     ours = {}
     for line in stats.stdout.decode().splitlines():
         fields = line.split("\t")
-        if len(fields) == 4 and fields[3].endswith("%"):
+        # Country, code, rows, share and (where known) distinct addresses.
+        if len(fields) in (4, 5) and fields[3].endswith("%"):
             ours[fields[1]] = int(fields[2])
     if not ours:
         fail(f"no statistics from ipcountry-batch: {stats.stderr.decode()}")

@@ -864,7 +864,7 @@ TEST_F(UpdateDataTest, aFolderOfRangeFilesOnlyAnswersWithThePackagedCountryList)
     const SplitDriverResult found =
         runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1 2a00::1 10.1.2.3");
     EXPECT_EQ(found.status, 0) << found.err;
-    EXPECT_EQ(found.out, "1.0.0.1\tAU\tAustralia\n2a00::1\tDE\tGermany\n10.1.2.3\tZZ\tUnknown\n");
+    EXPECT_EQ(found.out, "1.0.0.1\tAU\tAustralia\n2a00::1\tDE\tGermany\n10.1.2.3\t\tprivate\n");
     // Its own country list wins.
     writeFile(m_data / "Country.dbf", "AUDown Under\r\nDEGermany\r\n");
     EXPECT_EQ(runDriverSplit("--data-dir '" + m_data.string() + "' find 1.0.0.1").out,

@@ -169,9 +169,12 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
         }
         ();
         const data::ParseSummary& summary = kIpv6 ? rows.csv6 : rows.csv4;
-        otherFamily = rows.kind == data::SourceRows::Kind::Csv
-                          ? summary.otherFamily
-                          : (kIpv6 ? rows.ipv4.size() : rows.ipv6.size());
+        // A CSV's plain numbers past 32 bits are read as IPv6 rows, not counted
+        // as passed over: either way they are the other family's.
+        otherFamily = std::max<std::size_t>(rows.kind == data::SourceRows::Kind::Csv
+                                                ? summary.otherFamily
+                                                : 0,
+                                            kIpv6 ? rows.ipv4.size() : rows.ipv6.size());
         noCountry = summary.noCountry;
         if (mine.empty() && otherFamily > 0) {
             // Almost surely the wrong family asked for: an empty file would lie.
