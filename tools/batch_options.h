@@ -38,7 +38,7 @@ struct Options {
     // the networks of --only and --exclude, each CIDR or @FILE as given.
     bool firstOfLine = false;
     bool windowRules = false;  // --window-rules: every address the window's scan finds
-    bool explain = false;  // find --explain
+    bool explain = false;      // find --explain
     bool withoutCountry = false;
     std::vector<std::string> only;
     std::vector<std::string> exclude;

@@ -22,9 +22,9 @@
 #include "common/output_file.h"
 #include "country_mmdb.h"
 #include "ip_db_builder.h"
-#include "lookup/range_file.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
+#include "lookup/range_file.h"
 #include "source_file.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -171,10 +171,9 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
         const data::ParseSummary& summary = kIpv6 ? rows.csv6 : rows.csv4;
         // A CSV's plain numbers past 32 bits are read as IPv6 rows, not counted
         // as passed over: either way they are the other family's.
-        otherFamily = std::max<std::size_t>(rows.kind == data::SourceRows::Kind::Csv
-                                                ? summary.otherFamily
-                                                : 0,
-                                            kIpv6 ? rows.ipv4.size() : rows.ipv6.size());
+        otherFamily = std::max<std::size_t>(
+            rows.kind == data::SourceRows::Kind::Csv ? summary.otherFamily : 0,
+            kIpv6 ? rows.ipv4.size() : rows.ipv6.size());
         noCountry = summary.noCountry;
         if (mine.empty() && otherFamily > 0) {
             // Almost surely the wrong family asked for: an empty file would lie.

@@ -18,7 +18,7 @@ struct UpdateOptions {
     bool keepSpecial = false;
     bool allowOlder = false;
     ReaderOptions reader;
-    std::vector<std::string> sources;  // the default source when none is given
+    std::vector<std::string> sources;           // the default source when none is given
     std::optional<std::filesystem::path> mmdb;  // from --mmdb
 };
 
