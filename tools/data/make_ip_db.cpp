@@ -150,12 +150,104 @@ bool writeBeside(const std::string& target, const std::string& text) {
     return true;
 }
 
+// A plain (not packed) CSV, which the converter can read as it goes: not a
+// registry file, not a MaxMind DB, none of the packers' signatures.
+bool isPlainCsv(const char* source) {
+    std::ifstream in(source, std::ios::binary);
+    std::string start(4096, '\0');
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(in.gcount()));
+    for (const std::string_view magic : {std::string_view("\x1f\x8b"), std::string_view("BZh"),
+                                         std::string_view("\xfd"
+                                                          "7zXZ"),
+                                         std::string_view("\x28\xb5\x2f\xfd")})
+        if (start.starts_with(magic)) return false;
+    if (start.find('\0') != std::string::npos) return false;
+    return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
+}
+
+enum class Streamed { Written, Failed, NotSorted };
+
+// A sorted CSV converted as it is read, in memory about the size of the
+// range file; NotSorted when a row turns up out of order, for the caller
+// to read the source whole.
+template <class Address>
+Streamed convertSorted(const char* source, const char* output,
+                       const data::ConvertOptions& options) {
+    constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
+    struct OutOfOrder {};
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+        std::cerr << source << ": cannot open: " << std::strerror(errno) << '\n';
+        return Streamed::Failed;
+    }
+    data::ParseSummary summary;
+    std::size_t rowCount = 0;
+    std::string text;
+    std::size_t lineCount = 0;
+    try {
+        data::SortedRangeFileWriter<Address> writer(options, text);
+        data::forEachRangeCsvRow<Address>(
+            in,
+            [&](data::BasicCsvRange<Address>& row) {
+                if (!writer.add(std::move(row))) throw OutOfOrder{};
+                ++rowCount;
+            },
+            &summary);
+        if (in.bad()) {
+            std::cerr << source << ": cannot read\n";
+            return Streamed::Failed;
+        }
+        if (rowCount == 0 && summary.otherFamily > 0) {
+            // Almost surely the wrong family asked for: an empty file would lie.
+            std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
+                      << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
+                      << (kIpv6 ? "" : " (use --ipv6)") << '\n';
+            return Streamed::Failed;
+        }
+        writer.finish();
+        lineCount = writer.lines();
+    } catch (const OutOfOrder&) {
+        return Streamed::NotSorted;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "out of memory while reading " << source << '\n';
+        return Streamed::Failed;
+    } catch (const std::exception& e) {
+        std::cerr << source << ": " << e.what() << '\n';
+        return Streamed::Failed;
+    }
+    if (!writeBeside(output, text)) return Streamed::Failed;
+    using Family = std::conditional_t<kIpv6, lookup::Ipv6Ranges, lookup::Ipv4Ranges>;
+    lookup::saveRangeIndexOf<Family>(output);
+    std::cerr << rowCount << " rows, " << lineCount << " lines";
+    if (options.keepSpecial) std::cerr << "; special-purpose blocks kept";
+    if (summary.otherFamily > 0)
+        std::cerr << "; " << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6")
+                  << " rows passed over";
+    if (summary.noCountry > 0) std::cerr << "; " << summary.noCountry << " rows without a country";
+    std::cerr << '\n';
+    return Streamed::Written;
+}
+
 // Converts and writes; false after reporting a failure. The source is read
 // as the updater reads it: compressed or not, its kind told from its content.
 template <class Address>
 bool convert(const char* source, const char* output, const data::ConvertOptions& options,
-             std::vector<data::BasicIpDbLine<Address>>& lines) {
+             bool wantLines, std::vector<data::BasicIpDbLine<Address>>& lines) {
     constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
+    // `lines` are wanted for COUNTS.tsv; otherwise a sorted plain CSV, which
+    // every known source is, is converted without holding its rows.
+    std::error_code ec;
+    if (!wantLines && fs::is_regular_file(source, ec) && isPlainCsv(source)) {
+        switch (convertSorted<Address>(source, output, options)) {
+            case Streamed::Written:
+                return true;
+            case Streamed::Failed:
+                return false;
+            case Streamed::NotSorted:
+                break;  // read again, whole
+        }
+    }
     std::size_t rowCount = 0, otherFamily = 0, noCountry = 0;
     try {
         // A packed MaxMind DB is unpacked into a folder of its own.
@@ -277,10 +369,10 @@ int main(int argc, char** argv) {
     const char* output = operands[1].data();
     if (ipv6) {
         std::vector<data::IpDbLine6> lines;
-        return convert(source, output, convertOptions, lines) ? 0 : 1;
+        return convert(source, output, convertOptions, false, lines) ? 0 : 1;
     }
     std::vector<data::IpDbLine> lines;
-    if (!convert(source, output, convertOptions, lines)) {
+    if (!convert(source, output, convertOptions, operands.size() == 3, lines)) {
         return 1;
     }
     if (operands.size() == 3) {
