@@ -148,8 +148,10 @@ public:
             } else if (e.found) {
                 out += ",\"first\":" + jsonText(e.first) + ",\"last\":" + jsonText(e.last) +
                        ",\"blocks\":[";
-                for (std::size_t i = 0; i < e.blocks.size(); ++i)
-                    out += (i ? "," : "") + jsonText(e.blocks[i]);
+                for (std::size_t i = 0; i < e.blocks.size(); ++i) {
+                    if (i > 0) out += ',';
+                    out += jsonText(e.blocks[i]);
+                }
                 out += "],\"code\":" + jsonText(e.code) + ",\"country\":" +
                        (e.country.empty() ? std::string("null") : jsonText(e.country));
             } else {
