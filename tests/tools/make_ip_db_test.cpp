@@ -93,7 +93,8 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
         int status;
     } cases[] = {
         {"1.0.0.0,1.0.0.255,DE\n1.0.1.0,1.0.1.255\n", "", "source.csv: line 2: expected", 1},
-        {"4294967296,4294967296,DE\n", "", "no IPv4 rows, but 1 IPv6 rows (use --ipv6)", 1},
+        {"4294967296,4294967296,DE\n", "",
+         "line 1: the start is not an IPv4 address (an IPv6 number? use --ipv6)", 1},
         {"2001:db8::,2001:db8::ff,DE\n", "", "no IPv4 rows, but 1 IPv6 rows (use --ipv6)", 1},
         {"1.0.0.0,1.0.0.255,DE\n", "--fast", "unknown option --fast", 2},
         {"1.0.0.0,1.0.0.255,DE\n\n1.0.1.0,1.0.1.255,de\n", "",

@@ -166,11 +166,11 @@ bool isPlainCsv(const char* source) {
     return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
 }
 
-enum class Streamed { Written, Failed, NotSorted };
+enum class Streamed { Written, Failed, ReadWhole };
 
 // A sorted CSV converted as it is read, in memory about the size of the
-// range file; NotSorted when a row turns up out of order, for the caller
-// to read the source whole.
+// range file; ReadWhole when a row turns up out of order or none is read,
+// for the caller to read the source whole.
 template <class Address>
 Streamed convertSorted(const char* source, const char* output,
                        const data::ConvertOptions& options) {
@@ -198,7 +198,9 @@ Streamed convertSorted(const char* source, const char* output,
             std::cerr << source << ": cannot read\n";
             return Streamed::Failed;
         }
-        if (rowCount == 0 && summary.otherFamily > 0) {
+        // Nothing at all: the reader says what the source holds instead.
+        if (rowCount == 0 && summary.otherFamily == 0) return Streamed::ReadWhole;
+        if (rowCount == 0) {
             // Almost surely the wrong family asked for: an empty file would lie.
             std::cerr << source << ": no " << (kIpv6 ? "IPv6" : "IPv4") << " rows, but "
                       << summary.otherFamily << (kIpv6 ? " IPv4" : " IPv6") << " rows"
@@ -208,7 +210,7 @@ Streamed convertSorted(const char* source, const char* output,
         writer.finish();
         lineCount = writer.lines();
     } catch (const OutOfOrder&) {
-        return Streamed::NotSorted;
+        return Streamed::ReadWhole;
     } catch (const std::bad_alloc&) {
         std::cerr << "out of memory while reading " << source << '\n';
         return Streamed::Failed;
@@ -244,7 +246,7 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
                 return true;
             case Streamed::Failed:
                 return false;
-            case Streamed::NotSorted:
+            case Streamed::ReadWhole:
                 break;  // read again, whole
         }
     }
