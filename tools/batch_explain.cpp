@@ -1,7 +1,5 @@
 #include "batch_explain.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -14,6 +12,7 @@
 #include "lookup/error.h"
 #include "lookup/line_ends.h"
 #include "lookup/range_file.h"
+#include "lookup/range_set.h"
 #include "lookup/special_blocks.h"
 #include "lookup/text_file.h"
 #include "provenance.h"
@@ -22,44 +21,6 @@ namespace ipcountry::batch {
 namespace {
 
 namespace fs = std::filesystem;
-__extension__ typedef unsigned __int128 Wide;  // both families' addresses as one number
-
-Wide wide(std::uint32_t a) { return a; }
-Wide wide(lookup::Address6 a) { return (Wide{a.high} << 64) | a.low; }
-
-std::string text(Wide value, bool ipv6) {
-    char out[INET6_ADDRSTRLEN] = "";
-    if (!ipv6) {
-        const std::uint32_t v = htonl(static_cast<std::uint32_t>(value));
-        inet_ntop(AF_INET, &v, out, sizeof out);
-    } else {
-        unsigned char bytes[16];
-        for (int i = 15; i >= 0; --i, value >>= 8) bytes[i] = static_cast<unsigned char>(value);
-        inet_ntop(AF_INET6, bytes, out, sizeof out);
-    }
-    return out;
-}
-
-// The fewest CIDR blocks that make up first..last.
-std::vector<std::string> cidrBlocks(Wide first, Wide last, int bits, bool ipv6) {
-    std::vector<std::string> blocks;
-    for (;;) {
-        int size = 0;  // log2 of the block's size
-        while (size < bits && ((first >> size) & 1) == 0) {
-            // A block of all 2^128 addresses is the one a shift cannot make.
-            const int next = size + 1;
-            const Wide end = next == 128 ? ~Wide{0} : first + ((Wide{1} << next) - 1);
-            if (end > last) break;
-            ++size;
-        }
-        blocks.push_back(text(first, ipv6) + "/" + std::to_string(bits - size));
-        const Wide end = size == 128 ? ~Wide{0} : first + ((Wide{1} << size) - 1);
-        if (end >= last) break;
-        first = end + 1;
-    }
-    return blocks;
-}
-
 // One range file's lines: where each range starts and its code.
 template <class Family>
 struct Lines {
@@ -182,14 +143,15 @@ private:
         const std::size_t i = static_cast<std::size_t>(at - starts.begin()) - 1;
         const std::string& code = lines->codes[i];
         if (code == "ZZ") return;
-        constexpr bool kIpv6 = std::is_same_v<Address, lookup::Address6>;
-        const Wide first = wide(starts[i]);
-        const Wide last =
-            at == starts.end() ? (kIpv6 ? ~Wide{0} : Wide{0xFFFFFFFFu}) : wide(*at) - 1;
+        const Address first = starts[i];
+        // The last line's range reaches the end of the address space.
+        Address last = lookup::withHostBits(Address{}, lookup::kAddressBits<Address>);
+        if (at != starts.end()) --(last = *at);
         e.found = true;
-        e.first = text(first, kIpv6);
-        e.last = text(last, kIpv6);
-        e.blocks = cidrBlocks(first, last, kIpv6 ? 128 : 32, kIpv6);
+        e.first = lookup::addressText(first);
+        e.last = lookup::addressText(last);
+        lookup::forEachCidr(
+            first, last, [&e](const auto& block) { e.blocks.push_back(lookup::cidrText(block)); });
         e.code = code;
         if (const auto slot = m_table.findSlot(code))
             e.country = lookup::windows1252ToUtf8(m_table.slotName(*slot));

@@ -1,6 +1,7 @@
 // The MaxMind DB reader against Debian's MaxMind::DB::Writer: the ranges read
 // back from a database the writer made equal the ranges it was given.
 #include "mmdb_reader.h"
+#include "lookup/range_set.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -42,20 +43,8 @@ void writeDatabase(const std::filesystem::path& out, const char* layout, int ipV
     ASSERT_EQ(::pclose(pipe), 0) << command;
 }
 
-std::string text4(std::uint32_t a) {
-    const std::uint32_t n = htonl(a);
-    char buffer[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &n, buffer, sizeof buffer);
-    return buffer;
-}
-
-std::string text6(Address6 a) {
-    unsigned char bytes[16];
-    a.toBytes(bytes);
-    char buffer[INET6_ADDRSTRLEN];
-    inet_ntop(AF_INET6, bytes, buffer, sizeof buffer);
-    return buffer;
-}
+std::string text4(std::uint32_t a) { return ipcountry::lookup::addressText(a); }
+std::string text6(Address6 a) { return ipcountry::lookup::addressText(a); }
 
 // The ranges as the writer's input writes them, neighbours of one code
 // joined: the tree stores a range as the prefixes that cover it.

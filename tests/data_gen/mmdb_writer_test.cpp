@@ -4,6 +4,7 @@
 // values at every size border of the encoding read back; the record sizes,
 // the metadata, and the data folder's countries, names and continents.
 #include "mmdb_writer.h"
+#include "lookup/range_set.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -27,20 +28,8 @@ using ipcountry::lookup::Address6;
 using ipcountry::test::TempDir;
 using mmdb::Value;
 
-std::string text4(std::uint32_t a) {
-    const std::uint32_t n = htonl(a);
-    char buffer[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &n, buffer, sizeof buffer);
-    return buffer;
-}
-
-std::string text6(Address6 a) {
-    unsigned char bytes[16];
-    a.toBytes(bytes);
-    char buffer[INET6_ADDRSTRLEN];
-    inet_ntop(AF_INET6, bytes, buffer, sizeof buffer);
-    return buffer;
-}
+std::string text4(std::uint32_t a) { return ipcountry::lookup::addressText(a); }
+std::string text6(Address6 a) { return ipcountry::lookup::addressText(a); }
 
 // A database opened by libmaxminddb from the bytes we wrote.
 class Opened {

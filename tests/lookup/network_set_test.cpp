@@ -14,6 +14,7 @@
 
 #include "lookup/error.h"
 #include "lookup/network_set.h"
+#include "support/address_literals.h"
 #include "support/deadline.h"
 #include "support/temp_dir.h"
 
@@ -24,17 +25,8 @@ using ipcountry::lookup::Network;
 using ipcountry::lookup::NetworkSet;
 using ipcountry::lookup::parseNetwork;
 
-std::uint32_t v4(const char* text) {
-    in_addr a{};
-    EXPECT_EQ(::inet_pton(AF_INET, text, &a), 1) << text;
-    return ntohl(a.s_addr);
-}
-
-Address6 v6(const char* text) {
-    unsigned char bytes[16] = {};
-    EXPECT_EQ(::inet_pton(AF_INET6, text, bytes), 1) << text;
-    return Address6::fromBytes(bytes);
-}
+using ipcountry::test::v4;
+using ipcountry::test::v6;
 
 struct NetworkCase {
     const char* text;

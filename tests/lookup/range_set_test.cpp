@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/address_literals.h"
 #include "support/temp_dir.h"
 
 namespace ipcountry::lookup {
@@ -19,17 +20,8 @@ namespace {
 using R4 = AddressRange<std::uint32_t>;
 using R6 = AddressRange<Address6>;
 
-std::uint32_t v4(const char* text) {
-    in_addr a{};
-    EXPECT_EQ(::inet_pton(AF_INET, text, &a), 1) << text;
-    return ntohl(a.s_addr);
-}
-
-Address6 v6(const char* text) {
-    unsigned char bytes[16] = {};
-    EXPECT_EQ(::inet_pton(AF_INET6, text, bytes), 1) << text;
-    return Address6::fromBytes(bytes);
-}
+using ipcountry::test::v4;
+using ipcountry::test::v6;
 
 template <class Address>
 std::vector<std::string> cidrs(const RangeSet<Address>& set) {

@@ -42,10 +42,10 @@ std::optional<std::uint32_t> parseAsNumber(std::string_view text) {
 std::optional<Layout> analysisLayoutOfCsvHeader(const std::vector<std::string>& fields) {
     Layout layout;
     for (const std::string& field : fields) {
-        const auto spec = std::find_if(kColumns.begin(), kColumns.end(),
-                                       [&field](const auto& c) { return c.csvHeader == field; });
-        if (spec == kColumns.end() || layout.has(spec->column)) return std::nullopt;
-        layout.columns.push_back(spec->column);
+        const auto found = std::find_if(kColumns.begin(), kColumns.end(),
+                                        [&field](const auto& c) { return c.csvHeader == field; });
+        if (found == kColumns.end() || layout.has(found->column)) return std::nullopt;
+        layout.columns.push_back(found->column);
     }
     for (const Column needed : {Column::Ip, Column::Port, Column::Country, Column::Code})
         if (!layout.has(needed)) return std::nullopt;

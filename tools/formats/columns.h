@@ -26,7 +26,7 @@ enum class Column {
     AsName,  // the name of its operator
 };
 
-struct ColumnSpec {
+struct ColumnInfo {
     Column column;
     std::string_view csvHeader;
     std::string_view jsonKey;
@@ -37,16 +37,16 @@ struct ColumnSpec {
 
 // In the order of Column.
 inline constexpr std::array kColumns{
-    ColumnSpec{Column::Ip, "IP", "ip"},
-    ColumnSpec{Column::Port, "Port", "port"},
-    ColumnSpec{Column::Country, "Country", "country"},
-    ColumnSpec{Column::Code, "Code", "code"},
-    ColumnSpec{Column::Reason, "Reason", "reason", true},
-    ColumnSpec{Column::Asn, "AS", "asn"},
-    ColumnSpec{Column::AsName, "Operator", "as_name"},
+    ColumnInfo{Column::Ip, "IP", "ip"},
+    ColumnInfo{Column::Port, "Port", "port"},
+    ColumnInfo{Column::Country, "Country", "country"},
+    ColumnInfo{Column::Code, "Code", "code"},
+    ColumnInfo{Column::Reason, "Reason", "reason", true},
+    ColumnInfo{Column::Asn, "AS", "asn"},
+    ColumnInfo{Column::AsName, "Operator", "as_name"},
 };
 
-constexpr const ColumnSpec& columnSpec(Column column) {
+constexpr const ColumnInfo& columnInfo(Column column) {
     return kColumns[static_cast<std::size_t>(column)];
 }
 

@@ -20,6 +20,32 @@ std::optional<CountryOrder> parseCountryOrder(std::string_view name) {
     return std::nullopt;
 }
 
+namespace {
+
+// --top: the `top` entries with the most rows stay, equal counts in the order
+// they stand (so the cut is the same on every run); the rows of the rest are
+// added up and returned.
+template <class Entry, class CountOf>
+std::int64_t keepTop(std::vector<Entry>& listed, std::size_t top, CountOf countOf) {
+    if (top == 0 || top >= listed.size()) return 0;
+    std::stable_sort(listed.begin(), listed.end(), [&countOf](const Entry& a, const Entry& b) {
+        return countOf(a) > countOf(b);
+    });
+    std::int64_t rest = 0;
+    for (auto entry = listed.begin() + static_cast<std::ptrdiff_t>(top); entry != listed.end();
+         ++entry)
+        rest += countOf(*entry);
+    listed.resize(top);
+    return rest;
+}
+
+// The order asked for; --top alone lists the most first.
+CountryOrder orderOf(const Listing& listing) {
+    return listing.orderGiven || listing.top == 0 ? listing.order : CountryOrder::Count;
+}
+
+}  // namespace
+
 std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsRow>& rows,
                                               const Listing& listing, std::int64_t& leftOut,
                                               const std::vector<std::int64_t>& clients) {
@@ -27,18 +53,8 @@ std::vector<analysis::StatsRow> listCountries(const std::vector<analysis::StatsR
     const auto mostFirst = [](const analysis::StatsRow& a, const analysis::StatsRow& b) {
         return a.hits > b.hits;
     };
-    leftOut = 0;
-    if (listing.top > 0 && listing.top < listed.size()) {
-        // Equal counts stay in list order, so the cut is the same on every run.
-        std::stable_sort(listed.begin(), listed.end(), mostFirst);
-        for (auto row = listed.begin() + static_cast<std::ptrdiff_t>(listing.top);
-             row != listed.end(); ++row)
-            leftOut += row->hits;
-        listed.resize(listing.top);
-    }
-    const CountryOrder order =
-        listing.orderGiven || listing.top == 0 ? listing.order : CountryOrder::Count;
-    switch (order) {
+    leftOut = keepTop(listed, listing.top, [](const analysis::StatsRow& row) { return row.hits; });
+    switch (orderOf(listing)) {
         case CountryOrder::List:
             std::stable_sort(listed.begin(), listed.end(),
                              [](const auto& a, const auto& b) { return a.slot < b.slot; });
@@ -72,18 +88,9 @@ std::vector<Summary::NetworkCount> listNetworks(const std::vector<Summary::Netwo
     const auto byNumber = [](const auto& a, const auto& b) { return a.number < b.number; };
     const auto mostFirst = [](const auto& a, const auto& b) { return a.count > b.count; };
     std::sort(listed.begin(), listed.end(), byNumber);
-    leftOut = 0;
-    if (listing.top > 0 && listing.top < listed.size()) {
-        // Equal counts stay in number order, so the cut is the same on every run.
-        std::stable_sort(listed.begin(), listed.end(), mostFirst);
-        for (auto n = listed.begin() + static_cast<std::ptrdiff_t>(listing.top); n != listed.end();
-             ++n)
-            leftOut += n->count;
-        listed.resize(listing.top);
-    }
-    const CountryOrder order =
-        listing.orderGiven || listing.top == 0 ? listing.order : CountryOrder::Count;
-    switch (order) {
+    // Equal counts stay in number order.
+    leftOut = keepTop(listed, listing.top, [](const Summary::NetworkCount& n) { return n.count; });
+    switch (orderOf(listing)) {
         case CountryOrder::List:
             std::stable_sort(listed.begin(), listed.end(), byNumber);
             break;

@@ -200,7 +200,7 @@ public:
     void header(std::string& out, const Layout& layout) override {
         for (std::size_t i = 0; i < layout.size(); ++i) {
             if (i > 0) out += ',';
-            appendCsvField(out, columnSpec(layout.columns[i]).csvHeader);
+            appendCsvField(out, columnInfo(layout.columns[i]).csvHeader);
         }
         endRow(out);
     }
@@ -311,18 +311,18 @@ public:
     void header(std::string& /*out*/, const Layout& /*layout*/) override {}
 
     JsonPrinter() {
-        // Built by appends: GCC 12 at -O3 takes "..." + std::string&& for an
+        // Built in place: GCC 12 at -O3 takes "..." + std::string&& for an
         // overlapping copy (-Wrestrict) that is not there.
-        for (const ColumnSpec& spec : kColumns) {
-            std::string key(spec.jsonKey.size() + 3, '"');
-            spec.jsonKey.copy(key.data() + 1, spec.jsonKey.size());
+        for (const ColumnInfo& info : kColumns) {
+            std::string key(info.jsonKey.size() + 3, '"');
+            info.jsonKey.copy(key.data() + 1, info.jsonKey.size());
             key.back() = ':';
-            m_keys[static_cast<std::size_t>(spec.column)] = std::move(key);
+            m_keys[static_cast<std::size_t>(info.column)] = std::move(key);
         }
     }
 
     void field(std::string& out, std::size_t index, Column column, Value value) override {
-        if (value.kind == Kind::None && columnSpec(column).jsonOmitsNone) return;
+        if (value.kind == Kind::None && columnInfo(column).jsonOmitsNone) return;
         out += index > 0 ? ',' : '{';
         out += m_keys[static_cast<std::size_t>(column)];
         switch (value.kind) {

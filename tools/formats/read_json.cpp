@@ -28,7 +28,7 @@ bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view&
     };
     // The key of the field at `index` of a row, as the driver writes it.
     const auto key = [&skip](std::size_t index, Column column) {
-        return skip(index == 0 ? "{\"" : ",\"") && skip(columnSpec(column).jsonKey) && skip("\":");
+        return skip(index == 0 ? "{\"" : ",\"") && skip(columnInfo(column).jsonKey) && skip("\":");
     };
     const auto string = [&line](std::string_view& text) {
         const std::size_t quote = line.find('"');
@@ -80,8 +80,8 @@ bool nullAt(const Json& object, std::string_view key) {
 // A row's network as the tsv and csv rows show it ("AS13335", empty for
 // none) and its operator; nullopt when the row has no network keys.
 std::optional<std::pair<std::string, std::string>> networkOf(const Json& row) {
-    const auto number = row.find(columnSpec(Column::Asn).jsonKey);
-    const auto name = row.find(columnSpec(Column::AsName).jsonKey);
+    const auto number = row.find(columnInfo(Column::Asn).jsonKey);
+    const auto name = row.find(columnInfo(Column::AsName).jsonKey);
     if (number == row.end() || name == row.end()) return std::nullopt;
     if (number->is_null()) return std::pair<std::string, std::string>{};
     if (!number->is_number_unsigned() || number->get<std::uint64_t>() > 0xFFFFFFFFu)
@@ -99,7 +99,7 @@ std::optional<std::int64_t> countOf(const Json& value) {
 
 void StatsMerger::jsonLine(std::string_view text) {
     using namespace words;
-    const std::string_view ipKey = columnSpec(Column::Ip).jsonKey;
+    const std::string_view ipKey = columnInfo(Column::Ip).jsonKey;
     if (text.empty()) return;
     std::string_view ip;
     std::string_view country;
@@ -114,9 +114,9 @@ void StatsMerger::jsonLine(std::string_view text) {
     if (object.contains(ipKey)) {
         const std::string* address = stringAt(object, ipKey);
         if (address == nullptr) throw Malformed("not a row (ip, port, country and code)");
-        const std::string_view country = columnSpec(Column::Country).jsonKey;
-        const std::string_view code = columnSpec(Column::Code).jsonKey;
-        if (const std::string* reason = stringAt(object, columnSpec(Column::Reason).jsonKey)) {
+        const std::string_view country = columnInfo(Column::Country).jsonKey;
+        const std::string_view code = columnInfo(Column::Code).jsonKey;
+        if (const std::string* reason = stringAt(object, columnInfo(Column::Reason).jsonKey)) {
             if (!nullAt(object, country) || !nullAt(object, code))
                 throw Malformed("a row with a reason has a null country and code");
             countReasonRow(*address, *reason);
