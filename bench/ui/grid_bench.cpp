@@ -15,7 +15,7 @@
 
 #include "analysis/interfaces.h"
 #include "lookup/country_table.h"
-#include "ui/batch_bridge.h"
+#include "ui/analysis_adapters.h"
 #include "ui/grid_view.h"
 #include "ui/result_grid.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "lookup/country_table.h"
-#include "ui/batch_bridge.h"
+#include "ui/analysis_adapters.h"
 #include "ui/result_grid_export.h"
 
 namespace ipcountry::ui {

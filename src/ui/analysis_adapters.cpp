@@ -1,4 +1,4 @@
-#include "ui/batch_bridge.h"
+#include "ui/analysis_adapters.h"
 
 #include <QStringDecoder>
 
