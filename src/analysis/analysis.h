@@ -20,7 +20,7 @@ struct AnalysisContext {
     lookup::CountryTable& table;
     lookup::RangeFile& ranges;
     lookup::Range6File& ranges6;  // opened only when an IPv6 address needs it
-    ResultSink& grid;
+    ResultSink& sink;  // the rows: the window's grid, the driver's writer or a test's list
     Prompter& prompter;
     Clock& clock;
     Progress* progress = nullptr;

@@ -18,13 +18,13 @@
 
 namespace ipcountry::analysis {
 
-// The in-order end of a run: rows to the grid and the counts, failing lines to the user.
+// The in-order end of a run: rows to the sink and the counts, failing lines to the user.
 class RunConsumer {
 public:
     explicit RunConsumer(AnalysisContext& context) : m_context(context) {}
 
     Flow row(const ResultRow& row) {
-        m_context.grid.appendRow(row);
+        m_context.sink.appendRow(row);
         if (row.reason.empty()) m_context.table.addHit(row.country.slot);
         ++m_rowsAdded;
         return Flow::GoOn;
