@@ -199,7 +199,7 @@ RowChoice::RowChoice(const Options& options) {
 
 int runAnalysis(const Options& options, bool formatted, const std::vector<std::string>& paths) {
     const RowChoice choice(options);
-    auto table = lookup::loadCountryTable(options.dataDir);
+    auto table = lookup::loadCountryTable(options.countriesDir);
     // The window's rows name and count the countries of its list only.
     if (!options.windowRules) lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());

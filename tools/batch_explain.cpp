@@ -70,7 +70,7 @@ struct Explanation {
 class Explainer {
 public:
     explicit Explainer(const Options& options)
-        : m_options(options), m_table(lookup::loadCountryTable(options.dataDir)) {
+        : m_options(options), m_table(lookup::loadCountryTable(options.countriesDir)) {
         const fs::path folder = options.rangesFolder();
         for (const std::string& line : describeData(folder, folder, today()))
             if (line.starts_with("Address ranges: ")) {

@@ -245,7 +245,7 @@ bool findStandardInput(AddressFinder& finder, const Options& options,
 
 int runFind(const Options& options) {
     if (options.explain) return runExplain(options);
-    auto table = lookup::loadCountryTable(options.dataDir);
+    auto table = lookup::loadCountryTable(options.countriesDir);
     lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());

@@ -318,7 +318,7 @@ int runNetworks(const Options& options) {
     // addresses to without the list naming them (find prints their codes
     // too); a code neither knows is a typo. A run for countries of the list
     // reads only their sets.
-    const lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    const lookup::CountryTable table = lookup::loadCountryTable(options.countriesDir);
     std::set<std::string> known;
     for (int slot = 0; slot < lookup::kSlotCount; ++slot)
         if (table.slotFilled(slot) && lookup::isCountryCode(table.slotCode(slot)))
@@ -343,7 +343,7 @@ int runNetworks(const Options& options) {
         if (known.count(code) == 0)
             return usageError(Command::Networks,
                               "'" + operand + "' is not a country code of the country list (" +
-                                  (options.dataDir / lookup::kCountryFileName).string() +
+                                  (options.countriesDir / lookup::kCountryFileName).string() +
                                   ") or the range files");
         if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
     }

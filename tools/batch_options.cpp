@@ -154,7 +154,7 @@ const OptionRow kOptions[] = {
      "Country.dbf, world_map.txt and flags come from the program's folder unless that "
      "folder holds its own)",
      [](Options& o, const std::string& value, std::string&) {
-         o.dataDir = value;
+         o.countriesDir = value;
          o.dataDirGiven = true;
          return true;
      }},
@@ -462,7 +462,7 @@ std::string Options::networksFile() const {
     const std::filesystem::path beside = rangesFolder() / std::string(lookup::kAsFileName);
     std::error_code ignored;
     if (rangesDir.empty() || std::filesystem::exists(beside, ignored)) return beside.string();
-    return (dataDir / std::string(lookup::kAsFileName)).string();
+    return (countriesDir / std::string(lookup::kAsFileName)).string();
 }
 
 std::span<const OptionRow> optionTable() { return kOptions; }

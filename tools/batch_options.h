@@ -16,9 +16,10 @@ enum class Command { None, Find, Formatted, Unformatted, Stats, Report, Networks
 // What the command line asked for. Options may stand anywhere among the
 // command and its operands; "--" ends them.
 struct Options {
-    // Country.dbf and world_map.txt; where the ranges come from too, unless
-    // rangesDir says otherwise (lookup::chooseDataFolders decides both).
-    std::filesystem::path dataDir;
+    // The country list's folder: Country.dbf, world_map.txt and flags; where
+    // the ranges come from too, unless rangesDir says otherwise
+    // (lookup::chooseDataFolders decides both). Until then: --data-dir as given.
+    std::filesystem::path countriesDir;
     std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
     bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
@@ -57,7 +58,7 @@ struct Options {
     std::vector<std::string> operands;  // after the command, options taken out
 
     const std::filesystem::path& rangesFolder() const {
-        return rangesDir.empty() ? dataDir : rangesDir;
+        return rangesDir.empty() ? countriesDir : rangesDir;
     }
     // The networks file, beside the range files, else beside the country
     // list: read only when asked for.
@@ -93,7 +94,7 @@ std::span<const OptionRow> optionTable();
 // The command of that name; nullopt for none.
 std::optional<Command> commandNamed(std::string_view name);
 
-// Reads argv (without argv[0]) into `options`, whose dataDir is the default.
+// Reads argv (without argv[0]) into `options`, whose countriesDir is the default.
 // False with `problem` for wrong usage: an unknown option, a missing or bad
 // value, an option that does not apply to the command, an unknown command.
 bool parseCommandLine(std::span<char* const> args, Options& options, std::string& problem);

@@ -15,10 +15,10 @@
 namespace ipcountry::batch {
 
 int runStats(const Options& options, const std::vector<std::string>& paths) {
-    lookup::CountryTable table = lookup::loadCountryTable(options.dataDir);
+    lookup::CountryTable table = lookup::loadCountryTable(options.countriesDir);
     lookup::addCountriesBeyondList(table);
     const auto started = std::chrono::steady_clock::now();
-    StatsMerger merger(table, options.dataDir.string(), options.inputFormat, std::cerr);
+    StatsMerger merger(table, options.countriesDir.string(), options.inputFormat, std::cerr);
     if (options.byNetwork) merger.countNetworks();
     bool malformed = false;
     std::vector<std::string> unread;

@@ -63,19 +63,19 @@ int printText(std::string_view text) {
 // packaged one.
 void chooseData(Options& options) {
     lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
-    if (options.dataDirGiven) places.given = options.dataDir;
+    if (options.dataDirGiven) places.given = options.countriesDir;
     const lookup::DataFolders folders = lookup::chooseDataFolders(places);
     for (const fs::path& file : folders.oversized)
         say("warning: " + file.string() + " is larger than the " +
             std::to_string(lookup::kMaxRangeFileBytes >> 20) +
             " MB a range file may be: its folder is passed over");
-    options.dataDir = folders.countries;
+    options.countriesDir = folders.countries;
     // One generation of an updated folder for the whole run.
     options.rangesDir = lookup::generationOf(folders.ranges);
 }
 
 std::vector<std::string> describeData(const Options& options) {
-    return batch::describeData(options.rangesFolder(), options.dataDir, batch::today());
+    return batch::describeData(options.rangesFolder(), options.countriesDir, batch::today());
 }
 
 int printVersion(const Options& options) {
@@ -104,7 +104,7 @@ int runReport(const Options& options) {
         return batch::usageError(Command::Report, "report needs at least one file");
     report::ReportRequest request;
     if (options.page) request.output = *options.page;
-    request.dataDir = options.dataDir;
+    request.countriesDir = options.countriesDir;
     request.rangesDir = options.rangesFolder();
     request.formatted = operands[0] == "formatted";
     request.files.assign(operands.begin() + 1, operands.end());
@@ -188,7 +188,7 @@ int finish(int status) {
 
 int main(int argc, char** argv) {
     Options options;
-    options.dataDir = programDirectory();
+    options.countriesDir = programDirectory();
     std::string problem;
     if (!batch::parseCommandLine(std::span<char* const>(argv + 1, argv + argc), options, problem))
         return batch::usageError(options.command, problem);

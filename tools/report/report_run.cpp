@@ -40,9 +40,9 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 }  // namespace
 
 int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
-    auto table = lookup::loadCountryTable(request.dataDir);
+    auto table = lookup::loadCountryTable(request.countriesDir);
     if (!request.listCountriesOnly) lookup::addCountriesBeyondList(table);
-    const auto& rangesDir = request.rangesDir.empty() ? request.dataDir : request.rangesDir;
+    const auto& rangesDir = request.rangesDir.empty() ? request.countriesDir : request.rangesDir;
     lookup::RangeFile ranges(rangesDir);
     lookup::Range6File ranges6(rangesDir);
     AddressTally tally;
@@ -87,7 +87,7 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
 
     WorldMap map;
     try {
-        map = loadWorldMap(request.dataDir);
+        map = loadWorldMap(request.countriesDir);
         input.map = &map;
     } catch (const std::exception& e) {
         // The figures are worth a page without its map.

@@ -11,8 +11,8 @@ namespace ipcountry::report {
 
 // One `ipcountry-batch report` run: what to read and where the page goes.
 struct ReportRequest {
-    std::filesystem::path dataDir;        // Country.dbf and world_map.txt
-    std::filesystem::path rangesDir;      // IP_db.dbf and IP6_db.dbf; empty: dataDir
+    std::filesystem::path countriesDir;   // Country.dbf and world_map.txt
+    std::filesystem::path rangesDir;      // IP_db.dbf and IP6_db.dbf; empty: countriesDir
     bool formatted = false;               // address:port lists, else free text
     std::vector<std::string> files;       // "-" reads standard input
     std::string output = "-";             // "-": standard output
