@@ -18,12 +18,12 @@ using ipcountry::data::Address6;
 using ipcountry::data::buildRangeFileLines;
 using ipcountry::data::ConvertOptions;
 using ipcountry::data::countAddresses;
-using ipcountry::data::CsvRange;
 using ipcountry::data::flattenRanges;
 using ipcountry::data::makeIpDbLines;
 using ipcountry::data::parseRangeCsv;
 using ipcountry::data::SortedRangeFileWriter;
 using ipcountry::data::SourceError;
+using ipcountry::data::SourceRange;
 using ipcountry::data::writeIpDb;
 
 template <class Address = std::uint32_t>
@@ -160,7 +160,7 @@ TEST_P(ConversionTest, writesTheSameFileWhenWrittenAsTheRowsCome) {
         bool sorted = true;
         std::size_t rows = 0;
         ipcountry::data::forEachRangeCsvRow<Address>(
-            in, [&](ipcountry::data::BasicCsvRange<Address>& row) {
+            in, [&](ipcountry::data::BasicSourceRange<Address>& row) {
                 ++rows;
                 if (sorted) sorted = writer.add(std::move(row));
             });
@@ -261,8 +261,8 @@ std::string codeOf(const std::vector<ipcountry::data::BasicIpDbLine<Address>>& l
 TEST(BuildRangeFileLines, cutsTheSpecialPurposeBlocksOutOfEverySource) {
     using ipcountry::test::kSpecialAddresses4;
     using ipcountry::test::kSpecialAddresses6;
-    const std::vector<CsvRange> whole4{{0, 0xFFFFFFFF, "DE"}};
-    const std::vector<ipcountry::data::CsvRange6> whole6{{Address6{}, Address6::max(), "DE"}};
+    const std::vector<SourceRange> whole4{{0, 0xFFFFFFFF, "DE"}};
+    const std::vector<ipcountry::data::SourceRange6> whole6{{Address6{}, Address6::max(), "DE"}};
     for (const bool keep : {false, true}) {
         const auto lines4 = buildRangeFileLines(whole4, ConvertOptions{keep});
         for (const auto& row : kSpecialAddresses4) {
@@ -328,7 +328,7 @@ template <class Address>
 void streamAgreesWithBuildingWhole(std::mt19937_64& rng, Address (*at)(std::uint64_t)) {
     const char* codes[] = {"AA", "BB", "CC"};
     for (int round = 0; round < 300; ++round) {
-        std::vector<ipcountry::data::BasicCsvRange<Address>> rows;
+        std::vector<ipcountry::data::BasicSourceRange<Address>> rows;
         std::uint64_t position = rng() % 4;
         const std::size_t count = rng() % 3000;
         for (std::size_t i = 0; i < count; ++i) {
@@ -401,9 +401,9 @@ TEST(FlattenRanges, agreesWithPaintingEveryAddressInRowOrder) {
     const char* codes[] = {"AA", "BB", "CC"};
     for (int round = 0; round < 2000; ++round) {
         const std::uint32_t space = 1 + rng() % 64;
-        std::vector<CsvRange> rows(rng() % 12);
+        std::vector<SourceRange> rows(rng() % 12);
         std::vector<std::string> painted(space);
-        for (CsvRange& row : rows) {
+        for (SourceRange& row : rows) {
             std::uint32_t a = rng() % space;
             std::uint32_t b = rng() % space;
             row = {std::min(a, b), std::max(a, b), codes[rng() % 3]};

@@ -18,7 +18,7 @@ using namespace ipcountry;
 template <class Address>
 void check(const std::string& text, bool keepSpecial) {
     std::istringstream in(text);
-    std::vector<data::BasicCsvRange<Address>> rows;
+    std::vector<data::BasicSourceRange<Address>> rows;
     try {
         rows = data::parseRangeCsv<Address>(in);
     } catch (const data::SourceError& e) {

@@ -104,7 +104,8 @@ bool isCode(std::string_view code) {
 }  // namespace
 
 template <class Address>
-void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange<Address>&)>& take,
+void forEachRangeCsvRow(std::istream& in,
+                        const std::function<void(BasicSourceRange<Address>&)>& take,
                         ParseSummary* summary, PlainNumbers numbers) {
     using F = Family<Address>;
     constexpr bool kIpv6 = std::is_same_v<Address, Address6>;
@@ -147,7 +148,7 @@ void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange
                 continue;
             }
         }
-        BasicCsvRange<Address> row;
+        BasicSourceRange<Address> row;
         const auto first = readAddress(field[0], Address{});
         if (!first) {
             if (header()) {
@@ -177,17 +178,18 @@ void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange
 }
 
 template <class Address>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary,
-                                                  PlainNumbers numbers) {
-    std::vector<BasicCsvRange<Address>> rows;
+std::vector<BasicSourceRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary,
+                                                     PlainNumbers numbers) {
+    std::vector<BasicSourceRange<Address>> rows;
     forEachRangeCsvRow<Address>(
-        in, [&rows](BasicCsvRange<Address>& row) { rows.push_back(std::move(row)); }, summary,
+        in, [&rows](BasicSourceRange<Address>& row) { rows.push_back(std::move(row)); }, summary,
         numbers);
     return rows;
 }
 
 template <class Address>
-std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows) {
+std::vector<BasicSourceRange<Address>> flattenRanges(
+    const std::vector<BasicSourceRange<Address>>& rows) {
     // Each row is painted over what the rows before it left.
     return lookup::paintRanges(rows);
 }
@@ -200,7 +202,8 @@ namespace {
 // first address no line covers yet; `reachedEnd` is set once a range held the
 // last address, after which nothing more can be written.
 template <class Address, class Put>
-void addRangeLines(const BasicCsvRange<Address>& range, Address& next, bool& reachedEnd, Put put) {
+void addRangeLines(const BasicSourceRange<Address>& range, Address& next, bool& reachedEnd,
+                   Put put) {
     using F = Family<Address>;
     if (reachedEnd) return;
     if (range.first < next) {
@@ -238,7 +241,8 @@ std::string noRange(bool any) {
 }  // namespace
 
 template <class Address>
-std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat) {
+std::vector<BasicIpDbLine<Address>> makeIpDbLines(
+    const std::vector<BasicSourceRange<Address>>& flat) {
     std::vector<BasicIpDbLine<Address>> lines;
     auto add = [&lines](Address start, const std::string& code) {
         if (!lines.empty() && lines.back().code == code) {
@@ -248,7 +252,7 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
     };
     Address next{};
     bool reachedEnd = false;
-    for (const BasicCsvRange<Address>& range : flat) addRangeLines(range, next, reachedEnd, add);
+    for (const BasicSourceRange<Address>& range : flat) addRangeLines(range, next, reachedEnd, add);
     // The closing line (the only one when there are no ranges); clipping above
     // keeps it inside the address space.
     add(next, kUnknownCode);
@@ -257,9 +261,9 @@ std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRang
 
 template <class Address>
 std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
-    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options,
+    const std::vector<BasicSourceRange<Address>>& rows, const ConvertOptions& options,
     std::uint64_t maxFileBytes) {
-    std::vector<BasicCsvRange<Address>> flat = flattenRanges(rows);
+    std::vector<BasicSourceRange<Address>> flat = flattenRanges(rows);
     const bool any = !flat.empty();
     if (!options.keepSpecial) flat = lookup::cutSpecialRanges(flat);
     if (flat.empty()) throw SourceError(noRange<Address>(any));
@@ -275,7 +279,7 @@ SortedRangeFileWriter<Address>::SortedRangeFileWriter(const ConvertOptions& opti
     : m_options(options), m_text(text), m_maxFileBytes(maxFileBytes) {}
 
 template <class Address>
-bool SortedRangeFileWriter<Address>::add(BasicCsvRange<Address>&& row) {
+bool SortedRangeFileWriter<Address>::add(BasicSourceRange<Address>&& row) {
     if (m_anyRow && !(m_lastEnd < row.first)) return false;
     m_anyRow = true;
     m_lastEnd = row.last;
@@ -299,7 +303,7 @@ void SortedRangeFileWriter<Address>::put(Address start, const std::string& code)
 
 template <class Address>
 void SortedRangeFileWriter<Address>::flush() {
-    const auto write = [this](const std::vector<BasicCsvRange<Address>>& ranges) {
+    const auto write = [this](const std::vector<BasicSourceRange<Address>>& ranges) {
         m_ranges += ranges.size();
         for (const auto& range : ranges)
             addRangeLines(range, m_next, m_reachedEnd,
@@ -334,23 +338,24 @@ std::map<std::string, std::uint64_t> countAddresses(const std::vector<IpDbLine>&
     return counts;
 }
 
-template std::vector<CsvRange> parseRangeCsv<std::uint32_t>(std::istream&, ParseSummary*,
-                                                            PlainNumbers);
-template std::vector<CsvRange6> parseRangeCsv<Address6>(std::istream&, ParseSummary*, PlainNumbers);
+template std::vector<SourceRange> parseRangeCsv<std::uint32_t>(std::istream&, ParseSummary*,
+                                                               PlainNumbers);
+template std::vector<SourceRange6> parseRangeCsv<Address6>(std::istream&, ParseSummary*,
+                                                           PlainNumbers);
 template void forEachRangeCsvRow<std::uint32_t>(std::istream&,
-                                                const std::function<void(CsvRange&)>&,
+                                                const std::function<void(SourceRange&)>&,
                                                 ParseSummary*, PlainNumbers);
-template void forEachRangeCsvRow<Address6>(std::istream&, const std::function<void(CsvRange6&)>&,
+template void forEachRangeCsvRow<Address6>(std::istream&, const std::function<void(SourceRange6&)>&,
                                            ParseSummary*, PlainNumbers);
 template class SortedRangeFileWriter<std::uint32_t>;
 template class SortedRangeFileWriter<Address6>;
-template std::vector<CsvRange> flattenRanges(const std::vector<CsvRange>&);
-template std::vector<CsvRange6> flattenRanges(const std::vector<CsvRange6>&);
-template std::vector<IpDbLine> makeIpDbLines(const std::vector<CsvRange>&);
-template std::vector<IpDbLine6> makeIpDbLines(const std::vector<CsvRange6>&);
-template std::vector<IpDbLine> buildRangeFileLines(const std::vector<CsvRange>&,
+template std::vector<SourceRange> flattenRanges(const std::vector<SourceRange>&);
+template std::vector<SourceRange6> flattenRanges(const std::vector<SourceRange6>&);
+template std::vector<IpDbLine> makeIpDbLines(const std::vector<SourceRange>&);
+template std::vector<IpDbLine6> makeIpDbLines(const std::vector<SourceRange6>&);
+template std::vector<IpDbLine> buildRangeFileLines(const std::vector<SourceRange>&,
                                                    const ConvertOptions&, std::uint64_t);
-template std::vector<IpDbLine6> buildRangeFileLines(const std::vector<CsvRange6>&,
+template std::vector<IpDbLine6> buildRangeFileLines(const std::vector<SourceRange6>&,
                                                     const ConvertOptions&, std::uint64_t);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine>&);
 template void writeIpDb(std::ostream&, const std::vector<IpDbLine6>&);

@@ -24,17 +24,18 @@ inline constexpr const char* kUnknownCode = "ZZ";
 
 using lookup::Address6;
 
-// An inclusive range of addresses and its two-letter country code.
+// An inclusive range of addresses and its two-letter country code, as a
+// source gives it (a CSV row, a registry record, a MaxMind DB network).
 template <class Address>
-struct BasicCsvRange {
+struct BasicSourceRange {
     Address first{};
     Address last{};
     std::string code;
 
-    friend bool operator==(const BasicCsvRange&, const BasicCsvRange&) = default;
+    friend bool operator==(const BasicSourceRange&, const BasicSourceRange&) = default;
 };
-using CsvRange = BasicCsvRange<std::uint32_t>;
-using CsvRange6 = BasicCsvRange<Address6>;
+using SourceRange = BasicSourceRange<std::uint32_t>;
+using SourceRange6 = BasicSourceRange<Address6>;
 
 // One line of the range file: the range runs from `start` up to the next line's start.
 template <class Address>
@@ -79,13 +80,15 @@ enum class PlainNumbers {
 // "-" (no country) leaves the range unknown. Blank lines are skipped;
 // anything else malformed throws SourceError naming the line.
 template <class Address = std::uint32_t>
-std::vector<BasicCsvRange<Address>> parseRangeCsv(std::istream& in, ParseSummary* summary = nullptr,
-                                                  PlainNumbers numbers = PlainNumbers::Read);
+std::vector<BasicSourceRange<Address>> parseRangeCsv(std::istream& in,
+                                                     ParseSummary* summary = nullptr,
+                                                     PlainNumbers numbers = PlainNumbers::Read);
 
 // The same, each row handed to `take` as it is read, so that a big source
 // need not be held whole.
 template <class Address>
-void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange<Address>&)>& take,
+void forEachRangeCsvRow(std::istream& in,
+                        const std::function<void(BasicSourceRange<Address>&)>& take,
                         ParseSummary* summary = nullptr, PlainNumbers numbers = PlainNumbers::Read);
 
 // Resolves overlapping rows into disjoint ones, sorted by address. A row
@@ -93,7 +96,8 @@ void forEachRangeCsvRow(std::istream& in, const std::function<void(BasicCsvRange
 // wider row still holds the addresses around it: that is how the registries'
 // published lookup database answers for nested rows.
 template <class Address>
-std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRange<Address>>& rows);
+std::vector<BasicSourceRange<Address>> flattenRanges(
+    const std::vector<BasicSourceRange<Address>>& rows);
 
 // Builds the range file's lines from disjoint, sorted ranges: first line at
 // address 0, neighbours with the same code merged, every gap its own ZZ line,
@@ -103,7 +107,8 @@ std::vector<BasicCsvRange<Address>> flattenRanges(const std::vector<BasicCsvRang
 // address: for IPv4 that is the limited broadcast address, which no country
 // holds, and for IPv6 ffff:...:ffff lies in reserved space nobody is assigned.
 template <class Address>
-std::vector<BasicIpDbLine<Address>> makeIpDbLines(const std::vector<BasicCsvRange<Address>>& flat);
+std::vector<BasicIpDbLine<Address>> makeIpDbLines(
+    const std::vector<BasicSourceRange<Address>>& flat);
 
 // How a source becomes a range file.
 struct ConvertOptions {
@@ -123,7 +128,7 @@ struct ConvertOptions {
 // larger than `maxFileBytes`, the readers' limit.
 template <class Address>
 std::vector<BasicIpDbLine<Address>> buildRangeFileLines(
-    const std::vector<BasicCsvRange<Address>>& rows, const ConvertOptions& options,
+    const std::vector<BasicSourceRange<Address>>& rows, const ConvertOptions& options,
     std::uint64_t maxFileBytes = lookup::kMaxRangeFileBytes);
 
 // Writes the lines as the upper-case hex start (8 digits for IPv4, 32 for
@@ -151,7 +156,7 @@ public:
                           std::uint64_t maxFileBytes = lookup::kMaxRangeFileBytes);
     // False, taking nothing, when `row` does not start past every earlier
     // row: such a source goes through buildRangeFileLines.
-    bool add(BasicCsvRange<Address>&& row);
+    bool add(BasicSourceRange<Address>&& row);
     // The closing line. Throws SourceError as buildRangeFileLines does when
     // no range is left.
     void finish();
@@ -164,7 +169,7 @@ private:
     ConvertOptions m_options;
     std::string& m_text;
     std::uint64_t m_maxFileBytes;
-    std::vector<BasicCsvRange<Address>> m_pending;  // read, not yet cut and written
+    std::vector<BasicSourceRange<Address>> m_pending;  // read, not yet cut and written
     bool m_anyRow = false;
     Address m_lastEnd{};       // the end of the last row taken
     std::size_t m_ranges = 0;  // ranges left after the special blocks are cut out

@@ -189,7 +189,7 @@ Streamed convertSorted(const char* source, const char* output,
         data::SortedRangeFileWriter<Address> writer(options, text);
         data::forEachRangeCsvRow<Address>(
             in,
-            [&](data::BasicCsvRange<Address>& row) {
+            [&](data::BasicSourceRange<Address>& row) {
                 if (!writer.add(std::move(row))) throw OutOfOrder{};
                 ++rowCount;
             },

@@ -15,8 +15,8 @@
 namespace ipcountry::data {
 
 struct MmdbCountries {
-    std::vector<CsvRange> ipv4;  // sorted by first address
-    std::vector<CsvRange6> ipv6;
+    std::vector<SourceRange> ipv4;  // sorted by first address
+    std::vector<SourceRange6> ipv6;
     std::string databaseType;  // the metadata's database_type
     std::string description;   // the metadata's English description, if any
     std::uint64_t buildEpoch = 0;

@@ -29,10 +29,10 @@ namespace ipcountry::data {
 struct RegistryFile {
     std::string registry;  // as the version line names it: afrinic, apnic, arin, lacnic, ripencc
     std::string serial;
-    std::string endDate;         // YYYYMMDD: the date the file's data are as of
-    std::size_t records = 0;     // every record read, asn, available and reserved included
-    std::vector<CsvRange> ipv4;  // allocated and assigned space, in file order
-    std::vector<CsvRange6> ipv6;
+    std::string endDate;            // YYYYMMDD: the date the file's data are as of
+    std::size_t records = 0;        // every record read, asn, available and reserved included
+    std::vector<SourceRange> ipv4;  // allocated and assigned space, in file order
+    std::vector<SourceRange6> ipv6;
 };
 
 // Throws SourceError naming the line ("line 7: ...") for a malformed line,

@@ -16,8 +16,8 @@ namespace ipcountry::data {
 struct SourceRows {
     enum class Kind { Registry, Mmdb, Csv };
     Kind kind = Kind::Csv;
-    std::vector<CsvRange> ipv4;  // in the source's order: later rows win where they overlap
-    std::vector<CsvRange6> ipv6;
+    std::vector<SourceRange> ipv4;  // in the source's order: later rows win where they overlap
+    std::vector<SourceRange6> ipv6;
     std::string date;         // YYYY-MM-DD when the data tell their own date, else empty
     std::string description;  // what the source says it is (a MaxMind DB's type), else empty
     ParseSummary csv4, csv6;  // of a CSV: what each family's reading passed over

@@ -42,8 +42,8 @@ using data::kUpdateProgram;
 using data::UpdateOptions;
 
 struct Collected {
-    std::vector<data::CsvRange> ipv4;
-    std::vector<data::CsvRange6> ipv6;
+    std::vector<data::SourceRange> ipv4;
+    std::vector<data::SourceRange6> ipv6;
     std::vector<data::SourcePart> parts;  // their rows moved into ipv4 and ipv6
 };
 
