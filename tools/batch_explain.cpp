@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch_messages.h"
+#include "common/provenance.h"
 #include "formats/row_writer.h"
 #include "lookup/address_text.h"
 #include "lookup/country_table.h"
@@ -15,7 +16,6 @@
 #include "lookup/range_set.h"
 #include "lookup/special_blocks.h"
 #include "lookup/text_file.h"
-#include "provenance.h"
 
 namespace ipcountry::batch {
 namespace {
@@ -72,13 +72,14 @@ public:
     explicit Explainer(const Options& options)
         : m_options(options), m_table(lookup::loadCountryTable(options.countriesDir)) {
         const fs::path folder = options.rangesFolder();
-        for (const std::string& line : describeData(folder, folder, today()))
+        for (const std::string& line :
+             provenance::describeData(folder, folder, provenance::today()))
             if (line.starts_with("Address ranges: ")) {
                 if (!m_source.empty()) m_source += "; ";
                 m_source += line.substr(16);
             }
-        const auto date = rangesDate(folder);
-        m_date = date ? dateText(*date) : kUnknownDate;
+        const auto date = provenance::rangesDate(folder);
+        m_date = date ? provenance::dateText(*date) : provenance::kUnknownDate;
         m_folder = folder.string();
     }
 

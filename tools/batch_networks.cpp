@@ -8,11 +8,11 @@
 
 #include "batch_analysis.h"
 #include "common/output_file.h"
+#include "common/provenance.h"
 #include "formats/row_writer.h"
 #include "lookup/country_ranges.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
-#include "provenance.h"
 
 namespace ipcountry::batch {
 
@@ -366,7 +366,7 @@ int runNetworks(const Options& options) {
         what += " " + code;
     }
     request.header.push_back(what);
-    for (std::string& line : describeRangesSource(options.rangesFolder()))
+    for (std::string& line : provenance::describeRangesSource(options.rangesFolder()))
         request.header.push_back(std::move(line));
 
     std::string text;

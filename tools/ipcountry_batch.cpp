@@ -18,12 +18,12 @@
 #include "batch_networks.h"
 #include "batch_options.h"
 #include "batch_stats.h"
+#include "common/provenance.h"
 #include "formats/row_writer.h"
 #include "lookup/country_table.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
-#include "provenance.h"
 #include "report/report_run.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -75,7 +75,8 @@ void chooseData(Options& options) {
 }
 
 std::vector<std::string> describeData(const Options& options) {
-    return batch::describeData(options.rangesFolder(), options.countriesDir, batch::today());
+    return provenance::describeData(options.rangesFolder(), options.countriesDir,
+                                    provenance::today());
 }
 
 int printVersion(const Options& options) {

@@ -1,4 +1,4 @@
-#include "provenance.h"
+#include "common/provenance.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,9 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
-using ipcountry::batch::dataAgeDays;
-using ipcountry::batch::describeAge;
-using ipcountry::batch::describeData;
+using ipcountry::provenance::dataAgeDays;
+using ipcountry::provenance::describeAge;
+using ipcountry::provenance::describeData;
 
 // The day the issue measured on: the bundled ranges were 174 days old.
 constexpr sys_days kToday = sys_days{year{2026} / December / 8};

@@ -10,12 +10,12 @@
 #include <string_view>
 #include <utility>
 
+#include "common/provenance.h"
 #include "continents.h"
 #include "lookup/country_ranges.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
-#include "provenance.h"
 
 namespace ipcountry::data {
 namespace {
@@ -46,7 +46,7 @@ std::uint64_t dayStart(std::chrono::year_month_day date) {
 // The data's date: provenance's ranges-date, else when the range file was
 // written (never 0, which readers take for no date).
 std::uint64_t dataEpoch(const fs::path& rangesDir) {
-    if (const auto date = batch::rangesDate(rangesDir)) return dayStart(*date);
+    if (const auto date = provenance::rangesDate(rangesDir)) return dayStart(*date);
     struct stat status {};
     const fs::path file = rangesDir / lookup::kRangeFileName;
     if (::stat(file.c_str(), &status) != 0 || status.st_mtime <= 0) return 1;
@@ -77,9 +77,10 @@ std::string sourcesText(const std::vector<std::pair<std::string, std::string>>& 
 
 std::string describe(const lookup::DataFolders& folders) {
     std::string text = "Countries of IPv4 and IPv6 addresses, from ipcountry's range files.";
-    const auto ranges = batch::provenanceEntries(folders.ranges);
-    const auto names =
-        folders.countries == folders.ranges ? ranges : batch::provenanceEntries(folders.countries);
+    const auto ranges = provenance::provenanceEntries(folders.ranges);
+    const auto names = folders.countries == folders.ranges
+                           ? ranges
+                           : provenance::provenanceEntries(folders.countries);
     const std::string rangeSources = ranges ? sourcesText(*ranges, "ranges") : std::string();
     text += " Address ranges: " +
             (rangeSources.empty() ? std::string("of unknown origin") : rangeSources) + ".";
@@ -87,7 +88,7 @@ std::string describe(const lookup::DataFolders& folders) {
         const std::string nameSources = sourcesText(*names, "names");
         if (!nameSources.empty()) text += " Country names: " + nameSources + ".";
     }
-    if (const auto date = batch::rangesDate(folders.ranges)) {
+    if (const auto date = provenance::rangesDate(folders.ranges)) {
         char day[16];
         std::snprintf(day, sizeof day, "%04d-%02u-%02u", static_cast<int>(date->year()),
                       static_cast<unsigned>(date->month()), static_cast<unsigned>(date->day()));

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "common/output_file.h"
+#include "common/provenance.h"
 #include "country_mmdb.h"
 #include "data_install.h"
 #include "ip_db_builder.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
-#include "provenance.h"
 #include "source_reader.h"
 #include "update_options.h"
 
@@ -32,7 +32,7 @@
 #endif
 
 namespace data = ipcountry::data;
-namespace batch = ipcountry::batch;
+namespace provenance = ipcountry::provenance;
 namespace lookup = ipcountry::lookup;
 namespace fs = std::filesystem;
 
@@ -98,7 +98,7 @@ std::string provenanceText(const std::vector<data::SourcePart>& parts) {
     for (const data::SourcePart& p : parts)
         text << "ranges=" << p.label << "\nranges-licence=" << p.licence << '\n';
     const std::string date = rangesDateOf(parts);
-    text << "ranges-date=" << (date.empty() ? batch::kUnknownDate : date) << '\n';
+    text << "ranges-date=" << (date.empty() ? provenance::kUnknownDate : date) << '\n';
     return text.str();
 }
 
@@ -109,18 +109,18 @@ void writeFile(const fs::path& path, const std::string& content) {
 }
 
 int check(const fs::path& folder, long days) {
-    const auto now = batch::today();
-    const auto date = batch::rangesDate(folder);
+    const auto now = provenance::today();
+    const auto date = provenance::rangesDate(folder);
     if (!date) {
         std::string why = "no provenance.txt";
         if (fs::exists(folder / data::kProvenanceName))
-            why = batch::statesUnknownDate(folder) ? "no source of its data states their date"
-                                                   : "provenance.txt has no valid ranges-date";
+            why = provenance::statesUnknownDate(folder) ? "no source of its data states their date"
+                                                        : "provenance.txt has no valid ranges-date";
         std::cout << folder.string() << ": the age of the data is not known (" << why << ")\n";
         return 1;
     }
-    const long age = *batch::dataAgeDays(folder, now);
-    std::cout << folder.string() << ": ranges " << batch::describeAge(*date, now);
+    const long age = *provenance::dataAgeDays(folder, now);
+    std::cout << folder.string() << ": ranges " << provenance::describeAge(*date, now);
     if (age > days) {
         std::cout << ", older than " << days << (days == 1 ? " day" : " days") << '\n';
         return 1;
@@ -133,9 +133,9 @@ int check(const fs::path& folder, long days) {
 // refused unless the user asks for it. Data of an unknown date on either
 // side cannot be compared and are let through.
 void refuseOlder(const fs::path& target, const std::string& newDate) {
-    const auto installed = batch::rangesDate(target);
+    const auto installed = provenance::rangesDate(target);
     if (!installed || newDate.empty()) return;
-    const std::string installedText = batch::dateText(*installed);
+    const std::string installedText = provenance::dateText(*installed);
     if (newDate < installedText)
         throw data::InstallError("the new data are as of " + newDate +
                                  ", older than the installed data, as of " + installedText +
@@ -274,14 +274,14 @@ int main(int argc, char** argv) {
         const data::ConvertOptions convert{options.keepSpecial};
         const auto lines4 = data::buildRangeFileLines(collected.ipv4, convert);
         const auto lines6 = data::buildRangeFileLines(collected.ipv6, convert);
-        const std::string provenance = provenanceText(collected.parts);
+        const std::string record = provenanceText(collected.parts);
         const auto note = installer.install([&](const fs::path& folder) {
             std::ostringstream v4, v6;
             data::writeIpDb(v4, lines4);
             data::writeIpDb(v6, lines6);
             writeFile(folder / data::kIpv4FileName, v4.str());
             writeFile(folder / data::kIpv6FileName, v6.str());
-            writeFile(folder / data::kProvenanceName, provenance);
+            writeFile(folder / data::kProvenanceName, record);
             // Each generation carries the indexes of its own range files.
             ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv4Ranges>(folder /
                                                                                data::kIpv4FileName);
@@ -289,10 +289,10 @@ int main(int argc, char** argv) {
                                                                                data::kIpv6FileName);
         });
         if (note) tell(target.string() + ": " + *note);
-        const auto date = batch::rangesDate(target);
+        const auto date = provenance::rangesDate(target);
         std::cout << target.string() << ": " << lines4.size() << " IPv4 and " << lines6.size()
                   << " IPv6 range lines"
-                  << (date ? ", " + batch::describeAge(*date, batch::today())
+                  << (date ? ", " + provenance::describeAge(*date, provenance::today())
                            : ", of an unknown date")
                   << '\n';
         return options.mmdb ? writeMmdb(*options.mmdb, target) : 0;

@@ -1,11 +1,11 @@
-#include "provenance.h"
+#include "common/provenance.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <utility>
 
-namespace ipcountry::batch {
+namespace ipcountry::provenance {
 namespace {
 
 namespace fs = std::filesystem;
@@ -168,4 +168,4 @@ std::optional<Entries> provenanceEntries(const fs::path& dataDir) {
     return readProvenance(dataDir);
 }
 
-}  // namespace ipcountry::batch
+}  // namespace ipcountry::provenance

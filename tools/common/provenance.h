@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace ipcountry::batch {
+namespace ipcountry::provenance {
 
 // Where the data files come from, as scripts/build-data or the updater
 // records it beside them, so that a reported figure can name the data it was
@@ -63,4 +63,4 @@ std::vector<std::string> describeData(const std::filesystem::path& dataDir);
 std::optional<std::vector<std::pair<std::string, std::string>>> provenanceEntries(
     const std::filesystem::path& dataDir);
 
-}  // namespace ipcountry::batch
+}  // namespace ipcountry::provenance
