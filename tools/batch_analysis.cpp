@@ -234,7 +234,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
         rows += result.rowsAdded;
         elapsed += result.elapsed;
         if (result.status == analysis::RunStatus::Completed) continue;
-        unread.push_back(inputName(path));
+        unread.push_back(path);
         if (prompter.toldToStop() || Output::writeError() != 0) {
             ended = true;
             break;

@@ -28,7 +28,7 @@ int runStats(const Options& options, const std::vector<std::string>& paths) {
             case StatsMerger::Read::Whole:
                 break;
             case StatsMerger::Read::Unreadable:
-                unread.push_back(inputName(path));
+                unread.push_back(path);
                 break;
             case StatsMerger::Read::Malformed:
                 malformed = true;

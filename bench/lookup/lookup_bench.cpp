@@ -84,18 +84,6 @@ void BM_IndexBuild(benchmark::State& state) {
 }
 BENCHMARK(BM_IndexBuild)->Unit(benchmark::kMillisecond);
 
-void BM_IndexLookupByKey(benchmark::State& state) {
-    const auto index = RangeIndex::fromContent(bundledContent());
-    std::vector<std::string> keys;
-    for (auto a : randomAddresses(1 << 16)) keys.push_back(addressToKey(a));
-    std::size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(index.findCountryCode(keys[i++ & 0xFFFF]));
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_IndexLookupByKey);
-
 void BM_IndexLookupPacked(benchmark::State& state) {
     const auto index = RangeIndex::fromContent(bundledContent());
     const auto addresses = randomAddresses(1 << 16);

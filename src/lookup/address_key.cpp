@@ -93,14 +93,6 @@ std::string makeAddressKey(std::string_view text) {
     return key;
 }
 
-bool isValidAddressKey(std::string_view key) noexcept {
-    if (key.size() != kAddressKeyLength) return false;
-    for (char c : key) {
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-    }
-    return true;
-}
-
 std::optional<std::uint32_t> keyToAddress(std::string_view key) noexcept {
     // Every range file line starts with a key: all eight digits checked and
     // read at once, one byte of the word each.

@@ -18,9 +18,6 @@ inline constexpr std::size_t kAddressKeyLength = 8;
 // Error(InvalidArgument) when fewer than three dots are present.
 std::string makeAddressKey(std::string_view text);
 
-// True when `key` is a valid key: 8 characters, all 0-9 or A-F.
-bool isValidAddressKey(std::string_view key) noexcept;
-
 // The numeric address of a valid key; nullopt for anything else.
 std::optional<std::uint32_t> keyToAddress(std::string_view key) noexcept;
 

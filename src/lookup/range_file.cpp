@@ -183,20 +183,6 @@ std::optional<CountryCode> BasicRangeIndex<Family>::findCountryCode(Address addr
 }
 
 template <class Family>
-std::optional<CountryCode> BasicRangeIndex<Family>::findCountryCode(std::string_view key) const {
-    if (!m_indexed) return findCountryCodeSequential(m_lines, key, Family::kKeyLength);
-    if (const auto address = Family::fromKey(key)) return findCountryCode(*address);
-    // Not a well-formed key: compare it as text with each start, which in an
-    // indexed file is upper-case hex digits, so text order is numeric order.
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), key,
-                                     [](std::string_view k, const Address& start) {
-                                         return k < std::string_view(Family::toKey(start));
-                                     });
-    if (it == m_starts.begin() || it == m_starts.end()) return std::nullopt;
-    return unpackCode(m_codes[static_cast<std::size_t>(it - m_starts.begin()) - 1]);
-}
-
-template <class Family>
 BasicRangeFile<Family>::BasicRangeFile(std::filesystem::path dataDir)
     : m_path(std::move(dataDir) / std::string(Family::kFileName)) {}
 
@@ -254,16 +240,6 @@ bool saveRangeIndexOf(const std::filesystem::path& rangeFile) {
 
 template bool saveRangeIndexOf<Ipv4Ranges>(const std::filesystem::path&);
 template bool saveRangeIndexOf<Ipv6Ranges>(const std::filesystem::path&);
-
-template <class Family>
-std::optional<CountryCode> BasicRangeFile<Family>::findCountryCode(std::string_view key) const {
-    return m_index ? m_index->findCountryCode(key) : std::nullopt;
-}
-
-template <class Family>
-std::optional<CountryCode> BasicRangeFile<Family>::findCountryCode(Address address) const {
-    return m_index ? m_index->findCountryCode(address) : std::nullopt;
-}
 
 template <class Family>
 const BasicRangeIndex<Family>& BasicRangeFile<Family>::index() const {

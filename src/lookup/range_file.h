@@ -138,8 +138,8 @@ public:
     BasicRangeIndex(BasicRangeIndex&&) noexcept = default;
     BasicRangeIndex& operator=(BasicRangeIndex&&) noexcept = default;
 
-    std::optional<CountryCode> findCountryCode(std::string_view key) const;
-    // Fast path for a numeric address (same answer as its key).
+    // The reference rule's answer for an address (findCountryCodeSequential
+    // on its key).
     std::optional<CountryCode> findCountryCode(Address address) const;
     // The same, as two packed characters; 0 when there is no code. Only for
     // indexed files (usesIndex()); falls back to the reference scan otherwise.
@@ -236,9 +236,7 @@ public:
     // file: a run that must not mix data (the driver's, over many inputs).
     void keepFirstLoad() noexcept { m_keepFirst = true; }
 
-    // Answers from the index of the last open(); call open() first.
-    std::optional<CountryCode> findCountryCode(std::string_view key) const;
-    std::optional<CountryCode> findCountryCode(Address address) const;
+    // The index of the last open(); call open() first.
     const BasicRangeIndex<Family>& index() const;
 
     const std::filesystem::path& path() const noexcept { return m_path; }

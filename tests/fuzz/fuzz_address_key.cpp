@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
         const auto key = makeAddressKey(text);
-        if (key.size() == kAddressKeyLength && !isValidAddressKey(key)) std::abort();
+        if (key.size() == kAddressKeyLength && !keyToAddress(key)) std::abort();
         if (key.size() < kAddressKeyLength) std::abort();  // four octets of at least two digits
     } catch (const Error& e) {
         if (e.kind() != ErrorKind::TypeMismatch && e.kind() != ErrorKind::InvalidArgument)

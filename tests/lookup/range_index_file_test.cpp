@@ -244,7 +244,8 @@ TEST_F(SavedIndexOnDisk, damagedIndexIsRefusedAndRebuilt) {
         ranges.open();
         std::vector<std::uint16_t> codes(m_addresses.size());
         ranges.index().findPackedCodes(m_addresses.data(), codes.data(), codes.size());
-        for (const std::uint32_t address : m_addresses) (void)ranges.findCountryCode(address);
+        for (const std::uint32_t address : m_addresses)
+            (void)ranges.index().findCountryCode(address);
         EXPECT_NE(ranges.savedIndex(), SavedIndex::Missing);
     }
 }
@@ -304,7 +305,7 @@ TEST_F(SavedIndexOnDisk, textWithoutAnIndexSavesNone) {
     ranges.open();
     EXPECT_FALSE(ranges.indexSaved());
     EXPECT_FALSE(fs::exists(indexPath()));
-    EXPECT_EQ(ranges.findCountryCode("0B000001"), "AA");
+    EXPECT_EQ(ranges.index().findCountryCode(0x0B000001u), "AA");
 }
 
 }  // namespace

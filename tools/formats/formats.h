@@ -16,9 +16,6 @@
 // them; the `stats` reader (StatsMerger) reads them back with the same words.
 namespace ipcountry::batch {
 
-// How messages name an input: "-" is standard input, everywhere.
-inline std::string inputName(const std::string& path) { return path; }
-
 enum class Format { Tsv, Csv, Json };
 
 // "tsv", "csv" or "json"; nullopt for anything else.

@@ -99,7 +99,7 @@ StatsMerger::Read StatsMerger::end() {
 }
 
 StatsMerger::Read StatsMerger::read(const std::string& path) {
-    begin(inputName(path));
+    begin(path);
     analysis::LineReader reader;
     try {
         reader.open(path, analysis::LineReader::kBlockSize, true);
