@@ -58,6 +58,21 @@ int printText(std::string_view text) {
     return 0;
 }
 
+// Why a range file keeps its folder from being read, after the file's name.
+std::string passedOverReason(lookup::PassedOverFile::Why why) {
+    using Why = lookup::PassedOverFile::Why;
+    switch (why) {
+        case Why::Missing:
+            return " is missing";
+        case Why::TooLarge:
+            return " is larger than the " + std::to_string(lookup::kMaxRangeFileBytes >> 20) +
+                   " MB a range file may be";
+        case Why::NotWhole:
+            break;
+    }
+    return " is not a whole range file (cut short, or not as the converter writes one)";
+}
+
 // Which folders the data files come from: a --data-dir as given, else the
 // first folder of whole range files among the user's, the system's and the
 // packaged one.
@@ -65,10 +80,9 @@ void chooseData(Options& options) {
     lookup::DataFolderPlaces places = lookup::standardDataFolderPlaces(programDirectory());
     if (options.dataDirGiven) places.given = options.countriesDir;
     const lookup::DataFolders folders = lookup::chooseDataFolders(places);
-    for (const fs::path& file : folders.oversized)
-        say("warning: " + file.string() + " is larger than the " +
-            std::to_string(lookup::kMaxRangeFileBytes >> 20) +
-            " MB a range file may be: its folder is passed over");
+    for (const lookup::PassedOverFile& file : folders.passedOver)
+        say("warning: " + file.path.string() + passedOverReason(file.why) +
+            ": its folder is passed over");
     options.countriesDir = folders.countries;
     // One generation of an updated folder for the whole run.
     options.rangesDir = lookup::generationOf(folders.ranges);

@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include <iostream>
+#include <string>
 
 #include "lookup/data_folder.h"
 #include "lookup/range_file.h"
@@ -8,6 +9,26 @@
 #include "ui/export/xdg_desktop.h"
 #include "ui/main_form.h"
 #include "ui/result_grid_export.h"
+
+namespace {
+
+// Why a range file keeps its folder from being read, after the file's name.
+std::string passedOverReason(ipcountry::lookup::PassedOverFile::Why why) {
+    using Why = ipcountry::lookup::PassedOverFile::Why;
+    switch (why) {
+        case Why::Missing:
+            return " is missing";
+        case Why::TooLarge:
+            return " is larger than the " +
+                   std::to_string(ipcountry::lookup::kMaxRangeFileBytes >> 20) +
+                   " MB a range file may be";
+        case Why::NotWhole:
+            break;
+    }
+    return " is not a whole range file (cut short, or not as the converter writes one)";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace ipcountry;
@@ -22,10 +43,9 @@ int main(int argc, char** argv) {
         lookup::chooseDataFolders(lookup::standardDataFolderPlaces(packaged));
     // Not a window's matter: the folder passed over is named where the
     // program was started from.
-    for (const auto& file : folders.oversized)
-        std::cerr << "ipcountry: warning: " << file.string() << " is larger than the "
-                  << (lookup::kMaxRangeFileBytes >> 20)
-                  << " MB a range file may be: its folder is passed over\n";
+    for (const lookup::PassedOverFile& file : folders.passedOver)
+        std::cerr << "ipcountry: warning: " << file.path.string() << passedOverReason(file.why)
+                  << ": its folder is passed over\n";
     auto form = ui::startMainWindow(folders, dialogs);
     if (!form) {
         return 1;

@@ -1,6 +1,7 @@
 #include "lookup/data_folder.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "lookup/range_file.h"
 
@@ -31,21 +32,35 @@ DataFolderPlaces standardDataFolderPlaces(fs::path packaged) {
     return places;
 }
 
-bool holdsWholeRangeFiles(const fs::path& folder, std::vector<fs::path>* oversized) {
-    // Both are looked at, so that each file too large is named.
-    const auto tooLarge = [oversized](const fs::path& path) {
+bool holdsWholeRangeFiles(const fs::path& folder, std::vector<PassedOverFile>* passedOver) {
+    using Why = PassedOverFile::Why;
+    // What keeps a file from counting; nullopt when it counts.
+    const auto fault = [](const fs::path& path, bool ipv6) -> std::optional<Why> {
         std::error_code ec;
+        if (!fs::exists(path, ec)) return Why::Missing;
         const auto size = fs::file_size(path, ec);
-        if (ec || size <= kMaxRangeFileBytes) return false;
-        if (oversized != nullptr) oversized->push_back(path);
-        return true;
+        if (!ec && size > kMaxRangeFileBytes) return Why::TooLarge;
+        const bool whole =
+            ipv6 ? rangeFileIsWhole<Ipv6Ranges>(path) : rangeFileIsWhole<Ipv4Ranges>(path);
+        if (!whole) return Why::NotWhole;
+        return std::nullopt;
     };
     const fs::path ipv4 = folder / kRangeFileName;
     const fs::path ipv6 = folder / kRange6FileName;
-    const bool large4 = tooLarge(ipv4);
-    const bool large6 = tooLarge(ipv6);
-    return !large4 && !large6 && rangeFileIsWhole<Ipv4Ranges>(ipv4) &&
-           rangeFileIsWhole<Ipv6Ranges>(ipv6);
+    // Both are looked at, so that each file at fault is named.
+    const std::optional<Why> fault4 = fault(ipv4, false);
+    const std::optional<Why> fault6 = fault(ipv6, true);
+    if (!fault4 && !fault6) return true;
+    // A link that leads nowhere is there all the same: an update's, half made.
+    const auto present = [](const fs::path& path) {
+        std::error_code ec;
+        return fs::symlink_status(path, ec).type() != fs::file_type::not_found;
+    };
+    if (passedOver != nullptr && (present(ipv4) || present(ipv6))) {
+        if (fault4) passedOver->push_back({ipv4, *fault4});
+        if (fault6) passedOver->push_back({ipv6, *fault6});
+    }
+    return false;
 }
 
 fs::path generationOf(const fs::path& folder) {
@@ -62,19 +77,19 @@ fs::path generationOf(const fs::path& folder) {
 
 DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     fs::path chosen = places.packaged;
-    std::vector<fs::path> oversized;
+    std::vector<PassedOverFile> passedOver;
     if (places.given) {
         chosen = *places.given;
     } else {
         for (const fs::path& place : {places.user, places.system}) {
-            if (!place.empty() && holdsWholeRangeFiles(place, &oversized)) {
+            if (!place.empty() && holdsWholeRangeFiles(place, &passedOver)) {
                 chosen = place;
                 break;
             }
         }
     }
     DataFolders folders;
-    folders.oversized = std::move(oversized);
+    folders.passedOver = std::move(passedOver);
     folders.ranges = chosen;
     folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
     folders.flags = holds(chosen, "flags") ? chosen : places.packaged;

@@ -13,15 +13,29 @@ namespace ipcountry::lookup {
 // The system-wide folder that an administrator's updater fills.
 inline constexpr std::string_view kSystemDataFolder = "/var/lib/ipcountry";
 
+// A range file that made the program pass over the user's or the system's
+// folder, and why.
+struct PassedOverFile {
+    enum class Why {
+        Missing,   // its partner is there, it is not (or its link leads nowhere)
+        TooLarge,  // larger than the program reads (kMaxRangeFileBytes)
+        NotWhole,  // not as the converter writes one (see holdsWholeRangeFiles)
+    };
+    std::filesystem::path path;
+    Why why = Why::NotWhole;
+    friend bool operator==(const PassedOverFile&, const PassedOverFile&) = default;
+};
+
 // Where each data file of a run comes from.
 struct DataFolders {
     std::filesystem::path ranges;     // IP_db.dbf, IP6_db.dbf and the provenance.txt of the ranges
     std::filesystem::path countries;  // Country.dbf and world_map.txt
     std::filesystem::path flags;      // the folder that holds flags/
-    // Range files of the user's or the system's folder passed over for being
-    // larger than the program reads (lookup::kMaxRangeFileBytes): the front
-    // ends name them, since the folder is otherwise passed over in silence.
-    std::vector<std::filesystem::path> oversized;
+    // The range files of the user's or the system's folder that made it be
+    // passed over: the front ends name them, since the folder is otherwise
+    // passed over in silence. A folder without either range file is no
+    // folder of data and is not named.
+    std::vector<PassedOverFile> passedOver;
 
     // Everything from one folder, as a folder given on the command line is read.
     static DataFolders allIn(const std::filesystem::path& folder) {
@@ -51,10 +65,11 @@ DataFolderPlaces standardDataFolderPlaces(std::filesystem::path packaged);
 // True when `folder` holds both range files, each whole and valid: a regular
 // file of lines of a start and a code, the starts rising from address 0, the
 // last line a ZZ line ended by a line end, as the converter writes them. A
-// folder a download left half filled does not count.
-// Range files larger than the program reads are added to `oversized` when given.
+// folder a download left half filled does not count. When `passedOver` is
+// given and the folder holds either range file, each file that keeps the
+// folder from counting is added to it, with why.
 bool holdsWholeRangeFiles(const std::filesystem::path& folder,
-                          std::vector<std::filesystem::path>* oversized = nullptr);
+                          std::vector<PassedOverFile>* passedOver = nullptr);
 
 // The folders of a run. A given folder gives the ranges, as given (its errors
 // are the run's). Otherwise the first of the user's, the system's and the

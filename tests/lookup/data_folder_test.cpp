@@ -16,6 +16,8 @@ using ipcountry::lookup::DataFolderPlaces;
 using ipcountry::lookup::DataFolders;
 using ipcountry::lookup::generationOf;
 using ipcountry::lookup::holdsWholeRangeFiles;
+using ipcountry::lookup::PassedOverFile;
+using Why = PassedOverFile::Why;
 using ipcountry::lookup::userDataFolder;
 
 const std::string kZero6(32, '0');
@@ -103,6 +105,14 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
     // Larger than the program reads (sparse: it takes no room on disk).
     const fs::path huge = wholeFolder("huge");
     fs::resize_file(huge / "IP6_db.dbf", ipcountry::lookup::kMaxRangeFileBytes + 1);
+    // IPv6 ranges cut after a line end: only the closing line is missing.
+    const fs::path unclosed = wholeFolder("unclosed");
+    write(unclosed / "IP6_db.dbf", kZero6 + "ZZ\r\n2A000000000000000000000000000000DE\r\n");
+    const fs::path empty = folder("empty");  // no folder of data: nothing to name
+    // An update's links whose generation is gone.
+    const fs::path dangling = folder("dangling");
+    fs::create_symlink(".current/IP_db.dbf", dangling / "IP_db.dbf");
+    fs::create_symlink(".current/IP6_db.dbf", dangling / "IP6_db.dbf");
 
     const struct {
         const char* name;
@@ -112,20 +122,38 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
         {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged, {}}},
         {"systemWhenTheUsersIsHalfMade",
          {std::nullopt, broken, system, packaged},
+         {system, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}}},
+        {"systemWhenTheUsersIpv6RangesLackTheirClosingLine",
+         {std::nullopt, unclosed, system, packaged},
+         {system, packaged, packaged, {{unclosed / "IP6_db.dbf", Why::NotWhole}}}},
+        {"systemWhenTheUsersLinksLeadNowhere",
+         {std::nullopt, dangling, system, packaged},
+         {system,
+          packaged,
+          packaged,
+          {{dangling / "IP_db.dbf", Why::Missing}, {dangling / "IP6_db.dbf", Why::Missing}}}},
+        {"systemWhenTheUsersFolderHoldsNoRangeFiles",
+         {std::nullopt, empty, system, packaged},
          {system, packaged, packaged, {}}},
+        {"bothNamedWhenNeitherIsWhole",
+         {std::nullopt, unclosed, huge, packaged},
+         {packaged,
+          packaged,
+          packaged,
+          {{unclosed / "IP6_db.dbf", Why::NotWhole}, {huge / "IP6_db.dbf", Why::TooLarge}}}},
         {"systemWhenThereIsNoUserFolder",
          {std::nullopt, m_root / "none", system, packaged},
          {system, packaged, packaged, {}}},
         {"noHomeAtAll", {std::nullopt, {}, system, packaged}, {system, packaged, packaged, {}}},
         {"packagedWhenNoneIsWhole",
          {std::nullopt, broken, m_root / "none", packaged},
-         {packaged, packaged, packaged, {}}},
+         {packaged, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}}},
         {"aFolderWithItsOwnCountryListAndFlags",
          {std::nullopt, full, system, packaged},
          {full, full, full, {}}},
         {"systemWhenTheUsersIsTooLargeToRead",
          {std::nullopt, huge, system, packaged},
-         {system, packaged, packaged, {huge / "IP6_db.dbf"}}},
+         {system, packaged, packaged, {{huge / "IP6_db.dbf", Why::TooLarge}}}},
         // Its ranges as given; its errors are the run's.
         {"aGivenFolderGivesTheRangesEvenWhenEmpty",
          {given, user, system, packaged},

@@ -103,6 +103,10 @@ TEST_F(DriverSpecialTest, readsTheUsersFolderOnlyWhenItsRangeFilesAreWhole) {
     std::ofstream(user / "provenance.txt") << "ranges=offices.csv\nranges-date=2026-12-01\n";
     ::setenv("XDG_DATA_HOME", (m_root / "xdg").c_str(), 1);
     const auto halfMade = runDriverSplit("find 192.168.1.1");
+    // Cut after a line end: all there but the closing line.
+    std::ofstream(user / "IP6_db.dbf", std::ios::binary)
+        << std::string(32, '0') << "ZZ\r\n2A000000000000000000000000000000DE\r\n";
+    const auto unclosed = runDriverSplit("find 192.168.1.1");
     std::ofstream(user / "IP6_db.dbf", std::ios::binary) << std::string(32, '0') << "ZZ\r\n";
     const auto whole = runDriverSplit("find 192.168.1.1");
     const auto version = runDriverSplit("--version");
@@ -117,6 +121,15 @@ TEST_F(DriverSpecialTest, readsTheUsersFolderOnlyWhenItsRangeFilesAreWhole) {
         << tooLarge.err;
 
     EXPECT_EQ(halfMade.out, "192.168.1.1\t\tprivate\n") << halfMade.err;
+    EXPECT_EQ(halfMade.err, "ipcountry-batch: warning: " + (user / "IP6_db.dbf").string() +
+                                " is missing: its folder is passed over\n");
+    EXPECT_EQ(unclosed.out, "192.168.1.1\t\tprivate\n") << unclosed.err;
+    EXPECT_NE(unclosed.err.find((user / "IP6_db.dbf").string() +
+                                " is not a whole range file (cut short, or not as the "
+                                "converter writes one): its folder is passed over\n"),
+              std::string::npos)
+        << unclosed.err;
+    EXPECT_EQ(whole.err, "");
     EXPECT_EQ(whole.out, "192.168.1.1\tDE\tGermany\n") << whole.err;
     EXPECT_NE(version.out.find("Data folder: " + user.string() +
                                "\nAddress ranges: offices.csv\nAddress ranges as of 2026-12-01, "),
