@@ -10,7 +10,11 @@
 #include <gtest/gtest.h>
 #include <maxminddb.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <random>
@@ -423,6 +427,44 @@ TEST(CountryDatabase, laysOutCountriesAsTheCountryReadersExpect) {
     for (const char* part :
          {"test-ranges 1.0 (CC BY 4.0, test)", "test-names 2 (LGPL)", "2026-06-17"})
         EXPECT_NE(description.find(part), std::string::npos) << description;
+}
+
+// Without a recorded date the range file's modification time (here 2001,
+// as a copy or an unpacked archive may leave it) dates nothing: build_epoch
+// is the time of the build, and the description says the date is unknown.
+TEST(CountryDatabase, undatedDataGetTheBuildTimeNotTheFilesTime) {
+    const std::chrono::system_clock::time_point built{std::chrono::seconds{1796731200}};
+    const struct {
+        const char* name;
+        const char* provenance;  // nullptr: no provenance.txt
+        std::uint64_t epoch;
+        const char* said;
+    } cases[] = {
+        {"noProvenance", nullptr, 1796731200u, "The date of the data is unknown"},
+        {"dateStatedUnknown", "ranges=registries\nranges-date=unknown\n", 1796731200u,
+         "The date of the data is unknown"},
+        {"dateNotADate", "ranges=registries\nranges-date=17.06.2026\n", 1796731200u,
+         "The date of the data is unknown"},
+        {"dated", "ranges=registries\nranges-date=2026-06-17\n", 1781654400u,
+         "Data of 2026-06-17."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.write("Country.dbf", "DEGermany\r\n");
+        dir.write("IP_db.dbf", "00000000ZZ\r\n01000000DE\r\n01000100ZZ\r\n");
+        dir.write("IP6_db.dbf", "00000000000000000000000000000000ZZ\r\n");
+        if (c.provenance) dir.write("provenance.txt", c.provenance);
+        const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path() / "IP_db.dbf").c_str(), times, 0), 0);
+        Opened opened(ipcountry::data::buildCountryDatabase(
+            ipcountry::lookup::DataFolders::allIn(dir.path()), nullptr, built));
+        ASSERT_EQ(opened.status(), MMDB_SUCCESS);
+        EXPECT_EQ(opened.db().metadata.build_epoch, c.epoch);
+        const std::string description =
+            opened.db().metadata.description.descriptions[0]->description;
+        EXPECT_NE(description.find(c.said), std::string::npos) << description;
+    }
 }
 
 TEST(CountryDatabase, aBrokenRangeFileIsNamed) {

@@ -1,10 +1,7 @@
 #include "country_mmdb.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -43,14 +40,16 @@ std::uint64_t dayStart(std::chrono::year_month_day date) {
                                           .count());
 }
 
-// The data's date: provenance's ranges-date, else when the range file was
-// written (never 0, which readers take for no date).
-std::uint64_t dataEpoch(const fs::path& rangesDir) {
+// build_epoch: the data's date from provenance's ranges-date. With none
+// recorded, the time this database is built, as MaxMind DB readers take
+// build_epoch, and the description says the data's date is unknown: a
+// file's own modification time (a copy, a touch, an unpacked archive) dates
+// no data. Never 0, which readers take for no build time at all.
+std::uint64_t buildEpoch(const fs::path& rangesDir, std::chrono::system_clock::time_point now) {
     if (const auto date = provenance::rangesDate(rangesDir)) return dayStart(*date);
-    struct stat status {};
-    const fs::path file = rangesDir / lookup::kRangeFileName;
-    if (::stat(file.c_str(), &status) != 0 || status.st_mtime <= 0) return 1;
-    return static_cast<std::uint64_t>(status.st_mtime);
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 1;
 }
 
 std::vector<std::string> valuesOf(const std::vector<std::pair<std::string, std::string>>& entries,
@@ -65,7 +64,8 @@ std::vector<std::string> valuesOf(const std::vector<std::pair<std::string, std::
 std::string sourcesText(const std::vector<std::pair<std::string, std::string>>& entries,
                         std::string_view key) {
     const auto sources = valuesOf(entries, key);
-    const auto licences = valuesOf(entries, std::string(key) + "-licence");
+    const auto licences =
+        valuesOf(entries, std::string(key) + std::string(provenance::keys::kLicenceSuffix));
     std::string text;
     for (std::size_t i = 0; i < sources.size(); ++i) {
         if (!text.empty()) text += "; ";
@@ -81,19 +81,18 @@ std::string describe(const lookup::DataFolders& folders) {
     const auto names = folders.countries == folders.ranges
                            ? ranges
                            : provenance::provenanceEntries(folders.countries);
-    const std::string rangeSources = ranges ? sourcesText(*ranges, "ranges") : std::string();
+    const std::string rangeSources =
+        ranges ? sourcesText(*ranges, provenance::keys::kRanges) : std::string();
     text += " Address ranges: " +
             (rangeSources.empty() ? std::string("of unknown origin") : rangeSources) + ".";
     if (names) {
-        const std::string nameSources = sourcesText(*names, "names");
+        const std::string nameSources = sourcesText(*names, provenance::keys::kNames);
         if (!nameSources.empty()) text += " Country names: " + nameSources + ".";
     }
-    if (const auto date = provenance::rangesDate(folders.ranges)) {
-        char day[16];
-        std::snprintf(day, sizeof day, "%04d-%02u-%02u", static_cast<int>(date->year()),
-                      static_cast<unsigned>(date->month()), static_cast<unsigned>(date->day()));
-        text += std::string(" Data of ") + day + ".";
-    }
+    if (const auto date = provenance::rangesDate(folders.ranges))
+        text += " Data of " + provenance::dateText(*date) + ".";
+    else
+        text += " The date of the data is unknown: build_epoch is when this file was written.";
     text += " Special-purpose address blocks have no country.";
     return text;
 }
@@ -168,7 +167,8 @@ CountryRanges readCountryRanges(const fs::path& rangesDir) {
 }
 
 std::string buildCountryDatabase(const lookup::DataFolders& folders,
-                                 CountryDatabaseSummary* summary) {
+                                 CountryDatabaseSummary* summary,
+                                 std::chrono::system_clock::time_point now) {
     const CountryRanges ranges = readCountryRanges(folders.ranges);
     const lookup::CountryTable names = lookup::loadCountryTable(folders.countries);
 
@@ -185,7 +185,7 @@ std::string buildCountryDatabase(const lookup::DataFolders& folders,
     db.metadata.databaseType = kCountryDatabaseType;
     db.metadata.languages = {"en"};
     db.metadata.description = {{"en", describe(folders)}};
-    db.metadata.buildEpoch = dataEpoch(folders.ranges);
+    db.metadata.buildEpoch = buildEpoch(folders.ranges, now);
 
     CountryDatabaseSummary counts;
     std::string bytes = mmdb::writeDatabase(db, &counts.tree);

@@ -11,6 +11,7 @@
 // export of them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -60,10 +61,12 @@ lookup::DataFolders driverDataFolders();
 
 // The database of the folders' ranges and country names, its metadata naming
 // the sources and licences that provenance.txt records and the data's date
-// (build_epoch: that day at 00:00 UTC; the range file's modification time
-// where no date is recorded). Throws lookup::Error for a data file that
-// cannot be read, mmdb::WriteError for what cannot be written.
-std::string buildCountryDatabase(const lookup::DataFolders& folders,
-                                 CountryDatabaseSummary* summary = nullptr);
+// (build_epoch: that day at 00:00 UTC; where no date is recorded, `now`, the
+// time of the build, and the description says the data's date is unknown).
+// Throws lookup::Error for a data file that cannot be read, mmdb::WriteError
+// for what cannot be written.
+std::string buildCountryDatabase(
+    const lookup::DataFolders& folders, CountryDatabaseSummary* summary = nullptr,
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
 }  // namespace ipcountry::data
