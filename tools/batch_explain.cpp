@@ -31,7 +31,7 @@ struct Lines {
 template <class Family>
 Lines<Family> readLines(const fs::path& file) {
     Lines<Family> lines;
-    const std::string content = lookup::readWholeFile(file, std::uint64_t{512} << 20);
+    const std::string content = lookup::readWholeFile(file, lookup::kMaxRangeFileBytes);
     lookup::forEachLine(content, [&](std::string_view line) {
         if (line.size() != Family::kKeyLength + 2) return;
         if (const auto start = Family::fromKey(line.substr(0, Family::kKeyLength))) {

@@ -54,9 +54,9 @@ inline constexpr std::string_view kUnknownReason = "unknown";
 
 // Every word noCountryReason gives, in the order the statistics list them:
 // the commonest in a log first, "unknown" last.
-inline constexpr std::array<std::string_view, 8> kNoCountryReasons = {
-    "private",       "loopback",  "link-local", "shared",
-    "documentation", "multicast", "reserved",   kUnknownReason};
+inline constexpr auto kNoCountryReasons =
+    std::to_array<std::string_view>({"private", "loopback", "link-local", "shared", "documentation",
+                                     "multicast", "reserved", kUnknownReason});
 
 // The place of `reason` in kNoCountryReasons; nullopt for any other text.
 inline std::optional<std::size_t> noCountryReasonIndex(std::string_view reason) {

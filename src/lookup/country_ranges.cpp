@@ -8,10 +8,7 @@
 
 namespace ipcountry::lookup {
 
-bool isCountryCode(std::string_view code) noexcept {
-    const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
-    return code.size() == 2 && upper(code[0]) && upper(code[1]) && code != "ZZ";
-}
+bool isCountryCode(std::string_view code) noexcept { return isTwoCapitals(code) && code != "ZZ"; }
 
 template <class Family>
 CountryRangeSets<typename Family::Address> countryRangesOf(const BasicRangeIndex<Family>& index,

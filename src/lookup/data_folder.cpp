@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "lookup/country_table.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::lookup {
@@ -91,8 +92,8 @@ DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     DataFolders folders;
     folders.passedOver = std::move(passedOver);
     folders.ranges = chosen;
-    folders.countries = holds(chosen, "Country.dbf") ? chosen : places.packaged;
-    folders.flags = holds(chosen, "flags") ? chosen : places.packaged;
+    folders.countries = holds(chosen, kCountryFileName) ? chosen : places.packaged;
+    folders.flags = holds(chosen, kFlagsFolderName) ? chosen : places.packaged;
     return folders;
 }
 

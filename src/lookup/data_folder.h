@@ -13,6 +13,9 @@ namespace ipcountry::lookup {
 // The system-wide folder that an administrator's updater fills.
 inline constexpr std::string_view kSystemDataFolder = "/var/lib/ipcountry";
 
+// The folder of flag pictures in a data folder: flags/<code>.gif.
+inline constexpr std::string_view kFlagsFolderName = "flags";
+
 // A range file that made the program pass over the user's or the system's
 // folder, and why.
 struct PassedOverFile {

@@ -103,9 +103,8 @@ BasicRangeIndex<Family> BasicRangeIndex<Family>::fromContent(std::string_view co
             return;
         }
         if (whole) {
-            const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
             whole =
-                line.size() == Family::kKeyLength + 2 && capital(code[0]) && capital(code[1]) &&
+                line.size() == Family::kKeyLength + 2 && isTwoCapitals(code) &&
                 (index.m_ownStarts.empty() ? start == Address{} : index.m_ownStarts.back() < start);
         }
         lastCode = code;

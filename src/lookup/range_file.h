@@ -29,6 +29,13 @@ inline constexpr std::uint64_t kMaxRangeFileBytes = 512ull << 20;
 // characters of a line; a shorter line gives itself whole).
 using CountryCode = std::string;
 
+// A code as the converter writes it and every source must give it: two
+// upper-case ASCII letters, whatever the locale (ZZ, no country, among them).
+constexpr bool isTwoCapitals(std::string_view code) noexcept {
+    const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+    return code.size() == 2 && capital(code[0]) && capital(code[1]);
+}
+
 // The lines of a range file, split on CRLF, LF or CR. Kept for the reference
 // scan and for files the index cannot answer.
 std::vector<std::string> splitRangeLines(std::string_view content);

@@ -7,6 +7,7 @@
 #include <QPixmap>
 
 #include "analysis/flag_code.h"
+#include "lookup/data_folder.h"
 
 namespace ipcountry::ui {
 
@@ -32,7 +33,7 @@ bool isFlagCode(const QString& code) {
 FlagCache::FlagCache(std::filesystem::path dataDir) : m_dataDir(std::move(dataDir)) {}
 
 QString FlagCache::flagPath(const QString& code) const {
-    const auto dir = QString::fromStdString((m_dataDir / "flags").string());
+    const auto dir = QString::fromStdString((m_dataDir / lookup::kFlagsFolderName).string());
     return QDir(dir).filePath(code + QStringLiteral(".gif"));
 }
 

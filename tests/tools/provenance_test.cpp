@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -123,6 +126,50 @@ TEST_F(ProvenanceTest, rangesAndCountryListFromTwoFolders) {
                                   "Address ranges as of 2026-12-06, 2 days ago",
                                   "Country list folder: " + packaged.string(),
                                   "Country names: iso 4", "Flags: f 1"}));
+}
+
+// The provenance files written outside the program (by scripts/build-data,
+// and the bundled one it wrote) use only keys the reader knows, and name
+// every source the reader describes: a key renamed on one side would leave
+// --version silent about it.
+TEST(ProvenanceKeys, writtenByTheDataScriptAreTheReadersKeys) {
+    const fs::path source = IPCOUNTRY_SOURCE_DIR;
+    std::ifstream script(source / "scripts" / "build-data");
+    std::ifstream bundled(source / "data" / "provenance.txt");
+    ASSERT_TRUE(script && bundled);
+    // The script's keys: the KEY= lines of its here-document for provenance.txt.
+    const auto keysOf = [](std::istream& in, bool hereDocument) {
+        std::vector<std::string> keys;
+        bool inside = !hereDocument;
+        for (std::string line; std::getline(in, line);) {
+            if (hereDocument && line.starts_with("cat > data/provenance.txt <<END")) inside = true;
+            if (hereDocument && line == "END") inside = false;
+            const auto equals = line.find('=');
+            if (inside && !line.starts_with('#') && equals != std::string::npos &&
+                line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") == equals)
+                keys.push_back(line.substr(0, equals));
+        }
+        return keys;
+    };
+    for (const auto& [name, keys] : {std::pair{"scripts/build-data", keysOf(script, true)},
+                                     std::pair{"data/provenance.txt", keysOf(bundled, false)}}) {
+        for (const std::string& key : keys)
+            EXPECT_TRUE(ipcountry::provenance::isKnownKey(key)) << name << ": " << key;
+        for (const std::string_view known : ipcountry::provenance::keys::kSources) {
+            EXPECT_NE(std::find(keys.begin(), keys.end(), known), keys.end())
+                << name << ": " << known;
+            EXPECT_NE(std::find(keys.begin(), keys.end(),
+                                std::string(known) +
+                                    std::string(ipcountry::provenance::keys::kLicenceSuffix)),
+                      keys.end())
+                << name << ": " << known;
+        }
+        EXPECT_NE(std::find(keys.begin(), keys.end(), ipcountry::provenance::keys::kRangesDate),
+                  keys.end())
+            << name;
+    }
+    EXPECT_FALSE(ipcountry::provenance::isKnownKey("range"));
+    EXPECT_FALSE(ipcountry::provenance::isKnownKey("ranges-licence-licence"));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::optional<Entries> readProvenance(const fs::path& dataDir) {
     return entries;
 }
 
-std::vector<std::string> valuesOf(const Entries& entries, const std::string& key) {
+std::vector<std::string> valuesOf(const Entries& entries, std::string_view key) {
     std::vector<std::string> values;
     for (const auto& [k, v] : entries)
         if (k == key) values.push_back(v);
@@ -49,10 +49,10 @@ std::optional<std::chrono::year_month_day> readDate(const std::string& text) {
 }
 
 // "LABEL: VALUE (LICENCE)" per source; the n-th licence goes with the n-th source.
-void describeSources(const Entries& entries, const std::string& key, const char* label,
+void describeSources(const Entries& entries, std::string_view key, const char* label,
                      std::vector<std::string>& lines) {
     const auto sources = valuesOf(entries, key);
-    const auto licences = valuesOf(entries, key + "-licence");
+    const auto licences = valuesOf(entries, std::string(key) + std::string(keys::kLicenceSuffix));
     for (std::size_t i = 0; i < sources.size(); ++i) {
         std::string text = std::string(label) + ": " + sources[i];
         if (i < licences.size()) text += " (" + licences[i] + ")";
@@ -62,6 +62,12 @@ void describeSources(const Entries& entries, const std::string& key, const char*
 
 }  // namespace
 
+bool isKnownKey(std::string_view key) {
+    if (key == keys::kRangesDate) return true;
+    if (key.ends_with(keys::kLicenceSuffix)) key.remove_suffix(keys::kLicenceSuffix.size());
+    return std::find(keys::kSources.begin(), keys::kSources.end(), key) != keys::kSources.end();
+}
+
 std::chrono::sys_days today() {
     return std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
 }
@@ -69,7 +75,7 @@ std::chrono::sys_days today() {
 std::optional<std::chrono::year_month_day> rangesDate(const fs::path& dataDir) {
     const auto entries = readProvenance(dataDir);
     if (!entries) return std::nullopt;
-    const auto dates = valuesOf(*entries, "ranges-date");
+    const auto dates = valuesOf(*entries, keys::kRangesDate);
     // Several sources of several dates are as old as the oldest of them.
     std::optional<std::chrono::year_month_day> oldest;
     for (const std::string& text : dates) {
@@ -90,7 +96,7 @@ std::string dateText(std::chrono::year_month_day date) {
 bool statesUnknownDate(const fs::path& dataDir) {
     const auto entries = readProvenance(dataDir);
     if (!entries) return false;
-    const auto dates = valuesOf(*entries, "ranges-date");
+    const auto dates = valuesOf(*entries, keys::kRangesDate);
     return std::find(dates.begin(), dates.end(), kUnknownDate) != dates.end();
 }
 
@@ -117,8 +123,8 @@ std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path&
     if (!ranges) {
         lines.push_back("Data: unknown, " + rangesFile.string() + " cannot be read");
     } else {
-        describeSources(*ranges, "ranges", "Address ranges", lines);
-        if (!valuesOf(*ranges, "ranges-date").empty()) {
+        describeSources(*ranges, keys::kRanges, "Address ranges", lines);
+        if (!valuesOf(*ranges, keys::kRangesDate).empty()) {
             const auto date = rangesDate(rangesDir);
             if (date)
                 lines.push_back("Address ranges " + describeAge(*date, today));
@@ -133,12 +139,12 @@ std::vector<std::string> describeData(const fs::path& rangesDir, const fs::path&
     if (apart) lines.push_back("Country list folder: " + countriesDir.string());
     const auto names = apart ? readProvenance(countriesDir) : ranges;
     if (names) {
-        describeSources(*names, "names", "Country names", lines);
-        describeSources(*names, "flags", "Flags", lines);
-        describeSources(*names, "map", "Map", lines);
+        describeSources(*names, keys::kNames, "Country names", lines);
+        describeSources(*names, keys::kFlags, "Flags", lines);
+        describeSources(*names, keys::kMap, "Map", lines);
     }
     // The networks of --asn, beside the ranges, from a source of their own.
-    if (ranges) describeSources(*ranges, "networks", "Networks", lines);
+    if (ranges) describeSources(*ranges, keys::kNetworks, "Networks", lines);
     if (ranges && lines.size() == 1 + (apart ? 1 : 0))
         lines.push_back("Data: unknown, " + rangesFile.string() + " names no source");
     return lines;
@@ -152,7 +158,7 @@ std::vector<std::string> describeRangesSource(const fs::path& rangesDir) {
                         (rangesDir / kProvenanceFileName).string() + " cannot be read");
         return lines;
     }
-    describeSources(*ranges, "ranges", "Address ranges", lines);
+    describeSources(*ranges, keys::kRanges, "Address ranges", lines);
     if (lines.empty()) lines.push_back("Address ranges of unknown origin");
     const auto date = rangesDate(rangesDir);
     lines.push_back(date ? "Address ranges as of " + dateText(*date)

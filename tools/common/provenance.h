@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +18,24 @@ inline constexpr const char* kProvenanceFileName = "provenance.txt";
 
 // The ranges-date of data whose sources do not state their date.
 inline constexpr const char* kUnknownDate = "unknown";
+
+// The keys of the provenance file, for its writers (the updater,
+// scripts/build-data) and its reader. Each source key may stand once per
+// source, its licence after it under the key and kLicenceSuffix.
+namespace keys {
+inline constexpr std::string_view kRanges = "ranges";
+inline constexpr std::string_view kRangesDate = "ranges-date";  // YYYY-MM-DD or kUnknownDate
+inline constexpr std::string_view kNetworks = "networks";
+inline constexpr std::string_view kNames = "names";
+inline constexpr std::string_view kFlags = "flags";
+inline constexpr std::string_view kMap = "map";
+inline constexpr std::string_view kLicenceSuffix = "-licence";
+// The keys with a licence of their own.
+inline constexpr std::array<std::string_view, 5> kSources{kRanges, kNetworks, kNames, kFlags, kMap};
+}  // namespace keys
+
+// True for a key this version reads: a source, its licence, the date.
+bool isKnownKey(std::string_view key);
 
 // The day the program runs on, in UTC.
 std::chrono::sys_days today();

@@ -21,13 +21,17 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+#include "common/provenance.h"
+#include "lookup/range_file.h"
 
 namespace ipcountry::data {
 
 // The files an update writes; the folder's other files are left alone.
-inline constexpr const char* kIpv4FileName = "IP_db.dbf";
-inline constexpr const char* kIpv6FileName = "IP6_db.dbf";
-inline constexpr const char* kProvenanceName = "provenance.txt";
+inline constexpr std::string_view kIpv4FileName = lookup::kRangeFileName;
+inline constexpr std::string_view kIpv6FileName = lookup::kRange6FileName;
+inline constexpr std::string_view kProvenanceName = provenance::kProvenanceFileName;
 
 class InstallError : public std::runtime_error {
 public:

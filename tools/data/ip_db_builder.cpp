@@ -12,6 +12,7 @@
 #include "lookup/address_text.h"
 #include "lookup/csv_fields.h"
 #include "lookup/ipv6_text.h"
+#include "lookup/range_file.h"
 #include "lookup/range_set.h"
 #include "lookup/special_blocks.h"
 
@@ -97,10 +98,6 @@ Address oneBefore(Address a) {
     return --a;
 }
 
-bool isCode(std::string_view code) {
-    return code.size() == 2 && code[0] >= 'A' && code[0] <= 'Z' && code[1] >= 'A' && code[1] <= 'Z';
-}
-
 }  // namespace
 
 template <class Address>
@@ -169,7 +166,8 @@ void forEachRangeCsvRow(std::istream& in,
             continue;
         }
         row.code = field[2];
-        if (!isCode(row.code)) fail(lineNo, "the country code is not two upper-case letters");
+        if (!lookup::isTwoCapitals(row.code))
+            fail(lineNo, "the country code is not two upper-case letters");
         take(row);
     }
     if (summary != nullptr) {

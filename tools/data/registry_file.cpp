@@ -7,6 +7,7 @@
 
 #include "lookup/address_text.h"
 #include "lookup/ipv6_text.h"
+#include "lookup/range_file.h"
 #include "prefix_range.h"
 
 namespace ipcountry::data {
@@ -37,10 +38,6 @@ std::optional<std::uint64_t> number(std::string_view text) {
 
 bool isDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-bool isCountryCode(std::string_view cc) {
-    return cc.size() == 2 && cc[0] >= 'A' && cc[0] <= 'Z' && cc[1] >= 'A' && cc[1] <= 'Z';
 }
 
 }  // namespace
@@ -107,7 +104,7 @@ RegistryFile parseRegistryFile(std::istream& in) {
             if (type != "asn") fail(lineNo, "unknown record type \"" + std::string(type) + "\"");
             continue;
         }
-        if (country && !isCountryCode(cc))
+        if (country && !lookup::isTwoCapitals(cc))
             fail(lineNo, "the country code is not two upper-case letters");
         const bool noCountry = !country || cc == kUnknownCode;
         if (type == "ipv4") {

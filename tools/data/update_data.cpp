@@ -95,10 +95,12 @@ std::string provenanceText(const std::vector<data::SourcePart>& parts) {
     std::ostringstream text;
     text << "# Where the range files beside this one come from (written by " << kUpdateProgram
          << " " << IPCOUNTRY_VERSION << " on " << today() << ").\n";
+    namespace keys = provenance::keys;
     for (const data::SourcePart& p : parts)
-        text << "ranges=" << p.label << "\nranges-licence=" << p.licence << '\n';
+        text << keys::kRanges << '=' << p.label << '\n'
+             << keys::kRanges << keys::kLicenceSuffix << '=' << p.licence << '\n';
     const std::string date = rangesDateOf(parts);
-    text << "ranges-date=" << (date.empty() ? provenance::kUnknownDate : date) << '\n';
+    text << keys::kRangesDate << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
     return text.str();
 }
 

@@ -6,6 +6,7 @@
 #include "analysis/interfaces.h"
 #include "analysis/line_reader.h"
 #include "formats/stats_lines.h"
+#include "lookup/country_table.h"
 #include "lookup/error.h"
 #include "lookup/text_file.h"
 
@@ -177,7 +178,8 @@ void StatsMerger::countRow(std::string_view ip, std::optional<int> slot, std::st
                         (code.empty() && *m_format == Format::Tsv
                              ? "'"
                              : "' with the code '" + std::string(code) + "'") +
-                        " is not one of " + m_dataDir + "/Country.dbf");
+                        " is not one of " + m_dataDir + "/" +
+                        std::string(lookup::kCountryFileName));
     }
     m_addresses.appendRow(analysis::ResultRow{ip, {}, analysis::Resolution{*slot, false}});
     ++m_rowsRead;
@@ -238,8 +240,8 @@ void StatsMerger::blockCountry(std::optional<int> slot, std::optional<std::int64
             "the statistics were cut by --top: the countries left out cannot be merged");
     if (!count || *count == 0) throw Malformed("the statistics block's count is not a number");
     if (!slot)
-        throw Malformed("the country '" + std::string(name) + "' is not one of " + m_dataDir +
-                        "/Country.dbf");
+        throw Malformed("the country '" + std::string(name) + "' is not one of " + m_dataDir + "/" +
+                        std::string(lookup::kCountryFileName));
     if (*count > m_block.total - m_block.listed)
         throw Malformed("the statistics block's counts add up to more than its total");
     if (clients && (*clients < 1 || *clients > *count))

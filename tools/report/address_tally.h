@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "analysis/row_rules.h"
 
 namespace ipcountry::report {
 
@@ -29,7 +30,8 @@ public:
 
     std::int64_t rows() const { return m_rows; }
     // The rows without a country (--all), by reason, as in kNoCountryReasons.
-    const std::array<std::int64_t, 8>& reasons() const { return m_reasons; }
+    using ReasonCounts = std::array<std::int64_t, analysis::kNoCountryReasons.size()>;
+    const ReasonCounts& reasons() const { return m_reasons; }
     std::size_t distinct();
     // The distinct addresses of each country, by slot (kMostSlots of them;
     // the US's rows in its slot): an address text has one country, so these
@@ -98,7 +100,7 @@ private:
     std::size_t m_used = 0;
     std::string m_long;
     std::int64_t m_rows = 0;
-    std::array<std::int64_t, 8> m_reasons{};
+    ReasonCounts m_reasons{};
     // Most rows of a big log find their cell outside the processor's caches;
     // counted a few rows later, each finds it already fetched. Rows of one
     // address stay in order, so each keeps the slot of its first row.

@@ -1,9 +1,10 @@
 #include "world_map.h"
 
-#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <stdexcept>
+
+#include "lookup/range_file.h"
 
 namespace ipcountry::report {
 
@@ -76,9 +77,7 @@ WorldMap parseWorldMap(std::string_view content, const std::string& fileName) {
             if (tab2 == std::string_view::npos) fail("a shape needs a code, a marker and a path");
             MapShape shape;
             shape.code = line.substr(0, tab);
-            if (shape.code != "-" && (shape.code.size() != 2 ||
-                                      !std::isupper(static_cast<unsigned char>(shape.code[0])) ||
-                                      !std::isupper(static_cast<unsigned char>(shape.code[1]))))
+            if (shape.code != "-" && !lookup::isTwoCapitals(shape.code))
                 fail("the code is not two capital letters");
             const std::string_view marker = line.substr(tab + 1, tab2 - tab - 1);
             if (marker != "-") {
