@@ -29,6 +29,7 @@ public:
     std::int64_t sheetRows() const override {
         return static_cast<std::int64_t>(m_cells.size() / 3);
     }
+    int columns() const override { return 3; }
     std::string text(std::int64_t row, int column) const override {
         return m_cells[static_cast<std::size_t>(row * 3 + column)];
     }

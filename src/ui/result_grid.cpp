@@ -569,7 +569,7 @@ Qt::ItemFlags ResultGrid::flags(const QModelIndex& index) const {
 }
 
 void addResultsHeader(ResultGrid& grid) {
-    grid.setCols(3);
+    grid.setCols(kResultsColumns);
     // The header goes in while nothing is fixed; the grid's own empty row
     // becomes the blank row below it.
     grid.addItem("IP\tPort\tCountry", 0);

@@ -226,9 +226,11 @@ private:
 };
 
 // The results grid's first rows, known here alone: row 0 the header, row 1
-// a blank row that stays below it for good, then one row per address.
+// a blank row that stays below it for good, then one row per address; and
+// its columns: IP, Port, Country.
 inline constexpr std::int64_t kResultsBlankRow = 1;
 inline constexpr std::int64_t kFirstAddressRow = 2;
+inline constexpr int kResultsColumns = 3;
 
 // The header and the blank row, as the main window sets its grid up.
 void addResultsHeader(ResultGrid& grid);

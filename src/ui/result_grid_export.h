@@ -13,9 +13,12 @@ class ResultGridExport final : public ExportGrid {
 public:
     explicit ResultGridExport(const ResultGrid& grid) : m_grid(grid) {}
 
-    std::int64_t sheetRows() const override { return m_grid.rows() < 2 ? 0 : m_grid.rows() - 1; }
+    std::int64_t sheetRows() const override {
+        return m_grid.rows() < kFirstAddressRow ? 0 : 1 + addressCount(m_grid);
+    }
+    int columns() const override { return kResultsColumns; }
     std::string text(std::int64_t row, int column) const override {
-        return m_grid.cell(row == 0 ? 0 : row + 1, column);
+        return m_grid.cell(row == 0 ? 0 : kFirstAddressRow + row - 1, column);
     }
 
 private:

@@ -12,12 +12,12 @@
 #include <memory>
 #include <new>
 #include <system_error>
+#include <vector>
 
 namespace ipcountry::ui {
 
 namespace {
 
-constexpr int kColumns = 3;
 static_assert(kMaxSheetRows == LXW_ROW_MAX);
 
 // Characters of a UTF-8 text, as a cell counts them.
@@ -96,7 +96,8 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
         throw ExportError("The workbook " + file.string() + " could not take a sheet.");
     }
 
-    std::array<std::int64_t, kColumns> longest{};
+    const int columns = grid.columns();
+    std::vector<std::int64_t> longest(static_cast<std::size_t>(columns));
     std::string buffer;
     // A filter set on the header takes the block of rows down to the first
     // blank one, as spreadsheet programs do. It is set as soon as its end is
@@ -104,7 +105,8 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
     bool filtered = false;
     const auto setFilter = [&](std::int64_t lastRow) {
         if (lastRow >= 0) {
-            check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(lastRow), kColumns - 1),
+            check(worksheet_autofilter(sheet, 0, 0, static_cast<lxw_row_t>(lastRow),
+                                       static_cast<lxw_col_t>(columns - 1)),
                   file);
         }
         filtered = true;
@@ -112,7 +114,7 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
     const std::int64_t rows = grid.sheetRows();
     for (std::int64_t r = 0; r < rows; ++r) {
         bool blank = true;
-        for (int c = 0; c < kColumns; ++c) {
+        for (int c = 0; c < columns; ++c) {
             const std::string text = grid.text(r, c);
             if (text.empty()) continue;
             blank = false;
@@ -124,7 +126,8 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
                                   " characters; a cell holds at most " +
                                   std::to_string(kMaxCellCharacters) + ".");
             }
-            longest[c] = std::max(longest[c], characters);
+            longest[static_cast<std::size_t>(c)] =
+                std::max(longest[static_cast<std::size_t>(c)], characters);
             check(
                 worksheet_write_string(sheet, static_cast<lxw_row_t>(r), static_cast<lxw_col_t>(c),
                                        storedText(text, buffer), nullptr),
@@ -133,7 +136,7 @@ void writeWorkbook(const ExportGrid& grid, const std::filesystem::path& file) {
         if (blank && !filtered) setFilter(r - 1);
     }
     if (!filtered) setFilter(rows - 1);
-    for (int c = 0; c < kColumns; ++c) {
+    for (int c = 0; c < columns; ++c) {
         // One character of margin for the cell's padding; the format caps a
         // column at 255 characters.
         if (longest[c] == 0) continue;

@@ -14,6 +14,7 @@ class ExportGrid {
 public:
     virtual ~ExportGrid() = default;
     virtual std::int64_t sheetRows() const = 0;
+    virtual int columns() const = 0;  // at most 26: A to Z
     virtual std::string text(std::int64_t row, int column) const = 0;
 };
 

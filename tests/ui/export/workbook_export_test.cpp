@@ -29,6 +29,7 @@ public:
     std::int64_t sheetRows() const override {
         return m_claimed >= 0 ? m_claimed : static_cast<std::int64_t>(m_rows.size());
     }
+    int columns() const override { return static_cast<int>(m_rows[0].size()); }
     std::string text(std::int64_t row, int column) const override {
         ++m_reads;
         return m_rows.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(column));
