@@ -619,6 +619,21 @@ TEST_F(UpdateDataTest, readsACompressedMaxMindDatabaseFromAnAddress) {
               std::string::npos);
 }
 
+// A MaxMind DB is unpacked into a file before it is read: the limit holds
+// there too. Packed to a few kilobytes, it unpacks past 1 MB (the marker of
+// a MaxMind DB at its end, so that it is taken for one).
+TEST_F(UpdateDataTest, refusesAPackedMaxMindDatabaseThatUnpacksPastTheLimit) {
+    writeFile(m_served / "big.mmdb.gz",
+              ipcountryGzip(std::string(2 << 20, '\0') + "\xAB\xCD\xEFMaxMind.com"));
+    const UpdaterRun run = update("--max-size 1 " + m_server->url("big.mmdb.gz"));
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(
+        run.err.find(m_server->url("big.mmdb.gz") + ": unpacks to more than the limit of 1 MB"),
+        std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(m_data / "IP_db.dbf"));
+}
+
 // With no source named, the registries are read, each checked against its
 // checksum file; ARIN's has none, which the user hears about.
 TEST_F(UpdateDataTest, readsTheRegistriesWhenNoSourceIsNamed) {
