@@ -88,7 +88,7 @@ const fs::path& scratch() {
               "{\"country\":\"Spain\",\"code\":\"ES\",\"count\":1,\"share\":50.0}]}\n");
         write("reason-disagrees.tsv",
               "1.0.0.9\t\tprivate\n\nAnalysis took 0:00:00\n"
-              "Total number of IPs is 1\nloopback\t1\t100.0%\n");
+              "Total number of IPs is 1\nloopback\t\t1\t100.0%\n");
         write("fourth-field.tsv", "1.0.0.9\t\tGermany\tx\n");
         write("no-ip.csv", "IP,Port,Country,Code\r\n,,Germany,DE\r\n");
         write("after-row.json",
@@ -185,7 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
         DriverCase{"statsRefusesCountsThatMissTheirTotal", kData + "--input-format json stats " + at("sum-off.json"), "",
                    "*sum-off.json:1: the statistics' counts do not add up to their total\n", 1},
         DriverCase{"statsRefusesABlockOfAnotherReason", kData + "stats " + at("reason-disagrees.tsv"), "",
-                   "*reason-disagrees.tsv:5: ", 1},
+                   "*reason-disagrees.tsv:3: the statistics block does not agree with the 1 rows "
+                   "before it\n", 1},
         DriverCase{"statsRefusesAFourthField", kData + "stats " + at("fourth-field.tsv"), "",
                    "*fourth-field.tsv:1: not a row (IP, Port and Country separated by TABs)\n", 1},
         DriverCase{"statsRefusesACsvRowWithoutItsIp", kData + "--input-format csv stats " + at("no-ip.csv"), "",
