@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error_text.h"
 #include "common/output_file.h"
 #include "country_mmdb.h"
 #include "data_install.h"
@@ -210,8 +211,8 @@ int writeMmdb(const fs::path& file, const fs::path& target) {
                   << " bytes\n";
         return 0;
     } catch (const ipcountry::lookup::Error& e) {
-        std::cerr << kUpdateProgram << ": " << file.string() << ": not written: " << e.problem()
-                  << '\n';
+        std::cerr << kUpdateProgram << ": " << file.string()
+                  << ": not written: " << ipcountry::output::problemText(e) << '\n';
     } catch (const std::exception& e) {
         std::cerr << kUpdateProgram << ": " << file.string() << ": not written: " << e.what()
                   << '\n';
