@@ -205,7 +205,11 @@ bool isPlainCsv(const char* source) {
                                          std::string_view("\x28\xb5\x2f\xfd")})
         if (start.starts_with(magic)) return false;
     if (start.find('\0') != std::string::npos) return false;
-    return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
+    try {
+        return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
+    } catch (const std::exception&) {
+        return false;  // as above: told when the source is read whole
+    }
 }
 
 enum class Streamed { Written, Failed, ReadWhole };
