@@ -50,6 +50,16 @@ struct Collected {
 
 std::string today() { return data::isoDate(std::time(nullptr)); }
 
+// What went wrong with `source` (none: the run as a whole): an error about a
+// file in the command line's words, named once when the file is the source.
+std::string problemOf(const std::string& source, const std::exception& e) {
+    const auto* error = dynamic_cast<const lookup::Error*>(&e);
+    const std::string problem =
+        error != nullptr ? ipcountry::output::problemText(*error) : std::string(e.what());
+    if (source.empty() || (error != nullptr && error->file() == source)) return problem;
+    return source + ": " + problem;
+}
+
 fs::path programDirectory() {
     std::error_code ec;
     const auto self = fs::read_symlink("/proc/self/exe", ec);
@@ -257,7 +267,7 @@ int main(int argc, char** argv) {
                 }
                 std::cout << source << ": " << ipv4 << " IPv4 and " << ipv6 << " IPv6 ranges\n";
             } catch (const std::exception& e) {
-                tell(source + ": " + e.what());
+                tell(problemOf(source, e));
                 failed = true;
             }
         }
@@ -302,7 +312,7 @@ int main(int argc, char** argv) {
         tell(target.string() + ": left as it was");
         return 1;
     } catch (const std::exception& e) {
-        tell(e.what());
+        tell(problemOf("", e));
         tell(target.string() + ": left as it was");
         return 1;
     }
