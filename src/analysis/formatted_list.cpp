@@ -122,8 +122,9 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
     std::optional<lookup::Error> failure;
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
-        lookup::Error::Values values{.line = at.lineNumber,
-                                     .text = lookup::formattedLineProblem(line)};
+        // No line of its own: the FailingLine has it, and a run of lines that
+        // fail alike keeps one copy of their error (EventLog).
+        lookup::Error::Values values{.text = lookup::formattedLineProblem(line)};
         if (failure) {
             values.number = failure->number();
             values.cause = failure->code();
