@@ -187,7 +187,7 @@ RowChoice::RowChoice(const Options& options) {
         read(options.only, m_only);
         read(options.exclude, m_exclude);
     } catch (const lookup::Error& error) {
-        throw BadNetwork(error.problem());
+        throw BadNetwork(problemText(error));
     }
     rules.firstOfLine = options.firstOfLine;
     rules.wholeWords = !options.windowRules;

@@ -33,14 +33,13 @@ public:
     bool askContinue(const analysis::FailingLine& line) override {
         // "Do you want continue?" is answered by the options.
         m_wrongLine = true;
-        say(line.lineNumber, line.problem);
+        say(line.lineNumber, problemText(line));
         m_toldToStop = m_stopOnError;
         return !m_stopOnError;
     }
-    void showError(std::string_view reason) override { showRunError(reason, reason); }
-    void showRunError(std::string_view, std::string_view problem) override {
+    void showError(const lookup::Error& error) override {
         m_toldToStop = m_stopOnError;
-        say(0, problem);
+        say(0, problemText(error));
     }
 
 private:

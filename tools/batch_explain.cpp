@@ -182,7 +182,7 @@ int runExplain(const Options& options) {
             out.buffer() += explainer.render(explainer.explain(operand, reading.typed));
         }
     } catch (const lookup::Error& error) {
-        sayProblem(out, "", 0, error.problem());
+        sayProblem(out, "", 0, problemText(error));
         return 1;
     }
     return failed ? 1 : 0;

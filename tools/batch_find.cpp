@@ -99,7 +99,7 @@ public:
                     m_writer.findRow(pending.shown, found.answer, &typed);
                     continue;
                 }
-                pending.problem = found.error->problem();
+                pending.problem = problemText(*found.error);
             }
             m_writer.findWrongRow(pending.shown);
             m_wrong.push_back({m_rows.buffer().size(), pending.number, std::move(pending.problem)});
@@ -267,7 +267,7 @@ int runFind(const Options& options) {
             try {
                 failed = !findStandardInput(finder, options, networks, out) || failed;
             } catch (const lookup::Error& error) {
-                sayProblem(out, "", 0, error.problem());
+                sayProblem(out, "", 0, problemText(error));
                 return 1;
             }
             continue;
@@ -280,7 +280,7 @@ int runFind(const Options& options) {
         }
         finder.findEach(std::span(&reading.typed, 1), found);
         if (found[0].error) {
-            sayProblem(out, operandInMessage(operand), 0, found[0].error->problem());
+            sayProblem(out, operandInMessage(operand), 0, problemText(*found[0].error));
             failed = true;
             continue;
         }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/interfaces.h"
+#include "common/error_text.h"
 #include "formats/row_writer.h"
 #include "lookup/range_file.h"
 
@@ -46,6 +47,15 @@ inline void sayProblem(Output& out, std::string_view file, std::int64_t line,
     text += problem;
     text += '\n';
     out.messageDone();
+}
+
+// The command line's words for an error of the core, shared with the data
+// programs.
+using output::problemText;
+
+// The problem of a failing line of a list.
+inline std::string problemText(const analysis::FailingLine& line) {
+    return problemText(line.error);
 }
 
 // The note under statistics that leave out the inputs in `unread`.

@@ -145,7 +145,10 @@ int runReport(const Options& options) {
     // The page goes to standard output its own way, after the messages.
     batch::BatchPrompter prompter(out, options.stopOnError, true);
     analysis::SteadyClock clock;
-    return report::runReport(request, prompter, clock);
+    return report::runReport(request, prompter, clock, [&out](std::string_view problem) {
+        batch::sayProblem(out, "", 0, problem);
+        out.flush();
+    });
 }
 
 // Throws what the data files or the system throw; main() says it.
@@ -228,7 +231,7 @@ int main(int argc, char** argv) {
         status = 2;
     } catch (const lookup::Error& e) {
         // The data files themselves are unusable.
-        say(e.problem());
+        say(batch::problemText(e));
     } catch (const std::bad_alloc&) {
         say("out of memory");
     } catch (const std::exception& e) {

@@ -134,7 +134,7 @@ public:
         ++failures;
         return true;
     }
-    void showError(std::string_view) override { ++failures; }
+    void showError(const lookup::Error&) override { ++failures; }
     std::int64_t failures = 0;
 };
 

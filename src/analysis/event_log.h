@@ -14,6 +14,7 @@
 #include "analysis/interfaces.h"
 #include "analysis/line_work.h"
 #include "analysis/row_rules.h"
+#include "lookup/error.h"
 
 namespace ipcountry::analysis {
 
@@ -59,9 +60,8 @@ public:
 
     Flow failingLine(FailingLine&& line) {
         // Most failing lines of a list fail for one of a few reasons.
-        if (m_reasons.empty() || m_reasons.back().first != line.reason ||
-            m_reasons.back().second != line.problem)
-            m_reasons.emplace_back(std::move(line.reason), std::move(line.problem));
+        if (m_reasons.empty() || !m_reasons.back().sameAs(line.error))
+            m_reasons.push_back(std::move(line.error));
         m_events.push_back({Kind::Failing,
                             false,
                             0,
@@ -103,8 +103,7 @@ public:
                         event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1]});
                     break;
                 case Kind::Failing:
-                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra].first,
-                                                       m_reasons[event.extra].second});
+                    flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
                     break;
                 case Kind::Deferred: {
                     const Deferred& deferred = m_deferred[event.extra];
@@ -228,7 +227,7 @@ private:
     std::int64_t m_line = 0;
     std::vector<Event> m_events;
     std::string m_copies;
-    std::vector<std::pair<std::string, std::string>> m_reasons;  // reason, problem
+    std::vector<lookup::Error> m_reasons;
     std::vector<std::string_view> m_rowReasons;
     std::vector<Deferred> m_deferred;
     ToResolve<lookup::Ipv4Ranges> m_ipv4;

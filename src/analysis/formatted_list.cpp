@@ -44,11 +44,13 @@ std::optional<ListedAddress> readIpv6Line(std::string_view line) {
     return listed;
 }
 
-// The address of a line without TABs, or the reason it has none (empty for
-// a line in no address form). The IPv4 reading comes first: every IPv6 form
-// fails it (its first colon comes before any dot), so a line that passes it
-// is read as ever, and one that is in neither form keeps its failure.
-std::optional<ListedAddress> readListedAddress(std::string_view line, std::string& failure) {
+// The address of a line without TABs, or how the dot walk over it failed
+// (none for a line in no address form). The IPv4 reading comes first:
+// every IPv6 form fails it (its first colon comes before any dot), so a line
+// that passes it is read as ever, and one that is in neither form keeps its
+// failure.
+std::optional<ListedAddress> readListedAddress(std::string_view line,
+                                               std::optional<lookup::Error>& failure) {
     const std::size_t colon = line.find(':');
     if (colon != std::string_view::npos && colon != 0) {
         try {
@@ -57,7 +59,7 @@ std::optional<ListedAddress> readListedAddress(std::string_view line, std::strin
                 line.substr(colon),
                 {lookup::TypedAddress::Kind::Ipv4, lookup::readAddress(line.substr(0, colon)), {}}};
         } catch (const lookup::Error& error) {
-            failure = error.what();
+            failure = error;
         }
     }
     return readIpv6Line(line);
@@ -88,9 +90,10 @@ void FormattedLines::begin() {
 namespace {
 
 FailingLine tooLong(std::int64_t lineNumber) {
-    const std::string length = std::to_string(kLongestFormattedLine) + " characters";
-    return {lineNumber, "Line " + std::to_string(lineNumber) + " is longer than " + length,
-            "line is longer than " + length};
+    return {lineNumber,
+            {lookup::ErrorKind::BadData,
+             lookup::ErrorCode::LineTooLong,
+             {.line = lineNumber, .number = kLongestFormattedLine}}};
 }
 
 }  // namespace
@@ -116,11 +119,22 @@ FormattedLines::LineOutcome FormattedLines::outcomeOfLine(std::string_view piece
         line = m_withoutTabs;
     }
     // The checks run in this order: colon, key, lookup.
-    std::string failure;
+    std::optional<lookup::Error> failure;
     const std::optional<ListedAddress> listed = readListedAddress(line, failure);
     if (!listed) {
+        // No line of its own: the FailingLine has it, and a run of lines that
+        // fail alike keeps one copy of their error (EventLog).
+        lookup::Error::Values values{.text = lookup::formattedLineProblem(line)};
+        if (failure) {
+            values.number = failure->number();
+            values.cause = failure->code();
+            values.causeText = failure->text();
+        }
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {at.lineNumber, std::move(failure), lookup::formattedLineProblem(line)};
+        outcome.failing =
+            FailingLine{at.lineNumber,
+                        {failure ? failure->kind() : lookup::ErrorKind::InvalidArgument,
+                         lookup::ErrorCode::NoAddress, std::move(values)}};
         return outcome;
     }
     return lookUp(listed->address, listed->port, listed->typed, at.lineNumber);
@@ -167,7 +181,7 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
         }
     } catch (const lookup::Error& error) {
         outcome.kind = LineOutcome::Kind::Failing;
-        outcome.failing = {lineNumber, error.what(), error.problem()};
+        outcome.failing = FailingLine{lineNumber, error};
         return outcome;
     }
     if (country) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,7 +56,7 @@ private:
         enum class Kind { Nothing, Row, Failing, Deferred, ToResolve };
         Kind kind = Kind::Nothing;
         ResultRow row;
-        FailingLine failing;
+        std::optional<FailingLine> failing;  // Failing only: most lines need none
         DeferredLine deferred;
     };
 
@@ -65,7 +66,7 @@ private:
             case LineOutcome::Kind::Row:
                 return out.row(outcome.row);
             case LineOutcome::Kind::Failing:
-                return out.failingLine(std::move(outcome.failing));
+                return out.failingLine(std::move(*outcome.failing));
             case LineOutcome::Kind::Deferred:
                 return deferLine(outcome.deferred, out);
             case LineOutcome::Kind::ToResolve:

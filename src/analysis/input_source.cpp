@@ -25,6 +25,7 @@
 namespace ipcountry::analysis {
 
 using lookup::Error;
+using lookup::ErrorCode;
 using lookup::ErrorKind;
 using Status = InputSource::Status;
 
@@ -154,23 +155,15 @@ protected:
     // stream or frame.
     virtual bool unpack(unsigned char* out, std::size_t capacity, std::size_t& got) = 0;
 
-    [[noreturn]] void damaged() const {
-        const std::string reason = std::string("its ") + m_format + " data is damaged";
-        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
-                    m_file.file(), reason);
-    }
-    [[noreturn]] void cutShort() const {
-        const std::string reason = std::string("the file is cut short (its ") + m_format +
-                                   " data ends before it is complete)";
-        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
-                    m_file.file(), reason);
-    }
+    [[noreturn]] void damaged() const { fail(ErrorCode::PackedDamaged); }
+    [[noreturn]] void cutShort() const { fail(ErrorCode::PackedCutShort); }
     [[noreturn]] void needsTooMuchMemory() const {
-        const std::string reason = std::string("unpacking its ") + m_format +
-                                   " data would need more than " +
-                                   std::to_string(kUnpackMemoryLimit >> 20) + " MB of memory";
-        throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_file.name() + ": " + reason,
-                    m_file.file(), reason);
+        fail(ErrorCode::PackedTooLarge, kUnpackMemoryLimit >> 20);
+    }
+    [[noreturn]] void fail(ErrorCode code, std::uint64_t limit = 0) const {
+        throw Error(
+            ErrorKind::FileUnreadable, code,
+            {.file = m_file.file(), .name = m_file.name(), .number = limit, .text = m_format});
     }
 
     const unsigned char* input() const noexcept { return m_in.get() + m_inPos; }

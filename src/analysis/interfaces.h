@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "lookup/country_table.h"
+#include "lookup/error.h"
 
 namespace ipcountry::analysis {
 
@@ -43,10 +44,9 @@ struct ResultRow {
 // A line of a formatted list that gives no row and asks whether to go on.
 struct FailingLine {
     std::int64_t lineNumber = 0;  // from 1; 0 when the list itself cannot be read
-    std::string reason;           // empty for a line in no address form (no description of its own)
-    // What is wrong, always said, in the command line's words: "octet 1 is
-    // 256", or "FILE: reason" for a file that cannot be read.
-    std::string problem;
+    // What is wrong (NoAddress for a line that holds no address); each
+    // front end words it.
+    lookup::Error error{lookup::ErrorKind::BadData, lookup::ErrorCode::Described, {}};
 };
 
 // The results grid as the analyses see it.
@@ -65,12 +65,7 @@ public:
     // A failing line of a formatted list. True = Yes, go on.
     virtual bool askContinue(const FailingLine& line) = 0;
     // A run-time error that ends the free-text scan (OK button only).
-    virtual void showError(std::string_view reason) = 0;
-    // What the runs call: the same, with the error also in the command
-    // line's words ("FILE: reason") for a front end that names its files so.
-    virtual void showRunError(std::string_view reason, std::string_view /*problem*/) {
-        showError(reason);
-    }
+    virtual void showError(const lookup::Error& error) = 0;
 };
 
 // Monotonic time, so that a run across midnight has its true duration.

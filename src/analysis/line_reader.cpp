@@ -19,9 +19,8 @@ namespace ipcountry::analysis {
 namespace {
 
 [[noreturn]] void throwSystemError(const lookup::OpenedFile& file, int error) {
-    const std::string reason = std::strerror(error);
-    throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+    throw lookup::Error(lookup::ErrorKind::FileUnreadable, lookup::ErrorCode::ReadFailed,
+                        {.file = file.file(), .name = file.name(), .system = error});
 }
 
 std::uint64_t sizeNow(const lookup::OpenedFile& file) {
@@ -31,11 +30,9 @@ std::uint64_t sizeNow(const lookup::OpenedFile& file) {
 }
 
 [[noreturn]] void throwUnreadable(const lookup::OpenedFile& file, bool shrank) {
-    const std::string reason =
-        shrank ? "the file shrank while it was read"
-               : "a part of it could not be read (" + std::string(std::strerror(EIO)) + ")";
     throw lookup::Error(lookup::ErrorKind::FileUnreadable,
-                        "Cannot read " + file.name() + ": " + reason, file.file(), reason);
+                        shrank ? lookup::ErrorCode::Shrank : lookup::ErrorCode::PageUnreadable,
+                        {.file = file.file(), .name = file.name(), .system = shrank ? 0 : EIO});
 }
 
 // A page cut off reads as zeros and is recorded; a file cut inside a page

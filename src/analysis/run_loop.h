@@ -133,19 +133,12 @@ private:
 // go on with), or as the free-text scan's OK message.
 enum class RunError { AsFailingLine, AsMessage };
 
-// The text of an error that ends a run.
-inline std::string runErrorText(const std::exception& error) {
+// An error that ends a run, as a value the front ends word.
+inline lookup::Error runError(const std::exception& error) {
     if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr)
-        return "There is not enough memory to go on with this file; "
-               "the rows found before stay.";
-    return error.what();
-}
-
-// The same error in the command line's words.
-inline std::string runErrorProblem(const std::exception& error) {
-    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
-    if (const auto* failure = dynamic_cast<const lookup::Error*>(&error)) return failure->problem();
-    return error.what();
+        return {lookup::ErrorKind::FileUnreadable, lookup::ErrorCode::OutOfMemory, {}};
+    if (const auto* failure = dynamic_cast<const lookup::Error*>(&error)) return *failure;
+    return {lookup::ErrorKind::BadData, error.what()};
 }
 
 // Reads `path` and hands every piece of every line to `work`, reporting
@@ -196,10 +189,9 @@ RunResult runLines(const std::string& path, AnalysisContext& context, Work& work
         }
     } catch (const std::exception& error) {
         if (errors == RunError::AsMessage) {
-            context.prompter.showRunError(runErrorText(error), runErrorProblem(error));
+            context.prompter.showError(runError(error));
         } else {
-            context.prompter.askContinue(
-                FailingLine{place.lineOfError, runErrorText(error), runErrorProblem(error)});
+            context.prompter.askContinue(FailingLine{place.lineOfError, runError(error)});
         }
         return stop(RunStatus::Stopped);
     }

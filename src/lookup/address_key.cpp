@@ -14,10 +14,6 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string octetLabel(int octet, std::string_view text) {
-    return "octet " + std::to_string(octet) + " (\"" + std::string(text) + "\")";
-}
-
 // Reads an octet as a whole number: optional blanks around an optionally
 // signed run of decimal digits. Anything else is a type mismatch, as is an
 // octet with no digits at all.
@@ -40,12 +36,12 @@ std::int64_t readOctet(std::string_view text, int octet) {
     const std::size_t digitsEnd = pos;
     while (pos < text.size() && isBlank(text[pos])) ++pos;
     if (text.empty()) {
-        throw Error(ErrorKind::TypeMismatch,
-                    "Type mismatch: octet " + std::to_string(octet) + " is empty");
+        throw Error(ErrorKind::TypeMismatch, ErrorCode::OctetEmpty,
+                    {.number = static_cast<std::uint64_t>(octet)});
     }
     if (digitsBegin == digitsEnd || pos != text.size()) {
-        throw Error(ErrorKind::TypeMismatch,
-                    "Type mismatch: " + octetLabel(octet, text) + " is not a number");
+        throw Error(ErrorKind::TypeMismatch, ErrorCode::OctetNotNumber,
+                    {.number = static_cast<std::uint64_t>(octet), .text = std::string(text)});
     }
     return negative ? -value : value;
 }
@@ -83,8 +79,7 @@ std::string makeAddressKey(std::string_view text) {
         // characters long and whatever follows is ignored.
         if (dot == 0 && octet == 4) dot = start + 4;
         if (dot == 0) {
-            throw Error(ErrorKind::InvalidArgument,
-                        "Invalid argument: the address has fewer than three dots");
+            throw Error(ErrorKind::InvalidArgument, ErrorCode::TooFewDots, {});
         }
         const std::string_view octetText =
             start < text.size() ? text.substr(start, dot - start - 1) : std::string_view{};

@@ -35,7 +35,7 @@ std::optional<std::uint32_t> readPlainAddress(std::string_view text) noexcept {
 std::uint32_t readAddress(std::string_view text) {
     if (const std::optional<std::uint32_t> plain = readPlainAddress(text)) return *plain;
     const std::optional<std::uint32_t> address = keyToAddress(makeAddressKey(text));
-    if (!address) throw Error(ErrorKind::InvalidArgument, std::string());
+    if (!address) throw Error(ErrorKind::InvalidArgument, ErrorCode::NoAddressKey, {});
     return *address;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -14,24 +15,96 @@ enum class ErrorKind {
     BadData,          // a data file whose content cannot be used (Country.dbf too long, short line)
 };
 
-// The one exception type of the core. what() is a description a person
-// understands; the ui puts it after "Error due to wrong data entered! ".
+// Exactly what went wrong, with the values that tell it apart; each front
+// end words it its own way (the window's sentences, the command line's
+// "FILE: reason").
+enum class ErrorCode {
+    // The dot walk over an address (makeAddressKey).
+    OctetEmpty,      // number: the octet (1-4)
+    OctetNotNumber,  // number: the octet; text: what it holds
+    TooFewDots,
+    NoAddressKey,  // a key that holds no address (an octet above 255): nothing more to say
+    // Opening a file (OpenedFile).
+    NoFileName,
+    NulInFileName,
+    FileNotFound,      // system: ENOENT or ENOTDIR
+    PermissionDenied,  // system: EACCES or EPERM
+    CannotOpen,        // system: what open or fstat said
+    IsFolder,
+    NotRegularFile,
+    // Reading it.
+    ReadFailed,      // system: what read or fstat said
+    PageUnreadable,  // a page of a file read in place could not be read (system: EIO)
+    Shrank,          // the file shrank while it was read in place
+    TooLarge,        // number: the limit in MiB
+    PackedDamaged,   // text: the packing (gzip, bzip2, xz, zstd)
+    PackedCutShort,  // text: the packing
+    PackedTooLarge,  // text: the packing; number: the memory limit in MiB
+    // A line of a formatted list.
+    LineTooLong,  // number: the longest line taken, in characters
+    NoAddress,    // the window's reading is `cause`; text: the command line reader's reason
+    // An error that ends a run.
+    OutOfMemory,
+    // Said whole by whoever found it: `text` (and `file` with `reason` for
+    // the command line).
+    Described,
+};
+
+// The one exception type of the core: a value (code, file, line, system
+// error) that each front end words (ui/messages.h, tools/batch_messages.h).
+// what() is a plain fallback, "FILE: reason", for code that only knows
+// std::exception.
 class Error : public std::runtime_error {
 public:
-    Error(ErrorKind kind, const std::string& description)
-        : std::runtime_error(description), m_kind(kind), m_problem(description) {}
-    // An error about one file: the command line names the file and the
+    struct Values {
+        std::string file = {};  // as the command line names it ("-" for standard input)
+        std::string name = {};  // as a person reads it ("standard input"); the file when empty
+        std::int64_t line = 0;
+        int system = 0;  // errno, when the system said what went wrong
+        std::uint64_t number = 0;
+        std::string text = {};
+        // NoAddress: how the window's reading failed, with what the octet held.
+        ErrorCode cause = ErrorCode::Described;
+        std::string causeText = {};
+    };
+
+    Error(ErrorKind kind, ErrorCode code, Values values);
+    // An error said whole: `description` is what a person reads.
+    Error(ErrorKind kind, const std::string& description);
+    // The same about one file: the command line names the file and the
     // reason alone (strerror's text for a system error), as cat and grep do.
     Error(ErrorKind kind, const std::string& description, const std::string& file,
-          const std::string& reason)
-        : std::runtime_error(description), m_kind(kind), m_problem(file + ": " + reason) {}
+          const std::string& reason);
+
     ErrorKind kind() const noexcept { return m_kind; }
-    // "FILE: reason" for an error about a file, else the description.
-    const std::string& problem() const noexcept { return m_problem; }
+    const Values& values() const noexcept { return m_values; }
+    ErrorCode code() const noexcept { return m_code; }
+    const std::string& file() const noexcept { return m_values.file; }
+    const std::string& name() const noexcept {
+        return m_values.name.empty() ? m_values.file : m_values.name;
+    }
+    std::int64_t line() const noexcept { return m_values.line; }
+    int system() const noexcept { return m_values.system; }
+    std::uint64_t number() const noexcept { return m_values.number; }
+    const std::string& text() const noexcept { return m_values.text; }
+    ErrorCode cause() const noexcept { return m_values.cause; }
+    const std::string& causeText() const noexcept { return m_values.causeText; }
+    // Described with a file: the reason alone.
+    const std::string& reason() const noexcept { return m_reason; }
+
+    // The same failure, for keeping one copy of a run of equal ones.
+    bool sameAs(const Error& other) const noexcept;
 
 private:
     ErrorKind m_kind;
-    std::string m_problem;
+    ErrorCode m_code;
+    Values m_values;
+    std::string m_reason;
 };
+
+// The reason alone, as the system or the reader of the data put it: what
+// follows "FILE: " (strerror's text, "octet 2 is empty"). Both front ends
+// build their texts around it.
+std::string errorReason(const Error& error);
 
 }  // namespace ipcountry::lookup

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "lookup/error.h"
 
@@ -15,12 +14,14 @@ namespace ipcountry::lookup {
 namespace {
 
 [[noreturn]] void throwOpenError(const std::string& name, const std::string& file, int error) {
-    const std::string reason = std::strerror(error);
     if (error == ENOENT || error == ENOTDIR)
-        throw Error(ErrorKind::FileNotFound, "File not found: " + name, file, reason);
+        throw Error(ErrorKind::FileNotFound, ErrorCode::FileNotFound,
+                    {.file = file, .name = name, .system = error});
     if (error == EACCES || error == EPERM)
-        throw Error(ErrorKind::FileUnreadable, "Permission denied: " + name, file, reason);
-    throw Error(ErrorKind::FileUnreadable, "Cannot open " + name + ": " + reason, file, reason);
+        throw Error(ErrorKind::FileUnreadable, ErrorCode::PermissionDenied,
+                    {.file = file, .name = name, .system = error});
+    throw Error(ErrorKind::FileUnreadable, ErrorCode::CannotOpen,
+                {.file = file, .name = name, .system = error});
 }
 
 }  // namespace
@@ -28,13 +29,13 @@ namespace {
 OpenedFile::OpenedFile(const std::filesystem::path& path, Accept accept)
     : m_name(path.string()), m_file(m_name) {
     if (m_name.empty()) {
-        throw Error(ErrorKind::FileNotFound, "File not found: no file name was given", m_file,
-                    std::strerror(ENOENT));
+        throw Error(ErrorKind::FileNotFound, ErrorCode::NoFileName,
+                    {.file = m_file, .name = m_name, .system = ENOENT});
     }
     // The system would open the name only up to the NUL: another file.
     if (m_name.find('\0') != std::string::npos) {
-        throw Error(ErrorKind::FileNotFound, "Bad file name: " + m_name, m_file,
-                    "the name holds a NUL character");
+        throw Error(ErrorKind::FileNotFound, ErrorCode::NulInFileName,
+                    {.file = m_file, .name = m_name});
     }
     // Opening a FIFO that nobody writes to would otherwise wait for a writer,
     // before fstat could tell that it is no regular file: a data file is
@@ -62,11 +63,9 @@ void OpenedFile::describe(Accept accept) {
     m_fifo = S_ISFIFO(st.st_mode);
     if (!m_regular && (S_ISDIR(st.st_mode) || accept == Accept::RegularFile)) {
         ::close(m_fd);
-        const bool folder = S_ISDIR(st.st_mode);
         throw Error(ErrorKind::FileUnreadable,
-                    folder ? "Cannot read " + m_name + ": it is a directory, not a file"
-                           : "Cannot read " + m_name + ": it is not a regular file",
-                    m_file, folder ? std::strerror(EISDIR) : "not a regular file");
+                    S_ISDIR(st.st_mode) ? ErrorCode::IsFolder : ErrorCode::NotRegularFile,
+                    {.file = m_file, .name = m_name});
     }
     m_device = static_cast<std::uint64_t>(st.st_dev);
     m_inode = static_cast<std::uint64_t>(st.st_ino);
@@ -94,9 +93,8 @@ std::size_t OpenedFile::read(char* buffer, std::size_t capacity) {
             continue;
         }
         if (errno != EINTR) {
-            const std::string reason = std::strerror(errno);
-            throw Error(ErrorKind::FileUnreadable, "Cannot read " + m_name + ": " + reason, m_file,
-                        reason);
+            throw Error(ErrorKind::FileUnreadable, ErrorCode::ReadFailed,
+                        {.file = m_file, .name = m_name, .system = errno});
         }
     }
 }
@@ -109,8 +107,8 @@ bool OpenedFile::waitReadable(int timeoutMs) {
 
 std::string OpenedFile::readAll(std::uint64_t maxBytes) {
     if (m_size > maxBytes) {
-        throw Error(ErrorKind::BadData, "Cannot use " + m_name + ": the file is larger than " +
-                                            std::to_string(maxBytes >> 20) + " MB");
+        throw Error(ErrorKind::BadData, ErrorCode::TooLarge,
+                    {.file = m_file, .name = m_name, .number = maxBytes >> 20});
     }
     std::string content;
     // One byte more than fstat said, so that the read that finds the end

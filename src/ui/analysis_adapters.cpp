@@ -61,13 +61,14 @@ void GridSink::showAll() {
 
 bool DialogPrompter::askContinue(const analysis::FailingLine& line) {
     m_sink.showAll();
-    return m_dialogs.askYesNo(m_parent, messageText(continuePrompt(line.reason)),
+    return m_dialogs.askYesNo(m_parent, messageText(continuePrompt(failingLineDescription(line))),
                               Dialogs::Icon::Critical);
 }
 
-void DialogPrompter::showError(std::string_view reason) {
+void DialogPrompter::showError(const lookup::Error& error) {
     m_sink.showAll();
-    m_dialogs.message(m_parent, messageText(wrongDataMessage(reason)), Dialogs::Icon::None);
+    m_dialogs.message(m_parent, messageText(wrongDataMessage(errorDescription(error))),
+                      Dialogs::Icon::None);
 }
 
 bool BatchProgress::update(std::uint64_t bytesRead, std::uint64_t bytesTotal) {

@@ -70,7 +70,7 @@ public:
         : m_dialogs(dialogs), m_parent(parent), m_sink(sink) {}
 
     bool askContinue(const analysis::FailingLine& line) override;
-    void showError(std::string_view reason) override;
+    void showError(const lookup::Error& error) override;
 
 private:
     Dialogs& m_dialogs;

@@ -234,7 +234,7 @@ void MainForm::onFind() {
         showFlag(flag);
         m_image1->setAccessibleDescription(QStringLiteral("Flag of %1").arg(m_label3->text()));
     } catch (const std::exception& e) {
-        showWrongData(messageText(e.what()));
+        showWrongData(messageText(exceptionDescription(e)));
     }
 }
 
@@ -270,7 +270,7 @@ void MainForm::runAnalysis(bool formatted) {
             // that nothing escapes into the event loop. Rows so far stay.
             progress.finish();
             sink.showAll();
-            showWrongData(messageText(e.what()));
+            showWrongData(messageText(exceptionDescription(e)));
             return;
         }
         progress.finish();
@@ -314,7 +314,7 @@ void MainForm::exportToExcel() {
     try {
         m_export(m_grid, this, m_dialogs);
     } catch (const std::exception& e) {
-        m_dialogs.message(this, messageText(e.what()), Dialogs::Icon::Critical);
+        m_dialogs.message(this, messageText(exceptionDescription(e)), Dialogs::Icon::Critical);
     }
 }
 
@@ -325,7 +325,7 @@ std::unique_ptr<MainForm> startMainWindow(const lookup::DataFolders& folders, Di
         dialogs.message(
             nullptr,
             QStringLiteral("The program cannot start: the country list cannot be used.\n") +
-                messageText(e.what()),
+                messageText(exceptionDescription(e)),
             Dialogs::Icon::Critical);
         return nullptr;
     }

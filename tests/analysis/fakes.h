@@ -14,6 +14,7 @@
 #include "lookup/country_table.h"
 #include "lookup/range_file.h"
 #include "support/temp_dir.h"
+#include "ui/messages.h"
 
 namespace ipcountry::analysis::testing {
 
@@ -46,19 +47,21 @@ private:
 };
 
 // Answers prompts from a script (Yes when the script runs out) and records
-// what the analysis hands on: each failing line's reason and number, each
-// error's reason (the words around them are each front end's own).
+// what the analysis hands on: each failing line's description and number,
+// each error's description, in the window's words.
 class FakePrompter final : public Prompter {
 public:
     bool askContinue(const FailingLine& line) override {
-        questions.push_back(line.reason);
+        questions.push_back(ui::failingLineDescription(line));
         questionLines.push_back(line.lineNumber);
         if (answers.empty()) return true;
         const bool answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    void showError(std::string_view reason) override { errors.emplace_back(reason); }
+    void showError(const lookup::Error& error) override {
+        errors.push_back(ui::errorDescription(error));
+    }
 
     std::deque<bool> answers;
     std::vector<std::string> questions;

@@ -237,7 +237,7 @@ public:
         ++asked;
         return true;
     }
-    void showError(std::string_view) override {}
+    void showError(const lookup::Error&) override {}
     int asked = 0;
 
 private:

@@ -325,7 +325,7 @@ Cut readWhileCutting(const std::string& path, std::size_t blockSize, bool inPlac
         }
     } catch (const lookup::Error& error) {
         EXPECT_EQ(error.kind(), lookup::ErrorKind::FileUnreadable);
-        result.error = error.problem();
+        result.error = error.what();
     }
     return result;
 }

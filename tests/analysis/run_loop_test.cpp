@@ -114,7 +114,7 @@ TEST(RunSeam, replayStopsAtTheAnswerNoAndRethrowsTheWorksError) {
     RunConsumer consumer(context);
     EventLog log;
     log.row({"10.1.2.3", ":1", {0, false}});
-    log.failingLine({2, "bad", "the problem"});
+    log.failingLine({2, lookup::Error(lookup::ErrorKind::BadData, "bad")});
     log.row({"10.1.2.4", ":1", {0, false}});
     log.fail(std::make_exception_ptr(std::bad_alloc()));
     EXPECT_EQ(log.replay(consumer), Flow::Stop);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error_text.h"
 #include "country_mmdb.h"
 #include "lookup/error.h"
 #include "support/temp_dir.h"
@@ -489,8 +490,9 @@ TEST(CountryDatabase, aBrokenRangeFileIsNamed) {
                 ipcountry::lookup::DataFolders::allIn(dir.path()));
             ADD_FAILURE() << c.name << ": no error";
         } catch (const ipcountry::lookup::Error& e) {
-            EXPECT_NE(e.problem().find("IP_db.dbf: " + std::string(c.problem)), std::string::npos)
-                << c.name << ": " << e.problem();
+            const std::string problem = ipcountry::output::problemText(e);
+            EXPECT_NE(problem.find("IP_db.dbf: " + std::string(c.problem)), std::string::npos)
+                << c.name << ": " << problem;
         }
     }
     TempDir empty("ipcountry-mmdb-empty");

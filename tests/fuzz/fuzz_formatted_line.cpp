@@ -36,7 +36,7 @@ struct Yes final : analysis::Prompter {
         ++told;
         return true;
     }
-    void showError(std::string_view) override { ++told; }
+    void showError(const lookup::Error&) override { ++told; }
 };
 
 const std::filesystem::path& dataDir() {

@@ -57,7 +57,7 @@ TEST(CountryRanges, refuseAFileOutOfOrderNamingIt) {
         FAIL() << "no error";
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), ErrorKind::BadData);
-        EXPECT_NE(e.problem().find("IP_db.dbf"), std::string::npos) << e.problem();
+        EXPECT_NE(std::string(e.what()).find("IP_db.dbf"), std::string::npos) << e.what();
     }
     try {
         readCountryRanges6(dir.path());

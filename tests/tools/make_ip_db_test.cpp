@@ -1,8 +1,11 @@
 // ipcountry-make-ip-db as a user runs it: the data they bring, then the
 // driver answering from it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -124,6 +127,26 @@ TEST_F(MakeIpDbTest, failuresLeaveTheEarlierFileAsItWas) {
     EXPECT_EQ(makeIpDb(source("1.0.0.0,1.0.0.255,DE\n") + " '" + m_dir.string() + "/no/IP_db.dbf'")
                   .status,
               1);
+    // A source that cannot be read is named once, with the system's reason.
+    fs::create_directory(m_root / "folder.csv");
+    source("1.0.0.0,1.0.0.255,DE\n");
+    fs::permissions(m_root / "source.csv", fs::perms::none);
+    const struct {
+        std::string path;
+        int error;
+    } unread[] = {
+        {(m_root / "missing.csv").string(), ENOENT},
+        {(m_root / "folder.csv").string(), EISDIR},
+        {(m_root / "source.csv").string(), EACCES},
+    };
+    for (const auto& c : unread) {
+        // Root reads a file without permissions all the same.
+        if (c.error == EACCES && ::access(c.path.c_str(), R_OK) == 0) continue;
+        const ConverterRun run = makeIpDb("'" + c.path + "' " + target("IP_db.dbf"));
+        EXPECT_EQ(run.status, 1) << c.path;
+        EXPECT_EQ(run.err, c.path + ": " + std::strerror(c.error) + "\n");
+        EXPECT_EQ(readFile(m_dir / "IP_db.dbf"), before) << c.path;
+    }
 }
 
 // A source that claims the whole address space, as the bundled data's

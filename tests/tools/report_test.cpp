@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -328,15 +330,43 @@ TEST_F(ReportDriverTest, answersEachInvocation) {
     }
 }
 
+// A map that cannot be read: the page has the figures, and the message and
+// the page say why, as the system said it.
 TEST_F(ReportDriverTest, pageOnStandardOutputWithoutTheMapStillHasTheFigures) {
-    fs::remove(m_dir / "data/world_map.txt");
-    SplitDriverResult result;
-    run("report unformatted " + quoted("<script>.log"), result);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.out.find("<b id=\"total\">5</b>"), std::string::npos);
-    EXPECT_NE(result.out.find("id=\"no-map\""), std::string::npos);
-    EXPECT_NE(result.err.find("world_map.txt cannot be read; the page has no map"),
-              std::string::npos);
+    const fs::path map = m_dir / "data/world_map.txt";
+    const struct {
+        const char* name;
+        std::function<bool()> spoil;  // false: not possible here
+        int error;
+    } cases[] = {
+        {"missing", [&] { return fs::remove(map); }, ENOENT},
+        {"folder", [&] { return fs::remove(map) && fs::create_directory(map); }, EISDIR},
+        {"unreadable",
+         [&] {
+             fs::permissions(map, fs::perms::none);
+             // Root reads it all the same.
+             return std::ifstream(map).fail();
+         },
+         EACCES},
+    };
+    std::ifstream original(map, std::ios::binary);
+    const std::string kept{std::istreambuf_iterator<char>(original), {}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.spoil()) continue;
+        SplitDriverResult result;
+        run("report unformatted " + quoted("<script>.log"), result);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find("<b id=\"total\">5</b>"), std::string::npos);
+        const std::string why = map.string() + ": " + std::strerror(c.error);
+        EXPECT_NE(result.out.find("id=\"no-map\">No map: " + why), std::string::npos);
+        EXPECT_NE(result.err.find("ipcountry-batch: " + why + "; the page has no map\n"),
+                  std::string::npos)
+            << result.err;
+        std::error_code ec;
+        fs::remove_all(map, ec);
+        std::ofstream(map, std::ios::binary) << kept;
+    }
 }
 
 }  // namespace

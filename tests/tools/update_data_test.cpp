@@ -447,6 +447,13 @@ INSTANTIATE_TEST_SUITE_P(
                 [](const fs::path& served) { fs::remove(served / "lacnic"); },
                 {},
                 "registries: $lacnic: the server answered HTTP 404"},
+        // A file named as a source is named once, with the system's reason.
+        Failure{"localSourceMissing",
+                [](const fs::path&) {},
+                {},
+                "ipcountry-update-data: /nonexistent-ipcountry/source.csv: No such file or "
+                "directory\n",
+                "/nonexistent-ipcountry/source.csv"},
         Failure{"stalledServer",
                 [](const fs::path&) {},
                 {{"arin", "stall/arin"}},

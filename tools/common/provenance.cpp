@@ -1,9 +1,13 @@
 #include "common/provenance.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <utility>
+
+#include "lookup/error.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::provenance {
 namespace {
@@ -15,9 +19,15 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 // than once (one `ranges` per source). Keys this version does not know are
 // left alone, so that newer data works with an older program.
 std::optional<Entries> readProvenance(const fs::path& dataDir) {
-    std::ifstream in(dataDir / kProvenanceFileName);
-    if (!in) return std::nullopt;
+    std::string content;
+    try {
+        // Far above any file the updater writes.
+        content = lookup::readWholeFile(dataDir / kProvenanceFileName, std::uint64_t{16} << 20);
+    } catch (const lookup::Error&) {
+        return std::nullopt;
+    }
     Entries entries;
+    std::istringstream in(content);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();

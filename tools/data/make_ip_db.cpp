@@ -9,22 +9,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "common/error_text.h"
 #include "common/output_file.h"
 #include "country_mmdb.h"
 #include "ip_db_builder.h"
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
+#include "lookup/text_file.h"
 #include "source_file.h"
 
 #ifndef IPCOUNTRY_VERSION
@@ -150,20 +152,64 @@ bool writeBeside(const std::string& target, const std::string& text) {
     return true;
 }
 
+// A source read as a stream, through the one opener of files: a failure
+// while reading ends the reading with its reason (the stream rethrows it).
+class SourceBuffer final : public std::streambuf {
+public:
+    explicit SourceBuffer(const char* source) : m_file(source) {}
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        const std::size_t n = m_file.read(m_buffer, sizeof m_buffer);
+        if (n == 0) return traits_type::eof();
+        setg(m_buffer, m_buffer, m_buffer + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    lookup::OpenedFile m_file;
+    char m_buffer[1 << 16];
+};
+
+// Why `source` could not be converted: an error about a file names that
+// file, as the driver's messages do; anything else is told after the source.
+void sayNotConverted(const char* source, const std::exception& e) {
+    const auto* error = dynamic_cast<const lookup::Error*>(&e);
+    if (error != nullptr && !error->file().empty()) {
+        std::cerr << ipcountry::output::problemText(*error) << '\n';
+        return;
+    }
+    std::cerr << source << ": " << e.what() << '\n';
+}
+
 // A plain (not packed) CSV, which the converter can read as it goes: not a
 // registry file, not a MaxMind DB, none of the packers' signatures.
 bool isPlainCsv(const char* source) {
-    std::ifstream in(source, std::ios::binary);
     std::string start(4096, '\0');
-    in.read(start.data(), static_cast<std::streamsize>(start.size()));
-    start.resize(static_cast<std::size_t>(in.gcount()));
+    try {
+        lookup::OpenedFile file(source);
+        std::size_t filled = 0;
+        while (filled < start.size()) {
+            const std::size_t n = file.read(start.data() + filled, start.size() - filled);
+            if (n == 0) break;
+            filled += n;
+        }
+        start.resize(filled);
+    } catch (const lookup::Error&) {
+        return false;  // the reader of any source says why
+    }
     for (const std::string_view magic : {std::string_view("\x1f\x8b"), std::string_view("BZh"),
                                          std::string_view("\xfd"
                                                           "7zXZ"),
                                          std::string_view("\x28\xb5\x2f\xfd")})
         if (start.starts_with(magic)) return false;
     if (start.find('\0') != std::string::npos) return false;
-    return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
+    try {
+        return data::sourceKind(source, kMaxSourceBytes) == data::SourceRows::Kind::Csv;
+    } catch (const std::exception&) {
+        return false;  // as above: told when the source is read whole
+    }
 }
 
 enum class Streamed { Written, Failed, ReadWhole };
@@ -176,16 +222,14 @@ Streamed convertSorted(const char* source, const char* output,
                        const data::ConvertOptions& options) {
     constexpr bool kIpv6 = std::is_same_v<Address, data::Address6>;
     struct OutOfOrder {};
-    std::ifstream in(source, std::ios::binary);
-    if (!in) {
-        std::cerr << source << ": cannot open: " << std::strerror(errno) << '\n';
-        return Streamed::Failed;
-    }
     data::ParseSummary summary;
     std::size_t rowCount = 0;
     std::string text;
     std::size_t lineCount = 0;
     try {
+        SourceBuffer buffer(source);
+        std::istream in(&buffer);
+        in.exceptions(std::ios::badbit);
         data::SortedRangeFileWriter<Address> writer(options, text);
         data::forEachRangeCsvRow<Address>(
             in,
@@ -194,10 +238,6 @@ Streamed convertSorted(const char* source, const char* output,
                 ++rowCount;
             },
             &summary);
-        if (in.bad()) {
-            std::cerr << source << ": cannot read\n";
-            return Streamed::Failed;
-        }
         // Nothing at all: the reader says what the source holds instead.
         if (rowCount == 0 && summary.otherFamily == 0) return Streamed::ReadWhole;
         if (rowCount == 0) {
@@ -215,7 +255,7 @@ Streamed convertSorted(const char* source, const char* output,
         std::cerr << "out of memory while reading " << source << '\n';
         return Streamed::Failed;
     } catch (const std::exception& e) {
-        std::cerr << source << ": " << e.what() << '\n';
+        sayNotConverted(source, e);
         return Streamed::Failed;
     }
     if (!writeBeside(output, text)) return Streamed::Failed;
@@ -282,7 +322,7 @@ bool convert(const char* source, const char* output, const data::ConvertOptions&
         std::cerr << "out of memory while reading " << source << '\n';
         return false;
     } catch (const std::exception& e) {
-        std::cerr << source << ": " << e.what() << '\n';
+        sayNotConverted(source, e);
         return false;
     }
     std::ostringstream text;
@@ -307,7 +347,7 @@ int writeMmdb(const std::string& output, const ipcountry::lookup::DataFolders& f
     try {
         bytes = data::buildCountryDatabase(folders, &summary);
     } catch (const ipcountry::lookup::Error& e) {
-        std::cerr << "ipcountry-make-ip-db: " << e.problem() << '\n';
+        std::cerr << "ipcountry-make-ip-db: " << ipcountry::output::problemText(e) << '\n';
         return 1;
     } catch (const data::mmdb::WriteError& e) {
         std::cerr << "ipcountry-make-ip-db: " << output << ": " << e.what() << '\n';

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error_text.h"
 #include "common/output_file.h"
 #include "common/provenance.h"
 #include "country_mmdb.h"
@@ -48,6 +49,16 @@ struct Collected {
 };
 
 std::string today() { return data::isoDate(std::time(nullptr)); }
+
+// What went wrong with `source` (none: the run as a whole): an error about a
+// file in the command line's words, named once when the file is the source.
+std::string problemOf(const std::string& source, const std::exception& e) {
+    const auto* error = dynamic_cast<const lookup::Error*>(&e);
+    const std::string problem =
+        error != nullptr ? ipcountry::output::problemText(*error) : std::string(e.what());
+    if (source.empty() || (error != nullptr && error->file() == source)) return problem;
+    return source + ": " + problem;
+}
 
 fs::path programDirectory() {
     std::error_code ec;
@@ -212,8 +223,8 @@ int writeMmdb(const fs::path& file, const fs::path& target) {
                   << " bytes\n";
         return 0;
     } catch (const ipcountry::lookup::Error& e) {
-        std::cerr << kUpdateProgram << ": " << file.string() << ": not written: " << e.problem()
-                  << '\n';
+        std::cerr << kUpdateProgram << ": " << file.string()
+                  << ": not written: " << ipcountry::output::problemText(e) << '\n';
     } catch (const std::exception& e) {
         std::cerr << kUpdateProgram << ": " << file.string() << ": not written: " << e.what()
                   << '\n';
@@ -258,7 +269,7 @@ int main(int argc, char** argv) {
                 }
                 std::cout << source << ": " << ipv4 << " IPv4 and " << ipv6 << " IPv6 ranges\n";
             } catch (const std::exception& e) {
-                tell(source + ": " + e.what());
+                tell(problemOf(source, e));
                 failed = true;
             }
         }
@@ -303,7 +314,7 @@ int main(int argc, char** argv) {
         tell(target.string() + ": left as it was");
         return 1;
     } catch (const std::exception& e) {
-        tell(e.what());
+        tell(problemOf("", e));
         tell(target.string() + ": left as it was");
         return 1;
     }

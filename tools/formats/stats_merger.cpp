@@ -5,6 +5,7 @@
 #include "analysis/flag_code.h"
 #include "analysis/interfaces.h"
 #include "analysis/line_reader.h"
+#include "common/error_text.h"
 #include "formats/stats_lines.h"
 #include "lookup/country_table.h"
 #include "lookup/error.h"
@@ -124,7 +125,7 @@ StatsMerger::Read StatsMerger::read(const std::string& path) {
             if (m_reports >= kMostReports) return Read::Malformed;
         }
     } catch (const lookup::Error& error) {
-        m_messages << "ipcountry-batch: " << error.problem() << '\n';
+        m_messages << "ipcountry-batch: " << output::problemText(error) << '\n';
         return Read::Unreadable;
     }
     return end();

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 
 #include "address_tally.h"
 #include "analysis/analysis.h"
+#include "common/error_text.h"
 #include "common/output_file.h"
 #include "lookup/as_file.h"
 #include "lookup/country_table.h"
@@ -39,7 +39,8 @@ std::optional<std::uint64_t> sizeOf(const std::string& name) {
 
 }  // namespace
 
-int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock) {
+int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock,
+              const SayProblem& say) {
     auto table = lookup::loadCountryTable(request.countriesDir);
     if (!request.listCountriesOnly) lookup::addCountriesBeyondList(table);
     const auto& rangesDir = request.rangesDir.empty() ? request.countriesDir : request.rangesDir;
@@ -81,7 +82,7 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
             const lookup::AsFile networks(request.networksFile);
             addNetworks(input, table, tally, networks);
         } catch (const lookup::Error& e) {
-            std::cerr << "ipcountry-batch: " << e.problem() << "; the page names no networks\n";
+            say(output::problemText(e) + "; the page names no networks");
         }
     }
 
@@ -91,21 +92,21 @@ int runReport(const ReportRequest& request, analysis::Prompter& prompter, analys
         input.map = &map;
     } catch (const std::exception& e) {
         // The figures are worth a page without its map.
-        std::cerr << "ipcountry-batch: " << e.what() << "; the page has no map\n";
-        input.mapProblem = e.what();
+        const auto* unread = dynamic_cast<const lookup::Error*>(&e);
+        input.mapProblem = unread != nullptr ? output::problemText(*unread) : e.what();
+        say(input.mapProblem + "; the page has no map");
     }
     const std::string page = renderReport(input);
     if (request.output == "-") {
         const bool written = std::fwrite(page.data(), 1, page.size(), stdout) == page.size();
         if (!written || std::fflush(stdout) != 0) {
-            std::cerr << "ipcountry-batch: cannot write the page to standard output: "
-                      << std::strerror(errno) << '\n';
+            say(std::string("cannot write the page to standard output: ") + std::strerror(errno));
             return 1;
         }
         return status;
     }
     if (const auto problem = output::writeOutputFile(request.output, page)) {
-        std::cerr << "ipcountry-batch: " << request.output << ": " << problem->reason << '\n';
+        say(request.output + ": " + problem->reason);
         return 1;
     }
     return status;

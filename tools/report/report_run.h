@@ -1,7 +1,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/interfaces.h"
@@ -32,6 +34,10 @@ struct ReportRequest {
 // writes (a file replaced only when whole, a device or FIFO in place). Returns the exit status: 0,
 // or 1 when a file was not read to its end or the page could not be written. Throws lookup::Error
 // when the data files cannot be used.
-int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock);
+// The run's own problems (no networks, no map, the page not written) go to
+// `say`, in the command line's words, as the driver's other messages do.
+using SayProblem = std::function<void(std::string_view problem)>;
+int runReport(const ReportRequest& request, analysis::Prompter& prompter, analysis::Clock& clock,
+              const SayProblem& say);
 
 }  // namespace ipcountry::report

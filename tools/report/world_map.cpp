@@ -1,10 +1,10 @@
 #include "world_map.h"
 
 #include <charconv>
-#include <fstream>
 #include <stdexcept>
 
 #include "lookup/range_file.h"
+#include "lookup/text_file.h"
 
 namespace ipcountry::report {
 
@@ -99,12 +99,16 @@ WorldMap parseWorldMap(std::string_view content, const std::string& fileName) {
 
 WorldMap loadWorldMap(const std::filesystem::path& dataDir) {
     const std::filesystem::path path = dataDir / kWorldMapFileName;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(path.string() + " cannot be read");
+    lookup::OpenedFile file(path);
     // One byte past the limit is enough to tell a file that is too large.
     std::string content(kLargestMap + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t filled = 0;
+    while (filled < content.size()) {
+        const std::size_t n = file.read(content.data() + filled, content.size() - filled);
+        if (n == 0) break;
+        filled += n;
+    }
+    content.resize(filled);
     return parseWorldMap(content, path.string());
 }
 

@@ -30,8 +30,9 @@ struct WorldMap {
     const MapShape* find(std::string_view code) const;
 };
 
-// Reads the map. Throws std::runtime_error naming the file and the line when
-// it cannot be read or holds anything but the format: a path may hold only
+// Reads the map. Throws lookup::Error when it cannot be read, and
+// std::runtime_error naming the file and the line when it holds anything but
+// the format: a path may hold only
 // the commands and numbers a shape needs, so that no text of the file can
 // reach the page as markup.
 WorldMap loadWorldMap(const std::filesystem::path& dataDir);
