@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/byte_classes.h"
 #include "analysis/port_text.h"
 #include "lookup/ipv6_text.h"
 
@@ -263,6 +264,15 @@ public:
     template <class OnAddress>
     void scanLine(std::string_view line, OnAddress&& onAddress) {
         if (m_fed == 0 && !detail6::mayHoldAddress(line)) return;
+        feed(line, onAddress);
+        endLine(onAddress);
+    }
+
+    // A whole line, none of it fed before, whose bytes are classified
+    // already (`masks` as classifyBytes gives them).
+    template <class OnAddress>
+    void scanLine(std::string_view line, const ByteMasks* masks, OnAddress&& onAddress) {
+        if (!mayHoldIpv6(masks, line.size())) return;
         feed(line, onAddress);
         endLine(onAddress);
     }
