@@ -251,6 +251,15 @@ private:
         for (std::size_t w = 0; w < words; ++w) {
             const ByteMasks& here = masks[w];
             const ByteMasks next = w + 1 < words ? masks[w + 1] : ByteMasks{};
+            // A word without a dot between digits, after a word without a
+            // first dot near its end, has nothing to visit: most words.
+            if ((firstsBefore >> 56) == 0 &&
+                (here.dots & ((here.digits << 1) | (digitsBefore >> 63)) &
+                 ((here.digits >> 1) | (next.digits << 63))) == 0) {
+                digitsBefore = here.digits;
+                firstsBefore = 0;
+                continue;
+            }
             // Dots with a digit right before and right after them, in this
             // word and the next (whose last bit, which would need the word
             // after, is never looked at).
