@@ -66,7 +66,21 @@ inline Lanes16 lanesFrom(const char* text, std::size_t at, std::size_t size) noe
 }
 
 void classifySse2(const char* text, std::size_t size, ByteMasks* masks) noexcept {
-    for (std::size_t w = 0, words = maskWords(size); w < words; ++w) {
+    std::size_t w = 0;
+    // Whole words without a test per step; the last, partial one below.
+    for (; (w + 1) * 64 <= size; ++w) {
+        const char* at = text + w * 64;
+        const Lanes16 a = lanes16(at), b = lanes16(at + 16), c = lanes16(at + 32),
+                      d = lanes16(at + 48);
+        const auto join = [](unsigned p0, unsigned p1, unsigned p2, unsigned p3) {
+            return std::uint64_t{p0} | std::uint64_t{p1} << 16 | std::uint64_t{p2} << 32 |
+                   std::uint64_t{p3} << 48;
+        };
+        masks[w] = {join(a.digits, b.digits, c.digits, d.digits),
+                    join(a.dots, b.dots, c.dots, d.dots),
+                    join(a.colons, b.colons, c.colons, d.colons)};
+    }
+    if (w * 64 < size) {
         ByteMasks m;
         for (unsigned part = 0; part < 4; ++part) {
             const std::size_t at = w * 64 + part * 16;
@@ -98,7 +112,15 @@ __attribute__((target("avx2"))) inline Lanes32 lanes32(const char* at) noexcept 
 
 __attribute__((target("avx2"))) void classifyAvx2(const char* text, std::size_t size,
                                                   ByteMasks* masks) noexcept {
-    for (std::size_t w = 0, words = maskWords(size); w < words; ++w) {
+    std::size_t w = 0;
+    // Whole words without a test per step; the last, partial one below.
+    for (; (w + 1) * 64 <= size; ++w) {
+        const Lanes32 a = lanes32(text + w * 64), b = lanes32(text + w * 64 + 32);
+        masks[w] = {std::uint64_t{a.digits} | std::uint64_t{b.digits} << 32,
+                    std::uint64_t{a.dots} | std::uint64_t{b.dots} << 32,
+                    std::uint64_t{a.colons} | std::uint64_t{b.colons} << 32};
+    }
+    if (w * 64 < size) {
         ByteMasks m;
         for (unsigned part = 0; part < 2; ++part) {
             const std::size_t at = w * 64 + part * 32;

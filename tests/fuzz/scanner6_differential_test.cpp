@@ -184,9 +184,9 @@ void expectBothFamiliesInOrder();
 TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
     const ipcountry::analysis::ClassifyPath saved = ipcountry::analysis::classifyPath();
     // Whole lines are classified once for both families: on every path.
-    for (const auto path : {ipcountry::analysis::ClassifyPath::Portable,
-                            ipcountry::analysis::ClassifyPath::Sse2,
-                            ipcountry::analysis::ClassifyPath::Avx2}) {
+    for (const auto path :
+         {ipcountry::analysis::ClassifyPath::Portable, ipcountry::analysis::ClassifyPath::Sse2,
+          ipcountry::analysis::ClassifyPath::Avx2}) {
         if (!ipcountry::analysis::classifyPathAvailable(path)) continue;
         ipcountry::analysis::useClassifyPath(path);
         expectBothFamiliesInOrder();

@@ -23,9 +23,9 @@ using ipcountry::analysis::ClassifyPath;
 // Every path this build and CPU have, each named for the messages.
 std::vector<std::pair<ClassifyPath, const char*>> availablePaths() {
     std::vector<std::pair<ClassifyPath, const char*>> paths;
-    for (const auto& [path, name] : {std::pair{ClassifyPath::Portable, "portable"},
-                                     std::pair{ClassifyPath::Sse2, "sse2"},
-                                     std::pair{ClassifyPath::Avx2, "avx2"}})
+    for (const auto& [path, name] :
+         {std::pair{ClassifyPath::Portable, "portable"}, std::pair{ClassifyPath::Sse2, "sse2"},
+          std::pair{ClassifyPath::Avx2, "avx2"}})
         if (ipcountry::analysis::classifyPathAvailable(path)) paths.emplace_back(path, name);
     return paths;
 }
@@ -101,9 +101,9 @@ TEST(ScannerPaths, theMasksTellTheLinesThatMayHoldIpv6AsTheQuickLookDoes) {
 // dots alone) or near misses (version numbers, three octets).
 TEST(ScannerPaths, anAddressAtEveryLaneGivesTheReferenceRows) {
     PathInUse keep;
-    const std::string addresses[] = {"1.2.3.4",         "255.255.255.255:65535", "01.2.3.4567:80",
-                                     "1.2.3.4.5.6.7",   "999.1.1.1:8",           "10.0.0.1:",
-                                     "1.1.1.12.2.2.2"};
+    const std::string addresses[] = {
+        "1.2.3.4",   "255.255.255.255:65535", "01.2.3.4567:80", "1.2.3.4.5.6.7", "999.1.1.1:8",
+        "10.0.0.1:", "1.1.1.12.2.2.2"};
     const std::string fillers[] = {"x", "7", ".", "v1.2 ", "1.2.3 ", "1.2.", " 5.", ":"};
     for (const auto& [path, name] : availablePaths()) {
         ipcountry::analysis::useClassifyPath(path);
