@@ -201,10 +201,8 @@ public:
         std::size_t pos = 0;
         while (pos < size) {
             if (m_state == State::Idle) {
-                const void* hit = std::memchr(text + pos, ':', size - pos);
-                if (hit == nullptr) break;
-                const std::size_t colon =
-                    static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+                const std::size_t colon = nextColon(text, pos, size);
+                if (colon == size) break;
                 pos = colon + 1;
                 // Most colons in logs end a run with the only colon it has
                 // ("sshd[811]: ", "AH01114: "): no address, nothing to hold.
@@ -273,7 +271,10 @@ public:
     template <class OnAddress>
     void scanLine(std::string_view line, const ByteMasks* masks, OnAddress&& onAddress) {
         if (!mayHoldIpv6(masks, line.size())) return;
+        // The line is fed as one piece: its colons are read from the masks.
+        m_colons = masks;
         feed(line, onAddress);
+        m_colons = nullptr;
         endLine(onAddress);
     }
 
@@ -288,6 +289,24 @@ private:
         SkipRun
     };
     static constexpr int kEnd = -1;  // "the line ended" where a character is expected
+
+    // The first colon of text[from, size), or `size`: from the line's masks
+    // when it is scanned whole, else searched.
+    std::size_t nextColon(const char* text, std::size_t from, std::size_t size) const noexcept {
+        if (m_colons == nullptr) {
+            const void* hit = std::memchr(text + from, ':', size - from);
+            return hit == nullptr ? size
+                                  : static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+        }
+        std::size_t word = from / 64;
+        std::uint64_t bits = m_colons[word].colons & (~std::uint64_t{0} << (from % 64));
+        const std::size_t words = maskWords(size);
+        while (bits == 0) {
+            if (++word >= words) return size;
+            bits = m_colons[word].colons;
+        }
+        return word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+    }
 
     // The character `back` places before offset `at` of the piece, from the
     // piece or the carried end of the earlier pieces; kEnd before the line.
@@ -425,7 +444,8 @@ private:
     std::uint64_t m_low = 0;
     char m_tail[kLookBehind];
     std::size_t m_tailLength = 0;
-    std::uint64_t m_fed = 0;  // characters of the line fed before the current piece
+    std::uint64_t m_fed = 0;              // characters of the line fed before the current piece
+    const ByteMasks* m_colons = nullptr;  // the masks of a line scanned whole, while it is fed
 };
 
 // A whole line at once; for tests and tools.
