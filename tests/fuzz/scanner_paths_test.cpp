@@ -10,10 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "analysis/both_families_scanner.h"
 #include "analysis/byte_classes.h"
+#include "analysis/fakes.h"
 #include "analysis/ipv4_scanner.h"
 #include "analysis/ipv6_scanner.h"
+#include "analysis/line_reader.h"
 #include "fuzz/reference_scanner.h"
+#include "fuzz/reference_scanner6.h"
+#include "lookup/line_ends.h"
 
 namespace {
 
@@ -159,6 +164,65 @@ TEST(ScannerPaths, longStretchesWithoutCandidatesGiveTheReferenceRows) {
         std::string nearMisses;
         for (int i = 0; i < 2000; ++i) nearMisses += i % 7 == 0 ? "10.1.2.3 " : "v1.22.3 a.b.c ";
         ASSERT_EQ(rows4(nearMisses), ipcountry::reference::scanLine(nearMisses)) << name;
+    }
+}
+
+// A file read as the runs read it, in place through windows of two blocks:
+// lines that fit a block are scanned whole from their masks, longer ones
+// streamed in pieces; candidates fall on every block and window border
+// as the block size varies. Both families give their references' rows.
+TEST(ScannerPaths, linesAcrossBlocksAndWindowsGiveTheReferenceRows) {
+    PathInUse keep;
+    std::mt19937 rng(23);
+    const std::string fragments[] = {"10.1.2.3",    ":8080",         " ",  ".",  "1.2.3.", "4", "x",
+                                     "2001:db8::1", "[fe80::1]:443", "\n", "::", "55"};
+    std::string content;
+    for (int n = 0; n < 8000; ++n) content += fragments[rng() % std::size(fragments)];
+    content += std::string(300, 'y') + "1.2.3.4\n";  // a line longer than the small blocks
+    std::vector<std::string> expected;
+    ipcountry::lookup::forEachLine(content, [&](std::string_view line) {
+        const std::string text(line);
+        for (const auto& f : ipcountry::reference::scanLine(text))
+            expected.push_back("4 " + f.dotted + f.port);
+        for (const auto& f : ipcountry::reference::scanLine6(text))
+            expected.push_back("6 " + f.text + f.port);
+    });
+    ASSERT_GT(expected.size(), 1000u);
+    ipcountry::analysis::testing::TempDir dir;
+    const std::string path = dir.write("blocks.txt", content);
+    for (const auto& [classify, name] : availablePaths()) {
+        ipcountry::analysis::useClassifyPath(classify);
+        for (const std::size_t blockSize : {64u, 97u, 128u, 4096u}) {
+            ipcountry::analysis::LineReader reader;
+            reader.open(path, blockSize);
+            ipcountry::analysis::BothFamiliesScanner scanner;
+            std::vector<std::string> got4, got6, rows;
+            const auto on4 = [&](const ipcountry::analysis::FoundAddress& a) {
+                got4.push_back("4 " + std::string(a.dottedText) + std::string(a.portText));
+            };
+            const auto on6 = [&](const ipcountry::analysis::FoundAddress6& a) {
+                got6.push_back("6 " + std::string(a.text) + std::string(a.portText));
+            };
+            std::string_view piece;
+            bool lineEnds = false, starts = true;
+            while (reader.next(piece, lineEnds) == ipcountry::analysis::LineReader::Next::Piece) {
+                if (starts && lineEnds) {
+                    scanner.scanLine(piece, on4, on6);
+                } else {
+                    scanner.feed(piece, on4, on6);
+                    if (lineEnds) scanner.endLine(on4, on6);
+                }
+                starts = lineEnds;
+                if (lineEnds) {
+                    // A line's rows by family, as the references give them.
+                    rows.insert(rows.end(), got4.begin(), got4.end());
+                    rows.insert(rows.end(), got6.begin(), got6.end());
+                    got4.clear();
+                    got6.clear();
+                }
+            }
+            EXPECT_EQ(rows, expected) << name << ", block size " << blockSize;
+        }
     }
 }
 
