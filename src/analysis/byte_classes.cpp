@@ -1,6 +1,7 @@
 #include "analysis/byte_classes.h"
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 #if IPCOUNTRY_CLASSIFY_SIMD && (defined(__x86_64__) || defined(__i386__))
@@ -16,12 +17,55 @@ namespace {
 
 using Classify = void (*)(const char*, std::size_t, ByteMasks*) noexcept;
 
+// Eight bytes a step in a 64-bit word (the bytes of a little-endian load in
+// order): each class is a byte's high bit, then gathered into eight bits.
+constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+
+// The high bit of each byte that is zero. Exact: the low seven bits are
+// added without a carry leaving the byte.
+constexpr std::uint64_t zeroBytes(std::uint64_t x) noexcept {
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
+// The high bits of the bytes, one bit each, byte 0 to bit 0.
+constexpr unsigned gather(std::uint64_t high) noexcept {
+    return static_cast<unsigned>(((high >> 7) * 0x0102040810204080ull) >> 56);
+}
+
+struct Lanes8 {
+    unsigned digits, dots, colons;
+};
+
+inline Lanes8 lanes8(std::uint64_t x) noexcept {
+    const std::uint64_t low = x & kLow7;
+    // At least '0' and at most '9', of the bytes below 0x80.
+    const std::uint64_t atLeast0 = low + (0x80 - '0') * kOnes;
+    const std::uint64_t above9 = low + (0x80 - '9' - 1) * kOnes;
+    const std::uint64_t digits = atLeast0 & ~above9 & ~x & kHigh;
+    return {gather(digits), gather(zeroBytes(x ^ ('.' * kOnes))),
+            gather(zeroBytes(x ^ (':' * kOnes)))};
+}
+
 void classifyPortable(const char* text, std::size_t size, ByteMasks* masks) noexcept {
     for (std::size_t w = 0, words = maskWords(size); w < words; ++w) {
         ByteMasks m;
         const std::size_t from = w * 64;
         const std::size_t to = size - from < 64 ? size : from + 64;
-        for (std::size_t i = from; i < to; ++i) {
+        std::size_t i = from;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (; i + 8 <= to; i += 8) {
+                std::uint64_t x;
+                std::memcpy(&x, text + i, 8);
+                const Lanes8 l = lanes8(x);
+                const unsigned shift = static_cast<unsigned>(i - from);
+                m.digits |= std::uint64_t{l.digits} << shift;
+                m.dots |= std::uint64_t{l.dots} << shift;
+                m.colons |= std::uint64_t{l.colons} << shift;
+            }
+        }
+        for (; i < to; ++i) {
             const auto c = static_cast<unsigned char>(text[i]);
             const std::uint64_t bit = std::uint64_t{1} << (i - from);
             if (static_cast<unsigned char>(c - '0') < 10) m.digits |= bit;
