@@ -17,6 +17,25 @@ namespace {
 
 using Classify = void (*)(const char*, std::size_t, ByteMasks*) noexcept;
 
+// The four classes of a few bytes, one bit per byte.
+template <class Bits>
+struct Lanes {
+    Bits digits, dots, colons, runs;
+    Lanes operator>>(unsigned n) const noexcept {
+        return {static_cast<Bits>(digits >> n), static_cast<Bits>(dots >> n),
+                static_cast<Bits>(colons >> n), static_cast<Bits>(runs >> n)};
+    }
+};
+
+// Adds `l` to `m` as the bytes from bit `shift` on.
+template <class Bits>
+inline void put(ByteMasks& m, const Lanes<Bits>& l, unsigned shift) noexcept {
+    m.digits |= std::uint64_t{l.digits} << shift;
+    m.dots |= std::uint64_t{l.dots} << shift;
+    m.colons |= std::uint64_t{l.colons} << shift;
+    m.runs |= std::uint64_t{l.runs} << shift;
+}
+
 // Eight bytes a step in a 64-bit word (the bytes of a little-endian load in
 // order): each class is a byte's high bit, then gathered into eight bits.
 constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
@@ -29,23 +48,24 @@ constexpr std::uint64_t zeroBytes(std::uint64_t x) noexcept {
     return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
+// The high bit of each byte from `first` to `last` (both below 0x80).
+constexpr std::uint64_t bytesBetween(std::uint64_t x, unsigned first, unsigned last) noexcept {
+    const std::uint64_t low = x & kLow7;
+    return (low + (0x80 - first) * kOnes) & ~(low + (0x80 - last - 1) * kOnes) & ~x & kHigh;
+}
+
 // The high bits of the bytes, one bit each, byte 0 to bit 0.
 constexpr unsigned gather(std::uint64_t high) noexcept {
     return static_cast<unsigned>(((high >> 7) * 0x0102040810204080ull) >> 56);
 }
 
-struct Lanes8 {
-    unsigned digits, dots, colons;
-};
-
-inline Lanes8 lanes8(std::uint64_t x) noexcept {
-    const std::uint64_t low = x & kLow7;
-    // At least '0' and at most '9', of the bytes below 0x80.
-    const std::uint64_t atLeast0 = low + (0x80 - '0') * kOnes;
-    const std::uint64_t above9 = low + (0x80 - '9' - 1) * kOnes;
-    const std::uint64_t digits = atLeast0 & ~above9 & ~x & kHigh;
-    return {gather(digits), gather(zeroBytes(x ^ ('.' * kOnes))),
-            gather(zeroBytes(x ^ (':' * kOnes)))};
+inline Lanes<unsigned> lanes8(std::uint64_t x) noexcept {
+    const std::uint64_t digits = bytesBetween(x, '0', '9');
+    const std::uint64_t colons = zeroBytes(x ^ (':' * kOnes));
+    // a-f in either case: 'A' to 'F' with the 0x20 bit set are 'a' to 'f'.
+    const std::uint64_t hexLetters = bytesBetween(x | (0x20 * kOnes), 'a', 'f');
+    return {gather(digits), gather(zeroBytes(x ^ ('.' * kOnes))), gather(colons),
+            gather(digits | hexLetters | colons)};
 }
 
 void classifyPortable(const char* text, std::size_t size, ByteMasks* masks) noexcept {
@@ -58,19 +78,18 @@ void classifyPortable(const char* text, std::size_t size, ByteMasks* masks) noex
             for (; i + 8 <= to; i += 8) {
                 std::uint64_t x;
                 std::memcpy(&x, text + i, 8);
-                const Lanes8 l = lanes8(x);
-                const unsigned shift = static_cast<unsigned>(i - from);
-                m.digits |= std::uint64_t{l.digits} << shift;
-                m.dots |= std::uint64_t{l.dots} << shift;
-                m.colons |= std::uint64_t{l.colons} << shift;
+                put(m, lanes8(x), static_cast<unsigned>(i - from));
             }
         }
         for (; i < to; ++i) {
             const auto c = static_cast<unsigned char>(text[i]);
             const std::uint64_t bit = std::uint64_t{1} << (i - from);
-            if (static_cast<unsigned char>(c - '0') < 10) m.digits |= bit;
+            const bool digit = static_cast<unsigned char>(c - '0') < 10;
+            const bool hexLetter = static_cast<unsigned char>((c | 0x20) - 'a') < 6;
+            if (digit) m.digits |= bit;
             if (c == '.') m.dots |= bit;
             if (c == ':') m.colons |= bit;
+            if (digit || hexLetter || c == ':') m.runs |= bit;
         }
         masks[w] = m;
     }
@@ -78,32 +97,28 @@ void classifyPortable(const char* text, std::size_t size, ByteMasks* masks) noex
 
 #if IPCOUNTRY_CLASSIFY_X86
 
-// The three classes of sixteen bytes, one bit per byte.
-struct Lanes16 {
-    unsigned digits, dots, colons;
-};
-
-inline Lanes16 lanes16(const char* at) noexcept {
+inline Lanes<unsigned> lanes16(const char* at) noexcept {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    // A digit is a byte whose distance from '0' is at most 9: the unsigned
-    // minimum with 9 leaves only those unchanged.
-    const __m128i fromZero = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(fromZero, _mm_set1_epi8(9)), fromZero);
-    return {static_cast<unsigned>(_mm_movemask_epi8(digit)),
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))),
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(':'))))};
+    // A byte in a range is one whose distance from its start is at most the
+    // range's width: the unsigned minimum with the width leaves only those.
+    const auto within = [](__m128i bytes, char first, char width) {
+        const __m128i from = _mm_sub_epi8(bytes, _mm_set1_epi8(first));
+        return _mm_cmpeq_epi8(_mm_min_epu8(from, _mm_set1_epi8(width)), from);
+    };
+    const __m128i digit = within(v, '0', 9);
+    const __m128i colon = _mm_cmpeq_epi8(v, _mm_set1_epi8(':'));
+    const __m128i hexLetter = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 5);
+    const auto bits = [](__m128i lanes) { return static_cast<unsigned>(_mm_movemask_epi8(lanes)); };
+    return {bits(digit), bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))), bits(colon),
+            bits(_mm_or_si128(_mm_or_si128(digit, hexLetter), colon))};
 }
 
 // The sixteen bytes from `at`, or the fewer before `size`: the last sixteen
 // of the line loaded and the bytes before `at` shifted out, so that nothing
 // past the line is read. A line shorter than sixteen bytes goes through a copy.
-inline Lanes16 lanesFrom(const char* text, std::size_t at, std::size_t size) noexcept {
+inline Lanes<unsigned> lanesFrom(const char* text, std::size_t at, std::size_t size) noexcept {
     if (at + 16 <= size) return lanes16(text + at);
-    if (size >= 16) {
-        const unsigned shift = static_cast<unsigned>(at + 16 - size);
-        const Lanes16 l = lanes16(text + size - 16);
-        return {l.digits >> shift, l.dots >> shift, l.colons >> shift};
-    }
+    if (size >= 16) return lanes16(text + size - 16) >> static_cast<unsigned>(at + 16 - size);
     char copy[16] = {};
     std::memcpy(copy, text + at, size - at);
     return lanes16(copy);
@@ -113,45 +128,38 @@ void classifySse2(const char* text, std::size_t size, ByteMasks* masks) noexcept
     std::size_t w = 0;
     // Whole words without a test per step; the last, partial one below.
     for (; (w + 1) * 64 <= size; ++w) {
-        const char* at = text + w * 64;
-        const Lanes16 a = lanes16(at), b = lanes16(at + 16), c = lanes16(at + 32),
-                      d = lanes16(at + 48);
-        const auto join = [](unsigned p0, unsigned p1, unsigned p2, unsigned p3) {
-            return std::uint64_t{p0} | std::uint64_t{p1} << 16 | std::uint64_t{p2} << 32 |
-                   std::uint64_t{p3} << 48;
-        };
-        masks[w] = {join(a.digits, b.digits, c.digits, d.digits),
-                    join(a.dots, b.dots, c.dots, d.dots),
-                    join(a.colons, b.colons, c.colons, d.colons)};
+        ByteMasks m;
+        for (unsigned part = 0; part < 4; ++part)
+            put(m, lanes16(text + w * 64 + part * 16), part * 16);
+        masks[w] = m;
     }
     if (w * 64 < size) {
         ByteMasks m;
-        for (unsigned part = 0; part < 4; ++part) {
-            const std::size_t at = w * 64 + part * 16;
-            if (at >= size) break;
-            const Lanes16 l = lanesFrom(text, at, size);
-            m.digits |= std::uint64_t{l.digits} << (part * 16);
-            m.dots |= std::uint64_t{l.dots} << (part * 16);
-            m.colons |= std::uint64_t{l.colons} << (part * 16);
-        }
+        for (unsigned part = 0; part < 4 && w * 64 + part * 16 < size; ++part)
+            put(m, lanesFrom(text, w * 64 + part * 16, size), part * 16);
         masks[w] = m;
     }
 }
 
-struct Lanes32 {
-    std::uint32_t digits, dots, colons;
-};
+// The bytes from `first` to `first + width`, as in lanes16 (lambdas do not
+// take the target of the function around them).
+__attribute__((target("avx2"))) inline __m256i within32(__m256i bytes, char first,
+                                                        char width) noexcept {
+    const __m256i from = _mm256_sub_epi8(bytes, _mm256_set1_epi8(first));
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(from, _mm256_set1_epi8(width)), from);
+}
 
-__attribute__((target("avx2"))) inline Lanes32 lanes32(const char* at) noexcept {
+__attribute__((target("avx2"))) inline std::uint32_t bits32(__m256i lanes) noexcept {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
+}
+
+__attribute__((target("avx2"))) inline Lanes<std::uint32_t> lanes32(const char* at) noexcept {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-    const __m256i fromZero = _mm256_sub_epi8(v, _mm256_set1_epi8('0'));
-    const __m256i digit =
-        _mm256_cmpeq_epi8(_mm256_min_epu8(fromZero, _mm256_set1_epi8(9)), fromZero);
-    return {static_cast<std::uint32_t>(_mm256_movemask_epi8(digit)),
-            static_cast<std::uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.')))),
-            static_cast<std::uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(':'))))};
+    const __m256i digit = within32(v, '0', 9);
+    const __m256i colon = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(':'));
+    const __m256i hexLetter = within32(_mm256_or_si256(v, _mm256_set1_epi8(0x20)), 'a', 5);
+    return {bits32(digit), bits32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.'))), bits32(colon),
+            bits32(_mm256_or_si256(_mm256_or_si256(digit, hexLetter), colon))};
 }
 
 __attribute__((target("avx2"))) void classifyAvx2(const char* text, std::size_t size,
@@ -159,34 +167,25 @@ __attribute__((target("avx2"))) void classifyAvx2(const char* text, std::size_t 
     std::size_t w = 0;
     // Whole words without a test per step; the last, partial one below.
     for (; (w + 1) * 64 <= size; ++w) {
-        const Lanes32 a = lanes32(text + w * 64), b = lanes32(text + w * 64 + 32);
-        masks[w] = {std::uint64_t{a.digits} | std::uint64_t{b.digits} << 32,
-                    std::uint64_t{a.dots} | std::uint64_t{b.dots} << 32,
-                    std::uint64_t{a.colons} | std::uint64_t{b.colons} << 32};
+        ByteMasks m;
+        put(m, lanes32(text + w * 64), 0);
+        put(m, lanes32(text + w * 64 + 32), 32);
+        masks[w] = m;
     }
     if (w * 64 < size) {
         ByteMasks m;
-        for (unsigned part = 0; part < 2; ++part) {
+        for (unsigned part = 0; part < 2 && w * 64 + part * 32 < size; ++part) {
             const std::size_t at = w * 64 + part * 32;
-            if (at >= size) break;
-            Lanes32 l;
             if (at + 32 <= size) {
-                l = lanes32(text + at);
+                put(m, lanes32(text + at), part * 32);
             } else if (size >= 32) {
                 // As lanesFrom: the line's last 32 bytes, those before `at` shifted out.
-                const unsigned shift = static_cast<unsigned>(at + 32 - size);
-                l = lanes32(text + size - 32);
-                l = {l.digits >> shift, l.dots >> shift, l.colons >> shift};
+                put(m, lanes32(text + size - 32) >> static_cast<unsigned>(at + 32 - size),
+                    part * 32);
             } else {
-                const Lanes16 low = lanesFrom(text, at, size);
-                const Lanes16 high =
-                    at + 16 < size ? lanesFrom(text, at + 16, size) : Lanes16{0, 0, 0};
-                l = {low.digits | high.digits << 16, low.dots | high.dots << 16,
-                     low.colons | high.colons << 16};
+                put(m, lanesFrom(text, at, size), part * 32);
+                if (at + 16 < size) put(m, lanesFrom(text, at + 16, size), part * 32 + 16);
             }
-            m.digits |= std::uint64_t{l.digits} << (part * 32);
-            m.dots |= std::uint64_t{l.dots} << (part * 32);
-            m.colons |= std::uint64_t{l.colons} << (part * 32);
         }
         masks[w] = m;
     }

@@ -13,6 +13,7 @@ struct ByteMasks {
     std::uint64_t digits = 0;  // '0' to '9'
     std::uint64_t dots = 0;    // '.'
     std::uint64_t colons = 0;  // ':'
+    std::uint64_t runs = 0;    // what an IPv6 run is made of: hex digits (either case) and ':'
 };
 
 // How the bytes are classified: the same masks on every path, only the

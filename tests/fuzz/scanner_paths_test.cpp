@@ -5,6 +5,7 @@
 // 64-byte words, near misses, and long stretches with nothing to find.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <random>
 #include <string>
@@ -54,7 +55,7 @@ std::vector<ipcountry::reference::Found> rows4(std::string_view line) {
 TEST(ScannerPaths, everyPathClassifiesAsAPlainReadingOfTheBytes) {
     PathInUse keep;
     std::mt19937 rng(3);
-    const std::string alphabet = "0123456789.:/ a9:.\x80\xff";
+    const std::string alphabet = "0123456789.:/ a9:.\x80\xff`afgAFG@\xc1\xe1";
     for (const auto& [path, name] : availablePaths()) {
         ipcountry::analysis::useClassifyPath(path);
         for (std::size_t size = 0; size <= 200; ++size) {
@@ -62,7 +63,7 @@ TEST(ScannerPaths, everyPathClassifiesAsAPlainReadingOfTheBytes) {
             const std::unique_ptr<char[]> text(new char[size == 0 ? 1 : size]);
             for (std::size_t i = 0; i < size; ++i) text[i] = alphabet[rng() % alphabet.size()];
             std::vector<ByteMasks> masks(ipcountry::analysis::maskWords(size) + 1,
-                                         ByteMasks{~0ull, ~0ull, ~0ull});
+                                         ByteMasks{~0ull, ~0ull, ~0ull, ~0ull});
             ipcountry::analysis::classifyBytes(text.get(), size, masks.data());
             for (std::size_t w = 0; w < ipcountry::analysis::maskWords(size); ++w) {
                 ByteMasks expected;
@@ -71,10 +72,13 @@ TEST(ScannerPaths, everyPathClassifiesAsAPlainReadingOfTheBytes) {
                     if (text[i] >= '0' && text[i] <= '9') expected.digits |= bit;
                     if (text[i] == '.') expected.dots |= bit;
                     if (text[i] == ':') expected.colons |= bit;
+                    if (std::isxdigit(static_cast<unsigned char>(text[i])) || text[i] == ':')
+                        expected.runs |= bit;
                 }
                 ASSERT_EQ(masks[w].digits, expected.digits) << name << " size " << size;
                 ASSERT_EQ(masks[w].dots, expected.dots) << name << " size " << size;
                 ASSERT_EQ(masks[w].colons, expected.colons) << name << " size " << size;
+                ASSERT_EQ(masks[w].runs, expected.runs) << name << " size " << size;
             }
             // Nothing written past the line's words.
             ASSERT_EQ(masks.back().digits, ~0ull) << name << " size " << size;
@@ -222,6 +226,46 @@ TEST(ScannerPaths, linesAcrossBlocksAndWindowsGiveTheReferenceRows) {
                 }
             }
             EXPECT_EQ(rows, expected) << name << ", block size " << blockSize;
+        }
+    }
+}
+
+// Runs of hex digits and colons of every length across the 64-byte words:
+// times, MAC addresses, long hex runs and addresses, where the whole-line
+// scan decides from the masks which runs cannot hold an address.
+TEST(ScannerPaths, hexAndColonRunsAcrossWordsGiveTheIpv6ReferenceRows) {
+    PathInUse keep;
+    const std::string fragments[] = {"00:1a:2b:3c:4d:5e",
+                                     "13:06:56",
+                                     "a:b",
+                                     "1:2:3:4:5:6:7:8",
+                                     "1::2",
+                                     "deadbeef",
+                                     ":",
+                                     " ",
+                                     "x",
+                                     "2001:db8::1",
+                                     "::",
+                                     "fe80::1%eth0",
+                                     "[1::2]:80",
+                                     "1:2:3:4:5:6:7:8:9:a",
+                                     "."};
+    for (const auto& [path, name] : availablePaths()) {
+        ipcountry::analysis::useClassifyPath(path);
+        std::mt19937 rng(29);
+        for (int n = 0; n < 20000; ++n) {
+            std::string line;
+            for (int k = 1 + static_cast<int>(rng() % 14); k > 0; --k)
+                line += fragments[rng() % std::size(fragments)];
+            std::vector<ipcountry::reference::Found6> got;
+            ipcountry::analysis::BothFamiliesScanner scanner;
+            scanner.scanLine(
+                line, [](const ipcountry::analysis::FoundAddress&) {},
+                [&](const ipcountry::analysis::FoundAddress6& a) {
+                    got.push_back({std::string(a.text), std::string(a.portText), a.high, a.low,
+                                   a.start, a.zoned});
+                });
+            ASSERT_EQ(got, ipcountry::reference::scanLine6(line)) << name << ": " << line;
         }
     }
 }
