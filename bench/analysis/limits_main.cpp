@@ -3,7 +3,9 @@
 // the whole run and `cat`):
 //
 //   ipcountry_limits read FILE             the reader alone: every line, nothing done
-//   ipcountry_limits scan FILE             the reader and both scanners, no lookup
+//   ipcountry_limits scan FILE [PATH]      the reader and both scanners, no lookup; PATH
+//                                          (portable, sse2, avx2) classifies the bytes
+//                                          that way instead of the widest the CPU has
 //   ipcountry_limits addresses FILE OUT    the IPv4 addresses the scan finds, to OUT
 //   ipcountry_limits lookup DATA_DIR IN    those addresses looked up, nothing else
 //
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "analysis/both_families_scanner.h"
+#include "analysis/byte_classes.h"
 #include "analysis/line_reader.h"
 #include "lookup/range_file.h"
 
@@ -71,7 +74,8 @@ std::string slurp(const std::string& path) {
 }
 
 int usage() {
-    std::cerr << "usage: ipcountry_limits read FILE | scan FILE | addresses FILE OUT |"
+    std::cerr << "usage: ipcountry_limits read FILE | scan FILE [portable|sse2|avx2] |"
+                 " addresses FILE OUT |"
                  " lookup DATA_DIR ADDRESSES\n";
     return 2;
 }
@@ -86,7 +90,19 @@ int main(int argc, char** argv) {
         std::uint64_t bytes = 0;
         readLines(args[1], [&](std::string_view piece, bool, bool) { bytes += piece.size(); });
         std::cout << bytes << " bytes in lines\n";
-    } else if (mode == "scan") {
+    } else if (mode == "scan" && args.size() <= 3) {
+        if (args.size() == 3) {
+            const analysis::ClassifyPath path = args[2] == "portable"
+                                                    ? analysis::ClassifyPath::Portable
+                                                : args[2] == "sse2" ? analysis::ClassifyPath::Sse2
+                                                                    : analysis::ClassifyPath::Avx2;
+            if (args[2] != "portable" && args[2] != "sse2" && args[2] != "avx2") return usage();
+            if (!analysis::classifyPathAvailable(path)) {
+                std::cerr << "this CPU or build has no " << args[2] << " path\n";
+                return 2;
+            }
+            analysis::useClassifyPath(path);
+        }
         std::uint64_t ipv4 = 0;
         const std::uint64_t ipv6 =
             scanLines(args[1], [&](const analysis::FoundAddress&) { ++ipv4; });

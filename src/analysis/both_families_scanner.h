@@ -99,9 +99,12 @@ public:
             endLine(on4, on6);
             return;
         }
-        m_scanner6.scanLine(line, [this](const auto& found) { m_held6.emplace_back(found); });
+        // The line's bytes classified once for both families.
+        const ByteMasks* masks = m_classes.classify(line.data(), line.size());
+        m_scanner6.scanLine(line, masks,
+                            [this](const auto& found) { m_held6.emplace_back(found); });
         std::size_t next6 = 0;
-        m_scanner4.scanLine(line, [&](const auto& found) {
+        m_scanner4.scanLine(line, masks, [&](const auto& found) {
             while (next6 < m_held6.size() && m_held6[next6].found.start < found.start)
                 on6(std::as_const(m_held6[next6++].found));
             on4(found);
@@ -132,6 +135,7 @@ private:
     Ipv4Scanner m_scanner4;
     Ipv6Scanner m_scanner6;
     std::uint64_t m_fed = 0;
+    LineClasses m_classes;
     std::vector<detail::HeldAddress<FoundAddress>> m_held4;
     std::vector<detail::HeldAddress<FoundAddress6>> m_held6;
 };

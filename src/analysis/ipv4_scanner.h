@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/byte_classes.h"
 #include "analysis/port_text.h"
 
 #ifdef __SSE2__
@@ -159,12 +160,20 @@ public:
     template <class OnAddress>
     void scanLine(std::string_view line, OnAddress&& onAddress) {
         if (m_fed == 0) {
-            scan(line.data(), line.size(), 0, 0, true, onAddress);
-            m_gathered = 0;
+            scanClassified(line.data(), line.size(), m_classes.classify(line.data(), line.size()),
+                           onAddress);
             return;
         }
         feed(line, onAddress);
         endLine(onAddress);
+    }
+
+    // A whole line, none of it fed before, whose bytes are classified
+    // already (`masks` as classifyBytes gives them): scanLine without
+    // classifying again.
+    template <class OnAddress>
+    void scanLine(std::string_view line, const ByteMasks* masks, OnAddress&& onAddress) {
+        scanClassified(line.data(), line.size(), masks, onAddress);
     }
 
     // The most characters held between two pieces.
@@ -187,6 +196,14 @@ private:
     // characters before the next dot and the address gathered so far.
     void hold(const char* text, std::size_t size, std::uint64_t base, std::size_t resume);
 
+    // The address being built between two dots.
+    struct Gathering {
+        int gathered = 0;  // octets of the address being built (0 to 2)
+        std::uint64_t start = 0;
+        std::uint64_t previousDot = 0;  // the dot after its last octet
+        std::uint32_t address = 0;
+    };
+
     // Scans the dots of text[from, size), where text[0] stands at `base` in
     // the line. Returns where the next search begins: `size`, or, when the
     // line goes on beyond `size`, a third dot whose fourth octet and port are
@@ -194,84 +211,159 @@ private:
     template <class OnAddress>
     std::size_t scan(const char* text, std::size_t size, std::uint64_t base, std::size_t from,
                      bool lineEnds, OnAddress& onAddress) {
-        int gathered = m_gathered;  // octets of the address being built (0 to 2)
-        std::uint64_t start = m_start;
-        std::uint64_t previousDot = m_previousDot;  // the dot after its last octet
-        std::uint32_t address = m_address;
+        Gathering g{m_gathered, m_start, m_previousDot, m_address};
         std::size_t scanPos = from;
-
         while (scanPos < size) {
             const std::size_t dot = detail::findByte(text, scanPos, size, '.');
             if (dot == size) {
                 scanPos = size;
                 break;
             }
-
-            // The octet before the dot: widest candidate first; where fewer
-            // characters stand before the dot than the width, that width fails.
-            std::size_t width = 0;
-            const int value = detail::octetBefore(text, dot, width);
-            if (value < 0) {
-                gathered = 0;
-                scanPos = dot + 1;
-                continue;
-            }
-            const std::uint64_t octetStart = base + dot - width;
-            if (gathered > 0 && octetStart != previousDot + 1) gathered = 0;
-            if (gathered == 2 && !lineEnds && size - dot - 1 < kLookahead) {
+            if (!takeDot(text, size, base, dot, lineEnds, g, onAddress)) {
                 scanPos = dot;  // decided once more of the line is there
                 break;
             }
             scanPos = dot + 1;
-            if (gathered == 0) {
-                start = octetStart;
-                address = 0;
-            }
-            address = (address << 8) | static_cast<std::uint32_t>(value);
-            previousDot = base + dot;
-            if (++gathered < 3) continue;
-
-            // Three octets: the fourth begins right after this (third) dot. Near
-            // the line's end the candidates are shorter; an empty one (the dot
-            // ends the line) fails like any other.
-            gathered = 0;
-            const std::size_t rest = size - dot - 1;
-            int fourth = -1;
-            std::size_t fourthWidth = 3;
-            for (; fourthWidth >= 1; --fourthWidth) {
-                const std::size_t length = fourthWidth < rest ? fourthWidth : rest;
-                if ((fourth = detail::octetValue(text + dot + 1, length)) >= 0) break;
-            }
-            if (fourth < 0) continue;
-            const std::size_t octetEnd = dot + 1 + (fourthWidth < rest ? fourthWidth : rest);
-
-            // The port: a colon right after the fourth octet or one character
-            // later. The colon is searched from the fourth octet's last position
-            // of its accepted width; that octet holds digits, so the colon can
-            // only be one or two places beyond it.
-            std::string_view port;
-            const std::size_t portFrom = dot + fourthWidth;  // last position of the accepted width
-            for (std::size_t offset = 1; offset <= 2; ++offset) {
-                const std::size_t colon = portFrom + offset;
-                if (colon >= size) break;
-                if (text[colon] != ':') continue;
-                port = portAt(std::string_view(text + colon, size - colon));
-                break;
-            }
-
-            FoundAddress found;
-            const std::size_t first = static_cast<std::size_t>(start - base);
-            found.dottedText = std::string_view(text + first, octetEnd - first);
-            found.portText = port;
-            found.address = (address << 8) | static_cast<std::uint32_t>(fourth);
-            found.start = start;
-            onAddress(std::as_const(found));
         }
-        m_gathered = gathered;
-        m_start = start;
-        m_previousDot = previousDot;
-        m_address = address;
+        m_gathered = g.gathered;
+        m_start = g.start;
+        m_previousDot = g.previousDot;
+        m_address = g.address;
         return scanPos;
+    }
+
+    // A whole line, with its bytes classified, visiting only the dots that
+    // can take part in an address. An address needs three dots, each with a
+    // digit on both sides, the second two to four bytes after the first and
+    // the third two to four after the second. Only the first dots of such
+    // chains, and the dots up to eight bytes after each (where the second
+    // and third stand), are given to takeDot, in order; the dots skipped
+    // give no address, and an address's octets touch each other, so a
+    // skipped dot could only have ended an address that a visited dot
+    // restarts anyway: the addresses are exactly those of scan().
+    template <class OnAddress>
+    void scanClassified(const char* text, std::size_t size, const ByteMasks* masks,
+                        OnAddress& onAddress) {
+        Gathering g;
+        const std::size_t words = maskWords(size);
+        std::uint64_t digitsBefore = 0;  // the word before's digits
+        std::uint64_t firstsBefore = 0;  // the word before's first dots
+        for (std::size_t w = 0; w < words; ++w) {
+            const ByteMasks& here = masks[w];
+            const ByteMasks next = w + 1 < words ? masks[w + 1] : ByteMasks{};
+            // A word without a dot between digits, after a word without a
+            // first dot near its end, has nothing to visit: most words.
+            if ((firstsBefore >> 56) == 0 &&
+                (here.dots & ((here.digits << 1) | (digitsBefore >> 63)) &
+                 ((here.digits >> 1) | (next.digits << 63))) == 0) {
+                digitsBefore = here.digits;
+                firstsBefore = 0;
+                continue;
+            }
+            // Dots with a digit right before and right after them, in this
+            // word and the next (whose last bit, which would need the word
+            // after, is never looked at).
+            const std::uint64_t linked0 = here.dots & ((here.digits << 1) | (digitsBefore >> 63)) &
+                                          ((here.digits >> 1) | (next.digits << 63));
+            const std::uint64_t linked1 =
+                next.dots & ((next.digits << 1) | (here.digits >> 63)) & (next.digits >> 1);
+            // Of those, the ones with another two to four bytes later, twice.
+            const Bits128 linked{linked0, linked1};
+            const Bits128 seconds = linked & (linked.down(2) | linked.down(3) | linked.down(4));
+            const std::uint64_t firsts =
+                (seconds & (seconds.down(2) | seconds.down(3) | seconds.down(4))).low;
+            // Every dot from a first dot to eight bytes after it, the first
+            // dots of the word before included.
+            const Bits128 from{firstsBefore, firsts};
+            Bits128 reach = from | from.up(1);
+            reach = reach | reach.up(2);
+            reach = reach | reach.up(4) | from.up(8);
+            std::uint64_t visit = here.dots & reach.high;
+            while (visit != 0) {
+                const std::size_t dot = w * 64 + static_cast<std::size_t>(__builtin_ctzll(visit));
+                visit &= visit - 1;
+                takeDot(text, size, 0, dot, true, g, onAddress);
+            }
+            digitsBefore = here.digits;
+            firstsBefore = firsts;
+        }
+    }
+
+    // 128 bits as two words, low first; enough of shifting for scanClassified.
+    struct Bits128 {
+        std::uint64_t low, high;
+        // Shifted towards bit 0 by 0 < n < 64.
+        Bits128 down(unsigned n) const noexcept {
+            return {(low >> n) | (high << (64 - n)), high >> n};
+        }
+        // Shifted away from bit 0 by 0 < n < 64.
+        Bits128 up(unsigned n) const noexcept {
+            return {low << n, (high << n) | (low >> (64 - n))};
+        }
+        Bits128 operator|(Bits128 o) const noexcept { return {low | o.low, high | o.high}; }
+        Bits128 operator&(Bits128 o) const noexcept { return {low & o.low, high & o.high}; }
+    };
+
+    // The dot at text[dot] given to the address being built `g`. False when
+    // it is a third dot whose fourth octet and port are not all there yet.
+    template <class OnAddress>
+    bool takeDot(const char* text, std::size_t size, std::uint64_t base, std::size_t dot,
+                 bool lineEnds, Gathering& g, OnAddress& onAddress) {
+        // The octet before the dot: widest candidate first; where fewer
+        // characters stand before the dot than the width, that width fails.
+        std::size_t width = 0;
+        const int value = detail::octetBefore(text, dot, width);
+        if (value < 0) {
+            g.gathered = 0;
+            return true;
+        }
+        const std::uint64_t octetStart = base + dot - width;
+        if (g.gathered > 0 && octetStart != g.previousDot + 1) g.gathered = 0;
+        if (g.gathered == 2 && !lineEnds && size - dot - 1 < kLookahead) return false;
+        if (g.gathered == 0) {
+            g.start = octetStart;
+            g.address = 0;
+        }
+        g.address = (g.address << 8) | static_cast<std::uint32_t>(value);
+        g.previousDot = base + dot;
+        if (++g.gathered < 3) return true;
+
+        // Three octets: the fourth begins right after this (third) dot. Near
+        // the line's end the candidates are shorter; an empty one (the dot
+        // ends the line) fails like any other.
+        g.gathered = 0;
+        const std::size_t rest = size - dot - 1;
+        int fourth = -1;
+        std::size_t fourthWidth = 3;
+        for (; fourthWidth >= 1; --fourthWidth) {
+            const std::size_t length = fourthWidth < rest ? fourthWidth : rest;
+            if ((fourth = detail::octetValue(text + dot + 1, length)) >= 0) break;
+        }
+        if (fourth < 0) return true;
+        const std::size_t octetEnd = dot + 1 + (fourthWidth < rest ? fourthWidth : rest);
+
+        // The port: a colon right after the fourth octet or one character
+        // later. The colon is searched from the fourth octet's last position
+        // of its accepted width; that octet holds digits, so the colon can
+        // only be one or two places beyond it.
+        std::string_view port;
+        const std::size_t portFrom = dot + fourthWidth;  // last position of the accepted width
+        for (std::size_t offset = 1; offset <= 2; ++offset) {
+            const std::size_t colon = portFrom + offset;
+            if (colon >= size) break;
+            if (text[colon] != ':') continue;
+            port = portAt(std::string_view(text + colon, size - colon));
+            break;
+        }
+
+        FoundAddress found;
+        const std::size_t first = static_cast<std::size_t>(g.start - base);
+        found.dottedText = std::string_view(text + first, octetEnd - first);
+        found.portText = port;
+        found.address = (g.address << 8) | static_cast<std::uint32_t>(fourth);
+        found.start = g.start;
+        onAddress(std::as_const(found));
+        return true;
     }
 
     int m_gathered = 0;
@@ -283,6 +375,7 @@ private:
     std::size_t m_heldSize = 0;  // m_held is the line's [m_fed - m_heldSize, m_fed)
     char m_held[kHeld];
     char m_join[kHeld + kJoin];
+    LineClasses m_classes;
 };
 
 // A whole line at once.

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "analysis/byte_classes.h"
 #include "analysis/port_text.h"
 #include "lookup/ipv6_text.h"
 
@@ -200,17 +201,17 @@ public:
         std::size_t pos = 0;
         while (pos < size) {
             if (m_state == State::Idle) {
-                const void* hit = std::memchr(text + pos, ':', size - pos);
-                if (hit == nullptr) break;
-                const std::size_t colon =
-                    static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+                const std::size_t colon = nextColon(text, pos, size);
+                if (colon == size) break;
                 pos = colon + 1;
                 // Most colons in logs end a run with the only colon it has
                 // ("sshd[811]: ", "AH01114: "): no address, nothing to hold.
                 if (pos < size && !detail6::inRun(text[pos])) continue;
                 // Most of the rest are times and MAC addresses: walked past
                 // without holding anything.
-                if (const std::size_t end = detail6::endOfHopelessRun(text, colon, size)) {
+                if (const std::size_t end = m_masks != nullptr
+                                                ? hopelessRunEnd(colon, size)
+                                                : detail6::endOfHopelessRun(text, colon, size)) {
                     pos = end;
                     continue;
                 }
@@ -267,6 +268,18 @@ public:
         endLine(onAddress);
     }
 
+    // A whole line, none of it fed before, whose bytes are classified
+    // already (`masks` as classifyBytes gives them).
+    template <class OnAddress>
+    void scanLine(std::string_view line, const ByteMasks* masks, OnAddress&& onAddress) {
+        if (!mayHoldIpv6(masks, line.size())) return;
+        // The line is fed as one piece: its colons and runs are read from the masks.
+        m_masks = masks;
+        feed(line, onAddress);
+        m_masks = nullptr;
+        endLine(onAddress);
+    }
+
 private:
     enum class State : std::uint8_t {
         Idle,
@@ -278,6 +291,55 @@ private:
         SkipRun
     };
     static constexpr int kEnd = -1;  // "the line ended" where a character is expected
+
+    // The first colon of text[from, size), or `size`: from the line's masks
+    // when it is scanned whole, else searched.
+    std::size_t nextColon(const char* text, std::size_t from, std::size_t size) const noexcept {
+        if (m_masks == nullptr) {
+            const void* hit = std::memchr(text + from, ':', size - from);
+            return hit == nullptr ? size
+                                  : static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+        }
+        std::size_t word = from / 64;
+        std::uint64_t bits = m_masks[word].colons & (~std::uint64_t{0} << (from % 64));
+        const std::size_t words = maskWords(size);
+        while (bits == 0) {
+            if (++word >= words) return size;
+            bits = m_masks[word].colons;
+        }
+        return word * 64 + static_cast<std::size_t>(__builtin_ctzll(bits));
+    }
+
+    // detail6::endOfHopelessRun from the line's masks: the run's end found
+    // and its colons counted a word at a time.
+    std::size_t hopelessRunEnd(std::size_t colon, std::size_t size) const noexcept {
+        if (colon + 1 >= size) return 0;
+        const std::size_t words = maskWords(size);
+        const std::uint64_t all = ~std::uint64_t{0};
+        std::size_t word = (colon + 1) / 64;
+        std::uint64_t outside = ~m_masks[word].runs & (all << ((colon + 1) % 64));
+        while (outside == 0) {
+            if (++word >= words) return 0;
+            outside = ~m_masks[word].runs;
+        }
+        // Bytes past the line are outside every run: a run to the line's end may go on.
+        const std::size_t end = word * 64 + static_cast<std::size_t>(__builtin_ctzll(outside));
+        if (end >= size) return 0;
+        unsigned colons = 0;  // of [colon, end), counted up to ten
+        bool compressed = false;
+        for (std::size_t w = colon / 64; w * 64 < end; ++w) {
+            std::uint64_t here = m_masks[w].colons;
+            if (w == colon / 64) here &= all << (colon % 64);
+            if (w == end / 64) here &= (std::uint64_t{1} << (end % 64)) - 1;
+            // A colon with a colon right before it, the run's first colon aside.
+            std::uint64_t second =
+                here & ((m_masks[w].colons << 1) | (w > 0 ? m_masks[w - 1].colons >> 63 : 0));
+            if (w == colon / 64) second &= ~(std::uint64_t{1} << (colon % 64));
+            compressed = compressed || second != 0;
+            for (; here != 0 && colons < 10; here &= here - 1) ++colons;
+        }
+        return (!compressed && colons < 7) || colons > 9 ? end : 0;
+    }
 
     // The character `back` places before offset `at` of the piece, from the
     // piece or the carried end of the earlier pieces; kEnd before the line.
@@ -415,7 +477,8 @@ private:
     std::uint64_t m_low = 0;
     char m_tail[kLookBehind];
     std::size_t m_tailLength = 0;
-    std::uint64_t m_fed = 0;  // characters of the line fed before the current piece
+    std::uint64_t m_fed = 0;             // characters of the line fed before the current piece
+    const ByteMasks* m_masks = nullptr;  // the masks of a line scanned whole, while it is fed
 };
 
 // A whole line at once; for tests and tools.

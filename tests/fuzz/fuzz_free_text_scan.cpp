@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/byte_classes.h"
 #include "analysis/ipv4_scanner.h"
 #include "fuzz/reference_scanner.h"
 
@@ -26,9 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line(reinterpret_cast<const char*>(data), size);
     const auto slow = ipcountry::reference::scanLine(line);
 
-    std::vector<ipcountry::reference::Found> whole;
-    for (const auto& found : ipcountry::analysis::scanLine(line)) whole.push_back(row(found));
-    expectSame(whole, slow);
+    // A whole line is scanned from its classified bytes: on every path.
+    using ipcountry::analysis::ClassifyPath;
+    for (const ClassifyPath path :
+         {ClassifyPath::Portable, ClassifyPath::Sse2, ClassifyPath::Avx2}) {
+        if (!ipcountry::analysis::classifyPathAvailable(path)) continue;
+        ipcountry::analysis::useClassifyPath(path);
+        std::vector<ipcountry::reference::Found> whole;
+        for (const auto& found : ipcountry::analysis::scanLine(line)) whole.push_back(row(found));
+        expectSame(whole, slow);
+    }
 
     std::vector<ipcountry::reference::Found> pieces;
     ipcountry::analysis::Ipv4Scanner scanner;

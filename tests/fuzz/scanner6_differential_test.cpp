@@ -176,10 +176,26 @@ TEST(Scanner6Differential, agreesWithTheReferenceInEveryCutOfRandomLines) {
     }
 }
 
+void expectBothFamiliesInOrder();
+
 // Both families in one pass: each family's rows are its reference's, and
 // together they follow the order of their starts, whatever the pieces; a
 // whole line at once (as most lines come) gives the same.
 TEST(Scanner6Differential, bothFamiliesKeepTheirReferenceRowsInOrderOfStart) {
+    const ipcountry::analysis::ClassifyPath saved = ipcountry::analysis::classifyPath();
+    // Whole lines are classified once for both families: on every path.
+    for (const auto path :
+         {ipcountry::analysis::ClassifyPath::Portable, ipcountry::analysis::ClassifyPath::Sse2,
+          ipcountry::analysis::ClassifyPath::Avx2}) {
+        if (!ipcountry::analysis::classifyPathAvailable(path)) continue;
+        ipcountry::analysis::useClassifyPath(path);
+        expectBothFamiliesInOrder();
+        if (HasFatalFailure()) break;
+    }
+    ipcountry::analysis::useClassifyPath(saved);
+}
+
+void expectBothFamiliesInOrder() {
     std::mt19937 rng(5);
     for (int n = 0; n < 3000; ++n) {
         std::string line;
