@@ -260,7 +260,9 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
     };
     // Where nothing follows the cached fields, the row's end is part of its tail.
     const bool whole = m_analysisCachedTo == m_analysis.size();
-    if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
+    if (const Tail* made = madeTail(m_analysisTails, country, code, name)) {
+        out += made->text;
+    } else if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
         if (cached->text.empty()) {
             fields(cached->text, m_analysis, m_analysisTailFrom, m_analysisCachedTo, tailValue);
             if (whole) m_printer->endRow(cached->text);
@@ -360,10 +362,6 @@ RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolutio
     if (country.slot < 0 || country.slot >= lookup::kMostSlots) return nullptr;
     if (tails.empty()) tails.resize(std::size_t{2} * lookup::kMostSlots);
     Tail& tail = tails[static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0)];
-    // The same texts of the same table as last time: nothing to compare.
-    if (tail.codeAt == code.data() && tail.nameAt == name.data() && tail.code.size() == code.size() &&
-        tail.name.size() == name.size() && !tail.text.empty())
-        return &tail;
     // A tail serves the name and code it was made from: a writer handed
     // another table (never within one run) makes it again.
     if (tail.code != code || tail.name != name) {

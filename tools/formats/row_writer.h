@@ -155,11 +155,24 @@ private:
         std::string text;  // empty: to be made
         std::string code;  // what it was made from (Windows-1252)
         std::string name;
-        // Where that code and name were read: the table's own texts, which
-        // stay in place for the run, so that a row asks no more than that.
+        // Where that code and name were read (madeTail).
         const char* codeAt = nullptr;
         const char* nameAt = nullptr;
     };
+    // The tail of `country` made from these very texts, which stay in place
+    // for the run where they are the table's own (an analysis row's, not a
+    // find answer's own code): every row's but the first of its country.
+    // Null otherwise (tailOf then).
+    static const Tail* madeTail(const std::vector<Tail>& tails, analysis::Resolution country,
+                                std::string_view code, std::string_view name) {
+        if (country.slot < 0) return nullptr;
+        const std::size_t at = static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0);
+        if (at >= tails.size()) return nullptr;
+        const Tail& tail = tails[at];
+        const bool same = tail.codeAt == code.data() && tail.nameAt == name.data() &&
+                          tail.code.size() == code.size() && tail.name.size() == name.size();
+        return same && !tail.text.empty() ? &tail : nullptr;
+    }
     // The tail of `country` to fill or use; null for a slot out of range.
     static Tail* tailOf(std::vector<Tail>& tails, analysis::Resolution country,
                         std::string_view code, std::string_view name);
