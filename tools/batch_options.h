@@ -20,6 +20,7 @@ struct Options {
     // rangesDir says otherwise (lookup::chooseDataFolders decides both).
     std::filesystem::path dataDir;
     std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
+    bool rangeIndexSaved = false;     // lookup::DataFolders::rangeIndexSaved
     bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
     std::string formatText;  // --format as given: networks reads its own formats

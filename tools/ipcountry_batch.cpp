@@ -72,6 +72,7 @@ void chooseData(Options& options) {
     options.dataDir = folders.countries;
     // One generation of an updated folder for the whole run.
     options.rangesDir = lookup::generationOf(folders.ranges);
+    options.rangeIndexSaved = folders.rangeIndexSaved;
 }
 
 std::vector<std::string> describeData(const Options& options) {
