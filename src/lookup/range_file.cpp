@@ -235,8 +235,7 @@ void BasicRangeFile<Family>::open() {
     const Identity identity{file.device(), file.inode(), file.size(), file.mtimeNs()};
     if (m_index && m_identity == identity) return;
     m_index = std::make_shared<const BasicRangeIndex<Family>>(
-        readRanges<Family>(file, rangeIndexPath(m_path), m_saveIndex, m_savedIndex,
-                           m_indexSaved));
+        readRanges<Family>(file, rangeIndexPath(m_path), m_saveIndex, m_savedIndex, m_indexSaved));
     m_identity = identity;
     ++m_loads;
 }
@@ -282,8 +281,7 @@ bool rangeFileIsWhole(const std::filesystem::path& rangeFile) {
         OpenedFile file(rangeFile);
         SavedIndex found{};
         bool saved = false;
-        return readRanges<Family>(file, rangeIndexPath(rangeFile), false, found, saved)
-            .wholeFile();
+        return readRanges<Family>(file, rangeIndexPath(rangeFile), false, found, saved).wholeFile();
     } catch (const Error&) {
         return false;  // missing, unreadable, a folder, too large
     }

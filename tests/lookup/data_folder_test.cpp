@@ -110,9 +110,7 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
         DataFolderPlaces places;
         DataFolders chosen;
     } cases[] = {
-        {"userFirst",
-         {std::nullopt, user, system, packaged},
-         {user, packaged, packaged, {}, true}},
+        {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged, {}, true}},
         {"systemWhenTheUsersIsHalfMade",
          {std::nullopt, broken, system, packaged},
          {system, packaged, packaged, {}, false}},

@@ -47,7 +47,8 @@ std::string run(const std::string& command) {
     if (pipe == nullptr) return out;
     std::array<char, 4096> buffer{};
     std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) out.append(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        out.append(buffer.data(), n);
     ::pclose(pipe);
     return out;
 }
@@ -66,7 +67,8 @@ void addSeconds(const fs::path& file, int seconds) {
 std::pair<std::string, std::string> changeMiddleRange(const fs::path& file) {
     std::string text = readBytes(file);
     const std::size_t line = text.find('\n', text.size() / 2) + 1;
-    const std::uint32_t start = static_cast<std::uint32_t>(std::stoul(text.substr(line, 8), nullptr, 16));
+    const std::uint32_t start =
+        static_cast<std::uint32_t>(std::stoul(text.substr(line, 8), nullptr, 16));
     const std::string code = text.compare(line + 8, 2, "DE") == 0 ? "FR" : "DE";
     text.replace(line + 8, 2, code);
     struct stat st {};
@@ -74,9 +76,9 @@ std::pair<std::string, std::string> changeMiddleRange(const fs::path& file) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::utimensat(AT_FDCWD, file.c_str(), times, 0);
-    const std::string address = std::to_string(start >> 24) + "." +
-                                std::to_string(start >> 16 & 255) + "." +
-                                std::to_string(start >> 8 & 255) + "." + std::to_string(start & 255);
+    const std::string address =
+        std::to_string(start >> 24) + "." + std::to_string(start >> 16 & 255) + "." +
+        std::to_string(start >> 8 & 255) + "." + std::to_string(start & 255);
     return {address, code};
 }
 

@@ -25,9 +25,9 @@ using batch::Value;
 lookup::CountryTable testTable() {
     lookup::CountryTable table;
     table.setSlot(0, "DEGermany");
-    table.setSlot(1, "KRKorea, Republic of");          // csv quotes it
+    table.setSlot(1, "KRKorea, Republic of");             // csv quotes it
     table.setSlot(2, std::string("CIC\xf4te d'Ivoire"));  // Windows-1252, not ASCII
-    table.setSlot(3, "XQSay \"hi\"\\");                 // json escapes it
+    table.setSlot(3, "XQSay \"hi\"\\");                   // json escapes it
     table.setSlot(lookup::kUsSlot, "USUnited States");
     return table;
 }
@@ -89,15 +89,23 @@ const std::vector<LeadCase> kLeads = {
     {"2001:db8::1", ":443"},
     {"fe80::1%eth0", ""},
     {"", ""},
-    {"1,2", ":1"},         // csv quotes a comma
-    {"1\"2", ":1"},        // and a quote; json escapes it
-    {"1\\2", ":1"},        // json escapes a backslash
-    {"1\t2", ":1"},        // a TAB
-    {"1\r\n2", ":1"},      // a line break
-    {"1\x01" "2", ":1"},   // a control character
-    {"1\x7f" "2", ":1"},   // DEL
-    {"1\xe9" "2", ":1"},   // Windows-1252 é: two bytes in UTF-8
-    {"1\x80" "2", ":1"},   // the euro sign: three bytes
+    {"1,2", ":1"},     // csv quotes a comma
+    {"1\"2", ":1"},    // and a quote; json escapes it
+    {"1\\2", ":1"},    // json escapes a backslash
+    {"1\t2", ":1"},    // a TAB
+    {"1\r\n2", ":1"},  // a line break
+    {"1\x01"
+     "2",
+     ":1"},  // a control character
+    {"1\x7f"
+     "2",
+     ":1"},  // DEL
+    {"1\xe9"
+     "2",
+     ":1"},  // Windows-1252 é: two bytes in UTF-8
+    {"1\x80"
+     "2",
+     ":1"},  // the euro sign: three bytes
     {"192.0.2.1", ":8\xe9"},
 };
 
@@ -159,8 +167,9 @@ TEST(RowWriterTails, followTheTableTheyAreHanded) {
         batch::RowWriter writer(out, format);
         writer.analysisRow("192.0.2.1", ":1", first, {0, false});
         writer.analysisRow("192.0.2.1", ":1", second, {0, false});
-        EXPECT_EQ(out.buffer(), printedRow(format, false, "192.0.2.1", ":1", first, {0, false}) +
-                                    printedRow(format, false, "192.0.2.1", ":1", second, {0, false}));
+        EXPECT_EQ(out.buffer(),
+                  printedRow(format, false, "192.0.2.1", ":1", first, {0, false}) +
+                      printedRow(format, false, "192.0.2.1", ":1", second, {0, false}));
     }
 }
 

@@ -438,7 +438,8 @@ private:
 // what csv quotes and json escapes. Windows-1252 and UTF-8 agree on them.
 constexpr std::array<bool, 256> kPlainByte = [] {
     std::array<bool, 256> plain{};
-    for (int c = 0x20; c <= 0x7E; ++c) plain[static_cast<std::size_t>(c)] = c != ',' && c != '"' && c != '\\';
+    for (int c = 0x20; c <= 0x7E; ++c)
+        plain[static_cast<std::size_t>(c)] = c != ',' && c != '"' && c != '\\';
     return plain;
 }();
 

@@ -223,8 +223,7 @@ void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
            [&](Column column) { return column == Column::Country ? country : code; });
 }
 
-void RowWriter::analysisEnd(std::string& out, std::size_t from, std::string_view ip,
-                            Value reason) {
+void RowWriter::analysisEnd(std::string& out, std::size_t from, std::string_view ip, Value reason) {
     if (from < m_analysis.size()) {
         const std::optional<lookup::AsNetwork> network =
             m_analysisNetworks ? networkOf(ip) : std::nullopt;
