@@ -128,11 +128,16 @@ std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
     return to;
 }
 
-// The first of the columns that name the network of a row's address, or the
-// layout's end.
-std::size_t networkColumnsFrom(const Layout& layout) {
-    return std::min(layout.indexOf(Column::Asn).value_or(layout.size()),
-                    layout.indexOf(Column::AsName).value_or(layout.size()));
+// The end of the run of columns from `from` on that a row with a country
+// fills the same for every row of that country: the country, the code and
+// the (empty) reason. Any other column (the network) is the row's own.
+std::size_t sameForACountryEnd(const Layout& layout, std::size_t from) {
+    std::size_t to = from;
+    while (to < layout.size() &&
+           (layout.columns[to] == Column::Country || layout.columns[to] == Column::Code ||
+            layout.columns[to] == Column::Reason))
+        ++to;
+    return to;
 }
 
 }  // namespace
@@ -148,7 +153,7 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
-      m_analysisCachedTo(std::max(m_analysisTailTo, networkColumnsFrom(m_analysis))),
+      m_analysisCachedTo(sameForACountryEnd(m_analysis, m_analysisTailFrom)),
       m_plainLead(m_analysis.size() >= 2 && m_analysis.columns[0] == Column::Ip &&
                   m_analysis.columns[1] == Column::Port && m_analysisTailFrom == 2),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
@@ -254,7 +259,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
             case Column::Code:
                 return Value::text1252(code);
             default:
-                return Value::none();  // the reason of a row with a country
+                return Value::none();  // Reason: a row with a country has none
         }
     };
     // Where nothing follows the cached fields, the row's end is part of its tail.

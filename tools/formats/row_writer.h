@@ -199,7 +199,8 @@ private:
     std::size_t m_analysisTailFrom;
     std::size_t m_analysisTailTo;
     // A row with a country caches the fields up to here: its country and
-    // code, and the empty reason; what follows (the network) is the address's own.
+    // code, and the empty reason; what follows (the network, any column of
+    // the row's own) is written per row.
     std::size_t m_analysisCachedTo;
     // The analysis rows begin with the address and port: where their text
     // needs no conversion, appendPlainLead writes them. Other leading
