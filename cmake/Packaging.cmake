@@ -22,8 +22,11 @@ endif()
 if(TARGET ipcountry)
   install(TARGETS ipcountry RUNTIME DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT gui)
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/data/Country.dbf ${PROJECT_SOURCE_DIR}/data/IP_db.dbf
-              ${PROJECT_SOURCE_DIR}/data/IP6_db.dbf ${PROJECT_SOURCE_DIR}/data/asn.bin
+# The range files as the build copied them, each with the index it saved
+# beside it, so that the installed program never writes into this folder.
+install(FILES ${PROJECT_SOURCE_DIR}/data/Country.dbf ${PROJECT_BINARY_DIR}/bin/IP_db.dbf
+              ${PROJECT_BINARY_DIR}/bin/IP_db.dbf.index ${PROJECT_BINARY_DIR}/bin/IP6_db.dbf
+              ${PROJECT_BINARY_DIR}/bin/IP6_db.dbf.index ${PROJECT_SOURCE_DIR}/data/asn.bin
               ${PROJECT_SOURCE_DIR}/data/provenance.txt ${PROJECT_SOURCE_DIR}/data/world_map.txt
         DESTINATION ${IPCOUNTRY_INSTALL_DIR} COMPONENT data)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/flags DESTINATION ${IPCOUNTRY_INSTALL_DIR}

@@ -204,6 +204,8 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     if (!options.windowRules) lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
+    ranges.saveIndexBeside(options.rangeIndexSaved);
+    ranges6.saveIndexBeside(options.rangeIndexSaved);
     // One snapshot of the data for every input of the run.
     ranges.keepFirstLoad();
     ranges6.keepFirstLoad();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,17 +23,34 @@ namespace ipcountry::batch {
 namespace {
 
 namespace fs = std::filesystem;
-// One range file's lines: where each range starts and its code.
+// One range file's lines: where each range starts and its code. Read
+// through the range file's index (the saved one, mapped, where it matches)
+// when every line is well formed; otherwise from the text, its well-formed
+// lines only.
 template <class Family>
 struct Lines {
-    std::vector<typename Family::Address> starts;
+    using Address = typename Family::Address;
+    std::optional<lookup::BasicRangeFile<Family>> file;  // usesIndex(): its starts and codes
+    std::vector<Address> starts;
     std::vector<std::string> codes;
+
+    std::span<const Address> startsRead() const {
+        return file ? file->index().starts() : std::span<const Address>(starts);
+    }
+    std::string codeAt(std::size_t i) const {
+        return file ? std::string(lookup::unpackCode(file->index().codes()[i])) : codes[i];
+    }
 };
 
 template <class Family>
-Lines<Family> readLines(const fs::path& file) {
-    Lines<Family> lines;
-    const std::string content = lookup::readWholeFile(file, lookup::kMaxRangeFileBytes);
+void readLines(Lines<Family>& lines, const fs::path& folder, bool saveIndex) {
+    lines.file.emplace(folder);
+    lines.file->saveIndexBeside(saveIndex);
+    lines.file->open();
+    if (lines.file->index().usesIndex()) return;
+    lines.file.reset();
+    const std::string content =
+        lookup::readWholeFile(folder / std::string(Family::kFileName), lookup::kMaxRangeFileBytes);
     lookup::forEachLine(content, [&](std::string_view line) {
         if (line.size() != Family::kKeyLength + 2) return;
         if (const auto start = Family::fromKey(line.substr(0, Family::kKeyLength))) {
@@ -39,7 +58,6 @@ Lines<Family> readLines(const fs::path& file) {
             lines.codes.emplace_back(line.substr(Family::kKeyLength));
         }
     });
-    return lines;
 }
 
 std::string jsonText(std::string_view s) {
@@ -89,13 +107,13 @@ public:
         Explanation e;
         e.address = operand;
         if (typed.kind == lookup::TypedAddress::Kind::Ipv6) {
-            find<lookup::Ipv6Ranges>(m_lines6, lookup::kRange6FileName, typed.ipv6, e);
+            find<lookup::Ipv6Ranges>(m_lines6, typed.ipv6, e);
             if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv6);
         } else if (typed.kind == lookup::TypedAddress::Kind::LinkLocal) {
             // fe80::1 or an address with a zone: bound to one link, never looked up.
             e.special = lookup::findSpecialBlock(typed.ipv6);
         } else {
-            find<lookup::Ipv4Ranges>(m_lines4, lookup::kRangeFileName, typed.ipv4, e);
+            find<lookup::Ipv4Ranges>(m_lines4, typed.ipv4, e);
             if (!e.found) e.special = lookup::findSpecialBlock(typed.ipv4);
         }
         return e;
@@ -135,14 +153,16 @@ public:
 
 private:
     template <class Family, class Address>
-    void find(std::optional<Lines<Family>>& lines, std::string_view name, Address address,
-              Explanation& e) {
-        if (!lines) lines = readLines<Family>(fs::path(m_options.rangesFolder()) / name);
-        const auto& starts = lines->starts;
+    void find(std::optional<Lines<Family>>& lines, Address address, Explanation& e) {
+        if (!lines) {
+            lines.emplace();
+            readLines(*lines, m_options.rangesFolder(), m_options.rangeIndexSaved);
+        }
+        const auto starts = lines->startsRead();
         const auto at = std::upper_bound(starts.begin(), starts.end(), address);
         if (at == starts.begin()) return;
         const std::size_t i = static_cast<std::size_t>(at - starts.begin()) - 1;
-        const std::string& code = lines->codes[i];
+        const std::string code = lines->codeAt(i);
         if (code == "ZZ") return;
         const Address first = starts[i];
         // The last line's range reaches the end of the address space.

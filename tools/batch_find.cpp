@@ -249,6 +249,8 @@ int runFind(const Options& options) {
     lookup::addCountriesBeyondList(table);
     lookup::RangeFile ranges(options.rangesFolder());
     lookup::Range6File ranges6(options.rangesFolder());
+    ranges.saveIndexBeside(options.rangeIndexSaved);
+    ranges6.saveIndexBeside(options.rangeIndexSaved);
     // One snapshot of the range files for the whole run, as the analyses take.
     ranges.keepFirstLoad();
     ranges6.keepFirstLoad();

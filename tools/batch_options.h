@@ -21,6 +21,7 @@ struct Options {
     // (lookup::chooseDataFolders decides both). Until then: --data-dir as given.
     std::filesystem::path countriesDir;
     std::filesystem::path rangesDir;  // IP_db.dbf, IP6_db.dbf and their provenance.txt
+    bool rangeIndexSaved = false;     // lookup::DataFolders::rangeIndexSaved
     bool dataDirGiven = false;        // --data-dir: one folder for everything, as given
     Format format = Format::Tsv;
     std::string formatText;  // --format as given: networks reads its own formats

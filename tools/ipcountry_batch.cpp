@@ -86,6 +86,7 @@ void chooseData(Options& options) {
     options.countriesDir = folders.countries;
     // One generation of an updated folder for the whole run.
     options.rangesDir = lookup::generationOf(folders.ranges);
+    options.rangeIndexSaved = folders.rangeIndexSaved;
 }
 
 std::vector<std::string> describeData(const Options& options) {

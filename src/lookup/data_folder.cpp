@@ -1,5 +1,8 @@
 #include "lookup/data_folder.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <optional>
 
@@ -14,6 +17,16 @@ namespace fs = std::filesystem;
 bool holds(const fs::path& folder, const fs::path& name) {
     std::error_code ec;
     return fs::exists(folder / name, ec);
+}
+
+// See DataFolders::rangeIndexSaved.
+bool usersOwnFolder(const fs::path& folder, const DataFolderPlaces& places) {
+    for (const fs::path& other : {places.packaged, places.system}) {
+        std::error_code ec;
+        if (!other.empty() && fs::equivalent(folder, other, ec)) return false;
+    }
+    struct stat st {};
+    return ::stat(folder.c_str(), &st) == 0 && st.st_uid == ::geteuid();
 }
 
 }  // namespace
@@ -94,6 +107,7 @@ DataFolders chooseDataFolders(const DataFolderPlaces& places) {
     folders.ranges = chosen;
     folders.countries = holds(chosen, kCountryFileName) ? chosen : places.packaged;
     folders.flags = holds(chosen, kFlagsFolderName) ? chosen : places.packaged;
+    folders.rangeIndexSaved = usersOwnFolder(chosen, places);
     return folders;
 }
 

@@ -39,10 +39,15 @@ struct DataFolders {
     // passed over in silence. A folder without either range file is no
     // folder of data and is not named.
     std::vector<PassedOverFile> passedOver;
+    // The range files' index may be saved beside them when a run had to
+    // parse them: the folder is the user's own, neither the packaged nor the
+    // system folder (whose indexes come with their files, from the package
+    // and the updater), and owned by the user the program runs as.
+    bool rangeIndexSaved = false;
 
     // Everything from one folder, as a folder given on the command line is read.
     static DataFolders allIn(const std::filesystem::path& folder) {
-        return {folder, folder, folder, {}};
+        return {folder, folder, folder, {}, false};
     }
     friend bool operator==(const DataFolders&, const DataFolders&) = default;
 };

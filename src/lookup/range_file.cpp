@@ -188,10 +188,10 @@ BasicRangeFile<Family>::BasicRangeFile(std::filesystem::path dataDir)
 namespace {
 
 // The index of an open range file: its saved index where that matches the
-// text, else the text parsed, and its index saved anew where it can be.
+// text, else the text parsed, and with `save` its index saved anew where it can be.
 template <class Family>
 BasicRangeIndex<Family> readRanges(OpenedFile& file, const std::filesystem::path& indexPath,
-                                   SavedIndex& found, bool& saved) {
+                                   bool save, SavedIndex& found, bool& saved) {
     found = SavedIndex::Missing;
     saved = false;
     if (const auto stamp = stampOf(file))
@@ -206,7 +206,8 @@ BasicRangeIndex<Family> readRanges(OpenedFile& file, const std::filesystem::path
     const RangeTextStamp stamp{
         text.size(), file.mtimeNs(),
         rangeTextFingerprint(text.substr(0, edge), text.substr(text.size() - edge))};
-    if (index.usesIndex() && text.size() == file.size()) saved = index.saveIndex(indexPath, stamp);
+    if (save && index.usesIndex() && text.size() == file.size())
+        saved = index.saveIndex(indexPath, stamp);
     return index;
 }
 
@@ -219,7 +220,7 @@ void BasicRangeFile<Family>::open() {
     const Identity identity{file.device(), file.inode(), file.size(), file.mtimeNs()};
     if (m_index && m_identity == identity) return;
     m_index = std::make_shared<const BasicRangeIndex<Family>>(
-        readRanges<Family>(file, rangeIndexPath(m_path), m_savedIndex, m_indexSaved));
+        readRanges<Family>(file, rangeIndexPath(m_path), m_saveIndex, m_savedIndex, m_indexSaved));
     m_identity = identity;
     ++m_loads;
 }
@@ -230,7 +231,7 @@ bool saveRangeIndexOf(const std::filesystem::path& rangeFile) {
         OpenedFile file(rangeFile);
         SavedIndex found{};
         bool saved = false;
-        readRanges<Family>(file, rangeIndexPath(rangeFile), found, saved);
+        readRanges<Family>(file, rangeIndexPath(rangeFile), true, found, saved);
         return saved || found == SavedIndex::Used;
     } catch (const Error&) {
         return false;
@@ -255,7 +256,7 @@ bool rangeFileIsWhole(const std::filesystem::path& rangeFile) {
         OpenedFile file(rangeFile);
         SavedIndex found{};
         bool saved = false;
-        return readRanges<Family>(file, rangeIndexPath(rangeFile), found, saved).wholeFile();
+        return readRanges<Family>(file, rangeIndexPath(rangeFile), false, found, saved).wholeFile();
     } catch (const Error&) {
         return false;  // missing, unreadable, a folder, too large
     }

@@ -94,12 +94,20 @@ struct Ipv6Ranges {
 
 // What ties a saved index to the text it was built from: the text's size
 // and modification time, and a hash of its first and last pages (which
-// catches a rewrite that kept both).
+// catches a rewrite that kept both). The time counts to the second: a
+// package keeps no more of it, and an index shipped beside the packaged
+// range files must still match them once installed.
 struct RangeTextStamp {
     std::uint64_t size = 0;
     std::int64_t mtimeNs = 0;
     std::uint64_t fingerprint = 0;
-    bool operator==(const RangeTextStamp&) const = default;
+    static constexpr std::int64_t seconds(std::int64_t ns) {
+        return ns / 1'000'000'000 - (ns % 1'000'000'000 < 0 ? 1 : 0);
+    }
+    friend bool operator==(const RangeTextStamp& a, const RangeTextStamp& b) {
+        return a.size == b.size && seconds(a.mtimeNs) == seconds(b.mtimeNs) &&
+               a.fingerprint == b.fingerprint;
+    }
 };
 inline constexpr std::size_t kFingerprintBytes = 4096;
 std::uint64_t rangeTextFingerprint(std::string_view head, std::string_view tail) noexcept;
@@ -239,6 +247,12 @@ public:
     // Throws Error(FileNotFound / FileUnreadable) naming the file.
     void open();
 
+    // Whether a reading that had to parse the text saves its index beside
+    // it for the next run. Off unless the folder is the user's own
+    // (DataFolders::rangeIndexSaved): a run never writes into a packaged or
+    // system folder, whose index comes with the files.
+    void saveIndexBeside(bool save) noexcept { m_saveIndex = save; }
+
     // From the first load on, open() answers from it whatever becomes of the
     // file: a run that must not mix data (the driver's, over many inputs).
     void keepFirstLoad() noexcept { m_keepFirst = true; }
@@ -268,6 +282,7 @@ private:
     SavedIndex m_savedIndex = SavedIndex::Missing;
     bool m_indexSaved = false;
     bool m_keepFirst = false;
+    bool m_saveIndex = false;
 };
 
 // Reads the range file at `rangeFile` and saves its index beside it, for the
@@ -280,7 +295,7 @@ extern template bool saveRangeIndexOf<Ipv6Ranges>(const std::filesystem::path&);
 
 // Whether the range file at `rangeFile` is whole (wholeFile()); false for one
 // that cannot be read. Answered by its saved index where one matches, so
-// that choosing a data folder costs no parse.
+// that choosing a data folder costs no parse; writes nothing.
 template <class Family>
 bool rangeFileIsWhole(const std::filesystem::path& rangeFile);
 extern template bool rangeFileIsWhole<Ipv4Ranges>(const std::filesystem::path&);

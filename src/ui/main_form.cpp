@@ -46,6 +46,8 @@ MainForm::MainForm(lookup::DataFolders folders, Dialogs& dialogs, analysis::Cloc
       m_ranges(m_folders.ranges),
       m_ranges6(m_folders.ranges),
       m_flags(m_folders.flags) {
+    m_ranges.saveIndexBeside(m_folders.rangeIndexSaved);
+    m_ranges6.saveIndexBeside(m_folders.rangeIndexSaved);
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Find country by IP"));
     setWindowIcon(appIcon());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,54 +120,87 @@ TEST_F(DataFolderTest, choosesTheFirstWholeFolderInOrder) {
         DataFolderPlaces places;
         DataFolders chosen;
     } cases[] = {
-        {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged, {}}},
+        {"userFirst", {std::nullopt, user, system, packaged}, {user, packaged, packaged, {}, true}},
         {"systemWhenTheUsersIsHalfMade",
          {std::nullopt, broken, system, packaged},
-         {system, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}}},
+         {system, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}, false}},
         {"systemWhenTheUsersIpv6RangesLackTheirClosingLine",
          {std::nullopt, unclosed, system, packaged},
-         {system, packaged, packaged, {{unclosed / "IP6_db.dbf", Why::NotWhole}}}},
+         {system, packaged, packaged, {{unclosed / "IP6_db.dbf", Why::NotWhole}}, false}},
         {"systemWhenTheUsersLinksLeadNowhere",
          {std::nullopt, dangling, system, packaged},
          {system,
           packaged,
           packaged,
-          {{dangling / "IP_db.dbf", Why::Missing}, {dangling / "IP6_db.dbf", Why::Missing}}}},
+          {{dangling / "IP_db.dbf", Why::Missing}, {dangling / "IP6_db.dbf", Why::Missing}}, false}},
         {"systemWhenTheUsersFolderHoldsNoRangeFiles",
          {std::nullopt, empty, system, packaged},
-         {system, packaged, packaged, {}}},
+         {system, packaged, packaged, {}, false}},
         {"bothNamedWhenNeitherIsWhole",
          {std::nullopt, unclosed, huge, packaged},
          {packaged,
           packaged,
           packaged,
-          {{unclosed / "IP6_db.dbf", Why::NotWhole}, {huge / "IP6_db.dbf", Why::TooLarge}}}},
+          {{unclosed / "IP6_db.dbf", Why::NotWhole}, {huge / "IP6_db.dbf", Why::TooLarge}}, false}},
         {"systemWhenThereIsNoUserFolder",
          {std::nullopt, m_root / "none", system, packaged},
-         {system, packaged, packaged, {}}},
-        {"noHomeAtAll", {std::nullopt, {}, system, packaged}, {system, packaged, packaged, {}}},
+         {system, packaged, packaged, {}, false}},
+        {"noHomeAtAll",
+         {std::nullopt, {}, system, packaged},
+         {system, packaged, packaged, {}, false}},
         {"packagedWhenNoneIsWhole",
          {std::nullopt, broken, m_root / "none", packaged},
-         {packaged, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}}},
+         {packaged, packaged, packaged, {{broken / "IP6_db.dbf", Why::Missing}}, false}},
         {"aFolderWithItsOwnCountryListAndFlags",
          {std::nullopt, full, system, packaged},
-         {full, full, full, {}}},
+         {full, full, full, {}, true}},
         {"systemWhenTheUsersIsTooLargeToRead",
          {std::nullopt, huge, system, packaged},
-         {system, packaged, packaged, {{huge / "IP6_db.dbf", Why::TooLarge}}}},
+         {system, packaged, packaged, {{huge / "IP6_db.dbf", Why::TooLarge}}, false}},
         // Its ranges as given; its errors are the run's.
         {"aGivenFolderGivesTheRangesEvenWhenEmpty",
          {given, user, system, packaged},
-         {given, packaged, packaged, {}}},
+         {given, packaged, packaged, {}, true}},
         // What ipcountry-update-data --data-dir makes: range files only.
         {"aGivenFolderOfRangeFilesOnlyTakesThePackagedCountryList",
          {user, full, system, packaged},
-         {user, packaged, packaged, {}}},
+         {user, packaged, packaged, {}, true}},
         {"aGivenFolderWithItsOwnCountryListAndFlags",
          {full, user, system, packaged},
-         {full, full, full, {}}},
+         {full, full, full, {}, true}},
     };
     for (const auto& c : cases) EXPECT_EQ(chooseDataFolders(c.places), c.chosen) << c.name;
+}
+
+// A run saves the ranges' index only in the user's own folder: never in
+// the packaged or the system folder (however it is named), nor in a folder
+// of another user.
+TEST_F(DataFolderTest, savesTheRangeIndexOnlyInTheUsersOwnFolder) {
+    const fs::path packaged = wholeFolder("packaged");
+    const fs::path system = wholeFolder("system");
+    const fs::path user = wholeFolder("user");
+    fs::create_directory_symlink(packaged, m_root / "link-to-packaged");
+    const struct {
+        const char* name;
+        DataFolderPlaces places;
+        bool saved;
+    } cases[] = {
+        {"the user's", {std::nullopt, user, system, packaged}, true},
+        {"the system's", {std::nullopt, m_root / "none", system, packaged}, false},
+        {"the packaged", {std::nullopt, m_root / "none", m_root / "none", packaged}, false},
+        {"the packaged, given", {packaged, user, system, packaged}, false},
+        {"the packaged, given through a link",
+         {m_root / "link-to-packaged", user, system, packaged},
+         false},
+        {"the system's, given", {system, user, system, packaged}, false},
+        {"a folder of the user's, given", {user, {}, system, packaged}, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(chooseDataFolders(c.places).rangeIndexSaved, c.saved) << c.name;
+    if (::geteuid() != 0) GTEST_SKIP() << "a folder of another user needs root to make";
+    const fs::path others = wholeFolder("others");
+    ASSERT_EQ(::chown(others.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(chooseDataFolders({others, user, system, packaged}).rangeIndexSaved);
 }
 
 TEST(UserDataFolder, followsTheXdgBaseDirectoryRules) {

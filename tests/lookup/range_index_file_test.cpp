@@ -154,11 +154,13 @@ protected:
 
 TEST_F(SavedIndexOnDisk, isSavedAtTheFirstReadingAndUsedAfter) {
     RangeFile first(m_dir.path());
+    first.saveIndexBeside(true);
     expectAnswersOfText(first);
     EXPECT_EQ(first.savedIndex(), SavedIndex::Missing);
     EXPECT_TRUE(first.indexSaved());
     ASSERT_TRUE(fs::exists(indexPath()));
     RangeFile second(m_dir.path());
+    second.saveIndexBeside(true);
     expectAnswersOfText(second);
     EXPECT_EQ(second.savedIndex(), SavedIndex::Used);
     EXPECT_FALSE(second.indexSaved());
@@ -181,7 +183,7 @@ TEST_F(SavedIndexOnDisk, staleIndexIsRebuiltFromTheText) {
     };
     for (const auto& change : changes) {
         writeBytes(textPath(), m_text);
-        RangeFile(m_dir.path()).open();
+        ASSERT_TRUE(saveRangeIndexOf<Ipv4Ranges>(textPath()));
         struct stat before {};
         ASSERT_EQ(::stat(textPath().c_str(), &before), 0);
         m_text = change.edit(m_text);
@@ -192,10 +194,12 @@ TEST_F(SavedIndexOnDisk, staleIndexIsRebuiltFromTheText) {
             ASSERT_EQ(::utimensat(AT_FDCWD, textPath().c_str(), times, 0), 0);
         }
         RangeFile ranges(m_dir.path());
+        ranges.saveIndexBeside(true);
         expectAnswersOfText(ranges);
         EXPECT_EQ(ranges.savedIndex(), SavedIndex::Stale) << change.name;
         EXPECT_TRUE(ranges.indexSaved()) << change.name;
         RangeFile after(m_dir.path());
+        after.saveIndexBeside(true);
         expectAnswersOfText(after);
         EXPECT_EQ(after.savedIndex(), SavedIndex::Used) << change.name;
     }
@@ -206,7 +210,7 @@ TEST_F(SavedIndexOnDisk, staleIndexIsRebuiltFromTheText) {
 // reads outside the file (the sanitizer build watches), answers from the
 // text whenever the damage shows, and saves a sound index in its place.
 TEST_F(SavedIndexOnDisk, damagedIndexIsRefusedAndRebuilt) {
-    RangeFile(m_dir.path()).open();
+    ASSERT_TRUE(saveRangeIndexOf<Ipv4Ranges>(textPath()));
     const std::string sound = readBytes(indexPath());
     struct Damage {
         const char* name;
@@ -225,6 +229,7 @@ TEST_F(SavedIndexOnDisk, damagedIndexIsRefusedAndRebuilt) {
     for (const auto& damage : damages) {
         writeBytes(indexPath(), damage.edit(sound));
         RangeFile ranges(m_dir.path());
+        ranges.saveIndexBeside(true);
         expectAnswersOfText(ranges);
         EXPECT_EQ(ranges.savedIndex(), SavedIndex::Damaged) << damage.name;
         EXPECT_TRUE(ranges.indexSaved()) << damage.name;
@@ -241,6 +246,7 @@ TEST_F(SavedIndexOnDisk, damagedIndexIsRefusedAndRebuilt) {
         std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 1 + rng() % 24, fill);
         writeBytes(indexPath(), bytes);
         RangeFile ranges(m_dir.path());
+        ranges.saveIndexBeside(true);
         ranges.open();
         std::vector<std::uint16_t> codes(m_addresses.size());
         ranges.index().findPackedCodes(m_addresses.data(), codes.data(), codes.size());
@@ -259,10 +265,12 @@ TEST_F(SavedIndexOnDisk, isSavedBesideTheFileALinkNames) {
     fs::create_directory_symlink(".gen-1", m_dir.path() / ".current");
     fs::create_symlink(".current/IP_db.dbf", textPath());
     RangeFile ranges(m_dir.path());
+    ranges.saveIndexBeside(true);
     expectAnswersOfText(ranges);
     EXPECT_TRUE(fs::exists(m_dir.path() / ".gen-1" / "IP_db.dbf.index"));
     EXPECT_FALSE(fs::exists(indexPath()));
     RangeFile again(m_dir.path());
+    again.saveIndexBeside(true);
     expectAnswersOfText(again);
     EXPECT_EQ(again.savedIndex(), SavedIndex::Used);
 }
@@ -287,8 +295,10 @@ TEST_F(SavedIndexOnDisk, keepsWhetherTheTextIsWhole) {
         fs::remove(indexPath());
         writeBytes(textPath(), c.text);
         EXPECT_EQ(rangeFileIsWhole<Ipv4Ranges>(textPath()), c.whole) << c.name;
-        ASSERT_TRUE(fs::exists(indexPath())) << c.name;
+        EXPECT_FALSE(fs::exists(indexPath())) << c.name << ": choosing a folder writes nothing";
+        ASSERT_TRUE(saveRangeIndexOf<Ipv4Ranges>(textPath())) << c.name;
         RangeFile ranges(m_dir.path());
+        ranges.saveIndexBeside(true);
         ranges.open();
         EXPECT_EQ(ranges.savedIndex(), SavedIndex::Used) << c.name;
         EXPECT_EQ(ranges.index().wholeFile(), c.whole) << c.name;
@@ -302,10 +312,93 @@ TEST_F(SavedIndexOnDisk, keepsWhetherTheTextIsWhole) {
 TEST_F(SavedIndexOnDisk, textWithoutAnIndexSavesNone) {
     writeBytes(textPath(), "00000000ZZ\r\n0B000000BB\r\n0A000000AA\r\n0C000000ZZ\r\n");
     RangeFile ranges(m_dir.path());
+    ranges.saveIndexBeside(true);
     ranges.open();
     EXPECT_FALSE(ranges.indexSaved());
     EXPECT_FALSE(fs::exists(indexPath()));
     EXPECT_EQ(ranges.index().findCountryCode(0x0B000001u), "AA");
+}
+
+// A reader not told that the folder is the user's own (a packaged or
+// system folder, or one of another user) parses the text and writes
+// nothing there, whatever it found in place of the index.
+TEST_F(SavedIndexOnDisk, readerOfAnotherFolderWritesNothing) {
+    const auto listing = [this] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        SavedIndex found;
+    } cases[] = {
+        {"no index", [] {}, SavedIndex::Missing},
+        {"a stale index",
+         [this] {
+             ASSERT_TRUE(saveRangeIndexOf<Ipv4Ranges>(textPath()));
+             writeBytes(textPath(), m_text + "FFFFFFFFZZ\r\n");
+         },
+         SavedIndex::Stale},
+        {"a damaged index", [this] { writeBytes(indexPath(), "IPCRIDX1"); }, SavedIndex::Damaged},
+    };
+    for (const auto& c : cases) {
+        fs::remove(indexPath());
+        writeBytes(textPath(), m_text);
+        c.prepare();
+        m_parsed = RangeIndex::fromContent(readBytes(textPath()));
+        const auto before = listing();
+        const std::string indexBefore = fs::exists(indexPath()) ? readBytes(indexPath()) : "";
+        RangeFile ranges(m_dir.path());
+        expectAnswersOfText(ranges);
+        EXPECT_EQ(ranges.savedIndex(), c.found) << c.name;
+        EXPECT_FALSE(ranges.indexSaved()) << c.name;
+        EXPECT_EQ(listing(), before) << c.name;
+        if (fs::exists(indexPath())) {
+            EXPECT_EQ(readBytes(indexPath()), indexBefore) << c.name;
+        }
+    }
+}
+
+// An index shipped with its range file: both installed with their times cut
+// to the second, as a package keeps them. It still matches; a file of
+// another time or size in its place does not, and is answered from its text.
+TEST_F(SavedIndexOnDisk, shippedIndexMatchesItsFileToTheSecond) {
+    const auto setTime = [this](std::int64_t seconds, long nanoseconds) {
+        struct timespec times[2] = {};
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);
+        times[0].tv_nsec = times[1].tv_nsec = nanoseconds;
+        ASSERT_EQ(::utimensat(AT_FDCWD, textPath().c_str(), times, 0), 0);
+    };
+    const std::int64_t built = 1765000000;
+    const struct {
+        const char* name;
+        std::int64_t seconds;
+        long nanoseconds;
+        std::string text;  // empty: the same text
+        SavedIndex found;
+    } cases[] = {
+        {"installed: the same second", built, 0, "", SavedIndex::Used},
+        {"the same second, other nanoseconds", built, 999999999, "", SavedIndex::Used},
+        {"a second later", built + 1, 500000000, "", SavedIndex::Stale},
+        {"a second earlier", built - 1, 500000000, "", SavedIndex::Stale},
+        {"another file of another size, the same time", built, 500000000, "a line more",
+         SavedIndex::Stale},
+    };
+    for (const auto& c : cases) {
+        writeBytes(textPath(), m_text);
+        setTime(built, 500000000);
+        ASSERT_TRUE(saveRangeIndexOf<Ipv4Ranges>(textPath()));
+        const std::string text = c.text.empty() ? m_text : m_text + "FFFFFFFFZZ\r\n";
+        writeBytes(textPath(), text);
+        setTime(c.seconds, c.nanoseconds);
+        m_parsed = RangeIndex::fromContent(text);
+        RangeFile ranges(m_dir.path());
+        expectAnswersOfText(ranges);
+        EXPECT_EQ(ranges.savedIndex(), c.found) << c.name;
+    }
 }
 
 }  // namespace

@@ -434,7 +434,59 @@ private:
     std::string m_scratch;
 };
 
+// Bytes that every format prints as they stand: printable ASCII but for
+// what csv quotes and json escapes. Windows-1252 and UTF-8 agree on them.
+constexpr std::array<bool, 256> kPlainByte = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c <= 0x7E; ++c)
+        plain[static_cast<std::size_t>(c)] = c != ',' && c != '"' && c != '\\';
+    return plain;
+}();
+
+bool plainEverywhere(std::string_view text) {
+    for (const char c : text)
+        if (!kPlainByte[static_cast<unsigned char>(c)]) return false;
+    return true;
+}
+
 }  // namespace
+
+bool appendPlainLead(std::string& out, Format format, std::string_view ip, std::string_view port) {
+    if (!plainEverywhere(ip) || !plainEverywhere(port)) return false;
+    switch (format) {
+        case Format::Tsv:
+            out += ip;
+            out += '\t';
+            out += port;
+            return true;
+        case Format::Csv:
+            out += ip;
+            out += ',';
+            out += portDigits(port);
+            return true;
+        case Format::Json: {
+            out += "{\"";
+            out += columnInfo(Column::Ip).jsonKey;
+            out += "\":\"";
+            out += ip;
+            out += "\",\"";
+            out += columnInfo(Column::Port).jsonKey;
+            out += "\":";
+            const std::string_view digits = portDigits(port);
+            if (port.empty()) {
+                out += "null";
+            } else if (isPortNumber(digits)) {
+                appendPortNumber(out, digits);
+            } else {
+                out += '"';
+                out += digits;
+                out += '"';
+            }
+            return true;
+        }
+    }
+    return false;
+}
 
 std::unique_ptr<Printer> makePrinter(Format format) {
     switch (format) {

@@ -83,4 +83,11 @@ public:
 
 std::unique_ptr<Printer> makePrinter(Format format);
 
+// The address and port that lead a row (its first two columns, Ip then Port)
+// as `format`'s printer writes those two fields, without the printer: where
+// both texts are printed as they stand (printable ASCII that no format quotes
+// or escapes, as every address a scan finds is), they are copied. False, and
+// nothing written, for any other text.
+bool appendPlainLead(std::string& out, Format format, std::string_view ip, std::string_view port);
+
 }  // namespace ipcountry::batch

@@ -128,11 +128,24 @@ std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
     return to;
 }
 
+// The end of the run of columns from `from` on that a row with a country
+// fills the same for every row of that country: the country, the code and
+// the (empty) reason. Any other column (the network) is the row's own.
+std::size_t sameForACountryEnd(const Layout& layout, std::size_t from) {
+    std::size_t to = from;
+    while (to < layout.size() &&
+           (layout.columns[to] == Column::Country || layout.columns[to] == Column::Code ||
+            layout.columns[to] == Column::Reason))
+        ++to;
+    return to;
+}
+
 }  // namespace
 
 RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks,
                      bool networkColumns)
     : m_out(out),
+      m_format(format),
       m_printer(makePrinter(format)),
       m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
       m_find(findLayout(format, networks != nullptr && networkColumns)),
@@ -140,6 +153,9 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
+      m_analysisCachedTo(sameForACountryEnd(m_analysis, m_analysisTailFrom)),
+      m_plainLead(m_analysis.size() >= 2 && m_analysis.columns[0] == Column::Ip &&
+                  m_analysis.columns[1] == Column::Port && m_analysisTailFrom == 2),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
       m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)) {}
 
@@ -212,58 +228,71 @@ void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
            [&](Column column) { return column == Column::Country ? country : code; });
 }
 
-void RowWriter::analysisEnd(std::string& out, std::string_view ip, Value reason) {
-    if (m_analysisTailTo < m_analysis.size()) {
+void RowWriter::analysisEnd(std::string& out, std::size_t from, std::string_view ip, Value reason) {
+    if (from < m_analysis.size()) {
         const std::optional<lookup::AsNetwork> network =
             m_analysisNetworks ? networkOf(ip) : std::nullopt;
-        fields(out, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
+        fields(out, m_analysis, from, m_analysis.size(), [&](Column column) {
             return column == Column::Reason ? reason : networkField(column, network);
         });
     }
     m_printer->endRow(out);
 }
 
+void RowWriter::analysisLead(std::string& out, std::string_view ip, std::string_view port) {
+    if (m_plainLead && appendPlainLead(out, m_format, ip, port)) return;
+    fields(out, m_analysis, 0, m_analysisTailFrom, [ip, port](Column column) {
+        return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
+    });
+}
+
 void RowWriter::analysisRow(std::string_view ip, std::string_view port,
                             const lookup::CountryTable& table, analysis::Resolution country) {
     std::string& out = m_out.buffer();
-    const auto lead = [ip, port](Column column) {
-        return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
-    };
-    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
+    analysisLead(out, ip, port);
     const std::string_view name = analysis::countryName(table, country);
     const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
-    // Where nothing follows the country, the row's end is part of its tail.
-    const bool whole = m_analysisTailTo == m_analysis.size();
-    if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
+    const auto tailValue = [&](Column column) {
+        switch (column) {
+            case Column::Country:
+                return Value::text1252(name);
+            case Column::Code:
+                return Value::text1252(code);
+            default:
+                return Value::none();  // Reason: a row with a country has none
+        }
+    };
+    // Where nothing follows the cached fields, the row's end is part of its tail.
+    const bool whole = m_analysisCachedTo == m_analysis.size();
+    if (const Tail* made = madeTail(m_analysisTails, country, code, name)) {
+        out += made->text;
+    } else if (Tail* cached = tailOf(m_analysisTails, country, code, name)) {
         if (cached->text.empty()) {
-            analysisCountry(cached->text, Value::text1252(name), Value::text1252(code));
+            fields(cached->text, m_analysis, m_analysisTailFrom, m_analysisCachedTo, tailValue);
             if (whole) m_printer->endRow(cached->text);
         }
         out += cached->text;
-        if (!whole) analysisEnd(out, ip, Value::none());
     } else {
-        analysisCountry(out, Value::text1252(name), Value::text1252(code));
-        analysisEnd(out, ip, Value::none());
+        fields(out, m_analysis, m_analysisTailFrom, m_analysisCachedTo, tailValue);
+        if (whole) m_printer->endRow(out);
     }
+    if (!whole) analysisEnd(out, m_analysisCachedTo, ip, Value::none());
     m_out.rowDone();
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
                             std::string_view code, std::string_view reason) {
     std::string& out = m_out.buffer();
-    const auto lead = [ip, port](Column column) {
-        return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
-    };
-    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
+    analysisLead(out, ip, port);
     if (reason.empty()) {
         analysisCountry(out, Value::text1252(country), Value::text1252(code));
-        analysisEnd(out, ip, Value::none());
+        analysisEnd(out, m_analysisTailTo, ip, Value::none());
     } else if (m_analysis.reasonInCountry) {
         analysisCountry(out, Value::text1252(reason), Value::none());
-        analysisEnd(out, ip, Value::none());
+        analysisEnd(out, m_analysisTailTo, ip, Value::none());
     } else {
         analysisCountry(out, Value::none(), Value::none());
-        analysisEnd(out, ip, Value::text1252(reason));
+        analysisEnd(out, m_analysisTailTo, ip, Value::text1252(reason));
     }
     m_out.rowDone();
 }
@@ -344,6 +373,8 @@ RowWriter::Tail* RowWriter::tailOf(std::vector<Tail>& tails, analysis::Resolutio
         tail.code = code;
         tail.name = name;
     }
+    tail.codeAt = code.data();
+    tail.nameAt = name.data();
     return &tail;
 }
 

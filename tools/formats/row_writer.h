@@ -135,8 +135,11 @@ private:
                 const ValueOf& valueOf);
     // An analysis row's country and code.
     void analysisCountry(std::string& out, Value country, Value code);
-    // The fields after them, with the network of the address `ip` (text).
-    void analysisEnd(std::string& out, std::string_view ip, Value reason);
+    // The fields from `from` on (those after the country and code, or after
+    // a cached tail), with the network of the address `ip` (text).
+    void analysisEnd(std::string& out, std::size_t from, std::string_view ip, Value reason);
+    // The address and port that begin an analysis row.
+    void analysisLead(std::string& out, std::string_view ip, std::string_view port);
     // A find row's code and country.
     void findCountry(std::string& out, Value code, Value country);
     // The fields after them: the reason of a row without a country, and the
@@ -152,12 +155,30 @@ private:
         std::string text;  // empty: to be made
         std::string code;  // what it was made from (Windows-1252)
         std::string name;
+        // Where that code and name were read (madeTail).
+        const char* codeAt = nullptr;
+        const char* nameAt = nullptr;
     };
+    // The tail of `country` made from these very texts, which stay in place
+    // for the run where they are the table's own (an analysis row's, not a
+    // find answer's own code): every row's but the first of its country.
+    // Null otherwise (tailOf then).
+    static const Tail* madeTail(const std::vector<Tail>& tails, analysis::Resolution country,
+                                std::string_view code, std::string_view name) {
+        if (country.slot < 0) return nullptr;
+        const std::size_t at = static_cast<std::size_t>(country.slot) * 2 + (country.usa ? 1 : 0);
+        if (at >= tails.size()) return nullptr;
+        const Tail& tail = tails[at];
+        const bool same = tail.codeAt == code.data() && tail.nameAt == name.data() &&
+                          tail.code.size() == code.size() && tail.name.size() == name.size();
+        return same && !tail.text.empty() ? &tail : nullptr;
+    }
     // The tail of `country` to fill or use; null for a slot out of range.
     static Tail* tailOf(std::vector<Tail>& tails, analysis::Resolution country,
                         std::string_view code, std::string_view name);
 
     Output& m_out;
+    Format m_format;
     std::unique_ptr<Printer> m_printer;
     Layout m_analysis;
     Layout m_find;
@@ -177,6 +198,14 @@ private:
     // row's code) and end.
     std::size_t m_analysisTailFrom;
     std::size_t m_analysisTailTo;
+    // A row with a country caches the fields up to here: its country and
+    // code, and the empty reason; what follows (the network, any column of
+    // the row's own) is written per row.
+    std::size_t m_analysisCachedTo;
+    // The analysis rows begin with the address and port: where their text
+    // needs no conversion, appendPlainLead writes them. Other leading
+    // columns take the printer's way.
+    bool m_plainLead;
     std::size_t m_findTailFrom;
     std::size_t m_findTailTo;
     std::vector<Tail> m_analysisTails;
