@@ -275,6 +275,24 @@ const OptionRow kOptions[] = {
          o.networks = true;
          return true;
      }},
+    {"--line-number", "-n", "", kFindBit | kAnalysesBits,
+     "begin each row with the number of the input line its address stands on, "
+     "counted from 1 in each FILE (find: in standard input, and nothing for an "
+     "ADDRESS typed on the command line); tsv puts it first, after the file name "
+     "where -H gives one, as grep -n does; csv adds a Line column, json line (a number)",
+     [](Options& o, const std::string&, std::string&) {
+         o.places.line = true;
+         return true;
+     }},
+    {"--with-filename", "-H", "", kFindBit | kAnalysesBits,
+     "begin each row with the name of the FILE it was read from, as given "
+     "((standard input) for -); tsv puts it first, as grep -H does; csv adds a File "
+     "column, json file. Without it no row names its file, however many FILEs are "
+     "read",
+     [](Options& o, const std::string&, std::string&) {
+         o.places.file = true;
+         return true;
+     }},
     {"--by", "", "WHAT", kAnalysesBits | kStatsBit,
      "what the statistics count the rows by: country (the default), or as: each "
      "network (AS number, operator, the country that holds most of its rows where one "

@@ -11,8 +11,20 @@ std::optional<std::size_t> Layout::indexOf(Column column) const {
     return static_cast<std::size_t>(found - columns.begin());
 }
 
-Layout analysisLayout(Format format, bool reasons, bool networks) {
-    Layout layout{{Column::Ip, Column::Port, Column::Country}, format == Format::Tsv};
+namespace {
+
+std::vector<Column> placeColumns(RowPlaces places) {
+    std::vector<Column> columns;
+    if (places.file) columns.push_back(Column::File);
+    if (places.line) columns.push_back(Column::Line);
+    return columns;
+}
+
+}  // namespace
+
+Layout analysisLayout(Format format, bool reasons, bool networks, RowPlaces places) {
+    Layout layout{placeColumns(places), format == Format::Tsv};
+    layout.columns.insert(layout.columns.end(), {Column::Ip, Column::Port, Column::Country});
     if (format != Format::Tsv) {
         layout.columns.push_back(Column::Code);
         if (reasons) layout.columns.push_back(Column::Reason);
@@ -21,10 +33,11 @@ Layout analysisLayout(Format format, bool reasons, bool networks) {
     return layout;
 }
 
-Layout findLayout(Format format, bool networks) {
+Layout findLayout(Format format, bool networks, RowPlaces places) {
     // No country: no code, and the reason where the country would stand in
     // tsv, in a column of its own in csv and json.
-    Layout layout{{Column::Ip, Column::Code, Column::Country}, format == Format::Tsv};
+    Layout layout{placeColumns(places), format == Format::Tsv};
+    layout.columns.insert(layout.columns.end(), {Column::Ip, Column::Code, Column::Country});
     if (format != Format::Tsv) layout.columns.push_back(Column::Reason);
     if (networks) layout.columns.insert(layout.columns.end(), {Column::Asn, Column::AsName});
     return layout;

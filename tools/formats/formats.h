@@ -18,6 +18,10 @@ namespace ipcountry::batch {
 
 // How messages name an input: "-" is standard input, everywhere.
 inline std::string inputName(const std::string& path) { return path; }
+// An input as its rows name it (-H): as given, standard input as grep names it.
+inline std::string_view nameInRows(std::string_view path) {
+    return path == "-" ? std::string_view("(standard input)") : path;
+}
 
 enum class Format { Tsv, Csv, Json };
 

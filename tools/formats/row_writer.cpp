@@ -131,17 +131,18 @@ std::size_t countryColumnsEnd(const Layout& layout, std::size_t from) {
 }  // namespace
 
 RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks,
-                     bool networkColumns)
+                     bool networkColumns, RowPlaces places)
     : m_out(out),
       m_printer(makePrinter(format)),
-      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
-      m_find(findLayout(format, networks != nullptr && networkColumns)),
+      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns, places)),
+      m_find(findLayout(format, networks != nullptr && networkColumns, places)),
       m_networks(networks),
       m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
-      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)) {}
+      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)),
+      m_placeColumns((places.file ? 1 : 0) + (places.line ? 1 : 0)) {}
 
 template <class ValueOf>
 void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
@@ -149,6 +150,25 @@ void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from,
     for (std::size_t i = from; i < to; ++i) {
         const Column column = layout.columns[i];
         m_printer->field(out, i, column, valueOf(column));
+    }
+}
+
+void RowWriter::places(std::string& out, const Layout& layout) {
+    for (std::size_t i = 0; i < m_placeColumns; ++i) {
+        const Column column = layout.columns[i];
+        if (column == Column::File) {
+            m_printer->field(out, i, column, m_file.empty() ? Value::none() : Value::utf8(m_file));
+        } else if (m_lineMarks != nullptr) {
+            // Every format ends a number's field with its digits: the
+            // field is written with one and the digit taken off again.
+            m_printer->field(out, i, column, Value::whole(0));
+            out.pop_back();
+            m_lineMarks->push_back({out.size(), m_line});
+        } else {
+            m_printer->field(out, i, column,
+                             m_line > 0 ? Value::whole(static_cast<std::uint64_t>(m_line))
+                                        : Value::none());
+        }
     }
 }
 
@@ -229,7 +249,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
     const auto lead = [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
     };
-    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
+    leadFields(out, m_analysis, m_analysisTailFrom, lead);
     const std::string_view name = analysis::countryName(table, country);
     const std::string_view code = analysis::flagCodeOfSlot(table, country.slot);
     // Where nothing follows the country, the row's end is part of its tail.
@@ -254,7 +274,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
     const auto lead = [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
     };
-    fields(out, m_analysis, 0, m_analysisTailFrom, lead);
+    leadFields(out, m_analysis, m_analysisTailFrom, lead);
     if (reason.empty()) {
         analysisCountry(out, Value::text1252(country), Value::text1252(code));
         analysisEnd(out, ip, Value::none());
@@ -351,7 +371,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
                         const lookup::TypedAddress* typed) {
     std::string& out = m_out.buffer();
     // The address exactly as typed, as the program always printed it.
-    fields(out, m_find, 0, m_findTailFrom, [address](Column) { return Value::typed(address); });
+    leadFields(out, m_find, m_findTailFrom, [address](Column) { return Value::typed(address); });
     const std::string_view name = answer.countryName;
     const std::string_view code = answer.code;
     if (!answer.country) {
@@ -382,7 +402,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
 
 void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
-    fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::line(line); });
+    leadFields(out, m_find, m_findTailFrom, [line](Column) { return Value::line(line); });
     findCountry(out, Value::none(), Value::none());
     findEnd(out, nullptr, Value::none());
     m_out.rowDone();
