@@ -157,7 +157,14 @@ void RowWriter::places(std::string& out, const Layout& layout) {
     for (std::size_t i = 0; i < m_placeColumns; ++i) {
         const Column column = layout.columns[i];
         if (column == Column::File) {
-            m_printer->field(out, i, column, m_file.empty() ? Value::none() : Value::utf8(m_file));
+            // The same for every row of a file: made once.
+            if (!m_fileFieldMade) {
+                m_fileField.clear();
+                m_printer->field(m_fileField, i, column,
+                                 m_file.empty() ? Value::none() : Value::utf8(m_file));
+                m_fileFieldMade = true;
+            }
+            out += m_fileField;
         } else if (m_lineMarks != nullptr) {
             // Every format ends a number's field with its digits: the
             // field is written with one and the digit taken off again.

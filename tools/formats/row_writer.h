@@ -109,7 +109,10 @@ public:
 
     // The input the next rows come from, as the user named it; empty: none
     // (an address typed on the command line), null in json.
-    void setFile(std::string_view name) { m_file = name; }
+    void setFile(std::string_view name) {
+        m_file = name;
+        m_fileFieldMade = false;
+    }
     // The line the next row stands on, from 1; 0: none.
     void setLine(std::int64_t line) noexcept { m_line = line; }
     // A row's line number left out for whoever writes the rows out, who
@@ -211,6 +214,8 @@ private:
     // The file and line columns that lead every row, and what they show.
     std::size_t m_placeColumns = 0;
     std::string m_file;
+    std::string m_fileField;  // m_file as its field is written
+    bool m_fileFieldMade = false;
     std::int64_t m_line = 0;
     std::vector<LineMark>* m_lineMarks = nullptr;
 };
