@@ -249,6 +249,7 @@ def check_find(tmp):
         else:
             lines.append(filler(rng, 8))
     lines.insert(70000, "x" * 5000)  # longer than a line of find: shown empty
+    lines.insert(90000, "x" * int(1.2 * MIB))  # longer than a block: read in pieces
     stdin = ("\n".join(lines)).encode()  # the last line without a line end
     for fmt in ["tsv", "csv", "json"]:
         for threads in ["1", "2"]:

@@ -56,8 +56,7 @@ bool isLineNumber(std::string_view text) {
 // 0 to 2), and whether it ends with its network (--asn), else nullopt. Five
 // fields are a file, line, IP, port and country, or an IP, port, country and
 // network: the second is then a port (empty or ":80"), never a line's number.
-std::optional<std::pair<std::size_t, bool>> rowShape(std::size_t count,
-                                                     std::string_view second) {
+std::optional<std::pair<std::size_t, bool>> rowShape(std::size_t count, std::string_view second) {
     switch (count) {
         case 3:
             return std::pair{std::size_t{0}, false};

@@ -172,9 +172,9 @@ void RowWriter::places(std::string& out, const Layout& layout) {
             out.pop_back();
             m_lineMarks->push_back({out.size(), m_line});
         } else {
-            m_printer->field(out, i, column,
-                             m_line > 0 ? Value::whole(static_cast<std::uint64_t>(m_line))
-                                        : Value::none());
+            m_printer->field(
+                out, i, column,
+                m_line > 0 ? Value::whole(static_cast<std::uint64_t>(m_line)) : Value::none());
         }
     }
 }
