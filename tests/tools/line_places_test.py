@@ -136,7 +136,7 @@ def parse(fmt, text):
     return None, [json.loads(line) for line in text.splitlines()]
 
 
-def leading(fmt, header, row, file, line):
+def leading(fmt, row, file, line):
     """The row's (file, line) as the options show them, and the rest of it."""
     if fmt == "json":
         keys = list(row)
@@ -195,7 +195,7 @@ def check_analyses(tmp):
                         fail(f"{name}: header {header}")
                 places, rests = [], []
                 for row in rows:
-                    place, rest = leading(fmt, header, row, file, line)
+                    place, rest = leading(fmt, row, file, line)
                     places.append(place)
                     rests.append(rest)
                 if rests != plain_rows:
@@ -263,7 +263,7 @@ def check_find(tmp):
                 fail(f"{name}: header {header}")
             got = []
             for row in rows:
-                (file, line), rest = leading(fmt, header, row, True, True)
+                (file, line), rest = leading(fmt, row, True, True)
                 got.append((file, line, rest["ip"] if fmt == "json" else rest[0]))
             typed = (None, None, "8.8.8.8") if fmt == "json" else ("", None, "8.8.8.8")
             want = [typed] + [(STDIN_NAME, i + 1, "" if len(t) > 4096 else t.strip(" \t"))
