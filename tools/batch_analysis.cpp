@@ -35,6 +35,7 @@ public:
     PrintingGrid(RowWriter& writer, const lookup::CountryTable& table, bool tally, bool byNetwork)
         : m_writer(writer), m_table(table), m_tally(tally), m_byNetwork(byNetwork) {}
     void appendRow(const analysis::ResultRow& row) override {
+        m_writer.setLine(row.lineNumber);
         if (m_tally) m_addresses.appendRow(row);
         if (m_byNetwork) countNetwork(row);
         if (!row.reason.empty()) {
@@ -215,7 +216,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     if (options.networks || byNetwork) networks.emplace(options.networksFile());
     Output out;
     RowWriter writer(out, options.format, options.withoutCountry, networks ? &*networks : nullptr,
-                     options.networks);
+                     options.networks, options.places);
     PrintingGrid grid(writer, table, options.stats, byNetwork);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
@@ -231,6 +232,7 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     std::vector<std::string> unread;
     bool ended = false;
     for (const std::string& path : paths) {
+        writer.setFile(nameInRows(path));
         const analysis::RunResult result = formatted ? analysis::runFormattedList(path, context)
                                                      : analysis::runFreeTextScan(path, context);
         rows += result.rowsAdded;

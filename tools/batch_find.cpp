@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -37,6 +38,12 @@ constexpr std::size_t kLongestFindLine = 4096;
 // the lookups overlap.
 constexpr std::size_t kBatch = 64;
 
+void appendNumber(std::string& out, std::int64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, end);
+}
+
 std::string tooLongProblem() {
     return "line is longer than " + std::to_string(kLongestFindLine) + " characters";
 }
@@ -58,14 +65,23 @@ struct WrongLine {
 struct FoundBlock final : analysis::BlockResult {
     std::string rows;
     std::vector<WrongLine> wrong;
+    // With -n: where each row's line number goes, counted in the block.
+    std::vector<RowWriter::LineMark> lineMarks;
     std::int64_t lines = 0;
 };
 
 // Answers lines in batches into rows and the problems of the wrong ones.
 class LineAnswers {
 public:
-    LineAnswers(AddressFinder& finder, Format format, const lookup::AsFile* networks)
-        : m_finder(finder), m_rows(Output::Kept{}), m_writer(m_rows, format, false, networks) {}
+    LineAnswers(AddressFinder& finder, Format format, const lookup::AsFile* networks,
+                RowPlaces places)
+        : m_finder(finder),
+          m_rows(Output::Kept{}),
+          m_writer(m_rows, format, false, networks, true, places),
+          m_places(places) {
+        m_writer.setFile(nameInRows("-"));
+        if (places.line) m_writer.markLines(&m_lineMarks);
+    }
 
     // `line` stays valid until flush(). Its row shows it without the blanks
     // around it, which are no part of an address.
@@ -92,6 +108,7 @@ public:
         m_finder.findEach(m_addresses, m_found);
         std::size_t next = 0;
         for (Pending& pending : m_pending) {
+            m_writer.setLine(pending.number);
             if (pending.problem.empty()) {
                 const lookup::TypedAddress& typed = m_addresses[next];
                 const AddressFinder::Found& found = m_found[next++];
@@ -115,6 +132,8 @@ public:
         m_rows.buffer().clear();
         block.wrong.swap(m_wrong);
         m_wrong.clear();
+        block.lineMarks.swap(m_lineMarks);
+        m_lineMarks.clear();
     }
 
 private:
@@ -131,14 +150,17 @@ private:
     std::vector<lookup::TypedAddress> m_addresses;
     std::vector<AddressFinder::Found> m_found;
     std::vector<WrongLine> m_wrong;
+    std::vector<RowWriter::LineMark> m_lineMarks;
+    RowPlaces m_places;
 };
 
 // A worker's side: whole lines into a block of rows, with its own finder
 // over the run's one snapshot of the range files.
 class FindScanner final : public analysis::BlockScanner {
 public:
-    FindScanner(AddressFinder& owner, Format format, const lookup::AsFile* networks)
-        : m_finder(owner), m_answers(m_finder, format, networks) {}
+    FindScanner(AddressFinder& owner, Format format, const lookup::AsFile* networks,
+                RowPlaces places)
+        : m_finder(owner), m_answers(m_finder, format, networks, places) {}
 
     void scanLines(std::string_view text, analysis::BlockResult& result) override {
         auto& block = static_cast<FoundBlock&>(result);
@@ -158,18 +180,21 @@ private:
 class FindWork final : public analysis::OrderedWork {
 public:
     FindWork(AddressFinder& finder, Format format, const lookup::AsFile* networks, Output& out,
-             bool typed)
+             bool typed, RowPlaces places)
         : m_finder(finder),
           m_format(format),
           m_networks(networks),
           m_out(out),
-          m_writer(out, format, false, networks),
-          m_typed(typed) {}
+          m_writer(out, format, false, networks, true, places),
+          m_typed(typed),
+          m_places(places) {
+        m_writer.setFile(nameInRows("-"));
+    }
 
     bool failed() const { return m_failed; }
 
     std::unique_ptr<analysis::BlockScanner> makeScanner() override {
-        return std::make_unique<FindScanner>(m_finder, m_format, m_networks);
+        return std::make_unique<FindScanner>(m_finder, m_format, m_networks, m_places);
     }
     std::unique_ptr<analysis::BlockResult> makeResult() override {
         return std::make_unique<FoundBlock>();
@@ -177,18 +202,33 @@ public:
 
     bool apply(analysis::BlockResult& result) override {
         auto& block = static_cast<FoundBlock&>(result);
+        // The rows up to each place where a line number or a message goes
+        // (a row's number lies inside it, its message after it).
         std::size_t from = 0;
+        const auto rowsUpTo = [&](std::size_t to) {
+            m_out.buffer().append(block.rows, from, to - from);
+            from = to;
+        };
+        auto mark = block.lineMarks.begin();
+        const auto numbersUpTo = [&](std::size_t to) {
+            for (; mark != block.lineMarks.end() && mark->at <= to; ++mark) {
+                rowsUpTo(mark->at);
+                appendNumber(m_out.buffer(), m_linesBefore + mark->line);
+            }
+        };
         for (const WrongLine& wrong : block.wrong) {
-            m_out.buffer().append(block.rows, from, wrong.position - from);
-            from = wrong.position;
+            numbersUpTo(wrong.position);
+            rowsUpTo(wrong.position);
             sayProblem(m_out, "-", m_linesBefore + wrong.line, wrong.problem);
             m_failed = true;
         }
-        m_out.buffer().append(block.rows, from);
+        numbersUpTo(block.rows.size());
+        rowsUpTo(block.rows.size());
         m_out.rowDone();
         m_linesBefore += block.lines;
         block.rows.clear();
         block.wrong.clear();
+        block.lineMarks.clear();
         block.lines = 0;
         return goOn();
     }
@@ -201,6 +241,7 @@ public:
         }
         if (lineEnds) {
             m_inLongLine = false;
+            m_writer.setLine(m_linesBefore);
             m_writer.findWrongRow({});
             sayProblem(m_out, "-", m_linesBefore, tooLongProblem());
             m_failed = true;
@@ -222,6 +263,7 @@ private:
     Output& m_out;
     RowWriter m_writer;
     bool m_typed;
+    RowPlaces m_places;
     std::int64_t m_linesBefore = 0;
     bool m_inLongLine = false;
     bool m_failed = false;
@@ -233,7 +275,8 @@ bool findStandardInput(AddressFinder& finder, const Options& options,
                        const lookup::AsFile* networks, Output& out) {
     analysis::LineReader reader;
     reader.open("-", analysis::LineReader::kBlockSize, true);
-    FindWork work(finder, options.format, networks, out, ::isatty(STDIN_FILENO) != 0);
+    FindWork work(finder, options.format, networks, out, ::isatty(STDIN_FILENO) != 0,
+                  options.places);
     analysis::PipelineSettings settings;
     settings.threads = options.threads != 0 ? options.threads : analysis::defaultThreadCount();
     FlushWhileWaiting flush(out);
@@ -260,7 +303,8 @@ int runFind(const Options& options) {
     if (options.networks) networkFile.emplace(options.networksFile());
     const lookup::AsFile* networks = networkFile ? &*networkFile : nullptr;
     Output out;
-    RowWriter writer(out, options.format, false, networks);
+    // An address typed on the command line comes from no file and no line.
+    RowWriter writer(out, options.format, false, networks, true, options.places);
     writer.findHeader();
     bool failed = false;
     std::vector<AddressFinder::Found> found;

@@ -275,6 +275,24 @@ const OptionRow kOptions[] = {
          o.networks = true;
          return true;
      }},
+    {"--line-number", "-n", "", kFindBit | kAnalysesBits,
+     "begin each row with the number of the input line its address stands on, "
+     "counted from 1 in each FILE (find: in standard input, and nothing for an "
+     "ADDRESS typed on the command line); tsv puts it first, after the file name "
+     "where -H gives one, as grep -n does; csv adds a Line column, json line (a number)",
+     [](Options& o, const std::string&, std::string&) {
+         o.places.line = true;
+         return true;
+     }},
+    {"--with-filename", "-H", "", kFindBit | kAnalysesBits,
+     "begin each row with the name of the FILE it was read from, as given "
+     "((standard input) for -); tsv puts it first, as grep -H does; csv adds a File "
+     "column, json file. Without it no row names its file, however many FILEs are "
+     "read",
+     [](Options& o, const std::string&, std::string&) {
+         o.places.file = true;
+         return true;
+     }},
     {"--by", "", "WHAT", kAnalysesBits | kStatsBit,
      "what the statistics count the rows by: country (the default), or as: each "
      "network (AS number, operator, the country that holds most of its rows where one "
@@ -476,6 +494,17 @@ std::optional<Command> commandNamed(std::string_view name) {
 
 namespace {
 
+// The flags of "-nH", one a letter; none unless every letter is a flag.
+std::vector<const OptionRow*> bundledFlags(std::string_view arg) {
+    std::vector<const OptionRow*> flags;
+    for (std::size_t i = 1; i < arg.size(); ++i) {
+        const OptionRow* row = findShort(std::string{'-', arg[i]});
+        if (row == nullptr || !row->value.empty()) return {};
+        flags.push_back(row);
+    }
+    return flags;
+}
+
 bool readArguments(std::span<char* const> args, Options& options, std::string& problem) {
     std::vector<std::string> positional;
     std::vector<const OptionRow*> given;
@@ -500,13 +529,22 @@ bool readArguments(std::span<char* const> args, Options& options, std::string& p
             }
             row = findLong(arg);
         } else {
-            // "-oPAGE" as well as "-o PAGE"; flags are not bundled.
+            // "-oPAGE" as well as "-o PAGE"; flags bundled as grep takes
+            // them ("-nH"), when every letter is a flag.
             row = findShort(arg.substr(0, 2));
             if (row != nullptr && arg.size() > 2) {
-                if (row->value.empty())
-                    row = nullptr;
-                else
+                if (!row->value.empty()) {
                     value = arg.substr(2);
+                } else if (std::vector<const OptionRow*> flags = bundledFlags(arg);
+                           !flags.empty()) {
+                    for (const OptionRow* flag : flags) {
+                        if (!flag->set(options, std::string(), problem)) return false;
+                        given.push_back(flag);
+                    }
+                    continue;
+                } else {
+                    row = nullptr;
+                }
             }
         }
         if (row == nullptr) {

@@ -46,6 +46,8 @@ struct Options {
     std::vector<std::string> exclude;
     // --asn: rows name the network (AS number and operator) of their address.
     bool networks = false;
+    // -H and -n: each row names its input and the line its address stands on.
+    RowPlaces places;
     // --by as: the statistics count rows per network instead of per country.
     bool byNetwork = false;
     // How the statistics list the countries: --sort and --top.

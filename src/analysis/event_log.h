@@ -100,7 +100,8 @@ public:
                 case Kind::Row:
                     flow = out.row(ResultRow{
                         text(event.address), text(event.port), Resolution{event.slot, event.usa},
-                        event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1]});
+                        event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1],
+                        lineNumber});
                     break;
                 case Kind::Failing:
                     flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});

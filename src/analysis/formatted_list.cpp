@@ -186,10 +186,10 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
     }
     if (country) {
         outcome.kind = LineOutcome::Kind::Row;
-        outcome.row = {address, port, *country};
+        outcome.row = {address, port, *country, {}, lineNumber};
     } else if (m_rules.withoutCountry) {
         outcome.kind = LineOutcome::Kind::Row;
-        outcome.row = {address, port, {}, noCountryReason(typed)};
+        outcome.row = {address, port, {}, noCountryReason(typed), lineNumber};
     }
     return outcome;
 }

@@ -102,9 +102,9 @@ private:
         // After a Stop the rest of the line is read past.
         if (m_flow != Flow::GoOn) return;
         if (country)
-            m_flow = out.row({text, port, *country});
+            m_flow = out.row({text, port, *country, {}, m_lineNumber});
         else if (m_rules.withoutCountry)
-            m_flow = out.row({text, port, {}, noCountryReason(typed)});
+            m_flow = out.row({text, port, {}, noCountryReason(typed), m_lineNumber});
     }
 
     // An address whose family has no resolver here: a view's is the owner's

@@ -39,6 +39,8 @@ struct ResultRow {
     // (RowRules::withoutCountry): then `country` means nothing and nothing
     // is counted. Static text; empty for a row with a country.
     std::string_view reason = {};
+    // The input line the address stands on, from 1; 0 where the row has none.
+    std::int64_t lineNumber = 0;
 };
 
 // A line of a formatted list that gives no row and asks whether to go on.

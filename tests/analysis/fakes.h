@@ -39,8 +39,10 @@ public:
                            row.reason.empty() ? std::string(countryName(m_table, row.country))
                                               : "(" + std::string(row.reason) + ")",
                            row.country.slot});
+        lines.push_back(row.lineNumber);
     }
     std::vector<Row> rows;
+    std::vector<std::int64_t> lines;  // each row's line
 
 private:
     const lookup::CountryTable& m_table;

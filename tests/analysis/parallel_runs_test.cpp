@@ -40,6 +40,7 @@ struct Outcome {
     RunStatus status = RunStatus::Stopped;
     std::int64_t rowsAdded = 0;
     std::chrono::nanoseconds elapsed{0};
+    std::vector<std::int64_t> rowLines;  // the line each row stands on
     bool operator==(const Outcome&) const = default;
 };
 
@@ -98,7 +99,8 @@ Outcome run(Analysis analysis, const std::string& path, const RunSetup& setup) {
               std::move(f.prompter.errors),
               result.status,
               result.rowsAdded,
-              result.elapsed};
+              result.elapsed,
+              std::move(f.grid.lines)};
     for (int slot = 0; slot < lookup::kSlotCount; ++slot) o.hits.push_back(f.table.slotHits(slot));
     // Each run has a data folder of its own.
     const std::string folder = f.dir.path().string();

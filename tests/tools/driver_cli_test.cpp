@@ -118,6 +118,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "ipcountry-batch: --format: not an IPv4 or IPv6 address\n", 1},
         DriverCase{"doubleDashBeforeFileName", kData + "unformatted -- --stats", "",
                    "ipcountry-batch: --stats: No such file or directory\n", 1},
+        // grep's -n and -H: the line of each row, then its file first.
+        DriverCase{"lineNumbersOfALog", kData + "unformatted -n " + file("log.txt"),
+                   "1\t2.9.9.9\t:443\tKorea, Republic of\n1\t1.1.1.1\t\tGermany\n"
+                   "3\t4.4.4.4\t:80\tThe \"Quoted\" Isles\n3\t3.1.2.3\t\tC\xC3\xB4te d'Ivoire\n"
+                   "3\t5.0.0.5\t:22\tUSA\n", "", 0},
+        DriverCase{"fileAndLineBundledForFind",
+                   kData + "find -nH --format csv - 1.0.0.1 < " + file("addresses.txt"),
+                   "File,Line,IP,Code,Country,Reason\r\n(standard input),1,1.0.0.1,DE,Germany,\r\n"
+                   "(standard input),2,2.0.0.1,KR,\"Korea, Republic of\",\r\n(standard input),3,,,,\r\n"
+                   "(standard input),4,1.2.3,,,\r\n(standard input),5,7.0.0.1,,,unknown\r\n"
+                   "(standard input),6,4.0.0.1,QQ,\"The \"\"Quoted\"\" Isles\",\r\n"
+                   ",,1.0.0.1,DE,Germany,\r\n", "*-:4: 3 octets, not 4", 1},
+        DriverCase{"fileNamedInJson", kData + "unformatted -H --format json " + file("log.txt"),
+                   "*{\"file\":\"" + kDir + "/log.txt\",\"ip\":\"2.9.9.9\",\"port\":443,", "", 0},
         DriverCase{"dashAloneIsAnOperand", kData + "find - < " + file("addresses.txt") + " --format csv",
                    "*IP,Code,Country,Reason\r\n1.0.0.1,DE,Germany,\r\n", "*", 1},
         // A page in a folder that does not exist: the message names it.
@@ -147,7 +161,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "*ipcountry-batch: unknown option --fast\n", 2},
         DriverCase{"unknownShortOption", "find -1.2.3.4", "",
                    "*ipcountry-batch: unknown option -1.2.3.4 (an operand that begins with - goes after --)\n", 2},
-        DriverCase{"flagsAreNotBundled", "-hx", "", "*unknown option -hx", 2},
+        DriverCase{"flagsBundledOnlyOfFlags", "-hx", "", "*unknown option -hx", 2},
+        DriverCase{"flagBundledWithAValue", "-no x report unformatted y", "", "*unknown option -no", 2},
+        DriverCase{"lineNumberForStats", "stats -n x", "", "*--line-number does not apply to stats", 2},
+        DriverCase{"fileNameForReport", "report unformatted -H x", "",
+                   "*--with-filename does not apply to report", 2},
         DriverCase{"noThreads", "--threads 0 unformatted x", "",
                    "*--threads takes a number from 1 up (at most 6 work at once), not '0'\n", 2},
         DriverCase{"threadsNotANumber", "unformatted x --threads two", "", "*not 'two'\n", 2},

@@ -24,6 +24,8 @@ enum class Column {
     Reason,
     Asn,     // the AS number of the network that holds the address
     AsName,  // the name of its operator
+    File,    // the input the row was read from, as named (-H)
+    Line,    // the input line the address stands on, from 1 (-n)
 };
 
 struct ColumnInfo {
@@ -44,6 +46,8 @@ inline constexpr std::array kColumns{
     ColumnInfo{Column::Reason, "Reason", "reason", true},
     ColumnInfo{Column::Asn, "AS", "asn"},
     ColumnInfo{Column::AsName, "Operator", "as_name"},
+    ColumnInfo{Column::File, "File", "file"},
+    ColumnInfo{Column::Line, "Line", "line"},
 };
 
 constexpr const ColumnInfo& columnInfo(Column column) {
@@ -62,14 +66,21 @@ struct Layout {
     std::size_t size() const { return columns.size(); }
 };
 
+// Where each row comes from, leading the row as grep leads its lines
+// ("file:line:"): the input's name (-H), then the line's number (-n).
+struct RowPlaces {
+    bool file = false;
+    bool line = false;
+};
+
 // The rows of an analysis: IP, port, country and (but in tsv) code; with
 // `reasons` (--all) a reason too, a column of its own in csv and json; with
-// `networks` (--asn) the AS number and operator last.
-Layout analysisLayout(Format format, bool reasons, bool networks = false);
+// `networks` (--asn) the AS number and operator last; `places` first.
+Layout analysisLayout(Format format, bool reasons, bool networks = false, RowPlaces places = {});
 // The rows of find: the address as typed, the code and the country, in csv
 // and json the reason of an address without a country, and with `networks`
-// the AS number and operator.
-Layout findLayout(Format format, bool networks = false);
+// the AS number and operator; `places` first.
+Layout findLayout(Format format, bool networks = false, RowPlaces places = {});
 
 // "AS13335" as the rows write it: the number; nullopt for anything else.
 std::optional<std::uint32_t> parseAsNumber(std::string_view text);

@@ -16,6 +16,11 @@
 // them; the `stats` reader (StatsMerger) reads them back with the same words.
 namespace ipcountry::batch {
 
+// An input as its rows name it (-H): as given, standard input as grep names it.
+inline std::string_view nameInRows(std::string_view path) {
+    return path == "-" ? std::string_view("(standard input)") : path;
+}
+
 enum class Format { Tsv, Csv, Json };
 
 // "tsv", "csv" or "json"; nullopt for anything else.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "analysis/statistics.h"
@@ -80,9 +81,15 @@ std::string_view portDigits(std::string_view port) {
 }
 
 // "AS13335", as operators write AS numbers.
-void appendAsNumber(std::string& out, std::uint32_t number) {
+void appendAsNumber(std::string& out, std::uint64_t number) {
     out += "AS";
     out += std::to_string(number);
+}
+
+void appendWhole(std::string& out, std::uint64_t number) {
+    char digits[20];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, end);
 }
 
 std::string asText(std::uint32_t number) { return "AS" + std::to_string(number); }
@@ -111,6 +118,9 @@ public:
                 return;
             case Kind::AsNumber:
                 appendAsNumber(out, value.number);
+                return;
+            case Kind::Number:
+                appendWhole(out, value.number);
                 return;
             case Kind::Utf8: {
                 const std::size_t start = out.size();
@@ -217,6 +227,9 @@ public:
                 return;
             case Kind::AsNumber:
                 appendAsNumber(out, value.number);
+                return;
+            case Kind::Number:
+                appendWhole(out, value.number);
                 return;
             case Kind::Port:
                 text1252(out, portDigits(value.text));
@@ -336,7 +349,8 @@ public:
                 appendJsonString(out, value.text);
                 return;
             case Kind::AsNumber:
-                out += std::to_string(value.number);
+            case Kind::Number:
+                appendWhole(out, value.number);
                 return;
             case Kind::Port: {
                 // A number where it is one.

@@ -29,10 +29,11 @@ struct Value {
         TextOrNull,  // Windows-1252 text in tsv and csv, null in json
         Utf8,        // UTF-8 text (an operator's name)
         AsNumber,    // "AS13335" in tsv and csv, 13335 in json
+        Number,      // a whole number, its digits last in the field (a line number)
     };
     Kind kind = Kind::None;
     std::string_view text;
-    std::uint32_t number = 0;
+    std::uint64_t number = 0;
 
     static Value none() { return {}; }
     static Value unknown() { return {Kind::Unknown, {}}; }
@@ -43,6 +44,7 @@ struct Value {
     static Value textOrNull(std::string_view text) { return {Kind::TextOrNull, text}; }
     static Value utf8(std::string_view text) { return {Kind::Utf8, text}; }
     static Value asNumber(std::uint32_t number) { return {Kind::AsNumber, {}, number}; }
+    static Value whole(std::uint64_t number) { return {Kind::Number, {}, number}; }
 };
 
 // The statistics of a run as every format lists them, texts in UTF-8.

@@ -37,21 +37,37 @@ bool plainJsonRow(std::string_view line, std::string_view& ip, std::string_view&
         line.remove_prefix(quote + 1);
         return true;
     };
+    // The row's file and line (-H, -n) before them, where it has them.
+    std::size_t lead = 0;
+    const auto leading = [&](Column column, const auto& value) {
+        const std::string_view before = line;
+        if (key(lead, column) && value()) {
+            ++lead;
+            return true;
+        }
+        line = before;
+        return false;
+    };
+    const auto digits = [&line] {
+        const std::size_t end = line.find_first_not_of("0123456789");
+        if (end == 0 || end == std::string_view::npos) return false;
+        line.remove_prefix(end);
+        return true;
+    };
+    std::string_view file;
+    (void)leading(Column::File, [&] { return skip("null") || (skip("\"") && string(file)); });
+    (void)leading(Column::Line, [&] { return skip("null") || digits(); });
     static const Layout layout = analysisLayout(Format::Json, false);
     std::string_view port;
     for (std::size_t i = 0; i < layout.size(); ++i) {
         const Column column = layout.columns[i];
-        if (!key(i, column)) return false;
+        if (!key(lead + i, column)) return false;
         switch (column) {
             case Column::Ip:
                 if (!skip("\"") || !string(ip) || ip.empty()) return false;
                 break;
             case Column::Port:
-                if (!skip("null") && !(skip("\"") && string(port))) {
-                    const std::size_t digits = line.find_first_not_of("0123456789");
-                    if (digits == 0 || digits == std::string_view::npos) return false;
-                    line.remove_prefix(digits);
-                }
+                if (!skip("null") && !(skip("\"") && string(port)) && !digits()) return false;
                 break;
             case Column::Country:
                 if (!skip("\"") || !string(country)) return false;

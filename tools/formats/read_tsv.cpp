@@ -1,9 +1,12 @@
 // StatsMerger's reader of tsv: IP<TAB>Port<TAB>Country rows (the reason in
-// place of the country for a row without one); then "", "Analysis took
+// place of the country for a row without one), after the row's file and line
+// where -H and -n gave them, before its network where --asn did; then "", "Analysis took
 // H:mm:ss", "Total number of IPs is N (M distinct)" and
 // Country<TAB>Code<TAB>Count<TAB>Share[<TAB>Distinct] rows, a reason's with no code. Older
 // outputs have no distinct count and no Code column: both are taken.
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "analysis/row_rules.h"
 #include "formats/columns.h"
@@ -32,14 +35,42 @@ bool readTotal(std::string_view text, std::int64_t& total, std::optional<std::in
     return distinct.has_value();
 }
 
-// The fields of a line split at its TABs.
-std::size_t splitTabs(std::string_view text, std::string_view (&fields)[5]) {
+// The fields of a line split at its TABs: how many there are, the first
+// Size of them in `fields`.
+template <std::size_t Size>
+std::size_t splitTabs(std::string_view text, std::string_view (&fields)[Size]) {
     std::size_t count = 0;
     for (std::size_t start = 0;; ++count) {
         const std::size_t tab = text.find('\t', start);
-        if (count < 5) fields[count] = text.substr(start, tab - start);
+        if (count < Size) fields[count] = text.substr(start, tab - start);
         if (tab == std::string_view::npos) return count + 1;
         start = tab + 1;
+    }
+}
+
+bool isLineNumber(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// How many of a row's `count` fields lead it (its file and line, -H and -n:
+// 0 to 2), and whether it ends with its network (--asn), else nullopt. Five
+// fields are a file, line, IP, port and country, or an IP, port, country and
+// network: the second is then a port (empty or ":80"), never a line's number.
+std::optional<std::pair<std::size_t, bool>> rowShape(std::size_t count, std::string_view second) {
+    switch (count) {
+        case 3:
+            return std::pair{std::size_t{0}, false};
+        case 4:
+            return std::pair{std::size_t{1}, false};
+        case 5:
+            return isLineNumber(second) ? std::pair{std::size_t{2}, false}
+                                        : std::pair{std::size_t{0}, true};
+        case 6:
+            return std::pair{std::size_t{1}, true};
+        case 7:
+            return std::pair{std::size_t{2}, true};
+        default:
+            return std::nullopt;
     }
 }
 
@@ -57,26 +88,32 @@ void StatsMerger::tsvLine(std::string_view text) {
                 m_expect = Expect::TsvTotal;
                 return;
             }
-            // Rows with their networks (--asn) or without: the same columns lead.
-            static const Layout plain = analysisLayout(Format::Tsv, true);
+            // Rows with their networks (--asn) or without, after their file
+            // and line (-H, -n) or not: the same columns in the same order.
             static const Layout withNetworks = analysisLayout(Format::Tsv, true, true);
-            static const std::size_t ip = *plain.indexOf(Column::Ip);
-            static const std::size_t country = *plain.indexOf(Column::Country);
-            const std::size_t count = splitTabs(text, fields);
-            if ((count != plain.size() && count != withNetworks.size()) || fields[ip].empty())
+            static const std::size_t ipAt = *withNetworks.indexOf(Column::Ip);
+            static const std::size_t countryAt = *withNetworks.indexOf(Column::Country);
+            std::string_view all[7];
+            const std::size_t count = splitTabs(text, all);
+            const auto shape = rowShape(count, all[1]);
+            if (!shape || all[shape->first + ipAt].empty())
                 throw Malformed("not a row (IP, Port and Country separated by TABs)");
+            const auto [lead, networks] = *shape;
+            const std::string_view* row = all + lead;
+            const std::string_view ip = row[ipAt];
+            const std::string_view country = row[countryAt];
             // The reason of a row without a country stands in the country's place.
             std::optional<int> slot;
-            if (analysis::noCountryReasonIndex(fields[country])) {
-                countReasonRow(fields[ip], fields[country]);
+            if (analysis::noCountryReasonIndex(country)) {
+                countReasonRow(ip, country);
             } else {
-                slot = m_slots.byCountry(fields[country]);
-                countRow(fields[ip], slot, fields[country], {});
+                slot = m_slots.byCountry(country);
+                countRow(ip, slot, country, {});
             }
             if (m_byNetwork) {
-                if (count != withNetworks.size()) noNetworkColumns();
-                countNetwork(fields[*withNetworks.indexOf(Column::Asn)],
-                             fields[*withNetworks.indexOf(Column::AsName)], slot);
+                if (!networks) noNetworkColumns();
+                countNetwork(row[*withNetworks.indexOf(Column::Asn)],
+                             row[*withNetworks.indexOf(Column::AsName)], slot);
             }
             return;
         }

@@ -143,12 +143,12 @@ std::size_t sameForACountryEnd(const Layout& layout, std::size_t from) {
 }  // namespace
 
 RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsFile* networks,
-                     bool networkColumns)
+                     bool networkColumns, RowPlaces places)
     : m_out(out),
       m_format(format),
       m_printer(makePrinter(format)),
-      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
-      m_find(findLayout(format, networks != nullptr && networkColumns)),
+      m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns, places)),
+      m_find(findLayout(format, networks != nullptr && networkColumns, places)),
       m_networks(networks),
       m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
@@ -157,7 +157,8 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_plainLead(m_analysis.size() >= 2 && m_analysis.columns[0] == Column::Ip &&
                   m_analysis.columns[1] == Column::Port && m_analysisTailFrom == 2),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
-      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)) {}
+      m_findTailTo(countryColumnsEnd(m_find, m_findTailFrom)),
+      m_placeColumns((places.file ? 1 : 0) + (places.line ? 1 : 0)) {}
 
 template <class ValueOf>
 void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
@@ -165,6 +166,32 @@ void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from,
     for (std::size_t i = from; i < to; ++i) {
         const Column column = layout.columns[i];
         m_printer->field(out, i, column, valueOf(column));
+    }
+}
+
+void RowWriter::places(std::string& out, const Layout& layout) {
+    for (std::size_t i = 0; i < m_placeColumns; ++i) {
+        const Column column = layout.columns[i];
+        if (column == Column::File) {
+            // The same for every row of a file: made once.
+            if (!m_fileFieldMade) {
+                m_fileField.clear();
+                m_printer->field(m_fileField, i, column,
+                                 m_file.empty() ? Value::none() : Value::utf8(m_file));
+                m_fileFieldMade = true;
+            }
+            out += m_fileField;
+        } else if (m_lineMarks != nullptr) {
+            // Every format ends a number's field with its digits: the
+            // field is written with one and the digit taken off again.
+            m_printer->field(out, i, column, Value::whole(0));
+            out.pop_back();
+            m_lineMarks->push_back({out.size(), m_line});
+        } else {
+            m_printer->field(
+                out, i, column,
+                m_line > 0 ? Value::whole(static_cast<std::uint64_t>(m_line)) : Value::none());
+        }
     }
 }
 
@@ -241,7 +268,7 @@ void RowWriter::analysisEnd(std::string& out, std::size_t from, std::string_view
 
 void RowWriter::analysisLead(std::string& out, std::string_view ip, std::string_view port) {
     if (m_plainLead && appendPlainLead(out, m_format, ip, port)) return;
-    fields(out, m_analysis, 0, m_analysisTailFrom, [ip, port](Column column) {
+    leadFields(out, m_analysis, m_analysisTailFrom, [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
     });
 }
@@ -382,7 +409,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
                         const lookup::TypedAddress* typed) {
     std::string& out = m_out.buffer();
     // The address exactly as typed, as the program always printed it.
-    fields(out, m_find, 0, m_findTailFrom, [address](Column) { return Value::typed(address); });
+    leadFields(out, m_find, m_findTailFrom, [address](Column) { return Value::typed(address); });
     const std::string_view name = answer.countryName;
     const std::string_view code = answer.code;
     if (!answer.country) {
@@ -413,7 +440,7 @@ void RowWriter::findRow(std::string_view address, const analysis::Answer& answer
 
 void RowWriter::findWrongRow(std::string_view line) {
     std::string& out = m_out.buffer();
-    fields(out, m_find, 0, m_findTailFrom, [line](Column) { return Value::line(line); });
+    leadFields(out, m_find, m_findTailFrom, [line](Column) { return Value::line(line); });
     findCountry(out, Value::none(), Value::none());
     findEnd(out, nullptr, Value::none());
     m_out.rowDone();

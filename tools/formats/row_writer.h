@@ -101,8 +101,29 @@ public:
     // each row names the network that holds its address, from that file.
     // `networkColumns` false: the networks are looked up (networkOf) but
     // the rows do not show them.
+    // `places` (-H, -n): each row first names its input and line, as set
+    // by setFile and setLine.
     RowWriter(Output& out, Format format, bool reasons = false,
-              const lookup::AsFile* networks = nullptr, bool networkColumns = true);
+              const lookup::AsFile* networks = nullptr, bool networkColumns = true,
+              RowPlaces places = {});
+
+    // The input the next rows come from, as the user named it; empty: none
+    // (an address typed on the command line), null in json.
+    void setFile(std::string_view name) {
+        m_file = name;
+        m_fileFieldMade = false;
+    }
+    // The line the next row stands on, from 1; 0: none.
+    void setLine(std::int64_t line) noexcept { m_line = line; }
+    // A row's line number left out for whoever writes the rows out, who
+    // knows the lines before them: it goes at `at` of the rows' text.
+    struct LineMark {
+        std::size_t at;
+        std::int64_t line;  // as set by setLine
+    };
+    // Rows made on another thread know only their block's line numbers:
+    // with `marks`, each row's Line field is left empty and marked there.
+    void markLines(std::vector<LineMark>* marks) noexcept { m_lineMarks = marks; }
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
@@ -133,6 +154,15 @@ private:
     template <class ValueOf>
     void fields(std::string& out, const Layout& layout, std::size_t from, std::size_t to,
                 const ValueOf& valueOf);
+    // The fields of a row up to `to`: its file and line, where shown, then
+    // those `valueOf` gives.
+    template <class ValueOf>
+    void leadFields(std::string& out, const Layout& layout, std::size_t to,
+                    const ValueOf& valueOf) {
+        if (m_placeColumns > 0) places(out, layout);
+        fields(out, layout, m_placeColumns, to, valueOf);
+    }
+    void places(std::string& out, const Layout& layout);
     // An analysis row's country and code.
     void analysisCountry(std::string& out, Value country, Value code);
     // The fields from `from` on (those after the country and code, or after
@@ -210,6 +240,13 @@ private:
     std::size_t m_findTailTo;
     std::vector<Tail> m_analysisTails;
     std::vector<Tail> m_findTails;
+    // The file and line columns that lead every row, and what they show.
+    std::size_t m_placeColumns = 0;
+    std::string m_file;
+    std::string m_fileField;  // m_file as its field is written
+    bool m_fileFieldMade = false;
+    std::int64_t m_line = 0;
+    std::vector<LineMark>* m_lineMarks = nullptr;
 };
 
 }  // namespace ipcountry::batch
