@@ -172,10 +172,10 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
     }
     if (country) {
         outcome.kind = LineOutcome::Kind::Row;
-        outcome.row = {address, port, *country};
+        outcome.row = {address, port, *country, {}, m_rules.networkOf(typed)};
     } else if (m_rules.withoutCountry) {
         outcome.kind = LineOutcome::Kind::Row;
-        outcome.row = {address, port, {}, noCountryReason(typed)};
+        outcome.row = {address, port, {}, noCountryReason(typed), m_rules.networkOf(typed)};
     }
     return outcome;
 }

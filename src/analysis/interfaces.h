@@ -38,6 +38,9 @@ struct ResultRow {
     // (RowRules::withoutCountry): then `country` means nothing and nothing
     // is counted. Static text; empty for a row with a country.
     std::string_view reason = {};
+    // The network of the address, in a run that asks for networks
+    // (RowRules::networks): its place there (lookup::AsFile::network), 0 for none.
+    std::uint32_t network = 0;
 };
 
 // A line of a formatted list that gives no row and asks whether to go on.

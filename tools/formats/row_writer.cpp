@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -137,7 +136,6 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns)),
       m_find(findLayout(format, networks != nullptr && networkColumns)),
       m_networks(networks),
-      m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
       m_findTailFrom(m_find.indexOf(Column::Code).value_or(0)),
@@ -150,38 +148,6 @@ void RowWriter::fields(std::string& out, const Layout& layout, std::size_t from,
         const Column column = layout.columns[i];
         m_printer->field(out, i, column, valueOf(column));
     }
-}
-
-std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) {
-    if (m_networks == nullptr) return std::nullopt;
-    if (ip.find(':') == std::string_view::npos) {
-        // The rows' IPv4 text is four decimal numbers, as the scan found them.
-        std::uint32_t address = 0;
-        int parts = 0;
-        const char* p = ip.data();
-        const char* const end = p + ip.size();
-        while (p < end && parts < 4) {
-            unsigned part = 0;
-            const auto [next, ec] = std::from_chars(p, end, part);
-            if (ec != std::errc() || part > 255) return std::nullopt;
-            address = address << 8 | part;
-            ++parts;
-            p = next;
-            if (p < end && *p == '.' && parts < 4) ++p;
-        }
-        if (parts != 4 || p != end) return std::nullopt;
-        if (m_cachedNetworks.empty()) m_cachedNetworks.resize(std::size_t{1} << kCachedNetworkBits);
-        CachedNetwork& cached =
-            m_cachedNetworks[(address * 2654435761u) >> (32 - kCachedNetworkBits)];
-        if (!cached.filled || cached.address != address) {
-            cached.address = address;
-            cached.filled = true;
-            cached.network = m_networks->find(address);
-        }
-        return cached.network;
-    }
-    const lookup::AddressReading reading = lookup::readAddressText(ip);
-    return reading.reason.empty() ? networkOf(&reading.typed) : std::nullopt;
 }
 
 std::optional<lookup::AsNetwork> RowWriter::networkOf(const lookup::TypedAddress* typed) const {
@@ -212,19 +178,39 @@ void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
            [&](Column column) { return column == Column::Country ? country : code; });
 }
 
-void RowWriter::analysisEnd(std::string& out, std::string_view ip, Value reason) {
+void RowWriter::analysisEnd(std::string& out, std::uint32_t network, Value reason) {
     if (m_analysisTailTo < m_analysis.size()) {
-        const std::optional<lookup::AsNetwork> network =
-            m_analysisNetworks ? networkOf(ip) : std::nullopt;
+        if (reason.kind == Value::Kind::None && m_networks != nullptr) {
+            // A network's fields, made once per network a run meets: a log
+            // names a few thousand networks in a million rows.
+            if (m_networkTails.empty()) m_networkTails.resize(m_networks->places() + 1);
+            if (network < m_networkTails.size()) {
+                std::string& tail = m_networkTails[network];
+                if (tail.empty()) {
+                    const std::optional<lookup::AsNetwork> found = m_networks->network(network);
+                    fields(tail, m_analysis, m_analysisTailTo, m_analysis.size(),
+                           [&](Column column) {
+                               return column == Column::Reason ? reason
+                                                               : networkField(column, found);
+                           });
+                    m_printer->endRow(tail);
+                }
+                out += tail;
+                return;
+            }
+        }
+        const std::optional<lookup::AsNetwork> found =
+            m_networks != nullptr ? m_networks->network(network) : std::nullopt;
         fields(out, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
-            return column == Column::Reason ? reason : networkField(column, network);
+            return column == Column::Reason ? reason : networkField(column, found);
         });
     }
     m_printer->endRow(out);
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port,
-                            const lookup::CountryTable& table, analysis::Resolution country) {
+                            const lookup::CountryTable& table, analysis::Resolution country,
+                            std::uint32_t network) {
     std::string& out = m_out.buffer();
     const auto lead = [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
@@ -240,16 +226,17 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
             if (whole) m_printer->endRow(cached->text);
         }
         out += cached->text;
-        if (!whole) analysisEnd(out, ip, Value::none());
+        if (!whole) analysisEnd(out, network, Value::none());
     } else {
         analysisCountry(out, Value::text1252(name), Value::text1252(code));
-        analysisEnd(out, ip, Value::none());
+        analysisEnd(out, network, Value::none());
     }
     m_out.rowDone();
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                            std::string_view code, std::string_view reason) {
+                            std::string_view code, std::string_view reason,
+                            std::uint32_t network) {
     std::string& out = m_out.buffer();
     const auto lead = [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
@@ -257,13 +244,13 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::str
     fields(out, m_analysis, 0, m_analysisTailFrom, lead);
     if (reason.empty()) {
         analysisCountry(out, Value::text1252(country), Value::text1252(code));
-        analysisEnd(out, ip, Value::none());
+        analysisEnd(out, network, Value::none());
     } else if (m_analysis.reasonInCountry) {
         analysisCountry(out, Value::text1252(reason), Value::none());
-        analysisEnd(out, ip, Value::none());
+        analysisEnd(out, network, Value::none());
     } else {
         analysisCountry(out, Value::none(), Value::none());
-        analysisEnd(out, ip, Value::text1252(reason));
+        analysisEnd(out, network, Value::text1252(reason));
     }
     m_out.rowDone();
 }
