@@ -65,6 +65,10 @@ private:
         std::uint32_t nameStart;
         std::uint32_t nameEnd;
     };
+    // The first step after those that start at or before `address`, from
+    // `first`, the first step of the address's /16.
+    std::size_t stepAfter(std::uint32_t address, std::size_t first) const;
+
     std::vector<Step4> m_steps4;  // the first at 0
     // The first step of each /16, so that a lookup reads a few steps only.
     std::vector<std::uint32_t> m_bucket4;
