@@ -11,8 +11,6 @@ namespace ipcountry::lookup {
 
 namespace {
 
-constexpr std::string_view kMagic = "IPCASN1\n";
-
 // Reads the file's parts in order, little-endian numbers; false once it runs out.
 class Parts {
 public:
@@ -63,8 +61,8 @@ AsFile::AsFile(const std::string& path) {
         return Error(ErrorKind::BadData, "The network file is damaged: " + path + ": " + why, path,
                      why);
     };
-    if (!std::string_view(bytes).starts_with(kMagic)) throw bad("not a network file");
-    Parts parts(std::string_view(bytes).substr(kMagic.size()));
+    if (!std::string_view(bytes).starts_with(kAsFileMagic)) throw bad("not a network file");
+    Parts parts(std::string_view(bytes).substr(kAsFileMagic.size()));
     std::vector<std::uint32_t> counts;
     if (!parts.words(counts, 4)) throw bad("cut short");
     const std::size_t count4 = counts[0];

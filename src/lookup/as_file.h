@@ -18,6 +18,8 @@
 namespace ipcountry::lookup {
 
 inline constexpr std::string_view kAsFileName = "asn.bin";
+// The first bytes of the file.
+inline constexpr std::string_view kAsFileMagic = "IPCASN1\n";
 
 // An AS number and its operator's name (UTF-8; empty when the file names none).
 struct AsNetwork {

@@ -28,6 +28,8 @@ namespace ipcountry::data {
 inline constexpr const char* kIpv4FileName = "IP_db.dbf";
 inline constexpr const char* kIpv6FileName = "IP6_db.dbf";
 inline constexpr const char* kProvenanceName = "provenance.txt";
+// Written when an update has networks, new or kept from the data before.
+inline constexpr const char* kNetworksFileName = "asn.bin";
 
 class InstallError : public std::runtime_error {
 public:
