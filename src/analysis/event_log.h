@@ -177,11 +177,13 @@ private:
             if (addresses.empty()) return;
             countries.resize(addresses.size());
             if (resolver != nullptr) resolver->resolveEach(addresses, countries);
-            networks.assign(addresses.size(), 0);
-            if (networkFile != nullptr) networkFile->placesOf(addresses, networks);
+            if (networkFile != nullptr) {
+                networks.resize(addresses.size());
+                networkFile->placesOf(addresses, networks);
+            }
             for (std::size_t i = 0; i < addresses.size(); ++i) {
                 Event& event = log.m_events[events[i]];
-                event.network = networks[i];
+                event.network = networkFile != nullptr ? networks[i] : 0;
                 if (countries[i]) {
                     event.kind = Kind::Row;
                     event.slot = countries[i]->slot;
