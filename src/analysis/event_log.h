@@ -52,8 +52,8 @@ public:
     // country, a row with the reason it has none (`withoutCountry`), or
     // nothing, as the line work would have made it at once; with `networks`,
     // each row's network is looked up beside its country, in one batch too.
-    void resolveRows(const CountryResolver* ipv4, const Country6Resolver* ipv6,
-                     bool withoutCountry, const lookup::AsFile* networks = nullptr) {
+    void resolveRows(const CountryResolver* ipv4, const Country6Resolver* ipv6, bool withoutCountry,
+                     const lookup::AsFile* networks = nullptr) {
         m_ipv4.resolve(ipv4, *this, withoutCountry, networks);
         m_ipv6.resolve(ipv6, *this, withoutCountry, networks);
     }
@@ -76,8 +76,8 @@ public:
     Flow deferredLine(const DeferredLine& deferred) {
         m_deferred.push_back({deferred.need, deferred.typed});
         m_events.push_back({Kind::Deferred, false, 0,
-                            static_cast<std::uint32_t>(m_deferred.size() - 1), 0, deferred.lineNumber,
-                            keep(deferred.address), keep(deferred.port)});
+                            static_cast<std::uint32_t>(m_deferred.size() - 1), 0,
+                            deferred.lineNumber, keep(deferred.address), keep(deferred.port)});
         return Flow::GoOn;
     }
     // The error that ended the work at `lineNumber`, handed on after the events before it.
@@ -151,7 +151,7 @@ private:
         Kind kind;
         bool usa;
         int slot;
-        std::uint32_t extra;  // into m_reasons or m_deferred; a row's reason + 1 (0: none)
+        std::uint32_t extra;    // into m_reasons or m_deferred; a row's reason + 1 (0: none)
         std::uint32_t network;  // a row's (ResultRow::network)
         std::int64_t line;
         TextRef address;  // or none

@@ -116,9 +116,7 @@ std::optional<AsNetwork> AsFile::find(std::uint32_t address) const {
     return network(placeOf(address));
 }
 
-std::optional<AsNetwork> AsFile::find(Address6 address) const {
-    return network(placeOf(address));
-}
+std::optional<AsNetwork> AsFile::find(Address6 address) const { return network(placeOf(address)); }
 
 std::size_t AsFile::stepAfter(std::uint32_t address, std::size_t first) const {
     // The step that holds `address` is the last that starts at or before it:

@@ -44,8 +44,7 @@ public:
     std::uint32_t placeOf(Address6 address) const;
     // The places of many addresses at once (`places` as long as
     // `addresses`): the memory reads of a group's lookups overlap.
-    void placesOf(std::span<const std::uint32_t> addresses,
-                  std::span<std::uint32_t> places) const;
+    void placesOf(std::span<const std::uint32_t> addresses, std::span<std::uint32_t> places) const;
     void placesOf(std::span<const Address6> addresses, std::span<std::uint32_t> places) const;
     // The network at `place`; none for 0 or a place the file does not hold.
     std::optional<AsNetwork> network(std::uint32_t place) const;

@@ -50,7 +50,8 @@ void check(const AsFile& file, std::string_view bytes) {
             // The network's ranges hold the address.
             bool held = false;
             for (const Network& range : file.rangesOf(found->number))
-                held |= !range.ipv6 && range.first4 <= addresses4[i] && addresses4[i] <= range.last4;
+                held |=
+                    !range.ipv6 && range.first4 <= addresses4[i] && addresses4[i] <= range.last4;
             if (!held) std::abort();
         }
     }

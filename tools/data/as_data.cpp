@@ -8,13 +8,13 @@
 #include <unordered_map>
 
 #include "ip_db_builder.h"
-#include "mmdb_reader.h"
 #include "lookup/address_text.h"
 #include "lookup/as_file.h"
 #include "lookup/csv_fields.h"
 #include "lookup/ipv6_text.h"
 #include "lookup/range_set.h"
 #include "lookup/text_file.h"
+#include "mmdb_reader.h"
 
 namespace ipcountry::data {
 namespace {
@@ -44,7 +44,8 @@ void addRange(std::string_view firstText, std::string_view lastText, std::uint32
         const auto first = lookup::readPlainAddress(firstText);
         const auto last = lookup::readPlainAddress(lastText);
         if (!first || !last) throw SourceError(lineError(line, "an address that cannot be read"));
-        if (*first > *last) throw SourceError(lineError(line, "a range that ends before it starts"));
+        if (*first > *last)
+            throw SourceError(lineError(line, "a range that ends before it starts"));
         out.ipv4.push_back({*first, *last, number});
         return;
     }
@@ -135,8 +136,9 @@ AsData readIp2asnTsv(std::string_view text) {
             rest.remove_prefix(tab + 1);
         }
         if (fields.size() != 5)
-            throw SourceError(lineError(number, "not range start, end, AS number, country, "
-                                                "description, separated by TABs"));
+            throw SourceError(lineError(number,
+                                        "not range start, end, AS number, country, "
+                                        "description, separated by TABs"));
         const auto asn = asNumber(fields[2]);
         if (!asn) throw SourceError(lineError(number, "no AS number"));
         // 0: a range nobody announces, which has no network.
@@ -209,8 +211,12 @@ AsData readAsMmdb(const std::string& path) {
             if (asn == 0) return;
             forEachFamily(
                 first, last, deep,
-                [&](std::uint32_t a, std::uint32_t b) { out.ipv4.push_back({a, b, asn}); },
-                [&](Address6 a, Address6 b) { out.ipv6.push_back({a, b, asn}); });
+                [&](std::uint32_t a, std::uint32_t b) {
+                    out.ipv4.push_back({a, b, asn});
+                },
+                [&](Address6 a, Address6 b) {
+                    out.ipv6.push_back({a, b, asn});
+                });
         });
     out.description = metadata.databaseType;
     out.buildEpoch = metadata.buildEpoch;

@@ -167,8 +167,12 @@ MmdbCountries readMmdbCountries(const std::string& path) {
             }
             forEachFamily(
                 first, last, deep,
-                [&](std::uint32_t a, std::uint32_t b) { out.ipv4.push_back({a, b, code}); },
-                [&](Address6 a, Address6 b) { out.ipv6.push_back({a, b, code}); });
+                [&](std::uint32_t a, std::uint32_t b) {
+                    out.ipv4.push_back({a, b, code});
+                },
+                [&](Address6 a, Address6 b) {
+                    out.ipv6.push_back({a, b, code});
+                });
         });
     out.databaseType = metadata.databaseType;
     out.description = metadata.description;

@@ -47,8 +47,7 @@ MmdbMetadata walkMmdb(const std::string& path, const MmdbNetwork& network);
 // A network of walkMmdb as the families see it: IPv4 addresses to `on4`,
 // IPv6 ones to `on6`. A network above ::/96 holds the whole IPv4 space as well.
 template <class On4, class On6>
-void forEachFamily(lookup::Address6 first, lookup::Address6 last, bool deep, On4&& on4,
-                   On6&& on6) {
+void forEachFamily(lookup::Address6 first, lookup::Address6 last, bool deep, On4&& on4, On6&& on6) {
     const bool inIpv4Space = first.high == 0 && (first.low >> 32) == 0;
     if (inIpv4Space && deep) {
         on4(static_cast<std::uint32_t>(first.low), static_cast<std::uint32_t>(last.low));

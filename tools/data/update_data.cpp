@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/output_file.h"
 #include "as_data.h"
+#include "common/output_file.h"
 #include "country_mmdb.h"
 #include "data_install.h"
 #include "ip_db_builder.h"

@@ -188,11 +188,10 @@ void RowWriter::analysisEnd(std::string& out, std::uint32_t network, Value reaso
                 std::string& tail = m_networkTails[network];
                 if (tail.empty()) {
                     const std::optional<lookup::AsNetwork> found = m_networks->network(network);
-                    fields(tail, m_analysis, m_analysisTailTo, m_analysis.size(),
-                           [&](Column column) {
-                               return column == Column::Reason ? reason
-                                                               : networkField(column, found);
-                           });
+                    fields(
+                        tail, m_analysis, m_analysisTailTo, m_analysis.size(), [&](Column column) {
+                            return column == Column::Reason ? reason : networkField(column, found);
+                        });
                     m_printer->endRow(tail);
                 }
                 out += tail;
@@ -235,8 +234,7 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                            std::string_view code, std::string_view reason,
-                            std::uint32_t network) {
+                            std::string_view code, std::string_view reason, std::uint32_t network) {
     std::string& out = m_out.buffer();
     const auto lead = [ip, port](Column column) {
         return column == Column::Ip ? Value::text1252(ip) : Value::port(port);
