@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
+#include <optional>
 #include <unordered_map>
 
 #include "ip_db_builder.h"
@@ -13,7 +13,6 @@
 #include "lookup/csv_fields.h"
 #include "lookup/ipv6_text.h"
 #include "lookup/range_set.h"
-#include "lookup/text_file.h"
 #include "mmdb_reader.h"
 
 namespace ipcountry::data {
