@@ -32,8 +32,14 @@ namespace {
 // distinct addresses.
 class PrintingGrid final : public analysis::ResultSink {
 public:
-    PrintingGrid(RowWriter& writer, const lookup::CountryTable& table, bool tally, bool byNetwork)
-        : m_writer(writer), m_table(table), m_tally(tally), m_byNetwork(byNetwork) {}
+    // `networks`: the file the rows' networks are places in (null: none asked for).
+    PrintingGrid(RowWriter& writer, const lookup::CountryTable& table, bool tally, bool byNetwork,
+                 const lookup::AsFile* networks)
+        : m_writer(writer),
+          m_table(table),
+          m_tally(tally),
+          m_byNetwork(byNetwork),
+          m_networkFile(networks) {}
     void appendRow(const analysis::ResultRow& row) override {
         m_writer.setLine(row.lineNumber);
         if (m_tally) m_addresses.appendRow(row);
@@ -41,10 +47,10 @@ public:
         if (!row.reason.empty()) {
             if (const auto reason = analysis::noCountryReasonIndex(row.reason))
                 ++m_reasons[*reason];
-            m_writer.analysisRow(row.address, row.port, {}, {}, row.reason);
+            m_writer.analysisRow(row.address, row.port, {}, {}, row.reason, row.network);
             return;
         }
-        m_writer.analysisRow(row.address, row.port, m_table, row.country);
+        m_writer.analysisRow(row.address, row.port, m_table, row.country, row.network);
     }
     void addTo(Summary& summary) {
         summary.reasons = m_reasons;
@@ -83,7 +89,8 @@ private:
     };
 
     void countNetwork(const analysis::ResultRow& row) {
-        const std::optional<lookup::AsNetwork> network = m_writer.networkOf(row.address);
+        const std::optional<lookup::AsNetwork> network =
+            m_networkFile != nullptr ? m_networkFile->network(row.network) : std::nullopt;
         if (!network) {
             ++m_noNetwork;
             return;
@@ -106,6 +113,7 @@ private:
     const lookup::CountryTable& m_table;
     bool m_tally;
     bool m_byNetwork;
+    const lookup::AsFile* m_networkFile;
     report::AddressTally m_addresses;
     decltype(Summary::reasons) m_reasons{};
     std::unordered_map<std::uint32_t, Counted> m_networks;
@@ -217,13 +225,15 @@ int runAnalysis(const Options& options, bool formatted, const std::vector<std::s
     Output out;
     RowWriter writer(out, options.format, options.withoutCountry, networks ? &*networks : nullptr,
                      options.networks, options.places);
-    PrintingGrid grid(writer, table, options.stats, byNetwork);
+    PrintingGrid grid(writer, table, options.stats, byNetwork, networks ? &*networks : nullptr);
     BatchPrompter prompter(out, options.stopOnError);
     analysis::SteadyClock clock;
     FlushWhileWaiting watch(out);
     analysis::AnalysisContext context{table, ranges, ranges6, grid, prompter, clock, &watch};
     context.dashIsStandardInput = true;
     context.rows = choice.rules;
+    // Looked up by the workers, beside the countries.
+    if (networks) context.rows.networks = &*networks;
     if (options.threads != 0) context.threads = options.threads;
 
     writer.analysisHeader();

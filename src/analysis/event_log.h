@@ -30,7 +30,7 @@ public:
 
     Flow row(const ResultRow& row) {
         m_events.push_back({Kind::Row, row.country.usa, row.country.slot, reasonIndex(row.reason),
-                            m_line, keep(row.address), keep(row.port)});
+                            row.network, m_line, keep(row.address), keep(row.port)});
         return Flow::GoOn;
     }
     // A row whose country is looked up later with the rest of the block's
@@ -46,16 +46,17 @@ public:
             m_ipv6.addresses.push_back(typed.ipv6);
             m_ipv6.events.push_back(event);
         }
-        m_events.push_back({Kind::ToResolve, false, 0, 0, m_line, keep(address), keep(port)});
+        m_events.push_back({Kind::ToResolve, false, 0, 0, 0, m_line, keep(address), keep(port)});
         return Flow::GoOn;
     }
     // Looks up the rows kept by rowToResolve: each becomes a row with its
     // country, a row with the reason it has none (`withoutCountry`), or
-    // nothing, as the line work would have made it at once.
-    void resolveRows(const CountryResolver* ipv4, const Country6Resolver* ipv6,
-                     bool withoutCountry) {
-        m_ipv4.resolve(ipv4, *this, withoutCountry);
-        m_ipv6.resolve(ipv6, *this, withoutCountry);
+    // nothing, as the line work would have made it at once; with `networks`,
+    // each row's network is looked up beside its country, in one batch too.
+    void resolveRows(const CountryResolver* ipv4, const Country6Resolver* ipv6, bool withoutCountry,
+                     const lookup::AsFile* networks = nullptr) {
+        m_ipv4.resolve(ipv4, *this, withoutCountry, networks);
+        m_ipv6.resolve(ipv6, *this, withoutCountry, networks);
     }
 
     Flow failingLine(FailingLine&& line) {
@@ -66,6 +67,7 @@ public:
                             false,
                             0,
                             static_cast<std::uint32_t>(m_reasons.size() - 1),
+                            0,
                             line.lineNumber,
                             {},
                             {}});
@@ -74,8 +76,8 @@ public:
     Flow deferredLine(const DeferredLine& deferred) {
         m_deferred.push_back({deferred.need, deferred.typed});
         m_events.push_back({Kind::Deferred, false, 0,
-                            static_cast<std::uint32_t>(m_deferred.size() - 1), deferred.lineNumber,
-                            keep(deferred.address), keep(deferred.port)});
+                            static_cast<std::uint32_t>(m_deferred.size() - 1), 0,
+                            deferred.lineNumber, keep(deferred.address), keep(deferred.port)});
         return Flow::GoOn;
     }
     // The error that ended the work at `lineNumber`, handed on after the events before it.
@@ -101,7 +103,7 @@ public:
                     flow = out.row(ResultRow{
                         text(event.address), text(event.port), Resolution{event.slot, event.usa},
                         event.extra == 0 ? std::string_view() : m_rowReasons[event.extra - 1],
-                        lineNumber});
+                        lineNumber, event.network});
                     break;
                 case Kind::Failing:
                     flow = out.failingLine(FailingLine{lineNumber, m_reasons[event.extra]});
@@ -148,7 +150,8 @@ private:
         Kind kind;
         bool usa;
         int slot;
-        std::uint32_t extra;  // into m_reasons or m_deferred; a row's reason + 1 (0: none)
+        std::uint32_t extra;    // into m_reasons or m_deferred; a row's reason + 1 (0: none)
+        std::uint32_t network;  // a row's (ResultRow::network)
         std::int64_t line;
         TextRef address;  // or none
         TextRef port;
@@ -166,14 +169,20 @@ private:
         std::vector<Address> addresses;
         std::vector<std::uint32_t> events;
         std::vector<std::optional<Resolution>> countries;
+        std::vector<std::uint32_t> networks;
 
         void resolve(const BasicCountryResolver<Family>* resolver, EventLog& log,
-                     bool withoutCountry) {
+                     bool withoutCountry, const lookup::AsFile* networkFile) {
             if (addresses.empty()) return;
             countries.resize(addresses.size());
             if (resolver != nullptr) resolver->resolveEach(addresses, countries);
+            if (networkFile != nullptr) {
+                networks.resize(addresses.size());
+                networkFile->placesOf(addresses, networks);
+            }
             for (std::size_t i = 0; i < addresses.size(); ++i) {
                 Event& event = log.m_events[events[i]];
+                event.network = networkFile != nullptr ? networks[i] : 0;
                 if (countries[i]) {
                     event.kind = Kind::Row;
                     event.slot = countries[i]->slot;

@@ -39,7 +39,8 @@ public:
 
     // The lookups of the rows a view's block kept, all at once.
     void resolveRows(EventLog& log) {
-        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry);
+        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry,
+                        m_rules.networks);
     }
 
     // A line that a view deferred, finished on the calling thread.

@@ -92,7 +92,8 @@ public:
 
     // The lookups of the rows a block's log kept (see lookUp), all at once.
     void resolveRows(EventLog& log) {
-        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry);
+        log.resolveRows(m_ipv4.resolver(), m_ipv6.resolver(), m_rules.withoutCountry,
+                        m_rules.networks);
     }
 
 private:
@@ -102,9 +103,9 @@ private:
         // After a Stop the rest of the line is read past.
         if (m_flow != Flow::GoOn) return;
         if (country)
-            m_flow = out.row({text, port, *country, {}, m_lineNumber});
+            m_flow = out.row({text, port, *country, {}, m_lineNumber, m_rules.networkOf(typed)});
         else if (m_rules.withoutCountry)
-            m_flow = out.row({text, port, {}, noCountryReason(typed), m_lineNumber});
+            m_flow = out.row({text, port, {}, noCountryReason(typed), m_lineNumber, m_rules.networkOf(typed)});
     }
 
     // An address whose family has no resolver here: a view's is the owner's

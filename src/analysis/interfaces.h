@@ -41,6 +41,9 @@ struct ResultRow {
     std::string_view reason = {};
     // The input line the address stands on, from 1; 0 where the row has none.
     std::int64_t lineNumber = 0;
+    // The network of the address, in a run that asks for networks
+    // (RowRules::networks): its place there (lookup::AsFile::network), 0 for none.
+    std::uint32_t network = 0;
 };
 
 // A line of a formatted list that gives no row and asks whether to go on.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lookup/address_text.h"
+#include "lookup/as_file.h"
 #include "lookup/network_set.h"
 
 namespace ipcountry::analysis {
@@ -28,6 +29,23 @@ struct RowRules {
     // own, not pieces of longer numbers and names (see word_bounds.h). The
     // window takes every address its scanning rules find.
     bool wholeWords = false;
+    // Each row carries the network of its address (ResultRow::network),
+    // looked up where its country is. Null: no row carries one.
+    const lookup::AsFile* networks = nullptr;
+
+    // The network of `typed` as a row carries it: 0 for none.
+    std::uint32_t networkOf(const lookup::TypedAddress& typed) const {
+        if (networks == nullptr) return 0;
+        switch (typed.kind) {
+            case lookup::TypedAddress::Kind::Ipv4:
+                return networks->placeOf(typed.ipv4);
+            case lookup::TypedAddress::Kind::Ipv6:
+                return networks->placeOf(typed.ipv6);
+            case lookup::TypedAddress::Kind::LinkLocal:
+                break;
+        }
+        return 0;
+    }
 
     bool admits(std::uint32_t address) const noexcept {
         return (only == nullptr || only->contains(address)) &&

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@
 namespace ipcountry::lookup {
 
 inline constexpr std::string_view kAsFileName = "asn.bin";
+// The first bytes of the file.
+inline constexpr std::string_view kAsFileMagic = "IPCASN1\n";
 
 // An AS number and its operator's name (UTF-8; empty when the file names none).
 struct AsNetwork {
@@ -34,6 +37,19 @@ public:
 
     std::optional<AsNetwork> find(std::uint32_t address) const;
     std::optional<AsNetwork> find(Address6 address) const;
+
+    // The same answers as places, so that a row carries its network in a
+    // word: 0 for none, else a place that network() names.
+    std::uint32_t placeOf(std::uint32_t address) const;
+    std::uint32_t placeOf(Address6 address) const;
+    // The places of many addresses at once (`places` as long as
+    // `addresses`): the memory reads of a group's lookups overlap.
+    void placesOf(std::span<const std::uint32_t> addresses, std::span<std::uint32_t> places) const;
+    void placesOf(std::span<const Address6> addresses, std::span<std::uint32_t> places) const;
+    // The network at `place`; none for 0 or a place the file does not hold.
+    std::optional<AsNetwork> network(std::uint32_t place) const;
+    // The highest place: the number of networks the file names.
+    std::uint32_t places() const { return static_cast<std::uint32_t>(m_networks.size()); }
     // The addresses `number` holds, as inclusive ranges of both families
     // (special-purpose blocks cut out), for filters on networks.
     std::vector<Network> rangesOf(std::uint32_t number) const;
@@ -50,7 +66,9 @@ private:
         std::uint32_t nameStart;
         std::uint32_t nameEnd;
     };
-    std::optional<AsNetwork> network(std::uint32_t place) const;
+    // The first step after those that start at or before `address`, from
+    // `first`, the first step of the address's /16.
+    std::size_t stepAfter(std::uint32_t address, std::size_t first) const;
 
     std::vector<Step4> m_steps4;  // the first at 0
     // The first step of each /16, so that a lookup reads a few steps only.

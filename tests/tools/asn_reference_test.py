@@ -232,6 +232,7 @@ def filter_test(driver, folder, work, references):
         if row["asn"] != want[row["ip"]]:
             print(f"filter: {row['ip']} has {row['asn']}, the reference {want[row['ip']]}")
             return 1
+    failures = rows_test(driver, folder, work, log, references, list(want))
     counts = {}
     for asn in want.values():
         if asn is not None:
@@ -247,7 +248,6 @@ def filter_test(driver, folder, work, references):
         (["--only", "@" + listed], lambda a: a in (chosen[0], chosen[1])),
         (["--only", "@" + listed, "--exclude", f"AS{chosen[1]}"], lambda a: a == chosen[0]),
     ]
-    failures = 0
     for options, keep in cases:
         got = [row["ip"] for row in run_rows(driver, folder, log, *options)]
         expect = [row["ip"] for row in every if keep(want[row["ip"]])]
@@ -258,6 +258,50 @@ def filter_test(driver, folder, work, references):
                   f"{next((g, e) for g, e in zip(got + [None], expect + [None]) if g != e)}")
     print(f"filter: {len(cases)} filters over {len(every)} rows")
     return failures + by_network_test(driver, folder, log, every, want)
+
+
+def parse_rows(text, fmt):
+    """(address, AS number or None) of each row of `text` in `fmt`."""
+    if fmt == "json":
+        return [(r["ip"], r["asn"]) for r in map(json.loads, text.splitlines())]
+    if fmt == "csv":
+        rows = list(csv.reader(io.StringIO(text, newline="")))
+        at = rows[0].index("AS")
+        return [(r[0], int(r[at][2:]) if r[at] else None) for r in rows[1:]]
+    rows = [line.split("\t") for line in text.split("\n")[:-1]]
+    return [(r[0], int(r[3][2:]) if r[3] else None) for r in rows]
+
+
+def rows_test(driver, folder, work, log, references, addresses):
+    """Every row's network, in each format, on one thread and on several,
+    from free text and from a list, against the reference; rows without a
+    country (--all) too."""
+    listed = os.path.join(work, "list.txt")
+    with open(listed, "w") as f:
+        for address in addresses:
+            f.write(f"[{address}]:80\n" if ":" in address else f"{address}:80\n")
+    cases = [("unformatted", log, fmt, threads, extra) for fmt in ("tsv", "csv", "json")
+             for threads in ("1", "2") for extra in ([], ["--all"])]
+    cases += [("formatted", listed, fmt, threads, []) for fmt in ("tsv", "json")
+              for threads in ("1", "2")]
+    failures = 0
+    for command, path, fmt, threads, extra in cases:
+        result = subprocess.run(
+            [driver, command, "--asn", "--format", fmt, "--threads", threads, "--data-dir",
+             folder, *extra, path], capture_output=True, timeout=600)
+        rows = parse_rows(result.stdout.decode("utf-8"), fmt)
+        apart = []
+        for a, n in rows:
+            address = ipaddress.ip_address(a)
+            found = expected(references[address.version][0], int(address), address.version)
+            if n != (None if found is None else found[0]):
+                apart.append((a, n, found))
+        if result.returncode != 0 or not rows or apart:
+            failures += 1
+            print(f"{command} --asn --format {fmt} --threads {threads} {' '.join(extra)}: "
+                  f"status {result.returncode}, {len(rows)} rows; apart: {apart[:3]}")
+    print(f"rows: {len(cases)} runs' networks against the reference")
+    return failures
 
 
 def by_network_test(driver, folder, log, every, want):

@@ -73,7 +73,7 @@ void describeSources(const Entries& entries, std::string_view key, const char* l
 }  // namespace
 
 bool isKnownKey(std::string_view key) {
-    if (key == keys::kRangesDate) return true;
+    if (key == keys::kRangesDate || key == keys::kNetworksDate) return true;
     if (key.ends_with(keys::kLicenceSuffix)) key.remove_suffix(keys::kLicenceSuffix.size());
     return std::find(keys::kSources.begin(), keys::kSources.end(), key) != keys::kSources.end();
 }

@@ -26,6 +26,7 @@ namespace keys {
 inline constexpr std::string_view kRanges = "ranges";
 inline constexpr std::string_view kRangesDate = "ranges-date";  // YYYY-MM-DD or kUnknownDate
 inline constexpr std::string_view kNetworks = "networks";
+inline constexpr std::string_view kNetworksDate = "networks-date";  // YYYY-MM-DD or kUnknownDate
 inline constexpr std::string_view kNames = "names";
 inline constexpr std::string_view kFlags = "flags";
 inline constexpr std::string_view kMap = "map";

@@ -129,8 +129,11 @@ std::optional<std::string> DataInstaller::install(
     // The files' own links: made once, the first time. A folder where the
     // user put range files of their own gets IPv4's link first, so that a
     // reader who resolves IP_db.dbf finds the new IP6_db.dbf beside it.
-    for (const std::string_view linked : {kIpv4FileName, kIpv6FileName, kProvenanceName}) {
+    for (const std::string_view linked :
+         {kIpv4FileName, kIpv6FileName, kProvenanceName, kNetworksFileName}) {
         const std::string file(linked);
+        // A generation without networks leaves a folder without them as it is.
+        if (linked == kNetworksFileName && !fs::exists(generation / file, ec)) continue;
         const std::string value = std::string(kCurrent) + "/" + file;
         const fs::path path = m_target / file;
         if (fs::read_symlink(path, ec) == value) continue;

@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "common/provenance.h"
+#include "lookup/as_file.h"
 #include "lookup/range_file.h"
 
 namespace ipcountry::data {
@@ -32,6 +33,8 @@ namespace ipcountry::data {
 inline constexpr std::string_view kIpv4FileName = lookup::kRangeFileName;
 inline constexpr std::string_view kIpv6FileName = lookup::kRange6FileName;
 inline constexpr std::string_view kProvenanceName = provenance::kProvenanceFileName;
+// Written when an update has networks, new or kept from the data before.
+inline constexpr std::string_view kNetworksFileName = lookup::kAsFileName;
 
 class InstallError : public std::runtime_error {
 public:

@@ -69,10 +69,10 @@ struct Pending {
 
 }  // namespace
 
-MmdbCountries readMmdbCountries(const std::string& path) {
+MmdbMetadata walkMmdb(const std::string& path, const MmdbNetwork& network) {
     Database database(path);
     MMDB_s* db = database.get();
-    MmdbCountries out;
+    MmdbMetadata out;
     if (db->metadata.database_type != nullptr) out.databaseType = db->metadata.database_type;
     for (std::size_t i = 0; i < db->metadata.description.count; ++i) {
         const auto* d = db->metadata.description.descriptions[i];
@@ -110,26 +110,10 @@ MmdbCountries readMmdbCountries(const std::string& path) {
         if (depth == kIpv4Depth) ipv4Root = number;
     }
 
-    std::unordered_map<std::uint32_t, std::string> codes;  // by data offset: records are shared
     auto emit = [&](Address6 first, unsigned depth, MMDB_entry_s entry) {
-        auto known = codes.find(entry.offset);
-        if (known == codes.end()) known = codes.emplace(entry.offset, countryOf(entry)).first;
-        const std::string& code = known->second;
-        if (code.empty()) {
-            ++out.withoutCountry;
-            return;
-        }
         const Address6 mask = hostMask(depth);
-        const Address6 last{first.high | mask.high, first.low | mask.low};
-        const bool inIpv4Space = first.high == 0 && (first.low >> 32) == 0;
-        if (inIpv4Space && depth >= kIpv4Depth) {
-            out.ipv4.push_back({static_cast<std::uint32_t>(first.low),
-                                static_cast<std::uint32_t>(last.low), code});
-            return;
-        }
-        // A record above ::/96 holds the whole IPv4 space as well.
-        if (inIpv4Space) out.ipv4.push_back({0, 0xFFFFFFFF, code});
-        out.ipv6.push_back({first, last, code});
+        network(first, Address6{first.high | mask.high, first.low | mask.low}, depth >= kIpv4Depth,
+                entry);
     };
 
     // A sound tree reaches each node once (the aliases are not followed); the
@@ -166,6 +150,33 @@ MmdbCountries readMmdbCountries(const std::string& path) {
             }
         }
     }
+    return out;
+}
+
+MmdbCountries readMmdbCountries(const std::string& path) {
+    MmdbCountries out;
+    std::unordered_map<std::uint32_t, std::string> codes;  // by data offset: records are shared
+    const MmdbMetadata metadata =
+        walkMmdb(path, [&](Address6 first, Address6 last, bool deep, MMDB_entry_s& entry) {
+            auto known = codes.find(entry.offset);
+            if (known == codes.end()) known = codes.emplace(entry.offset, countryOf(entry)).first;
+            const std::string& code = known->second;
+            if (code.empty()) {
+                ++out.withoutCountry;
+                return;
+            }
+            forEachFamily(
+                first, last, deep,
+                [&](std::uint32_t a, std::uint32_t b) {
+                    out.ipv4.push_back({a, b, code});
+                },
+                [&](Address6 a, Address6 b) {
+                    out.ipv6.push_back({a, b, code});
+                });
+        });
+    out.databaseType = metadata.databaseType;
+    out.description = metadata.description;
+    out.buildEpoch = metadata.buildEpoch;
     auto byFirst = [](const auto& a, const auto& b) { return a.first < b.first; };
     std::sort(out.ipv4.begin(), out.ipv4.end(), byFirst);
     std::sort(out.ipv6.begin(), out.ipv6.end(), byFirst);

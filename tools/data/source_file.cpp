@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "analysis/input_source.h"
+#include "lookup/text_file.h"
 #include "mmdb_reader.h"
 #include "registry_file.h"
 
@@ -208,6 +209,30 @@ SourceRows readSource(const std::filesystem::path& file, const std::filesystem::
 }
 
 }  // namespace
+
+AsData readNetworkSourceFile(const std::filesystem::path& file,
+                             const std::filesystem::path& scratch, std::uint64_t maxBytes) {
+    try {
+        if (head(file, maxBytes).empty()) throw SourceError("the file is empty");
+        // Unpacked first whatever it is: a MaxMind DB is read from a plain file,
+        // and the text kinds are read whole.
+        const std::filesystem::path plain = unpacked(file, scratch, maxBytes);
+        struct Remove {
+            const std::filesystem::path& path;
+            ~Remove() {
+                std::error_code ec;
+                std::filesystem::remove(path, ec);
+            }
+        } remove{plain};
+        if (hasMmdbMetadataMarker(plain)) return readAsMmdb(plain.string());
+        const std::string text = lookup::readWholeFile(plain, maxBytes);
+        if (mayBeBinary(text)) throw SourceError("neither a MaxMind DB nor text");
+        if (firstDataLine(text).find('\t') != std::string::npos) return readIp2asnTsv(text);
+        return readAsCsv(text);
+    } catch (const std::bad_alloc&) {
+        throw SourceError("out of memory while reading " + file.string());
+    }
+}
 
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes) {

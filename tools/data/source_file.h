@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <string>
 
+#include "as_data.h"
 #include "ip_db_builder.h"
 
 namespace ipcountry::data {
 
 struct SourceRows {
-    enum class Kind { Registry, Mmdb, Csv };
+    // Networks: a source of AS numbers and operators (as_data.h), read by
+    // readNetworkSourceFile instead.
+    enum class Kind { Registry, Mmdb, Csv, Networks };
     Kind kind = Kind::Csv;
     std::vector<SourceRange> ipv4;  // in the source's order: later rows win where they overlap
     std::vector<SourceRange6> ipv6;
@@ -28,6 +31,12 @@ struct SourceRows {
 // named with its number, a cut or empty file) or lookup::Error (cannot read).
 SourceRows readSourceFile(const std::filesystem::path& file, const std::filesystem::path& scratch,
                           std::uint64_t maxBytes);
+
+// Reads a source of networks (`file`, of whichever kind as_data.h reads,
+// plain or compressed as above), unpacked into `scratch`. Throws as
+// readSourceFile does.
+AsData readNetworkSourceFile(const std::filesystem::path& file,
+                             const std::filesystem::path& scratch, std::uint64_t maxBytes);
 
 // The kind of `file` as readSourceFile tells it, from its first bytes only:
 // enough to know whether a checksum file belongs beside it before it is read.

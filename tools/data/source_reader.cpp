@@ -108,12 +108,11 @@ SourcePart SourceReader::readFile(const fs::path& file, const std::string& name)
     return part;
 }
 
-SourcePart SourceReader::readFeed(std::string_view name) {
-    const Feed& feed = *findFeed(name);
+fs::path SourceReader::fetchFeed(const Feed& feed, std::string& url, Fetched& fetched) {
+    const std::string_view name = feed.name;
     bool given = false;
-    std::string url = addressOf(name, given);
+    url = addressOf(name, given);
     const fs::path file = scratch(std::string(name));
-    Fetched fetched;
     try {
         if (!feed.monthly() || given) {
             fetched = fetch(url, given, file, false);
@@ -148,6 +147,16 @@ SourcePart SourceReader::readFeed(std::string_view name) {
         }
         checkSum(url, file, sumText);
     }
+    return file;
+}
+
+SourcePart SourceReader::readFeed(std::string_view name) {
+    const Feed& feed = *findFeed(name);
+    if (feed.kind == SourceRows::Kind::Networks)
+        throw SourceError(std::string(name) + ": a source of networks, which --asn takes");
+    std::string url;
+    Fetched fetched;
+    const fs::path file = fetchFeed(feed, url, fetched);
     SourcePart part;
     try {
         part = readFile(file, url);
@@ -190,6 +199,50 @@ SourcePart SourceReader::readGiven(const std::string& source) {
         checkSum(source, source, sumText);
     }
     return readFile(source, name);
+}
+
+std::vector<NetworkPart> SourceReader::readNetworks(const std::string& source) {
+    std::vector<NetworkPart> parts;
+    const auto read = [&](const fs::path& file, const std::string& name) {
+        NetworkPart part;
+        try {
+            part.data = readNetworkSourceFile(file, m_work, m_options.fetch.maxBytes);
+        } catch (const SourceError& e) {
+            rethrowNamed(name, e);
+        }
+        part.label = part.data.description.empty() ? name : part.data.description + " " + name;
+        part.licence = kUnknownTerms;
+        // The data's own date first; the user's for data that state none.
+        part.date = part.data.buildEpoch > 0
+                        ? isoDate(static_cast<std::time_t>(part.data.buildEpoch))
+                        : m_options.date;
+        return part;
+    };
+    if (const NamedSource* named = findNamedSource(source)) {
+        for (const std::string_view name : named->feeds) {
+            const Feed& feed = *findFeed(name);
+            if (feed.kind != SourceRows::Kind::Networks)
+                throw SourceError(source + ": a source of country ranges, not of networks");
+            std::string url;
+            Fetched fetched;
+            const fs::path file = fetchFeed(feed, url, fetched);
+            NetworkPart part = read(file, url);
+            part.label = std::string(feed.label) + " " + url;
+            part.licence = feed.licence;
+            if (part.data.buildEpoch == 0 && fetched.lastModified > 0)
+                part.date = isoDate(static_cast<std::time_t>(fetched.lastModified));
+            parts.push_back(std::move(part));
+        }
+        return parts;
+    }
+    if (isUrl(source)) {
+        const fs::path file = scratch("download");
+        fetch(source, true, file, false);
+        parts.push_back(read(file, source));
+    } else {
+        parts.push_back(read(source, fs::absolute(source).string()));
+    }
+    return parts;
 }
 
 }  // namespace ipcountry::data

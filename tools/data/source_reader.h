@@ -15,6 +15,7 @@
 #include "fetch.h"
 #include "retry.h"
 #include "source_file.h"
+#include "source_table.h"
 
 namespace ipcountry::data {
 
@@ -34,6 +35,14 @@ struct SourcePart {
     std::string date;     // YYYY-MM-DD, or empty when nothing states it
 };
 
+// One file of a source of networks, read.
+struct NetworkPart {
+    AsData data;
+    std::string label;    // provenance.txt's networks= line
+    std::string licence;  // its networks-licence= line
+    std::string date;     // YYYY-MM-DD, or empty when nothing states it
+};
+
 class SourceReader {
 public:
     // Downloads go into `work`; `tell` hears warnings and retries, one line each.
@@ -43,6 +52,9 @@ public:
     // Every file of `source` (a name of the table, an address or a file);
     // throws FetchError or SourceError with the reason, naming the address.
     std::vector<SourcePart> read(const std::string& source);
+    // The same for a source of networks (--asn): a name of the table whose
+    // files are networks, an address or a file.
+    std::vector<NetworkPart> readNetworks(const std::string& source);
 
     // The address `feed` is fetched from: --url, then IPCOUNTRY_URL_NAME in
     // the environment, then the published one. `given` says the user chose
@@ -51,6 +63,9 @@ public:
 
 private:
     SourcePart readFeed(std::string_view name);
+    // Fetches `feed` (checked against its checksum where one is published)
+    // into a scratch file; `url` and `fetched` tell where from and when.
+    std::filesystem::path fetchFeed(const Feed& feed, std::string& url, Fetched& fetched);
     SourcePart readGiven(const std::string& source);
     Fetched fetch(const std::string& url, bool allowHttp, const std::filesystem::path& file,
                   bool missingIsAnswer);

@@ -42,6 +42,17 @@ const std::vector<Feed>& feedTable() {
         {"dbip-lite", "https://download.db-ip.com/free/dbip-country-lite-%Y-%m.csv.gz", Kind::Csv,
          false, Dated::ByServer, "dbip-lite",
          "CC BY 4.0, IP Geolocation by DB-IP (https://db-ip.com)"},
+        // Networks: AS numbers and operators (--asn).
+        {"ip-location-db-asn-ipv4", "https://cdn.jsdelivr.net/npm/@ip-location-db/asn/asn-ipv4.csv",
+         Kind::Networks, false, Dated::ByServer, "@ip-location-db/asn",
+         "CC BY 4.0, AS data \xC2\xA9 RouteViews (routeviews.org), DB-IP IP to ASN Lite "
+         "(https://db-ip.com) and Number Resource Organization (nro.net)"},
+        {"ip-location-db-asn-ipv6", "https://cdn.jsdelivr.net/npm/@ip-location-db/asn/asn-ipv6.csv",
+         Kind::Networks, false, Dated::ByServer, "@ip-location-db/asn",
+         "CC BY 4.0, AS data \xC2\xA9 RouteViews (routeviews.org), DB-IP IP to ASN Lite "
+         "(https://db-ip.com) and Number Resource Organization (nro.net)"},
+        {"iptoasn", "https://iptoasn.com/data/ip2asn-combined.tsv.gz", Kind::Networks, false,
+         Dated::ByServer, "iptoasn ip2asn-combined", "not known: see the terms of its publisher"},
     };
     return kFeeds;
 }
@@ -51,6 +62,8 @@ const std::vector<NamedSource>& namedSources() {
         {"registries", {"afrinic", "apnic", "arin", "lacnic", "ripencc"}},
         {"ip-location-db", {"ip-location-db-ipv4", "ip-location-db-ipv6"}},
         {"dbip-lite", {"dbip-lite"}},
+        {"ip-location-db-asn", {"ip-location-db-asn-ipv4", "ip-location-db-asn-ipv6"}},
+        {"iptoasn", {"iptoasn"}},
     };
     return kSources;
 }

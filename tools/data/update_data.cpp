@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/error_text.h"
+#include "as_data.h"
 #include "common/output_file.h"
 #include "common/provenance.h"
 #include "country_mmdb.h"
@@ -25,6 +26,7 @@
 #include "lookup/data_folder.h"
 #include "lookup/error.h"
 #include "lookup/range_file.h"
+#include "lookup/text_file.h"
 #include "source_reader.h"
 #include "update_options.h"
 
@@ -102,10 +104,40 @@ std::string rangesDateOf(const std::vector<data::SourcePart>& parts) {
     return oldest;
 }
 
-std::string provenanceText(const std::vector<data::SourcePart>& parts) {
+// The lines of the installed provenance.txt whose key starts with `prefix`
+// (ranges, networks), for the part of the data an update keeps.
+std::string keptLines(const fs::path& target, std::string_view prefix) {
+    std::string kept;
+    std::error_code ec;
+    if (!fs::exists(target / data::kProvenanceName, ec)) return kept;
+    std::istringstream text(lookup::readWholeFile(target / data::kProvenanceName, 1 << 20));
+    for (std::string line; std::getline(text, line);)
+        if (line.starts_with(prefix) && line.find('=') != std::string::npos) kept += line + '\n';
+    return kept;
+}
+
+// The date of networks, by the rule of the ranges' date.
+template <class Part>
+std::string oldestDate(const std::vector<Part>& parts) {
+    std::string oldest;
+    for (const Part& part : parts) {
+        if (part.date.empty()) return {};
+        if (oldest.empty() || part.date < oldest) oldest = part.date;
+    }
+    return oldest;
+}
+
+// `countries` and `networks`: the lines of the new sources, or those kept.
+std::string provenanceText(const std::string& countries, const std::string& networks) {
     std::ostringstream text;
     text << "# Where the range files beside this one come from (written by " << kUpdateProgram
          << " " << IPCOUNTRY_VERSION << " on " << today() << ").\n";
+    text << countries << networks;
+    return text.str();
+}
+
+std::string countryLines(const std::vector<data::SourcePart>& parts) {
+    std::ostringstream text;
     namespace keys = provenance::keys;
     for (const data::SourcePart& p : parts)
         text << keys::kRanges << '=' << p.label << '\n'
@@ -113,6 +145,33 @@ std::string provenanceText(const std::vector<data::SourcePart>& parts) {
     const std::string date = rangesDateOf(parts);
     text << keys::kRangesDate << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
     return text.str();
+}
+
+std::string networkLines(const std::vector<data::NetworkPart>& parts) {
+    std::ostringstream text;
+    namespace keys = provenance::keys;
+    for (const data::NetworkPart& p : parts)
+        text << keys::kNetworks << '=' << p.label << '\n'
+             << keys::kNetworks << keys::kLicenceSuffix << '=' << p.licence << '\n';
+    const std::string date = oldestDate(parts);
+    text << keys::kNetworksDate << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
+    return text.str();
+}
+
+// Networks older than the installed ones are refused as ranges are.
+void refuseOlderNetworks(const fs::path& target, const std::string& newDate) {
+    const std::string kept = keptLines(target, std::string(provenance::keys::kNetworksDate) + "=");
+    if (kept.empty() || newDate.empty()) return;
+    const std::string installed = kept.substr(kept.find('=') + 1, 10);
+    if (installed.size() == 10 && installed[4] == '-' && newDate < installed)
+        throw data::InstallError("the new networks are as of " + newDate +
+                                 ", older than the installed networks, as of " + installed +
+                                 ": not installed (--allow-older installs them)");
+}
+
+// A file of the installed data, carried into the new generation.
+std::string installedFile(const fs::path& target, std::string_view name) {
+    return lookup::readWholeFile(target / name, std::uint64_t{1} << 31);
 }
 
 // The one writer of output files, which syncs each file to the disk.
@@ -273,41 +332,105 @@ int main(int argc, char** argv) {
                 failed = true;
             }
         }
+        // The networks of every --asn source, one after the other.
+        data::AsData networks;
+        std::vector<data::NetworkPart> networkParts;
+        for (const std::string& source : options.networkSources) {
+            try {
+                std::size_t ipv4 = 0, ipv6 = 0;
+                for (data::NetworkPart& part : reader.readNetworks(source)) {
+                    ipv4 += part.data.ipv4.size();
+                    ipv6 += part.data.ipv6.size();
+                    networks.ipv4.insert(networks.ipv4.end(), part.data.ipv4.begin(),
+                                         part.data.ipv4.end());
+                    networks.ipv6.insert(networks.ipv6.end(), part.data.ipv6.begin(),
+                                         part.data.ipv6.end());
+                    for (auto& [number, name] : part.data.names)
+                        networks.names.try_emplace(number, std::move(name));
+                    part.data = {};
+                    networkParts.push_back(std::move(part));
+                }
+                std::cout << source << ": " << ipv4 << " IPv4 and " << ipv6
+                          << " IPv6 ranges of networks\n";
+            } catch (const std::exception& e) {
+                tell(source + ": " + e.what());
+                failed = true;
+            }
+        }
         if (failed) {
             tell(target.string() + ": left as it was");
             return 1;
         }
-        if (!options.allowOlder) refuseOlder(target, rangesDateOf(collected.parts));
-        const Count over4 = overriddenAddresses(collected.ipv4);
-        const Count over6 = overriddenAddresses(collected.ipv6);
-        if (over4 != 0 || over6 != 0)
-            std::cout << decimal(over4) << " IPv4 and " << decimal(over6)
-                      << " IPv6 addresses are claimed by more than one row or source: the later "
-                         "one wins\n";
-        const data::ConvertOptions convert{options.keepSpecial};
-        const auto lines4 = data::buildRangeFileLines(collected.ipv4, convert);
-        const auto lines6 = data::buildRangeFileLines(collected.ipv6, convert);
-        const std::string record = provenanceText(collected.parts);
+        if (!options.allowOlder) {
+            if (!options.networksOnly) refuseOlder(target, rangesDateOf(collected.parts));
+            if (!networkParts.empty()) refuseOlderNetworks(target, oldestDate(networkParts));
+        }
+        // What the update does not replace is carried into the new generation
+        // as it is: the country files of --asn-only, the networks of an
+        // update without --asn.
+        std::error_code ec;
+        std::string keptIpv4, keptIpv6, keptNetworks;
+        if (options.networksOnly) {
+            if (!fs::exists(target / data::kIpv4FileName, ec))
+                throw data::InstallError(target.string() +
+                                         ": holds no country ranges for --asn-only to keep: "
+                                         "update them first");
+            keptIpv4 = installedFile(target, data::kIpv4FileName);
+            if (fs::exists(target / data::kIpv6FileName, ec))
+                keptIpv6 = installedFile(target, data::kIpv6FileName);
+        } else if (networkParts.empty() && fs::exists(target / data::kNetworksFileName, ec)) {
+            keptNetworks = installedFile(target, data::kNetworksFileName);
+        }
+        std::vector<data::BasicIpDbLine<std::uint32_t>> lines4;
+        std::vector<data::BasicIpDbLine<data::Address6>> lines6;
+        if (!options.networksOnly) {
+            const Count over4 = overriddenAddresses(collected.ipv4);
+            const Count over6 = overriddenAddresses(collected.ipv6);
+            if (over4 != 0 || over6 != 0)
+                std::cout << decimal(over4) << " IPv4 and " << decimal(over6)
+                          << " IPv6 addresses are claimed by more than one row or source: the "
+                             "later one wins\n";
+            const data::ConvertOptions convert{options.keepSpecial};
+            lines4 = data::buildRangeFileLines(collected.ipv4, convert);
+            lines6 = data::buildRangeFileLines(collected.ipv6, convert);
+        }
+        const std::string networkBytes =
+            networkParts.empty() ? keptNetworks : data::asFileBytes(networks);
+        const std::string provenance = provenanceText(
+            options.networksOnly ? keptLines(target, provenance::keys::kRanges) : countryLines(collected.parts),
+            networkParts.empty() ? keptLines(target, provenance::keys::kNetworks) : networkLines(networkParts));
         const auto note = installer.install([&](const fs::path& folder) {
-            std::ostringstream v4, v6;
-            data::writeIpDb(v4, lines4);
-            data::writeIpDb(v6, lines6);
-            writeFile(folder / data::kIpv4FileName, v4.str());
-            writeFile(folder / data::kIpv6FileName, v6.str());
-            writeFile(folder / data::kProvenanceName, record);
+            if (options.networksOnly) {
+                writeFile(folder / data::kIpv4FileName, keptIpv4);
+                if (!keptIpv6.empty()) writeFile(folder / data::kIpv6FileName, keptIpv6);
+            } else {
+                std::ostringstream v4, v6;
+                data::writeIpDb(v4, lines4);
+                data::writeIpDb(v6, lines6);
+                writeFile(folder / data::kIpv4FileName, v4.str());
+                writeFile(folder / data::kIpv6FileName, v6.str());
+            }
+            writeFile(folder / data::kProvenanceName, provenance);
+            if (!networkBytes.empty()) writeFile(folder / data::kNetworksFileName, networkBytes);
             // Each generation carries the indexes of its own range files.
             ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv4Ranges>(folder /
                                                                                data::kIpv4FileName);
-            ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv6Ranges>(folder /
-                                                                               data::kIpv6FileName);
+            if (fs::exists(folder / data::kIpv6FileName, ec))
+                ipcountry::lookup::saveRangeIndexOf<ipcountry::lookup::Ipv6Ranges>(
+                    folder / data::kIpv6FileName);
         });
         if (note) tell(target.string() + ": " + *note);
-        const auto date = provenance::rangesDate(target);
-        std::cout << target.string() << ": " << lines4.size() << " IPv4 and " << lines6.size()
-                  << " IPv6 range lines"
-                  << (date ? ", " + provenance::describeAge(*date, provenance::today())
-                           : ", of an unknown date")
-                  << '\n';
+        if (!networkParts.empty())
+            std::cout << target.string() << ": networks of " << networks.names.size()
+                      << " AS numbers, " << networkBytes.size() << " bytes\n";
+        if (!options.networksOnly) {
+            const auto date = provenance::rangesDate(target);
+            std::cout << target.string() << ": " << lines4.size() << " IPv4 and " << lines6.size()
+                      << " IPv6 range lines"
+                      << (date ? ", " + provenance::describeAge(*date, provenance::today())
+                               : ", of an unknown date")
+                      << '\n';
+        }
         return options.mmdb ? writeMmdb(*options.mmdb, target) : 0;
     } catch (const std::bad_alloc&) {
         tell("out of memory while converting the ranges");

@@ -51,6 +51,20 @@ constexpr const char* kHelp =
     "special-purpose address blocks (private, loopback, documentation, ...) are\n"
     "left without a country whatever a source says, unless --keep-special.\n"
     "\n"
+    "Sources of networks (the AS number and operator of ipcountry-batch --asn),\n"
+    "given with --asn:\n"
+    "  ip-location-db-asn  @ip-location-db/asn's CSVs on npm, the source of the\n"
+    "                      packaged networks (CC BY 4.0)\n"
+    "  iptoasn             iptoasn's ip2asn-combined.tsv\n"
+    "  FILE or URL         a MaxMind DB ASN database (autonomous_system_number and\n"
+    "                      autonomous_system_organization, as in GeoLite2-ASN and\n"
+    "                      DB-IP's ASN lite edition), a TSV of range start, end, AS\n"
+    "                      number, country, description (ip2asn-combined.tsv), or\n"
+    "                      a CSV of range start, end, AS number, operator; packed\n"
+    "                      or not, as above\n"
+    "Where they overlap, the narrower range holds the addresses they share.\n"
+    "The special-purpose blocks have no network.\n"
+    "\n"
     "Where:\n"
     "  --data-dir DIR      install into DIR\n"
     "  --user              install into $XDG_DATA_HOME/ipcountry, by default\n"
@@ -61,6 +75,11 @@ constexpr const char* kHelp =
     "  --check DAYS        fetch nothing: print the age of the data the programs\n"
     "                      answer from (the folder they would choose, named) and\n"
     "                      exit with 1 when it is older than DAYS days\n"
+    "  --asn SOURCE        also install the networks of SOURCE (repeatable), in\n"
+    "                      the same step as the country ranges; an update without\n"
+    "                      --asn keeps the networks installed before\n"
+    "  --asn-only          install the networks of --asn alone: the country\n"
+    "                      ranges installed stay as they are\n"
     "  --allow-older       install data older than the installed data (refused\n"
     "                      otherwise)\n"
     "  --date YYYY-MM-DD   the date of data that do not state their own (a plain\n"
@@ -77,9 +96,10 @@ constexpr const char* kHelp =
     "                      beside it (read with a warning otherwise)\n"
     "  --url NAME=URL      fetch NAME from URL instead of its published address;\n"
     "                      NAME is one of afrinic, apnic, arin, lacnic, ripencc,\n"
-    "                      ip-location-db-ipv4, ip-location-db-ipv6, dbip-lite. The\n"
-    "                      environment variable IPCOUNTRY_URL_NAME (upper case, _\n"
-    "                      for -) does the same\n"
+    "                      ip-location-db-ipv4, ip-location-db-ipv6, dbip-lite,\n"
+    "                      ip-location-db-asn-ipv4, ip-location-db-asn-ipv6,\n"
+    "                      iptoasn. The environment variable IPCOUNTRY_URL_NAME\n"
+    "                      (upper case, _ for -) does the same\n"
     "  --retries N         try a download that failed for a passing reason (no\n"
     "                      connection, a reset, a timeout, HTTP 5xx, 408 or 429)\n"
     "                      up to N more times (default 3), waiting twice as long\n"
@@ -196,6 +216,12 @@ std::optional<int> parseUpdateOptions(int argc, char** argv, UpdateOptions& opti
             const auto file = value();
             if (!file || file->empty()) return usageError("--mmdb needs a FILE");
             options.mmdb = fs::path(*file);
+        } else if (arg == "--asn") {
+            const auto source = value();
+            if (!source || source->empty()) return usageError("--asn needs a SOURCE");
+            options.networkSources.emplace_back(*source);
+        } else if (arg == "--asn-only") {
+            options.networksOnly = true;
         } else if (arg == "--keep-special") {
             options.keepSpecial = true;
         } else if (arg == "--allow-older") {
@@ -248,7 +274,14 @@ std::optional<int> parseUpdateOptions(int argc, char** argv, UpdateOptions& opti
     if (options.checkDays && !options.sources.empty())
         return usageError("--check fetches nothing: no SOURCE");
     if (options.checkDays && options.mmdb) return usageError("--check writes nothing: no --mmdb");
-    if (options.sources.empty()) options.sources.emplace_back(kDefaultSource);
+    if (options.networksOnly && options.networkSources.empty())
+        return usageError("--asn-only needs a source of networks: --asn SOURCE");
+    if (options.networksOnly && !options.sources.empty())
+        return usageError("--asn-only reads no country ranges: no SOURCE");
+    if (options.checkDays && !options.networkSources.empty())
+        return usageError("--check fetches nothing: no --asn");
+    if (options.sources.empty() && !options.networksOnly)
+        options.sources.emplace_back(kDefaultSource);
     fetch.userAgent = std::string(kUpdateProgram) + "/" + IPCOUNTRY_VERSION;
     return std::nullopt;
 }

@@ -19,6 +19,8 @@ struct UpdateOptions {
     bool allowOlder = false;
     ReaderOptions reader;
     std::vector<std::string> sources;           // the default source when none is given
+    std::vector<std::string> networkSources;    // --asn: sources of networks, in order
+    bool networksOnly = false;                  // --asn-only: the country files stay as they are
     std::optional<std::filesystem::path> mmdb;  // from --mmdb
 };
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -150,7 +149,6 @@ RowWriter::RowWriter(Output& out, Format format, bool reasons, const lookup::AsF
       m_analysis(analysisLayout(format, reasons, networks != nullptr && networkColumns, places)),
       m_find(findLayout(format, networks != nullptr && networkColumns, places)),
       m_networks(networks),
-      m_analysisNetworks(m_analysis.has(Column::Asn)),
       m_analysisTailFrom(m_analysis.indexOf(Column::Country).value_or(0)),
       m_analysisTailTo(countryColumnsEnd(m_analysis, m_analysisTailFrom)),
       m_analysisCachedTo(sameForACountryEnd(m_analysis, m_analysisTailFrom)),
@@ -195,38 +193,6 @@ void RowWriter::places(std::string& out, const Layout& layout) {
     }
 }
 
-std::optional<lookup::AsNetwork> RowWriter::networkOf(std::string_view ip) {
-    if (m_networks == nullptr) return std::nullopt;
-    if (ip.find(':') == std::string_view::npos) {
-        // The rows' IPv4 text is four decimal numbers, as the scan found them.
-        std::uint32_t address = 0;
-        int parts = 0;
-        const char* p = ip.data();
-        const char* const end = p + ip.size();
-        while (p < end && parts < 4) {
-            unsigned part = 0;
-            const auto [next, ec] = std::from_chars(p, end, part);
-            if (ec != std::errc() || part > 255) return std::nullopt;
-            address = address << 8 | part;
-            ++parts;
-            p = next;
-            if (p < end && *p == '.' && parts < 4) ++p;
-        }
-        if (parts != 4 || p != end) return std::nullopt;
-        if (m_cachedNetworks.empty()) m_cachedNetworks.resize(std::size_t{1} << kCachedNetworkBits);
-        CachedNetwork& cached =
-            m_cachedNetworks[(address * 2654435761u) >> (32 - kCachedNetworkBits)];
-        if (!cached.filled || cached.address != address) {
-            cached.address = address;
-            cached.filled = true;
-            cached.network = m_networks->find(address);
-        }
-        return cached.network;
-    }
-    const lookup::AddressReading reading = lookup::readAddressText(ip);
-    return reading.reason.empty() ? networkOf(&reading.typed) : std::nullopt;
-}
-
 std::optional<lookup::AsNetwork> RowWriter::networkOf(const lookup::TypedAddress* typed) const {
     if (m_networks == nullptr || typed == nullptr) return std::nullopt;
     switch (typed->kind) {
@@ -255,12 +221,31 @@ void RowWriter::analysisCountry(std::string& out, Value country, Value code) {
            [&](Column column) { return column == Column::Country ? country : code; });
 }
 
-void RowWriter::analysisEnd(std::string& out, std::size_t from, std::string_view ip, Value reason) {
+void RowWriter::analysisEnd(std::string& out, std::size_t from, std::uint32_t network,
+                            Value reason) {
     if (from < m_analysis.size()) {
-        const std::optional<lookup::AsNetwork> network =
-            m_analysisNetworks ? networkOf(ip) : std::nullopt;
+        if (from == m_analysisCachedTo && reason.kind == Value::Kind::None &&
+            m_networks != nullptr) {
+            // A network's fields, made once per network a run meets: a log
+            // names a few thousand networks in a million rows.
+            if (m_networkTails.empty()) m_networkTails.resize(m_networks->places() + 1);
+            if (network < m_networkTails.size()) {
+                std::string& tail = m_networkTails[network];
+                if (tail.empty()) {
+                    const std::optional<lookup::AsNetwork> found = m_networks->network(network);
+                    fields(tail, m_analysis, from, m_analysis.size(), [&](Column column) {
+                        return column == Column::Reason ? reason : networkField(column, found);
+                    });
+                    m_printer->endRow(tail);
+                }
+                out += tail;
+                return;
+            }
+        }
+        const std::optional<lookup::AsNetwork> found =
+            m_networks != nullptr ? m_networks->network(network) : std::nullopt;
         fields(out, m_analysis, from, m_analysis.size(), [&](Column column) {
-            return column == Column::Reason ? reason : networkField(column, network);
+            return column == Column::Reason ? reason : networkField(column, found);
         });
     }
     m_printer->endRow(out);
@@ -274,7 +259,8 @@ void RowWriter::analysisLead(std::string& out, std::string_view ip, std::string_
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port,
-                            const lookup::CountryTable& table, analysis::Resolution country) {
+                            const lookup::CountryTable& table, analysis::Resolution country,
+                            std::uint32_t network) {
     std::string& out = m_out.buffer();
     analysisLead(out, ip, port);
     const std::string_view name = analysis::countryName(table, country);
@@ -303,23 +289,23 @@ void RowWriter::analysisRow(std::string_view ip, std::string_view port,
         fields(out, m_analysis, m_analysisTailFrom, m_analysisCachedTo, tailValue);
         if (whole) m_printer->endRow(out);
     }
-    if (!whole) analysisEnd(out, m_analysisCachedTo, ip, Value::none());
+    if (!whole) analysisEnd(out, m_analysisCachedTo, network, Value::none());
     m_out.rowDone();
 }
 
 void RowWriter::analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                            std::string_view code, std::string_view reason) {
+                            std::string_view code, std::string_view reason, std::uint32_t network) {
     std::string& out = m_out.buffer();
     analysisLead(out, ip, port);
     if (reason.empty()) {
         analysisCountry(out, Value::text1252(country), Value::text1252(code));
-        analysisEnd(out, m_analysisTailTo, ip, Value::none());
+        analysisEnd(out, m_analysisTailTo, network, Value::none());
     } else if (m_analysis.reasonInCountry) {
         analysisCountry(out, Value::text1252(reason), Value::none());
-        analysisEnd(out, m_analysisTailTo, ip, Value::none());
+        analysisEnd(out, m_analysisTailTo, network, Value::none());
     } else {
         analysisCountry(out, Value::none(), Value::none());
-        analysisEnd(out, m_analysisTailTo, ip, Value::text1252(reason));
+        analysisEnd(out, m_analysisTailTo, network, Value::text1252(reason));
     }
     m_out.rowDone();
 }

@@ -98,9 +98,9 @@ class RowWriter {
 public:
     // `reasons`: rows may have no country and a reason instead (--all),
     // which csv and json give a column of their own. `networks` (--asn):
-    // each row names the network that holds its address, from that file.
-    // `networkColumns` false: the networks are looked up (networkOf) but
-    // the rows do not show them.
+    // the rows show networks; a find row's is looked up in that file, an
+    // analysis row's is the one it is given. `networkColumns` false: the
+    // rows do not show them.
     // `places` (-H, -n): each row first names its input and line, as set
     // by setFile and setLine.
     RowWriter(Output& out, Format format, bool reasons = false,
@@ -127,12 +127,15 @@ public:
 
     void analysisHeader();
     // A row with the country `country` of `table`, named as countryName()
-    // names it, with the code of its slot.
+    // names it, with the code of its slot; `network` is the network its
+    // address lies in (its place in the networks file, 0 for none), shown
+    // where the rows show networks.
     void analysisRow(std::string_view ip, std::string_view port, const lookup::CountryTable& table,
-                     analysis::Resolution country);
+                     analysis::Resolution country, std::uint32_t network = 0);
     // A row without a country has an empty country and code, and its reason.
     void analysisRow(std::string_view ip, std::string_view port, std::string_view country,
-                     std::string_view code, std::string_view reason = {});
+                     std::string_view code, std::string_view reason = {},
+                     std::uint32_t network = 0);
     void statistics(const Summary& summary, const lookup::CountryTable& table,
                     const Listing& listing);
 
@@ -144,10 +147,6 @@ public:
     // A line of find - that is no address, in its place: the line as
     // written (Windows-1252) with an empty code and country, null in json.
     void findWrongRow(std::string_view line);
-
-    // The network of an address as the rows write it (text): none where
-    // there is none, or without a networks file.
-    std::optional<lookup::AsNetwork> networkOf(std::string_view ip);
 
 private:
     // The fields `from` up to `to` of a row of `layout`, `valueOf` giving each.
@@ -166,8 +165,8 @@ private:
     // An analysis row's country and code.
     void analysisCountry(std::string& out, Value country, Value code);
     // The fields from `from` on (those after the country and code, or after
-    // a cached tail), with the network of the address `ip` (text).
-    void analysisEnd(std::string& out, std::size_t from, std::string_view ip, Value reason);
+    // a cached tail), with the row's network.
+    void analysisEnd(std::string& out, std::size_t from, std::uint32_t network, Value reason);
     // The address and port that begin an analysis row.
     void analysisLead(std::string& out, std::string_view ip, std::string_view port);
     // A find row's code and country.
@@ -213,17 +212,9 @@ private:
     Layout m_analysis;
     Layout m_find;
     const lookup::AsFile* m_networks;
-    bool m_analysisNetworks;  // the analysis rows show the networks
-    // The last networks found by IPv4 address, direct-mapped: a log names
-    // the same clients again and again, and a lookup in the networks file
-    // misses the caches twice.
-    struct CachedNetwork {
-        std::uint32_t address = 0;
-        bool filled = false;
-        std::optional<lookup::AsNetwork> network;
-    };
-    static constexpr std::size_t kCachedNetworkBits = 12;
-    std::vector<CachedNetwork> m_cachedNetworks;
+    // The fields after the country of a row without a reason, by network
+    // place, made when first needed (empty: not yet).
+    std::vector<std::string> m_networkTails;
     // Where the cached tails start (the analysis row's country, the find
     // row's code) and end.
     std::size_t m_analysisTailFrom;
