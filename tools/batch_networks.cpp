@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -50,30 +51,80 @@ const RangeSet<Address>& setOf(const CountrySets& country) {
 }
 
 void appendHeader(std::string& out, const SetsRequest& request) {
-    for (const std::string& line : request.header) out += "# " + line + "\n";
+    for (const std::string& line : request.header) out.append("# ").append(line).append("\n");
+}
+
+// A line is made in a buffer of its own and appended whole: a set's text is
+// hundreds of thousands of short lines, where a string per address or per
+// piece would cost more than the rest of the run.
+class Line {
+public:
+    Line& operator<<(std::string_view text) noexcept {
+        std::memcpy(m_end, text.data(), text.size());
+        m_end += text.size();
+        return *this;
+    }
+    template <class Address>
+    Line& operator<<(const CidrBlock<Address>& block) noexcept {
+        m_end = lookup::writeCidrText(m_end, block);
+        return *this;
+    }
+    template <class Address>
+    Line& address(Address address) noexcept {
+        m_end = lookup::writeAddressText(m_end, address);
+        return *this;
+    }
+    void appendTo(std::string& out) const {
+        out.append(m_text, static_cast<std::size_t>(m_end - m_text));
+    }
+
+private:
+    // The longest line: two addresses or a set name (kLongestSetName and its
+    // suffix) and a block, with a few words around them.
+    char m_text[2 * lookup::kCidrTextRoom + 64];
+    char* m_end = m_text;
+};
+
+// What the text of `ranges` ranges of a family takes at most, about: a range
+// is one or two blocks most often, seldom more; too much costs nothing, the
+// pages never touched are never given.
+template <class Address>
+std::size_t roomFor(std::size_t ranges, std::size_t perLine) {
+    constexpr std::size_t kAddress = std::is_same_v<Address, Address6> ? 44 : 19;
+    return ranges * 3 * (kAddress + perLine);
+}
+
+// The block a range is, when it is one.
+template <class Address>
+std::optional<CidrBlock<Address>> wholeBlock(const lookup::AddressRange<Address>& range) {
+    constexpr int kWidth = lookup::kAddressBits<Address>;
+    int host = std::min(lookup::trailingZeros(range.first), kWidth);
+    while (host > 0 && lookup::withHostBits(range.first, host) > range.last) --host;
+    if (lookup::withHostBits(range.first, host) != range.last) return std::nullopt;
+    return CidrBlock<Address>{range.first, kWidth - host};
 }
 
 // An element of an nft interval set: one per range, as a block where the
 // range is one, else FIRST-LAST.
 template <class Address>
-std::string nftElement(const lookup::AddressRange<Address>& range) {
-    std::string text;
-    int blocks = 0;
-    lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
-        if (++blocks == 1) text = lookup::cidrText(block);
-    });
-    if (blocks > 1) text = lookup::addressText(range.first) + "-" + lookup::addressText(range.last);
-    return text;
+void appendNftElement(Line& line, const lookup::AddressRange<Address>& range) {
+    if (const auto block = wholeBlock(range))
+        line << *block;
+    else
+        (line.address(range.first) << "-").address(range.last);
 }
 
 template <class Address>
 void appendNftElements(std::string& out, const std::string& target, const RangeSet<Address>& set) {
     if (set.empty()) return;
-    out += "add element " + target + " {";
-    const char* between = "\n\t";
+    out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 4));
+    out.append("add element ").append(target).append(" {");
+    std::string_view between = "\n\t";
     for (const auto& range : set.ranges()) {
-        out += between;
-        out += nftElement(range);
+        Line line;
+        line << between;
+        appendNftElement(line, range);
+        line.appendTo(out);
         between = ",\n\t";
     }
     out += "\n}\n";
@@ -129,35 +180,91 @@ void appendIpset(std::string& out, const std::string& name, const RangeSet<Addre
     out += "create " + name + options;
     out += "create " + temporary + options;
     out += "flush " + temporary + "\n";
-    for (const auto& block : blocks)
-        out += "add " + temporary + " " + lookup::cidrText(block) + "\n";
+    out.reserve(out.size() + blocks.size() * (temporary.size() + 50));
+    for (const auto& block : blocks) {
+        Line line;
+        line << "add " << temporary << " " << block << "\n";
+        line.appendTo(out);
+    }
     out += "swap " + temporary + " " + name + "\n";
     out += "destroy " + temporary + "\n";
 }
 
-// Every block of the countries with its code, in address order: the lines
-// of the nginx geo block and of the HAProxy map. The codes point into
-// `countries`: half a million strings would cost more to sort than the blocks.
-template <class Address>
-std::vector<std::pair<CidrBlock<Address>, const std::string*>> codedBlocks(
-    const std::vector<CountrySets>& countries) {
-    std::vector<std::pair<CidrBlock<Address>, const std::string*>> out;
-    for (const CountrySets& country : countries)
-        for (const auto& block : setOf<Address>(country).cidrBlocks())
-            out.emplace_back(block, &country.code);
-    std::sort(out.begin(), out.end(),
-              [](const auto& a, const auto& b) { return a.first.address < b.first.address; });
-    return out;
+// Calls visit(range, country) for every range of the countries' sets of one
+// family, in address order. The sets of two countries never share an
+// address, so merging the countries' sorted lists orders them all.
+template <class Address, class Visit>
+void forEachRangeInOrder(const std::vector<CountrySets>& countries, Visit&& visit) {
+    using Range = lookup::AddressRange<Address>;
+    struct Cursor {
+        const Range* at;
+        const Range* end;
+        const CountrySets* country;
+    };
+    std::vector<Cursor> heap;
+    for (const CountrySets& country : countries) {
+        const auto& ranges = setOf<Address>(country).ranges();
+        if (!ranges.empty())
+            heap.push_back({ranges.data(), ranges.data() + ranges.size(), &country});
+    }
+    const auto later = [](const Cursor& a, const Cursor& b) { return b.at->first < a.at->first; };
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        Cursor& next = heap.back();
+        visit(*next.at, *next.country);
+        if (++next.at == next.end)
+            heap.pop_back();
+        else
+            std::push_heap(heap.begin(), heap.end(), later);
+    }
 }
 
 template <class Address>
-std::vector<CidrBlock<Address>> unionBlocks(const std::vector<CountrySets>& countries) {
+std::size_t rangeCount(const std::vector<CountrySets>& countries) {
+    std::size_t count = 0;
+    for (const CountrySets& country : countries) count += setOf<Address>(country).ranges().size();
+    return count;
+}
+
+// Every block of the countries with its code, in address order: the lines
+// of the nginx geo block (`before` a tab, `after` ";") and of the HAProxy
+// map.
+template <class Address>
+void appendCodedBlocks(std::string& out, const std::vector<CountrySets>& countries,
+                       std::string_view before, std::string_view after) {
+    out.reserve(out.size() + roomFor<Address>(rangeCount<Address>(countries), 6));
+    forEachRangeInOrder<Address>(
+        countries, [&](const lookup::AddressRange<Address>& range, const CountrySets& country) {
+            lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
+                Line line;
+                line << before << block << " " << country.code << after << "\n";
+                line.appendTo(out);
+            });
+        });
+}
+
+// The blocks of the union of the countries' sets, one per line.
+template <class Address>
+void appendUnionBlocks(std::string& out, const std::vector<CountrySets>& countries) {
+    const auto appendBlocks = [&out](const RangeSet<Address>& set) {
+        out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 1));
+        for (const auto& range : set.ranges())
+            lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
+                Line line;
+                line << block << "\n";
+                line.appendTo(out);
+            });
+    };
+    if (countries.size() == 1) return appendBlocks(setOf<Address>(countries.front()));
+    // Neighbouring countries' ranges merge; collected in order, they need
+    // no sorting.
     std::vector<lookup::AddressRange<Address>> all;
-    for (const CountrySets& country : countries) {
-        const auto& ranges = setOf<Address>(country).ranges();
-        all.insert(all.end(), ranges.begin(), ranges.end());
-    }
-    return RangeSet<Address>(std::move(all)).cidrBlocks();
+    all.reserve(rangeCount<Address>(countries));
+    forEachRangeInOrder<Address>(countries,
+                                 [&all](const lookup::AddressRange<Address>& range,
+                                        const CountrySets&) { all.push_back(range); });
+    appendBlocks(RangeSet<Address>(std::move(all)));
 }
 
 bool nameCharacter(char c, bool first) {
@@ -228,12 +335,8 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
     switch (request.format) {
         case SetFormat::Cidr:
             appendHeader(out, request);
-            if (request.ipv4)
-                for (const auto& block : unionBlocks<std::uint32_t>(countries))
-                    out += lookup::cidrText(block) + "\n";
-            if (request.ipv6)
-                for (const auto& block : unionBlocks<Address6>(countries))
-                    out += lookup::cidrText(block) + "\n";
+            if (request.ipv4) appendUnionBlocks<std::uint32_t>(out, countries);
+            if (request.ipv6) appendUnionBlocks<Address6>(out, countries);
             break;
         case SetFormat::Nft:
             out = writeNft(request, countries, names);
@@ -250,30 +353,14 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
         case SetFormat::Nginx:
             appendHeader(out, request);
             out += "geo $country_code {\n\tdefault \"\";\n";
-            if (request.ipv4)
-                for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out.append("\t")
-                        .append(lookup::cidrText(block))
-                        .append(" ")
-                        .append(*code)
-                        .append(";\n");
-            if (request.ipv6)
-                for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out.append("\t")
-                        .append(lookup::cidrText(block))
-                        .append(" ")
-                        .append(*code)
-                        .append(";\n");
+            if (request.ipv4) appendCodedBlocks<std::uint32_t>(out, countries, "\t", ";");
+            if (request.ipv6) appendCodedBlocks<Address6>(out, countries, "\t", ";");
             out += "}\n";
             break;
         case SetFormat::Haproxy:
             appendHeader(out, request);
-            if (request.ipv4)
-                for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
-            if (request.ipv6)
-                for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
+            if (request.ipv4) appendCodedBlocks<std::uint32_t>(out, countries, "", "");
+            if (request.ipv6) appendCodedBlocks<Address6>(out, countries, "", "");
             break;
     }
     return out;
@@ -383,7 +470,11 @@ int runNetworks(const Options& options) {
         return 0;
     }
     Output out;
-    out.buffer() += text;
+    // Written in one piece, without a copy.
+    if (out.buffer().empty())
+        out.buffer().swap(text);
+    else
+        out.buffer() += text;
     return 0;
 }
 
