@@ -42,14 +42,6 @@ std::string upper(std::string_view text) {
     return out;
 }
 
-template <class Address>
-const RangeSet<Address>& setOf(const CountrySets& country) {
-    if constexpr (std::is_same_v<Address, Address6>)
-        return country.ranges6;
-    else
-        return country.ranges4;
-}
-
 void appendHeader(std::string& out, const SetsRequest& request) {
     for (const std::string& line : request.header) out.append("# ").append(line).append("\n");
 }
@@ -190,81 +182,53 @@ void appendIpset(std::string& out, const std::string& name, const RangeSet<Addre
     out += "destroy " + temporary + "\n";
 }
 
-// Calls visit(range, country) for every range of the countries' sets of one
-// family, in address order. The sets of two countries never share an
-// address, so merging the countries' sorted lists orders them all.
-template <class Address, class Visit>
-void forEachRangeInOrder(const std::vector<CountrySets>& countries, Visit&& visit) {
-    using Range = lookup::AddressRange<Address>;
-    struct Cursor {
-        const Range* at;
-        const Range* end;
-        const CountrySets* country;
-    };
-    std::vector<Cursor> heap;
-    for (const CountrySets& country : countries) {
-        const auto& ranges = setOf<Address>(country).ranges();
-        if (!ranges.empty())
-            heap.push_back({ranges.data(), ranges.data() + ranges.size(), &country});
-    }
-    const auto later = [](const Cursor& a, const Cursor& b) { return b.at->first < a.at->first; };
-    std::make_heap(heap.begin(), heap.end(), later);
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        Cursor& next = heap.back();
-        visit(*next.at, *next.country);
-        if (++next.at == next.end)
-            heap.pop_back();
-        else
-            std::push_heap(heap.begin(), heap.end(), later);
-    }
-}
-
-template <class Address>
-std::size_t rangeCount(const std::vector<CountrySets>& countries) {
-    std::size_t count = 0;
-    for (const CountrySets& country : countries) count += setOf<Address>(country).ranges().size();
-    return count;
-}
-
 // Every block of the countries with its code, in address order: the lines
 // of the nginx geo block (`before` a tab, `after` ";") and of the HAProxy
 // map.
 template <class Address>
 void appendCodedBlocks(std::string& out, const std::vector<CountrySets>& countries,
-                       std::string_view before, std::string_view after) {
-    out.reserve(out.size() + roomFor<Address>(rangeCount<Address>(countries), 6));
-    forEachRangeInOrder<Address>(
-        countries, [&](const lookup::AddressRange<Address>& range, const CountrySets& country) {
-            lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
-                Line line;
-                line << before << block << " " << country.code << after << "\n";
-                line.appendTo(out);
-            });
+                       const std::vector<PlacedRange<Address>>& ordered, std::string_view before,
+                       std::string_view after) {
+    out.reserve(out.size() + roomFor<Address>(ordered.size(), 6));
+    for (const PlacedRange<Address>& placed : ordered) {
+        const std::string& code = countries[placed.country].code;
+        lookup::forEachCidr(placed.range.first, placed.range.last,
+                            [&](const CidrBlock<Address>& block) {
+                                Line line;
+                                line << before << block << " " << code << after << "\n";
+                                line.appendTo(out);
+                            });
+    }
+}
+
+// The blocks of the union of the countries' sets, one per line: the
+// neighbouring countries' ranges merge.
+template <class Address>
+void appendUnionBlocks(std::string& out, const std::vector<PlacedRange<Address>>& ordered) {
+    std::vector<lookup::AddressRange<Address>> all;
+    all.reserve(ordered.size());
+    for (const PlacedRange<Address>& placed : ordered) all.push_back(placed.range);
+    const RangeSet<Address> set(std::move(all));
+    out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 1));
+    for (const auto& range : set.ranges())
+        lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
+            Line line;
+            line << block << "\n";
+            line.appendTo(out);
         });
 }
 
-// The blocks of the union of the countries' sets, one per line.
 template <class Address>
-void appendUnionBlocks(std::string& out, const std::vector<CountrySets>& countries) {
-    const auto appendBlocks = [&out](const RangeSet<Address>& set) {
-        out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 1));
-        for (const auto& range : set.ranges())
-            lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
-                Line line;
-                line << block << "\n";
-                line.appendTo(out);
-            });
-    };
-    if (countries.size() == 1) return appendBlocks(setOf<Address>(countries.front()));
-    // Neighbouring countries' ranges merge; collected in order, they need
-    // no sorting.
-    std::vector<lookup::AddressRange<Address>> all;
-    all.reserve(rangeCount<Address>(countries));
-    forEachRangeInOrder<Address>(countries,
-                                 [&all](const lookup::AddressRange<Address>& range,
-                                        const CountrySets&) { all.push_back(range); });
-    appendBlocks(RangeSet<Address>(std::move(all)));
+void placeRanges(const std::vector<lookup::CodedRange<Address>>& ranges,
+                 const std::vector<int>& countryOf, std::vector<PlacedRange<Address>>& ordered,
+                 std::vector<std::vector<lookup::AddressRange<Address>>>& byCountry) {
+    for (const lookup::CodedRange<Address>& range : ranges) {
+        const int country = countryOf[range.code];
+        if (country < 0) continue;
+        const lookup::AddressRange<Address> plain{range.first, range.last};
+        ordered.push_back({plain, static_cast<std::size_t>(country)});
+        byCountry[static_cast<std::size_t>(country)].push_back(plain);
+    }
 }
 
 bool nameCharacter(char c, bool first) {
@@ -313,7 +277,30 @@ std::string setName(const SetsRequest& request, std::string_view code, int famil
     return name;
 }
 
-std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>& countries) {
+NetworkSets sortIntoCountries(const std::vector<std::string>& codes,
+                              const std::vector<lookup::CodedRange<std::uint32_t>>& ranges4,
+                              const std::vector<lookup::CodedRange<Address6>>& ranges6) {
+    NetworkSets sets;
+    std::vector<int> countryOf(std::size_t{1} << 16, -1);
+    for (const std::string& code : codes) {
+        if (code.size() == 2)
+            countryOf[lookup::packCode(code)] = static_cast<int>(sets.countries.size());
+        sets.countries.push_back({code, {}, {}});
+    }
+    std::vector<std::vector<lookup::AddressRange<std::uint32_t>>> byCountry4(codes.size());
+    std::vector<std::vector<lookup::AddressRange<Address6>>> byCountry6(codes.size());
+    placeRanges(ranges4, countryOf, sets.ordered4, byCountry4);
+    placeRanges(ranges6, countryOf, sets.ordered6, byCountry6);
+    // In address order already: the sets are made without sorting.
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        sets.countries[i].ranges4 = RangeSet<std::uint32_t>(std::move(byCountry4[i]));
+        sets.countries[i].ranges6 = RangeSet<Address6>(std::move(byCountry6[i]));
+    }
+    return sets;
+}
+
+std::string writeSets(const SetsRequest& request, const NetworkSets& sets) {
+    const std::vector<CountrySets>& countries = sets.countries;
     std::vector<std::pair<std::string, int>> names;
     if (request.format == SetFormat::Nft || request.format == SetFormat::Ipset) {
         std::set<std::string> taken;
@@ -335,8 +322,8 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
     switch (request.format) {
         case SetFormat::Cidr:
             appendHeader(out, request);
-            if (request.ipv4) appendUnionBlocks<std::uint32_t>(out, countries);
-            if (request.ipv6) appendUnionBlocks<Address6>(out, countries);
+            if (request.ipv4) appendUnionBlocks(out, sets.ordered4);
+            if (request.ipv6) appendUnionBlocks(out, sets.ordered6);
             break;
         case SetFormat::Nft:
             out = writeNft(request, countries, names);
@@ -353,14 +340,14 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
         case SetFormat::Nginx:
             appendHeader(out, request);
             out += "geo $country_code {\n\tdefault \"\";\n";
-            if (request.ipv4) appendCodedBlocks<std::uint32_t>(out, countries, "\t", ";");
-            if (request.ipv6) appendCodedBlocks<Address6>(out, countries, "\t", ";");
+            if (request.ipv4) appendCodedBlocks(out, countries, sets.ordered4, "\t", ";");
+            if (request.ipv6) appendCodedBlocks(out, countries, sets.ordered6, "\t", ";");
             out += "}\n";
             break;
         case SetFormat::Haproxy:
             appendHeader(out, request);
-            if (request.ipv4) appendCodedBlocks<std::uint32_t>(out, countries, "", "");
-            if (request.ipv6) appendCodedBlocks<Address6>(out, countries, "", "");
+            if (request.ipv4) appendCodedBlocks(out, countries, sets.ordered4, "", "");
+            if (request.ipv6) appendCodedBlocks(out, countries, sets.ordered6, "", "");
             break;
     }
     return out;
@@ -417,12 +404,18 @@ int runNetworks(const Options& options) {
         listedOnly = listedOnly && known.count(upper(operand)) == 1;
     }
     if (!listedOnly) asked.clear();  // every set: the files' own codes count
-    lookup::CountryRangeSets<std::uint32_t> ranges4;
-    lookup::CountryRangeSets<Address6> ranges6;
-    if (request.ipv4) ranges4 = lookup::readCountryRanges4(options.rangesFolder(), asked);
-    if (request.ipv6) ranges6 = lookup::readCountryRanges6(options.rangesFolder(), asked);
-    for (const auto& entry : ranges4) known.insert(entry.first);
-    for (const auto& entry : ranges6) known.insert(entry.first);
+    std::vector<lookup::CodedRange<std::uint32_t>> ranges4;
+    std::vector<lookup::CodedRange<Address6>> ranges6;
+    if (request.ipv4) ranges4 = lookup::readCodedRanges4(options.rangesFolder(), asked);
+    if (request.ipv6) ranges6 = lookup::readCodedRanges6(options.rangesFolder(), asked);
+    // The files' own codes, whether or not --exclude leaves them addresses.
+    std::vector<bool> inFiles(std::size_t{1} << 16, false);
+    for (const auto& range : ranges4) inFiles[range.code] = true;
+    for (const auto& range : ranges6) inFiles[range.code] = true;
+    for (std::size_t packed = 0; packed < inFiles.size(); ++packed)
+        if (inFiles[packed]) known.insert(lookup::unpackCode(static_cast<std::uint16_t>(packed)));
+    ranges4 = lookup::RangeSet4::cutOut(ranges4, choice.excluded().ranges4());
+    ranges6 = lookup::RangeSet6::cutOut(ranges6, choice.excluded().ranges6());
     std::vector<std::string> codes;
     if (options.allCountries) codes.assign(known.begin(), known.end());
     for (const std::string& operand : options.operands) {
@@ -434,15 +427,7 @@ int runNetworks(const Options& options) {
                                   ") or the range files");
         if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
     }
-    std::vector<CountrySets> countries;
-    for (const std::string& code : codes) {
-        CountrySets country{code, {}, {}};
-        if (const auto it = ranges4.find(code); it != ranges4.end())
-            country.ranges4 = it->second.minus(choice.excluded().ranges4());
-        if (const auto it = ranges6.find(code); it != ranges6.end())
-            country.ranges6 = it->second.minus(choice.excluded().ranges6());
-        countries.push_back(std::move(country));
-    }
+    const NetworkSets sets = sortIntoCountries(codes, ranges4, ranges6);
 
     std::string what = "ipcountry-batch networks";
     for (const std::string& code : codes) {
@@ -458,7 +443,7 @@ int runNetworks(const Options& options) {
 
     std::string text;
     try {
-        text = writeSets(request, countries);
+        text = writeSets(request, sets);
     } catch (const std::invalid_argument& e) {
         return usageError(Command::Networks, e.what());
     }

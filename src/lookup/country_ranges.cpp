@@ -86,11 +86,11 @@ CountryRangeSets<typename Family::Address> countryRangesOf(const BasicRangeIndex
 }
 
 template std::vector<CodedRange<std::uint32_t>> codedRangesOf(const BasicRangeIndex<Ipv4Ranges>&,
-                                                             const std::string&,
-                                                             const std::set<CountryCode>&);
+                                                              const std::string&,
+                                                              const std::set<CountryCode>&);
 template std::vector<CodedRange<Address6>> codedRangesOf(const BasicRangeIndex<Ipv6Ranges>&,
-                                                        const std::string&,
-                                                        const std::set<CountryCode>&);
+                                                         const std::string&,
+                                                         const std::set<CountryCode>&);
 template CountryRangeSets<std::uint32_t> countryRangesOf(const BasicRangeIndex<Ipv4Ranges>&,
                                                          const std::string&,
                                                          const std::set<CountryCode>&);
@@ -108,7 +108,25 @@ CountryRangeSets<typename Family::Address> readFrom(const std::filesystem::path&
     return countryRangesOf(file.index(), file.path().string(), only);
 }
 
+template <class Family>
+std::vector<CodedRange<typename Family::Address>> readCodedFrom(const std::filesystem::path& folder,
+                                                                const std::set<CountryCode>& only) {
+    BasicRangeFile<Family> file(folder);
+    file.open();
+    return codedRangesOf(file.index(), file.path().string(), only);
+}
+
 }  // namespace
+
+std::vector<CodedRange<std::uint32_t>> readCodedRanges4(const std::filesystem::path& folder,
+                                                        const std::set<CountryCode>& only) {
+    return readCodedFrom<Ipv4Ranges>(folder, only);
+}
+
+std::vector<CodedRange<Address6>> readCodedRanges6(const std::filesystem::path& folder,
+                                                   const std::set<CountryCode>& only) {
+    return readCodedFrom<Ipv6Ranges>(folder, only);
+}
 
 CountryRangeSets<std::uint32_t> readCountryRanges4(const std::filesystem::path& folder,
                                                    const std::set<CountryCode>& only) {

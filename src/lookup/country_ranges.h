@@ -55,6 +55,13 @@ CountryRangeSets<std::uint32_t> readCountryRanges4(const std::filesystem::path& 
 CountryRangeSets<Address6> readCountryRanges6(const std::filesystem::path& folder,
                                               const std::set<CountryCode>& only = {});
 
+// The ranges of codedRangesOf, read from IP_db.dbf or IP6_db.dbf in
+// `folder`; throws as readCountryRanges4 and readCountryRanges6 do.
+std::vector<CodedRange<std::uint32_t>> readCodedRanges4(const std::filesystem::path& folder,
+                                                        const std::set<CountryCode>& only = {});
+std::vector<CodedRange<Address6>> readCodedRanges6(const std::filesystem::path& folder,
+                                                   const std::set<CountryCode>& only = {});
+
 // Whether a code names a country: two upper-case letters other than ZZ.
 bool isCountryCode(std::string_view code) noexcept;
 

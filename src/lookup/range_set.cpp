@@ -1,19 +1,33 @@
 #include "lookup/range_set.h"
 
+#include <cstring>
+
 namespace ipcountry::lookup {
 
 namespace {
 
-char* writeOctet(char* out, unsigned value) noexcept {
-    if (value >= 100) {
-        *out++ = static_cast<char>('0' + value / 100);
-        value %= 100;
-        *out++ = static_cast<char>('0' + value / 10);
-    } else if (value >= 10) {
-        *out++ = static_cast<char>('0' + value / 10);
+// "0" to "255", each as its length and up to three digits: an octet is
+// written as four bytes copied and the length added.
+struct OctetTexts {
+    char text[256][4];
+    constexpr OctetTexts() : text{} {
+        for (unsigned value = 0; value < 256; ++value) {
+            int length = 0;
+            if (value >= 100) text[value][1 + length++] = static_cast<char>('0' + value / 100);
+            if (value >= 10) text[value][1 + length++] = static_cast<char>('0' + value / 10 % 10);
+            text[value][1 + length++] = static_cast<char>('0' + value % 10);
+            text[value][0] = static_cast<char>(length);
+        }
     }
-    *out++ = static_cast<char>('0' + value % 10);
-    return out;
+};
+constexpr OctetTexts kOctets;
+
+// Always copies three bytes: a shorter octet leaves bytes past its digits
+// that what follows overwrites, never past where the longest text ends.
+char* writeOctet(char* out, unsigned value) noexcept {
+    const char* entry = kOctets.text[value];
+    std::memcpy(out, entry + 1, 3);
+    return out + entry[0];
 }
 
 // A group of an IPv6 address: lower-case hex without leading zeros.

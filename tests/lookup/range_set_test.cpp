@@ -271,7 +271,7 @@ TEST(AddressText, equalsInetNtop) {
         char text[INET6_ADDRSTRLEN] = {};
         return std::string(::inet_ntop(AF_INET6, bytes, text, sizeof text));
     };
-    const auto fromGroups = [](const unsigned (&g)[8]) {
+    const auto fromGroups = [](const unsigned(&g)[8]) {
         Address6 a;
         for (int i = 0; i < 4; ++i) {
             a.high = (a.high << 16) | g[i];
@@ -296,7 +296,8 @@ TEST(AddressText, equalsInetNtop) {
         unsigned g[8];
         const std::uint64_t zeros = random();
         for (int k = 0; k < 8; ++k)
-            g[k] = (zeros >> k) & 1 ? 0 : static_cast<unsigned>(random() >> (random() % 64)) & 0xFFFF;
+            g[k] =
+                (zeros >> k) & 1 ? 0 : static_cast<unsigned>(random() >> (random() % 64)) & 0xFFFF;
         cases.push_back(fromGroups(g));
     }
     for (const Address6 a : cases) {
@@ -304,8 +305,8 @@ TEST(AddressText, equalsInetNtop) {
         const int bits = static_cast<int>(a.low % 129);
         ASSERT_EQ(cidrText(CidrBlock<Address6>{a, bits}), ntop6(a) + "/" + std::to_string(bits));
     }
-    std::vector<std::uint32_t> cases4{0, 1, 9, 10, 99, 100, 255, 0x0A0B0C0D, 0x64646464,
-                                      0xC0A80001, 0xFFFFFFFF};
+    std::vector<std::uint32_t> cases4{0,   1,          9,          10,         99,        100,
+                                      255, 0x0A0B0C0D, 0x64646464, 0xC0A80001, 0xFFFFFFFF};
     for (int i = 0; i < 20000; ++i)
         cases4.push_back(static_cast<std::uint32_t>(random() >> (random() % 33)));
     for (const std::uint32_t a : cases4) {
