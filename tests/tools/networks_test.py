@@ -156,9 +156,12 @@ def test_formats(batch, data):
     checked = 0
     with tempfile.TemporaryDirectory() as tmp:
         for codes in (["DE"], ["US"], ["AT", "CH", "DE", "LI"], ["UM"], ["--all-countries"]):
-            chosen = per_code if codes == ["--all-countries"] else codes
-            blocks = [n for code in chosen for n in per_code.get(code, [])]
-            union = body(networks(batch, data, *codes))
+            every = codes == ["--all-countries"]
+            chosen = per_code if every else codes
+            # Every country's IPv6 blocks would keep ipaddress busy for minutes.
+            blocks = [n for code in chosen for n in per_code.get(code, [])
+                      if not (every and ":" in n)]
+            union = body(networks(batch, data, *codes, *(["--family", "4"] if every else [])))
             # IPv4 through iprange, IPv6 through ipaddress: the same blocks in order.
             path = os.path.join(tmp, "blocks")
             with open(path, "w") as f:
@@ -167,7 +170,7 @@ def test_formats(batch, data):
             theirs += [str(n) for n in ipaddress.collapse_addresses(
                 ipaddress.IPv6Network(n) for n in blocks if ":" in n)]
             assert union == theirs, "%s: cidr differs from the collapse of the map's blocks" % codes
-            if codes == ["--all-countries"]:
+            if every:
                 continue
             elements = set()
             nft = networks(batch, data, *codes, "--format", "nft")
