@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -41,39 +42,81 @@ std::string upper(std::string_view text) {
     return out;
 }
 
-template <class Address>
-const RangeSet<Address>& setOf(const CountrySets& country) {
-    if constexpr (std::is_same_v<Address, Address6>)
-        return country.ranges6;
-    else
-        return country.ranges4;
+void appendHeader(std::string& out, const SetsRequest& request) {
+    for (const std::string& line : request.header) out.append("# ").append(line).append("\n");
 }
 
-void appendHeader(std::string& out, const SetsRequest& request) {
-    for (const std::string& line : request.header) out += "# " + line + "\n";
+// A line is made in a buffer of its own and appended whole: a set's text is
+// hundreds of thousands of short lines, where a string per address or per
+// piece would cost more than the rest of the run.
+class Line {
+public:
+    Line& operator<<(std::string_view text) noexcept {
+        std::memcpy(m_end, text.data(), text.size());
+        m_end += text.size();
+        return *this;
+    }
+    template <class Address>
+    Line& operator<<(const CidrBlock<Address>& block) noexcept {
+        m_end = lookup::writeCidrText(m_end, block);
+        return *this;
+    }
+    template <class Address>
+    Line& address(Address address) noexcept {
+        m_end = lookup::writeAddressText(m_end, address);
+        return *this;
+    }
+    void appendTo(std::string& out) const {
+        out.append(m_text, static_cast<std::size_t>(m_end - m_text));
+    }
+
+private:
+    // The longest line: two addresses or a set name (kLongestSetName and its
+    // suffix) and a block, with a few words around them.
+    char m_text[2 * lookup::kCidrTextRoom + 64];
+    char* m_end = m_text;
+};
+
+// What the text of `ranges` ranges of a family takes at most, about: a range
+// is one or two blocks most often, seldom more; too much costs nothing, the
+// pages never touched are never given.
+template <class Address>
+std::size_t roomFor(std::size_t ranges, std::size_t perLine) {
+    constexpr std::size_t kAddress = std::is_same_v<Address, Address6> ? 44 : 19;
+    return ranges * 3 * (kAddress + perLine);
+}
+
+// The block a range is, when it is one.
+template <class Address>
+std::optional<CidrBlock<Address>> wholeBlock(const lookup::AddressRange<Address>& range) {
+    constexpr int kWidth = lookup::kAddressBits<Address>;
+    int host = std::min(lookup::trailingZeros(range.first), kWidth);
+    while (host > 0 && lookup::withHostBits(range.first, host) > range.last) --host;
+    if (lookup::withHostBits(range.first, host) != range.last) return std::nullopt;
+    return CidrBlock<Address>{range.first, kWidth - host};
 }
 
 // An element of an nft interval set: one per range, as a block where the
 // range is one, else FIRST-LAST.
 template <class Address>
-std::string nftElement(const lookup::AddressRange<Address>& range) {
-    std::string text;
-    int blocks = 0;
-    lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
-        if (++blocks == 1) text = lookup::cidrText(block);
-    });
-    if (blocks > 1) text = lookup::addressText(range.first) + "-" + lookup::addressText(range.last);
-    return text;
+void appendNftElement(Line& line, const lookup::AddressRange<Address>& range) {
+    if (const auto block = wholeBlock(range))
+        line << *block;
+    else
+        (line.address(range.first) << "-").address(range.last);
 }
 
 template <class Address>
 void appendNftElements(std::string& out, const std::string& target, const RangeSet<Address>& set) {
     if (set.empty()) return;
-    out += "add element " + target + " {";
-    const char* between = "\n\t";
+    out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 4));
+    out.append("add element ").append(target).append(" {");
+    std::string_view between = "\n\t";
     for (const auto& range : set.ranges()) {
-        out += between;
-        out += nftElement(range);
+        Line line;
+        line << between;
+        appendNftElement(line, range);
+        line.appendTo(out);
         between = ",\n\t";
     }
     out += "\n}\n";
@@ -129,35 +172,63 @@ void appendIpset(std::string& out, const std::string& name, const RangeSet<Addre
     out += "create " + name + options;
     out += "create " + temporary + options;
     out += "flush " + temporary + "\n";
-    for (const auto& block : blocks)
-        out += "add " + temporary + " " + lookup::cidrText(block) + "\n";
+    out.reserve(out.size() + blocks.size() * (temporary.size() + 50));
+    for (const auto& block : blocks) {
+        Line line;
+        line << "add " << temporary << " " << block << "\n";
+        line.appendTo(out);
+    }
     out += "swap " + temporary + " " + name + "\n";
     out += "destroy " + temporary + "\n";
 }
 
 // Every block of the countries with its code, in address order: the lines
-// of the nginx geo block and of the HAProxy map. The codes point into
-// `countries`: half a million strings would cost more to sort than the blocks.
+// of the nginx geo block (`before` a tab, `after` ";") and of the HAProxy
+// map.
 template <class Address>
-std::vector<std::pair<CidrBlock<Address>, const std::string*>> codedBlocks(
-    const std::vector<CountrySets>& countries) {
-    std::vector<std::pair<CidrBlock<Address>, const std::string*>> out;
-    for (const CountrySets& country : countries)
-        for (const auto& block : setOf<Address>(country).cidrBlocks())
-            out.emplace_back(block, &country.code);
-    std::sort(out.begin(), out.end(),
-              [](const auto& a, const auto& b) { return a.first.address < b.first.address; });
-    return out;
+void appendCodedBlocks(std::string& out, const std::vector<CountrySets>& countries,
+                       const std::vector<PlacedRange<Address>>& ordered, std::string_view before,
+                       std::string_view after) {
+    out.reserve(out.size() + roomFor<Address>(ordered.size(), 6));
+    for (const PlacedRange<Address>& placed : ordered) {
+        const std::string& code = countries[placed.country].code;
+        lookup::forEachCidr(placed.range.first, placed.range.last,
+                            [&](const CidrBlock<Address>& block) {
+                                Line line;
+                                line << before << block << " " << code << after << "\n";
+                                line.appendTo(out);
+                            });
+    }
+}
+
+// The blocks of the union of the countries' sets, one per line: the
+// neighbouring countries' ranges merge.
+template <class Address>
+void appendUnionBlocks(std::string& out, const std::vector<PlacedRange<Address>>& ordered) {
+    std::vector<lookup::AddressRange<Address>> all;
+    all.reserve(ordered.size());
+    for (const PlacedRange<Address>& placed : ordered) all.push_back(placed.range);
+    const RangeSet<Address> set(std::move(all));
+    out.reserve(out.size() + roomFor<Address>(set.ranges().size(), 1));
+    for (const auto& range : set.ranges())
+        lookup::forEachCidr(range.first, range.last, [&](const CidrBlock<Address>& block) {
+            Line line;
+            line << block << "\n";
+            line.appendTo(out);
+        });
 }
 
 template <class Address>
-std::vector<CidrBlock<Address>> unionBlocks(const std::vector<CountrySets>& countries) {
-    std::vector<lookup::AddressRange<Address>> all;
-    for (const CountrySets& country : countries) {
-        const auto& ranges = setOf<Address>(country).ranges();
-        all.insert(all.end(), ranges.begin(), ranges.end());
+void placeRanges(const std::vector<lookup::CodedRange<Address>>& ranges,
+                 const std::vector<int>& countryOf, std::vector<PlacedRange<Address>>& ordered,
+                 std::vector<std::vector<lookup::AddressRange<Address>>>& byCountry) {
+    for (const lookup::CodedRange<Address>& range : ranges) {
+        const int country = countryOf[range.code];
+        if (country < 0) continue;
+        const lookup::AddressRange<Address> plain{range.first, range.last};
+        ordered.push_back({plain, static_cast<std::size_t>(country)});
+        byCountry[static_cast<std::size_t>(country)].push_back(plain);
     }
-    return RangeSet<Address>(std::move(all)).cidrBlocks();
 }
 
 bool nameCharacter(char c, bool first) {
@@ -206,7 +277,30 @@ std::string setName(const SetsRequest& request, std::string_view code, int famil
     return name;
 }
 
-std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>& countries) {
+NetworkSets sortIntoCountries(const std::vector<std::string>& codes,
+                              const std::vector<lookup::CodedRange<std::uint32_t>>& ranges4,
+                              const std::vector<lookup::CodedRange<Address6>>& ranges6) {
+    NetworkSets sets;
+    std::vector<int> countryOf(std::size_t{1} << 16, -1);
+    for (const std::string& code : codes) {
+        if (code.size() == 2)
+            countryOf[lookup::packCode(code)] = static_cast<int>(sets.countries.size());
+        sets.countries.push_back({code, {}, {}});
+    }
+    std::vector<std::vector<lookup::AddressRange<std::uint32_t>>> byCountry4(codes.size());
+    std::vector<std::vector<lookup::AddressRange<Address6>>> byCountry6(codes.size());
+    placeRanges(ranges4, countryOf, sets.ordered4, byCountry4);
+    placeRanges(ranges6, countryOf, sets.ordered6, byCountry6);
+    // In address order already: the sets are made without sorting.
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        sets.countries[i].ranges4 = RangeSet<std::uint32_t>(std::move(byCountry4[i]));
+        sets.countries[i].ranges6 = RangeSet<Address6>(std::move(byCountry6[i]));
+    }
+    return sets;
+}
+
+std::string writeSets(const SetsRequest& request, const NetworkSets& sets) {
+    const std::vector<CountrySets>& countries = sets.countries;
     std::vector<std::pair<std::string, int>> names;
     if (request.format == SetFormat::Nft || request.format == SetFormat::Ipset) {
         std::set<std::string> taken;
@@ -228,12 +322,8 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
     switch (request.format) {
         case SetFormat::Cidr:
             appendHeader(out, request);
-            if (request.ipv4)
-                for (const auto& block : unionBlocks<std::uint32_t>(countries))
-                    out += lookup::cidrText(block) + "\n";
-            if (request.ipv6)
-                for (const auto& block : unionBlocks<Address6>(countries))
-                    out += lookup::cidrText(block) + "\n";
+            if (request.ipv4) appendUnionBlocks(out, sets.ordered4);
+            if (request.ipv6) appendUnionBlocks(out, sets.ordered6);
             break;
         case SetFormat::Nft:
             out = writeNft(request, countries, names);
@@ -250,30 +340,14 @@ std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>
         case SetFormat::Nginx:
             appendHeader(out, request);
             out += "geo $country_code {\n\tdefault \"\";\n";
-            if (request.ipv4)
-                for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out.append("\t")
-                        .append(lookup::cidrText(block))
-                        .append(" ")
-                        .append(*code)
-                        .append(";\n");
-            if (request.ipv6)
-                for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out.append("\t")
-                        .append(lookup::cidrText(block))
-                        .append(" ")
-                        .append(*code)
-                        .append(";\n");
+            if (request.ipv4) appendCodedBlocks(out, countries, sets.ordered4, "\t", ";");
+            if (request.ipv6) appendCodedBlocks(out, countries, sets.ordered6, "\t", ";");
             out += "}\n";
             break;
         case SetFormat::Haproxy:
             appendHeader(out, request);
-            if (request.ipv4)
-                for (const auto& [block, code] : codedBlocks<std::uint32_t>(countries))
-                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
-            if (request.ipv6)
-                for (const auto& [block, code] : codedBlocks<Address6>(countries))
-                    out.append(lookup::cidrText(block)).append(" ").append(*code).append("\n");
+            if (request.ipv4) appendCodedBlocks(out, countries, sets.ordered4, "", "");
+            if (request.ipv6) appendCodedBlocks(out, countries, sets.ordered6, "", "");
             break;
     }
     return out;
@@ -330,12 +404,18 @@ int runNetworks(const Options& options) {
         listedOnly = listedOnly && known.count(upper(operand)) == 1;
     }
     if (!listedOnly) asked.clear();  // every set: the files' own codes count
-    lookup::CountryRangeSets<std::uint32_t> ranges4;
-    lookup::CountryRangeSets<Address6> ranges6;
-    if (request.ipv4) ranges4 = lookup::readCountryRanges4(options.rangesFolder(), asked);
-    if (request.ipv6) ranges6 = lookup::readCountryRanges6(options.rangesFolder(), asked);
-    for (const auto& entry : ranges4) known.insert(entry.first);
-    for (const auto& entry : ranges6) known.insert(entry.first);
+    std::vector<lookup::CodedRange<std::uint32_t>> ranges4;
+    std::vector<lookup::CodedRange<Address6>> ranges6;
+    if (request.ipv4) ranges4 = lookup::readCodedRanges4(options.rangesFolder(), asked);
+    if (request.ipv6) ranges6 = lookup::readCodedRanges6(options.rangesFolder(), asked);
+    // The files' own codes, whether or not --exclude leaves them addresses.
+    std::vector<bool> inFiles(std::size_t{1} << 16, false);
+    for (const auto& range : ranges4) inFiles[range.code] = true;
+    for (const auto& range : ranges6) inFiles[range.code] = true;
+    for (std::size_t packed = 0; packed < inFiles.size(); ++packed)
+        if (inFiles[packed]) known.insert(lookup::unpackCode(static_cast<std::uint16_t>(packed)));
+    ranges4 = lookup::RangeSet4::cutOut(ranges4, choice.excluded().ranges4());
+    ranges6 = lookup::RangeSet6::cutOut(ranges6, choice.excluded().ranges6());
     std::vector<std::string> codes;
     if (options.allCountries) codes.assign(known.begin(), known.end());
     for (const std::string& operand : options.operands) {
@@ -347,15 +427,7 @@ int runNetworks(const Options& options) {
                                   ") or the range files");
         if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
     }
-    std::vector<CountrySets> countries;
-    for (const std::string& code : codes) {
-        CountrySets country{code, {}, {}};
-        if (const auto it = ranges4.find(code); it != ranges4.end())
-            country.ranges4 = it->second.minus(choice.excluded().ranges4());
-        if (const auto it = ranges6.find(code); it != ranges6.end())
-            country.ranges6 = it->second.minus(choice.excluded().ranges6());
-        countries.push_back(std::move(country));
-    }
+    const NetworkSets sets = sortIntoCountries(codes, ranges4, ranges6);
 
     std::string what = "ipcountry-batch networks";
     for (const std::string& code : codes) {
@@ -371,7 +443,7 @@ int runNetworks(const Options& options) {
 
     std::string text;
     try {
-        text = writeSets(request, countries);
+        text = writeSets(request, sets);
     } catch (const std::invalid_argument& e) {
         return usageError(Command::Networks, e.what());
     }
@@ -383,7 +455,11 @@ int runNetworks(const Options& options) {
         return 0;
     }
     Output out;
-    out.buffer() += text;
+    // Written in one piece, without a copy.
+    if (out.buffer().empty())
+        out.buffer().swap(text);
+    else
+        out.buffer() += text;
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch_options.h"
+#include "lookup/country_ranges.h"
 #include "lookup/range_set.h"
 
 namespace ipcountry::batch {
@@ -21,6 +22,28 @@ struct CountrySets {
     lookup::RangeSet4 ranges4;
     lookup::RangeSet6 ranges6;
 };
+
+// A range of one of the countries written, among all their ranges in
+// address order.
+template <class Address>
+struct PlacedRange {
+    lookup::AddressRange<Address> range;
+    std::size_t country = 0;  // its index in NetworkSets::countries
+};
+
+// The countries to write, and their ranges of each family in address order:
+// the lines of the formats that list every country's blocks in one list.
+struct NetworkSets {
+    std::vector<CountrySets> countries;
+    std::vector<PlacedRange<std::uint32_t>> ordered4;
+    std::vector<PlacedRange<lookup::Address6>> ordered6;
+};
+
+// The sets of the countries `codes` (upper case, each once) from ranges of
+// all countries in address order, sorted into the countries in one pass.
+NetworkSets sortIntoCountries(const std::vector<std::string>& codes,
+                              const std::vector<lookup::CodedRange<std::uint32_t>>& ranges4,
+                              const std::vector<lookup::CodedRange<lookup::Address6>>& ranges6);
 
 struct SetsRequest {
     SetFormat format = SetFormat::Cidr;
@@ -39,7 +62,7 @@ std::string setName(const SetsRequest& request, std::string_view code, int famil
 
 // The whole file, in the form its tool reads. Throws std::invalid_argument
 // when two sets would get one name.
-std::string writeSets(const SetsRequest& request, const std::vector<CountrySets>& countries);
+std::string writeSets(const SetsRequest& request, const NetworkSets& sets);
 
 // networks [COUNTRY]...: the sets of the countries asked for, from the range
 // files the lookups read, to standard output or -o FILE. Returns the exit status.

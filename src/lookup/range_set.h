@@ -76,12 +76,48 @@ void forEachCidr(Address first, Address last, Emit&& emit) {
 }
 
 // Addresses and blocks as text: dotted quads, and IPv6 as inet_ntop writes it
-// (lower case, the longest run of zeros as ::), which every tool reads.
+// (lower case, the longest run of zeros as ::, the first of equal runs, and
+// ::a.b.c.d and ::ffff:a.b.c.d for the IPv4 forms), which every tool reads.
 std::string addressText(std::uint32_t address);
 std::string addressText(Address6 address);
+
+// The room the longest text of a block takes: eight groups of four hex
+// digits, their seven colons and /128.
+inline constexpr std::size_t kCidrTextRoom = 48;
+
+// The same text written into `out`, which has room for kCidrTextRoom
+// characters; returns the end of what was written. For lists of many
+// thousand blocks, where a string per address would cost more than the rest.
+char* writeAddressText(char* out, std::uint32_t address) noexcept;
+char* writeAddressText(char* out, Address6 address) noexcept;
+
+template <class Address>
+char* writeCidrText(char* out, const CidrBlock<Address>& block) noexcept {
+    out = writeAddressText(out, block.address);
+    *out++ = '/';
+    int bits = block.bits;
+    if (bits >= 100) {
+        *out++ = '1';
+        bits -= 100;
+        *out++ = static_cast<char>('0' + bits / 10);
+    } else if (bits >= 10) {
+        *out++ = static_cast<char>('0' + bits / 10);
+    }
+    *out++ = static_cast<char>('0' + bits % 10);
+    return out;
+}
+
+template <class Address>
+void appendCidrText(std::string& text, const CidrBlock<Address>& block) {
+    char buffer[kCidrTextRoom];
+    text.append(buffer, writeCidrText(buffer, block));
+}
+
 template <class Address>
 std::string cidrText(const CidrBlock<Address>& block) {
-    return addressText(block.address) + '/' + std::to_string(block.bits);
+    std::string text;
+    appendCidrText(text, block);
+    return text;
 }
 
 template <class Address>
@@ -157,8 +193,11 @@ public:
 
 private:
     void normalise() {
-        std::sort(m_ranges.begin(), m_ranges.end(),
-                  [](const Range& a, const Range& b) { return a.first < b.first; });
+        const auto byFirst = [](const Range& a, const Range& b) { return a.first < b.first; };
+        // Ranges read from a file in address order come sorted: checking
+        // costs a fraction of sorting them again.
+        if (!std::is_sorted(m_ranges.begin(), m_ranges.end(), byFirst))
+            std::sort(m_ranges.begin(), m_ranges.end(), byFirst);
         std::size_t kept = 0;
         for (std::size_t i = 0; i < m_ranges.size(); ++i) {
             if (kept > 0) {

@@ -91,6 +91,23 @@ TEST(CountryRanges, agreeWithTheLookupOnRandomFiles) {
         if (sets.count("DE") == 1) {
             EXPECT_EQ(some.at("DE").ranges(), sets.at("DE").ranges());
         }
+        // All countries in one list: in address order, apart, each end
+        // answered with its code by the lookup, and a country's touching
+        // lines merged into one range.
+        const auto coded = codedRangesOf(index, "IP_db.dbf");
+        std::size_t inSets = 0;
+        for (const auto& [setCode, set] : sets) inSets += set.ranges().size();
+        EXPECT_EQ(coded.size(), inSets);
+        for (std::size_t i = 0; i < coded.size(); ++i) {
+            const CodedRange<std::uint32_t>& range = coded[i];
+            ASSERT_LE(range.first, range.last);
+            for (const std::uint32_t end : {range.first, range.last})
+                EXPECT_EQ(index.findCountryCode(end), unpackCode(range.code)) << end;
+            if (i == 0) continue;
+            ASSERT_LT(coded[i - 1].last, range.first);
+            EXPECT_FALSE(coded[i - 1].last + 1 == range.first && coded[i - 1].code == range.code)
+                << "touching ranges of one country at " << range.first;
+        }
         for (const std::uint32_t start : starts) {
             for (const std::uint32_t probe : {start - 1, start, start + 1}) {
                 const auto code = index.findCountryCode(probe);

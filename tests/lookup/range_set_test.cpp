@@ -255,5 +255,67 @@ for n in ipaddress.collapse_addresses(nets):
     }
 }
 
+// The hand-written address text against libc's inet_ntop, the form every
+// tool reads: zero runs of each length at each place (ties, runs at either
+// end, the IPv4 forms and the near misses of them), then random addresses
+// with zero groups mixed in. Blocks carry every prefix length.
+TEST(AddressText, equalsInetNtop) {
+    const auto ntop4 = [](std::uint32_t a) {
+        in_addr in{htonl(a)};
+        char text[INET_ADDRSTRLEN] = {};
+        return std::string(::inet_ntop(AF_INET, &in, text, sizeof text));
+    };
+    const auto ntop6 = [](Address6 a) {
+        unsigned char bytes[16];
+        a.toBytes(bytes);
+        char text[INET6_ADDRSTRLEN] = {};
+        return std::string(::inet_ntop(AF_INET6, bytes, text, sizeof text));
+    };
+    const auto fromGroups = [](const unsigned(&g)[8]) {
+        Address6 a;
+        for (int i = 0; i < 4; ++i) {
+            a.high = (a.high << 16) | g[i];
+            a.low = (a.low << 16) | g[4 + i];
+        }
+        return a;
+    };
+    std::vector<Address6> cases;
+    // Every pattern of zero and non-zero groups, with non-zero groups of
+    // each width, and the ffff of the mapped form at group 5.
+    for (unsigned pattern = 0; pattern < 256; ++pattern) {
+        for (const unsigned value : {0x1u, 0xabu, 0xc0du, 0xffffu}) {
+            unsigned g[8];
+            for (int i = 0; i < 8; ++i) g[i] = (pattern >> i) & 1 ? value : 0;
+            cases.push_back(fromGroups(g));
+            g[5] = 0xffff;
+            cases.push_back(fromGroups(g));
+        }
+    }
+    std::mt19937_64 random(5952);
+    for (int i = 0; i < 20000; ++i) {
+        unsigned g[8];
+        const std::uint64_t zeros = random();
+        for (int k = 0; k < 8; ++k)
+            g[k] =
+                (zeros >> k) & 1 ? 0 : static_cast<unsigned>(random() >> (random() % 64)) & 0xFFFF;
+        cases.push_back(fromGroups(g));
+    }
+    for (const Address6 a : cases) {
+        ASSERT_EQ(addressText(a), ntop6(a)) << std::hex << a.high << " " << a.low;
+        const int bits = static_cast<int>(a.low % 129);
+        ASSERT_EQ(cidrText(CidrBlock<Address6>{a, bits}), ntop6(a) + "/" + std::to_string(bits));
+    }
+    std::vector<std::uint32_t> cases4{0,   1,          9,          10,         99,        100,
+                                      255, 0x0A0B0C0D, 0x64646464, 0xC0A80001, 0xFFFFFFFF};
+    for (int i = 0; i < 20000; ++i)
+        cases4.push_back(static_cast<std::uint32_t>(random() >> (random() % 33)));
+    for (const std::uint32_t a : cases4) {
+        ASSERT_EQ(addressText(a), ntop4(a));
+        const int bits = static_cast<int>(a % 33);
+        ASSERT_EQ(cidrText(CidrBlock<std::uint32_t>{a, bits}),
+                  ntop4(a) + "/" + std::to_string(bits));
+    }
+}
+
 }  // namespace
 }  // namespace ipcountry::lookup

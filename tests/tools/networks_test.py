@@ -127,6 +127,72 @@ def test_iprange(batch, data):
     print("%d countries equal iprange and ipaddress" % checked)
 
 
+def block_key(text):
+    """A block's family, first address as a number, and prefix length."""
+    address, bits = text.split("/")
+    family = socket.AF_INET6 if ":" in address else socket.AF_INET
+    return (4 if family == socket.AF_INET else 6,
+            int.from_bytes(socket.inet_pton(family, address), "big"), int(bits))
+
+
+# The formats against each other and against iprange and ipaddress: the map
+# lists every block once in address order (IPv4 first) and the geo block the
+# same lines; cidr of many countries is the collapse of their blocks, in
+# order; nft's elements (a block, or FIRST-LAST) and ipset's add lines hold
+# each country's blocks exactly.
+def test_formats(batch, data):
+    mapped = body(networks(batch, data, "--all-countries", "--format", "haproxy"))
+    keys = [block_key(line.split()[0]) for line in mapped]
+    assert keys == sorted(keys), "the map is not in address order"
+    for before, after in zip(keys, keys[1:]):
+        assert before[0] != after[0] or \
+            before[1] + 2 ** ((32 if before[0] == 4 else 128) - before[2]) <= after[1], \
+            "blocks overlap in the map: %s %s" % (before, after)
+    geo = body(networks(batch, data, "--all-countries", "--format", "nginx"))
+    assert geo[0] == "geo $country_code {" and geo[1] == '\tdefault "";' and geo[-1] == "}", geo[:2]
+    assert [line[1:-1] for line in geo[2:-1]] == mapped, "the geo block differs from the map"
+    per_code = by_code(mapped)
+
+    checked = 0
+    with tempfile.TemporaryDirectory() as tmp:
+        for codes in (["DE"], ["US"], ["AT", "CH", "DE", "LI"], ["UM"], ["--all-countries"]):
+            every = codes == ["--all-countries"]
+            chosen = per_code if every else codes
+            # Every country's IPv6 blocks would keep ipaddress busy for minutes.
+            blocks = [n for code in chosen for n in per_code.get(code, [])
+                      if not (every and ":" in n)]
+            union = body(networks(batch, data, *codes, *(["--family", "4"] if every else [])))
+            # IPv4 through iprange, IPv6 through ipaddress: the same blocks in order.
+            path = os.path.join(tmp, "blocks")
+            with open(path, "w") as f:
+                f.write("".join(n + "\n" for n in blocks if ":" not in n))
+            theirs = [t if "/" in t else t + "/32" for t in run(["iprange", path]).stdout.split()]
+            theirs += [str(n) for n in ipaddress.collapse_addresses(
+                ipaddress.IPv6Network(n) for n in blocks if ":" in n)]
+            assert union == theirs, "%s: cidr differs from the collapse of the map's blocks" % codes
+            if every:
+                continue
+            elements = set()
+            nft = networks(batch, data, *codes, "--format", "nft")
+            for line in nft.splitlines():
+                if not line.startswith("\t") or line.startswith("\tset") or "\t\t" in line:
+                    continue
+                element = line.strip().rstrip(",")
+                if "-" in element:
+                    first, last = (ipaddress.ip_address(a) for a in element.split("-"))
+                    assert first < last, element
+                    elements |= {str(n) for n in ipaddress.summarize_address_range(first, last)}
+                elif element and element != "}":
+                    elements.add(str(ipaddress.ip_network(element)))
+            assert elements == set(blocks), "%s: nft elements differ from the map's blocks" % codes
+            ipset = networks(batch, data, *codes, "--format", "ipset")
+            added = [line.split()[2] for line in ipset.splitlines() if line.startswith("add ")]
+            assert sorted(added) == sorted(blocks), "%s: ipset's blocks differ from the map's" % codes
+            checked += 1
+    print("%d blocks in order in map and geo; cidr, nft and ipset of %d choices agree"
+          % (len(mapped), checked))
+
+
 # Probes: first, last and a middle address of several ranges of a country.
 def probes_of(ranges, count, rnd):
     chosen = rnd.sample(ranges, min(count, len(ranges)))
@@ -543,7 +609,7 @@ def test_dropin(batch, data):
     print("the drop-in verifies and its commands make and load the sets")
 
 
-PARTS = {"dropin": test_dropin, "cli": test_cli, "iprange": test_iprange, "nft": test_nft, "ipset": test_ipset, "nginx": test_nginx,
+PARTS = {"formats": test_formats, "dropin": test_dropin, "cli": test_cli, "iprange": test_iprange, "nft": test_nft, "ipset": test_ipset, "nginx": test_nginx,
          "haproxy": test_haproxy}
 
 if __name__ == "__main__":
