@@ -189,7 +189,8 @@ FormattedLines::LineOutcome FormattedLines::lookUp(std::string_view address, std
         outcome.row = {address, port, *country, {}, lineNumber, m_rules.networkOf(typed)};
     } else if (m_rules.withoutCountry) {
         outcome.kind = LineOutcome::Kind::Row;
-        outcome.row = {address, port, {}, noCountryReason(typed), lineNumber, m_rules.networkOf(typed)};
+        outcome.row = {
+            address, port, {}, noCountryReason(typed), lineNumber, m_rules.networkOf(typed)};
     }
     return outcome;
 }

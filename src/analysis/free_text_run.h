@@ -105,7 +105,8 @@ private:
         if (country)
             m_flow = out.row({text, port, *country, {}, m_lineNumber, m_rules.networkOf(typed)});
         else if (m_rules.withoutCountry)
-            m_flow = out.row({text, port, {}, noCountryReason(typed), m_lineNumber, m_rules.networkOf(typed)});
+            m_flow = out.row(
+                {text, port, {}, noCountryReason(typed), m_lineNumber, m_rules.networkOf(typed)});
     }
 
     // An address whose family has no resolver here: a view's is the owner's

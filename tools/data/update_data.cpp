@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/error_text.h"
 #include "as_data.h"
+#include "common/error_text.h"
 #include "common/output_file.h"
 #include "common/provenance.h"
 #include "country_mmdb.h"
@@ -396,9 +396,11 @@ int main(int argc, char** argv) {
         }
         const std::string networkBytes =
             networkParts.empty() ? keptNetworks : data::asFileBytes(networks);
-        const std::string provenance = provenanceText(
-            options.networksOnly ? keptLines(target, provenance::keys::kRanges) : countryLines(collected.parts),
-            networkParts.empty() ? keptLines(target, provenance::keys::kNetworks) : networkLines(networkParts));
+        const std::string provenance =
+            provenanceText(options.networksOnly ? keptLines(target, provenance::keys::kRanges)
+                                                : countryLines(collected.parts),
+                           networkParts.empty() ? keptLines(target, provenance::keys::kNetworks)
+                                                : networkLines(networkParts));
         const auto note = installer.install([&](const fs::path& folder) {
             if (options.networksOnly) {
                 writeFile(folder / data::kIpv4FileName, keptIpv4);
