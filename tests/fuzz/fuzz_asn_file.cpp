@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Error& error) {
         // Refused: the message names the file and says what is wrong.
         const std::string what = error.what();
-        if (what.find(path.string()) == std::string::npos || error.problem().empty()) std::abort();
+        if (what.find(path.string()) == std::string::npos || errorReason(error).empty())
+            std::abort();
     }
     return 0;
 }
