@@ -58,8 +58,8 @@ AsFile::AsFile(const std::string& path) {
     // Far above any real file: a larger one is not one of ours.
     const std::string bytes = file.readAll(std::uint64_t{1} << 30);
     const auto bad = [&path](const std::string& why) {
-        return Error(ErrorKind::BadData, "The network file is damaged: " + path + ": " + why, path,
-                     why);
+        return Error(ErrorKind::BadData, ErrorCode::NetworkFileDamaged,
+                     {.file = path, .text = why});
     };
     if (!std::string_view(bytes).starts_with(kAsFileMagic)) throw bad("not a network file");
     Parts parts(std::string_view(bytes).substr(kAsFileMagic.size()));

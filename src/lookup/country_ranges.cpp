@@ -25,9 +25,7 @@ std::vector<CodedRange<typename Family::Address>> codedRangesOf(
     const std::set<CountryCode>& only) {
     using Address = typename Family::Address;
     if (!index.usesIndex())
-        throw Error(ErrorKind::BadData, fileName + ": lines malformed or out of order", fileName,
-                    "lines malformed or out of order; the networks are read from a well-formed "
-                    "range file only");
+        throw Error(ErrorKind::BadData, ErrorCode::RangeLinesBad, {.file = fileName});
     const std::span<const Address> starts = index.starts();
     const std::span<const std::uint16_t> codes = index.codes();
     // Which packed codes are read: the countries asked for, else every country.

@@ -84,20 +84,19 @@ CountryTable parseCountryTable(std::string_view content, const std::string& file
     forEachLine(content, [&](std::string_view line) {
         ++lineNumber;
         if (lineNumber > kSlotCount) {
-            throw Error(ErrorKind::BadData, fileName + ", line " + std::to_string(lineNumber) +
-                                                ": the list holds more than " +
-                                                std::to_string(kSlotCount) + " countries");
+            throw Error(ErrorKind::BadData, ErrorCode::CountryListTooLong,
+                        {.file = fileName,
+                         .line = lineNumber,
+                         .number = static_cast<std::uint64_t>(kSlotCount)});
         }
         if (line.size() < 2) {
-            throw Error(
-                ErrorKind::BadData,
-                fileName + ", line " + std::to_string(lineNumber) +
-                    ": the line is shorter than two characters (a code and a name are needed)");
+            throw Error(ErrorKind::BadData, ErrorCode::CountryLineTooShort,
+                        {.file = fileName, .line = lineNumber});
         }
         table.setSlot(lineNumber - 1, line);
     });
     if (lineNumber == 0) {
-        throw Error(ErrorKind::BadData, fileName + ": the list holds no countries");
+        throw Error(ErrorKind::BadData, ErrorCode::CountryListEmpty, {.file = fileName});
     }
     return table;
 }

@@ -65,6 +65,19 @@ std::string reasonOf(ErrorCode code, const Error::Values& v, const std::string& 
             return v.text;
         case ErrorCode::OutOfMemory:
             return "out of memory";
+        case ErrorCode::CountryListTooLong:
+            return "the list holds more than " + std::to_string(v.number) + " countries";
+        case ErrorCode::CountryLineTooShort:
+            return "the line is shorter than two characters (a code and a name are needed)";
+        case ErrorCode::CountryListEmpty:
+            return "the list holds no countries";
+        case ErrorCode::NetworkFileDamaged:
+            return v.text;
+        case ErrorCode::NetworkEntryBad:
+            return "'" + v.text + "': " + v.causeText;
+        case ErrorCode::RangeLinesBad:
+            return "lines malformed or out of order; the networks are read from a well-formed "
+                   "range file only";
         case ErrorCode::Described:
             return described;
     }
@@ -73,10 +86,23 @@ std::string reasonOf(ErrorCode code, const Error::Values& v, const std::string& 
 
 std::string plainText(ErrorCode code, const Error::Values& v) {
     const std::string reason = reasonOf(code, v, {});
-    return v.file.empty() ? reason : v.file + ": " + reason;
+    const std::string place = errorPlace(code, v);
+    return place.empty() ? reason : place + ": " + reason;
 }
 
 }  // namespace
+
+std::string errorPlace(ErrorCode code, const Error::Values& v) {
+    switch (code) {
+        case ErrorCode::CountryListTooLong:
+        case ErrorCode::CountryLineTooShort:
+            return v.file + ", line " + std::to_string(v.line);
+        case ErrorCode::NetworkEntryBad:
+            return v.file + ":" + std::to_string(v.line);
+        default:
+            return v.file;
+    }
+}
 
 Error::Error(ErrorKind kind, ErrorCode code, Values values)
     : std::runtime_error(plainText(code, values)),

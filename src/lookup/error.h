@@ -45,8 +45,15 @@ enum class ErrorCode {
     NoAddress,    // the window's reading is `cause`; text: the command line reader's reason
     // An error that ends a run.
     OutOfMemory,
-    // Said whole by whoever found it: `text` (and `file` with `reason` for
-    // the command line).
+    // The content of a data file.
+    CountryListTooLong,   // line; number: the most countries a list holds
+    CountryLineTooShort,  // line
+    CountryListEmpty,
+    NetworkFileDamaged,  // text: what is wrong with it
+    NetworkEntryBad,     // line; text: the entry as written (a NUL as \0); causeText: why
+    RangeLinesBad,       // the range file's lines are malformed or out of order
+    // Anything else that ended an action, as it said itself: `text` (and
+    // `file` with `reason` for the command line).
     Described,
 };
 
@@ -106,5 +113,10 @@ private:
 // follows "FILE: " (strerror's text, "octet 2 is empty"). Both front ends
 // build their texts around it.
 std::string errorReason(const Error& error);
+
+// Where the error stands as both front ends name it before its reason: the
+// file, "FILE, line N" in the country list, "FILE:N" in a list of networks;
+// empty for an error about no file.
+std::string errorPlace(ErrorCode code, const Error::Values& values);
 
 }  // namespace ipcountry::lookup

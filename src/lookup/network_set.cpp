@@ -151,8 +151,9 @@ void readNetworkList(std::string_view content, const std::string& fileName, Netw
                 std::string shown;
                 for (const char c : text)
                     shown += c == '\0' ? std::string("\\0") : std::string(1, c);
-                throw Error(ErrorKind::BadData, fileName + ":" + std::to_string(lineNumber) +
-                                                    ": '" + shown + "': " + why);
+                throw Error(
+                    ErrorKind::BadData, ErrorCode::NetworkEntryBad,
+                    {.file = fileName, .line = lineNumber, .text = shown, .causeText = why});
             }
             set.add(*network);
             at = line.find_first_not_of(kBetween, end);

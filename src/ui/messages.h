@@ -79,6 +79,14 @@ inline std::string errorDescription(const lookup::Error& error, std::int64_t lin
         case ErrorCode::OutOfMemory:
             return "There is not enough memory to go on with this file; "
                    "the rows found before stay.";
+        case ErrorCode::CountryListTooLong:
+        case ErrorCode::CountryLineTooShort:
+        case ErrorCode::CountryListEmpty:
+        case ErrorCode::NetworkFileDamaged:
+        case ErrorCode::NetworkEntryBad:
+        case ErrorCode::RangeLinesBad:
+            return lookup::errorPlace(error.code(), error.values()) + ": " +
+                   lookup::errorReason(error);
         case ErrorCode::Described:
             break;
     }

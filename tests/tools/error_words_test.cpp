@@ -15,7 +15,10 @@
 #include "common/error_text.h"
 #include "lookup/address_key.h"
 #include "lookup/address_text.h"
+#include "lookup/as_file.h"
+#include "lookup/country_table.h"
 #include "lookup/error.h"
+#include "lookup/network_set.h"
 #include "lookup/text_file.h"
 #include "support/temp_dir.h"
 #include "ui/messages.h"
@@ -247,12 +250,55 @@ INSTANTIATE_TEST_SUITE_P(
                                    "lines malformed");
                   },
                   "IP_db.dbf", "\x01: lines malformed or out of order", "\x01: lines malformed"},
-        WordsCase{"described",
+        // The content of data files, from their readers.
+        WordsCase{"countryListTooLong",
                   [](const std::string&) {
-                      return Error(ErrorKind::BadData, "Country.dbf: the list holds no countries");
+                      std::string list;
+                      for (int i = 0; i <= lookup::kSlotCount; ++i) list += "AAA\r\n";
+                      return caught([&] { lookup::parseCountryTable(list, "Country.dbf"); });
+                  },
+                  "", "Country.dbf, line 238: the list holds more than 237 countries",
+                  "Country.dbf, line 238: the list holds more than 237 countries"},
+        WordsCase{"countryLineTooShort",
+                  [](const std::string&) {
+                      return caught(
+                          [] { lookup::parseCountryTable("ATAustria\r\nX\r\n", "Country.dbf"); });
+                  },
+                  "",
+                  "Country.dbf, line 2: the line is shorter than two characters (a code and a "
+                  "name are needed)",
+                  "Country.dbf, line 2: the line is shorter than two characters (a code and a "
+                  "name are needed)"},
+        WordsCase{"countryListEmpty",
+                  [](const std::string&) {
+                      return caught([] { lookup::parseCountryTable("", "Country.dbf"); });
                   },
                   "", "Country.dbf: the list holds no countries",
-                  "Country.dbf: the list holds no countries"}),
+                  "Country.dbf: the list holds no countries"},
+        WordsCase{"networkEntryBad",
+                  [](const std::string&) {
+                      // A NUL is shown escaped.
+                      static constexpr char kList[] = "# mine\n10.0.0.0/8\n1.2.\0/33\n";
+                      lookup::NetworkSet set;
+                      return caught([&] {
+                          lookup::readNetworkList(std::string_view(kList, sizeof kList - 1),
+                                                  "nets.txt", set);
+                      });
+                  },
+                  "", "nets.txt:3: '1.2.\\0/33': not an IPv4 or IPv6 address",
+                  "nets.txt:3: '1.2.\\0/33': not an IPv4 or IPv6 address"},
+        WordsCase{"networkFileDamaged",
+                  [](const std::string& p) { return caught([&] { lookup::AsFile file(p); }); },
+                  "plain.txt", "\x01: not a network file", "\x01: not a network file"},
+        WordsCase{"rangeLinesBad",
+                  [](const std::string& p) {
+                      return made(ErrorKind::BadData, ErrorCode::RangeLinesBad, {.file = p});
+                  },
+                  "IP_db.dbf",
+                  "\x01: lines malformed or out of order; the networks are read from a "
+                  "well-formed range file only",
+                  "\x01: lines malformed or out of order; the networks are read from a "
+                  "well-formed range file only"}),
     [](const ::testing::TestParamInfo<WordsCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

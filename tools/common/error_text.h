@@ -29,7 +29,7 @@ inline std::string problemText(const lookup::Error& error) {
         default:
             break;
     }
-    return error.file() + ": " + lookup::errorReason(error);
+    return lookup::errorPlace(error.code(), error.values()) + ": " + lookup::errorReason(error);
 }
 
 }  // namespace ipcountry::output
