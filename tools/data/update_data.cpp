@@ -93,11 +93,12 @@ fs::path answeringFolder(const UpdateOptions& options) {
     return lookup::chooseDataFolders(lookup::standardDataFolderPlaces(programDirectory())).ranges;
 }
 
-// The date of the whole: the oldest of the sources, or unknown when any
-// source does not state its date.
-std::string rangesDateOf(const std::vector<data::SourcePart>& parts) {
+// The date of the whole (ranges or networks): the oldest of the sources, or
+// unknown when any source does not state its date.
+template <class Part>
+std::string oldestDate(const std::vector<Part>& parts) {
     std::string oldest;
-    for (const data::SourcePart& part : parts) {
+    for (const Part& part : parts) {
         if (part.date.empty()) return {};
         if (oldest.empty() || part.date < oldest) oldest = part.date;
     }
@@ -116,17 +117,6 @@ std::string keptLines(const fs::path& target, std::string_view prefix) {
     return kept;
 }
 
-// The date of networks, by the rule of the ranges' date.
-template <class Part>
-std::string oldestDate(const std::vector<Part>& parts) {
-    std::string oldest;
-    for (const Part& part : parts) {
-        if (part.date.empty()) return {};
-        if (oldest.empty() || part.date < oldest) oldest = part.date;
-    }
-    return oldest;
-}
-
 // `countries` and `networks`: the lines of the new sources, or those kept.
 std::string provenanceText(const std::string& countries, const std::string& networks) {
     std::ostringstream text;
@@ -136,25 +126,17 @@ std::string provenanceText(const std::string& countries, const std::string& netw
     return text.str();
 }
 
-std::string countryLines(const std::vector<data::SourcePart>& parts) {
+// The provenance lines of the sources of one kind: each under `key` with
+// its licence, then their date under `dateKey`.
+template <class Part>
+std::string sourceLines(const std::vector<Part>& parts, std::string_view key,
+                        std::string_view dateKey) {
     std::ostringstream text;
-    namespace keys = provenance::keys;
-    for (const data::SourcePart& p : parts)
-        text << keys::kRanges << '=' << p.label << '\n'
-             << keys::kRanges << keys::kLicenceSuffix << '=' << p.licence << '\n';
-    const std::string date = rangesDateOf(parts);
-    text << keys::kRangesDate << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
-    return text.str();
-}
-
-std::string networkLines(const std::vector<data::NetworkPart>& parts) {
-    std::ostringstream text;
-    namespace keys = provenance::keys;
-    for (const data::NetworkPart& p : parts)
-        text << keys::kNetworks << '=' << p.label << '\n'
-             << keys::kNetworks << keys::kLicenceSuffix << '=' << p.licence << '\n';
+    for (const Part& p : parts)
+        text << key << '=' << p.label << '\n'
+             << key << provenance::keys::kLicenceSuffix << '=' << p.licence << '\n';
     const std::string date = oldestDate(parts);
-    text << keys::kNetworksDate << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
+    text << dateKey << '=' << (date.empty() ? provenance::kUnknownDate : date) << '\n';
     return text.str();
 }
 
@@ -362,7 +344,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (!options.allowOlder) {
-            if (!options.networksOnly) refuseOlder(target, rangesDateOf(collected.parts));
+            if (!options.networksOnly) refuseOlder(target, oldestDate(collected.parts));
             if (!networkParts.empty()) refuseOlderNetworks(target, oldestDate(networkParts));
         }
         // What the update does not replace is carried into the new generation
@@ -396,11 +378,13 @@ int main(int argc, char** argv) {
         }
         const std::string networkBytes =
             networkParts.empty() ? keptNetworks : data::asFileBytes(networks);
-        const std::string provenance =
-            provenanceText(options.networksOnly ? keptLines(target, provenance::keys::kRanges)
-                                                : countryLines(collected.parts),
-                           networkParts.empty() ? keptLines(target, provenance::keys::kNetworks)
-                                                : networkLines(networkParts));
+        const std::string provenance = provenanceText(
+            options.networksOnly ? keptLines(target, provenance::keys::kRanges)
+                                 : sourceLines(collected.parts, provenance::keys::kRanges,
+                                               provenance::keys::kRangesDate),
+            networkParts.empty() ? keptLines(target, provenance::keys::kNetworks)
+                                 : sourceLines(networkParts, provenance::keys::kNetworks,
+                                               provenance::keys::kNetworksDate));
         const auto note = installer.install([&](const fs::path& folder) {
             if (options.networksOnly) {
                 writeFile(folder / data::kIpv4FileName, keptIpv4);
